@@ -8,6 +8,8 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QGroupBox>
+#include <QLineEdit>
+#include <QScreen>
 #include <QLabel>
 #include <QRadioButton>
 #include <QWidget>
@@ -57,6 +59,47 @@ void ApplySkin(QWidget &form1, const QString &programFolder)
     if (file.error() != QFileDevice::NoError)
         throw Failure::fileAccess(skin, file.errorString());
     form1.setStyleSheet(QString::fromUtf8(content));
+}
+
+void StyleWindow(QWidget &window, std::initializer_list<QWidget *> whiteControls,
+                 std::initializer_list<QWidget *> pushButtons)
+{
+    auto paintWhite = [](QWidget &widget) {
+        QPalette palette = widget.palette();
+        palette.setColor(QPalette::Window, Qt::white);
+        widget.setPalette(palette);
+        widget.setAutoFillBackground(true);
+    };
+    paintWhite(window);
+    for (QWidget *control : whiteControls)
+        paintWhite(*control);
+
+    QFont buttonFont(QStringLiteral("Arial"));
+    buttonFont.setPointSizeF(11.25);
+    buttonFont.setBold(true);
+    for (QWidget *button : pushButtons) {
+        button->setFont(buttonFont);
+        QPalette palette = button->palette();
+        palette.setColor(QPalette::Button, Qt::white);
+        palette.setColor(QPalette::ButtonText, QApplication::palette().color(QPalette::ButtonText));
+        button->setPalette(palette);
+    }
+}
+
+void MaskWithAsterisks(QLineEdit &box)
+{
+    box.setEchoMode(QLineEdit::Password);
+    box.setStyleSheet(QStringLiteral("QLineEdit { lineedit-password-character: 42; }"));
+}
+
+void CentreOnScreen(QWidget &window)
+{
+    const QScreen *screen = window.screen() ? window.screen() : QApplication::primaryScreen();
+    if (!screen)
+        return;
+    const QRect available = screen->availableGeometry();
+    const QSize frame = window.frameGeometry().size();
+    window.move(available.center() - QPoint(frame.width() / 2, frame.height() / 2));
 }
 
 } // namespace Main

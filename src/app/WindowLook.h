@@ -2,6 +2,9 @@
 
 #include <QString>
 
+#include <initializer_list>
+
+class QLineEdit;
 class QWidget;
 
 namespace Main {
@@ -16,5 +19,16 @@ void SetButtonFaceBackColors(QWidget &window);
 // nothing visible happens. A skin file that cannot be read fails with a file access error.
 void ApplySkin(QWidget &form1);
 void ApplySkin(QWidget &form1, const QString &programFolder);
+
+// The windows' own look: a white window whose frames and labels are white too, and push buttons in
+// Arial 11.25 point bold, button-text colour on white.
+void StyleWindow(QWidget &window, std::initializer_list<QWidget *> whiteControls,
+                 std::initializer_list<QWidget *> pushButtons);
+
+// A password box that shows every character as "*".
+void MaskWithAsterisks(QLineEdit &box);
+
+// Puts the window in the middle of its screen.
+void CentreOnScreen(QWidget &window);
 
 } // namespace Main

@@ -1,13 +1,16 @@
-#include "Main.h"
+#include "Program.h"
+#include "QtDialogs.h"
 
 #include <QApplication>
-#include <QWidget>
+#include <QIcon>
 
 int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
-    QWidget window;
-    window.setWindowTitle(QString::fromLatin1(Main::ProductName));
-    window.show();
-    return app.exec();
+    QApplication::setWindowIcon(Program::icon());
+    QtDialogs dialogs;
+    Program program(dialogs);
+    if (!program.start())
+        return 1;
+    return QApplication::exec();
 }

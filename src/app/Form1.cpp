@@ -1,0 +1,162 @@
+#include "Form1.h"
+
+#include "Access.h"
+#include "AccessListbox.h"
+#include "Dialogs.h"
+#include "Form2.h"
+#include "Main.h"
+#include "ODBCProvider.h"
+#include "Program.h"
+#include "Routine.h"
+#include "Settings.h"
+#include "WindowLook.h"
+
+#include <QCloseEvent>
+#include <QScreen>
+
+Form1::Form1(Program &program) : m_program(program)
+{
+    setupUi(this);
+    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint
+                   | Qt::WindowCloseButtonHint);
+    setFixedSize(536, 139);
+    Main::StyleWindow(*this, {Frame1, Label5, lblPassword}, {PushButton1, PushButton3, PushButton5});
+    Main::MaskWithAsterisks(*Text2);
+
+    m_pointer = new PointerModes(*this);
+    for (QWidget *button : {static_cast<QWidget *>(PushButton1), static_cast<QWidget *>(PushButton3),
+                            static_cast<QWidget *>(PushButton5)})
+        m_pointer->switchToCustomOver(button);
+    for (QWidget *other : {static_cast<QWidget *>(Text1), static_cast<QWidget *>(Text2), static_cast<QWidget *>(Frame1)})
+        m_pointer->switchToDefaultOver(other);
+
+    connect(PushButton1, &QPushButton::clicked, this, &Form1::PushButton1_Click);
+    connect(PushButton3, &QPushButton::clicked, this, &Form1::PushButton3_Click);
+    connect(PushButton5, &QPushButton::clicked, this, &Form1::PushButton5_Click);
+    connect(Text1, &QLineEdit::textChanged, this, &Form1::Text1_Change);
+    connect(Text2, &QLineEdit::textChanged, this, &Form1::Text2_Change);
+    Text1->installEventFilter(this);
+    Text2->installEventFilter(this);
+}
+
+void Form1::Form_Load()
+{
+    Routine r(m_program.dialogs(), QStringLiteral("Form1"), QStringLiteral("Form_Load"));
+    r.step(100, [&] { Main::ApplySkin(*this); });
+    r.step(106, [&] {
+        setWindowTitle(QString::fromLatin1(Main::ProductName));
+        setWindowIcon(Program::icon());
+        Main::SetAppTitle();
+    });
+    const QString pointerFile = Main::ProgramFolder() + Main::separator() + QStringLiteral("HAND-M.CUR");
+    if (r.test(124, [&] { return Main::FileExists(pointerFile); }))
+        r.step(126, [&] { m_pointer->setCustomCursor(LoadCursorFile(pointerFile)); });
+    r.step(128, [&] { Text1->setText(Settings::GetSetting(QLatin1String(Settings::Database))); });
+    r.step(130, [&] { Text2->setText(Settings::GetSetting(QLatin1String(Settings::Password))); });
+    if (!r.test(138, [&] { return ODBCProvider::IsProviderInstalled(m_program.dialogs()); })) {
+        m_program.end(1);
+        return;
+    }
+    if (r.test(132, [&] { return !Text1->text().isEmpty(); })) {
+        if (r.test(134, [&] { return Main::FileExists(Text1->text()); }))
+            r.step(136, [&] { PushButton3_Click(); });
+    }
+}
+
+void Form1::PushButton1_Click()
+{
+    Routine r(m_program.dialogs(), QStringLiteral("Form1"), QStringLiteral("PushButton1_Click"));
+    r.step(100, [&] {
+        const QChar sep = Main::separator();
+        Text1->setText(Main::ProgramFolder() + sep + QStringLiteral("Samples") + sep + QStringLiteral("sample.mdb"));
+    });
+}
+
+void Form1::PushButton3_Click()
+{
+    Routine r(m_program.dialogs(), QStringLiteral("Form1"), QStringLiteral("PushButton3_Click"));
+    std::optional<QStringList> tables;
+    r.step(100, [&] { tables = Access::NonSystemTables(m_program.dialogs(), Text1->text()); });
+    if (r.test(102, [&] { return !tables.has_value(); })) {
+        r.step(104, [] {});
+        return;
+    }
+    r.step(106, [&] {
+        Access::AddTablesToAccessListbox(m_program.dialogs(), *m_program.form2().ListView1, Text1->text(), Text2->text());
+    });
+    r.step(108, [&] { m_program.form2().show(); });
+    r.step(110, [&] { hide(); });
+}
+
+void Form1::PushButton5_Click()
+{
+    Routine r(m_program.dialogs(), QStringLiteral("Form1"), QStringLiteral("PushButton5_Click"));
+    Dialogs::OpenFileRequest request;
+    r.step(102, [&] { request.readOnlyTicked = true; });
+    r.step(104, [&] { request.title = QStringLiteral("Select Access Database"); });
+    r.step(106, [&] {
+        request.filter = QStringLiteral("All Microsoft Databases (*.mdb,*.accdb)|*.*db|Microsoft Database (*.mdb)|*.mdb|"
+                                        "Microsoft 2007 Database (*.accdb)|*.accdb|");
+    });
+    std::optional<QString> chosen;
+    r.step(108, [&] {
+        request.fileName = m_dialogFileName;
+        chosen = m_program.dialogs().openFile(request);
+        if (chosen)
+            m_dialogFileName = *chosen;
+    });
+    // Cancelling leaves the box as the user left it.
+    if (r.test(110, [&] { return chosen.has_value() && !chosen->isEmpty(); }))
+        r.step(112, [&] { Text1->setText(*chosen); });
+}
+
+void Form1::Text1_Change()
+{
+    m_program.saveSetting(QLatin1String(Settings::Database), Text1->text());
+}
+
+void Form1::Text2_Change()
+{
+    m_program.saveSetting(QLatin1String(Settings::Password), Text2->text());
+}
+
+void Form1::Text1_GotFocus()
+{
+    Text1->setSelection(0, int(Text1->text().size()));
+}
+
+void Form1::Text2_GotFocus()
+{
+    Text2->setSelection(0, int(Text2->text().size()));
+}
+
+bool Form1::eventFilter(QObject *watched, QEvent *event)
+{
+    if (event->type() == QEvent::FocusIn) {
+        if (watched == Text1)
+            Text1_GotFocus();
+        else if (watched == Text2)
+            Text2_GotFocus();
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void Form1::showEvent(QShowEvent *event)
+{
+    if (!m_shownBefore) {
+        m_shownBefore = true;
+        Main::CentreOnScreen(*this);
+    }
+    QWidget::showEvent(event);
+}
+
+void Form1::closeEvent(QCloseEvent *event)
+{
+    event->accept();
+    Form_Unload();
+}
+
+void Form1::Form_Unload()
+{
+    m_program.end();
+}

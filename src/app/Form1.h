@@ -1,0 +1,44 @@
+#pragma once
+
+#include "PointerModes.h"
+#include "ui_Form1.h"
+
+#include <QWidget>
+
+class Program;
+
+// The database selection window: the database path, its password, and "Next >".
+class Form1 : public QWidget, public Ui::Form1 {
+    Q_OBJECT
+
+public:
+    explicit Form1(Program &program);
+
+    PointerModes &pointer() { return *m_pointer; }
+    // The file name the open dialog remembers between openings.
+    const QString &dialogFileName() const { return m_dialogFileName; }
+
+public slots:
+    // The start-up sequence.
+    void Form_Load();
+    void PushButton1_Click();
+    void PushButton3_Click();
+    void PushButton5_Click();
+    void Text1_Change();
+    void Text2_Change();
+    void Text1_GotFocus();
+    void Text2_GotFocus();
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+    void showEvent(QShowEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    void Form_Unload();
+
+    Program &m_program;
+    PointerModes *m_pointer;
+    QString m_dialogFileName;
+    bool m_shownBefore = false;
+};

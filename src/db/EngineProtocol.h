@@ -1,0 +1,225 @@
+#pragma once
+
+// The wire format between the program and its database worker (strudex-engine).
+//
+// Plain C++20 and the standard library only: the worker must not pull in Qt, and the Qt side must
+// not pull in glib, yet both have to agree on every byte. All integers are little-endian.
+//
+//   frame    = u32 payload length, payload
+//   request  = u8 opcode, fields of the operation
+//   response = u8 status, then
+//                Ok:       the operation's result
+//                Error:    i32 number, string description
+//                Progress: nothing (a heartbeat during long work, never the final answer)
+//   string   = u32 byte length, UTF-8 bytes (no terminator)
+//
+// The reader treats its input as hostile: a worker that crashed halfway or a damaged pipe must
+// give a clean "malformed" answer, never a read past the end or a huge allocation.
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace EngineProtocol {
+
+// Bumped whenever a message changes shape. Hello answers with it.
+inline constexpr std::uint32_t kProtocolVersion = 1;
+
+// Limits: nothing legitimate comes near them, and a length beyond them means a broken peer.
+inline constexpr std::uint32_t kMaxStringLength = 1u << 20; // 1 MiB
+inline constexpr std::uint32_t kMaxFrameLength = 64u << 20; // 64 MiB
+inline constexpr std::size_t kFrameHeaderSize = 4;
+
+enum class Op : std::uint8_t {
+    Open = 1,        // string path, string password
+    Tables = 2,      // -
+    Fields = 3,      // string tableName
+    Description = 4, // string tableName, string columnName
+    Close = 5,       // -
+    Hello = 6,       // -
+};
+
+enum class Status : std::uint8_t {
+    Ok = 0,
+    Error = 1,
+    Progress = 2,
+};
+
+using Bytes = std::vector<std::uint8_t>;
+using ByteView = std::span<const std::uint8_t>;
+
+// True when the bytes are well-formed UTF-8: no overlong forms, no surrogates, nothing above
+// U+10FFFF, no truncated sequence.
+bool isValidUtf8(std::string_view text) noexcept;
+
+// Makes arbitrary bytes (for instance a name read from a damaged file) safe to send: invalid
+// sequences become U+FFFD, and the result is cut at a character boundary so that it is never
+// longer than maxBytes.
+std::string sanitizeUtf8(std::string_view text, std::size_t maxBytes = kMaxStringLength);
+
+// Builds one payload. Strings must be valid UTF-8 and not longer than kMaxStringLength; a
+// violation is a programming error on the sending side and is reported through valid().
+class Writer
+{
+public:
+    Writer &u8(std::uint8_t value);
+    Writer &i32(std::int32_t value);
+    Writer &u32(std::uint32_t value);
+    Writer &i64(std::int64_t value);
+    Writer &string(std::string_view value);
+
+    // False once a string was rejected; the payload must not be sent then.
+    bool valid() const noexcept { return m_valid; }
+    const Bytes &bytes() const noexcept { return m_bytes; }
+    Bytes take() noexcept { return std::move(m_bytes); }
+
+private:
+    Bytes m_bytes;
+    bool m_valid = true;
+};
+
+// Reads one payload. Every read checks the bytes that remain; the first failure makes the reader
+// fail for good, and failed reads return zero or an empty string.
+class Reader
+{
+public:
+    Reader() = default;
+    explicit Reader(ByteView data) noexcept : m_data(data) {}
+    // The reader only points at its bytes: a temporary would be gone before the first read.
+    explicit Reader(Bytes &&) = delete;
+    explicit Reader(const Bytes &&) = delete;
+
+    std::uint8_t u8() noexcept;
+    std::int32_t i32() noexcept;
+    std::uint32_t u32() noexcept;
+    std::int64_t i64() noexcept;
+    std::string string();
+
+    bool ok() const noexcept { return m_ok; }
+    bool atEnd() const noexcept { return m_pos == m_data.size(); }
+    std::size_t remaining() const noexcept { return m_data.size() - m_pos; }
+    // For decoders that know better than the bytes (a count that cannot fit, trailing garbage).
+    void fail() noexcept { m_ok = false; }
+    // ok() and nothing left over: what every complete message must satisfy.
+    bool finished() const noexcept { return m_ok && atEnd(); }
+
+private:
+    bool take(std::size_t count, const std::uint8_t *&out) noexcept;
+
+    ByteView m_data;
+    std::size_t m_pos = 0;
+    bool m_ok = true;
+};
+
+// Prefixes a payload with its length. Returns an empty vector when the payload is over the limit.
+Bytes frame(ByteView payload);
+
+// Cuts complete frames out of a byte stream that arrives in arbitrary pieces.
+class FrameSplitter
+{
+public:
+    explicit FrameSplitter(std::uint32_t maxFrameLength = kMaxFrameLength) noexcept : m_maxFrameLength(maxFrameLength)
+    {
+    }
+
+    void append(ByteView data);
+    // The next complete payload, or nothing when more bytes are needed or the stream failed.
+    std::optional<Bytes> next();
+    // A frame announced more than the limit: the stream cannot be trusted any more.
+    bool failed() const noexcept { return m_failed; }
+    std::size_t buffered() const noexcept { return m_buffer.size() - m_start; }
+
+private:
+    Bytes m_buffer;
+    std::size_t m_start = 0;
+    std::uint32_t m_maxFrameLength;
+    bool m_failed = false;
+};
+
+// ---- requests -----------------------------------------------------------------------------------
+
+struct Request
+{
+    Op op = Op::Hello;
+    std::string path;     // Open
+    std::string password; // Open
+    std::string table;    // Fields, Description
+    std::string column;   // Description
+};
+
+Bytes encodeOpen(std::string_view path, std::string_view password);
+Bytes encodeTables();
+Bytes encodeFields(std::string_view tableName);
+Bytes encodeDescription(std::string_view tableName, std::string_view columnName);
+Bytes encodeClose();
+Bytes encodeHello();
+
+enum class RequestProblem { None, Empty, UnknownOp, Malformed };
+
+// Decodes a whole request payload; nothing when it is malformed (problem tells why).
+std::optional<Request> decodeRequest(ByteView payload, RequestProblem *problem = nullptr);
+
+// ---- responses ----------------------------------------------------------------------------------
+
+struct EngineError
+{
+    std::int32_t number = 0;
+    std::string description;
+};
+
+struct TableRow
+{
+    std::string name;
+    std::string type; // TABLE, SYSTEM TABLE, ACCESS TABLE, LINK, PASS-THROUGH, VIEW
+};
+
+struct FieldInfo
+{
+    std::string name;
+    std::int32_t adoType = 0;
+    std::int64_t definedSize = 0;
+};
+
+struct FieldsResult
+{
+    std::vector<FieldInfo> fields;
+    std::int64_t recordCount = 0;
+};
+
+struct DescriptionResult
+{
+    bool present = false;
+    std::string value; // empty when absent
+};
+
+Bytes encodeOk(); // the whole answer to Open and Close
+Bytes encodeError(std::int32_t number, std::string_view description);
+Bytes encodeProgress();
+Bytes encodeHelloResult(std::uint32_t version = kProtocolVersion);
+Bytes encodeTablesResult(const std::vector<TableRow> &rows);
+Bytes encodeFieldsResult(const FieldsResult &result);
+Bytes encodeDescriptionResult(const DescriptionResult &result);
+
+// The first step of reading any answer. For Error the error is decoded; for Ok the body is left
+// in the returned reader for the operation's decoder below; Progress must have no body.
+// The body reader points into the payload, which must outlive it.
+struct Response
+{
+    Status status = Status::Ok;
+    EngineError error;
+    Reader body;
+};
+std::optional<Response> decodeResponse(ByteView payload);
+
+// Decoders of Ok bodies. Each consumes the reader completely and fails on leftovers.
+bool decodeEmptyResult(Reader &body); // Open, Close
+std::optional<std::uint32_t> decodeHelloResult(Reader &body);
+std::optional<std::vector<TableRow>> decodeTablesResult(Reader &body);
+std::optional<FieldsResult> decodeFieldsResult(Reader &body);
+std::optional<DescriptionResult> decodeDescriptionResult(Reader &body);
+
+} // namespace EngineProtocol

@@ -1,0 +1,32 @@
+#pragma once
+
+// The worker's request loop: one database per process, requests answered strictly in order.
+
+#include "Channel.h"
+#include "MdbDatabase.h"
+
+namespace Engine {
+
+class Worker
+{
+public:
+    explicit Worker(Channel &channel) : m_channel(channel) {}
+
+    // Serves requests until Close or the end of the input. Returns the process exit status.
+    int run();
+
+    // Exit status when the request stream itself broke (a frame over the limit).
+    static constexpr int kBrokenStreamExitCode = 2;
+    // Exit status when the parent stopped reading.
+    static constexpr int kParentGoneExitCode = 3;
+
+private:
+    // The answer to one request; sets m_closing for Close.
+    EngineProtocol::Bytes answer(const EngineProtocol::Request &request);
+
+    Channel &m_channel;
+    MdbDatabase m_database;
+    bool m_closing = false;
+};
+
+} // namespace Engine

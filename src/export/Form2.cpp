@@ -1,0 +1,180 @@
+#include "Form2.h"
+
+#include "Dialogs.h"
+#include "Failure.h"
+#include "Form1.h"
+#include "Main.h"
+#include "Program.h"
+#include "Routine.h"
+#include "Settings.h"
+#include "StructureReport.h"
+#include "WindowLook.h"
+
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QHeaderView>
+
+#include <cmath>
+
+Form2::Form2(Program &program) : m_program(program)
+{
+    setupUi(this);
+    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint
+                   | Qt::WindowCloseButtonHint);
+    setFixedSize(504, 405);
+    Main::StyleWindow(*this, {Frame2}, {PushButton2, PushButton4, PushButton5, PushButton8, PushButton9});
+    QPalette bar = ProgressBar1->palette();
+    bar.setColor(QPalette::Base, Qt::white);
+    bar.setColor(QPalette::Window, Qt::white);
+    bar.setColor(QPalette::Text, QApplication::palette().color(QPalette::ButtonText));
+    ProgressBar1->setPalette(bar);
+    ListView1->setSelectionMode(QAbstractItemView::SingleSelection);
+    ListView1->setEditTriggers(QAbstractItemView::NoEditTriggers);
+
+    m_pointer = new PointerModes(*this);
+    for (QWidget *button : {PushButton2, PushButton4, PushButton5, PushButton8, PushButton9})
+        m_pointer->switchToCustomOver(button);
+    m_pointer->switchToDefaultOver(Frame2);
+    m_pointer->switchToDefaultOver(ListView1->viewport());
+
+    connect(PushButton2, &QPushButton::clicked, this, &Form2::PushButton2_Click);
+    connect(PushButton4, &QPushButton::clicked, this, &Form2::PushButton4_Click);
+    connect(PushButton5, &QPushButton::clicked, this, &Form2::PushButton5_Click);
+    connect(PushButton8, &QPushButton::clicked, this, &Form2::PushButton8_Click);
+    connect(PushButton9, &QPushButton::clicked, this, &Form2::PushButton9_Click);
+    connect(Text1, &QLineEdit::textChanged, this, &Form2::Text1_Change);
+}
+
+void Form2::Form_Load()
+{
+    Routine r(m_program.dialogs(), QStringLiteral("Form2"), QStringLiteral("Form_Load"));
+    r.step(100, [&] { Main::SetButtonFaceBackColors(*this); });
+    r.step(102, [&] { setWindowIcon(Program::icon()); });
+    const QString pointerFile = Main::ProgramFolder() + Main::separator() + QStringLiteral("HAND-M.CUR");
+    if (r.test(104, [&] { return Main::FileExists(pointerFile); }))
+        r.step(106, [&] { m_pointer->setCustomCursor(LoadCursorFile(pointerFile)); });
+    r.step(108, [&] { setWindowTitle(QString::fromLatin1(Main::ProductName)); });
+    r.step(110, [&] { ListView1->setHeaderLabels({QStringLiteral("Table(s)")}); });
+    r.step(112, [&] { ListView1->setColumnWidth(0, 6000 / 15); });
+    r.step(116, [&] {
+        QString buffer;
+        const QString desktop = Main::GetDesktopFolder(buffer);
+        Text1->setText(Settings::GetSetting(QLatin1String(Settings::OutputFolder), desktop));
+    });
+}
+
+void Form2::PushButton2_Click()
+{
+    Routine r(m_program.dialogs(), QStringLiteral("Form2"), QStringLiteral("PushButton2_Click"));
+    r.step(100, [&] { m_program.form1().show(); });
+    r.step(102, [&] { hide(); });
+}
+
+void Form2::PushButton4_Click()
+{
+    Routine r(m_program.dialogs(), QStringLiteral("Form2"), QStringLiteral("PushButton4_Click"));
+    QString folder;
+    r.step(100, [&] { folder = m_program.dialogs().browseForFolder(QStringLiteral("Please select folder:"), QString()); });
+    if (r.test(102, [&] { return folder.isEmpty(); }))
+        return;
+    r.step(104, [&] { Text1->setText(Main::RemoveDoubleBackslashes(folder + Main::separator())); });
+}
+
+void Form2::PushButton5_Click()
+{
+    StructureReport::StartExporting(m_program.dialogs(), *this, Text1->text());
+}
+
+void Form2::PushButton8_Click()
+{
+    Routine r(m_program.dialogs(), QStringLiteral("Form2"), QStringLiteral("PushButton8_Click"));
+    int rows = 0;
+    r.step(100, [&] { rows = rowCount(); });
+    for (int number = 1; number <= rows; ++number)
+        r.step(102, [&] { row(number)->setCheckState(0, Qt::Checked); });
+}
+
+void Form2::PushButton9_Click()
+{
+    Routine r(m_program.dialogs(), QStringLiteral("Form2"), QStringLiteral("PushButton9_Click"));
+    int rows = 0;
+    r.step(100, [&] { rows = rowCount(); });
+    for (int number = 1; number <= rows; ++number)
+        r.step(102, [&] { row(number)->setCheckState(0, Qt::Unchecked); });
+}
+
+void Form2::Text1_Change()
+{
+    m_program.saveSetting(QLatin1String(Settings::OutputFolder), Text1->text());
+}
+
+void Form2::generateStructure(const QString &fileName, const qint32 &tickedCount)
+{
+    StructureReport::generateStructure(m_program.dialogs(), *this, fileName, tickedCount);
+}
+
+QTreeWidgetItem *Form2::row(int number) const
+{
+    QTreeWidgetItem *item = number >= 1 ? ListView1->topLevelItem(number - 1) : nullptr;
+    if (!item)
+        throw Failure(35600, QStringLiteral("Index out of bounds"));
+    return item;
+}
+
+int Form2::rowCount() const
+{
+    return ListView1->topLevelItemCount();
+}
+
+QString Form2::rowText(int number) const
+{
+    return row(number)->text(0);
+}
+
+bool Form2::rowTicked(int number) const
+{
+    return row(number)->checkState(0) == Qt::Checked;
+}
+
+void Form2::setProgressValue(double value)
+{
+    ProgressBar1->setValue(int(std::lround(std::clamp(value, 0.0, 100.0))));
+}
+
+void Form2::setProgressCaption(const QString &caption)
+{
+    // The bar reads "%" followed by a letter as a placeholder; a table name is shown as it is.
+    QString format = caption;
+    format.replace(QLatin1Char('%'), QStringLiteral("%%"));
+    ProgressBar1->setFormat(format);
+}
+
+void Form2::setPointer(Pointer pointer)
+{
+    m_pointer->setMode(pointer == Pointer::Busy ? PointerModes::Busy : PointerModes::Default);
+}
+
+void Form2::yield()
+{
+    QCoreApplication::processEvents();
+}
+
+void Form2::showEvent(QShowEvent *event)
+{
+    if (!m_shownBefore) {
+        m_shownBefore = true;
+        Main::CentreOnScreen(*this);
+    }
+    QWidget::showEvent(event);
+}
+
+void Form2::closeEvent(QCloseEvent *event)
+{
+    event->accept();
+    Form_Unload();
+}
+
+void Form2::Form_Unload()
+{
+    m_program.end();
+}

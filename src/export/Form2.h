@@ -1,0 +1,53 @@
+#pragma once
+
+#include "ExportView.h"
+#include "PointerModes.h"
+#include "ui_Form2.h"
+
+#include <QWidget>
+
+class Program;
+
+// The export window: the table list with its ticks, the output folder and "Start Exporting". The
+// report writer drives its list, progress bar and pointer through ExportView.
+class Form2 : public QWidget, public Ui::Form2, public ExportView {
+    Q_OBJECT
+
+public:
+    explicit Form2(Program &program);
+
+    PointerModes &pointer() { return *m_pointer; }
+
+    // ExportView
+    int rowCount() const override;
+    QString rowText(int row) const override;
+    bool rowTicked(int row) const override;
+    void setProgressValue(double value) override;
+    void setProgressCaption(const QString &caption) override;
+    void setPointer(Pointer pointer) override;
+    void yield() override;
+
+    // The report writer of this window.
+    void generateStructure(const QString &fileName, const qint32 &tickedCount);
+
+public slots:
+    void Form_Load();
+    void PushButton2_Click();
+    void PushButton4_Click();
+    void PushButton5_Click();
+    void PushButton8_Click();
+    void PushButton9_Click();
+    void Text1_Change();
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+    void showEvent(QShowEvent *event) override;
+
+private:
+    QTreeWidgetItem *row(int number) const;
+    void Form_Unload();
+
+    Program &m_program;
+    PointerModes *m_pointer;
+    bool m_shownBefore = false;
+};

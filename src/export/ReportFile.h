@@ -1,0 +1,35 @@
+#pragma once
+
+#include <QSaveFile>
+#include <QString>
+#include <QStringEncoder>
+
+#include <memory>
+
+// The report as it is being written: lines in the system's 8-bit encoding, each ended by CR LF,
+// into a temporary file that takes the report's name only when it is closed. A run that fails or
+// is ended midway leaves an earlier report of that name as it was.
+class ReportFile {
+public:
+    // Creates the file; fails with the reason when it cannot be made.
+    void open(const QString &fileName);
+    // Appends one line; fails when the file is not open or cannot be written.
+    void writeLine(const QString &text);
+    // Puts the finished report in place of any earlier one.
+    void close();
+    bool isOpen() const { return m_file != nullptr; }
+
+    ReportFile() = default;
+    ~ReportFile();
+    ReportFile(const ReportFile &) = delete;
+    ReportFile &operator=(const ReportFile &) = delete;
+
+    // Throws away the report being written, if any, leaving no temporary file behind; for a
+    // program that ends in the middle of an export.
+    static void abandonActive();
+
+private:
+    std::unique_ptr<QSaveFile> m_file;
+    QStringEncoder m_encoder{QStringConverter::System};
+    QString m_fileName;
+};

@@ -1,0 +1,39 @@
+#pragma once
+
+#include <QString>
+
+class Dialogs;
+class ExportView;
+
+// The structure report: for every ticked row of the table list, the table's name, its field and
+// record counts and one line per field with name, type and description.
+namespace StructureReport {
+
+inline constexpr auto RestingCaption = "Progress Bar";
+
+// One field's line. Names of 25 characters or more are followed directly by the type code; shorter
+// ones fill a 25-character name column and a 12-character type column (a longer type text is
+// followed by a single blank) before the description.
+QString FieldLine(const QString &name, qint32 typeCode, const QString &typeText, const QString &description);
+
+// The type text of a field: its type name, and for text fields the defined size in brackets.
+QString TypeText(qint32 typeCode, qint64 definedSize);
+
+// "<folder><separator><base name>_Structure.txt", where the base name is the database path
+// without its extension and folders. A separator is put between folder and name only when the
+// folder text does not end in one.
+QString ReportFileName(const QString &folderText, const QString &databasePath);
+
+// Writes the report of the ticked rows into fileName, replacing any earlier report only when the
+// run finishes. Every failure is reported and the run goes on; "Done." ends it. A call made while
+// a run is in progress does nothing.
+void generateStructure(Dialogs &dialogs, ExportView &view, const QString &fileName, const qint32 &tickedCount);
+
+// Whether a run is in progress.
+bool Running();
+
+// "Start Exporting": checks the folder and the ticks, names the report after the database of this
+// moment and runs generateStructure.
+void StartExporting(Dialogs &dialogs, ExportView &view, const QString &folderText);
+
+} // namespace StructureReport
