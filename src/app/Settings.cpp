@@ -93,10 +93,14 @@ QString GetSetting(const QString &key, const QString &defaultValue)
     // The file is parsed at the first look-up, and only then is its status known.
     const QVariant value = store->value(key);
     QSettings::Status status = store->status();
-    if (status == QSettings::FormatError)
+    if (status == QSettings::FormatError || (status == QSettings::NoError && damagedFiles.contains(iniFile()))) {
+        // A damaged store is told once; after that it reads as if it were empty until it is
+        // rewritten, rather than handing out what the damage left.
+        if (damagedFiles.contains(iniFile()))
+            return defaultValue;
         damagedFiles.insert(iniFile());
-    else if (status == QSettings::NoError && damagedFiles.contains(iniFile()))
-        status = QSettings::FormatError;
+        throw storeFailure(QSettings::FormatError, QStringLiteral("read"));
+    }
     if (status != QSettings::NoError)
         throw storeFailure(status, QStringLiteral("read"));
     if (!value.isValid())

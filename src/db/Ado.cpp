@@ -77,9 +77,9 @@ void Connection::Open(const QString &connectionText)
     auto worker = std::make_unique<Worker>(target.dataSource);
     worker->start();
     worker->callExpectingNothing(P::encodeOpen(utf8(target.dataSource), utf8(target.password)));
+    forget();
     m_worker = std::move(worker);
     m_dataSource = target.dataSource;
-    m_tables.reset();
 }
 
 int Connection::State() const
@@ -92,8 +92,15 @@ void Connection::Close()
     if (m_worker)
         m_worker->stop();
     m_worker.reset();
+    forget();
+}
+
+void Connection::forget()
+{
     m_tables.reset();
     m_tableNames.clear();
+    m_describedTable = QString();
+    m_descriptions.clear();
 }
 
 Worker &Connection::worker()
@@ -128,6 +135,24 @@ bool Connection::hasTable(const QString &name)
 {
     tables();
     return m_tableNames.contains(name);
+}
+
+const QHash<QString, QVariant> &Connection::columnDescriptions(const QString &table)
+{
+    if (m_describedTable.isNull() || m_describedTable != table) {
+        checkSendable(table);
+        const auto columns = worker().call<std::vector<P::ColumnDescription>>(P::encodeColumnDescriptions(utf8(table)),
+                                                                              P::decodeColumnDescriptionsResult);
+        QHash<QString, QVariant> descriptions;
+        descriptions.reserve(qsizetype(columns.size()));
+        for (const P::ColumnDescription &column : columns) {
+            descriptions.insert(QString::fromStdString(column.column),
+                                column.present ? QVariant(QString::fromStdString(column.value)) : QVariant());
+        }
+        m_descriptions = std::move(descriptions);
+        m_describedTable = table;
+    }
+    return m_descriptions;
 }
 
 std::unique_ptr<Recordset> Connection::OpenSchema(int schema)
@@ -282,12 +307,11 @@ QVariant Catalog::Table::ColumnProperty(const QString &column, const QString &pr
 {
     if (property.compare(QStringLiteral("Description"), Qt::CaseInsensitive) != 0)
         throw itemNotFound();
-    checkSendable(column);
-    const P::DescriptionResult result = m_connection->worker().call<P::DescriptionResult>(
-        P::encodeDescription(utf8(m_name), utf8(column)), P::decodeDescriptionResult);
-    if (!result.present)
-        return QVariant();
-    return QString::fromStdString(result.value);
+    const QHash<QString, QVariant> &descriptions = m_connection->columnDescriptions(m_name);
+    const auto found = descriptions.constFind(column);
+    if (found == descriptions.constEnd())
+        throw itemNotFound();
+    return *found;
 }
 
 // ---- Factory ------------------------------------------------------------------------------------

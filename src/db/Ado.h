@@ -2,6 +2,7 @@
 
 #include "EngineProtocol.h"
 
+#include <QHash>
 #include <QSet>
 #include <QString>
 #include <QVariant>
@@ -53,12 +54,21 @@ public:
     const std::vector<TableRow> &tables();
     // Whether the catalogue knows a table of exactly that name.
     bool hasTable(const QString &name);
+    // The "Description" of every column of a table (null where a column has none), read in one
+    // go the first time one of them is asked for. The report reads a table's fields one after
+    // the other, so the last table read is all that is kept.
+    const QHash<QString, QVariant> &columnDescriptions(const QString &table);
 
 private:
+    // Drops everything learnt from the database of an earlier connection.
+    void forget();
+
     std::unique_ptr<Worker> m_worker;
     QString m_dataSource;
     std::optional<std::vector<TableRow>> m_tables;
     QSet<QString> m_tableNames;
+    QString m_describedTable;
+    QHash<QString, QVariant> m_descriptions;
 };
 
 class Recordset {

@@ -41,6 +41,21 @@ std::size_t utf8SequenceLength(std::string_view text, std::size_t pos) noexcept
     return 0;
 }
 
+// The length of the leading run of ASCII characters, which are valid UTF-8 one by one. Eight
+// at a time: names and texts are mostly ASCII, and there are hundreds of thousands of them.
+std::size_t asciiPrefix(std::string_view text) noexcept
+{
+    std::size_t pos = 0;
+    for (std::uint64_t word = 0; pos + 8 <= text.size(); pos += 8) {
+        std::memcpy(&word, text.data() + pos, 8);
+        if (word & 0x8080808080808080u)
+            break;
+    }
+    while (pos < text.size() && static_cast<unsigned char>(text[pos]) < 0x80)
+        ++pos;
+    return pos;
+}
+
 void putLittleEndian(Bytes &out, std::uint64_t value, int size)
 {
     for (int i = 0; i < size; ++i)
@@ -73,7 +88,7 @@ Bytes finish(Writer &writer)
 
 bool isValidUtf8(std::string_view text) noexcept
 {
-    std::size_t pos = 0;
+    std::size_t pos = asciiPrefix(text);
     while (pos < text.size()) {
         const std::size_t length = utf8SequenceLength(text, pos);
         if (length == 0)
@@ -85,6 +100,8 @@ bool isValidUtf8(std::string_view text) noexcept
 
 std::string sanitizeUtf8(std::string_view text, std::size_t maxBytes)
 {
+    if (text.size() <= maxBytes && asciiPrefix(text) == text.size())
+        return std::string(text);
     static constexpr std::string_view kReplacement = "\xEF\xBF\xBD";
     std::string out;
     out.reserve(std::min(text.size(), maxBytes));
@@ -280,6 +297,13 @@ Bytes encodeHello()
     return Bytes{static_cast<std::uint8_t>(Op::Hello)};
 }
 
+Bytes encodeColumnDescriptions(std::string_view tableName)
+{
+    Writer w;
+    w.u8(static_cast<std::uint8_t>(Op::ColumnDescriptions)).string(tableName);
+    return w.take();
+}
+
 std::optional<Request> decodeRequest(ByteView payload, RequestProblem *problem)
 {
     const auto fail = [&](RequestProblem why) -> std::optional<Request> {
@@ -299,6 +323,7 @@ std::optional<Request> decodeRequest(ByteView payload, RequestProblem *problem)
         request.password = r.string();
         break;
     case static_cast<std::uint8_t>(Op::Fields):
+    case static_cast<std::uint8_t>(Op::ColumnDescriptions):
         request.table = r.string();
         break;
     case static_cast<std::uint8_t>(Op::Description):
@@ -371,6 +396,17 @@ Bytes encodeDescriptionResult(const DescriptionResult &result)
     w.u8(static_cast<std::uint8_t>(Status::Ok))
         .u8(result.present ? 1 : 0)
         .string(result.present ? std::string_view(result.value) : std::string_view());
+    return finish(w);
+}
+
+Bytes encodeColumnDescriptionsResult(const std::vector<ColumnDescription> &columns)
+{
+    Writer w;
+    w.u8(static_cast<std::uint8_t>(Status::Ok)).u32(static_cast<std::uint32_t>(columns.size()));
+    for (const ColumnDescription &column : columns)
+        w.string(column.column)
+            .u8(column.present ? 1 : 0)
+            .string(column.present ? std::string_view(column.value) : std::string_view());
     return finish(w);
 }
 
@@ -469,6 +505,29 @@ std::optional<DescriptionResult> decodeDescriptionResult(Reader &body)
         return std::nullopt;
     result.present = present == 1;
     return result;
+}
+
+std::optional<std::vector<ColumnDescription>> decodeColumnDescriptionsResult(Reader &body)
+{
+    constexpr std::size_t kMinColumnSize = 4 + 1 + 4; // name length, present, value length
+    const std::uint32_t count = body.u32();
+    if (!body.ok() || count > body.remaining() / kMinColumnSize)
+        return std::nullopt;
+    std::vector<ColumnDescription> columns;
+    columns.reserve(count);
+    for (std::uint32_t i = 0; i < count && body.ok(); ++i) {
+        ColumnDescription column;
+        column.column = body.string();
+        const std::uint8_t present = body.u8();
+        column.value = body.string();
+        if (present > 1 || (present == 0 && !column.value.empty()))
+            body.fail();
+        column.present = present == 1;
+        columns.push_back(std::move(column));
+    }
+    if (!body.finished())
+        return std::nullopt;
+    return columns;
 }
 
 } // namespace EngineProtocol

@@ -27,7 +27,7 @@
 namespace EngineProtocol {
 
 // Bumped whenever a message changes shape. Hello answers with it.
-inline constexpr std::uint32_t kProtocolVersion = 1;
+inline constexpr std::uint32_t kProtocolVersion = 2;
 
 // Limits: nothing legitimate comes near them, and a length beyond them means a broken peer.
 inline constexpr std::uint32_t kMaxStringLength = 1u << 20; // 1 MiB
@@ -35,12 +35,13 @@ inline constexpr std::uint32_t kMaxFrameLength = 64u << 20; // 64 MiB
 inline constexpr std::size_t kFrameHeaderSize = 4;
 
 enum class Op : std::uint8_t {
-    Open = 1,        // string path, string password
-    Tables = 2,      // -
-    Fields = 3,      // string tableName
-    Description = 4, // string tableName, string columnName
-    Close = 5,       // -
-    Hello = 6,       // -
+    Open = 1,               // string path, string password
+    Tables = 2,             // -
+    Fields = 3,             // string tableName
+    Description = 4,        // string tableName, string columnName
+    Close = 5,              // -
+    Hello = 6,              // -
+    ColumnDescriptions = 7, // string tableName (since version 2)
 };
 
 enum class Status : std::uint8_t {
@@ -147,7 +148,7 @@ struct Request
     Op op = Op::Hello;
     std::string path;     // Open
     std::string password; // Open
-    std::string table;    // Fields, Description
+    std::string table;    // Fields, Description, ColumnDescriptions
     std::string column;   // Description
 };
 
@@ -157,6 +158,7 @@ Bytes encodeFields(std::string_view tableName);
 Bytes encodeDescription(std::string_view tableName, std::string_view columnName);
 Bytes encodeClose();
 Bytes encodeHello();
+Bytes encodeColumnDescriptions(std::string_view tableName);
 
 enum class RequestProblem { None, Empty, UnknownOp, Malformed };
 
@@ -196,6 +198,14 @@ struct DescriptionResult
     std::string value; // empty when absent
 };
 
+// The Description of every column of a table at once, in the order of its fields.
+struct ColumnDescription
+{
+    std::string column;
+    bool present = false;
+    std::string value; // empty when absent
+};
+
 Bytes encodeOk(); // the whole answer to Open and Close
 Bytes encodeError(std::int32_t number, std::string_view description);
 Bytes encodeProgress();
@@ -203,6 +213,7 @@ Bytes encodeHelloResult(std::uint32_t version = kProtocolVersion);
 Bytes encodeTablesResult(const std::vector<TableRow> &rows);
 Bytes encodeFieldsResult(const FieldsResult &result);
 Bytes encodeDescriptionResult(const DescriptionResult &result);
+Bytes encodeColumnDescriptionsResult(const std::vector<ColumnDescription> &columns);
 
 // The first step of reading any answer. For Error the error is decoded; for Ok the body is left
 // in the returned reader for the operation's decoder below; Progress must have no body.
@@ -221,5 +232,6 @@ std::optional<std::uint32_t> decodeHelloResult(Reader &body);
 std::optional<std::vector<TableRow>> decodeTablesResult(Reader &body);
 std::optional<FieldsResult> decodeFieldsResult(Reader &body);
 std::optional<DescriptionResult> decodeDescriptionResult(Reader &body);
+std::optional<std::vector<ColumnDescription>> decodeColumnDescriptionsResult(Reader &body);
 
 } // namespace EngineProtocol

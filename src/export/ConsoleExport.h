@@ -3,6 +3,7 @@
 #include "Dialogs.h"
 #include "ExportView.h"
 
+#include <QElapsedTimer>
 #include <QStringList>
 
 #include <cstdio>
@@ -38,6 +39,7 @@ private:
     double m_value = 0;
     QString m_caption;
     bool m_drawn = false;
+    QElapsedTimer m_sinceYield;
 };
 
 // Messages go to standard error; every one of them but the closing "Done." counts as a failure.

@@ -87,20 +87,21 @@ void Form2::PushButton5_Click()
 
 void Form2::PushButton8_Click()
 {
-    Routine r(m_program.dialogs(), QStringLiteral("Form2"), QStringLiteral("PushButton8_Click"));
-    int rows = 0;
-    r.step(100, [&] { rows = rowCount(); });
-    for (int number = 1; number <= rows; ++number)
-        r.step(102, [&] { row(number)->setCheckState(0, Qt::Checked); });
+    tickEveryRow(QStringLiteral("PushButton8_Click"), Qt::Checked);
 }
 
 void Form2::PushButton9_Click()
 {
-    Routine r(m_program.dialogs(), QStringLiteral("Form2"), QStringLiteral("PushButton9_Click"));
+    tickEveryRow(QStringLiteral("PushButton9_Click"), Qt::Unchecked);
+}
+
+void Form2::tickEveryRow(const QString &routine, Qt::CheckState state)
+{
+    Routine r(m_program.dialogs(), QStringLiteral("Form2"), routine);
     int rows = 0;
     r.step(100, [&] { rows = rowCount(); });
     for (int number = 1; number <= rows; ++number)
-        r.step(102, [&] { row(number)->setCheckState(0, Qt::Unchecked); });
+        r.step(102, [&] { row(number)->setCheckState(0, state); });
 }
 
 void Form2::Text1_Change()

@@ -45,6 +45,8 @@ protected:
 
 private:
     QTreeWidgetItem *row(int number) const;
+    // "Select All" and "Deselect All".
+    void tickEveryRow(const QString &routine, Qt::CheckState state);
     void Form_Unload();
 
     Program &m_program;

@@ -9,11 +9,16 @@
 // The report as it is being written: lines in the system's 8-bit encoding, each ended by CR LF,
 // into a temporary file that takes the report's name only when it is closed. A run that fails or
 // is ended midway leaves an earlier report of that name as it was.
+//
+// The first failure of the file (it cannot be made, the disk is full) is thrown once, naming the
+// reason; the lines after it are passed over quietly, since they have nowhere to go, and the
+// report is not saved. An earlier report of that name is replaced only by a complete one, and
+// never when its owner made it read-only.
 class ReportFile {
 public:
-    // Creates the file; fails with the reason when it cannot be made.
+    // Creates the file; fails with the reason when it cannot be made or must not be replaced.
     void open(const QString &fileName);
-    // Appends one line; fails when the file is not open or cannot be written.
+    // Appends one line; fails when it cannot be written.
     void writeLine(const QString &text);
     // Puts the finished report in place of any earlier one.
     void close();
@@ -29,7 +34,12 @@ public:
     static void abandonActive();
 
 private:
+    void flush();
+    [[noreturn]] void giveUp(int systemError);
+
     std::unique_ptr<QSaveFile> m_file;
+    bool m_gaveUp = false;
     QStringEncoder m_encoder{QStringConverter::System};
     QString m_fileName;
+    QByteArray m_pending;
 };

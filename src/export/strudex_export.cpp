@@ -9,6 +9,7 @@
 #include <QCoreApplication>
 #include <QSet>
 
+#include <csignal>
 #include <cstdio>
 
 #ifdef Q_OS_WIN
@@ -42,6 +43,11 @@ int usageError(const QCommandLineParser &parser, const QString &problem)
 
 int main(int argc, char *argv[])
 {
+#ifdef SIGXFSZ
+    // A report that outgrows the file size allowed must fail as a write, with a message, not end
+    // the program.
+    std::signal(SIGXFSZ, SIG_IGN);
+#endif
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationVersion(QStringLiteral(STRUDEX_VERSION));
 

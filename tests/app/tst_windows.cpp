@@ -167,6 +167,26 @@ private slots:
         QVERIFY(!form.windowIcon().isNull());
     }
 
+    void damagedSettingsAreReportedOnceAndForgotten()
+    {
+        QFile settings(home->filePath(QStringLiteral("settings.ini")));
+        QVERIFY(settings.open(QIODevice::WriteOnly));
+        QByteArray junk("[Strudex%20Software]\nDatabase=");
+        for (int i = 0; i < 4096; ++i)
+            junk.append(char((i * 151 + 7) % 256));
+        settings.write(junk);
+        settings.close();
+        QVERIFY(program->start());
+        QVERIFY(program->form1().isVisible());
+        QCOMPARE(dialogs->messages.size(), 1);
+        QVERIFY(dialogs->texts().constFirst().contains(QStringLiteral("is damaged")));
+        QVERIFY(dialogs->texts().constFirst().contains(QStringLiteral("Form1.Form_Load at line 128")));
+        QVERIFY(program->form1().Text1->text().isEmpty());
+        // Typing puts a sound file in its place.
+        program->form1().Text1->setText(QStringLiteral("/data/new.mdb"));
+        QCOMPARE(stored(QLatin1String(Settings::Database)), QStringLiteral("/data/new.mdb"));
+    }
+
     void savedDatabaseThatWasDeleted()
     {
         const QString gone = home->filePath(QStringLiteral("gone.mdb"));

@@ -229,11 +229,11 @@ private slots:
         ScriptedDialogs dialogs;
         RecordingView view = viewOf({QStringLiteral("Shippers")});
         StructureReport::generateStructure(dialogs, view, blocker + QStringLiteral("/x_Structure.txt"), 1);
+        // One clear report, not one per line that had nowhere to go.
         const QStringList texts = dialogs.texts();
+        QCOMPARE(texts.size(), 2);
         QVERIFY(texts.at(0).contains(QStringLiteral("at line 116")));
         QVERIFY(texts.at(0).contains(QStringLiteral("x_Structure.txt")));
-        QVERIFY(texts.at(1).startsWith(QStringLiteral("Bad file name or number\r\n")));
-        QVERIFY(texts.at(1).contains(QStringLiteral("at line 118")));
         // The database is still read and the run ends as always.
         QCOMPARE(view.values, (QList<double>{100, 0}));
         QCOMPARE(texts.constLast(), QStringLiteral("Done."));

@@ -10,21 +10,28 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <bit>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string_view>
 
 namespace Engine {
 
 namespace {
 
-// A table definition longer than this is damaged: 255 columns with the longest names and all
-// their indexes fit in far fewer pages.
-constexpr std::size_t kMaxDefinitionPages = 64;
-
 // Access hides the column that keeps the history of an append-only memo.
 constexpr std::string_view kVersionHistoryPrefix = "VersionHistory_";
+
+// A property block longer than this is damaged (they hold a few kilobytes of names and texts).
+constexpr std::size_t kMaxPropertyBytes = 16u << 20;
+
+// The properties the worker reads: what the report prints, and what a calculated field's type
+// depends on.
+constexpr std::string_view kDescription = "Description";
+constexpr std::string_view kResultType = "ResultType";
 
 struct FileStart
 {
@@ -78,104 +85,35 @@ FileStart readFileStart(const std::string &path)
     return start;
 }
 
-std::uint32_t flagsOf(const MdbCatalogEntry *entry)
+std::string safeText(std::string_view text)
 {
-    return static_cast<std::uint32_t>(entry->flags);
+    return EngineProtocol::sanitizeUtf8(text);
 }
 
-std::string safeText(const char *text)
+// libmdb gives a column the first property block of its name.
+class BlocksByName
 {
-    return text ? EngineProtocol::sanitizeUtf8(text) : std::string();
-}
+public:
+    explicit BlocksByName(const std::vector<NamedProperties> &blocks)
+    {
+        for (const NamedProperties &block : blocks)
+            m_blocks.emplace(block.name, &block);
+    }
+    const NamedProperties *find(std::string_view name) const
+    {
+        const auto found = m_blocks.find(name);
+        return found == m_blocks.end() ? nullptr : found->second;
+    }
 
-// A copy of the table definition's bytes in the order libmdb's own reader walks them: the first
-// page whole, then each continuation page from byte 8 on.
-std::optional<std::vector<std::uint8_t>> readDefinitionBytes(MdbHandle *mdb, unsigned long firstPage,
-                                                             std::size_t needed)
+private:
+    std::unordered_map<std::string_view, const NamedProperties *> m_blocks;
+};
+
+struct DefinitionDeleter
 {
-    const auto pageSize = static_cast<std::size_t>(mdb->fmt->pg_size);
-    if (needed > kMaxDefinitionPages * (pageSize - 8))
-        return std::nullopt;
-    std::vector<std::uint8_t> bytes;
-    std::set<unsigned long> seen;
-    unsigned long page = firstPage;
-    while (bytes.size() < needed) {
-        if (page == 0 || !seen.insert(page).second)
-            return std::nullopt;
-        if (mdb_read_pg(mdb, page) != mdb->fmt->pg_size)
-            return std::nullopt;
-        const unsigned char *buffer = mdb->pg_buf;
-        if (bytes.empty()) {
-            if (buffer[0] != 0x02)
-                return std::nullopt;
-            bytes.insert(bytes.end(), buffer, buffer + pageSize);
-        } else {
-            bytes.insert(bytes.end(), buffer + 8, buffer + pageSize);
-        }
-        page = static_cast<std::uint32_t>(mdb_get_int32(const_cast<unsigned char *>(buffer), 4));
-    }
-    return bytes;
-}
-
-// The long value (memo or OLE) of a bound column in the row just fetched, read the way libmdb's
-// mdb_ole_read_full reads it but with the chain of pages checked: a page chain that runs in a
-// circle makes libmdb grow its buffer for ever. Nothing when the chain is unusable.
-constexpr std::size_t kMaxPropertyBytes = 16u << 20;
-
-std::optional<std::vector<std::uint8_t>> readLongValue(MdbHandle *mdb, const MdbColumn *column,
-                                                       const unsigned char *header)
-{
-    std::vector<std::uint8_t> value;
-    const auto le32 = [](const unsigned char *p) {
-        return static_cast<std::uint32_t>(p[0] | p[1] << 8 | p[2] << 16 | static_cast<std::uint32_t>(p[3]) << 24);
-    };
-    const std::uint32_t length = le32(header);
-    const auto pageSize = static_cast<std::size_t>(mdb->fmt->pg_size);
-
-    if (length & 0x80000000u) {
-        // Stored in the row itself, on the page just fetched.
-        const long size = static_cast<long>(column->cur_value_len) - MDB_MEMO_OVERHEAD;
-        if (size <= 0)
-            return value;
-        const std::size_t start = static_cast<std::size_t>(column->cur_value_start) + MDB_MEMO_OVERHEAD;
-        if (start + static_cast<std::size_t>(size) > pageSize)
-            return std::nullopt;
-        value.assign(mdb->pg_buf + start, mdb->pg_buf + start + size);
-        return value;
-    }
-
-    void *buffer = nullptr;
-    int rowStart = 0;
-    size_t rowLength = 0;
-    std::int32_t pageRow = static_cast<std::int32_t>(le32(header + 4));
-    if (length & 0x40000000u) {
-        // One row on another page.
-        if (mdb_find_pg_row(mdb, pageRow, &buffer, &rowStart, &rowLength) != 0)
-            return value;
-        if (static_cast<std::size_t>(rowStart) + rowLength > pageSize)
-            return std::nullopt;
-        const auto *row = static_cast<const std::uint8_t *>(buffer) + rowStart;
-        value.assign(row, row + rowLength);
-        return value;
-    }
-    if ((length & 0xF0000000u) != 0)
-        return value; // libmdb does not read it
-
-    // A chain of rows, each starting with the page and row of the next one.
-    std::set<std::int32_t> visited;
-    while (pageRow != 0) {
-        if (!visited.insert(pageRow).second)
-            return std::nullopt;
-        if (mdb_find_pg_row(mdb, pageRow, &buffer, &rowStart, &rowLength) != 0 || rowLength < 4)
-            break;
-        if (static_cast<std::size_t>(rowStart) + rowLength > pageSize || value.size() + rowLength > kMaxPropertyBytes)
-            return std::nullopt;
-        const auto *row = static_cast<const std::uint8_t *>(buffer) + rowStart;
-        value.insert(value.end(), row + 4, row + rowLength);
-        pageRow = static_cast<std::int32_t>(le32(row));
-    }
-    return value;
-}
+    void operator()(MdbTableDef *definition) const { mdb_free_tabledef(definition); }
+};
+using DefinitionPtr = std::unique_ptr<MdbTableDef, DefinitionDeleter>;
 
 } // namespace
 
@@ -184,17 +122,12 @@ MdbDatabase::~MdbDatabase()
     close();
 }
 
-void MdbDatabase::TableDeleter::operator()(Table *table) const
-{
-    if (table && table->definition)
-        mdb_free_tabledef(table->definition);
-    delete table;
-}
-
 void MdbDatabase::close()
 {
     m_tables.clear();
-    m_odbcLinks.clear();
+    m_localTables.clear();
+    m_objects.clear();
+    m_pages.close();
     if (m_handle) {
         mdb_close(m_handle);
         m_handle = nullptr;
@@ -223,6 +156,25 @@ void MdbDatabase::open(const std::string &path, const std::string &password)
         throw Errors::unrecognizedFormat(path);
     m_path = path;
     try {
+        // Where things are, as libmdb has them for this format.
+        const MdbFormatConstants *format = m_handle->fmt;
+        m_layout.page.pageSize = static_cast<std::size_t>(format->pg_size);
+        m_layout.page.rowCountOffset = format->row_count_offset;
+        m_layout.jet3 = IS_JET3(m_handle);
+        m_layout.numColumnsOffset = format->tab_num_cols_offset;
+        m_layout.numRealIndexesOffset = format->tab_num_ridxs_offset;
+        m_layout.usageMapOffset = format->tab_usage_map_offset;
+        m_layout.freeMapOffset = format->tab_free_map_offset;
+        m_layout.columnsStartOffset = format->tab_cols_start_offset;
+        m_layout.realIndexEntrySize = format->tab_ridx_entry_size;
+        m_layout.columnEntrySize = format->tab_col_entry_size;
+        m_layout.columnNumberOffset = format->col_num_offset;
+        m_layout.columnSizeOffset = format->col_size_offset;
+        m_layout.columnFlagsOffset = format->col_flags_offset;
+        m_layout.nameBufferSize = sizeof(MdbColumn::name);
+        // The same bytes libmdb reads, decoded the same way, without its seeks per page.
+        if (!m_pages.open(path, m_layout.page.pageSize, m_handle->f->db_key))
+            throw Errors::unrecognizedFormat(path);
         readCatalog();
     } catch (...) {
         close();
@@ -231,62 +183,84 @@ void MdbDatabase::open(const std::string &path, const std::string &password)
     }
 }
 
+// The catalogue as mdb_read_catalog makes it (the same rows, types, flags and pages), but without
+// its reading and parsing of every object's properties: those are most of its work on a big
+// database, and its parser is also what loops for ever on some damaged blocks. Of the properties
+// only where they are is noted; they are read per table when they are wanted (descriptions()).
 void MdbDatabase::readCatalog()
 {
-    checkObjectsTable();
-
-    // libmdb masks object types with 0x7F, which makes reports (-32764) look like ODBC links (4),
-    // but its catalogue filter compares the raw value.
-    // Every mdb_read_catalog frees the previous catalogue, and with it every entry that a table
-    // definition points to. So the filtered pass for ODBC links comes first and is copied, and
-    // the full catalogue read last is kept for the life of the database.
-    GPtrArray *links = mdb_read_catalog(m_handle, kRawOdbcLinkType);
-    if (!links)
-        throw Errors::unrecognizedFormat(m_path);
-    for (guint i = 0; i < links->len; ++i) {
-        const auto *entry = static_cast<MdbCatalogEntry *>(g_ptr_array_index(links, i));
-        m_odbcLinks.emplace(entry->object_name, entry->table_pg);
-    }
-
-    if (!mdb_read_catalog(m_handle, MDB_ANY))
-        throw Errors::unrecognizedFormat(m_path);
-}
-
-// Walks MSysObjects the way mdb_read_catalog is going to, and stops before the walk that libmdb
-// 1.0.0 does not survive: a table definition without a usage map (a NULL dereference, fixed
-// upstream after 1.0.0), and property blocks its parser loops on.
-void MdbDatabase::checkObjectsTable()
-{
-    MdbCatalogEntry objects{};
-    objects.mdb = m_handle;
-    objects.object_type = MDB_TABLE;
-    objects.table_pg = 2;
-    std::snprintf(objects.object_name, sizeof objects.object_name, "%s", "MSysObjects");
-    TablePtr table(new Table);
-    table->definition = mdb_read_table(&objects);
-    MdbTableDef *definition = table->definition;
-    if (!definition || !definition->usage_map || definition->map_sz < 1 || !mdb_read_columns(definition))
+    MdbCatalogEntry entry{};
+    entry.mdb = m_handle;
+    entry.object_type = MDB_TABLE;
+    entry.table_pg = 2;
+    std::snprintf(entry.object_name, sizeof entry.object_name, "%s", "MSysObjects");
+    // Checked before libmdb walks it: without a usage map its row reader dereferences NULL (fixed
+    // upstream after 1.0.0), and its row cracker keeps a row's fields in an array of MDB_MAX_COLS.
+    // mdb_read_columns continues from the page mdb_read_table left in the handle's buffer, so
+    // nothing may read a page between the two.
+    const DefinitionPtr definition(mdb_read_table(&entry));
+    MdbTableDef *table = definition.get();
+    if (!table || !table->usage_map || table->map_sz < 1 || table->num_cols > MDB_MAX_COLS ||
+        !mdb_read_columns(table) || table->columns->len != table->num_cols)
         throw Errors::unrecognizedFormat(m_path);
 
-    // Bound exactly as mdb_read_catalog binds it: the 12-byte long-value header, and its length
-    // (zero for a row without properties).
-    std::vector<char> bound(std::max<std::size_t>(m_handle->bind_size, MDB_BIND_SIZE) + 1);
-    int boundLength = 0;
-    char columnName[] = "LvProp";
-    const int number = mdb_bind_column_by_name(definition, columnName, bound.data(), &boundLength);
-    if (number < 1)
-        return; // mdb_read_catalog will not parse any properties either
-    const auto *column = static_cast<const MdbColumn *>(g_ptr_array_index(definition->columns, number - 1));
-
-    mdb_rewind_table(definition);
-    while (mdb_fetch_row(definition)) {
-        if (boundLength <= 0)
-            continue;
-        const auto block = readLongValue(m_handle, column, reinterpret_cast<const unsigned char *>(bound.data()));
-        if (!block || !propertyBlockIsSafe(*block))
+    // libmdb writes bound values with snprintf up to the handle's bind size.
+    const std::size_t bindSize = std::max<std::size_t>(m_handle->bind_size, MDB_BIND_SIZE) + 1;
+    std::array<std::vector<char>, 5> bound;
+    char names[5][8] = {"Id", "Name", "Type", "Flags", "LvProp"};
+    int propertiesLength = 0;
+    int propertiesColumn = 0;
+    for (std::size_t i = 0; i < bound.size(); ++i) {
+        bound[i].assign(bindSize, '\0');
+        const bool properties = i == 4;
+        const int number =
+            mdb_bind_column_by_name(table, names[i], bound[i].data(), properties ? &propertiesLength : nullptr);
+        // mdb_read_catalog refuses a catalogue without any of them, so the worker does too.
+        if (number < 1)
             throw Errors::unrecognizedFormat(m_path);
-        boundLength = 0;
+        if (properties)
+            propertiesColumn = number;
     }
+    const auto *properties = static_cast<const MdbColumn *>(g_ptr_array_index(table->columns, propertiesColumn - 1));
+
+    mdb_rewind_table(table);
+    while (mdb_fetch_row(table)) {
+        CatalogObject object;
+        // Converted from the bound text exactly as mdb_read_catalog converts it.
+        object.tablePage = static_cast<std::uint32_t>(std::atol(bound[0].data())) & 0x00FFFFFF;
+        object.name.assign(bound[1].data(), strnlen(bound[1].data(), MDB_MAX_OBJ_NAME));
+        object.rawType = std::atoi(bound[2].data());
+        object.type = object.rawType & 0x7F;
+        object.flags = static_cast<std::uint32_t>(std::atol(bound[3].data()));
+        // libmdb reads the properties of every row whose bound LvProp has a length.
+        object.hasProperties = propertiesLength > 0;
+        if (object.hasProperties) {
+            std::memcpy(object.propertiesHeader.data(), bound[4].data(), object.propertiesHeader.size());
+            std::uint32_t length = 0;
+            for (int i = 3; i >= 0; --i)
+                length = length << 8 | object.propertiesHeader[static_cast<std::size_t>(i)];
+            // A value kept in the row is on the page in libmdb's buffer now, and only now.
+            const long size = static_cast<long>(properties->cur_value_len) - MDB_MEMO_OVERHEAD;
+            if ((length & 0x80000000u) && size > 0) {
+                const auto from = static_cast<std::size_t>(properties->cur_value_start) + MDB_MEMO_OVERHEAD;
+                if (properties->cur_value_start < 0 || from + static_cast<std::size_t>(size) > m_layout.page.pageSize)
+                    object.propertiesDamaged = true;
+                else
+                    object.inlineProperties.assign(m_handle->pg_buf + from, m_handle->pg_buf + from + size);
+            }
+        }
+        m_objects.push_back(std::move(object));
+    }
+    // The bound buffers go away with this function.
+    for (guint i = 0; i < table->columns->len; ++i) {
+        auto *column = static_cast<MdbColumn *>(g_ptr_array_index(table->columns, i));
+        column->bind_ptr = nullptr;
+        column->len_ptr = nullptr;
+    }
+
+    for (std::size_t i = 0; i < m_objects.size(); ++i)
+        if (m_objects[i].type == kObjectTable)
+            m_localTables.emplace(safeText(m_objects[i].name), i); // the first of a name wins
 }
 
 std::vector<EngineProtocol::TableRow> MdbDatabase::tables() const
@@ -294,14 +268,12 @@ std::vector<EngineProtocol::TableRow> MdbDatabase::tables() const
     if (!m_handle)
         throw Errors::objectClosed();
     std::vector<EngineProtocol::TableRow> rows;
-    const GPtrArray *catalog = m_handle->catalog;
-    for (guint i = 0; catalog && i < catalog->len; ++i) {
-        const auto *entry = static_cast<MdbCatalogEntry *>(g_ptr_array_index(catalog, i));
-        const bool odbcLink = entry->object_type == kObjectOdbcLinkOrReport &&
-                              m_odbcLinks.count({entry->object_name, entry->table_pg}) > 0;
-        std::string type = tableType(entry->object_type, flagsOf(entry), odbcLink);
+    for (const CatalogObject &object : m_objects) {
+        // Masking makes reports (-32764) look like ODBC links (4); the raw type tells them apart.
+        const bool odbcLink = object.rawType == kRawOdbcLinkType;
+        std::string type = tableType(object.type, object.flags, odbcLink);
         if (!type.empty())
-            rows.push_back({safeText(entry->object_name), std::move(type)});
+            rows.push_back({safeText(object.name), std::move(type)});
     }
     return rows;
 }
@@ -310,121 +282,209 @@ MdbDatabase::Table &MdbDatabase::table(const std::string &name, std::int32_t mis
 {
     if (!m_handle)
         throw Errors::objectClosed();
-    const auto missing = [&]() -> EngineFailure {
-        return missingError == Errors::kNoSuchTable ? Errors::noSuchTable(name) : Errors::itemNotFound();
-    };
     if (auto found = m_tables.find(name); found != m_tables.end())
-        return *found->second;
-
+        return found->second;
     // Only local tables can be read: a link points into another file, and a query would need
     // the engine to run it.
-    MdbCatalogEntry *entry = nullptr;
-    const GPtrArray *catalog = m_handle->catalog;
-    for (guint i = 0; catalog && i < catalog->len && !entry; ++i) {
-        auto *candidate = static_cast<MdbCatalogEntry *>(g_ptr_array_index(catalog, i));
-        if (candidate->object_type == MDB_TABLE && name == safeText(candidate->object_name))
-            entry = candidate;
-    }
-    if (!entry)
-        throw missing();
-
-    TablePtr loaded = loadTable(entry);
-    Table &result = *loaded;
-    m_tables.emplace(name, std::move(loaded));
-    return result;
+    const auto object = m_localTables.find(name);
+    if (object == m_localTables.end())
+        throw missingError == Errors::kNoSuchTable ? Errors::noSuchTable(name) : Errors::itemNotFound();
+    return m_tables.emplace(name, loadTable(object->second)).first->second;
 }
 
-MdbDatabase::TablePtr MdbDatabase::loadTable(MdbCatalogEntry *entry)
-{
-    TablePtr table(new Table);
-    table->definition = mdb_read_table(entry);
-    MdbTableDef *definition = table->definition;
-    // The usage map is what libmdb's row reader walks; without one it dereferences NULL.
-    if (!definition || !definition->usage_map || definition->map_sz < 1 || definition->num_cols > MDB_MAX_COLS)
-        throw Errors::unrecognizedFormat(m_path);
-    // mdb_read_columns continues from the page mdb_read_table left in the handle's buffer, so
-    // nothing may read a page between the two.
-    if (!mdb_read_columns(definition) || definition->columns->len != definition->num_cols)
-        throw Errors::unrecognizedFormat(m_path);
-    table->columns = designOrderColumns(entry, definition);
-    return table;
-}
-
+// Reads the table's definition and keeps what the answers need.
+//
 // libmdb sorts the columns by their column number, which is the order in which they were
 // created. Access shows them, and ADO returns them, in the order of the descriptors in the table
 // definition, which follows the design view: a column inserted between two others later has the
 // highest number but sits between them (see mdb-reader's V2016/withinsertedcol.accdb: numbers
 // col1 0, col2 1, col3 2, descriptors col1, col3, col2). The descriptors also carry what
 // MdbColumn leaves out: the extended flags that mark calculated fields.
-std::vector<MdbDatabase::Column> MdbDatabase::designOrderColumns(MdbCatalogEntry *entry, MdbTableDef *definition)
+MdbDatabase::Table MdbDatabase::loadTable(std::size_t object)
 {
-    const MdbFormatConstants *format = m_handle->fmt;
-    const bool jet3 = IS_JET3(m_handle);
-    const std::size_t descriptorsStart =
-        format->tab_cols_start_offset +
-        static_cast<std::size_t>(definition->num_real_idxs) * format->tab_ridx_entry_size;
-    const std::size_t needed =
-        descriptorsStart + static_cast<std::size_t>(definition->num_cols) * format->tab_col_entry_size;
-    const auto bytes = readDefinitionBytes(m_handle, entry->table_pg, needed);
-    if (!bytes)
+    const auto decode = [this](std::span<const std::uint8_t> text, std::size_t maxBytes) {
+        return decodeText(text, maxBytes);
+    };
+    std::optional<TableDefinition> definition =
+        readTableDefinition(m_pages, m_layout, m_objects[object].tablePage, decode);
+    if (!definition)
         throw Errors::unrecognizedFormat(m_path);
 
-    std::map<int, MdbColumn *> byNumber;
-    for (guint i = 0; i < definition->columns->len; ++i) {
-        auto *column = static_cast<MdbColumn *>(g_ptr_array_index(definition->columns, i));
-        if (!byNumber.emplace(column->col_num, column).second)
-            throw Errors::unrecognizedFormat(m_path); // two columns with one number
+    // A calculated field reports the type of its result, which only its properties know.
+    std::vector<NamedProperties> blocks;
+    if (std::any_of(definition->columns.begin(), definition->columns.end(),
+                    [](const DefinedColumn &column) { return column.stored.calculated; })) {
+        static constexpr std::array<std::string_view, 1> wanted = {kResultType};
+        blocks = readNamedProperties(propertyBlock(m_objects[object]), wanted, decode);
     }
+    const BlocksByName byName(blocks);
 
-    std::vector<Column> columns;
-    columns.reserve(definition->num_cols);
-    for (unsigned int i = 0; i < definition->num_cols; ++i) {
-        const std::uint8_t *descriptor = bytes->data() + descriptorsStart + i * format->tab_col_entry_size;
-        const auto found = byNumber.find(descriptor[format->col_num_offset]);
-        if (found == byNumber.end())
-            throw Errors::unrecognizedFormat(m_path);
-        MdbColumn *column = found->second;
-        byNumber.erase(found);
-
-        StoredColumn stored;
-        stored.type = descriptor[0];
-        stored.size = descriptor[format->col_size_offset] | descriptor[format->col_size_offset + 1] << 8;
-        stored.fixedLength = descriptor[format->col_flags_offset] & 0x01;
-        stored.jet3 = jet3;
-        // Jet 4 and later keep extended flags right after the flags; 0xC0 marks a calculated field.
-        stored.calculated = !jet3 && (descriptor[format->col_flags_offset + 1] & 0xC0) != 0;
-        if (stored.calculated)
-            if (const char *result = mdb_col_get_prop(column, "ResultType"))
-                stored.resultType = parseResultType(result);
-
-        std::string name = safeText(column->name);
-        if (stored.type == kComplex && std::string_view(name).starts_with(kVersionHistoryPrefix))
+    Table table;
+    table.object = object;
+    table.usageMap = std::move(definition->usageMap);
+    table.columns.reserve(definition->columns.size());
+    for (DefinedColumn &column : definition->columns) {
+        if (column.stored.calculated) {
+            const NamedProperties *block = byName.find(column.name);
+            if (block && block->values[0])
+                if (const auto text = propertyText(block->values[0]->type, block->values[0]->bytes))
+                    column.stored.resultType = parseResultType(*text);
+        }
+        std::string name = safeText(column.name);
+        if (column.stored.type == kComplex && std::string_view(name).starts_with(kVersionHistoryPrefix))
             continue;
-        columns.push_back({std::move(name), column, adoFieldFor(stored)});
+        const AdoField ado = adoFieldFor(column.stored);
+        table.columns.push_back({std::move(name), std::move(column.name), ado});
     }
-    return columns;
+    return table;
 }
 
-std::int64_t MdbDatabase::countRows(Table &table, const Heartbeat &heartbeat)
+// The object's property block (its LvProp value); empty when it has none. A block that libmdb's
+// parser would not survive, or a value whose pages cannot be followed, means a damaged database.
+std::vector<std::uint8_t> MdbDatabase::propertyBlock(const CatalogObject &object)
 {
-    // The row count in the table definition can be stale (a database closed badly, or simply
-    // not updated), so count the live rows the way a recordset sees them.
-    MdbTableDef *definition = table.definition;
-    mdb_rewind_table(definition);
-    std::int64_t rows = 0;
-    while (mdb_fetch_row(definition)) {
-        ++rows;
-        if (heartbeat)
-            heartbeat();
+    if (!object.hasProperties)
+        return {};
+    std::optional<std::vector<std::uint8_t>> block;
+    if (!object.propertiesDamaged)
+        block =
+            readLongValue(object.propertiesHeader, object.inlineProperties, m_pages, m_layout.page, kMaxPropertyBytes);
+    if (!block || !propertyBlockIsSafe(*block))
+        throw Errors::unrecognizedFormat(m_path);
+    return std::move(*block);
+}
+
+const std::vector<std::optional<std::string>> &MdbDatabase::descriptions(Table &table)
+{
+    if (table.descriptions)
+        return *table.descriptions;
+    static constexpr std::array<std::string_view, 1> wanted = {kDescription};
+    const std::vector<NamedProperties> blocks =
+        readNamedProperties(propertyBlock(m_objects[table.object]), wanted,
+                            [this](auto text, std::size_t maxBytes) { return decodeText(text, maxBytes); });
+    const BlocksByName byName(blocks);
+    std::vector<std::optional<std::string>> result;
+    result.reserve(table.columns.size());
+    for (const Column &column : table.columns) {
+        std::optional<std::string> text;
+        const NamedProperties *block = byName.find(column.storedName);
+        if (block && block->values[0])
+            if (auto stored = propertyText(block->values[0]->type, block->values[0]->bytes))
+                text = safeText(*stored);
+        result.push_back(std::move(text));
     }
-    return rows;
+    table.descriptions = std::move(result);
+    return *table.descriptions;
+}
+
+// A property value as text, the way libmdb's property parser converts it: memo as text, yes/no
+// for booleans, a note for binary data, numbers by mdb_col_to_string. Nothing where libmdb keeps
+// no text (a decimal).
+std::optional<std::string> MdbDatabase::propertyText(int type, const std::vector<std::uint8_t> &bytes)
+{
+    if (type == MDB_MEMO)
+        type = MDB_TEXT;
+    switch (type) {
+    case MDB_TEXT:
+        return decodeText(bytes, MDB_BIND_SIZE);
+    case MDB_BOOL:
+        return std::string(!bytes.empty() && bytes[0] ? "yes" : "no");
+    case MDB_BINARY:
+    case MDB_OLE:
+        return "(binary data of length " + std::to_string(bytes.size()) + ")";
+    default:
+        break;
+    }
+    // mdb_col_to_string reads as many bytes as the type has, whatever the stored size says.
+    std::vector<std::uint8_t> padded(bytes);
+    padded.resize(bytes.size() + 16, 0);
+    char *text = mdb_col_to_string(m_handle, padded.data(), 0, type, static_cast<int>(bytes.size()));
+    if (!text)
+        return std::nullopt;
+    std::string result(text);
+    g_free(text);
+    return result;
+}
+
+namespace {
+
+// Text of characters 1..0x7F only, STEP bytes per character (1 compressed, 2 plain UCS-2), as
+// ASCII; nothing when any character is something else. Checked eight bytes at a time.
+template <std::size_t Step>
+std::optional<std::string> plainAscii(std::span<const std::uint8_t> chars, std::size_t maxLength)
+{
+    // Per lane (a byte, or a UCS-2 unit): the bits that must be clear, the lowest bit of each lane
+    // and the highest, for the "some lane is zero" test.
+    constexpr std::uint64_t kMustBeClear = Step == 1 ? 0x8080808080808080u : 0xFF80FF80FF80FF80u;
+    constexpr std::uint64_t kLaneOnes = Step == 1 ? 0x0101010101010101u : 0x0001000100010001u;
+    constexpr std::uint64_t kLaneTops = Step == 1 ? 0x8080808080808080u : 0x8000800080008000u;
+    const std::size_t length = chars.size() / Step;
+    const std::size_t bytes = length * Step;
+    std::size_t pos = 0;
+    // The word tricks read UCS-2 as little-endian words.
+    constexpr bool kWords = std::endian::native == std::endian::little;
+    for (std::uint64_t word = 0; kWords && pos + 8 <= bytes; pos += 8) {
+        std::memcpy(&word, chars.data() + pos, 8);
+        if ((word & kMustBeClear) || ((word - kLaneOnes) & ~word & kLaneTops))
+            return std::nullopt;
+    }
+    for (; pos < bytes; pos += Step) {
+        if (chars[pos] == 0 || chars[pos] >= 0x80 || (Step == 2 && chars[pos + 1] != 0))
+            return std::nullopt;
+    }
+    std::string ascii(std::min(length, maxLength), '\0');
+    if constexpr (Step == 1) {
+        std::memcpy(ascii.data(), chars.data(), ascii.size());
+    } else {
+        // Four characters at a time: the low bytes of four UCS-2 units packed together.
+        std::size_t i = 0;
+        for (std::uint64_t word = 0; kWords && i + 4 <= ascii.size(); i += 4) {
+            std::memcpy(&word, chars.data() + 2 * i, 8);
+            word = (word | word >> 8) & 0x0000FFFF0000FFFFu;
+            const auto packed = static_cast<std::uint32_t>(word | word >> 16);
+            std::memcpy(ascii.data() + i, &packed, 4);
+        }
+        for (; i < ascii.size(); ++i)
+            ascii[i] = static_cast<char>(chars[2 * i]);
+    }
+    return ascii;
+}
+
+} // namespace
+
+// mdb_unicode2ascii, with a shortcut for the common case of plain ASCII (names of properties and
+// columns, most descriptions), where its conversion changes nothing: on a big database it runs a
+// few hundred thousand times. Jet 3 text goes through the code page always.
+std::string MdbDatabase::decodeText(std::span<const std::uint8_t> text, std::size_t maxBytes)
+{
+    if (maxBytes == 0)
+        return {};
+    if (!m_layout.jet3) {
+        // Compressed text starts with FF FE and has one byte per character until a zero byte
+        // switches to two.
+        const bool compressed = text.size() >= 2 && text[0] == 0xFF && text[1] == 0xFE;
+        auto ascii = compressed ? plainAscii<1>(text.subspan(2), maxBytes - 1) : plainAscii<2>(text, maxBytes - 1);
+        if (ascii)
+            return std::move(*ascii);
+    }
+    m_decodeBuffer.resize(maxBytes);
+    m_decodeBuffer[0] = '\0';
+    mdb_unicode2ascii(m_handle, reinterpret_cast<const char *>(text.data()), text.size(), m_decodeBuffer.data(),
+                      maxBytes);
+    m_decodeBuffer[maxBytes - 1] = '\0';
+    return std::string(m_decodeBuffer.data());
 }
 
 EngineProtocol::FieldsResult MdbDatabase::fields(const std::string &tableName, const Heartbeat &heartbeat)
 {
     Table &found = table(tableName, Errors::kNoSuchTable);
-    if (!found.recordCount)
-        found.recordCount = countRows(found, heartbeat);
+    if (!found.recordCount) {
+        // The row count in the table definition can be stale (a database closed badly, or simply
+        // not updated), so the live rows are counted, the way a recordset sees them.
+        found.recordCount = countLiveRows(found.usageMap, static_cast<std::uint32_t>(m_objects[found.object].tablePage),
+                                          m_pages, m_layout.page, heartbeat);
+        found.usageMap = {};
+    }
 
     EngineProtocol::FieldsResult result;
     result.fields.reserve(found.columns.size());
@@ -441,10 +501,29 @@ EngineProtocol::DescriptionResult MdbDatabase::description(const std::string &ta
         std::find_if(found.columns.begin(), found.columns.end(), [&](const Column &c) { return c.name == columnName; });
     if (column == found.columns.end())
         throw Errors::itemNotFound();
+    const auto &text = descriptions(found)[static_cast<std::size_t>(column - found.columns.begin())];
     EngineProtocol::DescriptionResult result;
-    if (const char *text = mdb_col_get_prop(column->column, "Description")) {
+    if (text) {
         result.present = true;
-        result.value = safeText(text);
+        result.value = *text;
+    }
+    return result;
+}
+
+std::vector<EngineProtocol::ColumnDescription> MdbDatabase::columnDescriptions(const std::string &tableName)
+{
+    Table &found = table(tableName, Errors::kItemNotFound);
+    const auto &texts = descriptions(found);
+    std::vector<EngineProtocol::ColumnDescription> result;
+    result.reserve(found.columns.size());
+    for (std::size_t i = 0; i < found.columns.size(); ++i) {
+        EngineProtocol::ColumnDescription column;
+        column.column = found.columns[i].name;
+        if (texts[i]) {
+            column.present = true;
+            column.value = *texts[i];
+        }
+        result.push_back(std::move(column));
     }
     return result;
 }

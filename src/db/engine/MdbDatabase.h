@@ -6,18 +6,25 @@
 // every call is preceded by the checks that keep its known crashes away, and everything it hands
 // back is checked before use. What still goes wrong is the worker process's problem (memory limit,
 // crash guard, the parent's time-out), never the program's.
+//
+// Databases can be huge (thousands of tables, a hundred thousand described columns, millions of
+// rows), so the worker reads only what it is asked for, when it is asked: the catalogue without
+// anyone's properties, a table's definition when its fields are wanted (and lets it go again),
+// its descriptions when they are wanted, its rows by counting them on the pages.
 
 #include "AdoTypes.h"
+#include "DataPages.h"
 #include "EngineProtocol.h"
 #include "Mdb.h"
+#include "TableDefinition.h"
 
+#include <array>
 #include <functional>
 #include <map>
-#include <memory>
 #include <optional>
-#include <set>
+#include <span>
 #include <string>
-#include <utility>
+#include <unordered_map>
 #include <vector>
 
 namespace Engine {
@@ -25,7 +32,7 @@ namespace Engine {
 class MdbDatabase
 {
 public:
-    // Called for every row during long work; the caller decides when to show it is alive.
+    // Called regularly during long work; the caller decides when to show it is alive.
     using Heartbeat = std::function<void()>;
 
     MdbDatabase() = default;
@@ -48,38 +55,59 @@ public:
     // The Description property of one column.
     EngineProtocol::DescriptionResult description(const std::string &tableName, const std::string &columnName);
 
+    // The Description property of every column of a local table, in the order of its fields.
+    std::vector<EngineProtocol::ColumnDescription> columnDescriptions(const std::string &tableName);
+
 private:
+    // One row of MSysObjects, as libmdb's catalogue would have made it.
+    struct CatalogObject
+    {
+        std::string name; // as stored (libmdb's decoding), not yet made safe to send
+        int type = 0;     // the MSysObjects type masked with 0x7F, as libmdb gives it
+        int rawType = 0;
+        std::uint32_t flags = 0;
+        std::uint32_t tablePage = 0;
+        // Its property block (LvProp): the long-value header, and the value itself when it is kept
+        // in the row. Read only when someone asks for the properties.
+        bool hasProperties = false;
+        bool propertiesDamaged = false;
+        std::array<std::uint8_t, MDB_MEMO_OVERHEAD> propertiesHeader{};
+        std::vector<std::uint8_t> inlineProperties;
+    };
     struct Column
     {
-        std::string name;
-        MdbColumn *column = nullptr; // owned by the table definition
+        std::string name;       // safe to send
+        std::string storedName; // libmdb's, which the property blocks are matched against
         AdoField ado;
     };
+    // What is kept of a local table: small, so kept for every table asked about.
     struct Table
     {
-        MdbTableDef *definition = nullptr;
-        std::vector<Column> columns; // design order, hidden columns left out
+        std::size_t object = 0;             // index into m_objects
+        std::vector<Column> columns;        // design order, hidden columns left out
+        std::vector<std::uint8_t> usageMap; // until the rows are counted
         std::optional<std::int64_t> recordCount;
+        // Per column, once read: the Description, made safe to send, or nothing.
+        std::optional<std::vector<std::optional<std::string>>> descriptions;
     };
-    struct TableDeleter
-    {
-        void operator()(Table *table) const;
-    };
-    using TablePtr = std::unique_ptr<Table, TableDeleter>;
 
     void close();
     void readCatalog();
-    void checkObjectsTable();
     Table &table(const std::string &name, std::int32_t missingError);
-    TablePtr loadTable(MdbCatalogEntry *entry);
-    std::vector<Column> designOrderColumns(MdbCatalogEntry *entry, MdbTableDef *definition);
-    std::int64_t countRows(Table &table, const Heartbeat &heartbeat);
+    Table loadTable(std::size_t object);
+    std::vector<std::uint8_t> propertyBlock(const CatalogObject &object);
+    const std::vector<std::optional<std::string>> &descriptions(Table &table);
+    std::optional<std::string> propertyText(int type, const std::vector<std::uint8_t> &bytes);
+    std::string decodeText(std::span<const std::uint8_t> text, std::size_t maxBytes);
 
     MdbHandle *m_handle = nullptr;
     std::string m_path;
-    // ODBC links, told apart from reports (libmdb gives both the same masked type).
-    std::set<std::pair<std::string, unsigned long>> m_odbcLinks;
-    std::map<std::string, TablePtr, std::less<>> m_tables;
+    DefinitionLayout m_layout;
+    PageReader m_pages;
+    std::vector<CatalogObject> m_objects;                       // catalogue order
+    std::unordered_map<std::string, std::size_t> m_localTables; // safe name -> first local table of it
+    std::map<std::string, Table, std::less<>> m_tables;
+    std::vector<char> m_decodeBuffer;
 };
 
 } // namespace Engine

@@ -9,12 +9,45 @@
 // block that fails is refused instead of being handed to libmdb.
 
 #include <cstdint>
+#include <functional>
+#include <optional>
 #include <span>
+#include <string>
+#include <string_view>
+#include <vector>
 
 namespace Engine {
 
 // True when libmdb's parser (mdb_kkd_to_props, 1.0.0) finishes on this block without reading
 // outside it. Blocks it rejects outright (no "KKD"/"MR2" signature) are safe too.
 bool propertyBlockIsSafe(std::span<const std::uint8_t> block);
+
+// A property value as stored: its type code (a column type) and its bytes.
+struct PropertyValue
+{
+    int type = 0;
+    std::vector<std::uint8_t> bytes;
+};
+
+// The wanted properties of one named block: the properties of the column of that name.
+struct NamedProperties
+{
+    std::string name;
+    std::vector<std::optional<PropertyValue>> values; // one per wanted property name
+};
+
+// Turns stored text (names of properties and of blocks) into UTF-8 the way libmdb does; maxBytes
+// is the size of the buffer libmdb would decode into, terminator included.
+using TextDecoder = std::function<std::string(std::span<const std::uint8_t> text, std::size_t maxBytes)>;
+
+// The named blocks of a property list in their stored order, with the values of the wanted
+// properties, read as mdb_kkd_to_props reads them: a list of names replaces the one before it, a
+// block's values stop at one that names no property or runs past the block, and when a block gives
+// a property twice the last value counts. libmdb attaches the first block of a column's name to
+// the column. The table's own block (no name) is left out.
+// Reads nothing outside the block and always ends, but gives libmdb's reading only for a block
+// that propertyBlockIsSafe accepts.
+std::vector<NamedProperties> readNamedProperties(std::span<const std::uint8_t> block,
+                                                 std::span<const std::string_view> wanted, const TextDecoder &decode);
 
 } // namespace Engine

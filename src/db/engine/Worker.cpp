@@ -48,7 +48,11 @@ EngineProtocol::Bytes Worker::answer(const EngineProtocol::Request &request)
     try {
         // Whatever libmdb does from here on, the parent hears about the file in question.
         const std::string &path = request.op == Op::Open ? request.path : m_database.path();
-        CrashGuard::prepare(Errors::kUnrecognizedFormat, Errors::unrecognizedFormat(path).what());
+        // Prepared once per path: the parent may send thousands of small requests.
+        if (!m_crashAnswerPath || *m_crashAnswerPath != path) {
+            CrashGuard::prepare(Errors::kUnrecognizedFormat, Errors::unrecognizedFormat(path).what());
+            m_crashAnswerPath = path;
+        }
 
         switch (request.op) {
         case Op::Hello:
@@ -63,6 +67,8 @@ EngineProtocol::Bytes Worker::answer(const EngineProtocol::Request &request)
                 m_database.fields(request.table, [this] { m_channel.heartbeat(); }));
         case Op::Description:
             return EngineProtocol::encodeDescriptionResult(m_database.description(request.table, request.column));
+        case Op::ColumnDescriptions:
+            return EngineProtocol::encodeColumnDescriptionsResult(m_database.columnDescriptions(request.table));
         case Op::Close:
             m_closing = true;
             return EngineProtocol::encodeOk();

@@ -5,6 +5,9 @@
 #include "Channel.h"
 #include "MdbDatabase.h"
 
+#include <optional>
+#include <string>
+
 namespace Engine {
 
 class Worker
@@ -27,6 +30,7 @@ private:
     Channel &m_channel;
     MdbDatabase m_database;
     bool m_closing = false;
+    std::optional<std::string> m_crashAnswerPath; // the file the prepared crash answer names
 };
 
 } // namespace Engine

@@ -111,6 +111,14 @@ std::optional<DescriptionResult> EngineClient::description(const QString &table,
     return decoded(answer, decodeDescriptionResult);
 }
 
+std::optional<std::vector<ColumnDescription>> EngineClient::columnDescriptions(const QString &table, Reply *reply)
+{
+    const Reply answer = request(encodeColumnDescriptions(table.toStdString()));
+    if (reply)
+        *reply = answer;
+    return decoded(answer, decodeColumnDescriptionsResult);
+}
+
 int EngineClient::close()
 {
     const Reply reply = request(encodeClose());

@@ -131,6 +131,10 @@ void TestEngineProtocol::messagesRoundTrip()
     QCOMPARE(encodeFields("")[0], std::uint8_t(3));
     QCOMPARE(encodeClose(), bytesOf({5}));
     QCOMPARE(encodeHello(), bytesOf({6}));
+    QCOMPARE(encodeColumnDescriptions("")[0], std::uint8_t(7));
+    const auto columnsRequest = decodeRequest(encodeColumnDescriptions("顧客 Café"));
+    QVERIFY(columnsRequest && columnsRequest->op == Op::ColumnDescriptions);
+    QCOMPARE(columnsRequest->table, std::string("顧客 Café"));
 
     const Bytes error = encodeError(3031, "Not a valid password.");
     const auto response = decodeResponse(error);
@@ -159,6 +163,19 @@ void TestEngineProtocol::messagesRoundTrip()
     const auto none = decodeDescriptionResult(absentReader);
     QVERIFY(none && !none->present && none->value.empty());
 
+    const Bytes columns = body(encodeColumnDescriptionsResult(
+        {{"Name", true, "Name of the company"}, {"Country", false, "ignored"}, {"名前", true, ""}}));
+    Reader columnsReader(columns);
+    const auto decodedColumns = decodeColumnDescriptionsResult(columnsReader);
+    QVERIFY(decodedColumns && decodedColumns->size() == 3);
+    QCOMPARE((*decodedColumns)[0].value, std::string("Name of the company"));
+    QVERIFY(!(*decodedColumns)[1].present && (*decodedColumns)[1].value.empty());
+    QVERIFY((*decodedColumns)[2].present && (*decodedColumns)[2].value.empty()); // an empty description
+    QCOMPARE((*decodedColumns)[2].column, std::string("名前"));
+    const Bytes noColumns = body(encodeColumnDescriptionsResult({}));
+    Reader noColumnsReader(noColumns);
+    QCOMPARE(decodeColumnDescriptionsResult(noColumnsReader)->size(), std::size_t(0));
+
     // A name that is not UTF-8 turns the whole answer into an error instead of a broken frame.
     const Bytes unsendable = encodeTablesResult({{"bad\xFF", "TABLE"}});
     QCOMPARE(decodeResponse(unsendable)->status, Status::Error);
@@ -169,8 +186,10 @@ void TestEngineProtocol::brokenMessagesAreRejected()
     RequestProblem problem = RequestProblem::None;
     QVERIFY(!decodeRequest({}, &problem));
     QCOMPARE(problem, RequestProblem::Empty);
-    QVERIFY(!decodeRequest(bytesOf({0x07}), &problem));
+    QVERIFY(!decodeRequest(bytesOf({0x08}), &problem));
     QCOMPARE(problem, RequestProblem::UnknownOp);
+    QVERIFY(!decodeRequest(bytesOf({0x07}), &problem)); // ColumnDescriptions without its table
+    QCOMPARE(problem, RequestProblem::Malformed);
     Bytes trailing = encodeFields("t");
     trailing.push_back(0);
     QVERIFY(!decodeRequest(trailing, &problem));
@@ -206,6 +225,19 @@ void TestEngineProtocol::brokenMessagesAreRejected()
     const Bytes notBoolean = bytesOf({2, 0, 0, 0, 0});
     Reader notBooleanReader(notBoolean);
     QVERIFY(!decodeDescriptionResult(notBooleanReader));
+
+    // Column descriptions: the same rules per column, and a count the bytes can hold.
+    const Bytes good = body(encodeColumnDescriptionsResult({{"A", true, "x"}, {"B", false, ""}}));
+    Reader goodReader(good);
+    QVERIFY(decodeColumnDescriptionsResult(goodReader));
+    for (const Bytes &bad : {bytesOf({1, 0, 0, 0, 1, 0, 0, 0, 'A', 0, 1, 0, 0, 0, 'x'}),   // absent, with text
+                             bytesOf({1, 0, 0, 0, 1, 0, 0, 0, 'A', 2, 0, 0, 0, 0}),        // present is 2
+                             bytesOf({0xFF, 0xFF, 0xFF, 0xFF, 0, 0, 0, 0, 1, 0, 0, 0, 0}), // four billion
+                             bytesOf({2, 0, 0, 0, 1, 0, 0, 0, 'A', 0, 0, 0, 0, 0}),        // one missing
+                             bytesOf({1, 0, 0, 0, 1, 0, 0, 0, 'A', 0, 0, 0, 0, 0, 0})}) {  // left over
+        Reader reader(bad);
+        QVERIFY(!decodeColumnDescriptionsResult(reader));
+    }
 }
 
 void TestEngineProtocol::splitterCutsFramesFromPieces()
@@ -251,6 +283,8 @@ void TestEngineProtocol::randomInputNeverCrashesTheDecoders()
     const std::vector<Bytes> seeds = {encodeTablesResult({{"Customers", "TABLE"}, {"Orders", "VIEW"}}),
                                       encodeFieldsResult({{{"A", 202, 50}, {"B", 3, 4}}, 91}),
                                       encodeDescriptionResult({true, "Name"}),
+                                      encodeColumnDescriptionsResult({{"A", true, "x"}, {"B", false, ""}}),
+                                      encodeColumnDescriptions("t"),
                                       encodeError(3078, "x"),
                                       encodeOpen("/tmp/x.mdb", "pw"),
                                       encodeDescription("t", "c")};
@@ -274,9 +308,9 @@ void TestEngineProtocol::randomInputNeverCrashesTheDecoders()
         }
         decoded += decodeRequest(payload).has_value();
         if (auto response = decodeResponse(payload)) {
-            Reader a = response->body, b = a, c = a;
+            Reader a = response->body, b = a, c = a, d = a;
             decoded += decodeTablesResult(a).has_value() + decodeFieldsResult(b).has_value() +
-                       decodeDescriptionResult(c).has_value();
+                       decodeDescriptionResult(c).has_value() + decodeColumnDescriptionsResult(d).has_value();
         }
     }
     QVERIFY(decoded > 0);

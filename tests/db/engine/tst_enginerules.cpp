@@ -1,7 +1,9 @@
-// What the worker decides on its own, beside libmdb: the database header and its password, the
-// ADO type of a column, the property blocks it lets libmdb parse, and the TABLE_TYPE of objects.
+// What the worker decides and reads on its own, beside libmdb: the database header and its
+// password, the ADO type of a column, property blocks, the live rows of a data page, and the
+// TABLE_TYPE of objects.
 
 #include "AdoTypes.h"
+#include "DataPages.h"
 #include "DatabaseHeader.h"
 #include "EngineProtocol.h"
 #include "PropertyBlock.h"
@@ -11,6 +13,7 @@
 #include <QDir>
 #include <QFile>
 #include <QRandomGenerator>
+#include <QTemporaryDir>
 #include <QtTest>
 
 #include <bit>
@@ -66,6 +69,16 @@ std::string passwordIn(const Page &page)
     return readDatabaseHeader(page, page.size()).password;
 }
 
+// Stored names as the tests write them: UCS-2 of ASCII, or single bytes.
+std::string ascii(std::span<const std::uint8_t> text, std::size_t maxBytes)
+{
+    std::string out;
+    for (std::uint8_t byte : text)
+        if (byte != 0 && out.size() + 1 < maxBytes)
+            out.push_back(char(byte));
+    return out;
+}
+
 // A property block: "KKD", a record of names, a record of values for one column.
 Page propertyBlock(std::uint16_t valueLength)
 {
@@ -98,6 +111,8 @@ private slots:
     void adoTypes();
     void jet3TextAndResultTypes();
     void propertyBlocks();
+    void dataPageRows();
+    void rowsFromMappedPages();
     void tableTypes();
 };
 
@@ -243,6 +258,21 @@ void TestEngineRules::jet3TextAndResultTypes()
 
 void TestEngineRules::propertyBlocks()
 {
+    // What the worker reads from a block: per named block (a column), the wanted properties.
+    static constexpr std::array<std::string_view, 2> wanted = {"Format", "Description"};
+    auto blocks = readNamedProperties(propertyBlock(12), wanted, ascii);
+    QCOMPARE(blocks.size(), std::size_t(1));
+    QCOMPARE(blocks[0].name, std::string("c"));
+    QVERIFY(!blocks[0].values[0]);
+    QCOMPARE(blocks[0].values[1]->type, 0x0A);
+    QCOMPARE(blocks[0].values[1]->bytes, (Page{'N', 'a', 'm', 'e'}));
+    // A value longer than its block ends the block; one of length zero too (libmdb's endless loop).
+    QVERIFY(!readNamedProperties(propertyBlock(0), wanted, ascii).empty());
+    Page cut = propertyBlock(12);
+    cut[cut.size() - 6] = 40; // the value's size
+    QVERIFY(!readNamedProperties(cut, wanted, ascii)[0].values[1]);
+    QVERIFY(readNamedProperties(Page{'X', 'Y', 'Z', 0, 0, 0, 0, 0}, wanted, ascii).empty());
+
     QVERIFY(propertyBlockIsSafe(propertyBlock(12)));
     // A value of length zero: libmdb's parser never moves on.
     QVERIFY(!propertyBlockIsSafe(propertyBlock(0)));
@@ -264,7 +294,92 @@ void TestEngineRules::propertyBlocks()
         mutated[std::size_t(random.bounded(int(mutated.size())))] = std::uint8_t(random.bounded(256));
         mutated.resize(std::size_t(random.bounded(int(mutated.size()) + 1)));
         propertyBlockIsSafe(mutated); // whatever it answers, it stays inside the block
+        readNamedProperties(mutated, std::array<std::string_view, 1>{"Description"}, ascii);
     }
+}
+
+// A data page with rows stored from the end backwards, and its table of row offsets.
+void TestEngineRules::dataPageRows()
+{
+    const PageLayout layout{4096, 0x0C};
+    Page page(4096, 0);
+    page[0] = kDataPageType;
+    const auto entries = [&](std::initializer_list<std::uint16_t> offsets) {
+        page[layout.rowCountOffset] = std::uint8_t(offsets.size());
+        std::size_t at = layout.rowCountOffset + 2;
+        for (std::uint16_t offset : offsets) {
+            page[at++] = std::uint8_t(offset);
+            page[at++] = std::uint8_t(offset >> 8);
+        }
+    };
+    entries({4000, 3900});
+    QCOMPARE(liveRowsOnPage(page, layout), std::size_t(2));
+    // Deleted rows do not count; a row moved away for want of room still does (its copy elsewhere
+    // is flagged deleted).
+    entries({4000, 3900 | kDeletedRowFlag, 3800 | kOverflowRowFlag, 3700 | kDeletedRowFlag | kOverflowRowFlag});
+    QCOMPARE(liveRowsOnPage(page, layout), std::size_t(2));
+    // Offsets outside the page, out of order, or of an empty row.
+    entries({4000, 5000, 3900, 4050, 3900, 3800});
+    QCOMPARE(liveRowsOnPage(page, layout), std::size_t(3));
+    // More entries than the page can hold: the ones that fit are read, nothing beyond the page.
+    page[layout.rowCountOffset] = 0xFF;
+    page[layout.rowCountOffset + 1] = 0xFF;
+    liveRowsOnPage(page, layout);
+    QCOMPARE(liveRowsOnPage(Page(10, 0), layout), std::size_t(0));
+}
+
+// Counting a table's rows through its usage map, in a small file of pages: only data pages of that
+// very table count, whatever the map names.
+void TestEngineRules::rowsFromMappedPages()
+{
+    constexpr std::size_t kPage = 4096;
+    const PageLayout layout{kPage, 0x0C};
+    constexpr std::uint32_t kTable = 1;
+    std::vector<Page> pages(7, Page(kPage, 0));
+    const auto dataPage = [&](std::size_t number, std::uint32_t owner, int rows) {
+        Page &page = pages[number];
+        page[0] = kDataPageType;
+        page[4] = std::uint8_t(owner);
+        page[layout.rowCountOffset] = std::uint8_t(rows);
+        for (int row = 0; row < rows; ++row) {
+            const int offset = int(kPage) - 10 * (row + 1);
+            page[layout.rowCountOffset + 2 + 2 * row] = std::uint8_t(offset);
+            page[layout.rowCountOffset + 3 + 2 * row] = std::uint8_t(offset >> 8);
+        }
+    };
+    pages[1][0] = 0x02; // the table's definition
+    dataPage(2, kTable, 2);
+    dataPage(3, 9, 5);  // another table's
+    pages[4][0] = 0x04; // an index page, owner byte aside
+    pages[4][4] = kTable;
+    dataPage(5, kTable, 3);
+    // Page 6 is a map page of a reference map: a bitmap after 4 bytes, page 0 first.
+    pages[6][0] = 0x05;
+    for (int number : {2, 3, 4, 5})
+        pages[6][4 + number / 8] |= std::uint8_t(1 << (number % 8));
+
+    QTemporaryDir dir;
+    const QString path = dir.filePath("pages.mdb");
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    for (const Page &page : pages)
+        file.write(reinterpret_cast<const char *>(page.data()), qint64(page.size()));
+    file.close();
+    PageReader reader;
+    QVERIFY(reader.open(path.toStdString(), kPage, 0));
+
+    // An inline map from page 0: pages 2 to 5, and pages far beyond the end.
+    Page inlineMap = {0, 0, 0, 0, 0, 0b00111100, 0, 0, 0, 0xFF};
+    QCOMPARE(countLiveRows(inlineMap, kTable, reader, layout, {}), 5);
+    // The same through the map page.
+    const Page referenceMap = {1, 6, 0, 0, 0};
+    QCOMPARE(countLiveRows(referenceMap, kTable, reader, layout, {}), 5);
+    // A map libmdb does not know: every page of the file is looked at, with the same answer.
+    int looked = 0;
+    QCOMPARE(countLiveRows(Page{7, 1, 2, 3}, kTable, reader, layout, [&] { ++looked; }), 5);
+    QVERIFY(looked >= 6);
+    // A map page beyond the end: the same.
+    QCOMPARE(countLiveRows(Page{1, 0xFF, 0xFF, 0, 0}, kTable, reader, layout, {}), 5);
 }
 
 void TestEngineRules::tableTypes()

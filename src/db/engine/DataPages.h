@@ -1,0 +1,89 @@
+#pragma once
+
+// Counting a table's rows straight from its data pages.
+//
+// A recordset counts the live rows of a table. Asking libmdb for them means cracking every row
+// into its fields, and a million rows take longer than everything else the report needs. The row
+// count is written on the pages themselves: every data page lists its rows in a table of offsets,
+// and a deleted row keeps its entry with a flag. So the worker walks the pages the table's usage
+// map names and counts the entries that are not deleted.
+//
+// Nothing here trusts the file: a usage map can name pages of other tables or pages beyond the
+// end, offsets can point anywhere, and a page is only counted when it says it is a data page of
+// this very table.
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace Engine {
+
+// Where things are on the pages of one format.
+struct PageLayout
+{
+    std::size_t pageSize = 4096;
+    std::size_t rowCountOffset = 0x0C; // u16 row count, then the u16 row offsets; 0x08 in Jet 3
+};
+
+inline constexpr std::uint8_t kDataPageType = 0x01;
+
+// Row offset flags. A deleted row keeps its entry, flagged. A row that grew out of its page
+// leaves an entry flagged "overflow" that points to where it went: that entry is the row (the copy
+// elsewhere carries the deleted flag, so every row is met once).
+inline constexpr std::uint16_t kDeletedRowFlag = 0x8000;
+inline constexpr std::uint16_t kOverflowRowFlag = 0x4000;
+inline constexpr std::uint16_t kRowOffsetMask = 0x1FFF;
+
+// The live rows listed on one data page. Entries whose offsets lie outside the page, or that
+// describe an empty row, are not rows.
+std::size_t liveRowsOnPage(std::span<const std::uint8_t> page, const PageLayout &layout);
+
+// Reads whole pages of the database file itself, decoded like libmdb decodes them (Jet's RC4 page
+// encoding when the header has a key), several pages per read: the pages of one table mostly lie
+// next to each other.
+class PageReader
+{
+public:
+    PageReader() = default;
+    ~PageReader();
+    PageReader(const PageReader &) = delete;
+    PageReader &operator=(const PageReader &) = delete;
+
+    // False when the file cannot be opened.
+    bool open(const std::string &path, std::size_t pageSize, std::uint32_t encodingKey);
+    void close();
+    std::uint64_t pageCount() const { return m_pageCount; }
+    std::size_t pageSize() const { return m_pageSize; }
+
+    // The page, or an empty span when it starts beyond the end of the file. A last page that the
+    // file cuts short is filled up with zeros, as libmdb does. Valid until the next call.
+    std::span<const std::uint8_t> page(std::uint64_t number);
+
+private:
+    int m_fd = -1;
+    std::size_t m_pageSize = 0;
+    std::uint64_t m_fileSize = 0;
+    std::uint64_t m_pageCount = 0; // pages that start inside the file
+    std::uint32_t m_encodingKey = 0;
+    std::vector<std::uint8_t> m_window;
+    std::uint64_t m_windowFirst = 0;
+    std::uint64_t m_windowPages = 0;
+};
+
+// The pages a usage map names, in ascending order, as libmdb's mdb_map_find_next walks them:
+//   type 0: u32 first page, then a bitmap of the pages from there on;
+//   type 1: u32 numbers of map pages, each a bitmap (after 4 bytes) of its share of the file.
+// visit returns false to stop. Returns false when the map is of a kind libmdb does not know, or
+// names a map page that cannot be read: libmdb then scans every page of the file.
+using PageVisitor = std::function<bool(std::uint64_t page)>;
+bool forEachMappedPage(std::span<const std::uint8_t> usageMap, PageReader &pages, const PageVisitor &visit);
+
+// The live rows of the table whose definition is on tablePage, from the pages its usage map
+// names (or from every page, for a map libmdb cannot walk). progress is called once per page.
+std::int64_t countLiveRows(std::span<const std::uint8_t> usageMap, std::uint32_t tablePage, PageReader &pages,
+                           const PageLayout &layout, const std::function<void()> &progress);
+
+} // namespace Engine
