@@ -14,9 +14,13 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
+#include <QTemporaryDir>
 #include <QTest>
 
 namespace {
+
+QString databasePath;
+QString databasePassword;
 
 struct RealFile {
     QString path;
@@ -63,7 +67,11 @@ class RealFilesTest : public QObject {
     Q_OBJECT
 
 private slots:
-    void initTestCase() { TestSupport::useBuiltEngine(); }
+    void initTestCase()
+    {
+        TestSupport::useBuiltEngine();
+        Access::SetConnectionParameters([] { return databasePath; }, [] { return databasePassword; });
+    }
 
     void everyReadableFileComesThroughWhole()
     {
@@ -104,24 +112,88 @@ private slots:
         QVERIFY(readable >= 100);
     }
 
-    void accessEncryptedFilesAreRefusedClearly()
+    void accessEncryptedFilesOpenWithTheirPasswordOnly()
     {
+        // The user tables each file's own project expects.
+        const QHash<QString, QString> expected{
+            {QStringLiteral("db2007-oldenc.accdb"), QStringLiteral("Table1")},
+            {QStringLiteral("db2007-enc.accdb"), QStringLiteral("Table1")},
+            {QStringLiteral("db2013-enc.accdb"), QStringLiteral("Customers")},
+            {QStringLiteral("db-nonstandard.accdb"), QStringLiteral("Table_One")},
+            {QStringLiteral("office-agile-4.2.accdb"), QStringLiteral("Table1")},
+            {QStringLiteral("office-agile-4.4.accdb"), QStringLiteral("Table1")},
+            {QStringLiteral("V2010_with-password.accdb"), QStringLiteral("Table1")},
+        };
         int seen = 0;
         for (const RealFile &real : realFiles()) {
             if (real.userTables >= 0)
                 continue;
             ++seen;
+            const QString name = QFileInfo(real.path).fileName();
+            const QByteArray before = fingerprint(real.path);
+            ScriptedDialogs dialogs;
+            databasePath = real.path;
+            databasePassword = real.password;
+            QCOMPARE(Access::NonSystemTables(dialogs, real.path), std::optional<QStringList>(QStringList{expected.value(name)}));
+            QVERIFY2(dialogs.messages.isEmpty(), qPrintable(name + dialogs.texts().join(u'|')));
+
+            // The whole report reads like any other database's.
             auto connection = Ado::CreateConnection();
-            try {
-                connection->Open(Access::ConnectionStringFor(real.path, real.password));
-                QFAIL(qPrintable(real.path + QStringLiteral(" opened")));
-            } catch (const Failure &failure) {
-                QVERIFY2(failure.description().contains(QStringLiteral("encrypted with a password")),
-                         qPrintable(failure.description()));
+            connection->Open(Access::BuildConnectionString());
+            auto recordset = Ado::CreateRecordset();
+            recordset->Open(QStringLiteral("select * from [") + expected.value(name) + QLatin1Char(']'), *connection);
+            QVERIFY(recordset->FieldCount() > 0);
+            QVERIFY(recordset->RecordCount() > 0);
+            for (int j = 0; j < recordset->FieldCount(); ++j)
+                Access::GetFieldDesc_ADO(dialogs, expected.value(name), recordset->Field(j).Name, *connection);
+            QVERIFY(dialogs.messages.isEmpty());
+            connection->Close();
+
+            for (const QString &wrong : {QString(), real.password + QLatin1Char(' '), real.password.toUpper()}) {
+                if (wrong == real.password)
+                    continue;
+                dialogs.messages.clear();
+                databasePassword = wrong;
+                QVERIFY(!Access::NonSystemTables(dialogs, real.path).has_value());
+                QCOMPARE(dialogs.messages.size(), 1);
+                QVERIFY2(dialogs.texts().constFirst().startsWith(QStringLiteral("Not a valid password.\r\n")),
+                         qPrintable(name + QLatin1Char(' ') + dialogs.texts().constFirst()));
             }
+            QCOMPARE(fingerprint(real.path), before);
         }
         if (seen == 0)
             QSKIP("The public test databases (../shared/fixtures/real) are not here.");
+        QCOMPARE(seen, expected.size());
+    }
+
+    void damagedEncryptionHeadersEndInAnError()
+    {
+        const QString source = TestSupport::fixturesDir()
+            + QStringLiteral("/real/jahlborn+jackcessencrypt/src/test/data/db2013-enc.accdb");
+        if (TestSupport::fixturesDir().isEmpty() || !QFile::exists(source))
+            QSKIP("The public test databases (../shared/fixtures/real) are not here.");
+        QFile file(source);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray good = file.readAll();
+        QTemporaryDir dir;
+        const QString copy = dir.filePath(QStringLiteral("damaged.accdb"));
+        // Bytes of the encryption information on the first page (from 0x299 on).
+        for (int at : {0x299, 0x29a, 0x29b, 0x2a0, 0x2c0, 0x300, 0x340, 0x400, 0x480, 0x500}) {
+            for (char value : {char(0x00), char(0xff), char(0x41)}) {
+                QByteArray bytes = good;
+                bytes[at] = value;
+                QFile out(copy);
+                QVERIFY(out.open(QIODevice::WriteOnly | QIODevice::Truncate));
+                out.write(bytes);
+                out.close();
+                ScriptedDialogs dialogs;
+                databasePath = copy;
+                databasePassword = QStringLiteral("1234");
+                const auto tables = Access::NonSystemTables(dialogs, copy);
+                // Either the byte did not matter, or one clear message says why not.
+                QVERIFY(tables.has_value() ? dialogs.messages.isEmpty() : dialogs.messages.size() == 1);
+            }
+        }
     }
 
     void fixturesAreNeverChanged()

@@ -2,6 +2,7 @@
 
 #include "DatabaseHeader.h"
 #include "EngineErrors.h"
+#include "OfficeCrypto.h"
 #include "PropertyBlock.h"
 #include "TableTypes.h"
 
@@ -115,6 +116,32 @@ struct DefinitionDeleter
 };
 using DefinitionPtr = std::unique_ptr<MdbTableDef, DefinitionDeleter>;
 
+#if defined(__linux__)
+// The decrypted image of an Access 2007+ database encrypted with a password, in a memory-only
+// file: the plaintext never touches the disk. The key is derived once, here; a wrong or empty
+// password fails as Jet's does.
+MemoryFile decryptedImage(const std::string &path, const std::vector<std::uint8_t> &pageZero, std::uint32_t key,
+                          const std::string &password)
+{
+    try {
+        PageDecryptor decryptor(pageZero, key, password);
+        return decryptDatabaseToMemoryFile(path, decryptor);
+    } catch (const OfficeCryptoError &error) {
+        switch (error.kind()) {
+        case OfficeCryptoError::Kind::WrongPassword:
+            throw Errors::badPassword();
+        case OfficeCryptoError::Kind::UnsupportedScheme:
+            throw Errors::unsupportedEncryption(path, inspectOfficeCrypto(pageZero, key).displayName());
+        case OfficeCryptoError::Kind::Damaged:
+            throw Errors::damagedEncryption(path, error.what());
+        case OfficeCryptoError::Kind::System:
+            break;
+        }
+        throw EngineFailure(0, std::string("The database '") + path + "' cannot be decrypted: " + error.what());
+    }
+}
+#endif
+
 } // namespace
 
 MdbDatabase::~MdbDatabase()
@@ -132,6 +159,14 @@ void MdbDatabase::close()
         mdb_close(m_handle);
         m_handle = nullptr;
     }
+    releaseImage();
+}
+
+void MdbDatabase::releaseImage()
+{
+#if defined(__linux__)
+    m_image = MemoryFile();
+#endif
 }
 
 void MdbDatabase::open(const std::string &path, const std::string &password)
@@ -146,14 +181,24 @@ void MdbDatabase::open(const std::string &path, const std::string &password)
     const DatabaseHeader header = readDatabaseHeader(start.bytes, start.size);
     if (!header.valid())
         throw Errors::unrecognizedFormat(path);
-    if (header.officeEncrypted())
+    // What libmdb and the page reader read: the file itself, or its decrypted image in memory.
+    std::string source = path;
+    if (header.officeEncrypted()) {
+#if defined(__linux__)
+        m_image = decryptedImage(path, start.bytes, header.encodingKey, password);
+        source = m_image.path();
+#else
         throw Errors::officeEncrypted(path);
-    if (!passwordAccepted(header, password))
+#endif
+    } else if (!passwordAccepted(header, password)) {
         throw Errors::badPassword();
+    }
 
-    m_handle = mdb_open(path.c_str(), MDB_NOFLAGS);
-    if (!m_handle)
+    m_handle = mdb_open(source.c_str(), MDB_NOFLAGS);
+    if (!m_handle) {
+        releaseImage();
         throw Errors::unrecognizedFormat(path);
+    }
     m_path = path;
     try {
         // Where things are, as libmdb has them for this format.
@@ -173,7 +218,7 @@ void MdbDatabase::open(const std::string &path, const std::string &password)
         m_layout.columnFlagsOffset = format->col_flags_offset;
         m_layout.nameBufferSize = sizeof(MdbColumn::name);
         // The same bytes libmdb reads, decoded the same way, without its seeks per page.
-        if (!m_pages.open(path, m_layout.page.pageSize, m_handle->f->db_key))
+        if (!m_pages.open(source, m_layout.page.pageSize, m_handle->f->db_key))
             throw Errors::unrecognizedFormat(path);
         readCatalog();
     } catch (...) {

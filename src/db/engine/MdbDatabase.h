@@ -15,6 +15,7 @@
 #include "AdoTypes.h"
 #include "DataPages.h"
 #include "EngineProtocol.h"
+#include "OfficeCrypto.h"
 #include "Mdb.h"
 #include "TableDefinition.h"
 
@@ -59,6 +60,7 @@ public:
     std::vector<EngineProtocol::ColumnDescription> columnDescriptions(const std::string &tableName);
 
 private:
+    void releaseImage();
     // One row of MSysObjects, as libmdb's catalogue would have made it.
     struct CatalogObject
     {
@@ -104,6 +106,10 @@ private:
     std::string m_path;
     DefinitionLayout m_layout;
     PageReader m_pages;
+#if defined(__linux__)
+    // The decrypted image of an encrypted database; libmdb and the page reader read it by path.
+    MemoryFile m_image;
+#endif
     std::vector<CatalogObject> m_objects;                       // catalogue order
     std::unordered_map<std::string, std::size_t> m_localTables; // safe name -> first local table of it
     std::map<std::string, Table, std::less<>> m_tables;

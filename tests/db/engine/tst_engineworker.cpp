@@ -337,12 +337,17 @@ void TestEngineWorker::encryptedFiles()
     const QString jetEncoded = realFile("jahlborn+jackcessencrypt/src/test/data/db97-enc.mdb");
     if (agile.isEmpty() || oldRc4.isEmpty() || jetEncoded.isEmpty())
         QSKIP("the real-world encrypted files are not available");
-    for (const QString &path : {agile, oldRc4}) {
-        const EngineError error = openError(path, "password");
-        QCOMPARE(error.number, 0);
-        QCOMPARE(QString::fromStdString(error.description),
-                 "The database '" + path +
-                     "' is encrypted with a password (Access 2007 or later encryption), which cannot be read yet.");
+    // Access 2007+ encryption: read with the right password, refused like Jet without it.
+    for (const auto &[path, password] : {std::pair{agile, QStringLiteral("password")}, std::pair{oldRc4, QStringLiteral("Test123")}}) {
+        EngineClient engine;
+        QCOMPARE(engine.open(path, password).kind, Reply::Ok);
+        QCOMPARE(namesOfType(*engine.tables(), "TABLE"), QStringList{"Table1"});
+        QVERIFY(engine.fields("Table1")->recordCount > 0);
+        for (const QString &wrong : {QString(), password.toUpper()}) {
+            const EngineError error = openError(path, wrong);
+            QCOMPARE(error.number, 3031);
+            QCOMPARE(error.description, std::string("Not a valid password."));
+        }
     }
     // Jet's own page encoding needs no password and is read (here an Access 97 file), rows too.
     EngineClient engine;
