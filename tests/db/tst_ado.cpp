@@ -235,6 +235,18 @@ private slots:
         qInfo("%d of 24 damaged copies were refused", failures);
     }
 
+    void memoryLimitThatTripsIsNamed()
+    {
+#ifdef STRUDEX_SANITIZED
+        QSKIP("Sanitizer builds give the worker no memory limit.");
+#else
+        Ado::WorkerSettings::setMemoryLimitMb(5);
+        const Failure failure = failureOf([&] { open(testDatabase(QStringLiteral("many.accdb"))); });
+        Ado::WorkerSettings::setMemoryLimitMb(2048);
+        QVERIFY2(failure.description().contains(QStringLiteral("5 MB of memory")), qPrintable(failure.description()));
+#endif
+    }
+
     void workerThatTalksNonsenseIsStopped()
     {
         QTemporaryDir dir;

@@ -97,9 +97,24 @@ inline EngineFailure objectOpen()
     return {kObjectOpen, "Operation is not allowed when the object is open."};
 }
 
-inline EngineFailure outOfMemory()
+inline EngineFailure outOfMemory(const std::string &path = {}, unsigned long limitMb = 0)
 {
-    return {kOutOfMemory, "Out of memory"};
+    std::string text = "Out of memory";
+    if (!path.empty())
+        text += " while reading '" + path + "'";
+    if (limitMb > 0)
+        text += " (the database engine may use " + std::to_string(limitMb) + " MB)";
+    return {kOutOfMemory, text + ". The file may be damaged."};
+}
+
+// What the parent hears when libmdb brings the worker down: a crash, or, since libmdb's
+// allocator aborts rather than fail, the memory limit.
+inline EngineFailure engineFailed(const std::string &path, unsigned long limitMb)
+{
+    std::string text = "Unrecognized database format '" + path + "'. The database engine stopped while reading it";
+    if (limitMb > 0)
+        text += " (it crashed, or used up the " + std::to_string(limitMb) + " MB of memory it may use)";
+    return {kUnrecognizedFormat, text + "."};
 }
 
 } // namespace Errors

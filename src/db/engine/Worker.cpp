@@ -50,7 +50,7 @@ EngineProtocol::Bytes Worker::answer(const EngineProtocol::Request &request)
         const std::string &path = request.op == Op::Open ? request.path : m_database.path();
         // Prepared once per path: the parent may send thousands of small requests.
         if (!m_crashAnswerPath || *m_crashAnswerPath != path) {
-            CrashGuard::prepare(Errors::kUnrecognizedFormat, Errors::unrecognizedFormat(path).what());
+            CrashGuard::prepare(Errors::kUnrecognizedFormat, Errors::engineFailed(path, m_memoryLimitMb).what());
             m_crashAnswerPath = path;
         }
 
@@ -77,7 +77,8 @@ EngineProtocol::Bytes Worker::answer(const EngineProtocol::Request &request)
     } catch (const EngineFailure &failure) {
         return EngineProtocol::encodeError(failure.number(), failure.what());
     } catch (const std::bad_alloc &) {
-        return EngineProtocol::encodeError(Errors::kOutOfMemory, Errors::outOfMemory().what());
+        return EngineProtocol::encodeError(Errors::kOutOfMemory,
+                                           Errors::outOfMemory(m_database.path(), m_memoryLimitMb).what());
     } catch (const std::exception &other) {
         return EngineProtocol::encodeError(0, other.what());
     }

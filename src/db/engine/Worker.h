@@ -13,7 +13,9 @@ namespace Engine {
 class Worker
 {
 public:
-    explicit Worker(Channel &channel) : m_channel(channel) {}
+    // memoryLimitMb: the address space the worker was given (0: none), named when it runs out.
+    explicit Worker(Channel &channel, unsigned long memoryLimitMb = 0)
+        : m_channel(channel), m_memoryLimitMb(memoryLimitMb) {}
 
     // Serves requests until Close or the end of the input. Returns the process exit status.
     int run();
@@ -28,6 +30,7 @@ private:
     EngineProtocol::Bytes answer(const EngineProtocol::Request &request);
 
     Channel &m_channel;
+    unsigned long m_memoryLimitMb;
     MdbDatabase m_database;
     bool m_closing = false;
     std::optional<std::string> m_crashAnswerPath; // the file the prepared crash answer names

@@ -128,6 +128,6 @@ int main(int argc, char **argv)
     Engine::CrashGuard::install(protocol);
 
     Engine::Channel channel(STDIN_FILENO, protocol, std::chrono::milliseconds(heartbeatMs));
-    Engine::Worker worker(channel);
+    Engine::Worker worker(channel, memoryLimitMb);
     return worker.run();
 }
