@@ -11,14 +11,10 @@
 #include "Settings.h"
 #include "WindowLook.h"
 
-#include <QCloseEvent>
-#include <QScreen>
 
-Form1::Form1(Program &program) : m_program(program)
+Form1::Form1(Program &program) : ProgramWindow(program)
 {
     setupUi(this);
-    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint
-                   | Qt::WindowCloseButtonHint);
     setFixedSize(536, 139);
     Main::StyleWindow(*this, {Frame1, Label5, lblPassword}, {PushButton1, PushButton3, PushButton5});
     Main::MaskWithAsterisks(*Text2);
@@ -139,24 +135,4 @@ bool Form1::eventFilter(QObject *watched, QEvent *event)
             Text2_GotFocus();
     }
     return QWidget::eventFilter(watched, event);
-}
-
-void Form1::showEvent(QShowEvent *event)
-{
-    if (!m_shownBefore) {
-        m_shownBefore = true;
-        Main::CentreOnScreen(*this);
-    }
-    QWidget::showEvent(event);
-}
-
-void Form1::closeEvent(QCloseEvent *event)
-{
-    event->accept();
-    Form_Unload();
-}
-
-void Form1::Form_Unload()
-{
-    m_program.end();
 }

@@ -1,14 +1,13 @@
 #pragma once
 
 #include "PointerModes.h"
+#include "ProgramWindow.h"
 #include "ui_Form1.h"
-
-#include <QWidget>
 
 class Program;
 
 // The database selection window: the database path, its password, and "Next >".
-class Form1 : public QWidget, public Ui::Form1 {
+class Form1 : public ProgramWindow, public Ui::Form1 {
     Q_OBJECT
 
 public:
@@ -30,15 +29,9 @@ public slots:
     void Text2_GotFocus();
 
 protected:
-    void closeEvent(QCloseEvent *event) override;
-    void showEvent(QShowEvent *event) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
-    void Form_Unload();
-
-    Program &m_program;
     PointerModes *m_pointer;
     QString m_dialogFileName;
-    bool m_shownBefore = false;
 };

@@ -10,17 +10,14 @@
 #include "StructureReport.h"
 #include "WindowLook.h"
 
-#include <QCloseEvent>
 #include <QCoreApplication>
 #include <QHeaderView>
 
 #include <cmath>
 
-Form2::Form2(Program &program) : m_program(program)
+Form2::Form2(Program &program) : ProgramWindow(program)
 {
     setupUi(this);
-    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint
-                   | Qt::WindowCloseButtonHint);
     setFixedSize(504, 405);
     Main::StyleWindow(*this, {Frame2}, {PushButton2, PushButton4, PushButton5, PushButton8, PushButton9});
     QPalette bar = ProgressBar1->palette();
@@ -158,24 +155,4 @@ void Form2::setPointer(Pointer pointer)
 void Form2::yield()
 {
     QCoreApplication::processEvents();
-}
-
-void Form2::showEvent(QShowEvent *event)
-{
-    if (!m_shownBefore) {
-        m_shownBefore = true;
-        Main::CentreOnScreen(*this);
-    }
-    QWidget::showEvent(event);
-}
-
-void Form2::closeEvent(QCloseEvent *event)
-{
-    event->accept();
-    Form_Unload();
-}
-
-void Form2::Form_Unload()
-{
-    m_program.end();
 }

@@ -2,15 +2,14 @@
 
 #include "ExportView.h"
 #include "PointerModes.h"
+#include "ProgramWindow.h"
 #include "ui_Form2.h"
-
-#include <QWidget>
 
 class Program;
 
 // The export window: the table list with its ticks, the output folder and "Start Exporting". The
 // report writer drives its list, progress bar and pointer through ExportView.
-class Form2 : public QWidget, public Ui::Form2, public ExportView {
+class Form2 : public ProgramWindow, public Ui::Form2, public ExportView {
     Q_OBJECT
 
 public:
@@ -39,17 +38,10 @@ public slots:
     void PushButton9_Click();
     void Text1_Change();
 
-protected:
-    void closeEvent(QCloseEvent *event) override;
-    void showEvent(QShowEvent *event) override;
-
 private:
     QTreeWidgetItem *row(int number) const;
     // "Select All" and "Deselect All".
     void tickEveryRow(const QString &routine, Qt::CheckState state);
-    void Form_Unload();
 
-    Program &m_program;
     PointerModes *m_pointer;
-    bool m_shownBefore = false;
 };
