@@ -10,6 +10,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <limits>
+
 using TestSupport::testDatabase;
 
 namespace {
@@ -177,18 +179,25 @@ private slots:
 
     void typeNames()
     {
-        const QList<QPair<int, QString>> cases{
-            {2, QStringLiteral("SmallInt")},   {3, QStringLiteral("Number")},         {7, QStringLiteral("Date/Time")},
-            {11, QStringLiteral("Boolean")},   {17, QStringLiteral("UnsignedTinyInt")}, {72, QStringLiteral("GUID")},
-            {128, QStringLiteral("adBinary")}, {133, QStringLiteral("Date/Time")},    {134, QStringLiteral("Date/Time")},
-            {135, QStringLiteral("Date/Time")}, {201, QStringLiteral("Text")},        {202, QStringLiteral("Text")},
-            {203, QStringLiteral("Memo")},     {204, QStringLiteral("adVarBinary")},  {205, QStringLiteral("OLE Object")},
-            {0, QStringLiteral("0")},          {1, QStringLiteral("1")},              {64, QStringLiteral("64")},
-            {136, QStringLiteral("136")},      {206, QStringLiteral("206")},          {-1, QStringLiteral("-1")},
-            {9, QStringLiteral("9")},          {131, QStringLiteral("Numeric")},      {21, QStringLiteral("UnsignedBigInt")},
+        // The whole vocabulary, code by code, and a sample of the codes without a name.
+        const QList<QPair<int, QString>> named{
+            {2, QStringLiteral("SmallInt")},       {3, QStringLiteral("Number")},         {4, QStringLiteral("Single")},
+            {5, QStringLiteral("Double")},         {6, QStringLiteral("Currency")},       {7, QStringLiteral("Date/Time")},
+            {8, QStringLiteral("BSTR")},           {11, QStringLiteral("Boolean")},       {12, QStringLiteral("Variant")},
+            {14, QStringLiteral("Decimal")},       {16, QStringLiteral("TinyInt")},       {17, QStringLiteral("UnsignedTinyInt")},
+            {18, QStringLiteral("UnsignedSmallInt")}, {19, QStringLiteral("UnsignedInt")}, {20, QStringLiteral("BigInt")},
+            {21, QStringLiteral("UnsignedBigInt")}, {72, QStringLiteral("GUID")},         {128, QStringLiteral("adBinary")},
+            {129, QStringLiteral("Text")},         {130, QStringLiteral("Text")},         {131, QStringLiteral("Numeric")},
+            {132, QStringLiteral("UserDefined")},  {133, QStringLiteral("Date/Time")},    {134, QStringLiteral("Date/Time")},
+            {135, QStringLiteral("Date/Time")},    {200, QStringLiteral("Text")},         {201, QStringLiteral("Text")},
+            {202, QStringLiteral("Text")},         {203, QStringLiteral("Memo")},         {204, QStringLiteral("adVarBinary")},
+            {205, QStringLiteral("OLE Object")},
         };
-        for (const auto &[code, name] : cases)
+        for (const auto &[code, name] : named)
             QCOMPARE(Access::GetFieldTypeName(code), name);
+        for (int code : {std::numeric_limits<int>::min(), -1, 0, 1, 9, 10, 13, 15, 22, 64, 71, 73, 127, 136, 199, 206, 1000,
+                         std::numeric_limits<int>::max()})
+            QCOMPARE(Access::GetFieldTypeName(code), QString::number(code));
     }
 
     void descriptions()
