@@ -3,14 +3,14 @@
 //
 //   strudex-bench [large.accdb.gz]
 
-#include "Access.h"
-#include "Ado.h"
-#include "Dialogs.h"
+#include "core/db/Access.h"
+#include "core/db/Ado.h"
+#include "core/Dialogs.h"
 #include "EncryptedCopy.h"
-#include "ExportView.h"
-#include "Main.h"
-#include "StructureReport.h"
-#include "WorkerProcess.h"
+#include "core/report/ExportView.h"
+#include "core/PathUtilities.h"
+#include "core/report/StructureReport.h"
+#include "core/db/WorkerProcess.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -1,8 +1,8 @@
 // The first page of a database and its stored password, read before libmdb sees the file: any
 // bytes give a verdict, never a read outside them.
 
-#include "DatabaseHeader.h"
-#include "PropertyBlock.h"
+#include "engine/DatabaseHeader.h"
+#include "engine/PropertyBlock.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -1,7 +1,7 @@
 // A lying worker: whatever bytes come down the pipe, in whatever pieces, the program's reading of
 // them ends in a decoded answer or a refusal, never a read outside the bytes or a huge allocation.
 
-#include "EngineProtocol.h"
+#include "protocol/EngineProtocol.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -1,7 +1,7 @@
-#include "EngineFixture.h"
+#include "support/EngineFixture.h"
 
-#include "TestSupport.h"
-#include "WorkerProcess.h"
+#include "support/TestSupport.h"
+#include "core/db/WorkerProcess.h"
 
 #include <QDir>
 #include <QFile>

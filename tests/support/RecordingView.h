@@ -1,6 +1,6 @@
 #pragma once
 
-#include "ExportView.h"
+#include "core/report/ExportView.h"
 
 #include <QList>
 #include <QStringList>

@@ -1,4 +1,4 @@
-#include "ScriptedDialogs.h"
+#include "support/ScriptedDialogs.h"
 
 Dialogs::Answer ScriptedDialogs::message(const QString &title, const QString &text, Buttons buttons, Icon icon)
 {

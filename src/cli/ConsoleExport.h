@@ -1,0 +1,64 @@
+#pragma once
+
+#include "core/Dialogs.h"
+#include "core/report/ExportView.h"
+
+#include <QElapsedTimer>
+#include <QStringList>
+
+#include <cstdio>
+#include <vector>
+
+// The command-line exporter's side of the report writer: the table list it was asked for and a
+// progress bar on standard error when that is a terminal.
+class ConsoleView : public ExportView {
+public:
+    struct Row {
+        QString name;
+        bool ticked;
+    };
+
+    ConsoleView(std::vector<Row> rows, std::FILE *terminal);
+
+    int rowCount() const override;
+    QString rowText(int row) const override;
+    bool rowTicked(int row) const override;
+    void setProgressValue(double value) override;
+    void setProgressCaption(const QString &caption) override;
+    void setPointer(Pointer) override {}
+    void yield() override;
+
+    // Wipes the progress bar so that a message can be printed in its place.
+    void clearProgress();
+
+private:
+    void draw();
+
+    std::vector<Row> m_rows;
+    std::FILE *m_terminal;   // null when standard error is not a terminal
+    double m_value = 0;
+    QString m_caption;
+    bool m_drawn = false;
+    QElapsedTimer m_sinceYield;
+};
+
+// Messages go to standard error; every one of them but the closing "Done." counts as a failure.
+class ConsoleDialogs : public Dialogs {
+public:
+    explicit ConsoleDialogs(ConsoleView *view = nullptr) : m_view(view) {}
+
+    void setView(ConsoleView *view) { m_view = view; }
+    bool failed() const { return m_failed; }
+
+    Answer message(const QString &title, const QString &text, Buttons buttons, Icon icon) override;
+    std::optional<QString> openFile(const OpenFileRequest &) override { return std::nullopt; }
+    QString browseForFolder(const QString &, const QString &) override { return QString(); }
+    bool openUrl(const QUrl &) override { return false; }
+
+    // A message text with its CR LF and lone CR line breaks made into plain line feeds.
+    static QString forTerminal(const QString &text);
+
+private:
+    ConsoleView *m_view;
+    bool m_failed = false;
+};

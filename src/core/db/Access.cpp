@@ -1,0 +1,135 @@
+#include "core/db/Access.h"
+
+#include "core/db/Ado.h"
+#include "core/PathUtilities.h"
+#include "core/Routine.h"
+
+#include <QHash>
+
+namespace Access {
+
+namespace {
+
+std::function<QString()> currentPath;
+std::function<QString()> currentPassword;
+
+} // namespace
+
+void SetConnectionParameters(std::function<QString()> path, std::function<QString()> password)
+{
+    currentPath = std::move(path);
+    currentPassword = std::move(password);
+}
+
+QString ConnectionStringFor(const QString &path, const QString &password)
+{
+    if (path.right(5).toLower() == QStringLiteral("accdb"))
+        return QStringLiteral("Provider=Microsoft.ACE.OLEDB.12.0;Data Source=") + path
+            + QStringLiteral(";JET OLEDB:Database Password=") + password;
+    return QStringLiteral("PROVIDER=Microsoft.Jet.OLEDB.4.0;Data Source=") + path
+        + QStringLiteral(";JET OLEDB:Database Password=") + password;
+}
+
+QString CurrentDatabasePath()
+{
+    return currentPath ? currentPath() : QString();
+}
+
+QString BuildConnectionString()
+{
+    const QString path = CurrentDatabasePath();
+    const QString password = currentPassword ? currentPassword() : QString();
+    return ConnectionStringFor(path, password);
+}
+
+std::optional<QStringList> NonSystemTables(Dialogs &dialogs, const QString &path)
+{
+    // One report at most: a database that cannot be opened costs exactly one message.
+    Routine r(dialogs, QStringLiteral("Access"), QStringLiteral("NonSystemTables"), Routine::OnFailure::Stop);
+    std::unique_ptr<Ado::Connection> connection;
+    std::unique_ptr<Ado::Recordset> recordset;
+    std::optional<QStringList> result;
+
+    r.step(100, [&] { connection = Ado::CreateConnection(); });
+    r.step(102, [&] { recordset = Ado::CreateRecordset(); });
+    if (r.test(104, [&] { return !Main::FileExists(path); }))
+        return std::nullopt;
+    r.step(106, [&] { connection->Open(BuildConnectionString()); });
+    r.step(108, [&] { recordset = connection->OpenSchema(Ado::adSchemaTables); });
+    QStringList names;
+    r.step(110, [&] { names.clear(); });
+    while (r.test(112, [&] { return !recordset->Eof(); })) {
+        if (r.test(114, [&] { return recordset->Value(QStringLiteral("TABLE_TYPE")) == QStringLiteral("TABLE"); }))
+            r.step(116, [&] { names.append(recordset->Value(QStringLiteral("TABLE_NAME"))); });
+        r.step(118, [&] { recordset->MoveNext(); });
+    }
+    r.step(120, [&] { result = names; });
+
+    // Closing and releasing happen whatever went before.
+    r.quietly([&] {
+        if (recordset && recordset->State() == Ado::adStateOpen)
+            recordset->Close();
+    });
+    recordset.reset();
+    r.quietly([&] {
+        if (connection && connection->State() == Ado::adStateOpen)
+            connection->Close();
+    });
+    connection.reset();
+
+    if (r.failed())
+        return std::nullopt;
+    return result;
+}
+
+QString GetFieldTypeName(qint32 code)
+{
+    static const QHash<qint32, QString> names{
+        {2, QStringLiteral("SmallInt")},       {3, QStringLiteral("Number")},
+        {4, QStringLiteral("Single")},         {5, QStringLiteral("Double")},
+        {6, QStringLiteral("Currency")},       {7, QStringLiteral("Date/Time")},
+        {8, QStringLiteral("BSTR")},           {11, QStringLiteral("Boolean")},
+        {12, QStringLiteral("Variant")},       {14, QStringLiteral("Decimal")},
+        {16, QStringLiteral("TinyInt")},       {17, QStringLiteral("UnsignedTinyInt")},
+        {18, QStringLiteral("UnsignedSmallInt")}, {19, QStringLiteral("UnsignedInt")},
+        {20, QStringLiteral("BigInt")},        {21, QStringLiteral("UnsignedBigInt")},
+        {72, QStringLiteral("GUID")},          {128, QStringLiteral("adBinary")},
+        {129, QStringLiteral("Text")},         {130, QStringLiteral("Text")},
+        {131, QStringLiteral("Numeric")},      {132, QStringLiteral("UserDefined")},
+        {133, QStringLiteral("Date/Time")},    {134, QStringLiteral("Date/Time")},
+        {135, QStringLiteral("Date/Time")},    {200, QStringLiteral("Text")},
+        {201, QStringLiteral("Text")},         {202, QStringLiteral("Text")},
+        {203, QStringLiteral("Memo")},         {204, QStringLiteral("adVarBinary")},
+        {205, QStringLiteral("OLE Object")},
+    };
+    const auto found = names.constFind(code);
+    return found != names.constEnd() ? *found : QString::number(code);
+}
+
+QVariant GetFieldDesc_ADO(Dialogs &dialogs, const QString &tableName, const QString &fieldName,
+                          Ado::Connection &connection)
+{
+    Routine r(dialogs, QStringLiteral("Access"), QStringLiteral("GetFieldDesc_ADO"));
+    std::unique_ptr<Ado::Catalog> catalog;
+    std::optional<Ado::Catalog::Table> table;
+    QVariant result;
+
+    r.step(100, [&] {
+        catalog = Ado::CreateCatalog();
+        catalog->setActiveConnection(connection);
+    });
+    r.step(102, [&] {
+        if (!catalog)
+            catalog = Ado::CreateCatalog();
+        table = catalog->Tables(tableName);
+    });
+    r.step(104, [&] {
+        if (!table)
+            throw Failure(91, QStringLiteral("Object variable or With block variable not set"));
+        result = table->ColumnProperty(fieldName, QStringLiteral("Description"));
+    });
+    r.step(106, [&] { catalog.reset(); });
+    return result;
+}
+
+} // namespace Access

@@ -1,0 +1,141 @@
+#pragma once
+
+#include "protocol/EngineProtocol.h"
+
+#include <QHash>
+#include <QSet>
+#include <QString>
+#include <QVariant>
+
+#include <memory>
+#include <vector>
+
+// The database engine as the rest of the program sees it: a connection, a recordset and a
+// catalogue, shaped after ADO and ADOX, answered by the strudex-engine worker. Every operation may
+// fail with a Failure carrying the engine's number and description.
+namespace Ado {
+
+class Worker;
+
+inline constexpr int adStateClosed = 0;
+inline constexpr int adStateOpen = 1;
+inline constexpr int adSchemaTables = 20;
+inline constexpr int adOpenStatic = 3;
+inline constexpr int adLockOptimistic = 3;
+
+struct FieldInfo {
+    QString Name;
+    qint32 Type = 0;
+    qint64 DefinedSize = 0;
+};
+
+struct TableRow {
+    QString name;
+    QString type;
+};
+
+class Connection {
+public:
+    Connection();
+    ~Connection();
+
+    // Opens the database that the connection text names; the text is read by its known keys.
+    void Open(const QString &connectionText);
+    // The tables schema rowset: one row per table, ordered by name without regard to case.
+    std::unique_ptr<class Recordset> OpenSchema(int schema);
+    int State() const;
+    void Close();
+
+    // The database file of the open connection.
+    const QString &dataSource() const { return m_dataSource; }
+    // The worker of the open connection; fails when the connection is closed.
+    Worker &worker();
+    // Every table the catalogue knows, in the schema rowset's order; read once per connection.
+    const std::vector<TableRow> &tables();
+    // Whether the catalogue knows a table of exactly that name.
+    bool hasTable(const QString &name);
+    // The "Description" of every column of a table (null where a column has none), read in one
+    // go the first time one of them is asked for. The report reads a table's fields one after
+    // the other, so the last table read is all that is kept.
+    const QHash<QString, QVariant> &columnDescriptions(const QString &table);
+
+private:
+    // Drops everything learnt from the database of an earlier connection.
+    void forget();
+
+    std::unique_ptr<Worker> m_worker;
+    QString m_dataSource;
+    std::optional<std::vector<TableRow>> m_tables;
+    QSet<QString> m_tableNames;
+    QString m_describedTable;
+    QHash<QString, QVariant> m_descriptions;
+};
+
+class Recordset {
+public:
+    Recordset();
+    ~Recordset();
+
+    // Opens "select * from [table]" on the connection. Any other query text is refused.
+    void Open(const QString &source, Connection &connection, int cursorType = adOpenStatic,
+              int lockType = adLockOptimistic);
+    int State() const;
+    void Close();
+
+    // Rows (the schema rowset).
+    bool Eof() const;
+    void MoveNext();
+    // Value of a column of the current row ("TABLE_NAME", "TABLE_TYPE").
+    QString Value(const QString &column) const;
+
+    // Fields and rows (a table).
+    int FieldCount() const;
+    FieldInfo Field(int index) const;
+    qint64 RecordCount() const;
+
+    // The table name inside "select * from [...]"; nothing for any other text.
+    static std::optional<QString> tableOfQuery(const QString &source);
+
+private:
+    friend class Connection;
+    void openRows(std::vector<TableRow> rows);
+
+    bool m_open = false;
+    bool m_isSchema = false;
+    std::vector<TableRow> m_rows;
+    std::size_t m_row = 0;
+    std::vector<FieldInfo> m_fields;
+    qint64 m_recordCount = 0;
+};
+
+// The catalogue bound to an open connection: Tables(name).Columns(field).Properties(name).
+class Catalog {
+public:
+    class Table {
+    public:
+        // The value of a column's property ("Description"); a null value when the column has
+        // none. An unknown column or property fails with 3265.
+        QVariant ColumnProperty(const QString &column, const QString &property) const;
+
+    private:
+        friend class Catalog;
+        Table(Connection &connection, QString name) : m_connection(&connection), m_name(std::move(name)) {}
+        Connection *m_connection;
+        QString m_name;
+    };
+
+    void setActiveConnection(Connection &connection);
+    // A table of the catalogue; an unknown name fails with 3265.
+    Table Tables(const QString &name) const;
+
+private:
+    Connection *m_connection = nullptr;
+};
+
+// The engine's object factory. Making a connection fails with 3706 when the engine (the worker
+// program) is not installed.
+std::unique_ptr<Connection> CreateConnection();
+std::unique_ptr<Recordset> CreateRecordset();
+std::unique_ptr<Catalog> CreateCatalog();
+
+} // namespace Ado

@@ -1,0 +1,208 @@
+#include "core/db/WorkerProcess.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFileInfo>
+
+#include <csignal>
+
+namespace Ado {
+
+namespace {
+
+QString programOverride;
+int noProgressTimeout = 30000;
+int memoryLimit = 2048;
+std::function<void()> hook;
+
+// How long one wait for the worker lasts before the wait hook runs again.
+constexpr int WaitSliceMs = 50;
+
+QString whileReading(const QString &database)
+{
+    return database.isEmpty() ? QString() : QStringLiteral(" while reading '%1'").arg(database);
+}
+
+} // namespace
+
+QString WorkerSettings::program()
+{
+    if (!programOverride.isEmpty())
+        return programOverride;
+#ifdef Q_OS_WIN
+    const QString name = QStringLiteral("strudex-engine.exe");
+#else
+    const QString name = QStringLiteral("strudex-engine");
+#endif
+    return QDir(QCoreApplication::applicationDirPath()).filePath(name);
+}
+
+void WorkerSettings::setProgram(const QString &path)
+{
+    programOverride = path;
+}
+
+int WorkerSettings::noProgressTimeoutMs()
+{
+    return noProgressTimeout;
+}
+
+void WorkerSettings::setNoProgressTimeoutMs(int ms)
+{
+    noProgressTimeout = ms;
+}
+
+int WorkerSettings::memoryLimitMb()
+{
+    return memoryLimit;
+}
+
+void WorkerSettings::setMemoryLimitMb(int mb)
+{
+    memoryLimit = mb;
+}
+
+void WorkerSettings::setWaitHook(std::function<void()> newHook)
+{
+    hook = std::move(newHook);
+}
+
+const std::function<void()> &WorkerSettings::waitHook()
+{
+    return hook;
+}
+
+Worker::Worker(QString database) : m_database(std::move(database)) {}
+
+Worker::~Worker()
+{
+    stop();
+}
+
+void Worker::start()
+{
+#ifndef Q_OS_WIN
+    // A worker that died must give an error on the next write, not end this program.
+    std::signal(SIGPIPE, SIG_IGN);
+#endif
+    m_process = std::make_unique<QProcess>();
+    m_process->setProcessChannelMode(QProcess::SeparateChannels);
+    // libmdb talks on standard error about every oddity of a damaged file; nobody reads it.
+    m_process->setStandardErrorFile(QProcess::nullDevice());
+    m_process->setReadChannel(QProcess::StandardOutput);
+    m_process->start(WorkerSettings::program(),
+                     {QStringLiteral("--memory-limit-mb"), QString::number(WorkerSettings::memoryLimitMb())});
+    if (!m_process->waitForStarted(10000)) {
+        const QString reason = m_process->errorString();
+        m_process.reset();
+        throw Failure(3706, QStringLiteral("Provider cannot be found. It may not be properly installed. (%1: %2)")
+                                .arg(QDir::toNativeSeparators(WorkerSettings::program()), reason));
+    }
+}
+
+bool Worker::running() const
+{
+    return m_process && m_process->state() != QProcess::NotRunning;
+}
+
+void Worker::stop() noexcept
+{
+    if (!m_process)
+        return;
+    try {
+        if (m_process->state() == QProcess::Running) {
+            const EngineProtocol::Bytes bye = EngineProtocol::frame(EngineProtocol::encodeClose());
+            m_process->write(reinterpret_cast<const char *>(bye.data()), qint64(bye.size()));
+            m_process->closeWriteChannel();
+            if (!m_process->waitForFinished(2000))
+                m_process->kill();
+        }
+        if (m_process->state() != QProcess::NotRunning) {
+            m_process->kill();
+            m_process->waitForFinished(2000);
+        }
+    } catch (...) {
+    }
+    m_process.reset();
+}
+
+EngineProtocol::Bytes Worker::exchange(const EngineProtocol::Bytes &request)
+{
+    if (!running())
+        throw died();
+    const EngineProtocol::Bytes framed = EngineProtocol::frame(request);
+    if (framed.empty())
+        throw Failure(0, QStringLiteral("The request for the database engine is too large."));
+    if (m_process->write(reinterpret_cast<const char *>(framed.data()), qint64(framed.size())) != qint64(framed.size()))
+        throw died();
+
+    QElapsedTimer silence;
+    silence.start();
+    for (;;) {
+        while (auto payload = m_splitter.next()) {
+            if (payload->size() == 1 && (*payload)[0] == std::uint8_t(EngineProtocol::Status::Progress)) {
+                silence.restart();
+                continue;
+            }
+            return std::move(*payload);
+        }
+        if (m_splitter.failed())
+            throw broken();
+        if (m_process->state() == QProcess::NotRunning && m_process->bytesAvailable() == 0)
+            throw died();
+        const qint64 left = WorkerSettings::noProgressTimeoutMs() - silence.elapsed();
+        if (left <= 0)
+            throw hung();
+        if (m_process->bytesAvailable() > 0 || m_process->waitForReadyRead(int(std::min<qint64>(left, WaitSliceMs)))) {
+            const QByteArray bytes = m_process->readAll();
+            if (!bytes.isEmpty()) {
+                m_splitter.append(EngineProtocol::ByteView(reinterpret_cast<const std::uint8_t *>(bytes.constData()),
+                                                           std::size_t(bytes.size())));
+                silence.restart();
+            }
+        }
+        if (const auto &waitHook = WorkerSettings::waitHook())
+            waitHook();
+    }
+}
+
+void Worker::callExpectingNothing(const EngineProtocol::Bytes &request)
+{
+    call<bool>(request, [](EngineProtocol::Reader &body) -> std::optional<bool> {
+        if (!EngineProtocol::decodeEmptyResult(body))
+            return std::nullopt;
+        return true;
+    });
+}
+
+Failure Worker::broken()
+{
+    stop();
+    return Failure(0, QStringLiteral("The database engine gave an answer that cannot be understood%1; it was stopped.")
+                          .arg(whileReading(m_database)));
+}
+
+Failure Worker::died()
+{
+    QString how;
+    if (m_process && m_process->state() == QProcess::NotRunning) {
+        how = m_process->exitStatus() == QProcess::CrashExit
+            ? QStringLiteral(" (it crashed)")
+            : QStringLiteral(" (it ended with code %1)").arg(m_process->exitCode());
+    }
+    stop();
+    return Failure(0, QStringLiteral("The database engine stopped unexpectedly%1%2. The file may be damaged.")
+                          .arg(whileReading(m_database), how));
+}
+
+Failure Worker::hung()
+{
+    stop();
+    return Failure(0, QStringLiteral("The database engine made no progress for %1 seconds%2 and was stopped. "
+                                     "The file may be damaged.")
+                          .arg(WorkerSettings::noProgressTimeoutMs() / 1000.0)
+                          .arg(whileReading(m_database)));
+}
+
+} // namespace Ado

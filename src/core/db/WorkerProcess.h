@@ -1,0 +1,80 @@
+#pragma once
+
+#include "protocol/EngineProtocol.h"
+#include "core/Failure.h"
+
+#include <QProcess>
+#include <QString>
+
+#include <functional>
+#include <memory>
+#include <optional>
+
+namespace Ado {
+
+// Where the database worker program is and how long it may work without a sign of life.
+struct WorkerSettings {
+    // The worker program; by default strudex-engine beside the running program.
+    static QString program();
+    static void setProgram(const QString &path);
+    // Time the worker may stay silent during one request before it counts as hung.
+    static int noProgressTimeoutMs();
+    static void setNoProgressTimeoutMs(int ms);
+    // Address-space limit handed to the worker.
+    static int memoryLimitMb();
+    static void setMemoryLimitMb(int mb);
+    // Called over and over while the program waits for the worker (the desktop program repaints
+    // its windows here); nothing by default.
+    static void setWaitHook(std::function<void()> hook);
+    static const std::function<void()> &waitHook();
+};
+
+// One running strudex-engine process and the conversation with it. Everything the worker says is
+// checked before it is used; a worker that dies, stalls or talks nonsense is stopped and becomes
+// a Failure that says so.
+class Worker {
+public:
+    // database: the file this worker is for, named in failure descriptions.
+    explicit Worker(QString database);
+    ~Worker();
+
+    Worker(const Worker &) = delete;
+    Worker &operator=(const Worker &) = delete;
+
+    void start();
+    bool running() const;
+    // Asks the worker to finish, and ends it if it does not.
+    void stop() noexcept;
+
+    // Sends one request and waits for its final answer. An engine error is thrown as a Failure
+    // with the engine's number and description; an Ok body is handed to decode, whose nothing
+    // means the worker broke the protocol.
+    template <class T>
+    T call(const EngineProtocol::Bytes &request, const std::function<std::optional<T>(EngineProtocol::Reader &)> &decode)
+    {
+        const EngineProtocol::Bytes payload = exchange(request);
+        auto response = EngineProtocol::decodeResponse(payload);
+        if (!response || response->status == EngineProtocol::Status::Progress)
+            throw broken();
+        if (response->status == EngineProtocol::Status::Error)
+            throw Failure(response->error.number, QString::fromUtf8(response->error.description));
+        std::optional<T> result = decode(response->body);
+        if (!result)
+            throw broken();
+        return std::move(*result);
+    }
+
+    void callExpectingNothing(const EngineProtocol::Bytes &request);
+
+private:
+    EngineProtocol::Bytes exchange(const EngineProtocol::Bytes &request);
+    Failure broken();
+    Failure died();
+    Failure hung();
+
+    QString m_database;
+    std::unique_ptr<QProcess> m_process;
+    EngineProtocol::FrameSplitter m_splitter;
+};
+
+} // namespace Ado

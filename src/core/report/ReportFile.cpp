@@ -1,0 +1,126 @@
+#include "core/report/ReportFile.h"
+
+#include "core/Failure.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+#include <cerrno>
+#include <cstring>
+
+namespace {
+
+ReportFile *active = nullptr;
+
+Failure notOpen()
+{
+    return Failure(52, QStringLiteral("Bad file name or number"));
+}
+
+QString notSaved()
+{
+    return QStringLiteral(" The report was not saved; an earlier report of that name is left as it was.");
+}
+
+Failure writeFailure(const QSaveFile &file, const QString &fileName, int systemError = 0)
+{
+    const QString where = QDir::toNativeSeparators(fileName);
+    // Qt does not always keep the system's reason for a failed write; the caller's errno has it.
+    QString reason = file.errorString();
+    if ((reason.isEmpty() || reason == QStringLiteral("Unknown error")) && systemError != 0)
+        reason = QString::fromLocal8Bit(std::strerror(systemError));
+    if (file.error() == QFileDevice::ResourceError || systemError == ENOSPC)
+        return Failure(61, QStringLiteral("Disk full: '%1' (%2).").arg(where, reason) + notSaved());
+    return Failure(57, QStringLiteral("Device I/O error: '%1' (%2).").arg(where, reason) + notSaved());
+}
+
+} // namespace
+
+void ReportFile::open(const QString &fileName)
+{
+    m_file.reset();
+    m_fileName = fileName;
+    m_gaveUp = true;
+    const QFileInfo existing(fileName);
+    // A report that its owner made read-only is not replaced behind their back.
+    if (existing.exists() && existing.isFile()
+        && !(existing.permissions() & QFileDevice::WriteOwner))
+        throw Failure(75, QStringLiteral("Path/File access error: '%1' is read-only, so it is not replaced.")
+                              .arg(QDir::toNativeSeparators(fileName)));
+    auto file = std::make_unique<QSaveFile>(fileName);
+    // Lines are gathered here and written in large pieces, so that a failing write is seen, with
+    // its reason, at the moment it happens.
+    if (fileName.isEmpty() || !file->open(QIODevice::WriteOnly | QIODevice::Unbuffered))
+        throw Failure::fileAccess(QDir::toNativeSeparators(fileName), file->errorString());
+    m_file = std::move(file);
+    m_gaveUp = false;
+    m_pending.clear();
+    active = this;
+}
+
+ReportFile::~ReportFile()
+{
+    if (active == this)
+        active = nullptr;
+}
+
+void ReportFile::abandonActive()
+{
+    if (active && active->m_file) {
+        active->m_file->cancelWriting();
+        active->m_file.reset();
+        active->m_gaveUp = true;
+    }
+}
+
+void ReportFile::writeLine(const QString &text)
+{
+    // One failure of the report file is told once; the lines after it have nowhere to go.
+    if (m_gaveUp)
+        return;
+    if (!m_file)
+        throw notOpen();
+    m_pending += m_encoder.encode(text);
+    m_pending.append("\r\n", 2);
+    if (m_pending.size() >= 64 * 1024)
+        flush();
+}
+
+void ReportFile::flush()
+{
+    errno = 0;
+    if (!m_pending.isEmpty() && m_file->write(m_pending) != m_pending.size())
+        giveUp(errno);
+    m_pending.clear();
+}
+
+void ReportFile::close()
+{
+    if (m_gaveUp) {
+        m_file.reset();
+        return;
+    }
+    if (!m_file)
+        throw notOpen();
+    flush();
+    if (active == this)
+        active = nullptr;
+    std::unique_ptr<QSaveFile> file = std::move(m_file);
+    errno = 0;
+    if (!file->commit()) {
+        m_gaveUp = true;
+        throw writeFailure(*file, m_fileName, errno);
+    }
+}
+
+void ReportFile::giveUp(int systemError)
+{
+    const Failure failure = writeFailure(*m_file, m_fileName, systemError);
+    m_file->cancelWriting();
+    m_file.reset();
+    m_pending.clear();
+    m_gaveUp = true;
+    if (active == this)
+        active = nullptr;
+    throw failure;
+}

@@ -1,0 +1,222 @@
+#include "core/report/StructureReport.h"
+
+#include "core/db/Access.h"
+#include "core/db/Ado.h"
+#include "core/Dialogs.h"
+#include "core/report/ExportView.h"
+#include "core/Failure.h"
+#include "core/PathUtilities.h"
+#include "core/report/ReportFile.h"
+#include "core/Routine.h"
+
+#include <limits>
+
+namespace StructureReport {
+
+namespace {
+
+bool runInProgress = false;
+
+class RunGuard {
+public:
+    RunGuard() { runInProgress = true; }
+    ~RunGuard() { runInProgress = false; }
+    RunGuard(const RunGuard &) = delete;
+    RunGuard &operator=(const RunGuard &) = delete;
+};
+
+// An engine object that was never made.
+template <class T>
+T &must(const std::unique_ptr<T> &object)
+{
+    if (!object)
+        throw Failure(91, QStringLiteral("Object variable or With block variable not set"));
+    return *object;
+}
+
+// Counters of the report keep the width they always had: 16 bits for tables and fields, 32 for
+// records. A value beyond that is an overflow, reported like any other failure.
+template <class Narrow, class Wide>
+Narrow narrow(Wide value)
+{
+    if (value > Wide(std::numeric_limits<Narrow>::max()) || value < Wide(std::numeric_limits<Narrow>::min()))
+        throw Failure::overflow();
+    return Narrow(value);
+}
+
+const QString ColumnHeader = QStringLiteral("Field Name") + QString(16, u' ') + QStringLiteral("DataType")
+    + QString(5, u' ') + QStringLiteral("Description");
+const QString RuleLine = QString(10, u'_') + QString(16, u' ') + QString(8, u'_') + QString(5, u' ') + QString(11, u'_');
+
+} // namespace
+
+QString FieldLine(const QString &name, qint32 typeCode, const QString &typeText, const QString &description)
+{
+    if (name.size() >= 25)
+        return name + QString::number(typeCode);
+    return QLatin1Char(' ') + name + QString(25 - name.size(), u' ') + QLatin1Char(' ') + typeText
+        + QString(std::max<qsizetype>(0, 12 - typeText.size()), u' ') + QLatin1Char(' ') + description;
+}
+
+QString TypeText(qint32 typeCode, qint64 definedSize)
+{
+    const QString name = Access::GetFieldTypeName(typeCode);
+    if (name == QStringLiteral("Text"))
+        return name + QLatin1Char('[') + QString::number(definedSize) + QLatin1Char(']');
+    return name;
+}
+
+QString ReportFileName(const QString &folderText, const QString &databasePath)
+{
+    QString folder = folderText;
+    if (!folder.isEmpty() && !folder.endsWith(Main::separator()))
+        folder += Main::separator();
+    return folder + Main::FileNameFromPath(Main::StripExtension(databasePath)) + QStringLiteral("_Structure.txt");
+}
+
+bool Running()
+{
+    return runInProgress;
+}
+
+void generateStructure(Dialogs &dialogs, ExportView &view, const QString &fileName, const qint32 &tickedCount)
+{
+    if (runInProgress)
+        return;
+    RunGuard guard;
+    Routine r(dialogs, QStringLiteral("Form2"), QStringLiteral("generateStructure"));
+
+    std::unique_ptr<Ado::Recordset> recordset;
+    std::unique_ptr<Ado::Connection> connection;
+    ReportFile file;
+    qint16 k = 0;
+
+    r.step(100, [&] { recordset = Ado::CreateRecordset(); });
+    r.step(102, [&] { connection = Ado::CreateConnection(); });
+    r.step(112, [&] { view.setPointer(ExportView::Pointer::Busy); });
+    r.step(114, [] {});
+    r.step(116, [&] { file.open(fileName); });
+    r.step(118, [&] { file.writeLine(QStringLiteral(" Printing From ") + Access::CurrentDatabasePath()); });
+    r.step(120, [&] { file.writeLine(QString()); });
+    r.step(122, [&] { file.writeLine(QStringLiteral("Printing Table Structures:")); });
+
+    int rows = 0;
+    r.step(124, [&] { rows = view.rowCount(); });
+    for (int row = 1; row <= rows; ++row) {
+        if (r.test(126, [&] { return view.rowTicked(row); })) {
+            r.step(128, [&] { k = narrow<qint16>(qint32(k) + 1); });
+            r.step(130, [&] { file.writeLine(QString::number(k) + QStringLiteral(") ") + view.rowText(row)); });
+        }
+    }
+    r.step(134, [&] { file.writeLine(QString()); });
+    r.step(136, [&] { file.writeLine(QString()); });
+
+    r.step(138, [&] { must(connection).Open(Access::BuildConnectionString()); });
+
+    qint32 q = 0;
+    r.step(142, [&] { rows = view.rowCount(); });
+    for (int row = 1; row <= rows; ++row) {
+        if (!r.test(144, [&] { return view.rowTicked(row); }))
+            continue;
+        ++q;
+        r.step(146, [&] { view.setProgressValue(100.0 * double(q) / double(tickedCount)); });
+        r.step(148, [&] { view.setProgressCaption(QStringLiteral("Processing: ") + view.rowText(row)); });
+        r.step(150, [&] { view.yield(); });
+        if (r.test(152, [&] { return must(recordset).State() == Ado::adStateOpen; }))
+            r.step(152, [&] { must(recordset).Close(); });
+        r.step(154, [&] {
+            must(recordset).Open(QStringLiteral("select * from [") + view.rowText(row) + QLatin1Char(']'),
+                                 must(connection), Ado::adOpenStatic, Ado::adLockOptimistic);
+        });
+        // A table whose query failed shows no counts of an earlier table: both start at 0.
+        qint16 fieldCount = 0;
+        qint32 recordCount = 0;
+        r.step(156, [&] { fieldCount = narrow<qint16>(must(recordset).FieldCount()); });
+        r.step(158, [&] { recordCount = narrow<qint32>(must(recordset).RecordCount()); });
+        r.step(164, [&] {
+            file.writeLine(QStringLiteral("Table Name : ") + view.rowText(row) + QStringLiteral("    Total Fields : ")
+                           + QString::number(fieldCount) + QStringLiteral("    Total Number Of Records For Table: ")
+                           + QString::number(recordCount));
+        });
+        r.step(166, [&] { file.writeLine(QString()); });
+        r.step(168, [&] { file.writeLine(ColumnHeader); });
+        r.step(170, [&] { file.writeLine(RuleLine); });
+
+        QString name;
+        for (qint16 j = 0; j < fieldCount; ++j) {
+            r.step(174, [&] { view.yield(); });
+            r.step(176, [&] { name = must(recordset).Field(j).Name; });
+            if (r.test(178, [&] { return name.size() >= 25; })) {
+                r.step(190, [&] { file.writeLine(name + QString::number(must(recordset).Field(j).Type)); });
+                continue;
+            }
+            QString typeText;
+            QString description;
+            r.step(180, [&] { typeText = Access::GetFieldTypeName(must(recordset).Field(j).Type); });
+            if (r.test(182, [&] { return typeText == QStringLiteral("Text"); })) {
+                r.step(184, [&] {
+                    const Ado::FieldInfo field = must(recordset).Field(j);
+                    typeText = Access::GetFieldTypeName(field.Type) + QLatin1Char('[') + QString::number(field.DefinedSize)
+                        + QLatin1Char(']');
+                });
+            }
+            r.step(186, [&] {
+                description = Access::GetFieldDesc_ADO(dialogs, view.rowText(row), name, must(connection)).toString();
+            });
+            r.step(188, [&] {
+                file.writeLine(FieldLine(name, must(recordset).Field(j).Type, typeText, description));
+            });
+        }
+        r.step(194, [&] { file.writeLine(QString()); });
+        r.step(196, [&] { file.writeLine(QString()); });
+    }
+
+    r.step(200, [&] { view.setPointer(ExportView::Pointer::Default); });
+    r.step(202, [&] { view.setProgressValue(0); });
+    r.step(204, [&] { view.setProgressCaption(QLatin1String(RestingCaption)); });
+    r.step(206, [&] { file.writeLine(QString()); });
+    r.step(208, [&] { file.close(); });
+    if (r.test(210, [&] { return must(recordset).State() != Ado::adStateClosed; }))
+        r.step(210, [&] { must(recordset).Close(); });
+    r.step(212, [&] { recordset.reset(); });
+    if (r.test(214, [&] { return must(connection).State() != Ado::adStateClosed; }))
+        r.step(214, [&] { must(connection).Close(); });
+    r.step(216, [&] { connection.reset(); });
+    r.step(218, [&] { view.setPointer(ExportView::Pointer::Default); });
+    r.step(224, [&] {
+        dialogs.message(Main::AppTitle(), QStringLiteral("Done."), Dialogs::Buttons::Ok, Dialogs::Icon::None);
+    });
+}
+
+void StartExporting(Dialogs &dialogs, ExportView &view, const QString &folderText)
+{
+    // A second press while a report is being written does not start another run.
+    if (runInProgress)
+        return;
+    Routine r(dialogs, QStringLiteral("Form2"), QStringLiteral("PushButton5_Click"));
+    auto tell = [&](const QString &text) {
+        dialogs.message(Main::AppTitle(), text, Dialogs::Buttons::Ok, Dialogs::Icon::None);
+    };
+
+    if (r.test(100, [&] { return !Main::IsFolder(folderText).value_or(false); })) {
+        r.step(120, [&] { tell(QStringLiteral("Folder does not exist. Please select another folder.")); });
+        return;
+    }
+    qint32 ticked = 0;
+    r.step(102, [&] { ticked = 0; });
+    int rows = 0;
+    r.step(104, [&] { rows = view.rowCount(); });
+    for (int row = 1; row <= rows; ++row) {
+        if (r.test(106, [&] { return view.rowTicked(row); }))
+            r.step(108, [&] { ++ticked; });
+    }
+    if (r.test(112, [&] { return ticked < 1; })) {
+        r.step(118, [&] { tell(QStringLiteral("Please select a table first.")); });
+        return;
+    }
+    QString fileName;
+    r.step(114, [&] { fileName = ReportFileName(folderText, Access::CurrentDatabasePath()); });
+    r.step(116, [&] { generateStructure(dialogs, view, fileName, ticked); });
+}
+
+} // namespace StructureReport

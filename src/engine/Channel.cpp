@@ -1,0 +1,104 @@
+#include "engine/Channel.h"
+
+#include "engine/CrashGuard.h"
+
+#include <poll.h>
+#include <sched.h>
+#include <unistd.h>
+
+#include <array>
+#include <cerrno>
+
+namespace Engine {
+
+namespace {
+
+// After an answer the parent usually sends its next request within microseconds (it walks the
+// tables one request at a time). Falling asleep in read() in between costs a wake-up on another
+// processor for every request, which on a big database is more than the work itself; so the
+// worker looks for the next request for a short while first. Not on a single processor, where
+// looking would only keep the parent from running.
+constexpr std::chrono::microseconds kLookBeforeSleeping{200};
+
+bool severalProcessors()
+{
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    return ::sched_getaffinity(0, sizeof set, &set) == 0 && CPU_COUNT(&set) > 1;
+}
+
+void awaitInput(int fd)
+{
+    static const bool look = severalProcessors();
+    if (!look)
+        return;
+    pollfd input{fd, POLLIN, 0};
+    const auto until = std::chrono::steady_clock::now() + kLookBeforeSleeping;
+    while (::poll(&input, 1, 0) == 0 && std::chrono::steady_clock::now() < until)
+        ::sched_yield();
+}
+
+} // namespace
+
+Channel::Channel(int inputFd, int outputFd, std::chrono::milliseconds heartbeatInterval)
+    : m_input(inputFd), m_output(outputFd), m_heartbeatInterval(heartbeatInterval),
+      m_lastSent(std::chrono::steady_clock::now())
+{
+}
+
+Channel::ReadResult Channel::read(EngineProtocol::Bytes &payload)
+{
+    // Not value-initialised: clearing 64 KiB for every request costs more than small requests do.
+    std::array<std::uint8_t, 64 * 1024> buffer;
+    for (;;) {
+        if (auto next = m_splitter.next()) {
+            payload = std::move(*next);
+            return ReadResult::Frame;
+        }
+        if (m_splitter.failed())
+            return ReadResult::Broken;
+        awaitInput(m_input);
+        const ssize_t got = ::read(m_input, buffer.data(), buffer.size());
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0)
+            return ReadResult::Broken;
+        if (got == 0)
+            return ReadResult::EndOfInput; // a half frame left over means the same: the parent is gone
+        m_splitter.append(EngineProtocol::ByteView(buffer.data(), static_cast<std::size_t>(got)));
+    }
+}
+
+bool Channel::send(const EngineProtocol::Bytes &payload)
+{
+    if (m_outputBroken)
+        return false;
+    EngineProtocol::Bytes framed = EngineProtocol::frame(payload);
+    if (framed.empty())
+        framed = EngineProtocol::frame(
+            EngineProtocol::encodeError(0, "The answer of the database engine is too large to send."));
+
+    CrashGuard::beginWrite();
+    std::size_t done = 0;
+    while (done < framed.size()) {
+        const ssize_t written = ::write(m_output, framed.data() + done, framed.size() - done);
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written <= 0) {
+            m_outputBroken = true;
+            break;
+        }
+        done += static_cast<std::size_t>(written);
+    }
+    CrashGuard::endWrite();
+    m_lastSent = std::chrono::steady_clock::now();
+    return !m_outputBroken;
+}
+
+void Channel::heartbeat()
+{
+    if (std::chrono::steady_clock::now() - m_lastSent >= m_heartbeatInterval)
+        send(EngineProtocol::encodeProgress());
+}
+
+} // namespace Engine

@@ -1,0 +1,251 @@
+#include "engine/DataPages.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <cstring>
+
+namespace Engine {
+
+namespace {
+
+// Pages fetched by one read. The data pages of a big table come in long runs, and a read of this
+// size costs hardly more than a read of one page.
+constexpr std::uint64_t kWindowPages = 64;
+
+std::uint32_t u16(std::span<const std::uint8_t> bytes, std::size_t pos)
+{
+    return static_cast<std::uint32_t>(bytes[pos]) | static_cast<std::uint32_t>(bytes[pos + 1]) << 8;
+}
+
+std::uint32_t u32(std::span<const std::uint8_t> bytes, std::size_t pos)
+{
+    return u16(bytes, pos) | u16(bytes, pos + 2) << 16;
+}
+
+// Jet's page encoding: RC4 keyed with the header's key XOR the page number (little-endian).
+void decodePage(std::span<std::uint8_t> page, std::uint32_t key)
+{
+    const std::array<std::uint8_t, 4> keyBytes = {static_cast<std::uint8_t>(key), static_cast<std::uint8_t>(key >> 8),
+                                                  static_cast<std::uint8_t>(key >> 16),
+                                                  static_cast<std::uint8_t>(key >> 24)};
+    std::array<std::uint8_t, 256> s{};
+    for (int i = 0; i < 256; ++i)
+        s[i] = static_cast<std::uint8_t>(i);
+    for (int i = 0, j = 0; i < 256; ++i) {
+        j = (j + s[i] + keyBytes[i % 4]) & 0xFF;
+        std::swap(s[i], s[j]);
+    }
+    for (std::size_t n = 0, i = 0, j = 0; n < page.size(); ++n) {
+        i = (i + 1) & 0xFF;
+        j = (j + s[i]) & 0xFF;
+        std::swap(s[i], s[j]);
+        page[n] ^= s[(s[i] + s[j]) & 0xFF];
+    }
+}
+
+// Calls visit(bit) for every set bit of the bitmap, in order, until it returns false. Whole words
+// of zeros are skipped: a map page covers tens of thousands of pages, mostly not the table's.
+template <typename Visit> bool forEachSetBit(std::span<const std::uint8_t> bitmap, Visit &&visit)
+{
+    std::size_t byte = 0;
+    while (byte < bitmap.size()) {
+        if (byte + 8 <= bitmap.size()) {
+            std::uint64_t word = 0;
+            std::memcpy(&word, bitmap.data() + byte, 8);
+            if (word == 0) {
+                byte += 8;
+                continue;
+            }
+        }
+        if (const std::uint8_t bits = bitmap[byte]) {
+            for (unsigned bit = 0; bit < 8; ++bit)
+                if ((bits & (1u << bit)) && !visit(static_cast<std::uint64_t>(byte) * 8 + bit))
+                    return false;
+        }
+        ++byte;
+    }
+    return true;
+}
+
+} // namespace
+
+std::size_t liveRowsOnPage(std::span<const std::uint8_t> page, const PageLayout &layout)
+{
+    const std::size_t pageSize = page.size();
+    if (layout.rowCountOffset + 2 > pageSize)
+        return 0;
+    // An entry table that runs off the page is damaged; the entries that fit are still read.
+    const std::size_t listed = u16(page, layout.rowCountOffset);
+    const std::size_t fit = (pageSize - layout.rowCountOffset - 2) / 2;
+    const std::size_t entries = std::min(listed, fit);
+
+    std::size_t live = 0;
+    // Rows are stored from the end of the page backwards: each row ends where the one before it
+    // in the table starts (the first ends at the end of the page).
+    std::size_t end = pageSize;
+    for (std::size_t row = 0; row < entries; ++row) {
+        const std::uint32_t entry = u16(page, layout.rowCountOffset + 2 + 2 * row);
+        if (row > 0)
+            end = u16(page, layout.rowCountOffset + 2 * row) & kRowOffsetMask;
+        const std::size_t start = entry & kRowOffsetMask;
+        if (start >= pageSize || end > pageSize || start >= end)
+            continue; // points outside the page, or at nothing
+        if (entry & kDeletedRowFlag)
+            continue;
+        ++live;
+    }
+    return live;
+}
+
+PageReader::~PageReader()
+{
+    close();
+}
+
+bool PageReader::open(const std::string &path, std::size_t pageSize, std::uint32_t encodingKey)
+{
+    close();
+    if (pageSize == 0)
+        return false;
+    m_fd = ::open(path.c_str(), O_RDONLY | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
+    if (m_fd < 0)
+        return false;
+    struct stat info
+    {
+    };
+    if (::fstat(m_fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        close();
+        return false;
+    }
+    m_pageSize = pageSize;
+    m_fileSize = static_cast<std::uint64_t>(info.st_size);
+    // libmdb reads a page as long as it does not start beyond the end, and pads it with zeros.
+    m_pageCount = m_fileSize / pageSize + 1;
+    m_encodingKey = encodingKey;
+    m_window.clear();
+    m_windowFirst = m_windowPages = 0;
+    return true;
+}
+
+void PageReader::close()
+{
+    if (m_fd >= 0)
+        ::close(m_fd);
+    m_fd = -1;
+    m_pageCount = 0;
+    m_windowPages = 0;
+}
+
+std::span<const std::uint8_t> PageReader::page(std::uint64_t number)
+{
+    if (m_fd < 0 || number >= m_pageCount)
+        return {};
+    if (number < m_windowFirst || number >= m_windowFirst + m_windowPages) {
+        // A walk through consecutive pages reads ahead; a jump reads just the page (table
+        // definitions and small tables are single pages spread all over the file).
+        const bool onward = m_windowPages > 0 && number == m_windowFirst + m_windowPages;
+        const std::uint64_t pages = std::min(onward ? kWindowPages : 1, m_pageCount - number);
+        const std::size_t size = static_cast<std::size_t>(pages * m_pageSize);
+        if (m_window.size() < size)
+            m_window.resize(static_cast<std::size_t>(kWindowPages * m_pageSize));
+        const std::uint64_t offset = number * m_pageSize;
+        const std::uint64_t available = m_fileSize > offset ? m_fileSize - offset : 0;
+        const std::size_t wanted = static_cast<std::size_t>(std::min<std::uint64_t>(available, size));
+        std::size_t done = 0;
+        while (done < wanted) {
+            const ssize_t got = ::pread(m_fd, m_window.data() + done, wanted - done, static_cast<off_t>(offset + done));
+            if (got < 0 && errno == EINTR)
+                continue;
+            if (got <= 0)
+                break;
+            done += static_cast<std::size_t>(got);
+        }
+        // What the file does not have reads as zeros, as in libmdb.
+        std::fill(m_window.begin() + static_cast<std::ptrdiff_t>(done),
+                  m_window.begin() + static_cast<std::ptrdiff_t>(size), 0);
+        m_windowFirst = number;
+        m_windowPages = pages;
+        if (m_encodingKey != 0) {
+            for (std::uint64_t i = 0; i < pages; ++i) {
+                const std::uint64_t page = number + i;
+                if (page != 0) // the header page has its own, fixed mask
+                    decodePage(std::span(m_window).subspan(static_cast<std::size_t>(i * m_pageSize), m_pageSize),
+                               m_encodingKey ^ static_cast<std::uint32_t>(page));
+            }
+        }
+    }
+    return std::span<const std::uint8_t>(m_window).subspan(
+        static_cast<std::size_t>((number - m_windowFirst) * m_pageSize), m_pageSize);
+}
+
+bool forEachMappedPage(std::span<const std::uint8_t> usageMap, PageReader &pages, const PageVisitor &visit)
+{
+    if (usageMap.empty())
+        return false;
+    const std::uint64_t pageCount = pages.pageCount();
+    if (usageMap[0] == 0) {
+        // Pages from a first page on, one bit each.
+        if (usageMap.size() < 5)
+            return true;
+        const std::uint64_t first = u32(usageMap, 1);
+        // libmdb stops at the first page it cannot read; later ones lie further out.
+        forEachSetBit(usageMap.subspan(5),
+                      [&](std::uint64_t bit) { return first + bit < pageCount && visit(first + bit); });
+        return true;
+    }
+    if (usageMap[0] == 1) {
+        // Map pages, each covering its share of the file.
+        const std::size_t pageSize = pages.pageSize();
+        if (pageSize <= 4)
+            return false;
+        const std::uint64_t pagesPerMapPage = (pageSize - 4) * 8;
+        const std::size_t mapPages = (usageMap.size() - 1) / 4;
+        std::vector<std::uint8_t> bitmap;
+        for (std::size_t index = 0; index < mapPages; ++index) {
+            const std::uint32_t mapPage = u32(usageMap, 1 + index * 4);
+            if (mapPage == 0)
+                continue;
+            const auto bytes = pages.page(mapPage);
+            if (bytes.empty())
+                return false;
+            // A copy: visiting reads other pages and may move the reader's window.
+            bitmap.assign(bytes.begin() + 4, bytes.end());
+            const bool goOn = forEachSetBit(bitmap, [&](std::uint64_t bit) {
+                const std::uint64_t page = index * pagesPerMapPage + bit;
+                return page < pageCount && visit(page);
+            });
+            if (!goOn)
+                return true;
+        }
+        return true;
+    }
+    return false;
+}
+
+std::int64_t countLiveRows(std::span<const std::uint8_t> usageMap, std::uint32_t tablePage, PageReader &pages,
+                           const PageLayout &layout, const std::function<void()> &progress)
+{
+    std::int64_t rows = 0;
+    const auto visit = [&](std::uint64_t number) {
+        const auto page = pages.page(number);
+        if (page.size() >= 8 && page[0] == kDataPageType && u32(page, 4) == tablePage)
+            rows += static_cast<std::int64_t>(liveRowsOnPage(page, layout));
+        if (progress)
+            progress();
+        return true;
+    };
+    if (!forEachMappedPage(usageMap, pages, visit)) {
+        // libmdb's answer to a map it cannot walk: look at every page of the file.
+        rows = 0;
+        for (std::uint64_t number = 1; number < pages.pageCount(); ++number)
+            visit(number);
+    }
+    return rows;
+}
+
+} // namespace Engine

@@ -1,0 +1,119 @@
+#pragma once
+
+// One open Access database, read through libmdb.
+//
+// Everything that touches libmdb lives here. libmdb 1.0.0 is not robust against damaged files, so
+// every call is preceded by the checks that keep its known crashes away, and everything it hands
+// back is checked before use. What still goes wrong is the worker process's problem (memory limit,
+// crash guard, the parent's time-out), never the program's.
+//
+// Databases can be huge (thousands of tables, a hundred thousand described columns, millions of
+// rows), so the worker reads only what it is asked for, when it is asked: the catalogue without
+// anyone's properties, a table's definition when its fields are wanted (and lets it go again),
+// its descriptions when they are wanted, its rows by counting them on the pages.
+
+#include "engine/AdoTypes.h"
+#include "engine/DataPages.h"
+#include "protocol/EngineProtocol.h"
+#include "engine/crypto/OfficeCrypto.h"
+#include "engine/Mdb.h"
+#include "engine/TableDefinition.h"
+
+#include <array>
+#include <functional>
+#include <map>
+#include <optional>
+#include <span>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+namespace Engine {
+
+class MdbDatabase
+{
+public:
+    // Called regularly during long work; the caller decides when to show it is alive.
+    using Heartbeat = std::function<void()>;
+
+    MdbDatabase() = default;
+    ~MdbDatabase();
+    MdbDatabase(const MdbDatabase &) = delete;
+    MdbDatabase &operator=(const MdbDatabase &) = delete;
+
+    // Checks the file, the password and the catalogue, and keeps the database open.
+    // Throws EngineFailure.
+    void open(const std::string &path, const std::string &password);
+    bool isOpen() const { return m_handle != nullptr; }
+    const std::string &path() const { return m_path; }
+
+    // The TABLES rowset, in catalogue order (see TableTypes.h for what is listed).
+    std::vector<EngineProtocol::TableRow> tables() const;
+
+    // The fields of a local table in design order, and its exact number of rows.
+    EngineProtocol::FieldsResult fields(const std::string &tableName, const Heartbeat &heartbeat);
+
+    // The Description property of one column.
+    EngineProtocol::DescriptionResult description(const std::string &tableName, const std::string &columnName);
+
+    // The Description property of every column of a local table, in the order of its fields.
+    std::vector<EngineProtocol::ColumnDescription> columnDescriptions(const std::string &tableName);
+
+private:
+    void releaseImage();
+    // One row of MSysObjects, as libmdb's catalogue would have made it.
+    struct CatalogObject
+    {
+        std::string name; // as stored (libmdb's decoding), not yet made safe to send
+        int type = 0;     // the MSysObjects type masked with 0x7F, as libmdb gives it
+        int rawType = 0;
+        std::uint32_t flags = 0;
+        std::uint32_t tablePage = 0;
+        // Its property block (LvProp): the long-value header, and the value itself when it is kept
+        // in the row. Read only when someone asks for the properties.
+        bool hasProperties = false;
+        bool propertiesDamaged = false;
+        std::array<std::uint8_t, MDB_MEMO_OVERHEAD> propertiesHeader{};
+        std::vector<std::uint8_t> inlineProperties;
+    };
+    struct Column
+    {
+        std::string name;       // safe to send
+        std::string storedName; // libmdb's, which the property blocks are matched against
+        AdoField ado;
+    };
+    // What is kept of a local table: small, so kept for every table asked about.
+    struct Table
+    {
+        std::size_t object = 0;             // index into m_objects
+        std::vector<Column> columns;        // design order, hidden columns left out
+        std::vector<std::uint8_t> usageMap; // until the rows are counted
+        std::optional<std::int64_t> recordCount;
+        // Per column, once read: the Description, made safe to send, or nothing.
+        std::optional<std::vector<std::optional<std::string>>> descriptions;
+    };
+
+    void close();
+    void readCatalog();
+    Table &table(const std::string &name, std::int32_t missingError);
+    Table loadTable(std::size_t object);
+    std::vector<std::uint8_t> propertyBlock(const CatalogObject &object);
+    const std::vector<std::optional<std::string>> &descriptions(Table &table);
+    std::optional<std::string> propertyText(int type, const std::vector<std::uint8_t> &bytes);
+    std::string decodeText(std::span<const std::uint8_t> text, std::size_t maxBytes);
+
+    MdbHandle *m_handle = nullptr;
+    std::string m_path;
+    DefinitionLayout m_layout;
+    PageReader m_pages;
+#if defined(__linux__)
+    // The decrypted image of an encrypted database; libmdb and the page reader read it by path.
+    MemoryFile m_image;
+#endif
+    std::vector<CatalogObject> m_objects;                       // catalogue order
+    std::unordered_map<std::string, std::size_t> m_localTables; // safe name -> first local table of it
+    std::map<std::string, Table, std::less<>> m_tables;
+    std::vector<char> m_decodeBuffer;
+};
+
+} // namespace Engine

@@ -1,0 +1,207 @@
+#include "engine/TableDefinition.h"
+
+#include <array>
+#include <set>
+#include <utility>
+
+namespace Engine {
+
+namespace {
+
+// A table definition longer than this is damaged: 255 columns with the longest names and all
+// their indexes fit in far fewer pages.
+constexpr std::size_t kMaxDefinitionPages = 64;
+
+// libmdb looks at no row beyond this one on a page.
+constexpr unsigned int kMaxRowNumber = 1000;
+
+// A big value is stored as a chain of rows, each starting with the page and row of the next one.
+constexpr std::size_t kChainLinkSize = 4;
+
+std::uint32_t u16(std::span<const std::uint8_t> bytes, std::size_t pos)
+{
+    return static_cast<std::uint32_t>(bytes[pos]) | static_cast<std::uint32_t>(bytes[pos + 1]) << 8;
+}
+
+std::uint32_t u32(std::span<const std::uint8_t> bytes, std::size_t pos)
+{
+    return u16(bytes, pos) | u16(bytes, pos + 2) << 16;
+}
+
+// The definition's bytes in the order libmdb's own reader walks them: the first page whole, then
+// each continuation page from byte 8 on. Pages are added as the reading goes on.
+class DefinitionBytes
+{
+public:
+    DefinitionBytes(PageReader &pages, std::uint32_t firstPage) : m_pages(pages), m_next(firstPage) {}
+
+    // False when the definition cannot have that many bytes.
+    bool ensure(std::size_t size)
+    {
+        const std::size_t pageSize = m_pages.pageSize();
+        if (size > kMaxDefinitionPages * (pageSize - 8))
+            return false;
+        while (m_bytes.size() < size) {
+            if (m_next == 0 || !m_seen.insert(m_next).second)
+                return false;
+            const auto page = m_pages.page(m_next);
+            if (page.size() != pageSize)
+                return false;
+            if (m_bytes.empty()) {
+                if (page[0] != 0x02)
+                    return false;
+                m_bytes.assign(page.begin(), page.end());
+            } else {
+                m_bytes.insert(m_bytes.end(), page.begin() + 8, page.end());
+            }
+            m_next = u32(page, 4);
+        }
+        return true;
+    }
+
+    std::span<const std::uint8_t> bytes() const { return m_bytes; }
+
+private:
+    PageReader &m_pages;
+    std::uint32_t m_next;
+    std::set<std::uint32_t> m_seen;
+    std::vector<std::uint8_t> m_bytes;
+};
+
+} // namespace
+
+std::optional<std::span<const std::uint8_t>> rowOnPage(std::span<const std::uint8_t> page, const PageLayout &layout,
+                                                       unsigned int row)
+{
+    const std::size_t pageSize = page.size();
+    if (row > kMaxRowNumber || layout.rowCountOffset + 4 + 2 * std::size_t(row) > pageSize)
+        return std::nullopt;
+    const std::size_t start = u16(page, layout.rowCountOffset + 2 + 2 * row) & kRowOffsetMask;
+    const std::size_t end = row == 0 ? pageSize : u16(page, layout.rowCountOffset + 2 * row) & kRowOffsetMask;
+    if (start >= pageSize || start > end || end > pageSize)
+        return std::nullopt;
+    return page.subspan(start, end - start);
+}
+
+std::optional<std::span<const std::uint8_t>> pointedRow(PageReader &pages, const PageLayout &layout,
+                                                        std::uint32_t pageRow)
+{
+    const auto page = pages.page(pageRow >> 8);
+    if (page.size() != layout.pageSize)
+        return std::nullopt;
+    return rowOnPage(page, layout, pageRow & 0xFF);
+}
+
+std::optional<TableDefinition> readTableDefinition(PageReader &pages, const DefinitionLayout &layout,
+                                                   std::uint32_t firstPage, const TextDecoder &decodeName)
+{
+    const std::size_t pageSize = layout.page.pageSize;
+    if (pageSize == 0 || pages.pageSize() != pageSize)
+        return std::nullopt;
+    DefinitionBytes definition(pages, firstPage);
+    if (!definition.ensure(pageSize))
+        return std::nullopt;
+    const auto header = definition.bytes();
+    if (layout.numColumnsOffset + 2 > pageSize || layout.numRealIndexesOffset + 4 > pageSize ||
+        layout.usageMapOffset + 4 > pageSize || layout.freeMapOffset + 4 > pageSize)
+        return std::nullopt;
+
+    // libmdb keeps the fields of a row in an array of 256 (MDB_MAX_COLS).
+    const std::size_t columnCount = u16(header, layout.numColumnsOffset);
+    if (columnCount > 256)
+        return std::nullopt;
+    const auto realIndexes = static_cast<std::int32_t>(u32(header, layout.numRealIndexesOffset));
+    if (realIndexes < 0)
+        return std::nullopt;
+    const std::uint64_t descriptorsStart =
+        layout.columnsStartOffset + static_cast<std::uint64_t>(realIndexes) * layout.realIndexEntrySize;
+    const std::uint64_t namesStart = descriptorsStart + columnCount * layout.columnEntrySize;
+    if (namesStart > kMaxDefinitionPages * pageSize || !definition.ensure(static_cast<std::size_t>(namesStart)))
+        return std::nullopt;
+
+    TableDefinition table;
+    // The usage map must be there and not empty (libmdb's row reader dereferences it), and the
+    // free-space map must be there too, or mdb_read_table refuses the table.
+    const std::uint32_t usageMapRow = u32(definition.bytes(), layout.usageMapOffset);
+    const std::uint32_t freeMapRow = u32(definition.bytes(), layout.freeMapOffset);
+    const auto usageMap = pointedRow(pages, layout.page, usageMapRow);
+    if (!usageMap || usageMap->empty())
+        return std::nullopt;
+    table.usageMap.assign(usageMap->begin(), usageMap->end());
+    if (!pointedRow(pages, layout.page, freeMapRow))
+        return std::nullopt;
+
+    std::array<bool, 256> numberTaken{};
+    table.columns.resize(columnCount);
+    for (std::size_t i = 0; i < columnCount; ++i) {
+        const auto descriptor = definition.bytes().subspan(
+            static_cast<std::size_t>(descriptorsStart + i * layout.columnEntrySize), layout.columnEntrySize);
+        if (std::exchange(numberTaken[descriptor[layout.columnNumberOffset]], true))
+            return std::nullopt; // two columns with one number
+        StoredColumn &stored = table.columns[i].stored;
+        stored.type = descriptor[0];
+        stored.size = static_cast<int>(u16(descriptor, layout.columnSizeOffset));
+        stored.fixedLength = descriptor[layout.columnFlagsOffset] & 0x01;
+        stored.jet3 = layout.jet3;
+        // Jet 4 and later keep extended flags right after the flags; 0xC0 marks a calculated field.
+        stored.calculated = !layout.jet3 && (descriptor[layout.columnFlagsOffset + 1] & 0xC0) != 0;
+    }
+
+    // The names follow the descriptors, in the same order: a length (one byte in Jet 3, two
+    // after), then the stored text.
+    const std::size_t lengthSize = layout.jet3 ? 1 : 2;
+    std::size_t pos = static_cast<std::size_t>(namesStart);
+    for (DefinedColumn &column : table.columns) {
+        if (!definition.ensure(pos + lengthSize))
+            return std::nullopt;
+        const std::size_t length = layout.jet3 ? definition.bytes()[pos] : u16(definition.bytes(), pos);
+        pos += lengthSize;
+        if (!definition.ensure(pos + length))
+            return std::nullopt;
+        column.name = decodeName(definition.bytes().subspan(pos, length), layout.nameBufferSize);
+        pos += length;
+    }
+    return table;
+}
+
+std::optional<std::vector<std::uint8_t>> readLongValue(std::span<const std::uint8_t> header,
+                                                       std::span<const std::uint8_t> inlineValue, PageReader &pages,
+                                                       const PageLayout &layout, std::size_t maxBytes)
+{
+    if (header.size() < 8)
+        return std::vector<std::uint8_t>();
+    const std::uint32_t length = u32(header, 0);
+    if (length & 0x80000000u) {
+        // Kept in the row itself.
+        if (inlineValue.size() > maxBytes)
+            return std::nullopt;
+        return std::vector<std::uint8_t>(inlineValue.begin(), inlineValue.end());
+    }
+    std::uint32_t pageRow = u32(header, 4);
+    if (length & 0x40000000u) {
+        // One row on another page.
+        const auto row = pointedRow(pages, layout, pageRow);
+        if (!row)
+            return std::vector<std::uint8_t>();
+        return std::vector<std::uint8_t>(row->begin(), row->end());
+    }
+    if ((length & 0xF0000000u) != 0)
+        return std::vector<std::uint8_t>(); // libmdb does not read it
+
+    std::vector<std::uint8_t> value;
+    std::set<std::uint32_t> visited;
+    while (pageRow != 0) {
+        if (!visited.insert(pageRow).second)
+            return std::nullopt;
+        const auto row = pointedRow(pages, layout, pageRow);
+        if (!row || row->size() < kChainLinkSize)
+            break;
+        if (value.size() + row->size() > maxBytes)
+            return std::nullopt;
+        value.insert(value.end(), row->begin() + kChainLinkSize, row->end());
+        pageRow = u32(*row, 0);
+    }
+    return value;
+}
+
+} // namespace Engine

@@ -1,0 +1,166 @@
+#include "gui/Form2.h"
+
+#include "core/Dialogs.h"
+#include "core/Failure.h"
+#include "gui/AccessListbox.h"
+#include "core/PathUtilities.h"
+#include "gui/Program.h"
+#include "core/Routine.h"
+#include "core/Settings.h"
+#include "core/report/StructureReport.h"
+#include "gui/WindowLook.h"
+#include "ui_Form2.h"
+
+#include <QCoreApplication>
+#include <QHeaderView>
+
+#include <cmath>
+
+Form2::Form2(Program &program) : ProgramWindow(program), ui(std::make_unique<Ui::Form2>())
+{
+    ui->setupUi(this);
+    setFixedSize(504, 405);
+    Main::StyleWindow(*this, {ui->Frame2}, {ui->PushButton2, ui->PushButton4, ui->PushButton5, ui->PushButton8, ui->PushButton9});
+    QPalette bar = ui->ProgressBar1->palette();
+    bar.setColor(QPalette::Base, Qt::white);
+    bar.setColor(QPalette::Window, Qt::white);
+    bar.setColor(QPalette::Text, QApplication::palette().color(QPalette::ButtonText));
+    ui->ProgressBar1->setPalette(bar);
+    ui->ListView1->setSelectionMode(QAbstractItemView::SingleSelection);
+    ui->ListView1->setEditTriggers(QAbstractItemView::NoEditTriggers);
+
+    m_pointer = new PointerModes(*this);
+    for (QWidget *button : {ui->PushButton2, ui->PushButton4, ui->PushButton5, ui->PushButton8, ui->PushButton9})
+        m_pointer->switchToCustomOver(button);
+    m_pointer->switchToDefaultOver(ui->Frame2);
+    m_pointer->switchToDefaultOver(ui->ListView1->viewport());
+
+    connect(ui->PushButton2, &QPushButton::clicked, this, &Form2::PushButton2_Click);
+    connect(ui->PushButton4, &QPushButton::clicked, this, &Form2::PushButton4_Click);
+    connect(ui->PushButton5, &QPushButton::clicked, this, &Form2::PushButton5_Click);
+    connect(ui->PushButton8, &QPushButton::clicked, this, &Form2::PushButton8_Click);
+    connect(ui->PushButton9, &QPushButton::clicked, this, &Form2::PushButton9_Click);
+    connect(ui->Text1, &QLineEdit::textChanged, this, &Form2::Text1_Change);
+}
+
+Form2::~Form2() = default;
+
+void Form2::listTables(const QString &path, const QString &password)
+{
+    Access::AddTablesToAccessListbox(m_program.dialogs(), *ui->ListView1, path, password);
+}
+
+void Form2::Form_Load()
+{
+    Routine r(m_program.dialogs(), QStringLiteral("Form2"), QStringLiteral("Form_Load"));
+    r.step(100, [&] { Main::SetButtonFaceBackColors(*this); });
+    r.step(102, [&] { setWindowIcon(Program::icon()); });
+    const QString pointerFile = Main::ProgramFolder() + Main::separator() + QStringLiteral("HAND-M.CUR");
+    if (r.test(104, [&] { return Main::FileExists(pointerFile); }))
+        r.step(106, [&] { m_pointer->setCustomCursor(LoadCursorFile(pointerFile)); });
+    r.step(108, [&] { setWindowTitle(QString::fromLatin1(Main::ProductName)); });
+    r.step(110, [&] { ui->ListView1->setHeaderLabels({QStringLiteral("Table(s)")}); });
+    r.step(112, [&] { ui->ListView1->setColumnWidth(0, 6000 / 15); });
+    r.step(116, [&] {
+        QString buffer;
+        const QString desktop = Main::GetDesktopFolder(buffer);
+        ui->Text1->setText(Settings::GetSetting(QLatin1String(Settings::OutputFolder), desktop));
+    });
+}
+
+void Form2::PushButton2_Click()
+{
+    Routine r(m_program.dialogs(), QStringLiteral("Form2"), QStringLiteral("PushButton2_Click"));
+    r.step(100, [&] { m_program.showSelectionWindow(); });
+    r.step(102, [&] { hide(); });
+}
+
+void Form2::PushButton4_Click()
+{
+    Routine r(m_program.dialogs(), QStringLiteral("Form2"), QStringLiteral("PushButton4_Click"));
+    QString folder;
+    r.step(100, [&] { folder = m_program.dialogs().browseForFolder(QStringLiteral("Please select folder:"), QString()); });
+    if (r.test(102, [&] { return folder.isEmpty(); }))
+        return;
+    r.step(104, [&] { ui->Text1->setText(Main::RemoveDoubleBackslashes(folder + Main::separator())); });
+}
+
+void Form2::PushButton5_Click()
+{
+    StructureReport::StartExporting(m_program.dialogs(), *this, ui->Text1->text());
+}
+
+void Form2::PushButton8_Click()
+{
+    tickEveryRow(QStringLiteral("PushButton8_Click"), Qt::Checked);
+}
+
+void Form2::PushButton9_Click()
+{
+    tickEveryRow(QStringLiteral("PushButton9_Click"), Qt::Unchecked);
+}
+
+void Form2::tickEveryRow(const QString &routine, Qt::CheckState state)
+{
+    Routine r(m_program.dialogs(), QStringLiteral("Form2"), routine);
+    int rows = 0;
+    r.step(100, [&] { rows = rowCount(); });
+    for (int number = 1; number <= rows; ++number)
+        r.step(102, [&] { row(number)->setCheckState(0, state); });
+}
+
+void Form2::Text1_Change()
+{
+    m_program.saveSetting(QLatin1String(Settings::OutputFolder), ui->Text1->text());
+}
+
+void Form2::generateStructure(const QString &fileName, const qint32 &tickedCount)
+{
+    StructureReport::generateStructure(m_program.dialogs(), *this, fileName, tickedCount);
+}
+
+QTreeWidgetItem *Form2::row(int number) const
+{
+    QTreeWidgetItem *item = number >= 1 ? ui->ListView1->topLevelItem(number - 1) : nullptr;
+    if (!item)
+        throw Failure(35600, QStringLiteral("Index out of bounds"));
+    return item;
+}
+
+int Form2::rowCount() const
+{
+    return ui->ListView1->topLevelItemCount();
+}
+
+QString Form2::rowText(int number) const
+{
+    return row(number)->text(0);
+}
+
+bool Form2::rowTicked(int number) const
+{
+    return row(number)->checkState(0) == Qt::Checked;
+}
+
+void Form2::setProgressValue(double value)
+{
+    ui->ProgressBar1->setValue(int(std::lround(std::clamp(value, 0.0, 100.0))));
+}
+
+void Form2::setProgressCaption(const QString &caption)
+{
+    // The bar reads "%" followed by a letter as a placeholder; a table name is shown as it is.
+    QString format = caption;
+    format.replace(QLatin1Char('%'), QStringLiteral("%%"));
+    ui->ProgressBar1->setFormat(format);
+}
+
+void Form2::setPointer(Pointer pointer)
+{
+    m_pointer->setMode(pointer == Pointer::Busy ? PointerModes::Busy : PointerModes::Default);
+}
+
+void Form2::yield()
+{
+    QCoreApplication::processEvents();
+}

@@ -1,0 +1,60 @@
+#pragma once
+
+#include "core/report/ExportView.h"
+#include "gui/PointerModes.h"
+#include "gui/ProgramWindow.h"
+
+#include <memory>
+
+class Program;
+class QTreeWidgetItem;
+
+namespace Ui {
+class Form2;
+}
+
+// The export window: the table list with its ticks, the output folder and "Start Exporting". The
+// report writer drives its list, progress bar and pointer through ExportView.
+class Form2 : public ProgramWindow, public ExportView {
+    Q_OBJECT
+
+public:
+    explicit Form2(Program &program);
+    ~Form2() override;
+
+    // Fills the table list with the user tables of the database at the path, every row ticked and
+    // the first one selected. A database that cannot be listed is reported and the list kept.
+    void listTables(const QString &path, const QString &password);
+
+    PointerModes &pointer() { return *m_pointer; }
+
+    // ExportView
+    int rowCount() const override;
+    QString rowText(int row) const override;
+    bool rowTicked(int row) const override;
+    void setProgressValue(double value) override;
+    void setProgressCaption(const QString &caption) override;
+    void setPointer(Pointer pointer) override;
+    void yield() override;
+
+    // The report writer of this window.
+    void generateStructure(const QString &fileName, const qint32 &tickedCount);
+
+public slots:
+    void Form_Load();
+    void PushButton2_Click();
+    void PushButton4_Click();
+    void PushButton5_Click();
+    void PushButton8_Click();
+    void PushButton9_Click();
+    void Text1_Change();
+
+private:
+    std::unique_ptr<Ui::Form2> ui;
+
+    QTreeWidgetItem *row(int number) const;
+    // "Select All" and "Deselect All".
+    void tickEveryRow(const QString &routine, Qt::CheckState state);
+
+    PointerModes *m_pointer;
+};

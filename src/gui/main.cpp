@@ -1,0 +1,23 @@
+#include "gui/Program.h"
+#include "gui/QtDialogs.h"
+
+#include <QApplication>
+
+#include <csignal>
+#include <QIcon>
+
+int main(int argc, char *argv[])
+{
+#ifdef SIGXFSZ
+    // A report that outgrows the file size allowed must fail as a write, with a message, not end
+    // the program.
+    std::signal(SIGXFSZ, SIG_IGN);
+#endif
+    QApplication app(argc, argv);
+    QApplication::setWindowIcon(Program::icon());
+    QtDialogs dialogs;
+    Program program(dialogs);
+    if (!program.start())
+        return 1;
+    return QApplication::exec();
+}

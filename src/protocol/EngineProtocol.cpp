@@ -1,0 +1,533 @@
+#include "protocol/EngineProtocol.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace EngineProtocol {
+
+namespace {
+
+// Length of the UTF-8 sequence starting at text[pos], or 0 when it is not a valid one.
+std::size_t utf8SequenceLength(std::string_view text, std::size_t pos) noexcept
+{
+    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
+    const unsigned char lead = byte(pos);
+    const std::size_t left = text.size() - pos;
+    if (lead < 0x80)
+        return 1;
+    const auto continuation = [&](std::size_t i) { return (byte(pos + i) & 0xC0) == 0x80; };
+    if (lead >= 0xC2 && lead <= 0xDF)
+        return left >= 2 && continuation(1) ? 2 : 0;
+    if (lead >= 0xE0 && lead <= 0xEF) {
+        if (left < 3 || !continuation(1) || !continuation(2))
+            return 0;
+        const unsigned char second = byte(pos + 1);
+        if (lead == 0xE0 && second < 0xA0)
+            return 0; // overlong
+        if (lead == 0xED && second > 0x9F)
+            return 0; // UTF-16 surrogate
+        return 3;
+    }
+    if (lead >= 0xF0 && lead <= 0xF4) {
+        if (left < 4 || !continuation(1) || !continuation(2) || !continuation(3))
+            return 0;
+        const unsigned char second = byte(pos + 1);
+        if (lead == 0xF0 && second < 0x90)
+            return 0; // overlong
+        if (lead == 0xF4 && second > 0x8F)
+            return 0; // above U+10FFFF
+        return 4;
+    }
+    return 0;
+}
+
+// The length of the leading run of ASCII characters, which are valid UTF-8 one by one. Eight
+// at a time: names and texts are mostly ASCII, and there are hundreds of thousands of them.
+std::size_t asciiPrefix(std::string_view text) noexcept
+{
+    std::size_t pos = 0;
+    for (std::uint64_t word = 0; pos + 8 <= text.size(); pos += 8) {
+        std::memcpy(&word, text.data() + pos, 8);
+        if (word & 0x8080808080808080u)
+            break;
+    }
+    while (pos < text.size() && static_cast<unsigned char>(text[pos]) < 0x80)
+        ++pos;
+    return pos;
+}
+
+void putLittleEndian(Bytes &out, std::uint64_t value, int size)
+{
+    for (int i = 0; i < size; ++i)
+        out.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
+}
+
+std::uint64_t getLittleEndian(const std::uint8_t *data, int size) noexcept
+{
+    std::uint64_t value = 0;
+    for (int i = 0; i < size; ++i)
+        value |= static_cast<std::uint64_t>(data[i]) << (8 * i);
+    return value;
+}
+
+Bytes statusOnly(Status status)
+{
+    return Bytes{static_cast<std::uint8_t>(status)};
+}
+
+// A message with strings the writer refused is not sent as such: the peer gets an error instead,
+// which it can show, rather than a half-built message.
+Bytes finish(Writer &writer)
+{
+    if (!writer.valid())
+        return encodeError(0, "The database engine produced an answer that cannot be sent.");
+    return writer.take();
+}
+
+} // namespace
+
+bool isValidUtf8(std::string_view text) noexcept
+{
+    std::size_t pos = asciiPrefix(text);
+    while (pos < text.size()) {
+        const std::size_t length = utf8SequenceLength(text, pos);
+        if (length == 0)
+            return false;
+        pos += length;
+    }
+    return true;
+}
+
+std::string sanitizeUtf8(std::string_view text, std::size_t maxBytes)
+{
+    if (text.size() <= maxBytes && asciiPrefix(text) == text.size())
+        return std::string(text);
+    static constexpr std::string_view kReplacement = "\xEF\xBF\xBD";
+    std::string out;
+    out.reserve(std::min(text.size(), maxBytes));
+    std::size_t pos = 0;
+    while (pos < text.size()) {
+        const std::size_t length = utf8SequenceLength(text, pos);
+        const std::string_view piece = length ? text.substr(pos, length) : kReplacement;
+        if (out.size() + piece.size() > maxBytes)
+            break;
+        out.append(piece);
+        pos += length ? length : 1;
+    }
+    return out;
+}
+
+// ---- Writer -------------------------------------------------------------------------------------
+
+Writer &Writer::u8(std::uint8_t value)
+{
+    m_bytes.push_back(value);
+    return *this;
+}
+
+Writer &Writer::i32(std::int32_t value)
+{
+    putLittleEndian(m_bytes, static_cast<std::uint32_t>(value), 4);
+    return *this;
+}
+
+Writer &Writer::u32(std::uint32_t value)
+{
+    putLittleEndian(m_bytes, value, 4);
+    return *this;
+}
+
+Writer &Writer::i64(std::int64_t value)
+{
+    putLittleEndian(m_bytes, static_cast<std::uint64_t>(value), 8);
+    return *this;
+}
+
+Writer &Writer::string(std::string_view value)
+{
+    if (value.size() > kMaxStringLength || !isValidUtf8(value)) {
+        m_valid = false;
+        value = {};
+    }
+    u32(static_cast<std::uint32_t>(value.size()));
+    m_bytes.insert(m_bytes.end(), value.begin(), value.end());
+    return *this;
+}
+
+// ---- Reader -------------------------------------------------------------------------------------
+
+bool Reader::take(std::size_t count, const std::uint8_t *&out) noexcept
+{
+    if (!m_ok || count > remaining()) {
+        m_ok = false;
+        return false;
+    }
+    out = m_data.data() + m_pos;
+    m_pos += count;
+    return true;
+}
+
+std::uint8_t Reader::u8() noexcept
+{
+    const std::uint8_t *p = nullptr;
+    return take(1, p) ? *p : 0;
+}
+
+std::int32_t Reader::i32() noexcept
+{
+    return static_cast<std::int32_t>(u32());
+}
+
+std::uint32_t Reader::u32() noexcept
+{
+    const std::uint8_t *p = nullptr;
+    return take(4, p) ? static_cast<std::uint32_t>(getLittleEndian(p, 4)) : 0;
+}
+
+std::int64_t Reader::i64() noexcept
+{
+    const std::uint8_t *p = nullptr;
+    return take(8, p) ? static_cast<std::int64_t>(getLittleEndian(p, 8)) : 0;
+}
+
+std::string Reader::string()
+{
+    const std::uint32_t length = u32();
+    if (!m_ok)
+        return {};
+    if (length > kMaxStringLength) {
+        m_ok = false;
+        return {};
+    }
+    const std::uint8_t *p = nullptr;
+    if (!take(length, p))
+        return {};
+    std::string value(reinterpret_cast<const char *>(p), length);
+    if (!isValidUtf8(value)) {
+        m_ok = false;
+        return {};
+    }
+    return value;
+}
+
+// ---- framing ------------------------------------------------------------------------------------
+
+Bytes frame(ByteView payload)
+{
+    if (payload.size() > kMaxFrameLength)
+        return {};
+    Bytes out;
+    out.reserve(kFrameHeaderSize + payload.size());
+    putLittleEndian(out, payload.size(), 4);
+    out.insert(out.end(), payload.begin(), payload.end());
+    return out;
+}
+
+void FrameSplitter::append(ByteView data)
+{
+    if (m_failed)
+        return;
+    // Reclaim consumed bytes before growing, so a long session does not keep its whole history.
+    if (m_start > 0 && m_start >= m_buffer.size() / 2) {
+        m_buffer.erase(m_buffer.begin(), m_buffer.begin() + static_cast<std::ptrdiff_t>(m_start));
+        m_start = 0;
+    }
+    m_buffer.insert(m_buffer.end(), data.begin(), data.end());
+}
+
+std::optional<Bytes> FrameSplitter::next()
+{
+    if (m_failed || buffered() < kFrameHeaderSize)
+        return std::nullopt;
+    const std::uint8_t *head = m_buffer.data() + m_start;
+    const auto length = static_cast<std::uint32_t>(getLittleEndian(head, 4));
+    if (length > m_maxFrameLength) {
+        m_failed = true;
+        m_buffer.clear();
+        m_start = 0;
+        return std::nullopt;
+    }
+    if (buffered() - kFrameHeaderSize < length)
+        return std::nullopt;
+    const auto begin = m_buffer.begin() + static_cast<std::ptrdiff_t>(m_start + kFrameHeaderSize);
+    Bytes payload(begin, begin + length);
+    m_start += kFrameHeaderSize + length;
+    if (m_start == m_buffer.size()) {
+        m_buffer.clear();
+        m_start = 0;
+    }
+    return payload;
+}
+
+// ---- requests -----------------------------------------------------------------------------------
+
+Bytes encodeOpen(std::string_view path, std::string_view password)
+{
+    Writer w;
+    w.u8(static_cast<std::uint8_t>(Op::Open)).string(path).string(password);
+    return w.take();
+}
+
+Bytes encodeTables()
+{
+    return Bytes{static_cast<std::uint8_t>(Op::Tables)};
+}
+
+Bytes encodeFields(std::string_view tableName)
+{
+    Writer w;
+    w.u8(static_cast<std::uint8_t>(Op::Fields)).string(tableName);
+    return w.take();
+}
+
+Bytes encodeDescription(std::string_view tableName, std::string_view columnName)
+{
+    Writer w;
+    w.u8(static_cast<std::uint8_t>(Op::Description)).string(tableName).string(columnName);
+    return w.take();
+}
+
+Bytes encodeClose()
+{
+    return Bytes{static_cast<std::uint8_t>(Op::Close)};
+}
+
+Bytes encodeHello()
+{
+    return Bytes{static_cast<std::uint8_t>(Op::Hello)};
+}
+
+Bytes encodeColumnDescriptions(std::string_view tableName)
+{
+    Writer w;
+    w.u8(static_cast<std::uint8_t>(Op::ColumnDescriptions)).string(tableName);
+    return w.take();
+}
+
+std::optional<Request> decodeRequest(ByteView payload, RequestProblem *problem)
+{
+    const auto fail = [&](RequestProblem why) -> std::optional<Request> {
+        if (problem)
+            *problem = why;
+        return std::nullopt;
+    };
+    if (payload.empty())
+        return fail(RequestProblem::Empty);
+
+    Reader r(payload);
+    Request request;
+    const std::uint8_t op = r.u8();
+    switch (op) {
+    case static_cast<std::uint8_t>(Op::Open):
+        request.path = r.string();
+        request.password = r.string();
+        break;
+    case static_cast<std::uint8_t>(Op::Fields):
+    case static_cast<std::uint8_t>(Op::ColumnDescriptions):
+        request.table = r.string();
+        break;
+    case static_cast<std::uint8_t>(Op::Description):
+        request.table = r.string();
+        request.column = r.string();
+        break;
+    case static_cast<std::uint8_t>(Op::Tables):
+    case static_cast<std::uint8_t>(Op::Close):
+    case static_cast<std::uint8_t>(Op::Hello):
+        break;
+    default:
+        return fail(RequestProblem::UnknownOp);
+    }
+    if (!r.finished())
+        return fail(RequestProblem::Malformed);
+    request.op = static_cast<Op>(op);
+    if (problem)
+        *problem = RequestProblem::None;
+    return request;
+}
+
+// ---- responses ----------------------------------------------------------------------------------
+
+Bytes encodeOk()
+{
+    return statusOnly(Status::Ok);
+}
+
+Bytes encodeError(std::int32_t number, std::string_view description)
+{
+    Writer w;
+    w.u8(static_cast<std::uint8_t>(Status::Error)).i32(number).string(sanitizeUtf8(description));
+    return w.take();
+}
+
+Bytes encodeProgress()
+{
+    return statusOnly(Status::Progress);
+}
+
+Bytes encodeHelloResult(std::uint32_t version)
+{
+    Writer w;
+    w.u8(static_cast<std::uint8_t>(Status::Ok)).u32(version);
+    return w.take();
+}
+
+Bytes encodeTablesResult(const std::vector<TableRow> &rows)
+{
+    Writer w;
+    w.u8(static_cast<std::uint8_t>(Status::Ok)).u32(static_cast<std::uint32_t>(rows.size()));
+    for (const TableRow &row : rows)
+        w.string(row.name).string(row.type);
+    return finish(w);
+}
+
+Bytes encodeFieldsResult(const FieldsResult &result)
+{
+    Writer w;
+    w.u8(static_cast<std::uint8_t>(Status::Ok)).u32(static_cast<std::uint32_t>(result.fields.size()));
+    for (const FieldInfo &field : result.fields)
+        w.string(field.name).i32(field.adoType).i64(field.definedSize);
+    w.i64(result.recordCount);
+    return finish(w);
+}
+
+Bytes encodeDescriptionResult(const DescriptionResult &result)
+{
+    Writer w;
+    w.u8(static_cast<std::uint8_t>(Status::Ok))
+        .u8(result.present ? 1 : 0)
+        .string(result.present ? std::string_view(result.value) : std::string_view());
+    return finish(w);
+}
+
+Bytes encodeColumnDescriptionsResult(const std::vector<ColumnDescription> &columns)
+{
+    Writer w;
+    w.u8(static_cast<std::uint8_t>(Status::Ok)).u32(static_cast<std::uint32_t>(columns.size()));
+    for (const ColumnDescription &column : columns)
+        w.string(column.column)
+            .u8(column.present ? 1 : 0)
+            .string(column.present ? std::string_view(column.value) : std::string_view());
+    return finish(w);
+}
+
+std::optional<Response> decodeResponse(ByteView payload)
+{
+    Reader r(payload);
+    const std::uint8_t status = r.u8();
+    if (!r.ok())
+        return std::nullopt;
+    Response response;
+    switch (status) {
+    case static_cast<std::uint8_t>(Status::Ok):
+        response.status = Status::Ok;
+        response.body = r;
+        return response;
+    case static_cast<std::uint8_t>(Status::Error):
+        response.status = Status::Error;
+        response.error.number = r.i32();
+        response.error.description = r.string();
+        if (!r.finished())
+            return std::nullopt;
+        return response;
+    case static_cast<std::uint8_t>(Status::Progress):
+        if (!r.atEnd())
+            return std::nullopt;
+        response.status = Status::Progress;
+        return response;
+    default:
+        return std::nullopt;
+    }
+}
+
+bool decodeEmptyResult(Reader &body)
+{
+    return body.finished();
+}
+
+std::optional<std::uint32_t> decodeHelloResult(Reader &body)
+{
+    const std::uint32_t version = body.u32();
+    if (!body.finished())
+        return std::nullopt;
+    return version;
+}
+
+std::optional<std::vector<TableRow>> decodeTablesResult(Reader &body)
+{
+    // Each row takes at least two string lengths: a count beyond that is a lie, and reserving
+    // for it would let a broken peer make us allocate gigabytes.
+    constexpr std::size_t kMinRowSize = 8;
+    const std::uint32_t count = body.u32();
+    if (!body.ok() || count > body.remaining() / kMinRowSize)
+        return std::nullopt;
+    std::vector<TableRow> rows;
+    rows.reserve(count);
+    for (std::uint32_t i = 0; i < count && body.ok(); ++i) {
+        TableRow row;
+        row.name = body.string();
+        row.type = body.string();
+        rows.push_back(std::move(row));
+    }
+    if (!body.finished())
+        return std::nullopt;
+    return rows;
+}
+
+std::optional<FieldsResult> decodeFieldsResult(Reader &body)
+{
+    constexpr std::size_t kMinFieldSize = 4 + 4 + 8;
+    constexpr std::size_t kRecordCountSize = 8;
+    const std::uint32_t count = body.u32();
+    if (!body.ok() || body.remaining() < kRecordCountSize ||
+        count > (body.remaining() - kRecordCountSize) / kMinFieldSize)
+        return std::nullopt;
+    FieldsResult result;
+    result.fields.reserve(count);
+    for (std::uint32_t i = 0; i < count && body.ok(); ++i) {
+        FieldInfo field;
+        field.name = body.string();
+        field.adoType = body.i32();
+        field.definedSize = body.i64();
+        result.fields.push_back(std::move(field));
+    }
+    result.recordCount = body.i64();
+    if (!body.finished() || result.recordCount < 0)
+        return std::nullopt;
+    return result;
+}
+
+std::optional<DescriptionResult> decodeDescriptionResult(Reader &body)
+{
+    DescriptionResult result;
+    const std::uint8_t present = body.u8();
+    result.value = body.string();
+    if (!body.finished() || present > 1 || (present == 0 && !result.value.empty()))
+        return std::nullopt;
+    result.present = present == 1;
+    return result;
+}
+
+std::optional<std::vector<ColumnDescription>> decodeColumnDescriptionsResult(Reader &body)
+{
+    constexpr std::size_t kMinColumnSize = 4 + 1 + 4; // name length, present, value length
+    const std::uint32_t count = body.u32();
+    if (!body.ok() || count > body.remaining() / kMinColumnSize)
+        return std::nullopt;
+    std::vector<ColumnDescription> columns;
+    columns.reserve(count);
+    for (std::uint32_t i = 0; i < count && body.ok(); ++i) {
+        ColumnDescription column;
+        column.column = body.string();
+        const std::uint8_t present = body.u8();
+        column.value = body.string();
+        if (present > 1 || (present == 0 && !column.value.empty()))
+            body.fail();
+        column.present = present == 1;
+        columns.push_back(std::move(column));
+    }
+    if (!body.finished())
+        return std::nullopt;
+    return columns;
+}
+
+} // namespace EngineProtocol

@@ -1,0 +1,175 @@
+#include "support/TestSupport.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+
+struct Run {
+    int exitCode = -1;
+    QByteArray out;
+    QByteArray err;
+};
+
+QByteArray read(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+} // namespace
+
+class ExportCommandTest : public QObject {
+    Q_OBJECT
+
+private:
+    QTemporaryDir work;
+
+    Run run(const QStringList &arguments, const QString &folder = QString())
+    {
+        QProcess process;
+        process.setWorkingDirectory(folder.isEmpty() ? work.path() : folder);
+        process.start(QDir(TestSupport::binDir()).filePath(QStringLiteral("strudex-export")), arguments);
+        process.closeWriteChannel();
+        if (!process.waitForFinished(120000))
+            process.kill();
+        return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1, process.readAllStandardOutput(),
+                process.readAllStandardError()};
+    }
+
+    void copyIn(const QString &name)
+    {
+        QFile::copy(QDir(TestSupport::dataDir()).filePath(name), work.filePath(name));
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(work.isValid());
+        for (const QString &name : {QStringLiteral("sample.mdb"), QStringLiteral("layout.mdb"), QStringLiteral("types.mdb"),
+                                    QStringLiteral("types2019.accdb"), QStringLiteral("many.accdb"),
+                                    QStringLiteral("password.mdb"), QStringLiteral("password-plain.mdb"),
+                                    QStringLiteral("empty.mdb")})
+            copyIn(name);
+    }
+
+    void goldenReports_data()
+    {
+        QTest::addColumn<QString>("database");
+        QTest::addColumn<QStringList>("options");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("sample") << "sample.mdb" << QStringList() << "sample";
+        QTest::newRow("some tables") << "sample.mdb"
+                                     << QStringList{QStringLiteral("--table"), QStringLiteral("Shippers"),
+                                                    QStringLiteral("--table"), QStringLiteral("Orders")}
+                                     << "sample-some";
+        QTest::newRow("layout") << "layout.mdb" << QStringList() << "layout";
+        QTest::newRow("types") << "types.mdb" << QStringList() << "types";
+        QTest::newRow("types2019") << "types2019.accdb" << QStringList() << "types2019";
+        QTest::newRow("many") << "many.accdb" << QStringList() << "many";
+        QTest::newRow("password") << "password.mdb" << QStringList{QStringLiteral("--password"), QStringLiteral("Pa;ss=w0rd")}
+                                  << "password";
+        QTest::newRow("password-plain") << "password-plain.mdb"
+                                        << QStringList{QStringLiteral("--password=secret")} << "password-plain";
+    }
+
+    void goldenReports()
+    {
+        QFETCH(QString, database);
+        QFETCH(QStringList, options);
+        QFETCH(QString, expected);
+        const QString report = work.filePath(QFileInfo(database).completeBaseName() + QStringLiteral("_Structure.txt"));
+        QFile::remove(report);
+        const Run result = run(options << database);
+        QCOMPARE(result.err, QByteArray());
+        QCOMPARE(result.out, QByteArray());
+        QCOMPARE(result.exitCode, 0);
+        QCOMPARE(read(report), read(QDir(TestSupport::dataDir()).filePath(expected + QStringLiteral(".expected.txt"))));
+    }
+
+    void outputFolderAndDatabaseAsGiven()
+    {
+        QTemporaryDir reports;
+        const QString database = work.filePath(QStringLiteral("sample.mdb"));
+        const Run result = run({QStringLiteral("--output"), reports.path(), database});
+        QCOMPARE(result.exitCode, 0);
+        const QByteArray report = read(reports.filePath(QStringLiteral("sample_Structure.txt")));
+        QVERIFY(report.startsWith(" Printing From " + database.toUtf8() + "\r\n\r\n"));
+    }
+
+    void listPrintsTheUserTablesAndWritesNothing()
+    {
+        QTemporaryDir empty;
+        const Run result = run({QStringLiteral("--list"), work.filePath(QStringLiteral("layout.mdb"))}, empty.path());
+        QCOMPARE(result.exitCode, 0);
+        QCOMPARE(QString::fromUtf8(result.out), QStringLiteral("aardvark\nEmpty Table\nNames\nZebra\nКлиенты\n顧客 Café\n"));
+        QVERIFY(QDir(empty.path()).isEmpty());
+    }
+
+    void usageErrors()
+    {
+        Run result = run({});
+        QCOMPARE(result.exitCode, 2);
+        result = run({QStringLiteral("--bogus"), QStringLiteral("sample.mdb")});
+        QCOMPARE(result.exitCode, 2);
+        result = run({QStringLiteral("--table"), QStringLiteral("Nope"), QStringLiteral("sample.mdb")});
+        QCOMPARE(result.exitCode, 2);
+        QVERIFY2(result.err.contains("'Nope'"), result.err.constData());
+        QVERIFY(!QFile::exists(work.filePath(QStringLiteral("Nope"))));
+        result = run({QStringLiteral("--help")});
+        QCOMPARE(result.exitCode, 0);
+        QVERIFY(result.out.contains("--password"));
+        result = run({QStringLiteral("--version")});
+        QCOMPARE(result.exitCode, 0);
+        QVERIFY(result.out.startsWith("strudex-export "));
+    }
+
+    void failuresGoToStandardErrorWithExitStatusOne()
+    {
+        QFile::remove(work.filePath(QStringLiteral("password_Structure.txt")));
+        Run result = run({QStringLiteral("--password"), QStringLiteral("wrong"), QStringLiteral("password.mdb")});
+        QCOMPARE(result.exitCode, 1);
+        QCOMPARE(result.err, QByteArray("Not a valid password.\nin Strudex2021/08/31.Access.NonSystemTables at line 106\n\n"
+                                        "Please email screenshot of this message to support@strudex.org\n"));
+        QVERIFY(!QFile::exists(work.filePath(QStringLiteral("password_Structure.txt"))));
+
+        result = run({QStringLiteral("missing.mdb")});
+        QCOMPARE(result.exitCode, 1);
+        QVERIFY(result.err.contains("missing.mdb"));
+
+        result = run({QStringLiteral("--output"), work.filePath(QStringLiteral("nowhere")), QStringLiteral("sample.mdb")});
+        QCOMPARE(result.exitCode, 1);
+        QCOMPARE(result.err, QByteArray("Folder does not exist. Please select another folder.\n"));
+
+        // A database without user tables has nothing to export.
+        result = run({QStringLiteral("empty.mdb")});
+        QCOMPARE(result.exitCode, 1);
+        QCOMPARE(result.err, QByteArray("Please select a table first.\n"));
+    }
+
+    void realWorldDatabase()
+    {
+        const QString real = TestSupport::fixturesDir()
+            + QStringLiteral("/real/jahlborn+jackcess/src/test/data/V1997/testV1997.mdb");
+        if (TestSupport::fixturesDir().isEmpty() || !QFile::exists(real))
+            QSKIP("The public test databases (../shared/fixtures/real) are not here.");
+        QTemporaryDir reports;
+        const Run result = run({QStringLiteral("--output"), reports.path(), real});
+        QCOMPARE(result.exitCode, 0);
+        const QByteArray report = read(reports.filePath(QStringLiteral("testV1997_Structure.txt")));
+        QVERIFY(report.contains("1) Table1\r\n2) Table2\r\n3) Table3\r\n4) Table4\r\n"));
+        QVERIFY(report.contains("Table Name : Table1    Total Fields : 9    Total Number Of Records For Table: 2\r\n"));
+        QVERIFY(report.contains("\r\n A                         Text[50]     "));
+        QVERIFY(report.contains("\r\n B                         Text[100]    "));
+        QVERIFY(report.contains("\r\n C                         UnsignedTinyInt "));
+        QVERIFY(report.contains("\r\n H                         Currency     "));
+        QVERIFY(report.contains("\r\n I                         Boolean      "));
+        QVERIFY(report.endsWith("\r\n\r\n\r\n"));
+    }
+};
+
+QTEST_GUILESS_MAIN(ExportCommandTest)
+#include "tst_export_command.moc"

@@ -1,0 +1,300 @@
+#include "core/db/Access.h"
+#include "support/EngineFixture.h"
+#include "core/PathUtilities.h"
+#include "support/RecordingView.h"
+#include "support/ScriptedDialogs.h"
+#include "core/report/StructureReport.h"
+#include "support/TestSupport.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+using TestSupport::testDatabase;
+
+namespace {
+
+QString databasePath;
+QString databasePassword;
+
+QByteArray read(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return QByteArray();
+    return file.readAll();
+}
+
+// The expected report with its first line naming the database as this test names it.
+QByteArray expected(const QString &name, const QString &database)
+{
+    QByteArray bytes = read(testDatabase(name + QStringLiteral(".expected.txt")));
+    const qsizetype end = bytes.indexOf("\r\n");
+    return " Printing From " + database.toUtf8() + bytes.mid(end);
+}
+
+RecordingView viewOf(const QStringList &tables)
+{
+    RecordingView view;
+    for (const QString &table : tables)
+        view.rows.append({table, true});
+    return view;
+}
+
+const QStringList SampleTables{QStringLiteral("Customers"), QStringLiteral("Order Details"), QStringLiteral("Orders"),
+                               QStringLiteral("Products"), QStringLiteral("Shippers")};
+
+} // namespace
+
+class ReportTest : public QObject {
+    Q_OBJECT
+
+private:
+    QTemporaryDir out;
+
+private slots:
+    void initTestCase()
+    {
+        TestSupport::useBuiltEngine();
+        Main::SetAppTitle();
+        Access::SetConnectionParameters([] { return databasePath; }, [] { return databasePassword; });
+    }
+
+    void init()
+    {
+        databasePath = testDatabase(QStringLiteral("sample.mdb"));
+        databasePassword.clear();
+    }
+
+    void fieldLineLayout()
+    {
+        using StructureReport::FieldLine;
+        // 24 characters: one blank of fill, then the separating blank.
+        QCOMPARE(FieldLine(QStringLiteral("TwentyFourCharacterName_"), 202, QStringLiteral("Text[50]"), QStringLiteral("d")),
+                 QStringLiteral(" TwentyFourCharacterName_  Text[50]     d"));
+        // 25 characters: the name and the type code, nothing else.
+        QCOMPARE(FieldLine(QStringLiteral("TwentyFiveCharacterName_X"), 202, QStringLiteral("Text[50]"), QStringLiteral("d")),
+                 QStringLiteral("TwentyFiveCharacterName_X202"));
+        // A type text of exactly 12 characters is followed directly by the separating blank.
+        QCOMPARE(FieldLine(QStringLiteral("x"), 202, QStringLiteral("Text[123456]"), QStringLiteral("d")).mid(27),
+                 QStringLiteral("Text[123456] d"));
+        // Longer type texts get one blank; an empty description leaves the line ending in it.
+        QCOMPARE(FieldLine(QStringLiteral("A"), 17, QStringLiteral("UnsignedTinyInt"), QString()),
+                 QStringLiteral(" A                         UnsignedTinyInt "));
+        QCOMPARE(FieldLine(QStringLiteral("Id"), 3, QStringLiteral("Number"), QStringLiteral("Customer number")).indexOf(u'C'), 40);
+        QCOMPARE(StructureReport::TypeText(202, 40), QStringLiteral("Text[40]"));
+        QCOMPARE(StructureReport::TypeText(130, 1), QStringLiteral("Text[1]"));
+        QCOMPARE(StructureReport::TypeText(203, 536870910), QStringLiteral("Memo"));
+        QCOMPARE(StructureReport::TypeText(64, 8), QStringLiteral("64"));
+    }
+
+    void reportFileName()
+    {
+        const QChar sep = Main::separator();
+        const QString reports = QDir::toNativeSeparators(QStringLiteral("/reports/"));
+        QCOMPARE(StructureReport::ReportFileName(reports, QDir::toNativeSeparators(QStringLiteral("/data/Shop.mdb"))),
+                 reports + QStringLiteral("Shop_Structure.txt"));
+        // Typed without a trailing separator, the report still lands inside the folder.
+        QCOMPARE(StructureReport::ReportFileName(reports.chopped(1), QDir::toNativeSeparators(QStringLiteral("/data/Shop.mdb"))),
+                 reports + QStringLiteral("Shop_Structure.txt"));
+        // The last dot may stand in a folder name: the name is cut there.
+        QCOMPARE(StructureReport::ReportFileName(reports, QDir::toNativeSeparators(QStringLiteral("/data/old.files/shop"))),
+                 reports + QStringLiteral("old_Structure.txt"));
+        QCOMPARE(StructureReport::ReportFileName(QString(sep), QStringLiteral("x.accdb")),
+                 QString(sep) + QStringLiteral("x_Structure.txt"));
+    }
+
+    void wholeReportOfEveryTable()
+    {
+        ScriptedDialogs dialogs;
+        RecordingView view = viewOf(SampleTables);
+        const QString file = out.filePath(QStringLiteral("sample_Structure.txt"));
+        StructureReport::generateStructure(dialogs, view, file, 5);
+        QCOMPARE(read(file), expected(QStringLiteral("sample"), databasePath));
+        QCOMPARE(dialogs.messages.size(), 1);
+        QCOMPARE(dialogs.messages.constFirst().text, QStringLiteral("Done."));
+        QCOMPARE(dialogs.messages.constFirst().title, QStringLiteral("Strudex"));
+        QCOMPARE(dialogs.messages.constFirst().icon, Dialogs::Icon::None);
+        QCOMPARE(view.values, (QList<double>{20, 40, 60, 80, 100, 0}));
+        QCOMPARE(view.captions.constFirst(), QStringLiteral("Processing: Customers"));
+        QCOMPARE(view.captions.constLast(), QStringLiteral("Progress Bar"));
+        QCOMPARE(view.pointers.constFirst(), ExportView::Pointer::Busy);
+        QCOMPARE(view.pointers.constLast(), ExportView::Pointer::Default);
+        // Once before each table and once before each field: 5 tables, 6+5+6+6+3 fields.
+        QCOMPARE(view.yields, 5 + 26);
+    }
+
+    void someTablesTicked()
+    {
+        ScriptedDialogs dialogs;
+        RecordingView view = viewOf(SampleTables);
+        view.rows[0].ticked = view.rows[1].ticked = view.rows[3].ticked = false;
+        const QString file = out.filePath(QStringLiteral("some_Structure.txt"));
+        StructureReport::generateStructure(dialogs, view, file, 2);
+        QCOMPARE(read(file), expected(QStringLiteral("sample-some"), databasePath));
+        QCOMPARE(view.values, (QList<double>{50, 100, 0}));
+    }
+
+    void onlyTheLastOfFiveTicked()
+    {
+        ScriptedDialogs dialogs;
+        RecordingView view = viewOf(SampleTables);
+        for (int i = 0; i < 4; ++i)
+            view.rows[i].ticked = false;
+        const QString file = out.filePath(QStringLiteral("last_Structure.txt"));
+        StructureReport::generateStructure(dialogs, view, file, 1);
+        const QByteArray report = read(file);
+        QVERIFY(report.contains("Printing Table Structures:\r\n1) Shippers\r\n\r\n\r\nTable Name : Shippers    Total Fields : 3"));
+        QVERIFY(!report.contains("Customers"));
+        QCOMPARE(view.values, (QList<double>{100, 0}));
+    }
+
+    void layoutEdgeCasesAndEncoding()
+    {
+        databasePath = testDatabase(QStringLiteral("layout.mdb"));
+        ScriptedDialogs dialogs;
+        RecordingView view = viewOf({QStringLiteral("aardvark"), QStringLiteral("Empty Table"), QStringLiteral("Names"),
+                                     QStringLiteral("Zebra"), QStringLiteral("Клиенты"), QStringLiteral("顧客 Café")});
+        const QString file = out.filePath(QStringLiteral("layout_Structure.txt"));
+        StructureReport::generateStructure(dialogs, view, file, 6);
+        QCOMPARE(read(file), expected(QStringLiteral("layout"), databasePath));
+        QCOMPARE(dialogs.texts(), QStringList{QStringLiteral("Done.")});
+    }
+
+    void existingReportIsReplaced()
+    {
+        const QString file = out.filePath(QStringLiteral("replaced_Structure.txt"));
+        QFile old(file);
+        QVERIFY(old.open(QIODevice::WriteOnly));
+        old.write(QByteArray(100000, 'x'));
+        old.close();
+        ScriptedDialogs dialogs;
+        RecordingView view = viewOf(SampleTables);
+        StructureReport::generateStructure(dialogs, view, file, 5);
+        QCOMPARE(read(file), expected(QStringLiteral("sample"), databasePath));
+        QCOMPARE(QDir(out.path()).entryList({QStringLiteral("replaced_Structure.txt*")}, QDir::Files | QDir::Hidden).size(), 1);
+    }
+
+    void databaseGoneBeforeTheExport()
+    {
+        // Listed first, then moved away: every block is still written, with both counts 0.
+        databasePath = TestSupport::copyOfTestDatabase(QStringLiteral("sample.mdb"));
+        QVERIFY(QFile::remove(databasePath));
+        ScriptedDialogs dialogs;
+        RecordingView view = viewOf({QStringLiteral("Customers"), QStringLiteral("Orders")});
+        const QString file = out.filePath(QStringLiteral("gone_Structure.txt"));
+        StructureReport::generateStructure(dialogs, view, file, 2);
+        const QByteArray header = " Printing From " + databasePath.toUtf8()
+            + "\r\n\r\nPrinting Table Structures:\r\n1) Customers\r\n2) Orders\r\n\r\n\r\n";
+        const QByteArray block1 = "Table Name : Customers    Total Fields : 0    Total Number Of Records For Table: 0\r\n\r\n"
+                                  "Field Name                DataType     Description\r\n"
+                                  "__________                ________     ___________\r\n\r\n\r\n";
+        QByteArray block2 = block1;
+        block2.replace("Customers", "Orders");
+        QCOMPARE(read(file), header + block1 + block2 + "\r\n");
+        const QStringList texts = dialogs.texts();
+        QCOMPARE(texts.size(), 1 + 2 * 2 + 1);
+        QVERIFY(texts.at(0).startsWith(QStringLiteral("Could not find file '%1'.").arg(databasePath)));
+        QVERIFY(texts.at(0).contains(QStringLiteral("Form2.generateStructure at line 138")));
+        QVERIFY(texts.at(1).contains(QStringLiteral("at line 154")));
+        QVERIFY(texts.at(2).contains(QStringLiteral("at line 158")));
+        QCOMPARE(texts.constLast(), QStringLiteral("Done."));
+    }
+
+    void tableThatCannotBeQueried()
+    {
+        ScriptedDialogs dialogs;
+        RecordingView view = viewOf({QStringLiteral("Vanished"), QStringLiteral("Shippers")});
+        const QString file = out.filePath(QStringLiteral("vanished_Structure.txt"));
+        StructureReport::generateStructure(dialogs, view, file, 2);
+        const QByteArray report = read(file);
+        QVERIFY(report.contains("Table Name : Vanished    Total Fields : 0    Total Number Of Records For Table: 0\r\n\r\n"
+                                "Field Name                DataType     Description\r\n"
+                                "__________                ________     ___________\r\n\r\n\r\n"
+                                "Table Name : Shippers    Total Fields : 3    Total Number Of Records For Table: 3\r\n"));
+        QVERIFY(dialogs.texts().at(0).startsWith(
+            QStringLiteral("The Microsoft Jet database engine cannot find the input table or query 'Vanished'.")));
+        QVERIFY(dialogs.texts().at(0).contains(QStringLiteral("at line 154")));
+        QCOMPARE(dialogs.texts().constLast(), QStringLiteral("Done."));
+    }
+
+    void reportThatCannotBeWritten()
+    {
+        // The folder is a file: nothing can be created inside it.
+        const QString blocker = out.filePath(QStringLiteral("not-a-folder"));
+        QFile file(blocker);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.close();
+        ScriptedDialogs dialogs;
+        RecordingView view = viewOf({QStringLiteral("Shippers")});
+        StructureReport::generateStructure(dialogs, view, blocker + QStringLiteral("/x_Structure.txt"), 1);
+        // One clear report, not one per line that had nowhere to go.
+        const QStringList texts = dialogs.texts();
+        QCOMPARE(texts.size(), 2);
+        QVERIFY(texts.at(0).contains(QStringLiteral("at line 116")));
+        QVERIFY(texts.at(0).contains(QStringLiteral("x_Structure.txt")));
+        // The database is still read and the run ends as always.
+        QCOMPARE(view.values, (QList<double>{100, 0}));
+        QCOMPARE(texts.constLast(), QStringLiteral("Done."));
+    }
+
+    void secondRunWhileOneIsInProgressDoesNothing()
+    {
+        ScriptedDialogs dialogs;
+        RecordingView view = viewOf({QStringLiteral("Shippers")});
+        const QString first = out.filePath(QStringLiteral("first_Structure.txt"));
+        const QString second = out.filePath(QStringLiteral("second_Structure.txt"));
+        int nested = 0;
+        view.onYield = [&] {
+            if (nested++ == 0) {
+                QVERIFY(StructureReport::Running());
+                StructureReport::generateStructure(dialogs, view, second, 1);
+                StructureReport::StartExporting(dialogs, view, out.path());
+            }
+        };
+        StructureReport::generateStructure(dialogs, view, first, 1);
+        QVERIFY(QFile::exists(first));
+        QVERIFY(!QFile::exists(second));
+        QCOMPARE(dialogs.texts(), QStringList{QStringLiteral("Done.")});
+        QVERIFY(!StructureReport::Running());
+    }
+
+    void startExportingChecksFolderThenTicks()
+    {
+        RecordingView none = viewOf(SampleTables);
+        for (auto &row : none.rows)
+            row.ticked = false;
+        const QString folderMessage = QStringLiteral("Folder does not exist. Please select another folder.");
+        const QString tableMessage = QStringLiteral("Please select a table first.");
+
+        for (const QString &folder : {out.filePath(QStringLiteral("missing")), QString(), testDatabase(QStringLiteral("sample.mdb"))}) {
+            ScriptedDialogs dialogs;
+            StructureReport::StartExporting(dialogs, none, folder);
+            QCOMPARE(dialogs.texts(), QStringList{folderMessage});
+            QCOMPARE(dialogs.messages.constFirst().title, QStringLiteral("Strudex"));
+            QCOMPARE(dialogs.messages.constFirst().icon, Dialogs::Icon::None);
+        }
+
+        QTemporaryDir empty;
+        ScriptedDialogs dialogs;
+        StructureReport::StartExporting(dialogs, none, empty.path());
+        QCOMPARE(dialogs.texts(), QStringList{tableMessage});
+        QVERIFY(QDir(empty.path()).isEmpty());
+    }
+
+    void startExportingWritesIntoTheFolderNamed()
+    {
+        QTemporaryDir folder;
+        ScriptedDialogs dialogs;
+        RecordingView view = viewOf(SampleTables);
+        // No trailing separator typed: the report still lands inside the folder.
+        StructureReport::StartExporting(dialogs, view, folder.path());
+        QCOMPARE(read(folder.filePath(QStringLiteral("sample_Structure.txt"))), expected(QStringLiteral("sample"), databasePath));
+        QCOMPARE(dialogs.texts(), QStringList{QStringLiteral("Done.")});
+        QCOMPARE(QDir(folder.path()).entryList(QDir::Files | QDir::Hidden).size(), 1);
+    }
+};
+
+QTEST_GUILESS_MAIN(ReportTest)
+#include "tst_report.moc"
