@@ -160,10 +160,12 @@ std::string attribute(std::string_view xml, std::string_view element, std::strin
 Bytes base64(const std::string &text)
 {
     Bytes out(text.size() / 4 * 3 + 3);
-    const int length = EVP_DecodeBlock(out.data(), reinterpret_cast<const unsigned char *>(text.data()), int(text.size()));
+    const int length =
+        EVP_DecodeBlock(out.data(), reinterpret_cast<const unsigned char *>(text.data()), int(text.size()));
     if (length < 0 || text.size() % 4 != 0)
         fail("bad base64 in the donor's descriptor");
-    out.resize(std::size_t(length) - std::size_t(std::count(text.end() - std::min<std::size_t>(2, text.size()), text.end(), '=')));
+    out.resize(std::size_t(length) -
+               std::size_t(std::count(text.end() - std::min<std::size_t>(2, text.size()), text.end(), '=')));
     return out;
 }
 

@@ -3,14 +3,14 @@
 //
 //   strudex-bench [large.accdb.gz]
 
+#include "EncryptedCopy.h"
+#include "core/Dialogs.h"
+#include "core/PathUtilities.h"
 #include "core/db/Access.h"
 #include "core/db/Ado.h"
-#include "core/Dialogs.h"
-#include "EncryptedCopy.h"
-#include "core/report/ExportView.h"
-#include "core/PathUtilities.h"
-#include "core/report/StructureReport.h"
 #include "core/db/WorkerProcess.h"
+#include "core/report/ExportView.h"
+#include "core/report/StructureReport.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -31,10 +31,12 @@ namespace {
 // A real database encrypted by Access with Agile encryption (AES-256, SHA-512, 100,000 rounds,
 // what Access 2010 and later write), whose key material the encrypted twin of the benchmark
 // database borrows, and its password.
-constexpr const char *kDonor = STRUDEX_SOURCE_DIR "/../shared/fixtures/real/jahlborn+jackcessencrypt/src/test/data/db2013-enc.accdb";
+constexpr const char *kDonor =
+    STRUDEX_SOURCE_DIR "/../shared/fixtures/real/jahlborn+jackcessencrypt/src/test/data/db2013-enc.accdb";
 constexpr const char *kDonorPassword = "1234";
 
-class CountingDialogs : public Dialogs {
+class CountingDialogs : public Dialogs
+{
 public:
     int failures = 0;
     Answer message(const QString &, const QString &text, Buttons, Icon) override
@@ -51,7 +53,8 @@ public:
 };
 
 // The export window as the report writer sees it, timing the gaps between two chances to repaint.
-class TimingView : public ExportView {
+class TimingView : public ExportView
+{
 public:
     QStringList tables;
     QElapsedTimer clock;
@@ -129,7 +132,8 @@ QList<qint64> childrenOf(qint64 pid)
     return result;
 }
 
-struct Result {
+struct Result
+{
     const char *what;
     double ours;
     double theirs;
@@ -156,9 +160,11 @@ int main(int argc, char *argv[])
         std::fprintf(stderr, "cannot unpack %s\n", qPrintable(compressed));
         return 2;
     }
-    runCommand(QStringLiteral("cat %1").arg(quoted(file)));   // warm the cache
+    runCommand(QStringLiteral("cat %1").arg(quoted(file))); // warm the cache
     for (const char *tool : {"mdb-tables", "mdb-schema", "mdb-export"}) {
-        if (QProcess::execute(QStringLiteral("/bin/sh"), {QStringLiteral("-c"), QStringLiteral("command -v %1 >/dev/null").arg(QLatin1String(tool))}) != 0) {
+        if (QProcess::execute(
+                QStringLiteral("/bin/sh"),
+                {QStringLiteral("-c"), QStringLiteral("command -v %1 >/dev/null").arg(QLatin1String(tool))}) != 0) {
             std::fprintf(stderr, "%s is missing: install the Debian package mdbtools\n", tool);
             return 2;
         }
@@ -187,7 +193,7 @@ int main(int argc, char *argv[])
         std::fprintf(stderr, "%s\n", error.what());
         return 2;
     }
-    runCommand(QStringLiteral("cat %1").arg(quoted(encrypted)));   // warm the cache
+    runCommand(QStringLiteral("cat %1").arg(quoted(encrypted))); // warm the cache
     path = encrypted;
     password = QString::fromLatin1(kDonorPassword);
     const QStringList encryptedTables = Access::NonSystemTables(dialogs, encrypted).value_or(QStringList());
@@ -199,7 +205,8 @@ int main(int argc, char *argv[])
         refusal = QString::fromUtf8(error.what());
     }
     if (encryptedTables != tables || refusal != QStringLiteral("Not a valid password.")) {
-        std::fprintf(stderr, "the encrypted copy lists %lld tables (the original %lld); a wrong password gives \"%s\"\n",
+        std::fprintf(stderr,
+                     "the encrypted copy lists %lld tables (the original %lld); a wrong password gives \"%s\"\n",
                      qint64(encryptedTables.size()), qint64(tables.size()), qPrintable(refusal));
         return 2;
     }
@@ -214,7 +221,8 @@ int main(int argc, char *argv[])
     const double openEncrypted = seconds([&] { openAndClose(encrypted, QString::fromLatin1(kDonorPassword)); });
     path = file;
     password.clear();
-    std::printf("open: unencrypted %.3fs, encrypted %.3fs, %+.3fs\n", openPlain, openEncrypted, openEncrypted - openPlain);
+    std::printf("open: unencrypted %.3fs, encrypted %.3fs, %+.3fs\n", openPlain, openEncrypted,
+                openEncrypted - openPlain);
 
     // Every table's fields, descriptions and exact record count.
     const double mdbSchema = seconds([&] { runCommand(QStringLiteral("mdb-schema %1 postgres").arg(quoted(file))); });
@@ -238,7 +246,8 @@ int main(int argc, char *argv[])
     results.push_back({"read fields, descriptions, counts (vs mdb-schema postgres)", reading, mdbSchema, 0.6, "x"});
 
     // The exact count of the million-row table.
-    const double mdbExport = seconds([&] { runCommand(QStringLiteral("mdb-export %1 Events | wc -l").arg(quoted(file))); }, 1);
+    const double mdbExport =
+        seconds([&] { runCommand(QStringLiteral("mdb-export %1 Events | wc -l").arg(quoted(file))); }, 1);
     qint64 events = 0;
     const double counting = seconds([&] {
         auto connection = Ado::CreateConnection();
@@ -286,19 +295,20 @@ int main(int argc, char *argv[])
         const double ratio = r.ours / r.theirs;
         const bool ok = ratio <= r.limit;
         met = met && ok;
-        std::printf("%-62s %9.3fs %9.3fs %7.2fx %7.2fx %s\n", r.what, r.ours, r.theirs, ratio, r.limit, ok ? "ok" : "MISSED");
+        std::printf("%-62s %9.3fs %9.3fs %7.2fx %7.2fx %s\n", r.what, r.ours, r.theirs, ratio, r.limit,
+                    ok ? "ok" : "MISSED");
     }
     const double openExtra = openEncrypted - openPlain;
     const bool openOk = openExtra <= 0.3;
     met = met && openOk;
-    std::printf("%-62s %9.3fs %9.3fs %+7.3fs %+7.2fs %s\n", "open encrypted copy, extra time (vs unencrypted)", openEncrypted,
-                openPlain, openExtra, 0.3, openOk ? "ok" : "MISSED");
+    std::printf("%-62s %9.3fs %9.3fs %+7.3fs %+7.2fs %s\n", "open encrypted copy, extra time (vs unencrypted)",
+                openEncrypted, openPlain, openExtra, 0.3, openOk ? "ok" : "MISSED");
     const bool memoryOk = peakKb < 150 * 1024;
     const double longestMs = double(view.longest) / 1e6;
     const bool breathOk = longestMs < 100;
     met = met && memoryOk && breathOk;
-    std::printf("%-62s %9.1fMB %31s %s\n", "peak memory of strudex-export and its worker", double(peakKb) / 1024, "< 150 MB",
-                memoryOk ? "ok" : "MISSED");
+    std::printf("%-62s %9.1fMB %31s %s\n", "peak memory of strudex-export and its worker", double(peakKb) / 1024,
+                "< 150 MB", memoryOk ? "ok" : "MISSED");
     std::printf("%-62s %9.1fms %31s %s\n", "longest wait between two yields (desktop run)", longestMs, "< 100 ms",
                 breathOk ? "ok" : "MISSED");
     if (dialogs.failures)

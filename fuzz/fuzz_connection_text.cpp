@@ -1,7 +1,7 @@
 // The connection text as the engine reads it: any text ends in a target or a Failure.
 
-#include "core/db/ConnectionText.h"
 #include "core/Failure.h"
+#include "core/db/ConnectionText.h"
 
 #include <QString>
 

@@ -13,7 +13,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
 {
     const std::span<const std::uint8_t> bytes(data, size);
     // The claimed file size may be anything, larger or smaller than what is at hand.
-    const std::uint64_t claimed = size >= 8 ? (std::uint64_t(data[size - 1]) << 16 | data[size - 2]) * 512 + size : size;
+    const std::uint64_t claimed =
+        size >= 8 ? (std::uint64_t(data[size - 1]) << 16 | data[size - 2]) * 512 + size : size;
     const Engine::DatabaseHeader header = Engine::readDatabaseHeader(bytes, claimed);
     if (header.valid()) {
         Engine::passwordAccepted(header, std::string_view());

@@ -23,7 +23,8 @@
 
 namespace {
 
-struct Seed {
+struct Seed
+{
     QString name;
     QByteArray bytes;
     QString password;
@@ -34,13 +35,20 @@ enum class Outcome { Report, ClearError, WorkerCrashCaught, WorkerHangCaught, Ex
 const char *nameOf(Outcome outcome)
 {
     switch (outcome) {
-    case Outcome::Report: return "report written";
-    case Outcome::ClearError: return "clear error";
-    case Outcome::WorkerCrashCaught: return "worker crash, reported";
-    case Outcome::WorkerHangCaught: return "worker stall, reported";
-    case Outcome::ExporterCrash: return "EXPORTER CRASH";
-    case Outcome::ExporterHang: return "EXPORTER HANG";
-    case Outcome::Silent: return "FAILED WITHOUT A MESSAGE";
+    case Outcome::Report:
+        return "report written";
+    case Outcome::ClearError:
+        return "clear error";
+    case Outcome::WorkerCrashCaught:
+        return "worker crash, reported";
+    case Outcome::WorkerHangCaught:
+        return "worker stall, reported";
+    case Outcome::ExporterCrash:
+        return "EXPORTER CRASH";
+    case Outcome::ExporterHang:
+        return "EXPORTER HANG";
+    case Outcome::Silent:
+        return "FAILED WITHOUT A MESSAGE";
     }
     return "?";
 }
@@ -104,7 +112,8 @@ QByteArray mutate(const QByteArray &original, QRandomGenerator &random)
     return bytes;
 }
 
-struct Job {
+struct Job
+{
     std::unique_ptr<QProcess> process;
     std::unique_ptr<QTemporaryDir> folder;
     QString input;
@@ -146,17 +155,26 @@ int main(int argc, char *argv[])
     QCoreApplication app(argc, argv);
     QCommandLineParser parser;
     parser.addHelpOption();
-    const QCommandLineOption binOption(QStringLiteral("bin"), QStringLiteral("Folder of strudex-export."), QStringLiteral("DIR"));
-    const QCommandLineOption seedsOption(QStringLiteral("seeds"), QStringLiteral("Folder of good databases."), QStringLiteral("DIR"));
-    const QCommandLineOption runsOption(QStringLiteral("runs"), QStringLiteral("Damaged copies to try."), QStringLiteral("N"), QStringLiteral("1000"));
-    const QCommandLineOption secondsOption(QStringLiteral("seconds"), QStringLiteral("Time budget."), QStringLiteral("S"), QStringLiteral("0"));
+    const QCommandLineOption binOption(QStringLiteral("bin"), QStringLiteral("Folder of strudex-export."),
+                                       QStringLiteral("DIR"));
+    const QCommandLineOption seedsOption(QStringLiteral("seeds"), QStringLiteral("Folder of good databases."),
+                                         QStringLiteral("DIR"));
+    const QCommandLineOption runsOption(QStringLiteral("runs"), QStringLiteral("Damaged copies to try."),
+                                        QStringLiteral("N"), QStringLiteral("1000"));
+    const QCommandLineOption secondsOption(QStringLiteral("seconds"), QStringLiteral("Time budget."),
+                                           QStringLiteral("S"), QStringLiteral("0"));
     const QCommandLineOption jobsOption(QStringLiteral("jobs"), QStringLiteral("Runs at once."), QStringLiteral("J"),
                                         QString::number(std::max(1, QThread::idealThreadCount())));
-    const QCommandLineOption seedOption(QStringLiteral("seed"), QStringLiteral("Random seed."), QStringLiteral("X"), QStringLiteral("1"));
-    const QCommandLineOption keepOption(QStringLiteral("keep"), QStringLiteral("Where bad inputs are kept."), QStringLiteral("DIR"));
-    const QCommandLineOption timeoutOption(QStringLiteral("timeout-ms"), QStringLiteral("Longest run."), QStringLiteral("MS"), QStringLiteral("90000"));
-    const QCommandLineOption replayOption(QStringLiteral("replay"), QStringLiteral("Run the kept inputs."), QStringLiteral("DIR"));
-    parser.addOptions({binOption, seedsOption, runsOption, secondsOption, jobsOption, seedOption, keepOption, timeoutOption, replayOption});
+    const QCommandLineOption seedOption(QStringLiteral("seed"), QStringLiteral("Random seed."), QStringLiteral("X"),
+                                        QStringLiteral("1"));
+    const QCommandLineOption keepOption(QStringLiteral("keep"), QStringLiteral("Where bad inputs are kept."),
+                                        QStringLiteral("DIR"));
+    const QCommandLineOption timeoutOption(QStringLiteral("timeout-ms"), QStringLiteral("Longest run."),
+                                           QStringLiteral("MS"), QStringLiteral("90000"));
+    const QCommandLineOption replayOption(QStringLiteral("replay"), QStringLiteral("Run the kept inputs."),
+                                          QStringLiteral("DIR"));
+    parser.addOptions({binOption, seedsOption, runsOption, secondsOption, jobsOption, seedOption, keepOption,
+                       timeoutOption, replayOption});
     parser.process(app);
 
     const QString exporter = QDir(parser.value(binOption)).filePath(QStringLiteral("strudex-export"));
@@ -173,12 +191,14 @@ int main(int argc, char *argv[])
             replay << kept.filePath(name);
     } else {
         const QDir folder(parser.value(seedsOption));
-        for (const QString &name : folder.entryList({QStringLiteral("*.mdb"), QStringLiteral("*.accdb")}, QDir::Files)) {
+        for (const QString &name :
+             folder.entryList({QStringLiteral("*.mdb"), QStringLiteral("*.accdb")}, QDir::Files)) {
             QFile file(folder.filePath(name));
             if (!file.open(QIODevice::ReadOnly) || file.size() > (8 << 20))
                 continue;
-            const QString password = name == QStringLiteral("password.mdb") ? QStringLiteral("Pa;ss=w0rd")
-                                   : name == QStringLiteral("password-plain.mdb") ? QStringLiteral("secret") : QString();
+            const QString password = name == QStringLiteral("password.mdb")         ? QStringLiteral("Pa;ss=w0rd")
+                                     : name == QStringLiteral("password-plain.mdb") ? QStringLiteral("secret")
+                                                                                    : QString();
             seeds.push_back({name, file.readAll(), password});
         }
         if (seeds.empty()) {
@@ -246,9 +266,11 @@ int main(int argc, char *argv[])
                     input.open(QIODevice::ReadOnly);
                     const QByteArray bytes = input.readAll();
                     QDir().mkpath(parser.value(keepOption));
-                    const QString kept = QDir(parser.value(keepOption))
-                                             .filePath(QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Sha1).toHex().left(16))
-                                                       + QLatin1Char('-') + QFileInfo(it->input).fileName());
+                    const QString kept =
+                        QDir(parser.value(keepOption))
+                            .filePath(QString::fromLatin1(
+                                          QCryptographicHash::hash(bytes, QCryptographicHash::Sha1).toHex().left(16)) +
+                                      QLatin1Char('-') + QFileInfo(it->input).fileName());
                     QFile::copy(it->input, kept);
                     std::printf("  kept as %s\n", qPrintable(kept));
                 }
@@ -258,7 +280,8 @@ int main(int argc, char *argv[])
     }
 
     const double seconds = double(clock.elapsed()) / 1000.0;
-    std::printf("%d damaged databases in %.1f s (%.1f a second)\n", finished, seconds, finished / std::max(seconds, 0.001));
+    std::printf("%d damaged databases in %.1f s (%.1f a second)\n", finished, seconds,
+                finished / std::max(seconds, 0.001));
     int badRuns = 0;
     for (const auto &[outcome, count] : counts) {
         std::printf("  %-28s %d\n", nameOf(outcome), count);

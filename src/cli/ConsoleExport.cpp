@@ -7,7 +7,9 @@
 
 #include <cmath>
 
-ConsoleView::ConsoleView(std::vector<Row> rows, std::FILE *terminal) : m_rows(std::move(rows)), m_terminal(terminal) {}
+ConsoleView::ConsoleView(std::vector<Row> rows, std::FILE *terminal) : m_rows(std::move(rows)), m_terminal(terminal)
+{
+}
 
 int ConsoleView::rowCount() const
 {
@@ -59,8 +61,8 @@ void ConsoleView::draw()
     int width = qEnvironmentVariableIntValue("COLUMNS");
     if (width < 40)
         width = 80;
-    QString line = QLatin1Char('[') + QString(filled, u'#') + QString(BarWidth - filled, u'-')
-        + QStringLiteral("] %1% ").arg(percent, 3) + m_caption;
+    QString line = QLatin1Char('[') + QString(filled, u'#') + QString(BarWidth - filled, u'-') +
+                   QStringLiteral("] %1% ").arg(percent, 3) + m_caption;
     if (line.size() > width - 1)
         line.truncate(width - 1);
     line += QString(width - 1 - line.size(), u' ');

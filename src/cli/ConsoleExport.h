@@ -11,9 +11,11 @@
 
 // The command-line exporter's side of the report writer: the table list it was asked for and a
 // progress bar on standard error when that is a terminal.
-class ConsoleView : public ExportView {
+class ConsoleView : public ExportView
+{
 public:
-    struct Row {
+    struct Row
+    {
         QString name;
         bool ticked;
     };
@@ -35,7 +37,7 @@ private:
     void draw();
 
     std::vector<Row> m_rows;
-    std::FILE *m_terminal;   // null when standard error is not a terminal
+    std::FILE *m_terminal; // null when standard error is not a terminal
     double m_value = 0;
     QString m_caption;
     bool m_drawn = false;
@@ -43,7 +45,8 @@ private:
 };
 
 // Messages go to standard error; every one of them but the closing "Done." counts as a failure.
-class ConsoleDialogs : public Dialogs {
+class ConsoleDialogs : public Dialogs
+{
 public:
     explicit ConsoleDialogs(ConsoleView *view = nullptr) : m_view(view) {}
 

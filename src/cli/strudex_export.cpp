@@ -1,8 +1,8 @@
 // strudex-export: writes the structure report of an Access database from the command line.
 
-#include "core/db/Access.h"
 #include "cli/ConsoleExport.h"
 #include "core/PathUtilities.h"
+#include "core/db/Access.h"
 #include "core/report/StructureReport.h"
 
 #include <QCommandLineParser>
@@ -56,7 +56,8 @@ int main(int argc, char *argv[])
         QStringLiteral("Writes the structure report of an Access database (.mdb or .accdb): every chosen table's name, "
                        "field count and record count, and per field its name, data type and description, into "
                        "DIR/<database name>_Structure.txt."));
-    const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")}, QStringLiteral("Show this help and exit."));
+    const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")},
+                                  QStringLiteral("Show this help and exit."));
     const QCommandLineOption version(QStringLiteral("version"), QStringLiteral("Show the version and exit."));
     const QCommandLineOption password(QStringLiteral("password"), QStringLiteral("The database password."),
                                       QStringLiteral("PW"));
@@ -66,7 +67,8 @@ int main(int argc, char *argv[])
     const QCommandLineOption table(QStringLiteral("table"),
                                    QStringLiteral("Export this table; repeat for more (default: every user table)."),
                                    QStringLiteral("NAME"));
-    const QCommandLineOption list(QStringLiteral("list"), QStringLiteral("Print the user tables, one per line, and write nothing."));
+    const QCommandLineOption list(QStringLiteral("list"),
+                                  QStringLiteral("Print the user tables, one per line, and write nothing."));
     parser.addOptions({help, version, password, output, table, list});
     parser.addPositionalArgument(QStringLiteral("DATABASE"), QStringLiteral("The Access database file."));
 
@@ -111,7 +113,8 @@ int main(int argc, char *argv[])
     const QSet<QString> known(tables->cbegin(), tables->cend());
     for (const QString &name : wanted) {
         if (!known.contains(name))
-            return usageError(parser, QStringLiteral("the database has no table named '%1' (--list shows them)").arg(name));
+            return usageError(parser,
+                              QStringLiteral("the database has no table named '%1' (--list shows them)").arg(name));
     }
     const QSet<QString> chosen(wanted.cbegin(), wanted.cend());
     std::vector<ConsoleView::Row> rows;

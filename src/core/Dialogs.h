@@ -8,13 +8,15 @@
 // Every modal thing the program shows goes through this interface: the desktop program uses real
 // Qt dialogs, the command-line exporter writes to the terminal, and tests answer from a script so
 // that nothing ever waits for a person.
-class Dialogs {
+class Dialogs
+{
 public:
     enum class Buttons { Ok, YesNo };
     enum class Icon { None, Information, Warning, Question, Critical };
     enum class Answer { Ok, Yes, No };
 
-    struct OpenFileRequest {
+    struct OpenFileRequest
+    {
         QString title;
         // Pairs of description and pattern separated by "|", as in
         // "Microsoft Database (*.mdb)|*.mdb|".

@@ -13,9 +13,9 @@ QString routineTag(const QString &module, const QString &routine)
 
 QString compose(const QString &description, const QString &tag, int line)
 {
-    return description + QStringLiteral("\r\n") + tag + QStringLiteral("at line ") + QString::number(line)
-        + QStringLiteral("\r\r") + QStringLiteral("Please email screenshot of this message to ")
-        + QLatin1String(SupportAddress);
+    return description + QStringLiteral("\r\n") + tag + QStringLiteral("at line ") + QString::number(line) +
+           QStringLiteral("\r\r") + QStringLiteral("Please email screenshot of this message to ") +
+           QLatin1String(SupportAddress);
 }
 
 void show(Dialogs &dialogs, const QString &tag, int line, const QString &description)

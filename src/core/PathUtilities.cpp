@@ -54,7 +54,7 @@ QString StripExtension(const QString &name)
 {
     if (name.isEmpty())
         return name;
-    const qsizetype position = name.lastIndexOf(QLatin1Char('.')) + 1;   // counted from 1, 0 = none
+    const qsizetype position = name.lastIndexOf(QLatin1Char('.')) + 1; // counted from 1, 0 = none
     if (position > 32767)
         throw Failure::overflow();
     return position >= 2 ? name.left(position - 1) : name;

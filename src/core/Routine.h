@@ -23,19 +23,18 @@ class Dialogs;
 // A routine made with OnFailure::Stop reports its first failure only: every later step is passed
 // over and every later test answers false, so loops end and branches are not entered; clean-up
 // that must still run goes through quietly().
-class Routine {
+class Routine
+{
 public:
     enum class OnFailure { Continue, Stop };
 
-    Routine(Dialogs &dialogs, const QString &module, const QString &name,
-            OnFailure mode = OnFailure::Continue);
+    Routine(Dialogs &dialogs, const QString &module, const QString &name, OnFailure mode = OnFailure::Continue);
 
     Routine(const Routine &) = delete;
     Routine &operator=(const Routine &) = delete;
 
     // Runs one step; returns whether it completed.
-    template <class F>
-    bool step(int line, F &&body)
+    template <class F> bool step(int line, F &&body)
     {
         if (stopped())
             return false;
@@ -44,8 +43,7 @@ public:
     }
 
     // Runs a decision test; its answer, or true when the test itself failed.
-    template <class F>
-    bool test(int line, F &&condition)
+    template <class F> bool test(int line, F &&condition)
     {
         if (stopped())
             return false;
@@ -57,8 +55,7 @@ public:
     }
 
     // Runs clean-up that reports nothing, whatever happened before.
-    template <class F>
-    void quietly(F &&body) noexcept
+    template <class F> void quietly(F &&body) noexcept
     {
         try {
             std::forward<F>(body)();
@@ -77,8 +74,7 @@ public:
 private:
     bool stopped() const { return m_mode == OnFailure::Stop && m_failures > 0; }
 
-    template <class F>
-    bool guarded(F &&body)
+    template <class F> bool guarded(F &&body)
     {
         try {
             body();

@@ -36,8 +36,8 @@ QString iniFile()
 {
     if (!overrideFile.isEmpty())
         return overrideFile;
-    return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) + QLatin1Char('/')
-        + QLatin1String(AppName) + QLatin1Char('/') + QLatin1String(AppName) + QStringLiteral(".ini");
+    return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) + QLatin1Char('/') +
+           QLatin1String(AppName) + QLatin1Char('/') + QLatin1String(AppName) + QStringLiteral(".ini");
 }
 
 std::unique_ptr<QSettings> openStore()
@@ -71,7 +71,8 @@ void prepareIniFile(const QString &path)
     if (!folder.exists()) {
         if (!QDir().mkpath(folder.absolutePath()))
             throw Failure::fileAccess(folder.absolutePath(), QStringLiteral("the folder cannot be created"));
-        QFile::setPermissions(folder.absolutePath(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+        QFile::setPermissions(folder.absolutePath(),
+                              QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
     }
     if (!info.exists()) {
         QFile file(path);
@@ -113,7 +114,7 @@ void SaveSetting(const QString &key, const QString &value)
     if (usesIniFile())
         prepareIniFile(iniFile());
     auto store = openStore();
-    store->contains(key);   // parses the file, so that damage shows in the status
+    store->contains(key); // parses the file, so that damage shows in the status
     const bool wasDamaged = store->status() == QSettings::FormatError || damagedFiles.contains(iniFile());
     if (wasDamaged && usesIniFile()) {
         // The store is rewritten with what could still be read of it; the damaged file is kept

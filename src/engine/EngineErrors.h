@@ -58,9 +58,9 @@ inline EngineFailure badPassword()
 
 inline EngineFailure officeEncrypted(const std::string &path)
 {
-    return {0, "The database '" + path
-                   + "' is encrypted with a password (Access 2007 or later encryption), which cannot be read on this "
-                     "system."};
+    return {0, "The database '" + path +
+                   "' is encrypted with a password (Access 2007 or later encryption), which cannot be read on this "
+                   "system."};
 }
 
 // An Access 2007+ encryption that is recognised but not read, named in the message.
@@ -72,8 +72,8 @@ inline EngineFailure unsupportedEncryption(const std::string &path, const std::s
 // Encryption information that cannot be what Access wrote.
 inline EngineFailure damagedEncryption(const std::string &path, const std::string &detail)
 {
-    return {kUnrecognizedFormat, "Unrecognized database format '" + path
-                                     + "'. Its encryption information is damaged (" + detail + ")."};
+    return {kUnrecognizedFormat,
+            "Unrecognized database format '" + path + "'. Its encryption information is damaged (" + detail + ")."};
 }
 
 inline EngineFailure noSuchTable(const std::string &name)

@@ -2,9 +2,9 @@
 
 #include "engine/DatabaseHeader.h"
 #include "engine/EngineErrors.h"
-#include "engine/crypto/OfficeCrypto.h"
 #include "engine/PropertyBlock.h"
 #include "engine/TableTypes.h"
+#include "engine/crypto/OfficeCrypto.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

@@ -14,10 +14,10 @@
 
 #include "engine/AdoTypes.h"
 #include "engine/DataPages.h"
-#include "protocol/EngineProtocol.h"
-#include "engine/crypto/OfficeCrypto.h"
 #include "engine/Mdb.h"
 #include "engine/TableDefinition.h"
+#include "engine/crypto/OfficeCrypto.h"
+#include "protocol/EngineProtocol.h"
 
 #include <array>
 #include <functional>

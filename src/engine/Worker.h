@@ -15,7 +15,9 @@ class Worker
 public:
     // memoryLimitMb: the address space the worker was given (0: none), named when it runs out.
     explicit Worker(Channel &channel, unsigned long memoryLimitMb = 0)
-        : m_channel(channel), m_memoryLimitMb(memoryLimitMb) {}
+        : m_channel(channel), m_memoryLimitMb(memoryLimitMb)
+    {
+    }
 
     // Serves requests until Close or the end of the input. Returns the process exit status.
     int run();

@@ -8,8 +8,8 @@
 
 #include "engine/Channel.h"
 #include "engine/CrashGuard.h"
-#include "protocol/EngineProtocol.h"
 #include "engine/Worker.h"
+#include "protocol/EngineProtocol.h"
 
 #include <fcntl.h>
 #include <signal.h>

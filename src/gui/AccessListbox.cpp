@@ -1,7 +1,7 @@
 #include "gui/AccessListbox.h"
 
-#include "core/db/Access.h"
 #include "core/Routine.h"
+#include "core/db/Access.h"
 
 #include <QTreeWidget>
 
@@ -23,7 +23,8 @@ void AddTablesToAccessListbox(Dialogs &dialogs, QTreeWidget &listView, const QSt
             QTreeWidgetItem *row = nullptr;
             r.step(112, [&] {
                 row = new QTreeWidgetItem(&listView, QStringList{name});
-                row->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsUserCheckable | Qt::ItemNeverHasChildren);
+                row->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsUserCheckable |
+                              Qt::ItemNeverHasChildren);
             });
             r.step(114, [&] {
                 QTreeWidgetItem *last = listView.topLevelItem(listView.topLevelItemCount() - 1);

@@ -1,28 +1,29 @@
 #include "gui/Form1.h"
 
-#include "core/db/Access.h"
 #include "core/Dialogs.h"
 #include "core/PathUtilities.h"
-#include "core/db/ODBCProvider.h"
-#include "gui/Program.h"
 #include "core/Routine.h"
 #include "core/Settings.h"
+#include "core/db/Access.h"
+#include "core/db/ODBCProvider.h"
+#include "gui/Program.h"
 #include "gui/WindowLook.h"
 #include "ui_Form1.h"
-
 
 Form1::Form1(Program &program) : ProgramWindow(program), ui(std::make_unique<Ui::Form1>())
 {
     ui->setupUi(this);
     setFixedSize(536, 139);
-    Main::StyleWindow(*this, {ui->Frame1, ui->Label5, ui->lblPassword}, {ui->PushButton1, ui->PushButton3, ui->PushButton5});
+    Main::StyleWindow(*this, {ui->Frame1, ui->Label5, ui->lblPassword},
+                      {ui->PushButton1, ui->PushButton3, ui->PushButton5});
     Main::MaskWithAsterisks(*ui->Text2);
 
     m_pointer = new PointerModes(*this);
     for (QWidget *button : {static_cast<QWidget *>(ui->PushButton1), static_cast<QWidget *>(ui->PushButton3),
                             static_cast<QWidget *>(ui->PushButton5)})
         m_pointer->switchToCustomOver(button);
-    for (QWidget *other : {static_cast<QWidget *>(ui->Text1), static_cast<QWidget *>(ui->Text2), static_cast<QWidget *>(ui->Frame1)})
+    for (QWidget *other :
+         {static_cast<QWidget *>(ui->Text1), static_cast<QWidget *>(ui->Text2), static_cast<QWidget *>(ui->Frame1)})
         m_pointer->switchToDefaultOver(other);
 
     connect(ui->PushButton1, &QPushButton::clicked, this, &Form1::PushButton1_Click);
@@ -75,7 +76,8 @@ void Form1::PushButton1_Click()
     Routine r(m_program.dialogs(), QStringLiteral("Form1"), QStringLiteral("PushButton1_Click"));
     r.step(100, [&] {
         const QChar sep = Main::separator();
-        ui->Text1->setText(Main::ProgramFolder() + sep + QStringLiteral("Samples") + sep + QStringLiteral("sample.mdb"));
+        ui->Text1->setText(Main::ProgramFolder() + sep + QStringLiteral("Samples") + sep +
+                           QStringLiteral("sample.mdb"));
     });
 }
 
@@ -100,8 +102,9 @@ void Form1::PushButton5_Click()
     r.step(102, [&] { request.readOnlyTicked = true; });
     r.step(104, [&] { request.title = QStringLiteral("Select Access Database"); });
     r.step(106, [&] {
-        request.filter = QStringLiteral("All Microsoft Databases (*.mdb,*.accdb)|*.*db|Microsoft Database (*.mdb)|*.mdb|"
-                                        "Microsoft 2007 Database (*.accdb)|*.accdb|");
+        request.filter =
+            QStringLiteral("All Microsoft Databases (*.mdb,*.accdb)|*.*db|Microsoft Database (*.mdb)|*.mdb|"
+                           "Microsoft 2007 Database (*.accdb)|*.accdb|");
     });
     std::optional<QString> chosen;
     r.step(108, [&] {

@@ -12,7 +12,8 @@ class Form1;
 }
 
 // The database selection window: the database path, its password, and "Next >".
-class Form1 : public ProgramWindow {
+class Form1 : public ProgramWindow
+{
     Q_OBJECT
 
 public:

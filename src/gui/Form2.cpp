@@ -2,12 +2,12 @@
 
 #include "core/Dialogs.h"
 #include "core/Failure.h"
-#include "gui/AccessListbox.h"
 #include "core/PathUtilities.h"
-#include "gui/Program.h"
 #include "core/Routine.h"
 #include "core/Settings.h"
 #include "core/report/StructureReport.h"
+#include "gui/AccessListbox.h"
+#include "gui/Program.h"
 #include "gui/WindowLook.h"
 #include "ui_Form2.h"
 
@@ -20,7 +20,8 @@ Form2::Form2(Program &program) : ProgramWindow(program), ui(std::make_unique<Ui:
 {
     ui->setupUi(this);
     setFixedSize(504, 405);
-    Main::StyleWindow(*this, {ui->Frame2}, {ui->PushButton2, ui->PushButton4, ui->PushButton5, ui->PushButton8, ui->PushButton9});
+    Main::StyleWindow(*this, {ui->Frame2},
+                      {ui->PushButton2, ui->PushButton4, ui->PushButton5, ui->PushButton8, ui->PushButton9});
     QPalette bar = ui->ProgressBar1->palette();
     bar.setColor(QPalette::Base, Qt::white);
     bar.setColor(QPalette::Window, Qt::white);
@@ -79,7 +80,8 @@ void Form2::PushButton4_Click()
 {
     Routine r(m_program.dialogs(), QStringLiteral("Form2"), QStringLiteral("PushButton4_Click"));
     QString folder;
-    r.step(100, [&] { folder = m_program.dialogs().browseForFolder(QStringLiteral("Please select folder:"), QString()); });
+    r.step(100,
+           [&] { folder = m_program.dialogs().browseForFolder(QStringLiteral("Please select folder:"), QString()); });
     if (r.test(102, [&] { return folder.isEmpty(); }))
         return;
     r.step(104, [&] { ui->Text1->setText(Main::RemoveDoubleBackslashes(folder + Main::separator())); });

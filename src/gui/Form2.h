@@ -15,7 +15,8 @@ class Form2;
 
 // The export window: the table list with its ticks, the output folder and "Start Exporting". The
 // report writer drives its list, progress bar and pointer through ExportView.
-class Form2 : public ProgramWindow, public ExportView {
+class Form2 : public ProgramWindow, public ExportView
+{
     Q_OBJECT
 
 public:

@@ -11,7 +11,8 @@ class QWidget;
 // A window's own mouse pointer: default, busy (the hourglass) or custom (the image of
 // HAND-M.CUR). Moving over a push button switches the window to custom, over the background and
 // the other pointer-aware controls back to default; neither ever touches busy.
-class PointerModes : public QObject {
+class PointerModes : public QObject
+{
     Q_OBJECT
 
 public:

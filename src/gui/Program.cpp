@@ -1,14 +1,14 @@
 #include "gui/Program.h"
 
-#include "core/db/Access.h"
 #include "core/Dialogs.h"
 #include "core/Failure.h"
 #include "core/PathUtilities.h"
 #include "core/Settings.h"
+#include "core/db/Access.h"
+#include "core/db/WorkerProcess.h"
+#include "core/report/ReportFile.h"
 #include "gui/Form1.h"
 #include "gui/Form2.h"
-#include "core/report/ReportFile.h"
-#include "core/db/WorkerProcess.h"
 
 #include <QCoreApplication>
 #include <QIcon>
@@ -120,9 +120,9 @@ void Program::saveSetting(const QString &key, const QString &value)
             return;
         m_toldSettingsFailure = true;
         m_dialogs.message(Main::AppTitle(),
-                          failure.description()
-                              + QStringLiteral("\r\n\r\nStrudex goes on working, but it cannot remember your choices "
-                                               "until the settings can be saved again."),
+                          failure.description() +
+                              QStringLiteral("\r\n\r\nStrudex goes on working, but it cannot remember your choices "
+                                             "until the settings can be saved again."),
                           Dialogs::Buttons::Ok, Dialogs::Icon::Warning);
     }
 }

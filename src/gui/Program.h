@@ -10,7 +10,8 @@ class Form1;
 class Form2;
 
 // The running program: its two windows, created when first needed, and its end.
-class Program {
+class Program
+{
 public:
     explicit Program(Dialogs &dialogs);
     ~Program();

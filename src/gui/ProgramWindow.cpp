@@ -7,8 +7,8 @@
 
 ProgramWindow::ProgramWindow(Program &program) : m_program(program)
 {
-    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint
-                   | Qt::WindowCloseButtonHint);
+    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                   Qt::WindowCloseButtonHint);
 }
 
 void ProgramWindow::showEvent(QShowEvent *event)

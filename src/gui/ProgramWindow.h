@@ -6,7 +6,8 @@ class Program;
 
 // What both windows of the program share: they are first shown centred on the screen, and
 // closing either one ends the program.
-class ProgramWindow : public QWidget {
+class ProgramWindow : public QWidget
+{
     Q_OBJECT
 
 public:

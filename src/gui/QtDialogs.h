@@ -4,7 +4,8 @@
 
 // The desktop program's dialogs: Qt message boxes, file dialog and folder browser, owned by the
 // active window of the program.
-class QtDialogs : public Dialogs {
+class QtDialogs : public Dialogs
+{
 public:
     Answer message(const QString &title, const QString &text, Buttons buttons, Icon icon) override;
     std::optional<QString> openFile(const OpenFileRequest &request) override;

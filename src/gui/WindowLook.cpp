@@ -8,10 +8,10 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QGroupBox>
-#include <QLineEdit>
-#include <QScreen>
 #include <QLabel>
+#include <QLineEdit>
 #include <QRadioButton>
+#include <QScreen>
 #include <QWidget>
 
 namespace Main {
@@ -34,8 +34,8 @@ void SetButtonFaceBackColors(QWidget &window)
     paintButtonFace(window, face);
     const auto children = window.findChildren<QWidget *>();
     for (QWidget *child : children) {
-        if (qobject_cast<QRadioButton *>(child) || qobject_cast<QCheckBox *>(child)
-            || qobject_cast<QGroupBox *>(child) || qobject_cast<QLabel *>(child))
+        if (qobject_cast<QRadioButton *>(child) || qobject_cast<QCheckBox *>(child) ||
+            qobject_cast<QGroupBox *>(child) || qobject_cast<QLabel *>(child))
             paintButtonFace(*child, face);
     }
 }

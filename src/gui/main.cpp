@@ -3,8 +3,8 @@
 
 #include <QApplication>
 
-#include <csignal>
 #include <QIcon>
+#include <csignal>
 
 int main(int argc, char *argv[])
 {

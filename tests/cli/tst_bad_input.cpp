@@ -1,12 +1,12 @@
 // Everything a user can get wrong, or that can go wrong under them, ends in a clear message and a
 // program that goes on; nothing earlier is lost.
 
-#include "core/db/Access.h"
-#include "support/EngineFixture.h"
 #include "core/PathUtilities.h"
+#include "core/db/Access.h"
+#include "core/report/StructureReport.h"
+#include "support/EngineFixture.h"
 #include "support/RecordingView.h"
 #include "support/ScriptedDialogs.h"
-#include "core/report/StructureReport.h"
 #include "support/TestSupport.h"
 
 #include <QDir>
@@ -47,7 +47,8 @@ QStringList filesIn(const QString &folder)
     return QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System);
 }
 
-struct Run {
+struct Run
+{
     int exitCode = -1;
     QByteArray err;
 };
@@ -61,8 +62,10 @@ Run exportCommand(const QStringList &arguments, const QString &shellPrefix = QSt
     } else {
         QStringList quoted;
         for (const QString &argument : QStringList{program} + arguments)
-            quoted << QLatin1Char('\'') + QString(argument).replace(QLatin1Char('\''), QStringLiteral("'\\''")) + QLatin1Char('\'');
-        process.start(QStringLiteral("/bin/sh"), {QStringLiteral("-c"), shellPrefix + QLatin1Char(' ') + quoted.join(u' ')});
+            quoted << QLatin1Char('\'') + QString(argument).replace(QLatin1Char('\''), QStringLiteral("'\\''")) +
+                          QLatin1Char('\'');
+        process.start(QStringLiteral("/bin/sh"),
+                      {QStringLiteral("-c"), shellPrefix + QLatin1Char(' ') + quoted.join(u' ')});
     }
     process.closeWriteChannel();
     if (!process.waitForFinished(60000))
@@ -72,7 +75,8 @@ Run exportCommand(const QStringList &arguments, const QString &shellPrefix = QSt
 
 } // namespace
 
-class BadInputTest : public QObject {
+class BadInputTest : public QObject
+{
     Q_OBJECT
 
 private:
@@ -100,14 +104,16 @@ private slots:
         const QString unrecognized = QStringLiteral("Unrecognized database format '%1'.");
         QTest::newRow("a folder") << folder << QString() << unrecognized.arg(folder);
         QTest::newRow("a FIFO") << fifo << QString() << unrecognized.arg(fifo);
-        QTest::newRow("a device") << QStringLiteral("/dev/zero") << QString() << unrecognized.arg(QStringLiteral("/dev/zero"));
+        QTest::newRow("a device") << QStringLiteral("/dev/zero") << QString()
+                                  << unrecognized.arg(QStringLiteral("/dev/zero"));
 
         const QList<QPair<const char *, QByteArray>> damaged{
             {"an empty file", QByteArray()},
             {"a text file", QByteArray("Name;City\nSmith;Leeds\n").repeated(300)},
             {"truncated after the header", good.left(4096)},
             {"truncated inside the catalogue", good.left(4096 * 3 + 1000)},
-            {"random bytes behind a valid header", [&] {
+            {"random bytes behind a valid header",
+             [&] {
                  QByteArray bytes = good.left(4096);
                  quint32 seed = 7;
                  for (int i = 0; i < 4096 * 40; ++i) {
@@ -124,9 +130,11 @@ private slots:
         }
 
         const QString locked = TestSupport::copyOfTestDatabase(QStringLiteral("password.mdb"));
-        QTest::newRow("a wrong password") << locked << QStringLiteral("Pa;ss=w0rD") << QStringLiteral("Not a valid password.");
+        QTest::newRow("a wrong password")
+            << locked << QStringLiteral("Pa;ss=w0rD") << QStringLiteral("Not a valid password.");
         QTest::newRow("an empty password") << locked << QString() << QStringLiteral("Not a valid password.");
-        QTest::newRow("an over-long password") << locked << QString(5000, u'p') << QStringLiteral("Not a valid password.");
+        QTest::newRow("an over-long password")
+            << locked << QString(5000, u'p') << QStringLiteral("Not a valid password.");
     }
 
     void databasesThatCannotBeRead()
@@ -143,11 +151,12 @@ private slots:
         QVERIFY(timer.elapsed() < 20000);
         QCOMPARE(dialogs.messages.size(), 1);
         const QString text = dialogs.texts().constFirst();
-        QVERIFY2(text.contains(QStringLiteral("\r\nin Strudex2021/08/31.Access.NonSystemTables at line 106")), qPrintable(text));
+        QVERIFY2(text.contains(QStringLiteral("\r\nin Strudex2021/08/31.Access.NonSystemTables at line 106")),
+                 qPrintable(text));
         if (!message.isEmpty())
             QVERIFY2(text.startsWith(message + QStringLiteral("\r\n")), qPrintable(text));
         else
-            QVERIFY2(!text.startsWith(QStringLiteral("\r\n")), qPrintable(text));   // a description is given
+            QVERIFY2(!text.startsWith(QStringLiteral("\r\n")), qPrintable(text)); // a description is given
     }
 
     void missingOrEmptyPathsAreLeftAlone()
@@ -174,7 +183,8 @@ private slots:
             const QString path = out.filePath(QStringLiteral("cut%1.mdb").arg(pages));
             write(path, good.left(pages * 4096 + 123));
             const Run run = exportCommand({QStringLiteral("--output"), out.path(), path});
-            QVERIFY2(run.exitCode == 0 || run.exitCode == 1, qPrintable(QStringLiteral("cut at page %1: %2").arg(pages).arg(run.exitCode)));
+            QVERIFY2(run.exitCode == 0 || run.exitCode == 1,
+                     qPrintable(QStringLiteral("cut at page %1: %2").arg(pages).arg(run.exitCode)));
             if (run.exitCode == 1)
                 QVERIFY(!run.err.isEmpty());
         }
@@ -192,7 +202,8 @@ private slots:
         QTemporaryDir out;
         StructureReport::StartExporting(dialogs, view, out.path());
         const QByteArray report = read(out.filePath(QStringLiteral("sample_Structure.txt")));
-        QVERIFY(report.contains("Table Name : Customers    Total Fields : 0    Total Number Of Records For Table: 0\r\n"));
+        QVERIFY(
+            report.contains("Table Name : Customers    Total Fields : 0    Total Number Of Records For Table: 0\r\n"));
         QVERIFY(dialogs.texts().constFirst().startsWith(
             QStringLiteral("The Microsoft Jet database engine cannot find the input table or query 'Customers'.")));
         QCOMPARE(dialogs.texts().constLast(), QStringLiteral("Done."));
@@ -236,9 +247,11 @@ private slots:
         const QString report = out.filePath(QStringLiteral("many_Structure.txt"));
         write(report, "earlier report");
         // The file size allowed ends long before the report does: the write fails for real.
-        const Run limited = exportCommand({QStringLiteral("--output"), out.path(), database}, QStringLiteral("ulimit -f 64; exec"));
+        const Run limited =
+            exportCommand({QStringLiteral("--output"), out.path(), database}, QStringLiteral("ulimit -f 64; exec"));
         QCOMPARE(limited.exitCode, 1);
-        QVERIFY2(limited.err.contains("File too large") && limited.err.contains("was not saved"), limited.err.constData());
+        QVERIFY2(limited.err.contains("File too large") && limited.err.contains("was not saved"),
+                 limited.err.constData());
         QCOMPARE(limited.err.count("Please email"), 1);
         QCOMPARE(read(report), QByteArray("earlier report"));
         QCOMPARE(filesIn(out.path()), QStringList{QStringLiteral("many_Structure.txt")});
@@ -246,13 +259,15 @@ private slots:
         // A really full disk, where the system lets us make a small one.
         const QString mounted = out.filePath(QStringLiteral("small-disk"));
         QDir().mkpath(mounted);
-        const Run full = exportCommand({QStringLiteral("--output"), mounted, database},
-                                       QStringLiteral("unshare -m sh -c 'mount -t tmpfs -o size=32k tmpfs \"$0\" && exec \"$@\"' '%1'")
-                                           .arg(mounted));
+        const Run full = exportCommand(
+            {QStringLiteral("--output"), mounted, database},
+            QStringLiteral("unshare -m sh -c 'mount -t tmpfs -o size=32k tmpfs \"$0\" && exec \"$@\"' '%1'")
+                .arg(mounted));
         if (full.exitCode == 1 && full.err.contains("mount"))
             QSKIP("No small disk can be made here; the file size limit above stood in for it.");
         QCOMPARE(full.exitCode, 1);
-        QVERIFY2(full.err.startsWith("Disk full: '") && full.err.contains("No space left on device"), full.err.constData());
+        QVERIFY2(full.err.startsWith("Disk full: '") && full.err.contains("No space left on device"),
+                 full.err.constData());
     }
 
     void exportKilledMidwayLeavesTheEarlierReport()

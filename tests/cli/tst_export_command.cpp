@@ -8,7 +8,8 @@
 
 namespace {
 
-struct Run {
+struct Run
+{
     int exitCode = -1;
     QByteArray out;
     QByteArray err;
@@ -22,7 +23,8 @@ QByteArray read(const QString &path)
 
 } // namespace
 
-class ExportCommandTest : public QObject {
+class ExportCommandTest : public QObject
+{
     Q_OBJECT
 
 private:
@@ -40,19 +42,16 @@ private:
                 process.readAllStandardError()};
     }
 
-    void copyIn(const QString &name)
-    {
-        QFile::copy(QDir(TestSupport::dataDir()).filePath(name), work.filePath(name));
-    }
+    void copyIn(const QString &name) { QFile::copy(QDir(TestSupport::dataDir()).filePath(name), work.filePath(name)); }
 
 private slots:
     void initTestCase()
     {
         QVERIFY(work.isValid());
-        for (const QString &name : {QStringLiteral("sample.mdb"), QStringLiteral("layout.mdb"), QStringLiteral("types.mdb"),
-                                    QStringLiteral("types2019.accdb"), QStringLiteral("many.accdb"),
-                                    QStringLiteral("password.mdb"), QStringLiteral("password-plain.mdb"),
-                                    QStringLiteral("empty.mdb")})
+        for (const QString &name :
+             {QStringLiteral("sample.mdb"), QStringLiteral("layout.mdb"), QStringLiteral("types.mdb"),
+              QStringLiteral("types2019.accdb"), QStringLiteral("many.accdb"), QStringLiteral("password.mdb"),
+              QStringLiteral("password-plain.mdb"), QStringLiteral("empty.mdb")})
             copyIn(name);
     }
 
@@ -70,10 +69,11 @@ private slots:
         QTest::newRow("types") << "types.mdb" << QStringList() << "types";
         QTest::newRow("types2019") << "types2019.accdb" << QStringList() << "types2019";
         QTest::newRow("many") << "many.accdb" << QStringList() << "many";
-        QTest::newRow("password") << "password.mdb" << QStringList{QStringLiteral("--password"), QStringLiteral("Pa;ss=w0rd")}
+        QTest::newRow("password") << "password.mdb"
+                                  << QStringList{QStringLiteral("--password"), QStringLiteral("Pa;ss=w0rd")}
                                   << "password";
-        QTest::newRow("password-plain") << "password-plain.mdb"
-                                        << QStringList{QStringLiteral("--password=secret")} << "password-plain";
+        QTest::newRow("password-plain") << "password-plain.mdb" << QStringList{QStringLiteral("--password=secret")}
+                                        << "password-plain";
     }
 
     void goldenReports()
@@ -105,7 +105,8 @@ private slots:
         QTemporaryDir empty;
         const Run result = run({QStringLiteral("--list"), work.filePath(QStringLiteral("layout.mdb"))}, empty.path());
         QCOMPARE(result.exitCode, 0);
-        QCOMPARE(QString::fromUtf8(result.out), QStringLiteral("aardvark\nEmpty Table\nNames\nZebra\nКлиенты\n顧客 Café\n"));
+        QCOMPARE(QString::fromUtf8(result.out),
+                 QStringLiteral("aardvark\nEmpty Table\nNames\nZebra\nКлиенты\n顧客 Café\n"));
         QVERIFY(QDir(empty.path()).isEmpty());
     }
 
@@ -132,15 +133,17 @@ private slots:
         QFile::remove(work.filePath(QStringLiteral("password_Structure.txt")));
         Run result = run({QStringLiteral("--password"), QStringLiteral("wrong"), QStringLiteral("password.mdb")});
         QCOMPARE(result.exitCode, 1);
-        QCOMPARE(result.err, QByteArray("Not a valid password.\nin Strudex2021/08/31.Access.NonSystemTables at line 106\n\n"
-                                        "Please email screenshot of this message to support@strudex.org\n"));
+        QCOMPARE(result.err,
+                 QByteArray("Not a valid password.\nin Strudex2021/08/31.Access.NonSystemTables at line 106\n\n"
+                            "Please email screenshot of this message to support@strudex.org\n"));
         QVERIFY(!QFile::exists(work.filePath(QStringLiteral("password_Structure.txt"))));
 
         result = run({QStringLiteral("missing.mdb")});
         QCOMPARE(result.exitCode, 1);
         QVERIFY(result.err.contains("missing.mdb"));
 
-        result = run({QStringLiteral("--output"), work.filePath(QStringLiteral("nowhere")), QStringLiteral("sample.mdb")});
+        result =
+            run({QStringLiteral("--output"), work.filePath(QStringLiteral("nowhere")), QStringLiteral("sample.mdb")});
         QCOMPARE(result.exitCode, 1);
         QCOMPARE(result.err, QByteArray("Folder does not exist. Please select another folder.\n"));
 
@@ -152,8 +155,8 @@ private slots:
 
     void realWorldDatabase()
     {
-        const QString real = TestSupport::fixturesDir()
-            + QStringLiteral("/real/jahlborn+jackcess/src/test/data/V1997/testV1997.mdb");
+        const QString real =
+            TestSupport::fixturesDir() + QStringLiteral("/real/jahlborn+jackcess/src/test/data/V1997/testV1997.mdb");
         if (TestSupport::fixturesDir().isEmpty() || !QFile::exists(real))
             QSKIP("The public test databases (../shared/fixtures/real) are not here.");
         QTemporaryDir reports;

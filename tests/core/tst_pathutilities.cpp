@@ -15,8 +15,7 @@ QString p(const QString &text)
     return QDir::toNativeSeparators(text);
 }
 
-template <class F>
-long failureNumber(F &&call)
+template <class F> long failureNumber(F &&call)
 {
     try {
         call();
@@ -28,7 +27,8 @@ long failureNumber(F &&call)
 
 } // namespace
 
-class PathUtilitiesTest : public QObject {
+class PathUtilitiesTest : public QObject
+{
     Q_OBJECT
 
 private slots:
@@ -58,8 +58,10 @@ private slots:
     void removeDoubleBackslashes()
     {
 #ifdef Q_OS_WIN
-        QCOMPARE(Main::RemoveDoubleBackslashes(QStringLiteral("C:\\\\data\\\\\\shop")), QStringLiteral("C:\\data\\\\shop"));
-        QCOMPARE(Main::RemoveDoubleBackslashes(QStringLiteral("\\\\server\\\\share")), QStringLiteral("\\\\server\\share"));
+        QCOMPARE(Main::RemoveDoubleBackslashes(QStringLiteral("C:\\\\data\\\\\\shop")),
+                 QStringLiteral("C:\\data\\\\shop"));
+        QCOMPARE(Main::RemoveDoubleBackslashes(QStringLiteral("\\\\server\\\\share")),
+                 QStringLiteral("\\\\server\\share"));
         QCOMPARE(Main::RemoveDoubleBackslashes(QStringLiteral("\\data")), QStringLiteral("\\\\data"));
         QCOMPARE(Main::RemoveDoubleBackslashes(QStringLiteral("\\\\\\")), QStringLiteral("\\\\"));
         QCOMPARE(Main::RemoveDoubleBackslashes(QStringLiteral("C:\\\\")), QStringLiteral("C:\\"));
@@ -150,8 +152,9 @@ private slots:
 
     void fileDialogFilter()
     {
-        QCOMPARE(qtFileDialogFilter(QStringLiteral("All Microsoft Databases (*.mdb,*.accdb)|*.*db|Microsoft Database (*.mdb)|*.mdb|"
-                                                   "Microsoft 2007 Database (*.accdb)|*.accdb|")),
+        QCOMPARE(qtFileDialogFilter(
+                     QStringLiteral("All Microsoft Databases (*.mdb,*.accdb)|*.*db|Microsoft Database (*.mdb)|*.mdb|"
+                                    "Microsoft 2007 Database (*.accdb)|*.accdb|")),
                  QStringLiteral("All Microsoft Databases (*.mdb,*.accdb) (*.*db);;Microsoft Database (*.mdb) (*.mdb);;"
                                 "Microsoft 2007 Database (*.accdb) (*.accdb)"));
         QCOMPARE(qtFileDialogFilter(QStringLiteral("Pictures|*.png;*.jpg")), QStringLiteral("Pictures (*.png *.jpg)"));

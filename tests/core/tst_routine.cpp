@@ -11,8 +11,8 @@ const QString Request = QStringLiteral("Please email screenshot of this message 
 
 QString expected(const QString &description, const QString &routine, int line)
 {
-    return description + QStringLiteral("\r\nin Strudex2021/08/31.") + routine + QStringLiteral(" at line ")
-        + QString::number(line) + QStringLiteral("\r\r") + Request;
+    return description + QStringLiteral("\r\nin Strudex2021/08/31.") + routine + QStringLiteral(" at line ") +
+           QString::number(line) + QStringLiteral("\r\r") + Request;
 }
 
 // A utility without a report of its own: its failure travels to the calling step.
@@ -23,7 +23,8 @@ QString failingUtility()
 
 } // namespace
 
-class RoutineTest : public QObject {
+class RoutineTest : public QObject
+{
     Q_OBJECT
 
 private slots:
@@ -60,12 +61,13 @@ private slots:
         QVERIFY(!r.step(100, [&] {
             ran << QStringLiteral("100");
             throw Failure(53, QStringLiteral("File not found"));
-            value = QStringLiteral("new");   // never reached: the old value stays
+            value = QStringLiteral("new"); // never reached: the old value stays
         }));
         QVERIFY(r.step(102, [&] { ran << QStringLiteral("102"); }));
         QCOMPARE(ran, (QStringList{QStringLiteral("100"), QStringLiteral("102")}));
         QCOMPARE(value, QStringLiteral("old"));
-        QCOMPARE(dialogs.texts(), QStringList{expected(QStringLiteral("File not found"), QStringLiteral("Form2.PushButton5_Click"), 100)});
+        QCOMPARE(dialogs.texts(), QStringList{expected(QStringLiteral("File not found"),
+                                                       QStringLiteral("Form2.PushButton5_Click"), 100)});
     }
 
     void consecutiveFailuresGiveOneMessageEachInOrder()
@@ -75,9 +77,10 @@ private slots:
         r.step(102, [] { throw Failure(3265, QStringLiteral("Item cannot be found")); });
         r.step(104, [] { throw Failure(91, QStringLiteral("Object variable not set")); });
         r.step(106, [] {});
-        QCOMPARE(dialogs.texts(),
-                 (QStringList{expected(QStringLiteral("Item cannot be found"), QStringLiteral("Access.GetFieldDesc_ADO"), 102),
-                              expected(QStringLiteral("Object variable not set"), QStringLiteral("Access.GetFieldDesc_ADO"), 104)}));
+        QCOMPARE(dialogs.texts(), (QStringList{expected(QStringLiteral("Item cannot be found"),
+                                                        QStringLiteral("Access.GetFieldDesc_ADO"), 102),
+                                               expected(QStringLiteral("Object variable not set"),
+                                                        QStringLiteral("Access.GetFieldDesc_ADO"), 104)}));
         QCOMPARE(r.failures(), 2);
     }
 
@@ -103,7 +106,10 @@ private slots:
         Routine r(dialogs, QStringLiteral("Form1"), QStringLiteral("PushButton5_Click"));
         QStringList ran;
         if (r.test(110, [] { return true; })) {
-            r.step(112, [&] { ran << QStringLiteral("112"); throw Failure(0, QStringLiteral("x")); });
+            r.step(112, [&] {
+                ran << QStringLiteral("112");
+                throw Failure(0, QStringLiteral("x"));
+            });
         } else {
             r.step(114, [&] { ran << QStringLiteral("114"); });
         }
@@ -118,8 +124,8 @@ private slots:
         QString title = QStringLiteral("kept");
         r.step(100, [&] { title = failingUtility(); });
         r.step(106, [&] { title = QStringLiteral("Strudex Software"); });
-        QCOMPARE(dialogs.texts(),
-                 QStringList{expected(QStringLiteral("Invalid procedure call or argument"), QStringLiteral("Form1.Form_Load"), 100)});
+        QCOMPARE(dialogs.texts(), QStringList{expected(QStringLiteral("Invalid procedure call or argument"),
+                                                       QStringLiteral("Form1.Form_Load"), 100)});
         QCOMPARE(title, QStringLiteral("Strudex Software"));
         QVERIFY(!dialogs.texts().constFirst().contains(QStringLiteral("failingUtility")));
     }
@@ -172,13 +178,16 @@ private slots:
             r.step(116, [&] { names << QStringLiteral("t"); });
         }
         QVERIFY(!r.step(120, [&] { names << QStringLiteral("result"); }));
-        r.quietly([&] { closed = true; throw Failure(0, QStringLiteral("close failed")); });
+        r.quietly([&] {
+            closed = true;
+            throw Failure(0, QStringLiteral("close failed"));
+        });
         QCOMPARE(passes, 0);
         QVERIFY(names.isEmpty());
         QVERIFY(closed);
         QVERIFY(r.failed());
-        QCOMPARE(dialogs.texts(),
-                 QStringList{expected(QStringLiteral("Not a valid password."), QStringLiteral("Access.NonSystemTables"), 106)});
+        QCOMPARE(dialogs.texts(), QStringList{expected(QStringLiteral("Not a valid password."),
+                                                       QStringLiteral("Access.NonSystemTables"), 106)});
     }
 };
 

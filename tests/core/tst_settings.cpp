@@ -15,15 +15,15 @@ QFileDevice::Permissions permissionsOf(const QString &path)
 {
     // Qt reports the owner's bits twice (as "owner" and as "user"); compare the owner, group and
     // other bits only.
-    return QFile::permissions(path)
-        & (QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner | QFileDevice::ReadGroup
-           | QFileDevice::WriteGroup | QFileDevice::ExeGroup | QFileDevice::ReadOther | QFileDevice::WriteOther
-           | QFileDevice::ExeOther);
+    return QFile::permissions(path) & (QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner |
+                                       QFileDevice::ReadGroup | QFileDevice::WriteGroup | QFileDevice::ExeGroup |
+                                       QFileDevice::ReadOther | QFileDevice::WriteOther | QFileDevice::ExeOther);
 }
 
 } // namespace
 
-class SettingsTest : public QObject {
+class SettingsTest : public QObject
+{
     Q_OBJECT
 
 private:
@@ -45,8 +45,8 @@ private slots:
     void valuesComeBackExactlyAsWritten()
     {
         const QStringList values{QStringLiteral("  /data/shop.mdb  "), QStringLiteral("Pa;ss=w0rd"),
-                                 QStringLiteral("@Variant(x)"), QStringLiteral("\"quoted\" \\ back"),
-                                 QStringLiteral("Клиенты 顧客 Café"), QStringLiteral("#not a comment"),
+                                 QStringLiteral("@Variant(x)"),        QStringLiteral("\"quoted\" \\ back"),
+                                 QStringLiteral("Клиенты 顧客 Café"),  QStringLiteral("#not a comment"),
                                  QStringLiteral("two\nlines")};
         for (const QString &value : values) {
             Settings::SaveSetting(QLatin1String(Settings::Password), value);
@@ -59,7 +59,8 @@ private slots:
         QCOMPARE(Settings::GetSetting(QLatin1String(Settings::OutputFolder), QStringLiteral("/home/u/Desktop/")),
                  QStringLiteral("/home/u/Desktop/"));
         Settings::SaveSetting(QLatin1String(Settings::OutputFolder), QString());
-        QCOMPARE(Settings::GetSetting(QLatin1String(Settings::OutputFolder), QStringLiteral("/home/u/Desktop/")), QString());
+        QCOMPARE(Settings::GetSetting(QLatin1String(Settings::OutputFolder), QStringLiteral("/home/u/Desktop/")),
+                 QString());
     }
 
     void keysLiveUnderTheApplicationsSection()
@@ -127,7 +128,8 @@ private slots:
         }
         QVERIFY(reported);
         // Told once: the next read gives the default instead of a second message.
-        QCOMPARE(Settings::GetSetting(QLatin1String(Settings::Database), QStringLiteral("default")), QStringLiteral("default"));
+        QCOMPARE(Settings::GetSetting(QLatin1String(Settings::Database), QStringLiteral("default")),
+                 QStringLiteral("default"));
 
         // Typing goes on working: the damaged file is kept aside and a sound one takes its place.
         Settings::SaveSetting(QLatin1String(Settings::Password), QStringLiteral("typed"));

@@ -5,9 +5,9 @@
 #include "engine/AdoTypes.h"
 #include "engine/DataPages.h"
 #include "engine/DatabaseHeader.h"
-#include "protocol/EngineProtocol.h"
 #include "engine/PropertyBlock.h"
 #include "engine/TableTypes.h"
+#include "protocol/EngineProtocol.h"
 #include "support/TestSupport.h"
 
 #include <QDir>

@@ -338,7 +338,8 @@ void TestEngineWorker::encryptedFiles()
     if (agile.isEmpty() || oldRc4.isEmpty() || jetEncoded.isEmpty())
         QSKIP("the real-world encrypted files are not available");
     // Access 2007+ encryption: read with the right password, refused like Jet without it.
-    for (const auto &[path, password] : {std::pair{agile, QStringLiteral("password")}, std::pair{oldRc4, QStringLiteral("Test123")}}) {
+    for (const auto &[path, password] :
+         {std::pair{agile, QStringLiteral("password")}, std::pair{oldRc4, QStringLiteral("Test123")}}) {
         EngineClient engine;
         QCOMPARE(engine.open(path, password).kind, Reply::Ok);
         QCOMPARE(namesOfType(*engine.tables(), "TABLE"), QStringList{"Table1"});

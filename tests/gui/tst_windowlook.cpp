@@ -13,7 +13,8 @@
 
 namespace {
 
-struct Window {
+struct Window
+{
     QWidget form;
     QGroupBox *frame;
     QLabel *label;
@@ -39,7 +40,8 @@ QColor face()
 
 } // namespace
 
-class WindowLookTest : public QObject {
+class WindowLookTest : public QObject
+{
     Q_OBJECT
 
 private slots:

@@ -1,14 +1,14 @@
-#include "support/Controls.h"
-#include "support/EngineFixture.h"
+#include "core/PathUtilities.h"
+#include "core/Settings.h"
+#include "core/db/WorkerProcess.h"
 #include "gui/Form1.h"
 #include "gui/Form2.h"
-#include "core/PathUtilities.h"
 #include "gui/PointerModes.h"
 #include "gui/Program.h"
+#include "support/Controls.h"
+#include "support/EngineFixture.h"
 #include "support/ScriptedDialogs.h"
-#include "core/Settings.h"
 #include "support/TestSupport.h"
-#include "core/db/WorkerProcess.h"
 
 #include <QApplication>
 #include <QDir>
@@ -61,7 +61,8 @@ void hover(QWidget *widget)
 
 } // namespace
 
-class WindowsTest : public QObject {
+class WindowsTest : public QObject
+{
     Q_OBJECT
 
 private:
@@ -104,8 +105,10 @@ private slots:
         QVERIFY(form.windowFlags() & Qt::WindowMinimizeButtonHint);
         QCOMPARE(form.findChild<QGroupBox *>(QStringLiteral("Frame1"))->title(), QStringLiteral("Access Database"));
         QCOMPARE(form.findChild<QLabel *>(QStringLiteral("Label5"))->text(), QStringLiteral("MDB or ACCDB File:"));
-        QCOMPARE(form.findChild<QLabel *>(QStringLiteral("lblPassword"))->text(), QStringLiteral("Password (if required):"));
-        QCOMPARE(form.findChild<QPushButton *>(QStringLiteral("PushButton1"))->text(), QStringLiteral("Load Sample/Example Database"));
+        QCOMPARE(form.findChild<QLabel *>(QStringLiteral("lblPassword"))->text(),
+                 QStringLiteral("Password (if required):"));
+        QCOMPARE(form.findChild<QPushButton *>(QStringLiteral("PushButton1"))->text(),
+                 QStringLiteral("Load Sample/Example Database"));
         QCOMPARE(form.findChild<QPushButton *>(QStringLiteral("PushButton3"))->text(), QStringLiteral("Next >"));
         QCOMPARE(form.findChild<QPushButton *>(QStringLiteral("PushButton5"))->text(), QStringLiteral("..."));
         auto *text1 = form.findChild<QLineEdit *>(QStringLiteral("Text1"));
@@ -122,7 +125,8 @@ private slots:
         form.show();
         QVERIFY(QTest::qWaitForWindowActive(&form));
         text1->setFocus();
-        const QList<QWidget *> order{button(form, "PushButton5"), text2, button(form, "PushButton1"), button(form, "PushButton3"), text1};
+        const QList<QWidget *> order{button(form, "PushButton5"), text2, button(form, "PushButton1"),
+                                     button(form, "PushButton3"), text1};
         for (QWidget *expected : order) {
             QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
             QCOMPARE(QApplication::focusWidget(), expected);
@@ -151,8 +155,13 @@ private slots:
         form.show();
         QVERIFY(QTest::qWaitForWindowActive(&form));
         tableList(form)->setFocus();
-        const QList<QWidget *> order{button(form, "PushButton8"), button(form, "PushButton9"), textBox(form, "Text1"), button(form, "PushButton4"), button(form, "PushButton5"),
-                                     button(form, "PushButton2"), tableList(form)};
+        const QList<QWidget *> order{button(form, "PushButton8"),
+                                     button(form, "PushButton9"),
+                                     textBox(form, "Text1"),
+                                     button(form, "PushButton4"),
+                                     button(form, "PushButton5"),
+                                     button(form, "PushButton2"),
+                                     tableList(form)};
         for (QWidget *expected : order) {
             QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
             QCOMPARE(QApplication::focusWidget(), expected);
@@ -241,7 +250,8 @@ private slots:
         QCOMPARE(ends, QList<int>{1});
         QVERIFY(!program->form1().isVisible());
         QCOMPARE(dialogs->messages.size(), 1);
-        QVERIFY(dialogs->messages.constFirst().text.startsWith(QStringLiteral("Error #3706: Provider cannot be found.")));
+        QVERIFY(
+            dialogs->messages.constFirst().text.startsWith(QStringLiteral("Error #3706: Provider cannot be found.")));
     }
 
     void nextBackNextReplacesTheList()
@@ -260,8 +270,9 @@ private slots:
         QVERIFY(!list.isVisible());
         textBox(selection, "Text1")->setText(copyOfTestDatabase(QStringLiteral("layout.mdb")));
         QTest::mouseClick(button(selection, "PushButton3"), Qt::LeftButton);
-        QCOMPARE(rowsOf(list), (QStringList{QStringLiteral("aardvark"), QStringLiteral("Empty Table"), QStringLiteral("Names"),
-                                            QStringLiteral("Zebra"), QStringLiteral("Клиенты"), QStringLiteral("顧客 Café")}));
+        QCOMPARE(rowsOf(list),
+                 (QStringList{QStringLiteral("aardvark"), QStringLiteral("Empty Table"), QStringLiteral("Names"),
+                              QStringLiteral("Zebra"), QStringLiteral("Клиенты"), QStringLiteral("顧客 Café")}));
         QCOMPARE(tableList(list)->columnCount(), 1);
         QVERIFY(dialogs->messages.isEmpty());
 
@@ -280,8 +291,7 @@ private slots:
         QTest::mouseClick(button(selection, "PushButton3"), Qt::LeftButton);
         // The sample database button names the file beside the program, which the tests lack.
         QTest::mouseClick(button(selection, "PushButton1"), Qt::LeftButton);
-        QCOMPARE(textBox(selection, "Text1")->text(),
-                 Main::ProgramFolder() + QStringLiteral("/Samples/sample.mdb"));
+        QCOMPARE(textBox(selection, "Text1")->text(), Main::ProgramFolder() + QStringLiteral("/Samples/sample.mdb"));
         QCOMPARE(stored(QLatin1String(Settings::Database)), textBox(selection, "Text1")->text());
         QTest::mouseClick(button(selection, "PushButton3"), Qt::LeftButton);
         QVERIFY(selection.isVisible());
@@ -298,12 +308,13 @@ private slots:
         QCOMPARE(textBox(selection, "Text1")->text(), QStringLiteral("/data/first.mdb"));
         const auto &request = dialogs->fileRequests.constFirst();
         QCOMPARE(request.title, QStringLiteral("Select Access Database"));
-        QCOMPARE(request.filter, QStringLiteral("All Microsoft Databases (*.mdb,*.accdb)|*.*db|Microsoft Database (*.mdb)|*.mdb|"
-                                                "Microsoft 2007 Database (*.accdb)|*.accdb|"));
+        QCOMPARE(request.filter,
+                 QStringLiteral("All Microsoft Databases (*.mdb,*.accdb)|*.*db|Microsoft Database (*.mdb)|*.mdb|"
+                                "Microsoft 2007 Database (*.accdb)|*.accdb|"));
         QVERIFY(request.fileName.isEmpty());
 
         textBox(selection, "Text1")->setText(QStringLiteral("/typed/since.mdb"));
-        QTest::mouseClick(button(selection, "PushButton5"), Qt::LeftButton);   // cancelled
+        QTest::mouseClick(button(selection, "PushButton5"), Qt::LeftButton); // cancelled
         QCOMPARE(textBox(selection, "Text1")->text(), QStringLiteral("/typed/since.mdb"));
         QCOMPARE(dialogs->fileRequests.at(1).fileName, QStringLiteral("/data/first.mdb"));
     }
@@ -317,7 +328,8 @@ private slots:
                 [&] { seen << stored(QLatin1String(Settings::Password)); });
         textBox(selection, "Text2")->setFocus();
         QTest::keyClicks(textBox(selection, "Text2"), QStringLiteral("abcd"));
-        QCOMPARE(seen, (QStringList{QStringLiteral("a"), QStringLiteral("ab"), QStringLiteral("abc"), QStringLiteral("abcd")}));
+        QCOMPARE(seen, (QStringList{QStringLiteral("a"), QStringLiteral("ab"), QStringLiteral("abc"),
+                                    QStringLiteral("abcd")}));
         textBox(selection, "Text2")->clear();
         QCOMPARE(stored(QLatin1String(Settings::Password)), QString());
     }
@@ -362,7 +374,8 @@ private slots:
         dialogs->messages.clear();
         QTest::mouseClick(button(list, "PushButton5"), Qt::LeftButton);
         QCOMPARE(dialogs->texts(), QStringList{QStringLiteral("Done.")});
-        QCOMPARE(read(out.filePath(QStringLiteral("sample_Structure.txt"))), expectedReport(QStringLiteral("sample"), database));
+        QCOMPARE(read(out.filePath(QStringLiteral("sample_Structure.txt"))),
+                 expectedReport(QStringLiteral("sample"), database));
         QCOMPARE(progressBar(list)->value(), 0);
         QCOMPARE(progressBar(list)->text(), QStringLiteral("Progress Bar"));
         QCOMPARE(list.pointer().mode(), PointerModes::Default);
@@ -372,7 +385,7 @@ private slots:
     {
         Form2 &list = program->form2();
         const QString before = textBox(list, "Text1")->text();
-        QTest::mouseClick(button(list, "PushButton4"), Qt::LeftButton);   // cancelled
+        QTest::mouseClick(button(list, "PushButton4"), Qt::LeftButton); // cancelled
         QCOMPARE(textBox(list, "Text1")->text(), before);
         QCOMPARE(dialogs->folderPrompts, QStringList{QStringLiteral("Please select folder:")});
         QCOMPARE(dialogs->folderStarts, QStringList{QString()});
@@ -391,7 +404,7 @@ private slots:
         hover(button(selection, "PushButton3"));
         QCOMPARE(selection.pointer().mode(), PointerModes::Custom);
         QCOMPARE(selection.cursor().shape(), Qt::PointingHandCursor);
-        hover(TestSupport::control<QLabel>(selection, "lblPassword"));   // labels leave it as it is
+        hover(TestSupport::control<QLabel>(selection, "lblPassword")); // labels leave it as it is
         QCOMPARE(selection.pointer().mode(), PointerModes::Custom);
         hover(textBox(selection, "Text1"));
         QCOMPARE(selection.pointer().mode(), PointerModes::Default);

@@ -15,8 +15,7 @@ namespace TestSupport {
 // A window's control by its object name, the way a user's eye (or an accessibility tool) finds it.
 // A control that is missing or of another kind ends the test run: every test after it would only
 // repeat the same failure.
-template <class T = QWidget>
-T *control(const QWidget &window, const char *name)
+template <class T = QWidget> T *control(const QWidget &window, const char *name)
 {
     T *found = window.findChild<T *>(QString::fromLatin1(name));
     if (!found)

@@ -1,7 +1,7 @@
 #include "support/EngineFixture.h"
 
-#include "support/TestSupport.h"
 #include "core/db/WorkerProcess.h"
+#include "support/TestSupport.h"
 
 #include <QDir>
 #include <QFile>

@@ -9,4 +9,4 @@ void useBuiltEngine();
 QString copyOfTestDatabase(const QString &name);
 // A path in the project's test data.
 QString testDatabase(const QString &name);
-}
+} // namespace TestSupport

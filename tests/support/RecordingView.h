@@ -8,9 +8,11 @@
 #include <functional>
 
 // A table list of the test's choosing that records what the report writer did with it.
-class RecordingView : public ExportView {
+class RecordingView : public ExportView
+{
 public:
-    struct Row {
+    struct Row
+    {
         QString text;
         bool ticked = true;
     };

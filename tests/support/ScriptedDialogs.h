@@ -9,9 +9,11 @@
 
 // Dialogs for tests: records every message and answers from a script, so no test ever waits.
 // Without a scripted answer a Yes/No box answers No, a file dialog and a folder browser cancel.
-class ScriptedDialogs : public Dialogs {
+class ScriptedDialogs : public Dialogs
+{
 public:
-    struct Message {
+    struct Message
+    {
         QString title;
         QString text;
         Buttons buttons;

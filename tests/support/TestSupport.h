@@ -9,4 +9,4 @@ QString dataDir();
 QString fixturesDir();
 // Folder that holds the built programs (strudex-engine, strudex-export).
 QString binDir();
-}
+} // namespace TestSupport

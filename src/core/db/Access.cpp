@@ -1,8 +1,8 @@
 #include "core/db/Access.h"
 
-#include "core/db/Ado.h"
 #include "core/PathUtilities.h"
 #include "core/Routine.h"
+#include "core/db/Ado.h"
 
 #include <QHash>
 
@@ -24,10 +24,10 @@ void SetConnectionParameters(std::function<QString()> path, std::function<QStrin
 QString ConnectionStringFor(const QString &path, const QString &password)
 {
     if (path.right(5).toLower() == QStringLiteral("accdb"))
-        return QStringLiteral("Provider=Microsoft.ACE.OLEDB.12.0;Data Source=") + path
-            + QStringLiteral(";JET OLEDB:Database Password=") + password;
-    return QStringLiteral("PROVIDER=Microsoft.Jet.OLEDB.4.0;Data Source=") + path
-        + QStringLiteral(";JET OLEDB:Database Password=") + password;
+        return QStringLiteral("Provider=Microsoft.ACE.OLEDB.12.0;Data Source=") + path +
+               QStringLiteral(";JET OLEDB:Database Password=") + password;
+    return QStringLiteral("PROVIDER=Microsoft.Jet.OLEDB.4.0;Data Source=") + path +
+           QStringLiteral(";JET OLEDB:Database Password=") + password;
 }
 
 QString CurrentDatabasePath()
@@ -85,21 +85,36 @@ std::optional<QStringList> NonSystemTables(Dialogs &dialogs, const QString &path
 QString GetFieldTypeName(qint32 code)
 {
     static const QHash<qint32, QString> names{
-        {2, QStringLiteral("SmallInt")},       {3, QStringLiteral("Number")},
-        {4, QStringLiteral("Single")},         {5, QStringLiteral("Double")},
-        {6, QStringLiteral("Currency")},       {7, QStringLiteral("Date/Time")},
-        {8, QStringLiteral("BSTR")},           {11, QStringLiteral("Boolean")},
-        {12, QStringLiteral("Variant")},       {14, QStringLiteral("Decimal")},
-        {16, QStringLiteral("TinyInt")},       {17, QStringLiteral("UnsignedTinyInt")},
-        {18, QStringLiteral("UnsignedSmallInt")}, {19, QStringLiteral("UnsignedInt")},
-        {20, QStringLiteral("BigInt")},        {21, QStringLiteral("UnsignedBigInt")},
-        {72, QStringLiteral("GUID")},          {128, QStringLiteral("adBinary")},
-        {129, QStringLiteral("Text")},         {130, QStringLiteral("Text")},
-        {131, QStringLiteral("Numeric")},      {132, QStringLiteral("UserDefined")},
-        {133, QStringLiteral("Date/Time")},    {134, QStringLiteral("Date/Time")},
-        {135, QStringLiteral("Date/Time")},    {200, QStringLiteral("Text")},
-        {201, QStringLiteral("Text")},         {202, QStringLiteral("Text")},
-        {203, QStringLiteral("Memo")},         {204, QStringLiteral("adVarBinary")},
+        {2, QStringLiteral("SmallInt")},
+        {3, QStringLiteral("Number")},
+        {4, QStringLiteral("Single")},
+        {5, QStringLiteral("Double")},
+        {6, QStringLiteral("Currency")},
+        {7, QStringLiteral("Date/Time")},
+        {8, QStringLiteral("BSTR")},
+        {11, QStringLiteral("Boolean")},
+        {12, QStringLiteral("Variant")},
+        {14, QStringLiteral("Decimal")},
+        {16, QStringLiteral("TinyInt")},
+        {17, QStringLiteral("UnsignedTinyInt")},
+        {18, QStringLiteral("UnsignedSmallInt")},
+        {19, QStringLiteral("UnsignedInt")},
+        {20, QStringLiteral("BigInt")},
+        {21, QStringLiteral("UnsignedBigInt")},
+        {72, QStringLiteral("GUID")},
+        {128, QStringLiteral("adBinary")},
+        {129, QStringLiteral("Text")},
+        {130, QStringLiteral("Text")},
+        {131, QStringLiteral("Numeric")},
+        {132, QStringLiteral("UserDefined")},
+        {133, QStringLiteral("Date/Time")},
+        {134, QStringLiteral("Date/Time")},
+        {135, QStringLiteral("Date/Time")},
+        {200, QStringLiteral("Text")},
+        {201, QStringLiteral("Text")},
+        {202, QStringLiteral("Text")},
+        {203, QStringLiteral("Memo")},
+        {204, QStringLiteral("adVarBinary")},
         {205, QStringLiteral("OLE Object")},
     };
     const auto found = names.constFind(code);

@@ -1,7 +1,7 @@
 #include "core/db/Ado.h"
 
-#include "core/db/ConnectionText.h"
 #include "core/Failure.h"
+#include "core/db/ConnectionText.h"
 #include "core/db/WorkerProcess.h"
 
 #include <QFileInfo>
@@ -172,8 +172,8 @@ Recordset::~Recordset() = default;
 std::optional<QString> Recordset::tableOfQuery(const QString &source)
 {
     static const QString prefix = QStringLiteral("select * from [");
-    if (!source.startsWith(prefix, Qt::CaseInsensitive) || !source.endsWith(QLatin1Char(']'))
-        || source.size() < prefix.size() + 1)
+    if (!source.startsWith(prefix, Qt::CaseInsensitive) || !source.endsWith(QLatin1Char(']')) ||
+        source.size() < prefix.size() + 1)
         return std::nullopt;
     return source.mid(prefix.size(), source.size() - prefix.size() - 1);
 }
@@ -199,7 +199,8 @@ void Recordset::Open(const QString &source, Connection &connection, int cursorTy
     fields.reserve(result.fields.size());
     for (const P::FieldInfo &field : result.fields) {
         if (field.definedSize < 0)
-            throw Failure(0, QStringLiteral("The database engine gave an impossible answer for table '%1'.").arg(*table));
+            throw Failure(0,
+                          QStringLiteral("The database engine gave an impossible answer for table '%1'.").arg(*table));
         fields.push_back({QString::fromStdString(field.name), field.adoType, field.definedSize});
     }
     m_fields = std::move(fields);

@@ -23,18 +23,21 @@ inline constexpr int adSchemaTables = 20;
 inline constexpr int adOpenStatic = 3;
 inline constexpr int adLockOptimistic = 3;
 
-struct FieldInfo {
+struct FieldInfo
+{
     QString Name;
     qint32 Type = 0;
     qint64 DefinedSize = 0;
 };
 
-struct TableRow {
+struct TableRow
+{
     QString name;
     QString type;
 };
 
-class Connection {
+class Connection
+{
 public:
     Connection();
     ~Connection();
@@ -71,7 +74,8 @@ private:
     QHash<QString, QVariant> m_descriptions;
 };
 
-class Recordset {
+class Recordset
+{
 public:
     Recordset();
     ~Recordset();
@@ -109,9 +113,11 @@ private:
 };
 
 // The catalogue bound to an open connection: Tables(name).Columns(field).Properties(name).
-class Catalog {
+class Catalog
+{
 public:
-    class Table {
+    class Table
+    {
     public:
         // The value of a column's property ("Description"); a null value when the column has
         // none. An unknown column or property fails with 3265.

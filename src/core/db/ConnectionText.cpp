@@ -30,7 +30,8 @@ ConnectionTarget ParseConnectionText(const QString &text)
 
     ConnectionTarget target;
     target.provider = text.mid(ProviderKey.size(), providerEnd - ProviderKey.size());
-    static const QStringList providers{QStringLiteral("Microsoft.Jet.OLEDB.4.0"), QStringLiteral("Microsoft.ACE.OLEDB.12.0"),
+    static const QStringList providers{QStringLiteral("Microsoft.Jet.OLEDB.4.0"),
+                                       QStringLiteral("Microsoft.ACE.OLEDB.12.0"),
                                        QStringLiteral("Microsoft.ACE.OLEDB.16.0")};
     if (!providers.contains(target.provider, Qt::CaseInsensitive))
         throw Failure(3706, QStringLiteral("Provider cannot be found. It may not be properly installed."));

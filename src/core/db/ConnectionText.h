@@ -4,7 +4,8 @@
 
 namespace Ado {
 
-struct ConnectionTarget {
+struct ConnectionTarget
+{
     QString provider;
     QString dataSource;
     QString password;

@@ -1,10 +1,10 @@
 #include "core/db/ODBCProvider.h"
 
-#include "core/db/Ado.h"
 #include "core/Dialogs.h"
 #include "core/ErrorReport.h"
 #include "core/Failure.h"
 #include "core/PathUtilities.h"
+#include "core/db/Ado.h"
 
 #include <QStringList>
 #include <QUrl>
@@ -21,8 +21,8 @@ QString ProviderMissingMessage()
         QStringLiteral("You need to download and install Microsoft Access Database Engine 2010 or 2016 to solve this "
                        "problem."),
         QStringLiteral("Would you like me to open the Microsoft site now so you can do this?"),
-        QStringLiteral("(If you have any further questions please email a screenshot of this error message to ")
-            + QLatin1String(ErrorReport::SupportAddress) + QLatin1Char(')'),
+        QStringLiteral("(If you have any further questions please email a screenshot of this error message to ") +
+            QLatin1String(ErrorReport::SupportAddress) + QLatin1Char(')'),
     };
     return paragraphs.join(QStringLiteral("\r\n\r\n"));
 }
@@ -34,8 +34,8 @@ bool IsProviderInstalled(Dialogs &dialogs)
         return true;
     } catch (const Failure &failure) {
         const bool providerMissing =
-            failure.description().contains(QStringLiteral("provider cannot be found"), Qt::CaseInsensitive)
-            || failure.number() == 3706;
+            failure.description().contains(QStringLiteral("provider cannot be found"), Qt::CaseInsensitive) ||
+            failure.number() == 3706;
         if (!providerMissing)
             return false;
         try {

@@ -73,7 +73,9 @@ const std::function<void()> &WorkerSettings::waitHook()
     return hook;
 }
 
-Worker::Worker(QString database) : m_database(std::move(database)) {}
+Worker::Worker(QString database) : m_database(std::move(database))
+{
+}
 
 Worker::~Worker()
 {
@@ -188,8 +190,8 @@ Failure Worker::died()
     QString how;
     if (m_process && m_process->state() == QProcess::NotRunning) {
         how = m_process->exitStatus() == QProcess::CrashExit
-            ? QStringLiteral(" (it crashed)")
-            : QStringLiteral(" (it ended with code %1)").arg(m_process->exitCode());
+                  ? QStringLiteral(" (it crashed)")
+                  : QStringLiteral(" (it ended with code %1)").arg(m_process->exitCode());
     }
     stop();
     return Failure(0, QStringLiteral("The database engine stopped unexpectedly%1%2. The file may be damaged.")

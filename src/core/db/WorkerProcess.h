@@ -1,7 +1,7 @@
 #pragma once
 
-#include "protocol/EngineProtocol.h"
 #include "core/Failure.h"
+#include "protocol/EngineProtocol.h"
 
 #include <QProcess>
 #include <QString>
@@ -13,7 +13,8 @@
 namespace Ado {
 
 // Where the database worker program is and how long it may work without a sign of life.
-struct WorkerSettings {
+struct WorkerSettings
+{
     // The worker program; by default strudex-engine beside the running program.
     static QString program();
     static void setProgram(const QString &path);
@@ -32,7 +33,8 @@ struct WorkerSettings {
 // One running strudex-engine process and the conversation with it. Everything the worker says is
 // checked before it is used; a worker that dies, stalls or talks nonsense is stopped and becomes
 // a Failure that says so.
-class Worker {
+class Worker
+{
 public:
     // database: the file this worker is for, named in failure descriptions.
     explicit Worker(QString database);
@@ -50,7 +52,8 @@ public:
     // with the engine's number and description; an Ok body is handed to decode, whose nothing
     // means the worker broke the protocol.
     template <class T>
-    T call(const EngineProtocol::Bytes &request, const std::function<std::optional<T>(EngineProtocol::Reader &)> &decode)
+    T call(const EngineProtocol::Bytes &request,
+           const std::function<std::optional<T>(EngineProtocol::Reader &)> &decode)
     {
         const EngineProtocol::Bytes payload = exchange(request);
         auto response = EngineProtocol::decodeResponse(payload);

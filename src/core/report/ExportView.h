@@ -5,7 +5,8 @@
 // What the report writer drives while it works: the table list (rows numbered from 1, each with
 // its text and tick), the progress display and the window's pointer. The export window implements
 // it with widgets, the command-line exporter with a progress bar on the terminal.
-class ExportView {
+class ExportView
+{
 public:
     enum class Pointer { Default, Busy };
 

@@ -43,8 +43,7 @@ void ReportFile::open(const QString &fileName)
     m_gaveUp = true;
     const QFileInfo existing(fileName);
     // A report that its owner made read-only is not replaced behind their back.
-    if (existing.exists() && existing.isFile()
-        && !(existing.permissions() & QFileDevice::WriteOwner))
+    if (existing.exists() && existing.isFile() && !(existing.permissions() & QFileDevice::WriteOwner))
         throw Failure(75, QStringLiteral("Path/File access error: '%1' is read-only, so it is not replaced.")
                               .arg(QDir::toNativeSeparators(fileName)));
     auto file = std::make_unique<QSaveFile>(fileName);

@@ -14,7 +14,8 @@
 // reason; the lines after it are passed over quietly, since they have nowhere to go, and the
 // report is not saved. An earlier report of that name is replaced only by a complete one, and
 // never when its owner made it read-only.
-class ReportFile {
+class ReportFile
+{
 public:
     // Creates the file; fails with the reason when it cannot be made or must not be replaced.
     void open(const QString &fileName);

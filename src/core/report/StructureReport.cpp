@@ -1,13 +1,13 @@
 #include "core/report/StructureReport.h"
 
-#include "core/db/Access.h"
-#include "core/db/Ado.h"
 #include "core/Dialogs.h"
-#include "core/report/ExportView.h"
 #include "core/Failure.h"
 #include "core/PathUtilities.h"
-#include "core/report/ReportFile.h"
 #include "core/Routine.h"
+#include "core/db/Access.h"
+#include "core/db/Ado.h"
+#include "core/report/ExportView.h"
+#include "core/report/ReportFile.h"
 
 #include <limits>
 
@@ -17,7 +17,8 @@ namespace {
 
 bool runInProgress = false;
 
-class RunGuard {
+class RunGuard
+{
 public:
     RunGuard() { runInProgress = true; }
     ~RunGuard() { runInProgress = false; }
@@ -26,8 +27,7 @@ public:
 };
 
 // An engine object that was never made.
-template <class T>
-T &must(const std::unique_ptr<T> &object)
+template <class T> T &must(const std::unique_ptr<T> &object)
 {
     if (!object)
         throw Failure(91, QStringLiteral("Object variable or With block variable not set"));
@@ -36,17 +36,17 @@ T &must(const std::unique_ptr<T> &object)
 
 // Counters of the report keep the width they always had: 16 bits for tables and fields, 32 for
 // records. A value beyond that is an overflow, reported like any other failure.
-template <class Narrow, class Wide>
-Narrow narrow(Wide value)
+template <class Narrow, class Wide> Narrow narrow(Wide value)
 {
     if (value > Wide(std::numeric_limits<Narrow>::max()) || value < Wide(std::numeric_limits<Narrow>::min()))
         throw Failure::overflow();
     return Narrow(value);
 }
 
-const QString ColumnHeader = QStringLiteral("Field Name") + QString(16, u' ') + QStringLiteral("DataType")
-    + QString(5, u' ') + QStringLiteral("Description");
-const QString RuleLine = QString(10, u'_') + QString(16, u' ') + QString(8, u'_') + QString(5, u' ') + QString(11, u'_');
+const QString ColumnHeader = QStringLiteral("Field Name") + QString(16, u' ') + QStringLiteral("DataType") +
+                             QString(5, u' ') + QStringLiteral("Description");
+const QString RuleLine =
+    QString(10, u'_') + QString(16, u' ') + QString(8, u'_') + QString(5, u' ') + QString(11, u'_');
 
 } // namespace
 
@@ -54,8 +54,8 @@ QString FieldLine(const QString &name, qint32 typeCode, const QString &typeText,
 {
     if (name.size() >= 25)
         return name + QString::number(typeCode);
-    return QLatin1Char(' ') + name + QString(25 - name.size(), u' ') + QLatin1Char(' ') + typeText
-        + QString(std::max<qsizetype>(0, 12 - typeText.size()), u' ') + QLatin1Char(' ') + description;
+    return QLatin1Char(' ') + name + QString(25 - name.size(), u' ') + QLatin1Char(' ') + typeText +
+           QString(std::max<qsizetype>(0, 12 - typeText.size()), u' ') + QLatin1Char(' ') + description;
 }
 
 QString TypeText(qint32 typeCode, qint64 definedSize)
@@ -134,9 +134,9 @@ void generateStructure(Dialogs &dialogs, ExportView &view, const QString &fileNa
         r.step(156, [&] { fieldCount = narrow<qint16>(must(recordset).FieldCount()); });
         r.step(158, [&] { recordCount = narrow<qint32>(must(recordset).RecordCount()); });
         r.step(164, [&] {
-            file.writeLine(QStringLiteral("Table Name : ") + view.rowText(row) + QStringLiteral("    Total Fields : ")
-                           + QString::number(fieldCount) + QStringLiteral("    Total Number Of Records For Table: ")
-                           + QString::number(recordCount));
+            file.writeLine(QStringLiteral("Table Name : ") + view.rowText(row) + QStringLiteral("    Total Fields : ") +
+                           QString::number(fieldCount) + QStringLiteral("    Total Number Of Records For Table: ") +
+                           QString::number(recordCount));
         });
         r.step(166, [&] { file.writeLine(QString()); });
         r.step(168, [&] { file.writeLine(ColumnHeader); });
@@ -156,16 +156,14 @@ void generateStructure(Dialogs &dialogs, ExportView &view, const QString &fileNa
             if (r.test(182, [&] { return typeText == QStringLiteral("Text"); })) {
                 r.step(184, [&] {
                     const Ado::FieldInfo field = must(recordset).Field(j);
-                    typeText = Access::GetFieldTypeName(field.Type) + QLatin1Char('[') + QString::number(field.DefinedSize)
-                        + QLatin1Char(']');
+                    typeText = Access::GetFieldTypeName(field.Type) + QLatin1Char('[') +
+                               QString::number(field.DefinedSize) + QLatin1Char(']');
                 });
             }
             r.step(186, [&] {
                 description = Access::GetFieldDesc_ADO(dialogs, view.rowText(row), name, must(connection)).toString();
             });
-            r.step(188, [&] {
-                file.writeLine(FieldLine(name, must(recordset).Field(j).Type, typeText, description));
-            });
+            r.step(188, [&] { file.writeLine(FieldLine(name, must(recordset).Field(j).Type, typeText, description)); });
         }
         r.step(194, [&] { file.writeLine(QString()); });
         r.step(196, [&] { file.writeLine(QString()); });

@@ -1,9 +1,9 @@
 #include "core/db/Access.h"
 #include "core/db/Ado.h"
-#include "support/EngineFixture.h"
 #include "core/db/ODBCProvider.h"
-#include "support/ScriptedDialogs.h"
 #include "core/db/WorkerProcess.h"
+#include "support/EngineFixture.h"
+#include "support/ScriptedDialogs.h"
 
 #include <QDir>
 #include <QFile>
@@ -35,7 +35,8 @@ std::unique_ptr<Ado::Connection> open(const QString &database, const QString &pw
 
 } // namespace
 
-class AccessTest : public QObject {
+class AccessTest : public QObject
+{
     Q_OBJECT
 
 private slots:
@@ -71,7 +72,8 @@ private slots:
         connectTo(QStringLiteral("/second.accdb"), QStringLiteral("two"));
         QVERIFY(first.contains(QStringLiteral("/first.mdb")));
         QCOMPARE(Access::BuildConnectionString(),
-                 QStringLiteral("Provider=Microsoft.ACE.OLEDB.12.0;Data Source=/second.accdb;JET OLEDB:Database Password=two"));
+                 QStringLiteral(
+                     "Provider=Microsoft.ACE.OLEDB.12.0;Data Source=/second.accdb;JET OLEDB:Database Password=two"));
     }
 
     void userTablesInNameOrder()
@@ -127,9 +129,11 @@ private slots:
     {
         ScriptedDialogs dialogs;
         connectTo(testDatabase(QStringLiteral("password.mdb")), QStringLiteral("Pa;ss=w0rd"));
-        QCOMPARE(Access::NonSystemTables(dialogs, path), std::optional<QStringList>(QStringList{QStringLiteral("Secrets")}));
+        QCOMPARE(Access::NonSystemTables(dialogs, path),
+                 std::optional<QStringList>(QStringList{QStringLiteral("Secrets")}));
         connectTo(testDatabase(QStringLiteral("password-plain.mdb")), QStringLiteral("secret"));
-        QCOMPARE(Access::NonSystemTables(dialogs, path), std::optional<QStringList>(QStringList{QStringLiteral("Vault")}));
+        QCOMPARE(Access::NonSystemTables(dialogs, path),
+                 std::optional<QStringList>(QStringList{QStringLiteral("Vault")}));
         QVERIFY(dialogs.messages.isEmpty());
 
         // Wrong, empty and differently cased passwords: exactly one report each, at the connect step.
@@ -138,8 +142,9 @@ private slots:
             connectTo(testDatabase(QStringLiteral("password.mdb")), wrong);
             QVERIFY(!Access::NonSystemTables(dialogs, path).has_value());
             QCOMPARE(dialogs.texts(),
-                     QStringList{QStringLiteral("Not a valid password.\r\nin Strudex2021/08/31.Access.NonSystemTables at "
-                                                "line 106\r\rPlease email screenshot of this message to support@strudex.org")});
+                     QStringList{
+                         QStringLiteral("Not a valid password.\r\nin Strudex2021/08/31.Access.NonSystemTables at "
+                                        "line 106\r\rPlease email screenshot of this message to support@strudex.org")});
         }
     }
 
@@ -156,7 +161,8 @@ private slots:
         connectTo(text);
         QVERIFY(!Access::NonSystemTables(dialogs, path).has_value());
         QCOMPARE(dialogs.messages.size(), 1);
-        QVERIFY(dialogs.texts().constFirst().startsWith(QStringLiteral("Unrecognized database format '%1'.\r\n").arg(text)));
+        QVERIFY(dialogs.texts().constFirst().startsWith(
+            QStringLiteral("Unrecognized database format '%1'.\r\n").arg(text)));
 
         // A folder exists, so it reaches the engine, which refuses it clearly.
         dialogs.messages.clear();
@@ -174,29 +180,50 @@ private slots:
         QVERIFY(!Access::NonSystemTables(dialogs, path).has_value());
         QCOMPARE(dialogs.messages.size(), 1);
         QVERIFY(dialogs.texts().constFirst().startsWith(
-            QStringLiteral("Provider cannot be found. It may not be properly installed.\r\nin Strudex2021/08/31.Access.NonSystemTables at line 100")));
+            QStringLiteral("Provider cannot be found. It may not be properly installed.\r\nin "
+                           "Strudex2021/08/31.Access.NonSystemTables at line 100")));
     }
 
     void typeNames()
     {
         // The whole vocabulary, code by code, and a sample of the codes without a name.
         const QList<QPair<int, QString>> named{
-            {2, QStringLiteral("SmallInt")},       {3, QStringLiteral("Number")},         {4, QStringLiteral("Single")},
-            {5, QStringLiteral("Double")},         {6, QStringLiteral("Currency")},       {7, QStringLiteral("Date/Time")},
-            {8, QStringLiteral("BSTR")},           {11, QStringLiteral("Boolean")},       {12, QStringLiteral("Variant")},
-            {14, QStringLiteral("Decimal")},       {16, QStringLiteral("TinyInt")},       {17, QStringLiteral("UnsignedTinyInt")},
-            {18, QStringLiteral("UnsignedSmallInt")}, {19, QStringLiteral("UnsignedInt")}, {20, QStringLiteral("BigInt")},
-            {21, QStringLiteral("UnsignedBigInt")}, {72, QStringLiteral("GUID")},         {128, QStringLiteral("adBinary")},
-            {129, QStringLiteral("Text")},         {130, QStringLiteral("Text")},         {131, QStringLiteral("Numeric")},
-            {132, QStringLiteral("UserDefined")},  {133, QStringLiteral("Date/Time")},    {134, QStringLiteral("Date/Time")},
-            {135, QStringLiteral("Date/Time")},    {200, QStringLiteral("Text")},         {201, QStringLiteral("Text")},
-            {202, QStringLiteral("Text")},         {203, QStringLiteral("Memo")},         {204, QStringLiteral("adVarBinary")},
+            {2, QStringLiteral("SmallInt")},
+            {3, QStringLiteral("Number")},
+            {4, QStringLiteral("Single")},
+            {5, QStringLiteral("Double")},
+            {6, QStringLiteral("Currency")},
+            {7, QStringLiteral("Date/Time")},
+            {8, QStringLiteral("BSTR")},
+            {11, QStringLiteral("Boolean")},
+            {12, QStringLiteral("Variant")},
+            {14, QStringLiteral("Decimal")},
+            {16, QStringLiteral("TinyInt")},
+            {17, QStringLiteral("UnsignedTinyInt")},
+            {18, QStringLiteral("UnsignedSmallInt")},
+            {19, QStringLiteral("UnsignedInt")},
+            {20, QStringLiteral("BigInt")},
+            {21, QStringLiteral("UnsignedBigInt")},
+            {72, QStringLiteral("GUID")},
+            {128, QStringLiteral("adBinary")},
+            {129, QStringLiteral("Text")},
+            {130, QStringLiteral("Text")},
+            {131, QStringLiteral("Numeric")},
+            {132, QStringLiteral("UserDefined")},
+            {133, QStringLiteral("Date/Time")},
+            {134, QStringLiteral("Date/Time")},
+            {135, QStringLiteral("Date/Time")},
+            {200, QStringLiteral("Text")},
+            {201, QStringLiteral("Text")},
+            {202, QStringLiteral("Text")},
+            {203, QStringLiteral("Memo")},
+            {204, QStringLiteral("adVarBinary")},
             {205, QStringLiteral("OLE Object")},
         };
         for (const auto &[code, name] : named)
             QCOMPARE(Access::GetFieldTypeName(code), name);
-        for (int code : {std::numeric_limits<int>::min(), -1, 0, 1, 9, 10, 13, 15, 22, 64, 71, 73, 127, 136, 199, 206, 1000,
-                         std::numeric_limits<int>::max()})
+        for (int code : {std::numeric_limits<int>::min(), -1, 0, 1, 9, 10, 13, 15, 22, 64, 71, 73, 127, 136, 199, 206,
+                         1000, std::numeric_limits<int>::max()})
             QCOMPARE(Access::GetFieldTypeName(code), QString::number(code));
     }
 
@@ -204,18 +231,22 @@ private slots:
     {
         ScriptedDialogs dialogs;
         auto connection = open(testDatabase(QStringLiteral("sample.mdb")));
-        QCOMPARE(Access::GetFieldDesc_ADO(dialogs, QStringLiteral("Customers"), QStringLiteral("CompanyName"), *connection),
-                 QVariant(QStringLiteral("Name of the company")));
-        const QVariant none = Access::GetFieldDesc_ADO(dialogs, QStringLiteral("Customers"), QStringLiteral("Country"), *connection);
+        QCOMPARE(
+            Access::GetFieldDesc_ADO(dialogs, QStringLiteral("Customers"), QStringLiteral("CompanyName"), *connection),
+            QVariant(QStringLiteral("Name of the company")));
+        const QVariant none =
+            Access::GetFieldDesc_ADO(dialogs, QStringLiteral("Customers"), QStringLiteral("Country"), *connection);
         QVERIFY(none.isNull());
         QCOMPARE(none.toString(), QString());
         QVERIFY(dialogs.messages.isEmpty());
 
         auto layout = open(testDatabase(QStringLiteral("layout.mdb")));
-        QCOMPARE(Access::GetFieldDesc_ADO(dialogs, QStringLiteral("Names"), QStringLiteral("Multi"), *layout).toString(),
-                 QStringLiteral("first line\r\nsecond line"));
-        QCOMPARE(Access::GetFieldDesc_ADO(dialogs, QStringLiteral("顧客 Café"), QStringLiteral("名前"), *layout).toString(),
-                 QStringLiteral("顧客の名前 — café"));
+        QCOMPARE(
+            Access::GetFieldDesc_ADO(dialogs, QStringLiteral("Names"), QStringLiteral("Multi"), *layout).toString(),
+            QStringLiteral("first line\r\nsecond line"));
+        QCOMPARE(
+            Access::GetFieldDesc_ADO(dialogs, QStringLiteral("顧客 Café"), QStringLiteral("名前"), *layout).toString(),
+            QStringLiteral("顧客の名前 — café"));
         QVERIFY(dialogs.messages.isEmpty());
     }
 
@@ -224,13 +255,17 @@ private slots:
         ScriptedDialogs dialogs;
         auto connection = open(testDatabase(QStringLiteral("sample.mdb")));
         // An unknown table: its own step, then the column step that had no table to look in.
-        QVERIFY(Access::GetFieldDesc_ADO(dialogs, QStringLiteral("Nope"), QStringLiteral("CompanyName"), *connection).isNull());
+        QVERIFY(Access::GetFieldDesc_ADO(dialogs, QStringLiteral("Nope"), QStringLiteral("CompanyName"), *connection)
+                    .isNull());
         QCOMPARE(dialogs.messages.size(), 2);
-        QVERIFY(dialogs.texts().at(0).startsWith(QStringLiteral("Item cannot be found in the collection corresponding to the requested name or ordinal.\r\nin Strudex2021/08/31.Access.GetFieldDesc_ADO at line 102")));
+        QVERIFY(dialogs.texts().at(0).startsWith(
+            QStringLiteral("Item cannot be found in the collection corresponding to the requested name or "
+                           "ordinal.\r\nin Strudex2021/08/31.Access.GetFieldDesc_ADO at line 102")));
         QVERIFY(dialogs.texts().at(1).contains(QStringLiteral("GetFieldDesc_ADO at line 104")));
 
         dialogs.messages.clear();
-        QVERIFY(Access::GetFieldDesc_ADO(dialogs, QStringLiteral("Customers"), QStringLiteral("Nope"), *connection).isNull());
+        QVERIFY(Access::GetFieldDesc_ADO(dialogs, QStringLiteral("Customers"), QStringLiteral("Nope"), *connection)
+                    .isNull());
         QCOMPARE(dialogs.messages.size(), 1);
         QVERIFY(dialogs.texts().at(0).startsWith(QStringLiteral("Item cannot be found")));
         QVERIFY(dialogs.texts().at(0).contains(QStringLiteral("at line 104")));
@@ -238,7 +273,9 @@ private slots:
         // A connection that is not open: the catalogue cannot be bound, so three reports.
         dialogs.messages.clear();
         connection->Close();
-        QVERIFY(Access::GetFieldDesc_ADO(dialogs, QStringLiteral("Customers"), QStringLiteral("CompanyName"), *connection).isNull());
+        QVERIFY(
+            Access::GetFieldDesc_ADO(dialogs, QStringLiteral("Customers"), QStringLiteral("CompanyName"), *connection)
+                .isNull());
         QCOMPARE(dialogs.messages.size(), 3);
         QVERIFY(dialogs.texts().at(0).contains(QStringLiteral("at line 100")));
         QVERIFY(dialogs.texts().at(1).contains(QStringLiteral("at line 102")));
@@ -263,8 +300,11 @@ private slots:
         QCOMPARE(shown.buttons, Dialogs::Buttons::YesNo);
         QCOMPARE(shown.icon, Dialogs::Icon::None);
         QCOMPARE(shown.title, QStringLiteral("Strudex"));
-        QVERIFY(shown.text.startsWith(QStringLiteral("Error #3706: Provider cannot be found. It may not be properly installed.\r\n\r\nYou are getting this error because:\r\n\r\n1. ")));
-        QVERIFY(shown.text.endsWith(QStringLiteral("\r\n\r\n(If you have any further questions please email a screenshot of this error message to support@strudex.org)")));
+        QVERIFY(
+            shown.text.startsWith(QStringLiteral("Error #3706: Provider cannot be found. It may not be properly "
+                                                 "installed.\r\n\r\nYou are getting this error because:\r\n\r\n1. ")));
+        QVERIFY(shown.text.endsWith(QStringLiteral("\r\n\r\n(If you have any further questions please email a "
+                                                   "screenshot of this error message to support@strudex.org)")));
         QCOMPARE(dialogs.openedUrls,
                  (QList<QUrl>{QUrl(QStringLiteral("https://www.microsoft.com/en-us/download/details.aspx?id=13255")),
                               QUrl(QStringLiteral("https://www.microsoft.com/en-us/download/details.aspx?id=54920"))}));

@@ -1,9 +1,9 @@
+#include "core/Failure.h"
 #include "core/db/Access.h"
 #include "core/db/Ado.h"
 #include "core/db/ConnectionText.h"
-#include "support/EngineFixture.h"
-#include "core/Failure.h"
 #include "core/db/WorkerProcess.h"
+#include "support/EngineFixture.h"
 
 #include <QElapsedTimer>
 #include <QFile>
@@ -14,8 +14,7 @@ using TestSupport::testDatabase;
 
 namespace {
 
-template <class F>
-Failure failureOf(F &&call)
+template <class F> Failure failureOf(F &&call)
 {
     try {
         call();
@@ -32,7 +31,8 @@ std::unique_ptr<Ado::Connection> open(const QString &database, const QString &pa
     return connection;
 }
 
-struct Expected {
+struct Expected
+{
     QString name;
     int type;
     qint64 size;
@@ -65,7 +65,8 @@ QString fakeWorker(QTemporaryDir &dir, const QByteArray &script)
 
 } // namespace
 
-class AdoTest : public QObject {
+class AdoTest : public QObject
+{
     Q_OBJECT
 
 private slots:
@@ -77,14 +78,17 @@ private slots:
 
     void connectionTextIsReadByItsKeys()
     {
-        const auto target = Ado::ParseConnectionText(
-            QStringLiteral("Provider=Microsoft.ACE.OLEDB.12.0;Data Source=/a;b=c/x.accdb;JET OLEDB:Database Password=Pa;ss=w0rd"));
+        const auto target = Ado::ParseConnectionText(QStringLiteral(
+            "Provider=Microsoft.ACE.OLEDB.12.0;Data Source=/a;b=c/x.accdb;JET OLEDB:Database Password=Pa;ss=w0rd"));
         QCOMPARE(target.dataSource, QStringLiteral("/a;b=c/x.accdb"));
         QCOMPARE(target.password, QStringLiteral("Pa;ss=w0rd"));
-        const auto jet = Ado::ParseConnectionText(QStringLiteral("PROVIDER=Microsoft.Jet.OLEDB.4.0;Data Source= x.mdb ;JET OLEDB:Database Password="));
+        const auto jet = Ado::ParseConnectionText(
+            QStringLiteral("PROVIDER=Microsoft.Jet.OLEDB.4.0;Data Source= x.mdb ;JET OLEDB:Database Password="));
         QCOMPARE(jet.dataSource, QStringLiteral(" x.mdb "));
         QCOMPARE(jet.password, QString());
-        QCOMPARE(failureOf([] { Ado::ParseConnectionText(QStringLiteral("Provider=SQLOLEDB;Data Source=x")); }).number(), 3706L);
+        QCOMPARE(
+            failureOf([] { Ado::ParseConnectionText(QStringLiteral("Provider=SQLOLEDB;Data Source=x")); }).number(),
+            3706L);
         QCOMPARE(failureOf([] { Ado::ParseConnectionText(QStringLiteral("Data Source=x.mdb")); }).number(), 3001L);
         QCOMPARE(failureOf([] { Ado::ParseConnectionText(QString()); }).number(), 3001L);
     }
@@ -95,9 +99,12 @@ private slots:
         QCOMPARE(connection->State(), Ado::adStateOpen);
         auto rs = Ado::CreateRecordset();
         rs->Open(QStringLiteral("select * from [Customers]"), *connection, Ado::adOpenStatic, Ado::adLockOptimistic);
-        compareFields(*rs, {{QStringLiteral("CustomerID"), 3, 4}, {QStringLiteral("CompanyName"), 202, 40},
-                            {QStringLiteral("ContactName"), 202, 30}, {QStringLiteral("Country"), 202, 15},
-                            {QStringLiteral("Phone"), 202, 24}, {QStringLiteral("CreditLimit"), 6, 8}});
+        compareFields(*rs, {{QStringLiteral("CustomerID"), 3, 4},
+                            {QStringLiteral("CompanyName"), 202, 40},
+                            {QStringLiteral("ContactName"), 202, 30},
+                            {QStringLiteral("Country"), 202, 15},
+                            {QStringLiteral("Phone"), 202, 24},
+                            {QStringLiteral("CreditLimit"), 6, 8}});
         QCOMPARE(rs->RecordCount(), 91);
         QCOMPARE(rs->State(), Ado::adStateOpen);
         rs->Close();
@@ -107,7 +114,8 @@ private slots:
         QCOMPARE(rs->RecordCount(), 2155);
         rs->Close();
         rs->Open(QStringLiteral("select * from [Shippers]"), *connection);
-        compareFields(*rs, {{QStringLiteral("ShipperID"), 17, 1}, {QStringLiteral("CompanyName"), 202, 40},
+        compareFields(*rs, {{QStringLiteral("ShipperID"), 17, 1},
+                            {QStringLiteral("CompanyName"), 202, 40},
                             {QStringLiteral("Website"), 203, 536870910}});
         rs->Close();
         rs->Open(QStringLiteral("select * from [Products]"), *connection);
@@ -121,17 +129,17 @@ private slots:
         auto connection = open(testDatabase(QStringLiteral("types2019.accdb")));
         auto rs = Ado::CreateRecordset();
         rs->Open(QStringLiteral("SELECT * FROM [AllTypes]"), *connection);
-        compareFields(*rs, {{QStringLiteral("Flag"), 11, -1},       {QStringLiteral("Tiny"), 17, 1},
-                            {QStringLiteral("Small"), 2, 2},        {QStringLiteral("Whole"), 3, 4},
-                            {QStringLiteral("Counter"), 3, 4},      {QStringLiteral("Price"), 6, 8},
-                            {QStringLiteral("Ratio"), 4, 4},        {QStringLiteral("Measure"), 5, 8},
-                            {QStringLiteral("Stamp"), 7, 8},        {QStringLiteral("Raw"), 204, 16},
-                            {QStringLiteral("Letter"), 202, 1},     {QStringLiteral("Name"), 202, 50},
-                            {QStringLiteral("LongText"), 202, 255}, {QStringLiteral("Picture"), 205, 1073741823},
+        compareFields(*rs, {{QStringLiteral("Flag"), 11, -1},          {QStringLiteral("Tiny"), 17, 1},
+                            {QStringLiteral("Small"), 2, 2},           {QStringLiteral("Whole"), 3, 4},
+                            {QStringLiteral("Counter"), 3, 4},         {QStringLiteral("Price"), 6, 8},
+                            {QStringLiteral("Ratio"), 4, 4},           {QStringLiteral("Measure"), 5, 8},
+                            {QStringLiteral("Stamp"), 7, 8},           {QStringLiteral("Raw"), 204, 16},
+                            {QStringLiteral("Letter"), 202, 1},        {QStringLiteral("Name"), 202, 50},
+                            {QStringLiteral("LongText"), 202, 255},    {QStringLiteral("Picture"), 205, 1073741823},
                             {QStringLiteral("Notes"), 203, 536870910}, {QStringLiteral("Link"), 203, 536870910},
-                            {QStringLiteral("Ident"), 72, 16},      {QStringLiteral("Amount"), 131, -1},
-                            {QStringLiteral("Huge"), 20, 8},        {QStringLiteral("Precise"), 135, -1},
-                            {QStringLiteral("Doubled"), 5, -1},     {QStringLiteral("Label"), 202, -1}});
+                            {QStringLiteral("Ident"), 72, 16},         {QStringLiteral("Amount"), 131, -1},
+                            {QStringLiteral("Huge"), 20, 8},           {QStringLiteral("Precise"), 135, -1},
+                            {QStringLiteral("Doubled"), 5, -1},        {QStringLiteral("Label"), 202, -1}});
         QCOMPARE(rs->RecordCount(), 25);
     }
 
@@ -139,13 +147,16 @@ private slots:
     {
         auto connection = open(testDatabase(QStringLiteral("sample.mdb")));
         auto rs = Ado::CreateRecordset();
-        QCOMPARE(failureOf([&] { rs->Open(QStringLiteral("select CustomerID from [Customers]"), *connection); }).number(), 3131L);
+        QCOMPARE(
+            failureOf([&] { rs->Open(QStringLiteral("select CustomerID from [Customers]"), *connection); }).number(),
+            3131L);
         QCOMPARE(failureOf([&] { rs->Open(QStringLiteral("select * from Customers"), *connection); }).number(), 3131L);
         const Failure missing = failureOf([&] { rs->Open(QStringLiteral("select * from [Nope]"), *connection); });
         QCOMPARE(missing.number(), 3078L);
-        QCOMPARE(missing.description(),
-                 QStringLiteral("The Microsoft Jet database engine cannot find the input table or query 'Nope'.  Make sure "
-                                "it exists and that its name is spelled correctly."));
+        QCOMPARE(
+            missing.description(),
+            QStringLiteral("The Microsoft Jet database engine cannot find the input table or query 'Nope'.  Make sure "
+                           "it exists and that its name is spelled correctly."));
         QCOMPARE(rs->State(), Ado::adStateClosed);
         QCOMPARE(failureOf([&] { rs->RecordCount(); }).number(), 3704L);
         // The connection survives refused queries.
@@ -177,12 +188,16 @@ private slots:
     {
         auto connection = Ado::CreateConnection();
         QCOMPARE(connection->State(), Ado::adStateClosed);
-        const Failure missing = failureOf([&] { connection->Open(Access::ConnectionStringFor(QStringLiteral("/nonexistent/x.mdb"), {})); });
+        const Failure missing =
+            failureOf([&] { connection->Open(Access::ConnectionStringFor(QStringLiteral("/nonexistent/x.mdb"), {})); });
         QCOMPARE(missing.number(), 3024L);
         QCOMPARE(missing.description(), QStringLiteral("Could not find file '/nonexistent/x.mdb'."));
         QCOMPARE(connection->State(), Ado::adStateClosed);
         connection->Open(Access::ConnectionStringFor(testDatabase(QStringLiteral("empty.mdb")), {}));
-        QCOMPARE(failureOf([&] { connection->Open(Access::ConnectionStringFor(testDatabase(QStringLiteral("empty.mdb")), {})); }).number(), 3705L);
+        QCOMPARE(failureOf([&] {
+                     connection->Open(Access::ConnectionStringFor(testDatabase(QStringLiteral("empty.mdb")), {}));
+                 }).number(),
+                 3705L);
         connection->Close();
         QCOMPARE(connection->State(), Ado::adStateClosed);
         auto rs = Ado::CreateRecordset();
@@ -200,7 +215,10 @@ private slots:
         QTemporaryDir dir;
         const QString copy = dir.filePath(QStringLiteral("damaged.mdb"));
         quint32 seed = 12345;
-        auto next = [&] { seed = seed * 1103515245u + 12345u; return seed >> 8; };
+        auto next = [&] {
+            seed = seed * 1103515245u + 12345u;
+            return seed >> 8;
+        };
         int failures = 0;
         for (int round = 0; round < 24; ++round) {
             QByteArray bytes = original;
@@ -250,10 +268,13 @@ private slots:
     void workerThatTalksNonsenseIsStopped()
     {
         QTemporaryDir dir;
-        Ado::WorkerSettings::setProgram(fakeWorker(dir, "head -c 4 >/dev/null; printf 'garbage that is not a frame at all'; sleep 5"));
+        Ado::WorkerSettings::setProgram(
+            fakeWorker(dir, "head -c 4 >/dev/null; printf 'garbage that is not a frame at all'; sleep 5"));
         auto connection = Ado::CreateConnection();
-        const Failure failure = failureOf([&] { connection->Open(Access::ConnectionStringFor(QStringLiteral("/x.mdb"), {})); });
-        QVERIFY2(failure.description().contains(QStringLiteral("cannot be understood")), qPrintable(failure.description()));
+        const Failure failure =
+            failureOf([&] { connection->Open(Access::ConnectionStringFor(QStringLiteral("/x.mdb"), {})); });
+        QVERIFY2(failure.description().contains(QStringLiteral("cannot be understood")),
+                 qPrintable(failure.description()));
         QCOMPARE(connection->State(), Ado::adStateClosed);
     }
 
@@ -262,8 +283,10 @@ private slots:
         QTemporaryDir dir;
         Ado::WorkerSettings::setProgram(fakeWorker(dir, "printf '\\377\\377\\377\\377'; sleep 5"));
         auto connection = Ado::CreateConnection();
-        const Failure failure = failureOf([&] { connection->Open(Access::ConnectionStringFor(QStringLiteral("/x.mdb"), {})); });
-        QVERIFY2(failure.description().contains(QStringLiteral("cannot be understood")), qPrintable(failure.description()));
+        const Failure failure =
+            failureOf([&] { connection->Open(Access::ConnectionStringFor(QStringLiteral("/x.mdb"), {})); });
+        QVERIFY2(failure.description().contains(QStringLiteral("cannot be understood")),
+                 qPrintable(failure.description()));
     }
 
     void workerThatDiesIsReported()
@@ -271,7 +294,8 @@ private slots:
         QTemporaryDir dir;
         Ado::WorkerSettings::setProgram(fakeWorker(dir, "kill -SEGV $$"));
         auto connection = Ado::CreateConnection();
-        const Failure failure = failureOf([&] { connection->Open(Access::ConnectionStringFor(QStringLiteral("/x.mdb"), {})); });
+        const Failure failure =
+            failureOf([&] { connection->Open(Access::ConnectionStringFor(QStringLiteral("/x.mdb"), {})); });
         QVERIFY2(failure.description().contains(QStringLiteral("stopped unexpectedly while reading '/x.mdb'")),
                  qPrintable(failure.description()));
     }
@@ -284,7 +308,8 @@ private slots:
         auto connection = Ado::CreateConnection();
         QElapsedTimer timer;
         timer.start();
-        const Failure failure = failureOf([&] { connection->Open(Access::ConnectionStringFor(QStringLiteral("/x.mdb"), {})); });
+        const Failure failure =
+            failureOf([&] { connection->Open(Access::ConnectionStringFor(QStringLiteral("/x.mdb"), {})); });
         QVERIFY2(failure.description().contains(QStringLiteral("made no progress")), qPrintable(failure.description()));
         QVERIFY(timer.elapsed() < 10000);
     }

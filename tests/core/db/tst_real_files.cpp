@@ -2,10 +2,10 @@
 // size and description, and the exact record counts all come through without a single failure,
 // and the file is left exactly as it was.
 
+#include "core/Failure.h"
 #include "core/db/Access.h"
 #include "core/db/Ado.h"
 #include "support/EngineFixture.h"
-#include "core/Failure.h"
 #include "support/ScriptedDialogs.h"
 #include "support/TestSupport.h"
 
@@ -22,10 +22,11 @@ namespace {
 QString databasePath;
 QString databasePassword;
 
-struct RealFile {
+struct RealFile
+{
     QString path;
     QString password;
-    int userTables = -1;   // -1: an Access 2007+ encrypted file
+    int userTables = -1; // -1: an Access 2007+ encrypted file
 };
 
 QList<RealFile> realFiles()
@@ -36,7 +37,8 @@ QList<RealFile> realFiles()
     if (TestSupport::fixturesDir().isEmpty() || !readme.open(QIODevice::ReadOnly))
         return files;
     // | `file` | format | encryption | password | notes | mdbtools |
-    static const QRegularExpression row(QStringLiteral("^\\| `([^`]+)` \\|[^|]*\\|([^|]*)\\|([^|]*)\\|.*\\| (ok \\[(\\d+) tables?\\]|[^|]*) \\|\\s*$"));
+    static const QRegularExpression row(
+        QStringLiteral("^\\| `([^`]+)` \\|[^|]*\\|([^|]*)\\|([^|]*)\\|.*\\| (ok \\[(\\d+) tables?\\]|[^|]*) \\|\\s*$"));
     for (const QString &line : QString::fromUtf8(readme.readAll()).split(QLatin1Char('\n'))) {
         const auto match = row.match(line);
         if (!match.hasMatch())
@@ -63,7 +65,8 @@ QByteArray fingerprint(const QString &path)
 
 } // namespace
 
-class RealFilesTest : public QObject {
+class RealFilesTest : public QObject
+{
     Q_OBJECT
 
 private slots:
@@ -93,14 +96,17 @@ private slots:
                     tables << row.name;
             QVERIFY2(tables.size() == real.userTables,
                      qPrintable(QStringLiteral("%1: %2 user tables, the collection lists %3")
-                                    .arg(real.path).arg(tables.size()).arg(real.userTables)));
+                                    .arg(real.path)
+                                    .arg(tables.size())
+                                    .arg(real.userTables)));
             auto recordset = Ado::CreateRecordset();
             for (const QString &table : tables) {
                 recordset->Open(QStringLiteral("select * from [") + table + QLatin1Char(']'), *connection);
                 QVERIFY(recordset->RecordCount() >= 0);
                 for (int j = 0; j < recordset->FieldCount(); ++j) {
                     const Ado::FieldInfo field = recordset->Field(j);
-                    QVERIFY2(!field.Name.isEmpty() && field.DefinedSize >= 0, qPrintable(real.path + QLatin1Char(' ') + table));
+                    QVERIFY2(!field.Name.isEmpty() && field.DefinedSize >= 0,
+                             qPrintable(real.path + QLatin1Char(' ') + table));
                     Access::GetFieldDesc_ADO(dialogs, table, field.Name, *connection);
                 }
                 recordset->Close();
@@ -134,7 +140,8 @@ private slots:
             ScriptedDialogs dialogs;
             databasePath = real.path;
             databasePassword = real.password;
-            QCOMPARE(Access::NonSystemTables(dialogs, real.path), std::optional<QStringList>(QStringList{expected.value(name)}));
+            QCOMPARE(Access::NonSystemTables(dialogs, real.path),
+                     std::optional<QStringList>(QStringList{expected.value(name)}));
             QVERIFY2(dialogs.messages.isEmpty(), qPrintable(name + dialogs.texts().join(u'|')));
 
             // The whole report reads like any other database's.
@@ -168,8 +175,8 @@ private slots:
 
     void damagedEncryptionHeadersEndInAnError()
     {
-        const QString source = TestSupport::fixturesDir()
-            + QStringLiteral("/real/jahlborn+jackcessencrypt/src/test/data/db2013-enc.accdb");
+        const QString source = TestSupport::fixturesDir() +
+                               QStringLiteral("/real/jahlborn+jackcessencrypt/src/test/data/db2013-enc.accdb");
         if (TestSupport::fixturesDir().isEmpty() || !QFile::exists(source))
             QSKIP("The public test databases (../shared/fixtures/real) are not here.");
         QFile file(source);
@@ -198,7 +205,8 @@ private slots:
 
     void fixturesAreNeverChanged()
     {
-        for (const QString &name : {QStringLiteral("sample.mdb"), QStringLiteral("password.mdb"), QStringLiteral("types2019.accdb")}) {
+        for (const QString &name :
+             {QStringLiteral("sample.mdb"), QStringLiteral("password.mdb"), QStringLiteral("types2019.accdb")}) {
             const QString path = TestSupport::copyOfTestDatabase(name);
             const QByteArray before = fingerprint(path);
             ScriptedDialogs dialogs;

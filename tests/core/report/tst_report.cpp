@@ -1,9 +1,9 @@
-#include "core/db/Access.h"
-#include "support/EngineFixture.h"
 #include "core/PathUtilities.h"
+#include "core/db/Access.h"
+#include "core/report/StructureReport.h"
+#include "support/EngineFixture.h"
 #include "support/RecordingView.h"
 #include "support/ScriptedDialogs.h"
-#include "core/report/StructureReport.h"
 #include "support/TestSupport.h"
 
 #include <QDir>
@@ -47,7 +47,8 @@ const QStringList SampleTables{QStringLiteral("Customers"), QStringLiteral("Orde
 
 } // namespace
 
-class ReportTest : public QObject {
+class ReportTest : public QObject
+{
     Q_OBJECT
 
 private:
@@ -71,10 +72,12 @@ private slots:
     {
         using StructureReport::FieldLine;
         // 24 characters: one blank of fill, then the separating blank.
-        QCOMPARE(FieldLine(QStringLiteral("TwentyFourCharacterName_"), 202, QStringLiteral("Text[50]"), QStringLiteral("d")),
-                 QStringLiteral(" TwentyFourCharacterName_  Text[50]     d"));
+        QCOMPARE(
+            FieldLine(QStringLiteral("TwentyFourCharacterName_"), 202, QStringLiteral("Text[50]"), QStringLiteral("d")),
+            QStringLiteral(" TwentyFourCharacterName_  Text[50]     d"));
         // 25 characters: the name and the type code, nothing else.
-        QCOMPARE(FieldLine(QStringLiteral("TwentyFiveCharacterName_X"), 202, QStringLiteral("Text[50]"), QStringLiteral("d")),
+        QCOMPARE(FieldLine(QStringLiteral("TwentyFiveCharacterName_X"), 202, QStringLiteral("Text[50]"),
+                           QStringLiteral("d")),
                  QStringLiteral("TwentyFiveCharacterName_X202"));
         // A type text of exactly 12 characters is followed directly by the separating blank.
         QCOMPARE(FieldLine(QStringLiteral("x"), 202, QStringLiteral("Text[123456]"), QStringLiteral("d")).mid(27),
@@ -82,7 +85,9 @@ private slots:
         // Longer type texts get one blank; an empty description leaves the line ending in it.
         QCOMPARE(FieldLine(QStringLiteral("A"), 17, QStringLiteral("UnsignedTinyInt"), QString()),
                  QStringLiteral(" A                         UnsignedTinyInt "));
-        QCOMPARE(FieldLine(QStringLiteral("Id"), 3, QStringLiteral("Number"), QStringLiteral("Customer number")).indexOf(u'C'), 40);
+        QCOMPARE(FieldLine(QStringLiteral("Id"), 3, QStringLiteral("Number"), QStringLiteral("Customer number"))
+                     .indexOf(u'C'),
+                 40);
         QCOMPARE(StructureReport::TypeText(202, 40), QStringLiteral("Text[40]"));
         QCOMPARE(StructureReport::TypeText(130, 1), QStringLiteral("Text[1]"));
         QCOMPARE(StructureReport::TypeText(203, 536870910), QStringLiteral("Memo"));
@@ -96,11 +101,13 @@ private slots:
         QCOMPARE(StructureReport::ReportFileName(reports, QDir::toNativeSeparators(QStringLiteral("/data/Shop.mdb"))),
                  reports + QStringLiteral("Shop_Structure.txt"));
         // Typed without a trailing separator, the report still lands inside the folder.
-        QCOMPARE(StructureReport::ReportFileName(reports.chopped(1), QDir::toNativeSeparators(QStringLiteral("/data/Shop.mdb"))),
+        QCOMPARE(StructureReport::ReportFileName(reports.chopped(1),
+                                                 QDir::toNativeSeparators(QStringLiteral("/data/Shop.mdb"))),
                  reports + QStringLiteral("Shop_Structure.txt"));
         // The last dot may stand in a folder name: the name is cut there.
-        QCOMPARE(StructureReport::ReportFileName(reports, QDir::toNativeSeparators(QStringLiteral("/data/old.files/shop"))),
-                 reports + QStringLiteral("old_Structure.txt"));
+        QCOMPARE(
+            StructureReport::ReportFileName(reports, QDir::toNativeSeparators(QStringLiteral("/data/old.files/shop"))),
+            reports + QStringLiteral("old_Structure.txt"));
         QCOMPARE(StructureReport::ReportFileName(QString(sep), QStringLiteral("x.accdb")),
                  QString(sep) + QStringLiteral("x_Structure.txt"));
     }
@@ -145,7 +152,8 @@ private slots:
         const QString file = out.filePath(QStringLiteral("last_Structure.txt"));
         StructureReport::generateStructure(dialogs, view, file, 1);
         const QByteArray report = read(file);
-        QVERIFY(report.contains("Printing Table Structures:\r\n1) Shippers\r\n\r\n\r\nTable Name : Shippers    Total Fields : 3"));
+        QVERIFY(report.contains(
+            "Printing Table Structures:\r\n1) Shippers\r\n\r\n\r\nTable Name : Shippers    Total Fields : 3"));
         QVERIFY(!report.contains("Customers"));
         QCOMPARE(view.values, (QList<double>{100, 0}));
     }
@@ -173,7 +181,9 @@ private slots:
         RecordingView view = viewOf(SampleTables);
         StructureReport::generateStructure(dialogs, view, file, 5);
         QCOMPARE(read(file), expected(QStringLiteral("sample"), databasePath));
-        QCOMPARE(QDir(out.path()).entryList({QStringLiteral("replaced_Structure.txt*")}, QDir::Files | QDir::Hidden).size(), 1);
+        QCOMPARE(
+            QDir(out.path()).entryList({QStringLiteral("replaced_Structure.txt*")}, QDir::Files | QDir::Hidden).size(),
+            1);
     }
 
     void databaseGoneBeforeTheExport()
@@ -185,11 +195,12 @@ private slots:
         RecordingView view = viewOf({QStringLiteral("Customers"), QStringLiteral("Orders")});
         const QString file = out.filePath(QStringLiteral("gone_Structure.txt"));
         StructureReport::generateStructure(dialogs, view, file, 2);
-        const QByteArray header = " Printing From " + databasePath.toUtf8()
-            + "\r\n\r\nPrinting Table Structures:\r\n1) Customers\r\n2) Orders\r\n\r\n\r\n";
-        const QByteArray block1 = "Table Name : Customers    Total Fields : 0    Total Number Of Records For Table: 0\r\n\r\n"
-                                  "Field Name                DataType     Description\r\n"
-                                  "__________                ________     ___________\r\n\r\n\r\n";
+        const QByteArray header = " Printing From " + databasePath.toUtf8() +
+                                  "\r\n\r\nPrinting Table Structures:\r\n1) Customers\r\n2) Orders\r\n\r\n\r\n";
+        const QByteArray block1 =
+            "Table Name : Customers    Total Fields : 0    Total Number Of Records For Table: 0\r\n\r\n"
+            "Field Name                DataType     Description\r\n"
+            "__________                ________     ___________\r\n\r\n\r\n";
         QByteArray block2 = block1;
         block2.replace("Customers", "Orders");
         QCOMPARE(read(file), header + block1 + block2 + "\r\n");
@@ -209,10 +220,11 @@ private slots:
         const QString file = out.filePath(QStringLiteral("vanished_Structure.txt"));
         StructureReport::generateStructure(dialogs, view, file, 2);
         const QByteArray report = read(file);
-        QVERIFY(report.contains("Table Name : Vanished    Total Fields : 0    Total Number Of Records For Table: 0\r\n\r\n"
-                                "Field Name                DataType     Description\r\n"
-                                "__________                ________     ___________\r\n\r\n\r\n"
-                                "Table Name : Shippers    Total Fields : 3    Total Number Of Records For Table: 3\r\n"));
+        QVERIFY(
+            report.contains("Table Name : Vanished    Total Fields : 0    Total Number Of Records For Table: 0\r\n\r\n"
+                            "Field Name                DataType     Description\r\n"
+                            "__________                ________     ___________\r\n\r\n\r\n"
+                            "Table Name : Shippers    Total Fields : 3    Total Number Of Records For Table: 3\r\n"));
         QVERIFY(dialogs.texts().at(0).startsWith(
             QStringLiteral("The Microsoft Jet database engine cannot find the input table or query 'Vanished'.")));
         QVERIFY(dialogs.texts().at(0).contains(QStringLiteral("at line 154")));
@@ -268,7 +280,8 @@ private slots:
         const QString folderMessage = QStringLiteral("Folder does not exist. Please select another folder.");
         const QString tableMessage = QStringLiteral("Please select a table first.");
 
-        for (const QString &folder : {out.filePath(QStringLiteral("missing")), QString(), testDatabase(QStringLiteral("sample.mdb"))}) {
+        for (const QString &folder :
+             {out.filePath(QStringLiteral("missing")), QString(), testDatabase(QStringLiteral("sample.mdb"))}) {
             ScriptedDialogs dialogs;
             StructureReport::StartExporting(dialogs, none, folder);
             QCOMPARE(dialogs.texts(), QStringList{folderMessage});
@@ -290,7 +303,8 @@ private slots:
         RecordingView view = viewOf(SampleTables);
         // No trailing separator typed: the report still lands inside the folder.
         StructureReport::StartExporting(dialogs, view, folder.path());
-        QCOMPARE(read(folder.filePath(QStringLiteral("sample_Structure.txt"))), expected(QStringLiteral("sample"), databasePath));
+        QCOMPARE(read(folder.filePath(QStringLiteral("sample_Structure.txt"))),
+                 expected(QStringLiteral("sample"), databasePath));
         QCOMPARE(dialogs.texts(), QStringList{QStringLiteral("Done.")});
         QCOMPARE(QDir(folder.path()).entryList(QDir::Files | QDir::Hidden).size(), 1);
     }
