@@ -1,5 +1,7 @@
 #include "engine/DataPages.h"
 
+#include "engine/Bytes.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -13,19 +15,12 @@ namespace Engine {
 
 namespace {
 
+using Raw::u16;
+using Raw::u32;
+
 // Pages fetched by one read. The data pages of a big table come in long runs, and a read of this
 // size costs hardly more than a read of one page.
 constexpr std::uint64_t kWindowPages = 64;
-
-std::uint32_t u16(std::span<const std::uint8_t> bytes, std::size_t pos)
-{
-    return static_cast<std::uint32_t>(bytes[pos]) | static_cast<std::uint32_t>(bytes[pos + 1]) << 8;
-}
-
-std::uint32_t u32(std::span<const std::uint8_t> bytes, std::size_t pos)
-{
-    return u16(bytes, pos) | u16(bytes, pos + 2) << 16;
-}
 
 // Jet's page encoding: RC4 keyed with the header's key XOR the page number (little-endian).
 void decodePage(std::span<std::uint8_t> page, std::uint32_t key)

@@ -1,5 +1,7 @@
 #include "engine/DatabaseHeader.h"
 
+#include "engine/Bytes.h"
+
 #include "protocol/EngineProtocol.h"
 
 #include <iconv.h>
@@ -13,12 +15,6 @@ namespace Engine {
 
 namespace {
 
-constexpr std::size_t kMaskOffset = 0x18;
-constexpr std::size_t kVersionOffset = 0x14;
-constexpr std::size_t kCodePageOffset = 0x3C;
-constexpr std::size_t kEncodingKeyOffset = 0x3E;
-constexpr std::size_t kPasswordOffset = 0x42;
-constexpr std::size_t kCreationDateOffset = 0x72;
 constexpr std::size_t kJet3PasswordBytes = 20;
 constexpr std::size_t kJet4PasswordBytes = 40;
 constexpr std::size_t kMaskedBytesJet3 = 126;
@@ -50,12 +46,6 @@ std::array<std::uint8_t, kMaskedBytesJet4> headerKeystream()
     return stream;
 }
 
-std::uint32_t readU32(std::span<const std::uint8_t> bytes, std::size_t offset)
-{
-    return static_cast<std::uint32_t>(bytes[offset]) | static_cast<std::uint32_t>(bytes[offset + 1]) << 8 |
-           static_cast<std::uint32_t>(bytes[offset + 2]) << 16 | static_cast<std::uint32_t>(bytes[offset + 3]) << 24;
-}
-
 // Java's (int) cast, which is what Access's mask is defined by: truncation towards zero, NaN
 // becomes 0 and values out of range saturate. A plain C++ cast would be undefined behaviour on a
 // damaged header.
@@ -70,44 +60,25 @@ std::int32_t saturatingTruncate(double value)
     return static_cast<std::int32_t>(value);
 }
 
-void appendUtf8(std::string &out, std::uint32_t codePoint)
-{
-    if (codePoint < 0x80) {
-        out.push_back(static_cast<char>(codePoint));
-    } else if (codePoint < 0x800) {
-        out.push_back(static_cast<char>(0xC0 | (codePoint >> 6)));
-        out.push_back(static_cast<char>(0x80 | (codePoint & 0x3F)));
-    } else if (codePoint < 0x10000) {
-        out.push_back(static_cast<char>(0xE0 | (codePoint >> 12)));
-        out.push_back(static_cast<char>(0x80 | ((codePoint >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (codePoint & 0x3F)));
-    } else {
-        out.push_back(static_cast<char>(0xF0 | (codePoint >> 18)));
-        out.push_back(static_cast<char>(0x80 | ((codePoint >> 12) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | ((codePoint >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (codePoint & 0x3F)));
-    }
-}
-
 // UTF-16LE up to the first NUL; unpaired surrogates become U+FFFD.
 std::string utf16ToUtf8(std::span<const std::uint8_t> bytes)
 {
     std::string out;
     for (std::size_t i = 0; i + 1 < bytes.size(); i += 2) {
-        std::uint32_t unit = bytes[i] | bytes[i + 1] << 8;
+        std::uint32_t unit = Raw::u16(bytes, i);
         if (unit == 0)
             break;
         if (unit >= 0xD800 && unit <= 0xDBFF && i + 3 < bytes.size()) {
-            const std::uint32_t low = bytes[i + 2] | bytes[i + 3] << 8;
+            const std::uint32_t low = Raw::u16(bytes, i + 2);
             if (low >= 0xDC00 && low <= 0xDFFF) {
-                appendUtf8(out, 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00));
+                Raw::appendUtf8(out, 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00));
                 i += 2;
                 continue;
             }
         }
         if (unit >= 0xD800 && unit <= 0xDFFF)
             unit = 0xFFFD;
-        appendUtf8(out, unit);
+        Raw::appendUtf8(out, unit);
     }
     return out;
 }
@@ -147,8 +118,8 @@ void applyHeaderMask(std::span<std::uint8_t> page, int version)
 {
     static const auto stream = headerKeystream();
     const std::size_t length = version == kJet3 ? kMaskedBytesJet3 : kMaskedBytesJet4;
-    for (std::size_t i = 0; i < length && kMaskOffset + i < page.size(); ++i)
-        page[kMaskOffset + i] ^= stream[i];
+    for (std::size_t i = 0; i < length && HeaderOffsets::Mask + i < page.size(); ++i)
+        page[HeaderOffsets::Mask + i] ^= stream[i];
 }
 
 DatabaseHeader readDatabaseHeader(std::span<const std::uint8_t> firstBytes, std::uint64_t fileSize)
@@ -156,7 +127,7 @@ DatabaseHeader readDatabaseHeader(std::span<const std::uint8_t> firstBytes, std:
     DatabaseHeader header;
     const std::span<const std::uint8_t> bytes = firstBytes.first(std::min(firstBytes.size(), kHeaderBytes));
 
-    if (bytes.size() < kVersionOffset + 1 || fileSize < kVersionOffset + 1) {
+    if (bytes.size() < HeaderOffsets::Version + 1 || fileSize < HeaderOffsets::Version + 1) {
         header.problem = HeaderProblem::TooShort;
         return header;
     }
@@ -169,32 +140,33 @@ DatabaseHeader readDatabaseHeader(std::span<const std::uint8_t> firstBytes, std:
         header.problem = HeaderProblem::BadSignature;
         return header;
     }
-    header.version = bytes[kVersionOffset];
+    header.version = bytes[HeaderOffsets::Version];
     if (header.version > kNewestKnownVersion) {
         header.problem = HeaderProblem::BadVersion;
         return header;
     }
     header.pageSize = header.version == kJet3 ? 2048 : 4096;
-    if (fileSize < header.pageSize || bytes.size() < kMaskOffset + kMaskedBytesJet4) {
+    if (fileSize < header.pageSize || bytes.size() < HeaderOffsets::Mask + kMaskedBytesJet4) {
         header.problem = HeaderProblem::TooShort;
         return header;
     }
 
-    std::array<std::uint8_t, kMaskOffset + kMaskedBytesJet4> area{};
+    std::array<std::uint8_t, HeaderOffsets::Mask + kMaskedBytesJet4> area{};
     std::copy_n(bytes.begin(), area.size(), area.begin());
     applyHeaderMask(area, header.version);
 
-    header.codePage = static_cast<std::uint16_t>(area[kCodePageOffset] | area[kCodePageOffset + 1] << 8);
-    header.encodingKey = readU32(area, kEncodingKeyOffset);
+    header.codePage = static_cast<std::uint16_t>(Raw::u16(area, HeaderOffsets::CodePage));
+    header.encodingKey = Raw::u32(area, HeaderOffsets::EncodingKey);
 
     if (header.version == kJet3) {
-        header.password = codePageToUtf8(std::span(area).subspan(kPasswordOffset, kJet3PasswordBytes), header.codePage);
+        header.password =
+            codePageToUtf8(std::span(area).subspan(HeaderOffsets::Password, kJet3PasswordBytes), header.codePage);
     } else if (header.version == kJet4) {
         std::array<std::uint8_t, kJet4PasswordBytes> stored{};
-        std::copy_n(area.begin() + kPasswordOffset, stored.size(), stored.begin());
+        std::copy_n(area.begin() + HeaderOffsets::Password, stored.size(), stored.begin());
         std::uint64_t raw = 0;
         for (int i = 7; i >= 0; --i)
-            raw = raw << 8 | area[kCreationDateOffset + static_cast<std::size_t>(i)];
+            raw = raw << 8 | area[HeaderOffsets::CreationDate + static_cast<std::size_t>(i)];
         const double created = std::bit_cast<double>(raw);
         const auto mask = static_cast<std::uint32_t>(saturatingTruncate(created));
         for (std::size_t i = 0; i < stored.size(); ++i)

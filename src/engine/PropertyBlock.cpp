@@ -1,5 +1,7 @@
 #include "engine/PropertyBlock.h"
 
+#include "engine/Bytes.h"
+
 #include <algorithm>
 #include <array>
 #include <cstddef>
@@ -8,15 +10,8 @@ namespace Engine {
 
 namespace {
 
-std::uint32_t u16(std::span<const std::uint8_t> bytes, std::size_t pos)
-{
-    return bytes[pos] | bytes[pos + 1] << 8;
-}
-
-std::uint32_t u32(std::span<const std::uint8_t> bytes, std::size_t pos)
-{
-    return u16(bytes, pos) | u16(bytes, pos + 2) << 16;
-}
+using Raw::u16;
+using Raw::u32;
 
 constexpr std::uint16_t kNamesRecord = 0x80;
 constexpr std::size_t kRecordHeader = 6; // u32 length, u16 type

@@ -1,5 +1,7 @@
 #include "engine/TableDefinition.h"
 
+#include "engine/Bytes.h"
+
 #include <array>
 #include <set>
 #include <utility>
@@ -7,6 +9,9 @@
 namespace Engine {
 
 namespace {
+
+using Raw::u16;
+using Raw::u32;
 
 // A table definition longer than this is damaged: 255 columns with the longest names and all
 // their indexes fit in far fewer pages.
@@ -17,16 +22,6 @@ constexpr unsigned int kMaxRowNumber = 1000;
 
 // A big value is stored as a chain of rows, each starting with the page and row of the next one.
 constexpr std::size_t kChainLinkSize = 4;
-
-std::uint32_t u16(std::span<const std::uint8_t> bytes, std::size_t pos)
-{
-    return static_cast<std::uint32_t>(bytes[pos]) | static_cast<std::uint32_t>(bytes[pos + 1]) << 8;
-}
-
-std::uint32_t u32(std::span<const std::uint8_t> bytes, std::size_t pos)
-{
-    return u16(bytes, pos) | u16(bytes, pos + 2) << 16;
-}
 
 // The definition's bytes in the order libmdb's own reader walks them: the first page whole, then
 // each continuation page from byte 8 on. Pages are added as the reading goes on.

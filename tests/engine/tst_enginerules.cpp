@@ -3,6 +3,7 @@
 // TABLE_TYPE of objects.
 
 #include "engine/AdoTypes.h"
+#include "engine/Bytes.h"
 #include "engine/DataPages.h"
 #include "engine/DatabaseHeader.h"
 #include "engine/PropertyBlock.h"
@@ -103,6 +104,7 @@ class TestEngineRules : public QObject
     Q_OBJECT
 
 private slots:
+    void littleEndianNumbersAndUtf8();
     void headersAndPasswordsOfRealFiles();
     void jet4PasswordIsMaskedWithTheCreationDate();
     void jet3PasswordInItsCodePage();
@@ -115,6 +117,23 @@ private slots:
     void rowsFromMappedPages();
     void tableTypes();
 };
+
+void TestEngineRules::littleEndianNumbersAndUtf8()
+{
+    const Page bytes{0x34, 0x12, 0xFF, 0xFF, 0x78, 0x56, 0x34, 0x12, 0x01};
+    QCOMPARE(Raw::u16(bytes, 0), 0x1234u);
+    QCOMPARE(Raw::u16(bytes, 2), 0xFFFFu);
+    QCOMPARE(Raw::u32(bytes, 4), 0x12345678u);
+    QCOMPARE(Raw::u32(bytes, 2), 0x5678FFFFu);
+    QCOMPARE(Raw::u32(bytes, 5), 0x01123456u);
+
+    // The last code point of each UTF-8 length and the first of the next.
+    std::string text;
+    for (std::uint32_t codePoint : {0x7Fu, 0x80u, 0x7FFu, 0x800u, 0xFFFFu, 0x10000u, 0x10FFFFu})
+        Raw::appendUtf8(text, codePoint);
+    QCOMPARE(QString::fromStdString(text), QString::fromUcs4(U"\u007F\u0080\u07FF\u0800\uFFFF\U00010000\U0010FFFF", 7));
+    QCOMPARE(text.size(), std::size_t(1 + 2 + 2 + 3 + 3 + 4 + 4));
+}
 
 void TestEngineRules::headersAndPasswordsOfRealFiles()
 {

@@ -1,5 +1,6 @@
 #include "engine/crypto/OfficeCrypto.h"
 
+#include "engine/Bytes.h"
 #include "engine/crypto/OfficeCryptoDetail.h"
 
 #include <algorithm>
@@ -11,8 +12,6 @@ using namespace OfficeCryptoDetail;
 
 namespace {
 
-constexpr std::size_t kVersionOffset = 0x14;
-constexpr std::size_t kEncodingKeyOffset = 0x3E;
 constexpr std::size_t kInfoOffset = 0x299;
 
 // Flags of the binary (x.2) header.
@@ -57,17 +56,8 @@ public:
         m_pos += count;
         return out;
     }
-    std::uint16_t u16(const char *what)
-    {
-        const ByteView b = bytes(2, what);
-        return static_cast<std::uint16_t>(b[0] | b[1] << 8);
-    }
-    std::uint32_t u32(const char *what)
-    {
-        const ByteView b = bytes(4, what);
-        return static_cast<std::uint32_t>(b[0]) | static_cast<std::uint32_t>(b[1]) << 8 |
-               static_cast<std::uint32_t>(b[2]) << 16 | static_cast<std::uint32_t>(b[3]) << 24;
-    }
+    std::uint16_t u16(const char *what) { return static_cast<std::uint16_t>(Raw::u16(bytes(2, what), 0)); }
+    std::uint32_t u32(const char *what) { return Raw::u32(bytes(4, what), 0); }
     ByteView rest() { return bytes(m_data.size() - m_pos, "the rest"); }
 
 private:
@@ -79,7 +69,7 @@ ByteView encryptionInfo(ByteView pageZero)
 {
     if (pageZero.size() < kInfoOffset + 2)
         damaged("the first page is too short");
-    const std::size_t length = static_cast<std::size_t>(pageZero[kInfoOffset] | pageZero[kInfoOffset + 1] << 8);
+    const std::size_t length = static_cast<std::size_t>(Raw::u16(pageZero, kInfoOffset));
     if (length < 4)
         damaged("its length is too small");
     if (length > pageZero.size() - kInfoOffset - 2)
@@ -111,7 +101,7 @@ std::string providerName(ByteView utf16)
 {
     std::string name;
     for (std::size_t i = 0; i + 1 < utf16.size() && name.size() < 128; i += 2) {
-        const unsigned unit = utf16[i] | utf16[i + 1] << 8;
+        const unsigned unit = Raw::u16(utf16, i);
         if (unit == 0)
             break;
         name.push_back(unit >= 0x20 && unit < 0x7F ? static_cast<char>(unit) : '?');
@@ -427,10 +417,10 @@ OfficeCryptoInfo inspectOfficeCrypto(std::span<const std::uint8_t> pageZero, std
     OfficeCryptoInfo info;
     if (encodingKey == 0)
         return info;
-    if (pageZero.size() <= kVersionOffset)
+    if (pageZero.size() <= HeaderOffsets::Version)
         damaged("the first page is too short");
     // Jet 3 and Jet 4 use the key for their own RC4 page encoding, which libmdb undoes.
-    if (pageZero[kVersionOffset] < 2)
+    if (pageZero[HeaderOffsets::Version] < 2)
         return info;
 
     Reader reader(encryptionInfo(pageZero));
@@ -454,10 +444,10 @@ OfficeCryptoInfo inspectOfficeCrypto(std::span<const std::uint8_t> pageZero, std
 
 void clearEncodingKey(std::span<std::uint8_t> pageZero, std::uint32_t encodingKey)
 {
-    if (pageZero.size() < kEncodingKeyOffset + 4)
+    if (pageZero.size() < HeaderOffsets::EncodingKey + 4)
         throw std::invalid_argument("clearEncodingKey: the first page is too short");
     for (std::size_t i = 0; i < 4; ++i)
-        pageZero[kEncodingKeyOffset + i] ^= static_cast<std::uint8_t>(encodingKey >> (8 * i));
+        pageZero[HeaderOffsets::EncodingKey + i] ^= static_cast<std::uint8_t>(encodingKey >> (8 * i));
 }
 
 class PageDecryptor::Impl
