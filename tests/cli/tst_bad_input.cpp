@@ -24,12 +24,6 @@ namespace {
 QString databasePath;
 QString databasePassword;
 
-QByteArray read(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
 void write(const QString &path, const QByteArray &bytes)
 {
     QFile file(path);
@@ -39,7 +33,7 @@ void write(const QString &path, const QByteArray &bytes)
 
 QByteArray sample()
 {
-    return read(TestSupport::testDatabase(QStringLiteral("sample.mdb")));
+    return TestSupport::readFile(TestSupport::testDatabase(QStringLiteral("sample.mdb")));
 }
 
 QStringList filesIn(const QString &folder)
@@ -201,7 +195,7 @@ private slots:
         ScriptedDialogs dialogs;
         QTemporaryDir out;
         StructureReport::StartExporting(dialogs, view, out.path());
-        const QByteArray report = read(out.filePath(QStringLiteral("sample_Structure.txt")));
+        const QByteArray report = TestSupport::readFile(out.filePath(QStringLiteral("sample_Structure.txt")));
         QVERIFY(
             report.contains("Table Name : Customers    Total Fields : 0    Total Number Of Records For Table: 0\r\n"));
         QVERIFY(dialogs.texts().constFirst().startsWith(
@@ -236,7 +230,7 @@ private slots:
         StructureReport::StartExporting(dialogs, view, out.path());
         QCOMPARE(dialogs.messages.size(), 2);
         QVERIFY(dialogs.texts().at(0).contains(QStringLiteral("is read-only")));
-        QCOMPARE(read(report), QByteArray("kept"));
+        QCOMPARE(TestSupport::readFile(report), QByteArray("kept"));
         QCOMPARE(filesIn(out.path()), QStringList{QStringLiteral("sample_Structure.txt")});
     }
 
@@ -253,7 +247,7 @@ private slots:
         QVERIFY2(limited.err.contains("File too large") && limited.err.contains("was not saved"),
                  limited.err.constData());
         QCOMPARE(limited.err.count("Please email"), 1);
-        QCOMPARE(read(report), QByteArray("earlier report"));
+        QCOMPARE(TestSupport::readFile(report), QByteArray("earlier report"));
         QCOMPARE(filesIn(out.path()), QStringList{QStringLiteral("many_Structure.txt")});
 
         // A really full disk, where the system lets us make a small one.
@@ -294,7 +288,7 @@ private slots:
         QVERIFY2(writing, "the exporter was never seen writing its report");
         process.kill();
         process.waitForFinished();
-        QCOMPARE(read(report), QByteArray("earlier report"));
+        QCOMPARE(TestSupport::readFile(report), QByteArray("earlier report"));
         QCOMPARE(filesIn(out.path()), QStringList{QStringLiteral("many_Structure.txt")});
     }
 };

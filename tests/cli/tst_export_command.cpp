@@ -15,12 +15,6 @@ struct Run
     QByteArray err;
 };
 
-QByteArray read(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
 } // namespace
 
 class ExportCommandTest : public QObject
@@ -87,7 +81,9 @@ private slots:
         QCOMPARE(result.err, QByteArray());
         QCOMPARE(result.out, QByteArray());
         QCOMPARE(result.exitCode, 0);
-        QCOMPARE(read(report), read(QDir(TestSupport::dataDir()).filePath(expected + QStringLiteral(".expected.txt"))));
+        QCOMPARE(
+            TestSupport::readFile(report),
+            TestSupport::readFile(QDir(TestSupport::dataDir()).filePath(expected + QStringLiteral(".expected.txt"))));
     }
 
     void outputFolderAndDatabaseAsGiven()
@@ -96,7 +92,7 @@ private slots:
         const QString database = work.filePath(QStringLiteral("sample.mdb"));
         const Run result = run({QStringLiteral("--output"), reports.path(), database});
         QCOMPARE(result.exitCode, 0);
-        const QByteArray report = read(reports.filePath(QStringLiteral("sample_Structure.txt")));
+        const QByteArray report = TestSupport::readFile(reports.filePath(QStringLiteral("sample_Structure.txt")));
         QVERIFY(report.startsWith(" Printing From " + database.toUtf8() + "\r\n\r\n"));
     }
 
@@ -158,11 +154,11 @@ private slots:
         const QString real =
             TestSupport::fixturesDir() + QStringLiteral("/real/jahlborn+jackcess/src/test/data/V1997/testV1997.mdb");
         if (TestSupport::fixturesDir().isEmpty() || !QFile::exists(real))
-            QSKIP("The public test databases (../shared/fixtures/real) are not here.");
+            STRUDEX_WITHOUT_FIXTURE("The public test databases (../shared/fixtures/real) are not here.");
         QTemporaryDir reports;
         const Run result = run({QStringLiteral("--output"), reports.path(), real});
         QCOMPARE(result.exitCode, 0);
-        const QByteArray report = read(reports.filePath(QStringLiteral("testV1997_Structure.txt")));
+        const QByteArray report = TestSupport::readFile(reports.filePath(QStringLiteral("testV1997_Structure.txt")));
         QVERIFY(report.contains("1) Table1\r\n2) Table2\r\n3) Table3\r\n4) Table4\r\n"));
         QVERIFY(report.contains("Table Name : Table1    Total Fields : 9    Total Number Of Records For Table: 2\r\n"));
         QVERIFY(report.contains("\r\n A                         Text[50]     "));

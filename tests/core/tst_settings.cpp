@@ -1,5 +1,6 @@
 #include "core/Failure.h"
 #include "core/Settings.h"
+#include "support/TestSupport.h"
 
 #include <QDir>
 #include <QFile>
@@ -111,14 +112,7 @@ private slots:
 
     void damagedFileIsReportedThenSetAsideAtTheNextWrite()
     {
-        QVERIFY(QDir().mkpath(QFileInfo(file).absolutePath()));
-        QFile damaged(file);
-        QVERIFY(damaged.open(QIODevice::WriteOnly));
-        QByteArray bytes("[Strudex%20Software]\nDatabase=");
-        for (int i = 0; i < 4096; ++i)
-            bytes.append(char((i * 151 + 7) % 256));
-        damaged.write(bytes);
-        damaged.close();
+        const QByteArray bytes = TestSupport::writeDamagedSettings(file);
 
         bool reported = false;
         try {

@@ -22,12 +22,7 @@ QString dataFile(const QString &name)
     return QDir(TestSupport::dataDir()).filePath(name);
 }
 
-// A file of the public real-world collection, used where it lies; empty when it is absent.
-QString realFile(const QString &relative)
-{
-    const QString path = TestSupport::fixturesDir() + "/real/" + relative;
-    return !TestSupport::fixturesDir().isEmpty() && QFile::exists(path) ? path : QString();
-}
+using TestSupport::realFile;
 
 QStringList namesOfType(const std::vector<TableRow> &rows, const char *type)
 {
@@ -271,7 +266,7 @@ void TestEngineWorker::otherTableTypes()
     const QString odbc = realFile("jahlborn+jackcess/src/test/data/V2007/odbcLinkerTestV2007.accdb");
     const QString queries = realFile("jahlborn+jackcess/src/test/data/V2003/queryTestV2003.mdb");
     if (odbc.isEmpty() || queries.isEmpty())
-        QSKIP("the real-world files with links and queries are not available");
+        STRUDEX_WITHOUT_FIXTURE("the real-world files with links and queries are not available");
     {
         EngineClient engine;
         QCOMPARE(engine.open(odbc).kind, Reply::Ok);
@@ -336,7 +331,7 @@ void TestEngineWorker::encryptedFiles()
     const QString oldRc4 = realFile("jahlborn+jackcessencrypt/src/test/data/db2007-oldenc.accdb");
     const QString jetEncoded = realFile("jahlborn+jackcessencrypt/src/test/data/db97-enc.mdb");
     if (agile.isEmpty() || oldRc4.isEmpty() || jetEncoded.isEmpty())
-        QSKIP("the real-world encrypted files are not available");
+        STRUDEX_WITHOUT_FIXTURE("the real-world encrypted files are not available");
     // Access 2007+ encryption: read with the right password, refused like Jet without it.
     for (const auto &[path, password] :
          {std::pair{agile, QStringLiteral("password")}, std::pair{oldRc4, QStringLiteral("Test123")}}) {
@@ -526,7 +521,7 @@ void TestEngineWorker::designOrderAndHiddenColumns()
     const QString complex = realFile("jahlborn+jackcess/src/test/data/V2010/complexDataTestV2010.accdb");
     const QString calculated = realFile("jahlborn+jackcess/src/test/data/V2010/calcFieldTestV2010.accdb");
     if (deleted.isEmpty() || inserted.isEmpty() || complex.isEmpty() || calculated.isEmpty())
-        QSKIP("the real-world column files are not available");
+        STRUDEX_WITHOUT_FIXTURE("the real-world column files are not available");
     const auto fieldsOf = [](const QString &path, const QString &table) {
         EngineClient engine;
         engine.open(path);
@@ -553,7 +548,7 @@ void TestEngineWorker::countsLiveRows()
     const QString stale = realFile("jahlborn+jackcess/src/test/data/V2010/calcFieldTestV2010.accdb");
     const QString deleted = realFile("jahlborn+jackcess/src/test/data/V1997/delTestV1997.mdb");
     if (stale.isEmpty() || deleted.isEmpty())
-        QSKIP("the real-world row count files are not available");
+        STRUDEX_WITHOUT_FIXTURE("the real-world row count files are not available");
     EngineClient engine;
     QCOMPARE(engine.open(stale).kind, Reply::Ok);
     QCOMPARE(engine.fields("Table1")->recordCount, 4); // the table definition says 3

@@ -30,15 +30,10 @@ using TestSupport::textBox;
 
 namespace {
 
-QByteArray read(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
 QByteArray expectedReport(const QString &name, const QString &database)
 {
-    QByteArray bytes = read(QDir(TestSupport::dataDir()).filePath(name + QStringLiteral(".expected.txt")));
+    QByteArray bytes =
+        TestSupport::readFile(QDir(TestSupport::dataDir()).filePath(name + QStringLiteral(".expected.txt")));
     return " Printing From " + database.toUtf8() + bytes.mid(bytes.indexOf("\r\n"));
 }
 
@@ -185,13 +180,7 @@ private slots:
 
     void damagedSettingsAreReportedOnceAndForgotten()
     {
-        QFile settings(home->filePath(QStringLiteral("settings.ini")));
-        QVERIFY(settings.open(QIODevice::WriteOnly));
-        QByteArray junk("[Strudex%20Software]\nDatabase=");
-        for (int i = 0; i < 4096; ++i)
-            junk.append(char((i * 151 + 7) % 256));
-        settings.write(junk);
-        settings.close();
+        TestSupport::writeDamagedSettings(home->filePath(QStringLiteral("settings.ini")));
         QVERIFY(program->start());
         QVERIFY(program->form1().isVisible());
         QCOMPARE(dialogs->messages.size(), 1);
@@ -374,7 +363,7 @@ private slots:
         dialogs->messages.clear();
         QTest::mouseClick(button(list, "PushButton5"), Qt::LeftButton);
         QCOMPARE(dialogs->texts(), QStringList{QStringLiteral("Done.")});
-        QCOMPARE(read(out.filePath(QStringLiteral("sample_Structure.txt"))),
+        QCOMPARE(TestSupport::readFile(out.filePath(QStringLiteral("sample_Structure.txt"))),
                  expectedReport(QStringLiteral("sample"), database));
         QCOMPARE(progressBar(list)->value(), 0);
         QCOMPARE(progressBar(list)->text(), QStringLiteral("Progress Bar"));
@@ -446,7 +435,8 @@ private slots:
         });
         QTest::mouseClick(button(list, "PushButton5"), Qt::LeftButton);
         QCOMPARE(ends, QList<int>{0});
-        QCOMPARE(read(out.filePath(QStringLiteral("sample_Structure.txt"))), QByteArray("earlier report"));
+        QCOMPARE(TestSupport::readFile(out.filePath(QStringLiteral("sample_Structure.txt"))),
+                 QByteArray("earlier report"));
         QCOMPARE(QDir(out.path()).entryList(QDir::Files | QDir::Hidden | QDir::System).size(), 1);
     }
 };

@@ -1,6 +1,8 @@
 #include "support/TestSupport.h"
 
 #include <QDir>
+#include <QFile>
+#include <QFileInfo>
 
 namespace TestSupport {
 
@@ -18,6 +20,39 @@ QString fixturesDir()
 QString binDir()
 {
     return qEnvironmentVariable("STRUDEX_BIN_DIR");
+}
+
+QByteArray readFile(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+QString realFile(const QString &relative)
+{
+    const QString dir = fixturesDir();
+    if (dir.isEmpty())
+        return QString();
+    const QString path = dir + QStringLiteral("/real/") + relative;
+    return QFileInfo(path).isFile() ? path : QString();
+}
+
+bool fixturesRequired()
+{
+    const QByteArray value = qgetenv("STRUDEX_REQUIRE_FIXTURES");
+    return !value.isEmpty() && value != "0";
+}
+
+QByteArray writeDamagedSettings(const QString &path)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QByteArray bytes("[Strudex%20Software]\nDatabase=");
+    for (int i = 0; i < 4096; ++i)
+        bytes.append(char((i * 151 + 7) % 256));
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
+        qFatal("cannot write the damaged settings file %s", qPrintable(path));
+    return bytes;
 }
 
 } // namespace TestSupport

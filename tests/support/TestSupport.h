@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 
 namespace TestSupport {
@@ -9,4 +10,30 @@ QString dataDir();
 QString fixturesDir();
 // Folder that holds the built programs (strudex-engine, strudex-export).
 QString binDir();
+
+// The bytes of a file (a report, a database); empty when it cannot be read.
+QByteArray readFile(const QString &path);
+
+// A file of the shared public collection (fixtures/real), used where it lies; empty when it is
+// absent. Those files are never copied into the project.
+QString realFile(const QString &relative);
+
+// True where a missing shared fixture must fail a test instead of skipping it: CI sets
+// STRUDEX_REQUIRE_FIXTURES=1, since the fixtures are always there and a silent skip would hide a
+// test that no longer runs.
+bool fixturesRequired();
+
+// Writes a settings file whose "Database" value is 4 KiB of bytes no settings reader accepts, and
+// returns what it wrote.
+QByteArray writeDamagedSettings(const QString &path);
 } // namespace TestSupport
+
+// Ends a test whose shared fixture is missing: skipped on a developer's machine, failed where the
+// fixtures are required.
+#define STRUDEX_WITHOUT_FIXTURE(message)                                                                               \
+    do {                                                                                                               \
+        if (TestSupport::fixturesRequired())                                                                           \
+            QFAIL(message " (STRUDEX_REQUIRE_FIXTURES is set)");                                                       \
+        else                                                                                                           \
+            QSKIP(message);                                                                                            \
+    } while (false)

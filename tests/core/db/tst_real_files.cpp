@@ -80,7 +80,7 @@ private slots:
     {
         const QList<RealFile> files = realFiles();
         if (files.isEmpty())
-            QSKIP("The public test databases (../shared/fixtures/real) are not here.");
+            STRUDEX_WITHOUT_FIXTURE("The public test databases (../shared/fixtures/real) are not here.");
         int readable = 0;
         for (const RealFile &real : files) {
             if (real.userTables < 0)
@@ -169,7 +169,7 @@ private slots:
             QCOMPARE(fingerprint(real.path), before);
         }
         if (seen == 0)
-            QSKIP("The public test databases (../shared/fixtures/real) are not here.");
+            STRUDEX_WITHOUT_FIXTURE("The public test databases (../shared/fixtures/real) are not here.");
         QCOMPARE(seen, expected.size());
     }
 
@@ -178,7 +178,7 @@ private slots:
         const QString source = TestSupport::fixturesDir() +
                                QStringLiteral("/real/jahlborn+jackcessencrypt/src/test/data/db2013-enc.accdb");
         if (TestSupport::fixturesDir().isEmpty() || !QFile::exists(source))
-            QSKIP("The public test databases (../shared/fixtures/real) are not here.");
+            STRUDEX_WITHOUT_FIXTURE("The public test databases (../shared/fixtures/real) are not here.");
         QFile file(source);
         QVERIFY(file.open(QIODevice::ReadOnly));
         const QByteArray good = file.readAll();

@@ -18,18 +18,10 @@ namespace {
 QString databasePath;
 QString databasePassword;
 
-QByteArray read(const QString &path)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return QByteArray();
-    return file.readAll();
-}
-
 // The expected report with its first line naming the database as this test names it.
 QByteArray expected(const QString &name, const QString &database)
 {
-    QByteArray bytes = read(testDatabase(name + QStringLiteral(".expected.txt")));
+    QByteArray bytes = TestSupport::readFile(testDatabase(name + QStringLiteral(".expected.txt")));
     const qsizetype end = bytes.indexOf("\r\n");
     return " Printing From " + database.toUtf8() + bytes.mid(end);
 }
@@ -118,7 +110,7 @@ private slots:
         RecordingView view = viewOf(SampleTables);
         const QString file = out.filePath(QStringLiteral("sample_Structure.txt"));
         StructureReport::generateStructure(dialogs, view, file, 5);
-        QCOMPARE(read(file), expected(QStringLiteral("sample"), databasePath));
+        QCOMPARE(TestSupport::readFile(file), expected(QStringLiteral("sample"), databasePath));
         QCOMPARE(dialogs.messages.size(), 1);
         QCOMPARE(dialogs.messages.constFirst().text, QStringLiteral("Done."));
         QCOMPARE(dialogs.messages.constFirst().title, QStringLiteral("Strudex"));
@@ -139,7 +131,7 @@ private slots:
         view.rows[0].ticked = view.rows[1].ticked = view.rows[3].ticked = false;
         const QString file = out.filePath(QStringLiteral("some_Structure.txt"));
         StructureReport::generateStructure(dialogs, view, file, 2);
-        QCOMPARE(read(file), expected(QStringLiteral("sample-some"), databasePath));
+        QCOMPARE(TestSupport::readFile(file), expected(QStringLiteral("sample-some"), databasePath));
         QCOMPARE(view.values, (QList<double>{50, 100, 0}));
     }
 
@@ -151,7 +143,7 @@ private slots:
             view.rows[i].ticked = false;
         const QString file = out.filePath(QStringLiteral("last_Structure.txt"));
         StructureReport::generateStructure(dialogs, view, file, 1);
-        const QByteArray report = read(file);
+        const QByteArray report = TestSupport::readFile(file);
         QVERIFY(report.contains(
             "Printing Table Structures:\r\n1) Shippers\r\n\r\n\r\nTable Name : Shippers    Total Fields : 3"));
         QVERIFY(!report.contains("Customers"));
@@ -166,7 +158,7 @@ private slots:
                                      QStringLiteral("Zebra"), QStringLiteral("Клиенты"), QStringLiteral("顧客 Café")});
         const QString file = out.filePath(QStringLiteral("layout_Structure.txt"));
         StructureReport::generateStructure(dialogs, view, file, 6);
-        QCOMPARE(read(file), expected(QStringLiteral("layout"), databasePath));
+        QCOMPARE(TestSupport::readFile(file), expected(QStringLiteral("layout"), databasePath));
         QCOMPARE(dialogs.texts(), QStringList{QStringLiteral("Done.")});
     }
 
@@ -180,7 +172,7 @@ private slots:
         ScriptedDialogs dialogs;
         RecordingView view = viewOf(SampleTables);
         StructureReport::generateStructure(dialogs, view, file, 5);
-        QCOMPARE(read(file), expected(QStringLiteral("sample"), databasePath));
+        QCOMPARE(TestSupport::readFile(file), expected(QStringLiteral("sample"), databasePath));
         QCOMPARE(
             QDir(out.path()).entryList({QStringLiteral("replaced_Structure.txt*")}, QDir::Files | QDir::Hidden).size(),
             1);
@@ -203,7 +195,7 @@ private slots:
             "__________                ________     ___________\r\n\r\n\r\n";
         QByteArray block2 = block1;
         block2.replace("Customers", "Orders");
-        QCOMPARE(read(file), header + block1 + block2 + "\r\n");
+        QCOMPARE(TestSupport::readFile(file), header + block1 + block2 + "\r\n");
         const QStringList texts = dialogs.texts();
         QCOMPARE(texts.size(), 1 + 2 * 2 + 1);
         QVERIFY(texts.at(0).startsWith(QStringLiteral("Could not find file '%1'.").arg(databasePath)));
@@ -219,7 +211,7 @@ private slots:
         RecordingView view = viewOf({QStringLiteral("Vanished"), QStringLiteral("Shippers")});
         const QString file = out.filePath(QStringLiteral("vanished_Structure.txt"));
         StructureReport::generateStructure(dialogs, view, file, 2);
-        const QByteArray report = read(file);
+        const QByteArray report = TestSupport::readFile(file);
         QVERIFY(
             report.contains("Table Name : Vanished    Total Fields : 0    Total Number Of Records For Table: 0\r\n\r\n"
                             "Field Name                DataType     Description\r\n"
@@ -303,7 +295,7 @@ private slots:
         RecordingView view = viewOf(SampleTables);
         // No trailing separator typed: the report still lands inside the folder.
         StructureReport::StartExporting(dialogs, view, folder.path());
-        QCOMPARE(read(folder.filePath(QStringLiteral("sample_Structure.txt"))),
+        QCOMPARE(TestSupport::readFile(folder.filePath(QStringLiteral("sample_Structure.txt"))),
                  expected(QStringLiteral("sample"), databasePath));
         QCOMPARE(dialogs.texts(), QStringList{QStringLiteral("Done.")});
         QCOMPARE(QDir(folder.path()).entryList(QDir::Files | QDir::Hidden).size(), 1);

@@ -33,17 +33,12 @@ constexpr const char *kRc4File = "jahlborn+jackcessencrypt/src/test/data/db2007-
 constexpr const char *kAgileFile = "jahlborn+jackcessencrypt/src/test/data/db2007-enc.accdb";
 constexpr const char *kNonStandardFile = "jahlborn+jackcessencrypt/src/test/data/db-nonstandard.accdb";
 
-QString realFile(const QString &relative)
-{
-    const QString dir = TestSupport::fixturesDir();
-    const QString path = dir + "/real/" + relative;
-    return !dir.isEmpty() && QFile::exists(path) ? path : QString();
-}
+using TestSupport::realFile;
 
 #define REQUIRE_REAL_FILE(path, relative)                                                                              \
     const QString path = realFile(relative);                                                                           \
     if (path.isEmpty())                                                                                                \
-        QSKIP("the real-world encrypted files (fixtures/real) are not available");
+        STRUDEX_WITHOUT_FIXTURE("the real-world encrypted files (fixtures/real) are not available");
 
 Page firstPage(const QString &path)
 {
