@@ -211,10 +211,10 @@ private slots:
         ScriptedDialogs dialogs;
         // A folder of the system's own where no file can be made, whoever runs the test.
         StructureReport::StartExporting(dialogs, view, QStringLiteral("/proc/self"));
-        QCOMPARE(dialogs.messages.size(), 2);
+        // The failure is the last word: no "Done." after a report that was not saved.
+        QCOMPARE(dialogs.messages.size(), 1);
         QVERIFY(dialogs.texts().at(0).contains(QStringLiteral("/proc/self/sample_Structure.txt")));
         QVERIFY(dialogs.texts().at(0).contains(QStringLiteral("generateStructure at line 116")));
-        QCOMPARE(dialogs.texts().at(1), QStringLiteral("Done."));
     }
 
     void readOnlyReportIsNotReplaced()
@@ -228,7 +228,7 @@ private slots:
         view.rows = {{QStringLiteral("Shippers"), true}};
         ScriptedDialogs dialogs;
         StructureReport::StartExporting(dialogs, view, out.path());
-        QCOMPARE(dialogs.messages.size(), 2);
+        QCOMPARE(dialogs.messages.size(), 1);
         QVERIFY(dialogs.texts().at(0).contains(QStringLiteral("is read-only")));
         QCOMPARE(TestSupport::readFile(report), QByteArray("kept"));
         QCOMPARE(filesIn(out.path()), QStringList{QStringLiteral("sample_Structure.txt")});

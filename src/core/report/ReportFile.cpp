@@ -41,6 +41,7 @@ void ReportFile::open(const QString &fileName)
     m_file.reset();
     m_fileName = fileName;
     m_gaveUp = true;
+    m_saved = false;
     const QFileInfo existing(fileName);
     // A report that its owner made read-only is not replaced behind their back.
     if (existing.exists() && existing.isFile() && !(existing.permissions() & QFileDevice::WriteOwner))
@@ -110,6 +111,7 @@ void ReportFile::close()
         m_gaveUp = true;
         throw writeFailure(*file, m_fileName, errno);
     }
+    m_saved = true;
 }
 
 void ReportFile::giveUp(int systemError)

@@ -24,6 +24,8 @@ public:
     // Puts the finished report in place of any earlier one.
     void close();
     bool isOpen() const { return m_file != nullptr; }
+    // True once close() has put a complete report in place.
+    bool saved() const { return m_saved; }
 
     ReportFile() = default;
     ~ReportFile();
@@ -40,6 +42,7 @@ private:
 
     std::unique_ptr<QSaveFile> m_file;
     bool m_gaveUp = false;
+    bool m_saved = false;
     QStringEncoder m_encoder{QStringConverter::System};
     QString m_fileName;
     QByteArray m_pending;

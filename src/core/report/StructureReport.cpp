@@ -156,8 +156,7 @@ void generateStructure(Dialogs &dialogs, ExportView &view, const QString &fileNa
             if (r.test(182, [&] { return typeText == QStringLiteral("Text"); })) {
                 r.step(184, [&] {
                     const Ado::FieldInfo field = must(recordset).Field(j);
-                    typeText = Access::GetFieldTypeName(field.Type) + QLatin1Char('[') +
-                               QString::number(field.DefinedSize) + QLatin1Char(']');
+                    typeText = TypeText(field.Type, field.DefinedSize);
                 });
             }
             r.step(186, [&] {
@@ -181,6 +180,10 @@ void generateStructure(Dialogs &dialogs, ExportView &view, const QString &fileNa
         r.step(214, [&] { must(connection).Close(); });
     r.step(216, [&] { connection.reset(); });
     r.step(218, [&] { view.setPointer(ExportView::Pointer::Default); });
+    // "Done." says the report is there. When it could not be saved, the failure already reported is
+    // the last word: a "Done." right after it would read as success.
+    if (!file.saved())
+        return;
     r.step(224, [&] {
         dialogs.message(Main::AppTitle(), QStringLiteral("Done."), Dialogs::Buttons::Ok, Dialogs::Icon::None);
     });

@@ -25,8 +25,9 @@ QString TypeText(qint32 typeCode, qint64 definedSize);
 QString ReportFileName(const QString &folderText, const QString &databasePath);
 
 // Writes the report of the ticked rows into fileName, replacing any earlier report only when the
-// run finishes. Every failure is reported and the run goes on; "Done." ends it. A call made while
-// a run is in progress does nothing.
+// run finishes. Every failure is reported and the run goes on; "Done." ends it when the report
+// was saved (even if some tables failed), and is left out when it was not. A call made while a run
+// is in progress does nothing.
 void generateStructure(Dialogs &dialogs, ExportView &view, const QString &fileName, const qint32 &tickedCount);
 
 // Whether a run is in progress.
