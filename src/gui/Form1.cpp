@@ -33,6 +33,7 @@ Form1::Form1(Program &program) : ProgramWindow(program), ui(std::make_unique<Ui:
     connect(ui->Text2, &QLineEdit::textChanged, this, &Form1::Text2_Change);
     ui->Text1->installEventFilter(this);
     ui->Text2->installEventFilter(this);
+    setUpKeyboard(*ui->Text1);
 }
 
 Form1::~Form1() = default;
@@ -146,5 +147,5 @@ bool Form1::eventFilter(QObject *watched, QEvent *event)
         else if (watched == ui->Text2)
             Text2_GotFocus();
     }
-    return QWidget::eventFilter(watched, event);
+    return ProgramWindow::eventFilter(watched, event);
 }

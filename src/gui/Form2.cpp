@@ -42,6 +42,7 @@ Form2::Form2(Program &program) : ProgramWindow(program), ui(std::make_unique<Ui:
     connect(ui->PushButton8, &QPushButton::clicked, this, &Form2::PushButton8_Click);
     connect(ui->PushButton9, &QPushButton::clicked, this, &Form2::PushButton9_Click);
     connect(ui->Text1, &QLineEdit::textChanged, this, &Form2::Text1_Change);
+    setUpKeyboard(*ui->ListView1);
 }
 
 Form2::~Form2() = default;

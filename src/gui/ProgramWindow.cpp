@@ -1,14 +1,40 @@
 #include "gui/ProgramWindow.h"
 
+#include "gui/FocusFrame.h"
 #include "gui/Program.h"
 #include "gui/WindowLook.h"
 
 #include <QCloseEvent>
+#include <QKeyEvent>
+#include <QPushButton>
 
 ProgramWindow::ProgramWindow(Program &program) : m_program(program)
 {
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                    Qt::WindowCloseButtonHint);
+}
+
+void ProgramWindow::setUpKeyboard(QWidget &firstControl)
+{
+    m_firstControl = &firstControl;
+    for (QPushButton *button : findChildren<QPushButton *>())
+        button->installEventFilter(this);
+    m_focusFrame = new FocusFrame(*this);
+}
+
+bool ProgramWindow::eventFilter(QObject *watched, QEvent *event)
+{
+    if (event->type() == QEvent::KeyPress) {
+        auto *button = qobject_cast<QPushButton *>(watched);
+        const auto *key = static_cast<QKeyEvent *>(event);
+        const Qt::KeyboardModifiers modifiers = key->modifiers() & ~Qt::KeypadModifier;
+        if (button && (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) && modifiers == Qt::NoModifier) {
+            if (!key->isAutoRepeat() && button->isEnabled())
+                button->animateClick();
+            return true;
+        }
+    }
+    return QWidget::eventFilter(watched, event);
 }
 
 void ProgramWindow::showEvent(QShowEvent *event)
@@ -17,6 +43,10 @@ void ProgramWindow::showEvent(QShowEvent *event)
         m_shownBefore = true;
         Main::CentreOnScreen(*this);
     }
+    // A window opens with the focus on the first control of its tab order, so the keyboard has a
+    // place to start and the user sees where it is. Coming back to a window keeps its focus.
+    if (!focusWidget() && m_firstControl)
+        m_firstControl->setFocus(Qt::TabFocusReason);
     QWidget::showEvent(event);
 }
 

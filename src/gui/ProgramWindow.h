@@ -2,6 +2,7 @@
 
 #include <QWidget>
 
+class FocusFrame;
 class Program;
 
 // What both windows of the program share: they are first shown centred on the screen, and
@@ -13,7 +14,17 @@ class ProgramWindow : public QWidget
 public:
     explicit ProgramWindow(Program &program);
 
+    // Shows which control has the keyboard focus.
+    FocusFrame *focusFrame() const { return m_focusFrame; }
+
 protected:
+    // Called by each window once its controls exist: Enter (and keypad Enter) presses the push
+    // button that has the focus, as Space does; there is no default button that would catch Enter
+    // everywhere. The focused control always shows that it has the focus, and the window opens
+    // with the focus on the first control of its tab order.
+    void setUpKeyboard(QWidget &firstControl);
+
+    bool eventFilter(QObject *watched, QEvent *event) override;
     void showEvent(QShowEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
 
@@ -21,4 +32,6 @@ protected:
 
 private:
     bool m_shownBefore = false;
+    FocusFrame *m_focusFrame = nullptr;
+    QWidget *m_firstControl = nullptr;
 };

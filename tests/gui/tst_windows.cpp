@@ -1,6 +1,7 @@
 #include "core/PathUtilities.h"
 #include "core/Settings.h"
 #include "core/db/WorkerProcess.h"
+#include "gui/FocusFrame.h"
 #include "gui/Form1.h"
 #include "gui/Form2.h"
 #include "gui/PointerModes.h"
@@ -334,6 +335,86 @@ private slots:
         QTest::keyClick(button(selection, "PushButton5"), Qt::Key_Tab);
         QCOMPARE(QApplication::focusWidget(), textBox(selection, "Text2"));
         QCOMPARE(textBox(selection, "Text2")->selectedText(), QStringLiteral("secret"));
+    }
+
+    void enterPressesTheFocusedButtonOnly()
+    {
+        QVERIFY(program->start());
+        Form1 &selection = program->form1();
+        QVERIFY(QTest::qWaitForWindowActive(&selection));
+        // The window opens on the first control of its tab order.
+        QCOMPARE(QApplication::focusWidget(), textBox(selection, "Text1"));
+        // Enter in a text box presses nothing: there is no default button.
+        QTest::keyClick(textBox(selection, "Text1"), Qt::Key_Return);
+        QTest::qWait(300);
+        QVERIFY(!program->hasForm2());
+        QVERIFY(textBox(selection, "Text1")->text().isEmpty());
+
+        button(selection, "PushButton1")->setFocus();
+        QTest::keyClick(button(selection, "PushButton1"), Qt::Key_Return);
+        QTRY_VERIFY(textBox(selection, "Text1")->text().endsWith(QStringLiteral("Samples/sample.mdb")));
+        QVERIFY(!program->hasForm2());
+
+        textBox(selection, "Text1")->setText(copyOfTestDatabase(QStringLiteral("sample.mdb")));
+        button(selection, "PushButton3")->setFocus();
+        QTest::keyClick(button(selection, "PushButton3"), Qt::Key_Enter, Qt::KeypadModifier);
+        QTRY_VERIFY(program->hasForm2() && program->form2().isVisible());
+        Form2 &list = program->form2();
+        QCOMPARE(list.rowCount(), 5);
+
+        button(list, "PushButton9")->setFocus();
+        QTest::keyClick(button(list, "PushButton9"), Qt::Key_Return);
+        QTRY_VERIFY(!list.rowTicked(1) && !list.rowTicked(5));
+        // With a modifier held, Enter is not a press.
+        button(list, "PushButton8")->setFocus();
+        QTest::keyClick(button(list, "PushButton8"), Qt::Key_Return, Qt::ControlModifier);
+        QTest::qWait(300);
+        QVERIFY(!list.rowTicked(1));
+        QTest::keyClick(button(list, "PushButton8"), Qt::Key_Enter, Qt::KeypadModifier);
+        QTRY_VERIFY(list.rowTicked(1) && list.rowTicked(5));
+    }
+
+    void theFocusedControlAlwaysShowsIt()
+    {
+        QVERIFY(program->start());
+        Form1 &selection = program->form1();
+        textBox(selection, "Text1")->setText(copyOfTestDatabase(QStringLiteral("sample.mdb")));
+        QTest::mouseClick(button(selection, "PushButton3"), Qt::LeftButton);
+        Form2 &list = program->form2();
+        QVERIFY(QTest::qWaitForWindowActive(&list));
+        // The export window opens with the focus on the table list, and the list shows it with a
+        // frame in the highlight colour around its whole edge.
+        QTRY_COMPARE(QApplication::focusWidget(), static_cast<QWidget *>(tableList(list)));
+        FocusFrame *frame = list.focusFrame();
+        QVERIFY(frame);
+        QCOMPARE(frame->target(), static_cast<QWidget *>(tableList(list)));
+        QVERIFY(frame->isVisible());
+        QCOMPARE(frame->geometry(), tableList(list)->rect());
+        const QColor highlight = list.palette().color(QPalette::Active, QPalette::Highlight);
+        const QImage focused = tableList(list)->grab().toImage();
+        const QPoint leftEdge(0, focused.height() * 3 / 4);
+        QCOMPARE(focused.pixelColor(leftEdge).rgb(), highlight.rgb());
+
+        // Tab moves the frame to the next control; a click on a text box takes it away (the caret
+        // shows the focus there).
+        QTest::keyClick(tableList(list), Qt::Key_Tab);
+        QCOMPARE(QApplication::focusWidget(), static_cast<QWidget *>(button(list, "PushButton8")));
+        QCOMPARE(frame->target(), static_cast<QWidget *>(button(list, "PushButton8")));
+        QCOMPARE(frame->parentWidget(), static_cast<QWidget *>(button(list, "PushButton8")));
+        const QImage unfocused = tableList(list)->grab().toImage();
+        QVERIFY(unfocused.pixelColor(leftEdge).rgb() != highlight.rgb());
+        QTest::mouseClick(textBox(list, "Text1"), Qt::LeftButton);
+        QCOMPARE(QApplication::focusWidget(), static_cast<QWidget *>(textBox(list, "Text1")));
+        QVERIFY(!frame->target());
+        QVERIFY(frame->isHidden());
+
+        // Back and Next again: the window keeps the focus it had, on the button that took it away.
+        QTest::mouseClick(button(list, "PushButton2"), Qt::LeftButton);
+        QVERIFY(QTest::qWaitForWindowActive(&selection));
+        QTest::mouseClick(button(selection, "PushButton3"), Qt::LeftButton);
+        QVERIFY(QTest::qWaitForWindowActive(&list));
+        QTRY_COMPARE(QApplication::focusWidget(), static_cast<QWidget *>(button(list, "PushButton2")));
+        QCOMPARE(frame->target(), static_cast<QWidget *>(button(list, "PushButton2")));
     }
 
     void startExportingChecksAndTheWholeExport()
