@@ -1,0 +1,193 @@
+#include "core/structure/Diagram.h"
+
+#include <graphviz/gvc.h>
+
+#include <QHash>
+#include <QSet>
+
+#include <memory>
+
+namespace Structure {
+
+namespace {
+
+// The most fields a box lists; the rest are counted.
+constexpr int MaxFieldsInBox = 25;
+
+// Text inside a Graphviz HTML-like label.
+QString labelText(const QString &text)
+{
+    QString out;
+    for (const QChar c : text) {
+        switch (c.unicode()) {
+        case u'&':
+            out += QStringLiteral("&amp;");
+            break;
+        case u'<':
+            out += QStringLiteral("&lt;");
+            break;
+        case u'>':
+            out += QStringLiteral("&gt;");
+            break;
+        case u'"':
+            out += QStringLiteral("&quot;");
+            break;
+        case u'\'':
+            out += QStringLiteral("&#39;");
+            break;
+        case u'\n':
+        case u'\r':
+        case u'\t':
+            out += QLatin1Char(' ');
+            break;
+        default:
+            if (c.unicode() >= 0x20)
+                out += c;
+        }
+    }
+    return out;
+}
+
+// A plain Graphviz string (a tooltip): a backslash starts an escape there.
+QByteArray plainText(const QString &text)
+{
+    QString out = text;
+    out.replace(QLatin1Char('\\'), QStringLiteral("\\\\"));
+    out.replace(QLatin1Char('\n'), QLatin1Char(' '));
+    out.replace(QLatin1Char('\r'), QLatin1Char(' '));
+    return out.toUtf8();
+}
+
+QSet<QString> primaryKeyFields(const Table &table)
+{
+    QSet<QString> names;
+    for (const Index &index : table.indexes) {
+        if (index.primary) {
+            for (const IndexField &field : index.fields)
+                names.insert(field.name.toLower());
+        }
+    }
+    return names;
+}
+
+QString boxLabel(const Table &table)
+{
+    QString html = QStringLiteral("<TABLE BORDER=\"0\" CELLBORDER=\"1\" CELLSPACING=\"0\" CELLPADDING=\"3\">"
+                                  "<TR><TD BGCOLOR=\"#dbe4f0\"><B>%1</B></TD></TR>")
+                       .arg(labelText(table.name));
+    const QSet<QString> keys = primaryKeyFields(table);
+    const qsizetype shown = std::min<qsizetype>(table.fields.size(), MaxFieldsInBox);
+    for (qsizetype i = 0; i < shown; ++i) {
+        const QString name = labelText(table.fields[i].name);
+        html += QStringLiteral("<TR><TD ALIGN=\"LEFT\">%1</TD></TR>")
+                    .arg(keys.contains(table.fields[i].name.toLower()) ? QStringLiteral("<U>%1</U>").arg(name) : name);
+    }
+    if (table.fields.size() > shown)
+        html += QStringLiteral("<TR><TD ALIGN=\"LEFT\"><I>and %1 more</I></TD></TR>").arg(table.fields.size() - shown);
+    if (table.fields.isEmpty())
+        html += QStringLiteral("<TR><TD> </TD></TR>");
+    return html + QStringLiteral("</TABLE>");
+}
+
+struct ContextDeleter
+{
+    void operator()(GVC_t *context) const { gvFreeContext(context); }
+};
+
+struct GraphDeleter
+{
+    void operator()(Agraph_t *graph) const { agclose(graph); }
+};
+
+void set(void *object, const char *name, const QByteArray &value)
+{
+    agsafeset(object, const_cast<char *>(name), const_cast<char *>(value.constData()), const_cast<char *>(""));
+}
+
+} // namespace
+
+DiagramScope diagramScope(const Document &document)
+{
+    DiagramScope scope;
+    if (document.tables.size() <= DiagramTableLimit) {
+        for (int i = 0; i < document.tables.size(); ++i)
+            scope.tables << i;
+        return scope;
+    }
+    QSet<QString> related;
+    for (const Relationship &r : document.relationships) {
+        related.insert(r.primaryTable.toLower());
+        related.insert(r.foreignTable.toLower());
+    }
+    for (int i = 0; i < document.tables.size(); ++i) {
+        if (related.contains(document.tables[i].name.toLower()))
+            scope.tables << i;
+    }
+    scope.onlyRelated = true;
+    return scope;
+}
+
+QString relationshipDiagramSvg(const Document &document, const DiagramScope &scope, const QList<QString> &tableAnchors)
+{
+    if (scope.tables.isEmpty())
+        return QString();
+    std::unique_ptr<GVC_t, ContextDeleter> context(gvContext());
+    if (!context)
+        return QString();
+    std::unique_ptr<Agraph_t, GraphDeleter> graph(agopen(const_cast<char *>("relationships"), Agdirected, nullptr));
+    set(graph.get(), "rankdir", "LR");
+    set(graph.get(), "nodesep", "0.4");
+    set(graph.get(), "ranksep", "0.9");
+    set(graph.get(), "fontname", "Helvetica");
+    Agsym_t *label = agattr(graph.get(), AGNODE, const_cast<char *>("label"), const_cast<char *>(""));
+    agattr(graph.get(), AGNODE, const_cast<char *>("shape"), const_cast<char *>("plaintext"));
+    agattr(graph.get(), AGNODE, const_cast<char *>("fontname"), const_cast<char *>("Helvetica"));
+    agattr(graph.get(), AGNODE, const_cast<char *>("fontsize"), const_cast<char *>("10"));
+    agattr(graph.get(), AGEDGE, const_cast<char *>("fontname"), const_cast<char *>("Helvetica"));
+    agattr(graph.get(), AGEDGE, const_cast<char *>("fontsize"), const_cast<char *>("9"));
+
+    QHash<QString, Agnode_t *> nodes;
+    for (int index : scope.tables) {
+        const Table &table = document.tables[index];
+        const QByteArray id = QByteArray("t") + QByteArray::number(index + 1);
+        Agnode_t *node = agnode(graph.get(), const_cast<char *>(id.constData()), 1);
+        QByteArray html = boxLabel(table).toUtf8();
+        char *htmlLabel = agstrdup_html(graph.get(), html.data());
+        agxset(node, label, htmlLabel);
+        agstrfree(graph.get(), htmlLabel);
+        if (index < tableAnchors.size())
+            set(node, "URL", ('#' + tableAnchors[index]).toUtf8());
+        set(node, "tooltip", plainText(table.name));
+        nodes.insert(table.name.toLower(), node);
+    }
+    for (const Relationship &r : document.relationships) {
+        Agnode_t *from = nodes.value(r.primaryTable.toLower());
+        Agnode_t *to = nodes.value(r.foreignTable.toLower());
+        if (!from || !to)
+            continue;
+        Agedge_t *edge = agedge(graph.get(), from, to, nullptr, 1);
+        set(edge, "taillabel", "1");
+        set(edge, "headlabel", r.oneToOne ? "1" : "\xE2\x88\x9E"); // the infinity sign, as Access draws it
+        set(edge, "arrowhead", "none");
+        if (!r.enforced)
+            set(edge, "style", "dashed");
+        set(edge, "tooltip", plainText(r.name));
+    }
+
+    if (gvLayout(context.get(), graph.get(), "dot") != 0)
+        return QStringLiteral("<p class=\"note\">The diagram could not be laid out.</p>");
+    char *data = nullptr;
+    unsigned int length = 0;
+    const int rendered = gvRenderData(context.get(), graph.get(), "svg", &data, &length);
+    QByteArray svg = rendered == 0 && data ? QByteArray(data, int(length)) : QByteArray();
+    if (data)
+        gvFreeRenderData(data);
+    gvFreeLayout(context.get(), graph.get());
+    // Only the <svg> element goes into the page: the XML declaration and DOCTYPE before it do not.
+    const qsizetype start = svg.indexOf("<svg");
+    if (start < 0)
+        return QStringLiteral("<p class=\"note\">The diagram could not be drawn.</p>");
+    return QString::fromUtf8(svg.mid(start)).trimmed();
+}
+
+} // namespace Structure

@@ -1,0 +1,289 @@
+#include "core/structure/Diff.h"
+
+#include "core/structure/JsonWriter.h"
+#include "core/structure/Markdown.h"
+
+#include <QHash>
+
+namespace Structure {
+
+namespace {
+
+QString shown(const QString &text)
+{
+    return QLatin1Char('"') + text + QLatin1Char('"');
+}
+QString shown(const std::optional<QString> &text)
+{
+    return text ? shown(*text) : QStringLiteral("(none)");
+}
+QString shown(bool flag)
+{
+    return flag ? QStringLiteral("yes") : QStringLiteral("no");
+}
+QString shown(const std::optional<bool> &flag)
+{
+    return flag ? shown(*flag) : QStringLiteral("(none)");
+}
+QString shown(qint64 number)
+{
+    return QString::number(number);
+}
+QString shown(int number)
+{
+    return QString::number(number);
+}
+QString shown(const std::optional<int> &number)
+{
+    return number ? QString::number(*number) : QStringLiteral("(none)");
+}
+QString shown(Join join)
+{
+    return joinName(join);
+}
+
+template <class T> void compare(QStringList &details, const char *what, const T &before, const T &after)
+{
+    if (!(before == after))
+        details << QStringLiteral("%1: %2 -> %3").arg(QLatin1String(what), shown(before), shown(after));
+}
+
+void compareProperties(QStringList &details, const Properties &before, const Properties &after)
+{
+    QHash<QString, QString> old;
+    QStringList oldOrder;
+    for (const auto &[name, text] : before) {
+        old.insert(name.toLower(), text);
+        oldOrder << name;
+    }
+    QHash<QString, QString> now;
+    for (const auto &[name, text] : after) {
+        now.insert(name.toLower(), text);
+        const auto found = old.constFind(name.toLower());
+        if (found == old.constEnd())
+            details << QStringLiteral("property %1: (none) -> %2").arg(name, shown(text));
+        else if (*found != text)
+            details << QStringLiteral("property %1: %2 -> %3").arg(name, shown(*found), shown(text));
+    }
+    for (const QString &name : oldOrder) {
+        if (!now.contains(name.toLower()))
+            details << QStringLiteral("property %1: %2 -> (none)").arg(name, shown(old.value(name.toLower())));
+    }
+}
+
+QString indexFields(const Index &index)
+{
+    QStringList names;
+    for (const IndexField &field : index.fields)
+        names << field.name + (field.descending ? QStringLiteral(" desc") : QString());
+    return QLatin1Char('(') + names.join(QStringLiteral(", ")) + QLatin1Char(')');
+}
+
+QString lookupText(const std::optional<Lookup> &lookup)
+{
+    if (!lookup)
+        return QStringLiteral("(none)");
+    return QStringLiteral("%1 %2").arg(lookup->rowSourceType.value_or(QString()), lookup->rowSource.value_or(QString()));
+}
+
+QString relationshipKey(const Relationship &r)
+{
+    return QStringLiteral("%1(%2) -> %3(%4)")
+        .arg(r.primaryTable, r.primaryFields.join(QStringLiteral(", ")), r.foreignTable,
+             r.foreignFields.join(QStringLiteral(", ")));
+}
+
+// Pairs the items of two lists by a key, without regard to case: removed ones in the old order,
+// then the changed and added ones in the new order.
+template <class T, class Key, class Compare>
+void pair(QList<Change> &changes, const QString &item, const QList<T> &before, const QList<T> &after, Key key,
+          Compare compareItems)
+{
+    QHash<QString, const T *> old;
+    for (const T &entry : before)
+        old.insert(key(entry).toLower(), &entry);
+    QHash<QString, const T *> now;
+    for (const T &entry : after)
+        now.insert(key(entry).toLower(), &entry);
+    for (const T &entry : before) {
+        if (!now.contains(key(entry).toLower()))
+            changes << Change{Change::Kind::Removed, item, key(entry), {}};
+    }
+    for (const T &entry : after) {
+        const T *earlier = old.value(key(entry).toLower());
+        if (!earlier) {
+            changes << Change{Change::Kind::Added, item, key(entry), {}};
+            continue;
+        }
+        compareItems(*earlier, entry);
+    }
+}
+
+const char *sign(Change::Kind kind)
+{
+    switch (kind) {
+    case Change::Kind::Added:
+        return "+";
+    case Change::Kind::Removed:
+        return "-";
+    case Change::Kind::Changed:
+        return "~";
+    }
+    return "~";
+}
+
+const char *word(Change::Kind kind)
+{
+    switch (kind) {
+    case Change::Kind::Added:
+        return "added";
+    case Change::Kind::Removed:
+        return "removed";
+    case Change::Kind::Changed:
+        return "changed";
+    }
+    return "changed";
+}
+
+} // namespace
+
+QList<Change> diff(const Document &before, const Document &after)
+{
+    QList<Change> changes;
+    QStringList database;
+    compare(database, "format", before.database.format, after.database.format);
+    compare(database, "encrypted", before.database.encrypted, after.database.encrypted);
+    if (!database.isEmpty())
+        changes << Change{Change::Kind::Changed, QStringLiteral("database"), QString(), database};
+
+    const auto tableName = [](const Table &table) { return table.name; };
+    pair(changes, QStringLiteral("table"), before.tables, after.tables, tableName,
+         [&](const Table &old, const Table &now) {
+             QStringList details;
+             compare(details, "description", old.description, now.description);
+             compareProperties(details, old.properties, now.properties);
+             if (!details.isEmpty())
+                 changes << Change{Change::Kind::Changed, QStringLiteral("table"), now.name, details};
+             const QString prefix = now.name + QLatin1Char('.');
+             const auto fieldName = [&](const Field &field) { return prefix + field.name; };
+             pair(changes, QStringLiteral("field"), old.fields, now.fields, fieldName,
+                  [&](const Field &a, const Field &b) {
+                      QStringList d;
+                      compare(d, "type", a.type, b.type);
+                      compare(d, "ADO type", a.adoType, b.adoType);
+                      compare(d, "size", a.size, b.size);
+                      compare(d, "Access type", a.accessType, b.accessType);
+                      compare(d, "field size", a.fieldSize, b.fieldSize);
+                      compare(d, "precision", a.precision, b.precision);
+                      compare(d, "scale", a.scale, b.scale);
+                      compare(d, "description", a.description, b.description);
+                      compare(d, "required", a.required, b.required);
+                      compare(d, "allow zero length", a.allowZeroLength, b.allowZeroLength);
+                      compare(d, "default value", a.defaultValue, b.defaultValue);
+                      compare(d, "validation rule", a.validationRule, b.validationRule);
+                      compare(d, "validation text", a.validationText, b.validationText);
+                      compare(d, "multi-valued", a.multiValued, b.multiValued);
+                      if (!(a.lookup == b.lookup))
+                          d << QStringLiteral("lookup: %1 -> %2").arg(lookupText(a.lookup), lookupText(b.lookup));
+                      compare(d, "expression", a.expression, b.expression);
+                      compareProperties(d, a.properties, b.properties);
+                      if (!d.isEmpty())
+                          changes << Change{Change::Kind::Changed, QStringLiteral("field"), fieldName(b), d};
+                  });
+             const auto indexName = [&](const Index &index) { return prefix + index.name; };
+             pair(changes, QStringLiteral("index"), old.indexes, now.indexes, indexName,
+                  [&](const Index &a, const Index &b) {
+                      QStringList d;
+                      if (indexFields(a) != indexFields(b))
+                          d << QStringLiteral("fields: %1 -> %2").arg(indexFields(a), indexFields(b));
+                      compare(d, "primary key", a.primary, b.primary);
+                      compare(d, "unique", a.unique, b.unique);
+                      compare(d, "ignore nulls", a.ignoreNulls, b.ignoreNulls);
+                      compare(d, "required", a.required, b.required);
+                      compare(d, "for a relationship", a.foreignKey, b.foreignKey);
+                      if (!d.isEmpty())
+                          changes << Change{Change::Kind::Changed, QStringLiteral("index"), indexName(b), d};
+                  });
+         });
+
+    pair(changes, QStringLiteral("relationship"), before.relationships, after.relationships, relationshipKey,
+         [&](const Relationship &a, const Relationship &b) {
+             QStringList d;
+             compare(d, "enforced", a.enforced, b.enforced);
+             compare(d, "cascade updates", a.cascadeUpdates, b.cascadeUpdates);
+             compare(d, "cascade deletes", a.cascadeDeletes, b.cascadeDeletes);
+             compare(d, "cascade to null", a.cascadeNull, b.cascadeNull);
+             compare(d, "one-to-one", a.oneToOne, b.oneToOne);
+             compare(d, "join", a.join, b.join);
+             if (!d.isEmpty())
+                 changes << Change{Change::Kind::Changed, QStringLiteral("relationship"), relationshipKey(b), d};
+         });
+    pair(changes, QStringLiteral("query"), before.queries, after.queries, [](const Query &q) { return q.name; },
+         [&](const Query &a, const Query &b) {
+             QStringList d;
+             compare(d, "type", a.type, b.type);
+             compare(d, "SQL", a.sql, b.sql);
+             if (!d.isEmpty())
+                 changes << Change{Change::Kind::Changed, QStringLiteral("query"), b.name, d};
+         });
+    pair(changes, QStringLiteral("linked table"), before.linkedTables, after.linkedTables,
+         [](const LinkedTable &l) { return l.name; },
+         [&](const LinkedTable &a, const LinkedTable &b) {
+             QStringList d;
+             compare(d, "target", a.target, b.target);
+             compare(d, "source", a.source, b.source);
+             if (!d.isEmpty())
+                 changes << Change{Change::Kind::Changed, QStringLiteral("linked table"), b.name, d};
+         });
+    return changes;
+}
+
+QString diffText(const QList<Change> &changes)
+{
+    QString out;
+    for (const Change &change : changes) {
+        out += QLatin1String(sign(change.kind)) + QLatin1Char(' ') + change.item;
+        if (!change.name.isEmpty())
+            out += QLatin1Char(' ') + change.name;
+        if (!change.details.isEmpty())
+            out += QStringLiteral(": ") + change.details.join(QStringLiteral("; "));
+        out += QLatin1Char('\n');
+    }
+    return out;
+}
+
+QString diffMarkdown(const QList<Change> &changes)
+{
+    if (changes.isEmpty())
+        return QStringLiteral("No differences.\n");
+    QString out = QStringLiteral("| Change | Item | Name | Details |\n|---|---|---|---|\n");
+    for (const Change &change : changes) {
+        QStringList details;
+        for (const QString &detail : change.details)
+            details << markdownText(detail);
+        out += QStringLiteral("| %1 | %2 | %3 | %4 |\n")
+                   .arg(QLatin1String(word(change.kind)), markdownText(change.item), markdownText(change.name),
+                        details.join(QStringLiteral("<br>")));
+    }
+    return out;
+}
+
+QByteArray diffJson(const QList<Change> &changes)
+{
+    QByteArray out = "{\n  \"changes\": [";
+    for (qsizetype i = 0; i < changes.size(); ++i) {
+        const Change &change = changes[i];
+        out += i == 0 ? "\n" : ",\n";
+        out += "    {\n      \"change\": \"" + QByteArray(word(change.kind)) + "\",\n";
+        out += "      \"item\": " + jsonString(change.item) + ",\n";
+        out += "      \"name\": " + jsonString(change.name) + ",\n";
+        out += "      \"details\": [";
+        for (qsizetype j = 0; j < change.details.size(); ++j)
+            out += (j == 0 ? "" : ", ") + jsonString(change.details[j]);
+        out += "]\n    }";
+    }
+    out += changes.isEmpty() ? "]\n}\n" : "\n  ]\n}\n";
+    return out;
+}
+
+} // namespace Structure

@@ -1,0 +1,299 @@
+#include "core/structure/Html.h"
+
+#include "core/structure/Diagram.h"
+
+#include <QRegularExpression>
+
+namespace Structure {
+
+namespace {
+
+const char *const Style = R"(
+:root { color-scheme: light; --line: #c8ced6; --head: #eef2f7; --accent: #2b5797; }
+* { box-sizing: border-box; }
+body { font: 14px/1.45 "Segoe UI", "Liberation Sans", Arial, sans-serif; margin: 0; color: #1d232b; }
+header { background: var(--accent); color: #fff; padding: 16px 24px; }
+header h1 { margin: 0 0 4px; font-size: 22px; }
+header p { margin: 0; opacity: .9; }
+main { display: flex; align-items: flex-start; }
+nav { position: sticky; top: 0; width: 260px; max-height: 100vh; overflow: auto; padding: 16px; border-right: 1px solid var(--line); }
+nav input { width: 100%; padding: 6px 8px; margin-bottom: 12px; border: 1px solid var(--line); border-radius: 4px; }
+nav ul { list-style: none; padding-left: 0; margin: 0; }
+nav ul ul { padding-left: 14px; }
+nav a { color: var(--accent); text-decoration: none; word-break: break-word; }
+article { flex: 1; padding: 8px 24px 32px; min-width: 0; }
+section.table { border-top: 1px solid var(--line); padding-top: 4px; }
+table.grid { border-collapse: collapse; margin: 8px 0 16px; width: 100%; }
+table.grid th, table.grid td { border: 1px solid var(--line); padding: 4px 8px; text-align: left; vertical-align: top; word-break: break-word; }
+table.grid th { background: var(--head); font-weight: 600; }
+pre { background: #f6f8fa; border: 1px solid var(--line); padding: 8px 12px; overflow: auto; white-space: pre-wrap; }
+.note { background: #fff4e5; border-left: 4px solid #e8a33d; padding: 6px 10px; }
+.muted { color: #5d6875; }
+.diagram { overflow: auto; border: 1px solid var(--line); padding: 8px; background: #fff; }
+.diagram svg { max-width: none; height: auto; }
+[hidden] { display: none !important; }
+@media print {
+  nav, #search { display: none; }
+  main { display: block; }
+  header { background: none; color: #000; border-bottom: 2px solid #000; }
+  section.table, table.grid tr { break-inside: avoid; }
+  a { color: inherit; text-decoration: none; }
+}
+)";
+
+// Narrows the tables shown to those whose name or field names hold the typed text.
+const char *const Script = R"(
+(function () {
+  var box = document.getElementById('search');
+  if (!box) return;
+  box.addEventListener('input', function () {
+    var term = box.value.trim().toLowerCase();
+    document.querySelectorAll('section.table').forEach(function (section) {
+      var text = section.getAttribute('data-search');
+      var show = !term || text.indexOf(term) >= 0;
+      section.hidden = !show;
+      var link = document.querySelector('nav a[href="#' + section.id + '"]');
+      if (link) link.parentElement.hidden = !show;
+    });
+  });
+})();
+)";
+
+QString yesNo(bool value)
+{
+    return value ? QStringLiteral("yes") : QString();
+}
+
+QString optional(const std::optional<QString> &text)
+{
+    return text ? htmlText(*text) : QString();
+}
+
+QString noteOf(const QString &text)
+{
+    return text.isEmpty() ? QString() : QStringLiteral("<p class=\"note\">") + htmlText(text) + QStringLiteral("</p>\n");
+}
+
+QString fieldType(const Field &field)
+{
+    QString text = field.accessType.isEmpty() ? field.type : field.accessType;
+    if (field.fieldSize && !field.fieldSize->isEmpty()) {
+        QString size = *field.fieldSize;
+        if (field.precision)
+            size += QStringLiteral(" (%1, %2)").arg(*field.precision).arg(field.scale.value_or(0));
+        text += QStringLiteral(", ") + size;
+    }
+    if (field.multiValued)
+        text += QStringLiteral(", multi-valued");
+    return htmlText(text);
+}
+
+QString propertyList(const Properties &properties)
+{
+    if (properties.isEmpty())
+        return QString();
+    QString out = QStringLiteral("<details><summary>Stored properties</summary>\n<table class=\"grid\"><tr><th>Property</th>"
+                                 "<th>Value</th></tr>\n");
+    for (const auto &[name, text] : properties)
+        out += QStringLiteral("<tr><td>%1</td><td>%2</td></tr>\n").arg(htmlText(name), htmlText(text));
+    return out + QStringLiteral("</table></details>\n");
+}
+
+QString tableSection(const Table &table, const QString &anchor)
+{
+    QStringList searchable{table.name.toLower()};
+    for (const Field &field : table.fields)
+        searchable << field.name.toLower();
+    QString out = QStringLiteral("<section class=\"table\" id=\"%1\" data-search=\"%2\">\n<h3>%3</h3>\n")
+                      .arg(anchor, htmlText(searchable.join(QLatin1Char(' '))), htmlText(table.name));
+    if (table.description)
+        out += QStringLiteral("<p>") + htmlText(*table.description) + QStringLiteral("</p>\n");
+    out += QStringLiteral("<p class=\"muted\">Records: %1 &middot; Fields: %2</p>\n")
+               .arg(table.records ? QString::number(*table.records) : QStringLiteral("not counted"))
+               .arg(table.fields.size());
+    out += noteOf(table.note);
+    out += QStringLiteral("<table class=\"grid\"><tr><th>Field</th><th>Type</th><th>Size</th><th>Required</th>"
+                          "<th>Default</th><th>Validation</th><th>Description</th></tr>\n");
+    for (const Field &field : table.fields) {
+        QString validation = optional(field.validationRule);
+        if (field.validationText)
+            validation += (validation.isEmpty() ? QString() : QStringLiteral("<br>")) +
+                          QStringLiteral("<span class=\"muted\">") + htmlText(*field.validationText) +
+                          QStringLiteral("</span>");
+        QString type = fieldType(field);
+        if (field.expression)
+            type += QStringLiteral("<br><code>") + htmlText(*field.expression) + QStringLiteral("</code>");
+        if (field.lookup && field.lookup->rowSource)
+            type += QStringLiteral("<br><span class=\"muted\">Lookup: ") + htmlText(*field.lookup->rowSource) +
+                    QStringLiteral("</span>");
+        out += QStringLiteral("<tr><td>%1</td><td>%2</td><td>%3</td><td>%4</td><td>%5</td><td>%6</td><td>%7</td></tr>\n")
+                   .arg(htmlText(field.name), type, QString::number(field.size), yesNo(field.required.value_or(false)),
+                        optional(field.defaultValue), validation, optional(field.description));
+    }
+    out += QStringLiteral("</table>\n");
+    for (const Field &field : table.fields) {
+        if (!field.note.isEmpty())
+            out += noteOf(field.name + QStringLiteral(": ") + field.note);
+    }
+    if (!table.indexes.isEmpty()) {
+        out += QStringLiteral("<h4>Keys and indexes</h4>\n<table class=\"grid\"><tr><th>Index</th><th>Fields</th>"
+                              "<th>Primary key</th><th>Unique</th><th>Ignore nulls</th><th>Required</th>"
+                              "<th>For a relationship</th></tr>\n");
+        for (const Index &index : table.indexes) {
+            QStringList fields;
+            for (const IndexField &field : index.fields)
+                fields << htmlText(field.name) + (field.descending ? QStringLiteral(" &darr;") : QString());
+            out += QStringLiteral("<tr><td>%1</td><td>%2</td><td>%3</td><td>%4</td><td>%5</td><td>%6</td><td>%7</td></tr>\n")
+                       .arg(htmlText(index.name), fields.join(QStringLiteral(", ")), yesNo(index.primary),
+                            yesNo(index.unique), yesNo(index.ignoreNulls), yesNo(index.required),
+                            yesNo(index.foreignKey));
+        }
+        out += QStringLiteral("</table>\n");
+        for (const Index &index : table.indexes) {
+            if (!index.note.isEmpty())
+                out += noteOf(index.name + QStringLiteral(": ") + index.note);
+        }
+    }
+    out += propertyList(table.properties);
+    return out + QStringLiteral("</section>\n");
+}
+
+QString names(const QStringList &list)
+{
+    QStringList escaped;
+    for (const QString &name : list)
+        escaped << htmlText(name);
+    return escaped.join(QStringLiteral(", "));
+}
+
+} // namespace
+
+QString htmlText(const QString &text)
+{
+    QString out;
+    out.reserve(text.size() + 8);
+    for (const QChar c : text) {
+        switch (c.unicode()) {
+        case u'&':
+            out += QStringLiteral("&amp;");
+            break;
+        case u'<':
+            out += QStringLiteral("&lt;");
+            break;
+        case u'>':
+            out += QStringLiteral("&gt;");
+            break;
+        case u'"':
+            out += QStringLiteral("&quot;");
+            break;
+        case u'\'':
+            out += QStringLiteral("&#39;");
+            break;
+        default:
+            // Control characters have no place in a page; they show as the replacement sign.
+            out += (c.unicode() < 0x20 && c != QLatin1Char('\n') && c != QLatin1Char('\t')) ? QChar(0xFFFD) : c;
+        }
+    }
+    return out;
+}
+
+QString toHtml(const Document &document)
+{
+    QList<QString> anchors;
+    for (int i = 0; i < document.tables.size(); ++i)
+        anchors << QStringLiteral("table-%1").arg(i + 1);
+    const QString fileName = document.database.path.section(QRegularExpression(QStringLiteral("[/\\\\]")), -1);
+
+    QString out = QStringLiteral("<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n"
+                                 "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n"
+                                 "<meta http-equiv=\"Content-Security-Policy\" content=\"default-src 'none'; "
+                                 "style-src 'unsafe-inline'; script-src 'unsafe-inline'; img-src data:\">\n"
+                                 "<title>Structure of ") +
+                  htmlText(fileName) + QStringLiteral("</title>\n<style>") + QString::fromUtf8(Style) +
+                  QStringLiteral("</style>\n</head>\n<body>\n<header>\n<h1>Structure of ") + htmlText(fileName) +
+                  QStringLiteral("</h1>\n<p>") + htmlText(document.database.path) + QStringLiteral(" &middot; ") +
+                  htmlText(document.database.format) +
+                  (document.database.encrypted ? QStringLiteral(" &middot; encrypted or password-protected")
+                                               : QString()) +
+                  QStringLiteral("</p>\n</header>\n<main>\n<nav>\n<input id=\"search\" type=\"search\" "
+                                 "placeholder=\"Find a table or field\" aria-label=\"Find a table or field\">\n<ul>\n"
+                                 "<li><a href=\"#diagram\">Diagram</a></li>\n<li><a href=\"#tables\">Tables</a>\n<ul>\n");
+    for (int i = 0; i < document.tables.size(); ++i)
+        out += QStringLiteral("<li><a href=\"#%1\">%2</a></li>\n").arg(anchors[i], htmlText(document.tables[i].name));
+    out += QStringLiteral("</ul></li>\n<li><a href=\"#relationships\">Relationships</a></li>\n"
+                          "<li><a href=\"#queries\">Queries</a></li>\n<li><a href=\"#linked-tables\">Linked "
+                          "tables</a></li>\n</ul>\n</nav>\n<article>\n");
+    for (const QString &text : document.notes)
+        out += noteOf(text);
+
+    out += QStringLiteral("<h2 id=\"diagram\">Diagram</h2>\n");
+    const DiagramScope scope = diagramScope(document);
+    if (scope.onlyRelated) {
+        out += QStringLiteral("<p class=\"muted\">The database has more than %1 tables: the diagram shows only the %2 "
+                              "that take part in relationships.</p>\n")
+                   .arg(DiagramTableLimit)
+                   .arg(scope.tables.size());
+    }
+    const QString svg = relationshipDiagramSvg(document, scope, anchors);
+    out += svg.isEmpty() ? QStringLiteral("<p class=\"muted\">No tables to draw.</p>\n")
+                         : QStringLiteral("<div class=\"diagram\">\n") + svg + QStringLiteral("\n</div>\n");
+
+    out += QStringLiteral("<h2 id=\"tables\">Tables</h2>\n");
+    if (document.tables.isEmpty())
+        out += QStringLiteral("<p class=\"muted\">No user tables.</p>\n");
+    for (int i = 0; i < document.tables.size(); ++i)
+        out += tableSection(document.tables[i], anchors[i]);
+
+    out += QStringLiteral("<h2 id=\"relationships\">Relationships</h2>\n");
+    if (document.relationships.isEmpty()) {
+        out += QStringLiteral("<p class=\"muted\">None.</p>\n");
+    } else {
+        out += QStringLiteral("<table class=\"grid\"><tr><th>Relationship</th><th>Primary table</th><th>Fields</th>"
+                              "<th>Foreign table</th><th>Fields</th><th>Enforced</th><th>Cascade updates</th>"
+                              "<th>Cascade deletes</th><th>Cascade to null</th><th>One-to-one</th><th>Join</th></tr>\n");
+        for (const Relationship &r : document.relationships) {
+            out += QStringLiteral("<tr><td>%1</td><td>%2</td><td>%3</td><td>%4</td><td>%5</td><td>%6</td><td>%7</td>"
+                                  "<td>%8</td><td>%9</td>")
+                       .arg(htmlText(r.name), htmlText(r.primaryTable), names(r.primaryFields),
+                            htmlText(r.foreignTable), names(r.foreignFields), yesNo(r.enforced),
+                            yesNo(r.cascadeUpdates), yesNo(r.cascadeDeletes), yesNo(r.cascadeNull)) +
+                   QStringLiteral("<td>") + yesNo(r.oneToOne) + QStringLiteral("</td><td>") + joinName(r.join) +
+                   QStringLiteral("</td></tr>\n");
+        }
+        out += QStringLiteral("</table>\n");
+        for (const Relationship &r : document.relationships) {
+            if (!r.note.isEmpty())
+                out += noteOf(r.name + QStringLiteral(": ") + r.note);
+        }
+    }
+
+    out += QStringLiteral("<h2 id=\"queries\">Queries</h2>\n");
+    if (document.queries.isEmpty())
+        out += QStringLiteral("<p class=\"muted\">None.</p>\n");
+    for (const Query &query : document.queries) {
+        out += QStringLiteral("<h3>%1</h3>\n<p class=\"muted\">%2</p>\n").arg(htmlText(query.name), htmlText(query.type));
+        out += noteOf(query.note);
+        out += QStringLiteral("<pre><code>") + htmlText(query.sql) + QStringLiteral("</code></pre>\n");
+    }
+
+    out += QStringLiteral("<h2 id=\"linked-tables\">Linked tables</h2>\n");
+    if (document.linkedTables.isEmpty()) {
+        out += QStringLiteral("<p class=\"muted\">None.</p>\n");
+    } else {
+        out += QStringLiteral("<table class=\"grid\"><tr><th>Table</th><th>Target</th><th>Source</th></tr>\n");
+        for (const LinkedTable &link : document.linkedTables) {
+            out += QStringLiteral("<tr><td>%1</td><td>%2</td><td>%3</td></tr>\n")
+                       .arg(htmlText(link.name), htmlText(link.target), htmlText(link.source));
+        }
+        out += QStringLiteral("</table>\n");
+        for (const LinkedTable &link : document.linkedTables) {
+            if (!link.note.isEmpty())
+                out += noteOf(link.name + QStringLiteral(": ") + link.note);
+        }
+    }
+    out += QStringLiteral("</article>\n</main>\n<script>") + QString::fromUtf8(Script) +
+           QStringLiteral("</script>\n</body>\n</html>\n");
+    return out;
+}
+
+} // namespace Structure

@@ -1,0 +1,16 @@
+#pragma once
+
+#include "core/structure/Structure.h"
+
+#include <QByteArray>
+
+namespace Structure {
+
+// The document as JSON (UTF-8, two-space indents, keys in a fixed order, a final newline), as
+// described by docs/structure.schema.json: absent values are null, never missing keys.
+QByteArray toJson(const Document &document);
+
+// A JSON string literal of the text, quotes included.
+QByteArray jsonString(const QString &text);
+
+} // namespace Structure

@@ -1,0 +1,286 @@
+#include "core/structure/Markdown.h"
+
+#include "core/structure/Diagram.h"
+
+#include <QHash>
+#include <QRegularExpression>
+
+namespace Structure {
+
+namespace {
+
+QString yesNo(bool value)
+{
+    return value ? QStringLiteral("yes") : QString();
+}
+
+QString optionalText(const std::optional<QString> &text)
+{
+    return text ? markdownText(*text) : QString();
+}
+
+// Mermaid reads a quoted text up to the next quote: quotes and the characters it treats as markup
+// become its own entity codes.
+QString mermaidText(const QString &text)
+{
+    QString out;
+    for (const QChar c : text) {
+        switch (c.unicode()) {
+        case u'"':
+            out += QStringLiteral("#quot;");
+            break;
+        case u'#':
+            out += QStringLiteral("#35;");
+            break;
+        case u'%':
+            out += QStringLiteral("#37;");
+            break;
+        case u'\\':
+            out += QStringLiteral("#92;");
+            break;
+        case u'<':
+            out += QStringLiteral("#lt;");
+            break;
+        case u'>':
+            out += QStringLiteral("#gt;");
+            break;
+        case u'\n':
+        case u'\r':
+        case u'`':
+            out += QLatin1Char(' ');
+            break;
+        default:
+            out += c;
+        }
+    }
+    return out;
+}
+
+QString fieldType(const Field &field)
+{
+    QString text = field.accessType.isEmpty() ? field.type : field.accessType;
+    if (field.fieldSize && !field.fieldSize->isEmpty()) {
+        QString size = *field.fieldSize;
+        if (field.precision)
+            size += QStringLiteral(" (%1, %2)").arg(*field.precision).arg(field.scale.value_or(0));
+        text += QStringLiteral(", ") + size;
+    }
+    if (field.multiValued)
+        text += QStringLiteral(", multi-valued");
+    return text;
+}
+
+QString fieldList(const QStringList &names)
+{
+    QStringList escaped;
+    for (const QString &name : names)
+        escaped << markdownText(name);
+    return escaped.join(QStringLiteral(", "));
+}
+
+void note(QString &out, const QString &text)
+{
+    if (!text.isEmpty())
+        out += QStringLiteral("> **Note:** ") + markdownText(text) + QStringLiteral("\n\n");
+}
+
+} // namespace
+
+QString markdownText(const QString &text)
+{
+    static const QString special = QStringLiteral("\\`*_{}[]()#+-.!|~");
+    QString out;
+    out.reserve(text.size() + 8);
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const QChar c = text.at(i);
+        if (c == QLatin1Char('<')) {
+            out += QStringLiteral("&lt;");
+        } else if (c == QLatin1Char('>')) {
+            out += QStringLiteral("&gt;");
+        } else if (c == QLatin1Char('&')) {
+            out += QStringLiteral("&amp;");
+        } else if (c == QLatin1Char('\r')) {
+            if (i + 1 < text.size() && text.at(i + 1) == QLatin1Char('\n'))
+                ++i;
+            out += QStringLiteral("<br>");
+        } else if (c == QLatin1Char('\n')) {
+            out += QStringLiteral("<br>");
+        } else if (special.contains(c)) {
+            out += QLatin1Char('\\');
+            out += c;
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
+QString markdownFence(const QString &text, const QString &language)
+{
+    qsizetype longest = 0;
+    qsizetype run = 0;
+    for (const QChar c : text) {
+        run = c == QLatin1Char('`') ? run + 1 : 0;
+        longest = std::max(longest, run);
+    }
+    const QString fence(std::max<qsizetype>(3, longest + 1), QLatin1Char('`'));
+    QString body = text;
+    body.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    if (!body.endsWith(QLatin1Char('\n')))
+        body += QLatin1Char('\n');
+    return fence + language + QLatin1Char('\n') + body + fence + QLatin1Char('\n');
+}
+
+QString toMarkdown(const Document &document)
+{
+    const auto anchor = [](const char *kind, int number) { return QStringLiteral("%1-%2").arg(kind).arg(number); };
+    QString out;
+    const QString fileName = document.database.path.section(QRegularExpression(QStringLiteral("[/\\\\]")), -1);
+    out += QStringLiteral("# Structure of ") + markdownText(fileName) + QStringLiteral("\n\n");
+    out += QStringLiteral("- Database: ") + markdownText(document.database.path) + QLatin1Char('\n');
+    out += QStringLiteral("- Format: ") + markdownText(document.database.format) + QLatin1Char('\n');
+    out += QStringLiteral("- Encrypted or password-protected: ") +
+           (document.database.encrypted ? QStringLiteral("yes") : QStringLiteral("no")) + QStringLiteral("\n\n");
+    for (const QString &text : document.notes)
+        note(out, text);
+
+    out += QStringLiteral("## Contents\n\n");
+    out += QStringLiteral("- [Tables](#tables)\n");
+    for (int i = 0; i < document.tables.size(); ++i)
+        out += QStringLiteral("  - [%1](#%2)\n").arg(markdownText(document.tables[i].name), anchor("table", i + 1));
+    out += QStringLiteral("- [Relationships](#relationships)\n- [Queries](#queries)\n- [Linked tables](#linked-tables)\n"
+                          "- [Diagram](#diagram)\n\n");
+
+    out += QStringLiteral("## Tables\n\n");
+    if (document.tables.isEmpty())
+        out += QStringLiteral("No user tables.\n\n");
+    for (int i = 0; i < document.tables.size(); ++i) {
+        const Table &table = document.tables[i];
+        out += QStringLiteral("<a id=\"%1\"></a>\n\n### ").arg(anchor("table", i + 1)) + markdownText(table.name) +
+               QStringLiteral("\n\n");
+        if (table.description)
+            out += markdownText(*table.description) + QStringLiteral("\n\n");
+        out += QStringLiteral("Records: ") +
+               (table.records ? QString::number(*table.records) : QStringLiteral("not counted")) +
+               QStringLiteral("\n\n");
+        note(out, table.note);
+        for (const auto &[name, text] : table.properties) {
+            if (name == QStringLiteral("ValidationRule"))
+                out += QStringLiteral("Validation rule: ") + markdownText(text) + QStringLiteral("\n\n");
+            else if (name == QStringLiteral("ValidationText"))
+                out += QStringLiteral("Validation text: ") + markdownText(text) + QStringLiteral("\n\n");
+        }
+        out += QStringLiteral("| Field | Type | Size | Required | Default | Description |\n");
+        out += QStringLiteral("|---|---|---|---|---|---|\n");
+        for (const Field &field : table.fields) {
+            out += QStringLiteral("| %1 | %2 | %3 | %4 | %5 | %6 |\n")
+                       .arg(markdownText(field.name), markdownText(fieldType(field)), QString::number(field.size),
+                            yesNo(field.required.value_or(false)), optionalText(field.defaultValue),
+                            optionalText(field.description));
+        }
+        out += QLatin1Char('\n');
+        for (const Field &field : table.fields) {
+            if (!field.note.isEmpty())
+                note(out, field.name + QStringLiteral(": ") + field.note);
+        }
+        if (!table.indexes.isEmpty()) {
+            out += QStringLiteral("Keys and indexes:\n\n| Index | Fields | Primary key | Unique | Ignore nulls | "
+                                  "Required | For a relationship |\n|---|---|---|---|---|---|---|\n");
+            for (const Index &index : table.indexes) {
+                QStringList fields;
+                for (const IndexField &field : index.fields)
+                    fields << markdownText(field.name) + (field.descending ? QStringLiteral(" (descending)") : QString());
+                out += QStringLiteral("| %1 | %2 | %3 | %4 | %5 | %6 | %7 |\n")
+                           .arg(markdownText(index.name), fields.join(QStringLiteral(", ")), yesNo(index.primary),
+                                yesNo(index.unique), yesNo(index.ignoreNulls), yesNo(index.required),
+                                yesNo(index.foreignKey));
+            }
+            out += QLatin1Char('\n');
+            for (const Index &index : table.indexes) {
+                if (!index.note.isEmpty())
+                    note(out, index.name + QStringLiteral(": ") + index.note);
+            }
+        }
+    }
+
+    out += QStringLiteral("## Relationships\n\n");
+    if (document.relationships.isEmpty()) {
+        out += QStringLiteral("None.\n\n");
+    } else {
+        out += QStringLiteral("| Relationship | Primary table | Fields | Foreign table | Fields | Enforced | Cascade "
+                              "updates | Cascade deletes | Cascade to null | One-to-one | Join |\n"
+                              "|---|---|---|---|---|---|---|---|---|---|---|\n");
+        for (const Relationship &r : document.relationships) {
+            out += QStringLiteral("| %1 | %2 | %3 | %4 | %5 | %6 | %7 | %8 | %9 | ")
+                       .arg(markdownText(r.name), markdownText(r.primaryTable), fieldList(r.primaryFields),
+                            markdownText(r.foreignTable), fieldList(r.foreignFields), yesNo(r.enforced),
+                            yesNo(r.cascadeUpdates), yesNo(r.cascadeDeletes), yesNo(r.cascadeNull)) +
+                   yesNo(r.oneToOne) + QStringLiteral(" | ") + joinName(r.join) + QStringLiteral(" |\n");
+        }
+        out += QLatin1Char('\n');
+        for (const Relationship &r : document.relationships) {
+            if (!r.note.isEmpty())
+                note(out, r.name + QStringLiteral(": ") + r.note);
+        }
+    }
+
+    out += QStringLiteral("## Queries\n\n");
+    if (document.queries.isEmpty())
+        out += QStringLiteral("None.\n\n");
+    for (const Query &query : document.queries) {
+        out += QStringLiteral("### ") + markdownText(query.name) + QStringLiteral("\n\n");
+        out += QStringLiteral("Type: ") + markdownText(query.type) + QStringLiteral("\n\n");
+        note(out, query.note);
+        out += markdownFence(query.sql, QStringLiteral("sql")) + QLatin1Char('\n');
+    }
+
+    out += QStringLiteral("## Linked tables\n\n");
+    if (document.linkedTables.isEmpty()) {
+        out += QStringLiteral("None.\n\n");
+    } else {
+        out += QStringLiteral("| Table | Target | Source |\n|---|---|---|\n");
+        for (const LinkedTable &link : document.linkedTables) {
+            out += QStringLiteral("| %1 | %2 | %3 |\n")
+                       .arg(markdownText(link.name), markdownText(link.target), markdownText(link.source));
+        }
+        out += QLatin1Char('\n');
+        for (const LinkedTable &link : document.linkedTables) {
+            if (!link.note.isEmpty())
+                note(out, link.name + QStringLiteral(": ") + link.note);
+        }
+    }
+
+    out += QStringLiteral("## Diagram\n\n");
+    const DiagramScope scope = diagramScope(document);
+    if (scope.onlyRelated) {
+        out += QStringLiteral("The database has more than %1 tables: the diagram shows only the %2 that take part in "
+                              "relationships.\n\n")
+                   .arg(DiagramTableLimit)
+                   .arg(scope.tables.size());
+    }
+    if (scope.tables.isEmpty()) {
+        out += QStringLiteral("No tables to draw.\n");
+        return out;
+    }
+    QHash<QString, QString> ids;
+    out += QStringLiteral("```mermaid\nerDiagram\n");
+    for (int index : scope.tables) {
+        const QString id = QStringLiteral("T%1").arg(index + 1);
+        ids.insert(document.tables[index].name.toLower(), id);
+        out += QStringLiteral("    %1[\"%2\"]\n").arg(id, mermaidText(document.tables[index].name));
+    }
+    for (const Relationship &r : document.relationships) {
+        const QString from = ids.value(r.primaryTable.toLower());
+        const QString to = ids.value(r.foreignTable.toLower());
+        if (from.isEmpty() || to.isEmpty())
+            continue;
+        const QString shape = r.oneToOne ? QStringLiteral("||--o|") : QStringLiteral("||--o{");
+        out += QStringLiteral("    %1 %2 %3 : \"%4\"\n")
+                   .arg(from, r.enforced ? shape : QString(shape).replace(QStringLiteral("--"), QStringLiteral("..")),
+                        to, mermaidText(r.name));
+    }
+    out += QStringLiteral("```\n");
+    return out;
+}
+
+} // namespace Structure

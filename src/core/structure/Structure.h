@@ -1,0 +1,181 @@
+#pragma once
+
+#include <QList>
+#include <QPair>
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+
+// The whole structure of a database, beyond the report: what the JSON, Markdown and HTML writers
+// and the schema diff show. Every reader of the file's system tables fills it; a part that could
+// not be read keeps what was read and says so in its note, so no writer shows a silent gap.
+namespace Structure {
+
+// Stored properties in the order the file keeps them: name and text.
+using Properties = QList<QPair<QString, QString>>;
+
+// The lookup settings of a field shown as a combo or list box; each is absent when not stored.
+struct Lookup
+{
+    std::optional<QString> displayControl;
+    std::optional<QString> rowSourceType;
+    std::optional<QString> rowSource;
+    std::optional<int> boundColumn;
+    std::optional<int> columnCount;
+    std::optional<bool> allowMultipleValues;
+
+    bool operator==(const Lookup &) const = default;
+};
+
+struct Field
+{
+    QString name;
+    // The report's type text ("Text", "Number", ...) and the ADO type code behind it.
+    QString type;
+    int adoType = 0;
+    // Defined size: characters for text, bytes otherwise.
+    qint64 size = 0;
+    // Access's own field type ("Short Text", "Number", "AutoNumber", ...).
+    QString accessType;
+    // "Byte", "Integer", "Long Integer", "Single", "Double", "Replication ID", "Decimal".
+    std::optional<QString> fieldSize;
+    std::optional<int> precision;
+    std::optional<int> scale;
+    std::optional<QString> description;
+    std::optional<bool> required;
+    std::optional<bool> allowZeroLength;
+    std::optional<QString> defaultValue;
+    std::optional<QString> validationRule;
+    std::optional<QString> validationText;
+    bool multiValued = false;
+    std::optional<Lookup> lookup;
+    // A calculated field's expression.
+    std::optional<QString> expression;
+    // Every stored property, the ones above included.
+    Properties properties;
+    // Why part of this field could not be read; empty when all of it was.
+    QString note;
+
+    bool operator==(const Field &) const = default;
+};
+
+struct IndexField
+{
+    QString name;
+    bool descending = false;
+
+    bool operator==(const IndexField &) const = default;
+};
+
+struct Index
+{
+    QString name;
+    QList<IndexField> fields;
+    bool primary = false;
+    bool unique = false;
+    bool ignoreNulls = false;
+    bool required = false;
+    // True for an index that backs a relationship (Access keeps these hidden).
+    bool foreignKey = false;
+    QString note;
+
+    bool operator==(const Index &) const = default;
+};
+
+struct Table
+{
+    QString name;
+    std::optional<QString> description;
+    // The exact record count; absent when the rows could not be counted.
+    std::optional<qint64> records;
+    QList<Field> fields;
+    QList<Index> indexes;
+    Properties properties;
+    QString note;
+
+    bool operator==(const Table &) const = default;
+};
+
+enum class Join
+{
+    Inner,
+    Left,
+    Right,
+};
+
+struct Relationship
+{
+    QString name;
+    QString primaryTable;
+    QStringList primaryFields;
+    QString foreignTable;
+    QStringList foreignFields;
+    bool enforced = false;
+    bool cascadeUpdates = false;
+    bool cascadeDeletes = false;
+    bool cascadeNull = false;
+    bool oneToOne = false;
+    Join join = Join::Inner;
+    QString note;
+
+    bool operator==(const Relationship &) const = default;
+};
+
+struct Query
+{
+    QString name;
+    // "select", "crosstab", "append", "update", "delete", "make-table", "data-definition",
+    // "pass-through" or "union".
+    QString type;
+    QString sql;
+    QString note;
+
+    bool operator==(const Query &) const = default;
+};
+
+struct LinkedTable
+{
+    QString name;
+    // The table's name in the database it points to.
+    QString target;
+    // The linked database's path, or the ODBC connection text with any password masked.
+    QString source;
+    QString note;
+
+    bool operator==(const LinkedTable &) const = default;
+};
+
+struct Database
+{
+    QString path;
+    // "Access 97", "Access 2000", "Access 2002-2003", "Access 2007", "Access 2010",
+    // "Access 2016/2019".
+    QString format;
+    // Encrypted with a password, or protected by a database password. Never the password itself.
+    bool encrypted = false;
+
+    bool operator==(const Database &) const = default;
+};
+
+struct Document
+{
+    Database database;
+    QList<Table> tables;
+    QList<Relationship> relationships;
+    QList<Query> queries;
+    QList<LinkedTable> linkedTables;
+    // What could not be read at all (a system table that is damaged or missing).
+    QStringList notes;
+
+    bool operator==(const Document &) const = default;
+};
+
+// "inner", "left" or "right".
+QString joinName(Join join);
+
+// The ODBC connection text of a linked table with the value of every PWD= (any case) replaced by
+// "***", so a documentation never shows a password.
+QString maskPasswords(const QString &connection);
+
+} // namespace Structure

@@ -1,0 +1,361 @@
+// The writers of the whole structure (JSON, Markdown, HTML with its diagram) and the schema diff,
+// on documents made here with the names that break careless writers.
+
+#include "core/structure/Diagram.h"
+#include "core/structure/Diff.h"
+#include "core/structure/Html.h"
+#include "core/structure/JsonWriter.h"
+#include "core/structure/Markdown.h"
+#include "core/structure/Structure.h"
+#include "support/JsonSchema.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QRegularExpression>
+#include <QTest>
+
+using namespace Structure;
+
+namespace {
+
+const QString Hostile = QStringLiteral("<script>alert(1)</script>");
+
+Field field(const QString &name, const QString &type, int adoType, qint64 size, const QString &accessType)
+{
+    Field f;
+    f.name = name;
+    f.type = type;
+    f.adoType = adoType;
+    f.size = size;
+    f.accessType = accessType;
+    return f;
+}
+
+Index index(const QString &name, const QStringList &fields, bool primary = false)
+{
+    Index i;
+    i.name = name;
+    for (const QString &f : fields)
+        i.fields << IndexField{f, false};
+    i.primary = primary;
+    i.unique = primary;
+    i.required = primary;
+    return i;
+}
+
+Document shop()
+{
+    Document d;
+    d.database = {QStringLiteral("/data/Shop & Co/shop.accdb"), QStringLiteral("Access 2016/2019"), false};
+
+    Table hostile;
+    hostile.name = Hostile;
+    hostile.description = QStringLiteral("</table><img src=x onerror=alert(2)>");
+    hostile.records = 1;
+    Field pipe = field(QStringLiteral("a|b"), QStringLiteral("Text"), 202, 10, QStringLiteral("Short Text"));
+    pipe.description = QStringLiteral("<b>not bold</b> & \"quoted\"");
+    hostile.fields << pipe
+                   << field(QStringLiteral("it's \"quoted\" *star*"), QStringLiteral("Number"), 3, 4,
+                            QStringLiteral("Number"))
+                   << field(QStringLiteral("Zoë Ölpreis 注文"), QStringLiteral("Double"), 5, 8, QStringLiteral("Number"));
+    hostile.properties << qMakePair(QStringLiteral("Description"), *hostile.description);
+
+    Table customers;
+    customers.name = QStringLiteral("Customers");
+    customers.description = QStringLiteral("Who buys from us");
+    customers.records = 2;
+    Field id = field(QStringLiteral("CustomerID"), QStringLiteral("Number"), 3, 4, QStringLiteral("AutoNumber"));
+    id.fieldSize = QStringLiteral("Long Integer");
+    id.description = QStringLiteral("Customer number");
+    Field name = field(QStringLiteral("Name"), QStringLiteral("Text"), 202, 80, QStringLiteral("Short Text"));
+    name.required = true;
+    name.allowZeroLength = false;
+    name.description = QStringLiteral("Name | as *printed* on `invoices`");
+    name.properties << qMakePair(QStringLiteral("Caption"), QStringLiteral("Customer name"));
+    Field country = field(QStringLiteral("Country"), QStringLiteral("Text"), 202, 40, QStringLiteral("Short Text"));
+    country.defaultValue = QStringLiteral("\"Norway\"");
+    country.lookup = Lookup{QStringLiteral("Combo Box"), QStringLiteral("Value List"),
+                            QStringLiteral("\"Norway\";\"Sweden\";\"Denmark\""), 1, 1, false};
+    customers.fields << id << name << country;
+    customers.indexes << index(QStringLiteral("PrimaryKey"), {QStringLiteral("CustomerID")}, true);
+    Index byCountryName = index(QStringLiteral("ByCountryName"), {QStringLiteral("Country"), QStringLiteral("Name")});
+    byCountryName.fields[1].descending = true;
+    customers.indexes << byCountryName;
+    customers.properties << qMakePair(QStringLiteral("ValidationRule"), QStringLiteral("[Since] > #1/1/1990#"));
+
+    Table orders;
+    orders.name = QStringLiteral("Orders");
+    orders.records = 1;
+    orders.fields << field(QStringLiteral("OrderID"), QStringLiteral("Number"), 3, 4, QStringLiteral("AutoNumber"))
+                  << field(QStringLiteral("CustomerID"), QStringLiteral("Number"), 3, 4, QStringLiteral("Number"));
+    orders.indexes << index(QStringLiteral("PrimaryKey"), {QStringLiteral("OrderID")}, true);
+    Index backing = index(QStringLiteral("CustomersOrders"), {QStringLiteral("CustomerID")});
+    backing.foreignKey = true;
+    orders.indexes << backing;
+
+    d.tables << hostile << customers << orders;
+    Relationship r;
+    r.name = QStringLiteral("CustomersOrders");
+    r.primaryTable = QStringLiteral("Customers");
+    r.primaryFields = {QStringLiteral("CustomerID")};
+    r.foreignTable = QStringLiteral("Orders");
+    r.foreignFields = {QStringLiteral("CustomerID")};
+    r.enforced = true;
+    r.cascadeUpdates = true;
+    r.cascadeDeletes = true;
+    d.relationships << r;
+    d.queries << Query{QStringLiteral("Big ```orders```"), QStringLiteral("select"),
+                       QStringLiteral("SELECT * FROM Orders WHERE Total > 100;"), QString()};
+    d.linkedTables << LinkedTable{QStringLiteral("Remote"), QStringLiteral("dbo.Remote"),
+                                  maskPasswords(QStringLiteral("ODBC;DSN=x;UID=me;PWD=secret;")), QString()};
+    return d;
+}
+
+// Every src= and href= of the page, and every url( ): what a browser would fetch.
+QStringList references(const QString &page)
+{
+    QStringList found;
+    static const QRegularExpression attribute(QStringLiteral("(?:src|href)\\s*=\\s*\"([^\"]*)\""));
+    for (const QRegularExpressionMatch &m : attribute.globalMatch(page))
+        found << m.captured(1);
+    static const QRegularExpression url(QStringLiteral("url\\(|@import"));
+    for (const QRegularExpressionMatch &m : url.globalMatch(page))
+        found << m.captured(0);
+    return found;
+}
+
+} // namespace
+
+class StructureTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void passwordsInConnectionTextsAreMasked_data()
+    {
+        QTest::addColumn<QString>("connection");
+        QTest::addColumn<QString>("masked");
+        QTest::newRow("odbc") << "ODBC;DSN=x;UID=me;PWD=secret;" << "ODBC;DSN=x;UID=me;PWD=***;";
+        QTest::newRow("lower case, last") << "ODBC;pwd=s3cr3t" << "ODBC;pwd=***";
+        QTest::newRow("braces with ;") << "ODBC;PWD={a;b}}c};DSN=y" << "ODBC;PWD=***;DSN=y";
+        QTest::newRow("password key") << "Password = hunter2;Data Source=z" << "Password =***;Data Source=z";
+        QTest::newRow("no password") << ";DATABASE=C:\\db\\other.mdb" << ";DATABASE=C:\\db\\other.mdb";
+        QTest::newRow("pwd inside a value is not a key") << "ODBC;DSN=PWD=x" << "ODBC;DSN=PWD=x";
+        QTest::newRow("empty") << "" << "";
+    }
+    void passwordsInConnectionTextsAreMasked()
+    {
+        QFETCH(QString, connection);
+        QFETCH(QString, masked);
+        QCOMPARE(maskPasswords(connection), masked);
+    }
+
+    void jsonStringsEscapeWhatJsonNeeds()
+    {
+        QCOMPARE(jsonString(QStringLiteral("a\"b\\c")), QByteArray("\"a\\\"b\\\\c\""));
+        QCOMPARE(jsonString(QStringLiteral("tab\tnl\ncr\r\x01")), QByteArray("\"tab\\tnl\\ncr\\r\\u0001\""));
+        QCOMPARE(jsonString(QStringLiteral("</script>")), QByteArray("\"</script>\""));
+        QCOMPARE(jsonString(QString::fromUcs4(U"\U0001F511", 1)), QByteArray("\"\xF0\x9F\x94\x91\""));
+        // A lone half of a surrogate pair cannot be UTF-8: it stays an escape, and the text parses.
+        const QString lone(QChar(0xD800));
+        QCOMPARE(jsonString(lone), QByteArray("\"\\ud800\""));
+        QCOMPARE(jsonString(QStringLiteral("Zoë 注文")), QStringLiteral("\"Zoë 注文\"").toUtf8());
+    }
+
+    void jsonHasEveryKeyAndValidatesAgainstTheSchema()
+    {
+        const QByteArray json = toJson(shop());
+        QJsonParseError error;
+        const QJsonDocument parsed = QJsonDocument::fromJson(json, &error);
+        QCOMPARE(error.error, QJsonParseError::NoError);
+        const QStringList problems = TestSupport::validateJson(parsed.object(), TestSupport::projectSchema(
+                                                                                    QStringLiteral("structure.schema.json")));
+        QVERIFY2(problems.isEmpty(), qPrintable(problems.join(QLatin1Char('\n'))));
+
+        const QJsonObject root = parsed.object();
+        const QJsonArray tables = root.value(QStringLiteral("tables")).toArray();
+        QCOMPARE(tables.size(), 3);
+        QCOMPARE(tables.at(0)[QStringLiteral("name")].toString(), Hostile);
+        const QJsonObject pipe = tables.at(0)[QStringLiteral("fields")].toArray().at(0).toObject();
+        QCOMPARE(pipe.value(QStringLiteral("description")).toString(), QStringLiteral("<b>not bold</b> & \"quoted\""));
+        // Absent values are null, never missing keys.
+        QVERIFY(pipe.contains(QStringLiteral("defaultValue")));
+        QVERIFY(pipe.value(QStringLiteral("defaultValue")).isNull());
+        QVERIFY(pipe.value(QStringLiteral("lookup")).isNull());
+        const QJsonObject country = tables.at(1)[QStringLiteral("fields")].toArray().at(2).toObject();
+        QCOMPARE(country[QStringLiteral("lookup")][QStringLiteral("rowSource")].toString(),
+                 QStringLiteral("\"Norway\";\"Sweden\";\"Denmark\""));
+        QCOMPARE(tables.at(1)[QStringLiteral("fields")].toArray().at(1)[QStringLiteral("properties")]
+                     [QStringLiteral("Caption")]
+                         .toString(),
+                 QStringLiteral("Customer name"));
+        const QJsonObject sorted = tables.at(1)[QStringLiteral("indexes")].toArray().at(1).toObject();
+        QCOMPARE(sorted[QStringLiteral("fields")].toArray().at(1)[QStringLiteral("descending")].toBool(), true);
+        QCOMPARE(root[QStringLiteral("relationships")].toArray().at(0)[QStringLiteral("join")].toString(),
+                 QStringLiteral("inner"));
+        QCOMPARE(root[QStringLiteral("linkedTables")].toArray().at(0)[QStringLiteral("source")].toString(),
+                 QStringLiteral("ODBC;DSN=x;UID=me;PWD=***;"));
+        QVERIFY(!json.contains("secret"));
+
+        // Keys in the documented order, and stable: the same document gives the same bytes.
+        QVERIFY(json.indexOf("\"database\"") < json.indexOf("\"tables\""));
+        QVERIFY(json.indexOf("\"name\": \"a|b\"") < json.indexOf("\"type\": \"Text\""));
+        QCOMPARE(toJson(shop()), json);
+        QVERIFY(json.endsWith("}\n"));
+
+        // An empty database is still a whole document.
+        const QJsonDocument empty = QJsonDocument::fromJson(toJson(Document{}));
+        QVERIFY(TestSupport::validateJson(empty.object(), TestSupport::projectSchema(
+                                                              QStringLiteral("structure.schema.json")))
+                    .isEmpty());
+    }
+
+    void theSchemaCheckCatchesWhatIsWrong()
+    {
+        const QJsonObject schema = TestSupport::projectSchema(QStringLiteral("structure.schema.json"));
+        QJsonObject root = QJsonDocument::fromJson(toJson(shop())).object();
+        QJsonArray tables = root[QStringLiteral("tables")].toArray();
+        QJsonObject table = tables.at(0).toObject();
+        table.remove(QStringLiteral("description"));
+        table.insert(QStringLiteral("extra"), 1);
+        table.insert(QStringLiteral("records"), -1);
+        tables[0] = table;
+        root[QStringLiteral("tables")] = tables;
+        const QStringList problems = TestSupport::validateJson(root, schema);
+        QCOMPARE(problems.size(), 3);
+        QVERIFY(problems.join(QLatin1Char('\n')).contains(QStringLiteral("$.tables[0]: description is missing")));
+    }
+
+    void markdownEscapesNamesAndFencesQueries()
+    {
+        const QString md = toMarkdown(shop());
+        // The hostile table name is text, not HTML.
+        QVERIFY(!md.contains(Hostile));
+        QVERIFY(md.contains(QStringLiteral("### &lt;script&gt;alert\\(1\\)&lt;/script&gt;")));
+        // A pipe cannot split a table cell, and backticks and asterisks stay literal.
+        QVERIFY(md.contains(QStringLiteral("| a\\|b | Short Text | 10 |")));
+        QVERIFY(md.contains(QStringLiteral("Name \\| as \\*printed\\* on \\`invoices\\`")));
+        QVERIFY(md.contains(QStringLiteral("&lt;b&gt;not bold&lt;/b&gt; &amp; \"quoted\"")));
+        // Every row of a table has as many cells as its header.
+        for (const QString &line : md.split(QLatin1Char('\n'))) {
+            if (line.startsWith(QStringLiteral("| a")) || line.startsWith(QStringLiteral("| it")))
+                QCOMPARE(line.count(QRegularExpression(QStringLiteral("(?<!\\\\)\\|"))), 7);
+        }
+        QVERIFY(md.contains(QStringLiteral("| ByCountryName | Country, Name (descending) |")));
+        QVERIFY(md.contains(QStringLiteral("```sql\nSELECT * FROM Orders WHERE Total > 100;\n```\n")));
+        QCOMPARE(markdownFence(QStringLiteral("a ```` b"), QStringLiteral("sql")),
+                 QStringLiteral("`````sql\na ```` b\n`````\n"));
+        // The diagram names tables by alias; quotes and markup cannot end the alias early.
+        QVERIFY(md.contains(QStringLiteral("```mermaid\nerDiagram\n")));
+        QVERIFY(md.contains(QStringLiteral("    T1[\"#lt;script#gt;alert(1)#lt;/script#gt;\"]\n")));
+        QVERIFY(md.contains(QStringLiteral("    T2 ||--o{ T3 : \"CustomersOrders\"\n")));
+        QVERIFY(md.contains(QStringLiteral("ODBC;DSN=x;UID=me;PWD=\\*\\*\\*;")));
+    }
+
+    void htmlIsOnePageThatShowsEveryNameAsText()
+    {
+        const QString page = toHtml(shop());
+        QVERIFY(page.startsWith(QStringLiteral("<!DOCTYPE html>")));
+        // Nothing is fetched: every link stays in the page.
+        for (const QString &reference : references(page))
+            QVERIFY2(reference.startsWith(QLatin1Char('#')), qPrintable(reference));
+        // Our own script is the only one; the hostile names are text everywhere, diagram included.
+        QCOMPARE(page.count(QStringLiteral("<script")), 1);
+        QVERIFY(!page.contains(QStringLiteral("<img")));
+        QVERIFY(page.contains(QStringLiteral("&lt;script&gt;alert(1)&lt;/script&gt;")));
+        QVERIFY(page.contains(QStringLiteral("&lt;/table&gt;&lt;img src=x onerror=alert(2)&gt;")));
+        QVERIFY(page.contains(QStringLiteral("Zoë Ölpreis 注文")));
+        QVERIFY(page.contains(QStringLiteral("it&#39;s &quot;quoted&quot; *star*")));
+        // The diagram: inline SVG, a box per table linking to its section, the relationship drawn.
+        QVERIFY(page.contains(QStringLiteral("<div class=\"diagram\">\n<svg")));
+        for (int i = 1; i <= 3; ++i) {
+            QVERIFY(page.contains(QStringLiteral("id=\"table-%1\"").arg(i)));
+            QVERIFY(page.contains(QStringLiteral("xlink:href=\"#table-%1\"").arg(i)));
+        }
+        QVERIFY(page.contains(QStringLiteral("<title>t2&#45;&gt;t3</title>")));
+        QVERIFY(page.contains(QStringLiteral("@media print")));
+        QVERIFY(page.contains(QStringLiteral("id=\"search\"")));
+        QVERIFY(!page.contains(QStringLiteral("secret")));
+    }
+
+    void bigDatabasesDrawOnlyRelatedTables()
+    {
+        Document big = shop();
+        for (int i = 0; i < DiagramTableLimit; ++i) {
+            Table t;
+            t.name = QStringLiteral("Lonely%1").arg(i);
+            big.tables << t;
+        }
+        const DiagramScope scope = diagramScope(big);
+        QVERIFY(scope.onlyRelated);
+        QCOMPARE(scope.tables, (QList<int>{1, 2}));
+        QVERIFY(toHtml(big).contains(QStringLiteral("the diagram shows only the 2 that take part in relationships")));
+        QVERIFY(!diagramScope(shop()).onlyRelated);
+        QCOMPARE(diagramScope(shop()).tables.size(), 3);
+        // Nothing to draw: no picture, a sentence instead.
+        Document none;
+        QVERIFY(relationshipDiagramSvg(none, diagramScope(none), {}).isEmpty());
+        QVERIFY(toHtml(none).contains(QStringLiteral("No tables to draw.")));
+    }
+
+    void diffOfASchemaWithItselfIsEmpty()
+    {
+        QVERIFY(diff(shop(), shop()).isEmpty());
+        QCOMPARE(diffText({}), QString());
+        QCOMPARE(diffMarkdown({}), QStringLiteral("No differences.\n"));
+        QCOMPARE(QJsonDocument::fromJson(diffJson({}))[QStringLiteral("changes")].toArray().size(), 0);
+        // Another path and other record counts are data, not schema.
+        Document moved = shop();
+        moved.database.path = QStringLiteral("/elsewhere/shop.accdb");
+        moved.tables[1].records = 99;
+        moved.tables[1].name = QStringLiteral("CUSTOMERS");
+        QVERIFY(diff(shop(), moved).isEmpty());
+    }
+
+    void diffListsWhatChanged()
+    {
+        const Document before = shop();
+        Document after = shop();
+        after.tables[1].fields[1].size = 120;
+        after.tables[1].fields[1].required = false;
+        after.tables[1].fields[1].properties << qMakePair(QStringLiteral("Format"), QStringLiteral(">"));
+        after.tables[1].fields.removeAt(2);
+        after.tables[1].indexes.removeAt(1);
+        after.tables[2].description = QStringLiteral("What they bought");
+        Table added;
+        added.name = QStringLiteral("Invoices");
+        after.tables << added;
+        after.relationships[0].cascadeDeletes = false;
+        after.queries[0].sql = QStringLiteral("SELECT 1;");
+        after.linkedTables.clear();
+
+        const QList<Change> changes = diff(before, after);
+        const QString text = diffText(changes);
+        const QStringList lines = text.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        QCOMPARE(lines,
+                 (QStringList{
+                     QStringLiteral("- field Customers.Country"),
+                     QStringLiteral("~ field Customers.Name: size: 80 -> 120; required: yes -> no; property Format: "
+                                    "(none) -> \">\""),
+                     QStringLiteral("- index Customers.ByCountryName"),
+                     QStringLiteral("~ table Orders: description: (none) -> \"What they bought\""),
+                     QStringLiteral("+ table Invoices"),
+                     QStringLiteral("~ relationship Customers(CustomerID) -> Orders(CustomerID): cascade deletes: yes "
+                                    "-> no"),
+                     QStringLiteral("~ query Big ```orders```: SQL: \"SELECT * FROM Orders WHERE Total > 100;\" -> "
+                                    "\"SELECT 1;\""),
+                     QStringLiteral("- linked table Remote"),
+                 }));
+        const QJsonArray json = QJsonDocument::fromJson(diffJson(changes))[QStringLiteral("changes")].toArray();
+        QCOMPARE(json.size(), changes.size());
+        QCOMPARE(json.at(0)[QStringLiteral("change")].toString(), QStringLiteral("removed"));
+        QCOMPARE(json.at(1)[QStringLiteral("details")].toArray().size(), 3);
+        const QString md = diffMarkdown(changes);
+        QVERIFY(md.contains(QStringLiteral("| added | table | Invoices |  |")));
+        QVERIFY(md.contains(QStringLiteral("Big \\`\\`\\`orders\\`\\`\\`")));
+    }
+};
+
+QTEST_GUILESS_MAIN(StructureTest)
+#include "tst_structure.moc"
