@@ -31,11 +31,12 @@ bool hasType(const QJsonValue &value, const QString &type)
 void check(const QJsonValue &value, const QJsonObject &schema, const QJsonObject &root, const QString &path,
            QStringList &problems)
 {
-    static const QStringList known{QStringLiteral("$schema"), QStringLiteral("$id"), QStringLiteral("title"),
-                                   QStringLiteral("description"), QStringLiteral("$defs"), QStringLiteral("type"),
-                                   QStringLiteral("properties"), QStringLiteral("required"),
-                                   QStringLiteral("additionalProperties"), QStringLiteral("items"),
-                                   QStringLiteral("enum"), QStringLiteral("minimum"), QStringLiteral("$ref")};
+    static const QStringList known{
+        QStringLiteral("$schema"),     QStringLiteral("$id"),      QStringLiteral("title"),
+        QStringLiteral("description"), QStringLiteral("$defs"),    QStringLiteral("type"),
+        QStringLiteral("properties"),  QStringLiteral("required"), QStringLiteral("additionalProperties"),
+        QStringLiteral("items"),       QStringLiteral("enum"),     QStringLiteral("minimum"),
+        QStringLiteral("$ref")};
     for (const QString &keyword : schema.keys()) {
         if (!known.contains(keyword))
             problems << QStringLiteral("%1: the schema uses %2, which this check does not know").arg(path, keyword);
@@ -65,7 +66,8 @@ void check(const QJsonValue &value, const QJsonObject &schema, const QJsonObject
             matches = matches || hasType(value, name);
         if (!matches) {
             problems << QStringLiteral("%1: %2 is not of type %3")
-                            .arg(path, QString::fromUtf8(QJsonDocument(QJsonArray{value}).toJson(QJsonDocument::Compact)),
+                            .arg(path,
+                                 QString::fromUtf8(QJsonDocument(QJsonArray{value}).toJson(QJsonDocument::Compact)),
                                  types.join(QLatin1Char('|')));
             return;
         }

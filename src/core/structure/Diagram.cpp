@@ -1,11 +1,22 @@
 #include "core/structure/Diagram.h"
 
 #include <graphviz/gvc.h>
+#include <graphviz/gvplugin.h>
 
 #include <QHash>
 #include <QSet>
 
 #include <memory>
+
+// Graphviz's own plugins for the dot layout and SVG output, linked in. Loading plugins by its
+// configuration would also bring the Pango text layout, whose font cache (Graphviz 2.42) keeps a
+// pointer into the previous graph and reads it after that graph is closed. Without it Graphviz
+// measures text with its built-in font metrics, which also makes the drawing the same on every
+// machine, whatever fonts it has.
+extern "C" {
+extern gvplugin_library_t gvplugin_dot_layout_LTX_library;
+extern gvplugin_library_t gvplugin_core_LTX_library;
+}
 
 namespace Structure {
 
@@ -89,6 +100,12 @@ QString boxLabel(const Table &table)
     return html + QStringLiteral("</TABLE>");
 }
 
+const lt_symlist_t BuiltInPlugins[] = {
+    {"gvplugin_dot_layout_LTX_library", &gvplugin_dot_layout_LTX_library},
+    {"gvplugin_core_LTX_library", &gvplugin_core_LTX_library},
+    {nullptr, nullptr},
+};
+
 struct ContextDeleter
 {
     void operator()(GVC_t *context) const { gvFreeContext(context); }
@@ -131,7 +148,7 @@ QString relationshipDiagramSvg(const Document &document, const DiagramScope &sco
 {
     if (scope.tables.isEmpty())
         return QString();
-    std::unique_ptr<GVC_t, ContextDeleter> context(gvContext());
+    std::unique_ptr<GVC_t, ContextDeleter> context(gvContextPlugins(BuiltInPlugins, 0));
     if (!context)
         return QString();
     std::unique_ptr<Agraph_t, GraphDeleter> graph(agopen(const_cast<char *>("relationships"), Agdirected, nullptr));

@@ -26,7 +26,6 @@ DiagramScope diagramScope(const Document &document);
 // from the primary to the foreign table (dashed when not enforced). Each box links to
 // "#<anchor of its table>". Empty when there is nothing to draw; a layout that fails gives a
 // short note in place of the picture.
-QString relationshipDiagramSvg(const Document &document, const DiagramScope &scope,
-                               const QList<QString> &tableAnchors);
+QString relationshipDiagramSvg(const Document &document, const DiagramScope &scope, const QList<QString> &tableAnchors);
 
 } // namespace Structure

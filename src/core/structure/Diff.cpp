@@ -83,7 +83,8 @@ QString lookupText(const std::optional<Lookup> &lookup)
 {
     if (!lookup)
         return QStringLiteral("(none)");
-    return QStringLiteral("%1 %2").arg(lookup->rowSourceType.value_or(QString()), lookup->rowSource.value_or(QString()));
+    return QStringLiteral("%1 %2").arg(lookup->rowSourceType.value_or(QString()),
+                                       lookup->rowSource.value_or(QString()));
 }
 
 QString relationshipKey(const Relationship &r)
@@ -218,23 +219,25 @@ QList<Change> diff(const Document &before, const Document &after)
              if (!d.isEmpty())
                  changes << Change{Change::Kind::Changed, QStringLiteral("relationship"), relationshipKey(b), d};
          });
-    pair(changes, QStringLiteral("query"), before.queries, after.queries, [](const Query &q) { return q.name; },
-         [&](const Query &a, const Query &b) {
-             QStringList d;
-             compare(d, "type", a.type, b.type);
-             compare(d, "SQL", a.sql, b.sql);
-             if (!d.isEmpty())
-                 changes << Change{Change::Kind::Changed, QStringLiteral("query"), b.name, d};
-         });
-    pair(changes, QStringLiteral("linked table"), before.linkedTables, after.linkedTables,
-         [](const LinkedTable &l) { return l.name; },
-         [&](const LinkedTable &a, const LinkedTable &b) {
-             QStringList d;
-             compare(d, "target", a.target, b.target);
-             compare(d, "source", a.source, b.source);
-             if (!d.isEmpty())
-                 changes << Change{Change::Kind::Changed, QStringLiteral("linked table"), b.name, d};
-         });
+    pair(
+        changes, QStringLiteral("query"), before.queries, after.queries, [](const Query &q) { return q.name; },
+        [&](const Query &a, const Query &b) {
+            QStringList d;
+            compare(d, "type", a.type, b.type);
+            compare(d, "SQL", a.sql, b.sql);
+            if (!d.isEmpty())
+                changes << Change{Change::Kind::Changed, QStringLiteral("query"), b.name, d};
+        });
+    pair(
+        changes, QStringLiteral("linked table"), before.linkedTables, after.linkedTables,
+        [](const LinkedTable &l) { return l.name; },
+        [&](const LinkedTable &a, const LinkedTable &b) {
+            QStringList d;
+            compare(d, "target", a.target, b.target);
+            compare(d, "source", a.source, b.source);
+            if (!d.isEmpty())
+                changes << Change{Change::Kind::Changed, QStringLiteral("linked table"), b.name, d};
+        });
     return changes;
 }
 

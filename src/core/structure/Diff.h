@@ -12,8 +12,7 @@ namespace Structure {
 // One difference between two schemas.
 struct Change
 {
-    enum class Kind
-    {
+    enum class Kind {
         Added,
         Removed,
         Changed,

@@ -71,7 +71,8 @@ QString optional(const std::optional<QString> &text)
 
 QString noteOf(const QString &text)
 {
-    return text.isEmpty() ? QString() : QStringLiteral("<p class=\"note\">") + htmlText(text) + QStringLiteral("</p>\n");
+    return text.isEmpty() ? QString()
+                          : QStringLiteral("<p class=\"note\">") + htmlText(text) + QStringLiteral("</p>\n");
 }
 
 QString fieldType(const Field &field)
@@ -92,8 +93,9 @@ QString propertyList(const Properties &properties)
 {
     if (properties.isEmpty())
         return QString();
-    QString out = QStringLiteral("<details><summary>Stored properties</summary>\n<table class=\"grid\"><tr><th>Property</th>"
-                                 "<th>Value</th></tr>\n");
+    QString out =
+        QStringLiteral("<details><summary>Stored properties</summary>\n<table class=\"grid\"><tr><th>Property</th>"
+                       "<th>Value</th></tr>\n");
     for (const auto &[name, text] : properties)
         out += QStringLiteral("<tr><td>%1</td><td>%2</td></tr>\n").arg(htmlText(name), htmlText(text));
     return out + QStringLiteral("</table></details>\n");
@@ -126,9 +128,10 @@ QString tableSection(const Table &table, const QString &anchor)
         if (field.lookup && field.lookup->rowSource)
             type += QStringLiteral("<br><span class=\"muted\">Lookup: ") + htmlText(*field.lookup->rowSource) +
                     QStringLiteral("</span>");
-        out += QStringLiteral("<tr><td>%1</td><td>%2</td><td>%3</td><td>%4</td><td>%5</td><td>%6</td><td>%7</td></tr>\n")
-                   .arg(htmlText(field.name), type, QString::number(field.size), yesNo(field.required.value_or(false)),
-                        optional(field.defaultValue), validation, optional(field.description));
+        out +=
+            QStringLiteral("<tr><td>%1</td><td>%2</td><td>%3</td><td>%4</td><td>%5</td><td>%6</td><td>%7</td></tr>\n")
+                .arg(htmlText(field.name), type, QString::number(field.size), yesNo(field.required.value_or(false)),
+                     optional(field.defaultValue), validation, optional(field.description));
     }
     out += QStringLiteral("</table>\n");
     for (const Field &field : table.fields) {
@@ -143,10 +146,11 @@ QString tableSection(const Table &table, const QString &anchor)
             QStringList fields;
             for (const IndexField &field : index.fields)
                 fields << htmlText(field.name) + (field.descending ? QStringLiteral(" &darr;") : QString());
-            out += QStringLiteral("<tr><td>%1</td><td>%2</td><td>%3</td><td>%4</td><td>%5</td><td>%6</td><td>%7</td></tr>\n")
-                       .arg(htmlText(index.name), fields.join(QStringLiteral(", ")), yesNo(index.primary),
-                            yesNo(index.unique), yesNo(index.ignoreNulls), yesNo(index.required),
-                            yesNo(index.foreignKey));
+            out +=
+                QStringLiteral(
+                    "<tr><td>%1</td><td>%2</td><td>%3</td><td>%4</td><td>%5</td><td>%6</td><td>%7</td></tr>\n")
+                    .arg(htmlText(index.name), fields.join(QStringLiteral(", ")), yesNo(index.primary),
+                         yesNo(index.unique), yesNo(index.ignoreNulls), yesNo(index.required), yesNo(index.foreignKey));
         }
         out += QStringLiteral("</table>\n");
         for (const Index &index : table.indexes) {
@@ -204,20 +208,20 @@ QString toHtml(const Document &document)
         anchors << QStringLiteral("table-%1").arg(i + 1);
     const QString fileName = document.database.path.section(QRegularExpression(QStringLiteral("[/\\\\]")), -1);
 
-    QString out = QStringLiteral("<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n"
-                                 "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n"
-                                 "<meta http-equiv=\"Content-Security-Policy\" content=\"default-src 'none'; "
-                                 "style-src 'unsafe-inline'; script-src 'unsafe-inline'; img-src data:\">\n"
-                                 "<title>Structure of ") +
-                  htmlText(fileName) + QStringLiteral("</title>\n<style>") + QString::fromUtf8(Style) +
-                  QStringLiteral("</style>\n</head>\n<body>\n<header>\n<h1>Structure of ") + htmlText(fileName) +
-                  QStringLiteral("</h1>\n<p>") + htmlText(document.database.path) + QStringLiteral(" &middot; ") +
-                  htmlText(document.database.format) +
-                  (document.database.encrypted ? QStringLiteral(" &middot; encrypted or password-protected")
-                                               : QString()) +
-                  QStringLiteral("</p>\n</header>\n<main>\n<nav>\n<input id=\"search\" type=\"search\" "
-                                 "placeholder=\"Find a table or field\" aria-label=\"Find a table or field\">\n<ul>\n"
-                                 "<li><a href=\"#diagram\">Diagram</a></li>\n<li><a href=\"#tables\">Tables</a>\n<ul>\n");
+    QString out =
+        QStringLiteral("<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n"
+                       "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n"
+                       "<meta http-equiv=\"Content-Security-Policy\" content=\"default-src 'none'; "
+                       "style-src 'unsafe-inline'; script-src 'unsafe-inline'; img-src data:\">\n"
+                       "<title>Structure of ") +
+        htmlText(fileName) + QStringLiteral("</title>\n<style>") + QString::fromUtf8(Style) +
+        QStringLiteral("</style>\n</head>\n<body>\n<header>\n<h1>Structure of ") + htmlText(fileName) +
+        QStringLiteral("</h1>\n<p>") + htmlText(document.database.path) + QStringLiteral(" &middot; ") +
+        htmlText(document.database.format) +
+        (document.database.encrypted ? QStringLiteral(" &middot; encrypted or password-protected") : QString()) +
+        QStringLiteral("</p>\n</header>\n<main>\n<nav>\n<input id=\"search\" type=\"search\" "
+                       "placeholder=\"Find a table or field\" aria-label=\"Find a table or field\">\n<ul>\n"
+                       "<li><a href=\"#diagram\">Diagram</a></li>\n<li><a href=\"#tables\">Tables</a>\n<ul>\n");
     for (int i = 0; i < document.tables.size(); ++i)
         out += QStringLiteral("<li><a href=\"#%1\">%2</a></li>\n").arg(anchors[i], htmlText(document.tables[i].name));
     out += QStringLiteral("</ul></li>\n<li><a href=\"#relationships\">Relationships</a></li>\n"
@@ -248,9 +252,10 @@ QString toHtml(const Document &document)
     if (document.relationships.isEmpty()) {
         out += QStringLiteral("<p class=\"muted\">None.</p>\n");
     } else {
-        out += QStringLiteral("<table class=\"grid\"><tr><th>Relationship</th><th>Primary table</th><th>Fields</th>"
-                              "<th>Foreign table</th><th>Fields</th><th>Enforced</th><th>Cascade updates</th>"
-                              "<th>Cascade deletes</th><th>Cascade to null</th><th>One-to-one</th><th>Join</th></tr>\n");
+        out +=
+            QStringLiteral("<table class=\"grid\"><tr><th>Relationship</th><th>Primary table</th><th>Fields</th>"
+                           "<th>Foreign table</th><th>Fields</th><th>Enforced</th><th>Cascade updates</th>"
+                           "<th>Cascade deletes</th><th>Cascade to null</th><th>One-to-one</th><th>Join</th></tr>\n");
         for (const Relationship &r : document.relationships) {
             out += QStringLiteral("<tr><td>%1</td><td>%2</td><td>%3</td><td>%4</td><td>%5</td><td>%6</td><td>%7</td>"
                                   "<td>%8</td><td>%9</td>")
@@ -271,7 +276,8 @@ QString toHtml(const Document &document)
     if (document.queries.isEmpty())
         out += QStringLiteral("<p class=\"muted\">None.</p>\n");
     for (const Query &query : document.queries) {
-        out += QStringLiteral("<h3>%1</h3>\n<p class=\"muted\">%2</p>\n").arg(htmlText(query.name), htmlText(query.type));
+        out +=
+            QStringLiteral("<h3>%1</h3>\n<p class=\"muted\">%2</p>\n").arg(htmlText(query.name), htmlText(query.type));
         out += noteOf(query.note);
         out += QStringLiteral("<pre><code>") + htmlText(query.sql) + QStringLiteral("</code></pre>\n");
     }

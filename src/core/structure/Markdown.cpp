@@ -148,8 +148,9 @@ QString toMarkdown(const Document &document)
     out += QStringLiteral("- [Tables](#tables)\n");
     for (int i = 0; i < document.tables.size(); ++i)
         out += QStringLiteral("  - [%1](#%2)\n").arg(markdownText(document.tables[i].name), anchor("table", i + 1));
-    out += QStringLiteral("- [Relationships](#relationships)\n- [Queries](#queries)\n- [Linked tables](#linked-tables)\n"
-                          "- [Diagram](#diagram)\n\n");
+    out +=
+        QStringLiteral("- [Relationships](#relationships)\n- [Queries](#queries)\n- [Linked tables](#linked-tables)\n"
+                       "- [Diagram](#diagram)\n\n");
 
     out += QStringLiteral("## Tables\n\n");
     if (document.tables.isEmpty())
@@ -189,7 +190,8 @@ QString toMarkdown(const Document &document)
             for (const Index &index : table.indexes) {
                 QStringList fields;
                 for (const IndexField &field : index.fields)
-                    fields << markdownText(field.name) + (field.descending ? QStringLiteral(" (descending)") : QString());
+                    fields << markdownText(field.name) +
+                                  (field.descending ? QStringLiteral(" (descending)") : QString());
                 out += QStringLiteral("| %1 | %2 | %3 | %4 | %5 | %6 | %7 |\n")
                            .arg(markdownText(index.name), fields.join(QStringLiteral(", ")), yesNo(index.primary),
                                 yesNo(index.unique), yesNo(index.ignoreNulls), yesNo(index.required),

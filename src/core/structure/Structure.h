@@ -97,8 +97,7 @@ struct Table
     bool operator==(const Table &) const = default;
 };
 
-enum class Join
-{
+enum class Join {
     Inner,
     Left,
     Right,

@@ -58,7 +58,8 @@ Document shop()
     hostile.fields << pipe
                    << field(QStringLiteral("it's \"quoted\" *star*"), QStringLiteral("Number"), 3, 4,
                             QStringLiteral("Number"))
-                   << field(QStringLiteral("Zoë Ölpreis 注文"), QStringLiteral("Double"), 5, 8, QStringLiteral("Number"));
+                   << field(QStringLiteral("Zoë Ölpreis 注文"), QStringLiteral("Double"), 5, 8,
+                            QStringLiteral("Number"));
     hostile.properties << qMakePair(QStringLiteral("Description"), *hostile.description);
 
     Table customers;
@@ -75,8 +76,12 @@ Document shop()
     name.properties << qMakePair(QStringLiteral("Caption"), QStringLiteral("Customer name"));
     Field country = field(QStringLiteral("Country"), QStringLiteral("Text"), 202, 40, QStringLiteral("Short Text"));
     country.defaultValue = QStringLiteral("\"Norway\"");
-    country.lookup = Lookup{QStringLiteral("Combo Box"), QStringLiteral("Value List"),
-                            QStringLiteral("\"Norway\";\"Sweden\";\"Denmark\""), 1, 1, false};
+    country.lookup = Lookup{QStringLiteral("Combo Box"),
+                            QStringLiteral("Value List"),
+                            QStringLiteral("\"Norway\";\"Sweden\";\"Denmark\""),
+                            1,
+                            1,
+                            false};
     customers.fields << id << name << country;
     customers.indexes << index(QStringLiteral("PrimaryKey"), {QStringLiteral("CustomerID")}, true);
     Index byCountryName = index(QStringLiteral("ByCountryName"), {QStringLiteral("Country"), QStringLiteral("Name")});
@@ -136,13 +141,20 @@ private slots:
     {
         QTest::addColumn<QString>("connection");
         QTest::addColumn<QString>("masked");
-        QTest::newRow("odbc") << "ODBC;DSN=x;UID=me;PWD=secret;" << "ODBC;DSN=x;UID=me;PWD=***;";
-        QTest::newRow("lower case, last") << "ODBC;pwd=s3cr3t" << "ODBC;pwd=***";
-        QTest::newRow("braces with ;") << "ODBC;PWD={a;b}}c};DSN=y" << "ODBC;PWD=***;DSN=y";
-        QTest::newRow("password key") << "Password = hunter2;Data Source=z" << "Password =***;Data Source=z";
-        QTest::newRow("no password") << ";DATABASE=C:\\db\\other.mdb" << ";DATABASE=C:\\db\\other.mdb";
-        QTest::newRow("pwd inside a value is not a key") << "ODBC;DSN=PWD=x" << "ODBC;DSN=PWD=x";
-        QTest::newRow("empty") << "" << "";
+        QTest::newRow("odbc") << "ODBC;DSN=x;UID=me;PWD=secret;"
+                              << "ODBC;DSN=x;UID=me;PWD=***;";
+        QTest::newRow("lower case, last") << "ODBC;pwd=s3cr3t"
+                                          << "ODBC;pwd=***";
+        QTest::newRow("braces with ;") << "ODBC;PWD={a;b}}c};DSN=y"
+                                       << "ODBC;PWD=***;DSN=y";
+        QTest::newRow("password key") << "Password = hunter2;Data Source=z"
+                                      << "Password =***;Data Source=z";
+        QTest::newRow("no password") << ";DATABASE=C:\\db\\other.mdb"
+                                     << ";DATABASE=C:\\db\\other.mdb";
+        QTest::newRow("pwd inside a value is not a key") << "ODBC;DSN=PWD=x"
+                                                         << "ODBC;DSN=PWD=x";
+        QTest::newRow("empty") << ""
+                               << "";
     }
     void passwordsInConnectionTextsAreMasked()
     {
@@ -169,8 +181,8 @@ private slots:
         QJsonParseError error;
         const QJsonDocument parsed = QJsonDocument::fromJson(json, &error);
         QCOMPARE(error.error, QJsonParseError::NoError);
-        const QStringList problems = TestSupport::validateJson(parsed.object(), TestSupport::projectSchema(
-                                                                                    QStringLiteral("structure.schema.json")));
+        const QStringList problems = TestSupport::validateJson(
+            parsed.object(), TestSupport::projectSchema(QStringLiteral("structure.schema.json")));
         QVERIFY2(problems.isEmpty(), qPrintable(problems.join(QLatin1Char('\n'))));
 
         const QJsonObject root = parsed.object();
@@ -186,9 +198,10 @@ private slots:
         const QJsonObject country = tables.at(1)[QStringLiteral("fields")].toArray().at(2).toObject();
         QCOMPARE(country[QStringLiteral("lookup")][QStringLiteral("rowSource")].toString(),
                  QStringLiteral("\"Norway\";\"Sweden\";\"Denmark\""));
-        QCOMPARE(tables.at(1)[QStringLiteral("fields")].toArray().at(1)[QStringLiteral("properties")]
-                     [QStringLiteral("Caption")]
-                         .toString(),
+        QCOMPARE(tables.at(1)[QStringLiteral("fields")]
+                     .toArray()
+                     .at(1)[QStringLiteral("properties")][QStringLiteral("Caption")]
+                     .toString(),
                  QStringLiteral("Customer name"));
         const QJsonObject sorted = tables.at(1)[QStringLiteral("indexes")].toArray().at(1).toObject();
         QCOMPARE(sorted[QStringLiteral("fields")].toArray().at(1)[QStringLiteral("descending")].toBool(), true);
@@ -206,8 +219,8 @@ private slots:
 
         // An empty database is still a whole document.
         const QJsonDocument empty = QJsonDocument::fromJson(toJson(Document{}));
-        QVERIFY(TestSupport::validateJson(empty.object(), TestSupport::projectSchema(
-                                                              QStringLiteral("structure.schema.json")))
+        QVERIFY(TestSupport::validateJson(empty.object(),
+                                          TestSupport::projectSchema(QStringLiteral("structure.schema.json")))
                     .isEmpty());
     }
 
