@@ -125,7 +125,7 @@ struct Query
 {
     QString name;
     // "select", "crosstab", "append", "update", "delete", "make-table", "data-definition",
-    // "pass-through" or "union".
+    // "pass-through", "union", or "unknown" when the file does not say (a damaged row).
     QString type;
     QString sql;
     QString note;
