@@ -7,8 +7,7 @@ namespace Engine {
 
 namespace {
 
-enum Attribute
-{
+enum Attribute {
     TypeRow = 1,
     ParameterRow = 2,
     FlagRow = 3,
@@ -62,8 +61,8 @@ const char *typeFromObjectFlags(int flags)
 
 const char *typeFromTypeRow(int flag)
 {
-    static const char *const names[] = {nullptr,  "select",          "make-table",   "append", "update",
-                                        "delete", "crosstab",        "data-definition", "pass-through", "union"};
+    static const char *const names[] = {nullptr,  "select",   "make-table",      "append",       "update",
+                                        "delete", "crosstab", "data-definition", "pass-through", "union"};
     return flag >= 1 && flag <= 9 ? names[flag] : nullptr;
 }
 
@@ -160,18 +159,15 @@ const char *parameterType(int flag)
 // A table, or a join of two sources, in the FROM list.
 struct Source
 {
-    std::string text;                // a table as written
-    std::vector<std::string> keys;   // the names that find it (alias, else name), in lower case
-    std::shared_ptr<Source> left;    // a join's two sides
+    std::string text;              // a table as written
+    std::vector<std::string> keys; // the names that find it (alias, else name), in lower case
+    std::shared_ptr<Source> left;  // a join's two sides
     std::shared_ptr<Source> right;
-    int joinType = 0;                // 1 inner, 2 left, 3 right
+    int joinType = 0; // 1 inner, 2 left, 3 right
     std::vector<std::string> conditions;
 
     bool isJoin() const { return joinType != 0; }
-    bool contains(const std::string &key) const
-    {
-        return std::find(keys.begin(), keys.end(), key) != keys.end();
-    }
+    bool contains(const std::string &key) const { return std::find(keys.begin(), keys.end(), key) != keys.end(); }
     std::string sql(bool nested) const
     {
         if (!isJoin())
@@ -454,9 +450,8 @@ QueryText rebuildQuery(std::int32_t objectFlags, const std::vector<QueryRow> &ro
             b.problem("a part of the union is missing");
             return result;
         }
-        result.sql = tidy(text(first->expression)) + '\n' +
-                     ((b.flags() & Distinct) ? "UNION " : "UNION ALL ") + tidy(text(second->expression)) +
-                     b.expressions(OrderByRow, "ORDER BY ") + ';';
+        result.sql = tidy(text(first->expression)) + '\n' + ((b.flags() & Distinct) ? "UNION " : "UNION ALL ") +
+                     tidy(text(second->expression)) + b.expressions(OrderByRow, "ORDER BY ") + ';';
         return result;
     }
 
@@ -465,7 +460,8 @@ QueryText rebuildQuery(std::int32_t objectFlags, const std::vector<QueryRow> &ro
     if (t == "select") {
         sql += "SELECT " + b.selectBody(columns, std::string(), false);
     } else if (t == "make-table") {
-        std::string into = " INTO " + quoteName(text(typeRow->name1)) + Builder::remote(typeRow->name2, typeRow->expression);
+        std::string into =
+            " INTO " + quoteName(text(typeRow->name1)) + Builder::remote(typeRow->name2, typeRow->expression);
         sql += "SELECT " + b.selectBody(columns, into, false);
     } else if (t == "delete") {
         sql += "DELETE " + b.selectBody(columns, std::string(), false);

@@ -54,6 +54,13 @@ public:
         return true;
     }
 
+    // Takes in every page the definition has (up to the limit); stops quietly at a damaged one.
+    void ensureAll()
+    {
+        while (m_next != 0 && ensure(m_bytes.size() + 1)) {
+        }
+    }
+
     std::span<const std::uint8_t> bytes() const { return m_bytes; }
 
 private:
@@ -88,7 +95,8 @@ std::optional<std::span<const std::uint8_t>> pointedRow(PageReader &pages, const
 }
 
 std::optional<TableDefinition> readTableDefinition(PageReader &pages, const DefinitionLayout &layout,
-                                                   std::uint32_t firstPage, const TextDecoder &decodeName)
+                                                   std::uint32_t firstPage, const TextDecoder &decodeName,
+                                                   bool withIndexes)
 {
     const std::size_t pageSize = layout.page.pageSize;
     if (pageSize == 0 || pages.pageSize() != pageSize)
@@ -133,6 +141,7 @@ std::optional<TableDefinition> readTableDefinition(PageReader &pages, const Defi
             static_cast<std::size_t>(descriptorsStart + i * layout.columnEntrySize), layout.columnEntrySize);
         if (std::exchange(numberTaken[descriptor[layout.columnNumberOffset]], true))
             return std::nullopt; // two columns with one number
+        table.columns[i].number = descriptor[layout.columnNumberOffset];
         StoredColumn &stored = table.columns[i].stored;
         stored.type = descriptor[0];
         stored.size = static_cast<int>(u16(descriptor, layout.columnSizeOffset));
@@ -155,6 +164,14 @@ std::optional<TableDefinition> readTableDefinition(PageReader &pages, const Defi
             return std::nullopt;
         column.name = decodeName(definition.bytes().subspan(pos, length), layout.nameBufferSize);
         pos += length;
+    }
+    if (withIndexes) {
+        definition.ensureAll();
+        const std::size_t logicalAt = layout.jet3 ? LogicalIndexCountOffsetJet3 : LogicalIndexCountOffsetJet4;
+        const std::uint32_t logicalCount = u32(definition.bytes(), logicalAt);
+        table.indexes =
+            readIndexDefinitions(definition.bytes(), layout.jet3, pos, static_cast<std::uint32_t>(realIndexes),
+                                 logicalCount, decodeName, layout.nameBufferSize);
     }
     return table;
 }

@@ -11,6 +11,7 @@
 
 #include "engine/AdoTypes.h"
 #include "engine/DataPages.h"
+#include "engine/IndexDefinitions.h"
 #include "engine/PropertyBlock.h"
 
 #include <cstdint>
@@ -42,12 +43,16 @@ struct DefinedColumn
 {
     std::string name; // decoded as libmdb decodes it into MdbColumn::name
     StoredColumn stored;
+    // The stored column number, which indexes use to name their columns.
+    unsigned int number = 0;
 };
 
 struct TableDefinition
 {
     std::vector<DefinedColumn> columns; // in the order of the descriptors: Access's design order
     std::vector<std::uint8_t> usageMap;
+    // Read only when asked for: the report does not need them.
+    IndexBlock indexes;
 };
 
 // The bytes of a row of a page, found as libmdb's mdb_find_row finds them (the offset flags are
@@ -65,8 +70,11 @@ std::optional<std::span<const std::uint8_t>> pointedRow(PageReader &pages, const
 // hold, two columns with one number, a usage or free-space map that cannot be found, an empty
 // usage map, descriptors or names beyond the pages the definition has.
 // decodeName(bytes, maxBytes) decodes a column name as mdb_unicode2ascii does.
+// With withIndexes, the indexes are read too; damage there is told in TableDefinition::indexes and
+// leaves the columns as they are.
 std::optional<TableDefinition> readTableDefinition(PageReader &pages, const DefinitionLayout &layout,
-                                                   std::uint32_t firstPage, const TextDecoder &decodeName);
+                                                   std::uint32_t firstPage, const TextDecoder &decodeName,
+                                                   bool withIndexes = false);
 
 // A long value (memo or OLE) read the way libmdb's mdb_ole_read_full reads it, from its 12-byte
 // header and, for a value kept in the row itself, the bytes after the header. The chain of pages

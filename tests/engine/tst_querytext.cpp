@@ -179,11 +179,12 @@ private slots:
                                 "Select Table2.col1, Table2.col2\nUNION ALL Select Table3.col1, Table3.col2\n"
                                 "where Table3.col3 > \"blah\";"));
 
-        QCOMPARE(sqlOf(96, {row(1, nullptr, nullptr, "CREATE TABLE Table5 (col1 CHAR, col2 CHAR);", 7)},
-                       "data-definition"),
-                 QStringLiteral("CREATE TABLE Table5 (col1 CHAR, col2 CHAR);"));
+        QCOMPARE(
+            sqlOf(96, {row(1, nullptr, nullptr, "CREATE TABLE Table5 (col1 CHAR, col2 CHAR);", 7)}, "data-definition"),
+            QStringLiteral("CREATE TABLE Table5 (col1 CHAR, col2 CHAR);"));
         // The text of a pass-through query may end in a NUL: it is not part of the SQL.
-        QCOMPARE(sqlOf(112, {row(1, "ODBC;", nullptr, std::string("ALTER TABLE Table4 DROP COLUMN col5;\0", 37).c_str(), 8)},
+        QCOMPARE(sqlOf(112,
+                       {row(1, "ODBC;", nullptr, std::string("ALTER TABLE Table4 DROP COLUMN col5;\0", 37).c_str(), 8)},
                        "pass-through"),
                  QStringLiteral("ALTER TABLE Table4 DROP COLUMN col5;"));
     }
@@ -235,15 +236,14 @@ private slots:
             0, {row(1, nullptr, nullptr, nullptr, 1), row(5, "A", nullptr, nullptr, std::nullopt),
                 row(6, nullptr, nullptr, "A.x", 0), row(7, "A", "Missing Table", "A.x = [Missing Table].x", 1),
                 row(7, "A", "Missing Table", "A.y = [Missing Table].y", 2), row(7, "A", "B", "A.z = B.z", 9)});
-        QCOMPARE(joins.sql,
-                 std::string("SELECT A.x\nFROM A INNER JOIN [Missing Table] ON A.x = [Missing Table].x;"));
+        QCOMPARE(joins.sql, std::string("SELECT A.x\nFROM A INNER JOIN [Missing Table] ON A.x = [Missing Table].x;"));
         QVERIFY(joins.problem.find("different kinds") != std::string::npos);
         QVERIFY(joins.problem.find("unknown kind") != std::string::npos);
 
         // A parameter of no known type is left out and named.
-        const QueryText parameter = rebuildQuery(0, {row(1, nullptr, nullptr, nullptr, 1), row(2, "P", nullptr, nullptr, 77),
-                                                     row(5, "A", nullptr, nullptr, std::nullopt),
-                                                     row(6, nullptr, nullptr, "A.x", 0)});
+        const QueryText parameter =
+            rebuildQuery(0, {row(1, nullptr, nullptr, nullptr, 1), row(2, "P", nullptr, nullptr, 77),
+                             row(5, "A", nullptr, nullptr, std::nullopt), row(6, nullptr, nullptr, "A.x", 0)});
         QCOMPARE(parameter.sql, std::string("SELECT A.x\nFROM A;"));
         QVERIFY(!parameter.problem.empty());
         // No rows at all: nothing says what kind of query it is.
