@@ -56,12 +56,15 @@ QStringList describe(const TableDefinition &table)
     for (const IndexDefinition &index : table.indexes.indexes) {
         QStringList fields;
         for (const IndexColumn &c : index.columns)
-            fields << QString::fromStdString(names[c.columnNumber]) + (c.descending ? QStringLiteral(" desc") : QString());
+            fields << QString::fromStdString(names[c.columnNumber]) +
+                          (c.descending ? QStringLiteral(" desc") : QString());
         QString line = QString::fromStdString(index.name) + QLatin1Char('(') + fields.join(QStringLiteral(", ")) +
                        QLatin1Char(')');
-        for (const auto &[flag, word] : {std::pair{index.primary, "primary"}, {index.unique, "unique"},
-                                        {index.ignoreNulls, "ignoreNulls"}, {index.required, "required"},
-                                        {index.foreignKey, "foreignKey"}})
+        for (const auto &[flag, word] : {std::pair{index.primary, "primary"},
+                                         {index.unique, "unique"},
+                                         {index.ignoreNulls, "ignoreNulls"},
+                                         {index.required, "required"},
+                                         {index.foreignKey, "foreignKey"}})
             if (flag)
                 line += QLatin1Char(' ') + QLatin1String(word);
         if (!index.problem.empty())
@@ -86,8 +89,8 @@ std::map<QString, TableDefinition> definitions(const QString &path)
         return out;
     const TextDecoder decode = [mdb](std::span<const std::uint8_t> text, std::size_t maxBytes) {
         std::string out(maxBytes, '\0');
-        const int length = mdb_unicode2ascii(mdb, reinterpret_cast<const char *>(text.data()), text.size(),
-                                             out.data(), out.size());
+        const int length =
+            mdb_unicode2ascii(mdb, reinterpret_cast<const char *>(text.data()), text.size(), out.data(), out.size());
         out.resize(static_cast<std::size_t>(std::max(length, 0)));
         return out;
     };
@@ -211,7 +214,8 @@ private slots:
 
     void accessNinetySeven()
     {
-        const QString path = TestSupport::realFile(QStringLiteral("jahlborn+jackcess/src/test/data/V1997/indexTestV1997.mdb"));
+        const QString path =
+            TestSupport::realFile(QStringLiteral("jahlborn+jackcess/src/test/data/V1997/indexTestV1997.mdb"));
         if (path.isEmpty())
             STRUDEX_WITHOUT_FIXTURE("the public Access 97 index file is not available");
         const auto tables = definitions(path);
