@@ -4,7 +4,10 @@
 
 #include <algorithm>
 #include <array>
+#include <cmath>
 #include <cstddef>
+#include <cstdio>
+#include <cstring>
 
 namespace Engine {
 
@@ -105,23 +108,65 @@ bool hasSignature(std::span<const std::uint8_t> block)
            (std::equal(kKkd.begin(), kKkd.end(), block.begin()) || std::equal(kMr2.begin(), kMr2.end(), block.begin()));
 }
 
-// For each name of a names record, which wanted property it is (or -1).
-std::vector<int> wantedIndexes(std::span<const std::uint8_t> names, std::span<const std::string_view> wanted,
-                               const TextDecoder &decode)
+// The names of a names record, decoded.
+std::vector<std::string> recordNames(std::span<const std::uint8_t> names, const TextDecoder &decode)
 {
-    std::vector<int> indexes;
+    std::vector<std::string> decoded;
     std::size_t pos = 0;
     while (pos + 2 <= names.size()) {
         const std::size_t length = u16(names, pos);
         pos += 2;
         if (length > names.size() - pos)
             break;
-        const std::string name = decode(names.subspan(pos, length), 3 * length + 1);
-        const auto found = std::find(wanted.begin(), wanted.end(), name);
-        indexes.push_back(found == wanted.end() ? -1 : static_cast<int>(found - wanted.begin()));
+        decoded.push_back(decode(names.subspan(pos, length), 3 * length + 1));
         pos += length;
     }
-    return indexes;
+    return decoded;
+}
+
+// Walks the value lists of a block as mdb_kkd_to_props does: a list of names replaces the one
+// before it, a list's values stop at one that names no property or runs past the list. For each
+// list, begin(name) is called (an empty name for the object's own list), then value(nameIndex,
+// value) for each of its values, with the names of the moment.
+template <class Begin, class Value>
+void walk(std::span<const std::uint8_t> block, const TextDecoder &decode, Begin begin, Value value)
+{
+    std::optional<std::vector<std::string>> names;
+    std::size_t pos = 4;
+    while (pos + kRecordHeader <= block.size()) {
+        const std::size_t length = u32(block, pos);
+        const std::uint16_t type = static_cast<std::uint16_t>(u16(block, pos + 4));
+        if (length < kRecordHeader || length > block.size() - pos)
+            break;
+        const auto body = block.subspan(pos + kRecordHeader, length - kRecordHeader);
+        pos += length;
+        if (type == kNamesRecord) {
+            names = recordNames(body, decode);
+            continue;
+        }
+        if (type > 2 || !names || body.size() < 6)
+            continue;
+
+        const std::size_t nameLength = u16(body, 4);
+        std::size_t at = 6 + nameLength;
+        if (at > body.size())
+            continue; // a name running off the block
+        if (!begin(nameLength == 0 ? std::string() : decode(body.subspan(6, nameLength), 3 * nameLength + 1)))
+            continue;
+        while (at + kValueHeader <= body.size()) {
+            const std::size_t valueLength = u16(body, at);
+            const int valueType = body[at + 3];
+            const std::size_t nameIndex = u16(body, at + 4);
+            const std::size_t size = u16(body, at + 6);
+            if (nameIndex >= names->size() || at + kValueHeader + size > body.size())
+                break;
+            const auto bytes = body.subspan(at + kValueHeader, size);
+            value((*names)[nameIndex], PropertyValue{valueType, std::vector<std::uint8_t>(bytes.begin(), bytes.end())});
+            if (valueLength == 0)
+                break; // libmdb would read this value for ever
+            at += valueLength;
+        }
+    }
 }
 
 } // namespace
@@ -132,49 +177,155 @@ std::vector<NamedProperties> readNamedProperties(std::span<const std::uint8_t> b
     std::vector<NamedProperties> result;
     if (!hasSignature(block))
         return result; // libmdb: "Unrecognized format", no properties at all
-
-    std::optional<std::vector<int>> names;
-    std::size_t pos = 4;
-    while (pos + kRecordHeader <= block.size()) {
-        const std::size_t length = u32(block, pos);
-        const std::uint16_t type = static_cast<std::uint16_t>(u16(block, pos + 4));
-        if (length < kRecordHeader || length > block.size() - pos)
-            break;
-        const auto body = block.subspan(pos + kRecordHeader, length - kRecordHeader);
-        pos += length;
-        if (type == kNamesRecord) {
-            names = wantedIndexes(body, wanted, decode);
-            continue;
-        }
-        if (type > 2 || !names || body.size() < 6)
-            continue;
-
-        const std::size_t nameLength = u16(body, 4);
-        std::size_t at = 6 + nameLength;
-        if (nameLength == 0 || at > body.size())
-            continue; // the table's own properties, or a name running off the block
-        NamedProperties properties;
-        properties.name = decode(body.subspan(6, nameLength), 3 * nameLength + 1);
-        properties.values.resize(wanted.size());
-        while (at + kValueHeader <= body.size()) {
-            const std::size_t valueLength = u16(body, at);
-            const int valueType = body[at + 3];
-            const std::size_t nameIndex = u16(body, at + 4);
-            const std::size_t size = u16(body, at + 6);
-            if (nameIndex >= names->size() || at + kValueHeader + size > body.size())
-                break;
-            if (const int index = (*names)[nameIndex]; index >= 0) {
-                const auto bytes = body.subspan(at + kValueHeader, size);
-                properties.values[static_cast<std::size_t>(index)] =
-                    PropertyValue{valueType, std::vector<std::uint8_t>(bytes.begin(), bytes.end())};
-            }
-            if (valueLength == 0)
-                break; // libmdb would read this value for ever
-            at += valueLength;
-        }
-        result.push_back(std::move(properties));
-    }
+    walk(
+        block, decode,
+        [&](std::string name) {
+            if (name.empty())
+                return false; // the table's own properties
+            result.push_back(
+                NamedProperties{std::move(name), std::vector<std::optional<PropertyValue>>(wanted.size())});
+            return true;
+        },
+        [&](const std::string &name, PropertyValue value) {
+            const auto found = std::find(wanted.begin(), wanted.end(), name);
+            if (found != wanted.end())
+                result.back().values[static_cast<std::size_t>(found - wanted.begin())] = std::move(value);
+        });
     return result;
+}
+
+std::vector<PropertyList> readAllProperties(std::span<const std::uint8_t> block, const TextDecoder &decode)
+{
+    std::vector<PropertyList> result;
+    if (!hasSignature(block))
+        return result;
+    walk(
+        block, decode,
+        [&](std::string name) {
+            result.push_back(PropertyList{std::move(name), {}});
+            return true;
+        },
+        [&](const std::string &name, PropertyValue value) {
+            auto &values = result.back().values;
+            const auto same =
+                std::find_if(values.begin(), values.end(), [&](const auto &v) { return v.first == name; });
+            if (same != values.end())
+                same->second = std::move(value); // the last value of a name counts
+            else
+                values.emplace_back(name, std::move(value));
+        });
+    return result;
+}
+
+std::string propertyText(const PropertyValue &value, const TextDecoder &decodeText)
+{
+    const auto &b = value.bytes;
+    const auto integer = [&](std::size_t size) -> std::optional<std::int64_t> {
+        if (b.size() < size)
+            return std::nullopt;
+        std::uint64_t raw = 0;
+        for (std::size_t i = 0; i < size; ++i)
+            raw |= std::uint64_t(b[i]) << (8 * i);
+        if (size < 8 && (raw >> (8 * size - 1)) & 1)
+            raw |= ~std::uint64_t(0) << (8 * size); // sign-extend
+        return static_cast<std::int64_t>(raw);
+    };
+    const auto hex = [&] {
+        static const char digits[] = "0123456789ABCDEF";
+        std::string out;
+        for (std::uint8_t byte : b) {
+            out += digits[byte >> 4];
+            out += digits[byte & 0x0F];
+        }
+        return out;
+    };
+    switch (value.type) {
+    case 1: // Yes/No
+        return !b.empty() && b[0] ? "Yes" : "No";
+    case 2: // Byte
+        return b.empty() ? std::string() : std::to_string(b[0]);
+    case 3: // Integer
+        return integer(2) ? std::to_string(*integer(2)) : hex();
+    case 4: // Long Integer
+        return integer(4) ? std::to_string(*integer(4)) : hex();
+    case 5: { // Currency: a count of ten-thousandths
+        const auto units = integer(8);
+        if (!units)
+            return hex();
+        const bool negative = *units < 0;
+        const std::uint64_t magnitude =
+            negative ? std::uint64_t(0) - static_cast<std::uint64_t>(*units) : static_cast<std::uint64_t>(*units);
+        char text[48];
+        std::snprintf(text, sizeof text, "%s%llu.%04llu", negative ? "-" : "",
+                      static_cast<unsigned long long>(magnitude / 10000),
+                      static_cast<unsigned long long>(magnitude % 10000));
+        std::string out = text;
+        while (out.back() == '0')
+            out.pop_back();
+        if (out.back() == '.')
+            out.pop_back();
+        return out;
+    }
+    case 6: { // Single
+        if (b.size() < 4)
+            return hex();
+        float f;
+        std::memcpy(&f, b.data(), 4);
+        char text[32];
+        std::snprintf(text, sizeof text, "%.7g", double(f));
+        return text;
+    }
+    case 7:   // Double
+    case 8: { // Date/Time: days since 30 December 1899, the fraction the time of day
+        if (b.size() < 8)
+            return hex();
+        double d;
+        std::memcpy(&d, b.data(), 8);
+        char text[96];
+        if (value.type == 7 || !std::isfinite(d) || std::fabs(d) > 3e6) {
+            std::snprintf(text, sizeof text, "%.15g", d);
+            return text;
+        }
+        // Civil date from a day count (Howard Hinnant's algorithm), day 0 = 1899-12-30.
+        // Access counts the day from the integer part and the time from the fraction, before 1899 too.
+        const double dayPart = std::trunc(d);
+        double seconds = std::round((std::fabs(d - dayPart)) * 86400.0);
+        std::int64_t days = static_cast<std::int64_t>(dayPart) - 25569 + 719468; // to 1970, then to 0000-03-01
+        if (seconds >= 86400) {
+            seconds -= 86400;
+            ++days;
+        }
+        const std::int64_t era = (days >= 0 ? days : days - 146096) / 146097;
+        const std::int64_t doe = days - era * 146097;
+        const std::int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+        const std::int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+        const std::int64_t mp = (5 * doy + 2) / 153;
+        const std::int64_t day = doy - (153 * mp + 2) / 5 + 1;
+        const std::int64_t month = mp < 10 ? mp + 3 : mp - 9;
+        const std::int64_t year = yoe + era * 400 + (month <= 2 ? 1 : 0);
+        const int secs = static_cast<int>(seconds);
+        std::snprintf(text, sizeof text, "%04lld-%02lld-%02lld %02d:%02d:%02d", static_cast<long long>(year),
+                      static_cast<long long>(month), static_cast<long long>(day), secs / 3600, secs / 60 % 60,
+                      secs % 60);
+        return text;
+    }
+    case 10: // Text
+    case 12: // Memo
+        return decodeText(b, 3 * b.size() + 1);
+    case 15: // Replication ID
+    case 9:
+    case 11:
+        if (b.size() == 16 && value.type != 11) {
+            char text[40];
+            std::snprintf(text, sizeof text, "{%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}",
+                          static_cast<unsigned>(Raw::u32(b, 0)), static_cast<unsigned>(Raw::u16(b, 4)),
+                          static_cast<unsigned>(Raw::u16(b, 6)), b[8], b[9], b[10], b[11], b[12], b[13], b[14], b[15]);
+            return text;
+        }
+        return hex();
+    default:
+        return hex();
+    }
 }
 
 } // namespace Engine

@@ -14,6 +14,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace Engine {
@@ -49,5 +50,19 @@ using TextDecoder = std::function<std::string(std::span<const std::uint8_t> text
 // that propertyBlockIsSafe accepts.
 std::vector<NamedProperties> readNamedProperties(std::span<const std::uint8_t> block,
                                                  std::span<const std::string_view> wanted, const TextDecoder &decode);
+
+// Every property of every list of a block, in stored order: the object's own list (an empty name)
+// and one list per named part (a column). Read as readNamedProperties reads, with every name kept.
+struct PropertyList
+{
+    std::string name;
+    std::vector<std::pair<std::string, PropertyValue>> values;
+};
+std::vector<PropertyList> readAllProperties(std::span<const std::uint8_t> block, const TextDecoder &decode);
+
+// A property's value as text: numbers in decimal, Yes/No for a Boolean, dates as
+// YYYY-MM-DD hh:mm:ss, a 16-byte GUID in braces, other binary values in hexadecimal. decodeText
+// turns stored text into UTF-8.
+std::string propertyText(const PropertyValue &value, const TextDecoder &decodeText);
 
 } // namespace Engine

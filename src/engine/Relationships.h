@@ -11,14 +11,14 @@ namespace Engine {
 
 struct RelationshipRow
 {
-    std::optional<std::int32_t> columnCount; // ccolumn
-    std::optional<std::int32_t> flags;       // grbit
-    std::optional<std::int32_t> position;    // icolumn
-    std::optional<std::string> foreignColumn;   // szColumn
-    std::optional<std::string> foreignTable;    // szObject
-    std::optional<std::string> primaryColumn;   // szReferencedColumn
-    std::optional<std::string> primaryTable;    // szReferencedObject
-    std::optional<std::string> name;            // szRelationship
+    std::optional<std::int32_t> columnCount;  // ccolumn
+    std::optional<std::int32_t> flags;        // grbit
+    std::optional<std::int32_t> position;     // icolumn
+    std::optional<std::string> foreignColumn; // szColumn
+    std::optional<std::string> foreignTable;  // szObject
+    std::optional<std::string> primaryColumn; // szReferencedColumn
+    std::optional<std::string> primaryTable;  // szReferencedObject
+    std::optional<std::string> name;          // szRelationship
 };
 
 struct Relationship

@@ -97,6 +97,58 @@ Page propertyBlock(std::uint16_t valueLength)
     return block;
 }
 
+struct StoredValue
+{
+    std::uint16_t nameIndex;
+    std::uint8_t type;
+    Page bytes;
+};
+
+// A whole property block: one names record, then one value list per (name, values); an empty name
+// is the object's own list. Names are written as single bytes (the tests' decoder reads them so).
+Page propertyBlockOf(const std::vector<std::string> &names,
+                     const std::vector<std::pair<std::string, std::vector<StoredValue>>> &lists)
+{
+    Page block = {'M', 'R', '2', 0};
+    const auto record = [&](std::uint8_t type, const Page &body) {
+        const std::size_t length = body.size() + 6;
+        block.insert(block.end(), {std::uint8_t(length), std::uint8_t(length >> 8), 0, 0, type, 0});
+        block.insert(block.end(), body.begin(), body.end());
+    };
+    Page nameRecord;
+    for (const std::string &name : names) {
+        nameRecord.insert(nameRecord.end(), {std::uint8_t(name.size()), 0});
+        nameRecord.insert(nameRecord.end(), name.begin(), name.end());
+    }
+    record(0x80, nameRecord);
+    for (const auto &[listName, values] : lists) {
+        Page body = {0, 0, 0, 0, std::uint8_t(listName.size()), 0};
+        body.insert(body.end(), listName.begin(), listName.end());
+        for (const StoredValue &v : values) {
+            const std::size_t length = 8 + v.bytes.size();
+            body.insert(body.end(), {std::uint8_t(length), 0, 0, v.type, std::uint8_t(v.nameIndex), 0,
+                                     std::uint8_t(v.bytes.size()), 0});
+            body.insert(body.end(), v.bytes.begin(), v.bytes.end());
+        }
+        body[0] = std::uint8_t(body.size());
+        record(listName.empty() ? 0x00 : 0x01, body);
+    }
+    return block;
+}
+
+Page le(std::uint64_t value, std::size_t size)
+{
+    Page bytes(size);
+    for (std::size_t i = 0; i < size; ++i)
+        bytes[i] = std::uint8_t(value >> (8 * i));
+    return bytes;
+}
+
+Page doubleBytes(double value)
+{
+    return le(std::bit_cast<std::uint64_t>(value), 8);
+}
+
 } // namespace
 
 class TestEngineRules : public QObject
@@ -113,6 +165,7 @@ private slots:
     void adoTypes();
     void jet3TextAndResultTypes();
     void propertyBlocks();
+    void everyPropertyAndItsText();
     void dataPageRows();
     void rowsFromMappedPages();
     void tableTypes();
@@ -314,6 +367,64 @@ void TestEngineRules::propertyBlocks()
         mutated.resize(std::size_t(random.bounded(int(mutated.size()) + 1)));
         propertyBlockIsSafe(mutated); // whatever it answers, it stays inside the block
         readNamedProperties(mutated, std::array<std::string_view, 1>{"Description"}, ascii);
+    }
+}
+
+void TestEngineRules::everyPropertyAndItsText()
+{
+    const Page block = propertyBlockOf({"Description", "Required", "DefaultValue", "DecimalPlaces"},
+                                       {{"", {{0, 10, Page{'W', 'h', 'o'}}}},
+                                        {"Total",
+                                         {{1, 1, Page{1}},
+                                          {2, 10, Page{'=', '0'}},
+                                          {3, 2, Page{2}},
+                                          {0, 10, Page{'o', 'l', 'd'}},
+                                          {0, 10, Page{'n', 'e', 'w'}}}},
+                                        {"Name", {{1, 1, Page{0}}}}});
+    const auto lists = readAllProperties(block, ascii);
+    QCOMPARE(lists.size(), std::size_t(3));
+    QCOMPARE(lists[0].name, std::string()); // the table's own properties
+    QCOMPARE(lists[0].values.size(), std::size_t(1));
+    QCOMPARE(propertyText(lists[0].values[0].second, ascii), std::string("Who"));
+    QCOMPARE(lists[1].name, std::string("Total"));
+    std::vector<std::string> seen;
+    for (const auto &[name, value] : lists[1].values)
+        seen.push_back(name + "=" + propertyText(value, ascii));
+    // Stored order; a property given twice keeps its place and its last value.
+    QCOMPARE(seen, (std::vector<std::string>{"Required=Yes", "DefaultValue==0", "DecimalPlaces=2", "Description=new"}));
+    QCOMPARE(propertyText(lists[2].values[0].second, ascii), std::string("No"));
+    // The wanted-properties reading of the same block is unchanged: the object's list is left out.
+    static constexpr std::array<std::string_view, 1> description = {"Description"};
+    const auto named = readNamedProperties(block, description, ascii);
+    QCOMPARE(named.size(), std::size_t(2));
+    QCOMPARE(named[0].values[0]->bytes, (Page{'n', 'e', 'w'}));
+
+    const auto text = [](int type, Page bytes) { return propertyText(PropertyValue{type, std::move(bytes)}, ascii); };
+    QCOMPARE(text(3, le(0xFFFE, 2)), std::string("-2"));
+    QCOMPARE(text(4, le(111, 4)), std::string("111"));
+    QCOMPARE(text(5, le(12345678, 8)), std::string("1234.5678"));
+    QCOMPARE(text(5, le(std::uint64_t(-5000), 8)), std::string("-0.5"));
+    QCOMPARE(text(5, le(30000, 8)), std::string("3"));
+    QCOMPARE(text(7, doubleBytes(0.25)), std::string("0.25"));
+    QCOMPARE(text(8, doubleBytes(45000.5)), std::string("2023-03-15 12:00:00"));
+    QCOMPARE(text(8, doubleBytes(0)), std::string("1899-12-30 00:00:00"));
+    QCOMPARE(text(8, doubleBytes(-1.25)), std::string("1899-12-29 06:00:00"));
+    QCOMPARE(text(15, Page{0x78, 0x56, 0x34, 0x12, 0x34, 0x12, 0x78, 0x56, 1, 2, 3, 4, 5, 6, 7, 8}),
+             std::string("{12345678-1234-5678-0102-030405060708}"));
+    QCOMPARE(text(9, Page{0xDE, 0xAD}), std::string("DEAD"));
+    // Values cut short show their bytes rather than a number read past them.
+    QCOMPARE(text(4, Page{1, 2}), std::string("0102"));
+    QCOMPARE(text(8, Page{1}), std::string("01"));
+    QCOMPARE(text(1, Page{}), std::string("No"));
+
+    QRandomGenerator random(11);
+    for (int i = 0; i < 5000; ++i) {
+        Page mutated = block;
+        mutated[std::size_t(random.bounded(int(mutated.size())))] = std::uint8_t(random.bounded(256));
+        mutated.resize(std::size_t(random.bounded(int(mutated.size()) + 1)));
+        for (const auto &list : readAllProperties(mutated, ascii))
+            for (const auto &entry : list.values)
+                propertyText(entry.second, ascii);
     }
 }
 

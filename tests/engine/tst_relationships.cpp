@@ -13,8 +13,14 @@ RelationshipRow row(const char *name, std::int32_t flags, std::int32_t count, st
                     const char *foreignTable, const char *foreignColumn, const char *primaryTable,
                     const char *primaryColumn)
 {
-    return RelationshipRow{count, flags, position, std::string(foreignColumn), std::string(foreignTable),
-                           std::string(primaryColumn), std::string(primaryTable), std::string(name)};
+    return RelationshipRow{count,
+                           flags,
+                           position,
+                           std::string(foreignColumn),
+                           std::string(foreignTable),
+                           std::string(primaryColumn),
+                           std::string(primaryTable),
+                           std::string(name)};
 }
 
 const std::vector<std::string> Tables{"Customers", "Orders", "Order Lines", "Branches", "Customer Profile"};
@@ -93,8 +99,8 @@ private slots:
         QVERIFY(found[0].problem.find("disagree") != std::string::npos);
 
         // An impossible count, a row with nothing in it.
-        found = readRelationships({row("Big", 0, 1000000, 0, "Orders", "x", "Customers", "a"), RelationshipRow{}},
-                                  Tables);
+        found =
+            readRelationships({row("Big", 0, 1000000, 0, "Orders", "x", "Customers", "a"), RelationshipRow{}}, Tables);
         QCOMPARE(found.size(), std::size_t(2));
         QVERIFY(found[0].problem.find("impossible") != std::string::npos);
         QCOMPARE(found[0].primaryFields, (std::vector<std::string>{"a"}));
