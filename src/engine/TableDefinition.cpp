@@ -142,6 +142,11 @@ std::optional<TableDefinition> readTableDefinition(PageReader &pages, const Defi
         if (std::exchange(numberTaken[descriptor[layout.columnNumberOffset]], true))
             return std::nullopt; // two columns with one number
         table.columns[i].number = descriptor[layout.columnNumberOffset];
+        table.columns[i].flags = descriptor[layout.columnFlagsOffset];
+        if (layout.columnPrecisionOffset < descriptor.size() && layout.columnScaleOffset < descriptor.size()) {
+            table.columns[i].precision = descriptor[layout.columnPrecisionOffset];
+            table.columns[i].scale = descriptor[layout.columnScaleOffset];
+        }
         StoredColumn &stored = table.columns[i].stored;
         stored.type = descriptor[0];
         stored.size = static_cast<int>(u16(descriptor, layout.columnSizeOffset));

@@ -36,7 +36,11 @@ struct DefinitionLayout
     std::size_t columnNumberOffset = 0;   // col_num_offset
     std::size_t columnSizeOffset = 0;     // col_size_offset
     std::size_t columnFlagsOffset = 0;    // col_flags_offset
-    std::size_t nameBufferSize = 257;     // sizeof MdbColumn::name, which libmdb decodes names into
+    // A decimal's precision and scale (Jet 4 and later; Jet 3 has no decimals). libmdb's constants
+    // name these two the other way round; its own printing swaps them back.
+    std::size_t columnPrecisionOffset = 11;
+    std::size_t columnScaleOffset = 12;
+    std::size_t nameBufferSize = 257; // sizeof MdbColumn::name, which libmdb decodes names into
 };
 
 struct DefinedColumn
@@ -45,6 +49,10 @@ struct DefinedColumn
     StoredColumn stored;
     // The stored column number, which indexes use to name their columns.
     unsigned int number = 0;
+    // The descriptor's flags byte (auto-number, hyperlink, ...) and a decimal's precision and scale.
+    std::uint8_t flags = 0;
+    int precision = 0;
+    int scale = 0;
 };
 
 struct TableDefinition

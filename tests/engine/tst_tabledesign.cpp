@@ -1,7 +1,9 @@
-// The indexes of a table, read from its definition, on real files: the project's structure
+// What a table definition says beyond the report, on real files: each field's type as Access names
+// it, and the table's indexes: the project's structure
 // fixtures (Access 2002-2003 and 2016) and a public Access 97 file. libmdb finds the definitions'
 // pages and decodes names, as it does in the worker.
 
+#include "engine/AccessTypes.h"
 #include "engine/TableDefinition.h"
 #include "support/TestSupport.h"
 
@@ -119,7 +121,7 @@ QStringList withoutRelationshipIndexes(const QStringList &lines)
 
 } // namespace
 
-class IndexDefinitionsTest : public QObject
+class TableDesignTest : public QObject
 {
     Q_OBJECT
 
@@ -154,6 +156,76 @@ private slots:
         const QStringList lines = describe(tables.at(QStringLiteral("Order Lines")));
         QVERIFY2(lines.filter(QStringLiteral("(OrderID) foreignKey")).size() == 1, qPrintable(lines.join('\n')));
         QVERIFY(describe(tables.at(QStringLiteral("<script>alert(1)</script>"))).isEmpty());
+    }
+
+    void accessTypes_data()
+    {
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<QStringList>("expected");
+        const QStringList common{
+            "Flag Yes/No",
+            "Tiny Number Byte",
+            "Small Number Integer",
+            "Whole Number Long Integer",
+            "Counter AutoNumber Long Integer",
+            "Price Currency",
+            "Ratio Number Single",
+            "Measure Number Double",
+            "Stamp Date/Time",
+            "Raw Binary",
+            "Letter Short Text 1",
+            "Name Short Text 50",
+            "LongText Short Text 255",
+            "Picture OLE Object",
+            "Notes Long Text",
+            "Link Hyperlink",
+            "Ident Number Replication ID",
+            "Amount Number Decimal 18 4",
+        };
+        QTest::newRow("Access 2002-2003") << QStringLiteral("types.mdb") << common;
+        QTest::newRow("Access 2019") << QStringLiteral("types2019.accdb")
+                                     << common + QStringList{"Huge Large Number", "Precise Date/Time Extended",
+                                                             "Doubled Calculated", "Label Calculated"};
+    }
+    void accessTypes()
+    {
+        QFETCH(QString, file);
+        QFETCH(QStringList, expected);
+        const auto tables = definitions(QDir(TestSupport::dataDir()).filePath(file));
+        QCOMPARE(tables.size(), std::size_t(1));
+        QStringList seen;
+        for (const DefinedColumn &column : tables.begin()->second.columns) {
+            ColumnDesign design{column.stored, column.flags, column.precision, column.scale, std::nullopt};
+            const AccessFieldType type = accessFieldType(design);
+            QString line = QString::fromStdString(column.name + ' ' + type.accessType);
+            if (type.fieldSize)
+                line += QLatin1Char(' ') + QString::fromStdString(*type.fieldSize);
+            if (type.precision)
+                line += QStringLiteral(" %1 %2").arg(*type.precision).arg(type.scale.value_or(-1));
+            seen << line;
+        }
+        QCOMPARE(seen, expected);
+    }
+
+    void multiValuedAndAttachmentFields()
+    {
+        ColumnDesign complex;
+        complex.stored.type = kComplex;
+        complex.complexTemplate = "MSysComplexType_Attachment";
+        QCOMPARE(accessFieldType(complex).accessType, std::string("Attachment"));
+        QVERIFY(!accessFieldType(complex).multiValued);
+        complex.complexTemplate = "MSysComplexType_Long";
+        QCOMPARE(accessFieldType(complex).accessType, std::string("Number"));
+        QCOMPARE(*accessFieldType(complex).fieldSize, std::string("Long Integer"));
+        QVERIFY(accessFieldType(complex).multiValued);
+        complex.complexTemplate = "MSysComplexType_Text";
+        QCOMPARE(accessFieldType(complex).accessType, std::string("Short Text"));
+        QVERIFY(accessFieldType(complex).multiValued);
+        complex.complexTemplate.reset();
+        QCOMPARE(accessFieldType(complex).accessType, std::string("Complex"));
+        ColumnDesign strange;
+        strange.stored.type = 0x42;
+        QCOMPARE(accessFieldType(strange).accessType, std::string("Unknown (66)"));
     }
 
     void damagedIndexEntries()
@@ -233,5 +305,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(IndexDefinitionsTest)
-#include "tst_indexdefinitions.moc"
+QTEST_GUILESS_MAIN(TableDesignTest)
+#include "tst_tabledesign.moc"
