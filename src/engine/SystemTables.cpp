@@ -39,8 +39,8 @@ SystemRows readSystemRows(MdbHandle *mdb, std::uint32_t tablePage, const char *t
     std::vector<int> lengths(columns.size(), 0);
     std::vector<bool> present(columns.size(), false);
     for (std::size_t i = 0; i < columns.size(); ++i)
-        present[i] = mdb_bind_column_by_name(table, const_cast<char *>(columns[i].c_str()), bound[i].data(),
-                                             &lengths[i]) > 0;
+        present[i] =
+            mdb_bind_column_by_name(table, const_cast<char *>(columns[i].c_str()), bound[i].data(), &lengths[i]) > 0;
 
     mdb_rewind_table(table);
     while (mdb_fetch_row(table)) {

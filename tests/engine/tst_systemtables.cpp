@@ -65,8 +65,9 @@ std::map<std::string, QueryText> queriesOf(const QString &path)
     if (!db.mdb)
         return out;
     const SystemRows objects = readSystemRows(db.mdb, 2, "MSysObjects", {"Id", "Name", "Type", "Flags"});
-    const SystemRows rows = readSystemRows(db.mdb, db.page("MSysQueries"), "MSysQueries",
-                                           {"ObjectId", "Attribute", "Expression", "Flag", "LvExtra", "Name1", "Name2"});
+    const SystemRows rows =
+        readSystemRows(db.mdb, db.page("MSysQueries"), "MSysQueries",
+                       {"ObjectId", "Attribute", "Expression", "Flag", "LvExtra", "Name1", "Name2"});
     if (!objects.problem.empty() || !rows.problem.empty())
         return out;
     for (const auto &object : objects.rows) {
@@ -100,10 +101,9 @@ private slots:
         QFETCH(QString, file);
         Database db(QDir(TestSupport::dataDir()).filePath(file));
         QVERIFY(db.mdb);
-        const SystemRows rows = readSystemRows(
-            db.mdb, db.page("MSysRelationships"), "MSysRelationships",
-            {"ccolumn", "grbit", "icolumn", "szColumn", "szObject", "szReferencedColumn", "szReferencedObject",
-             "szRelationship"});
+        const SystemRows rows = readSystemRows(db.mdb, db.page("MSysRelationships"), "MSysRelationships",
+                                               {"ccolumn", "grbit", "icolumn", "szColumn", "szObject",
+                                                "szReferencedColumn", "szReferencedObject", "szRelationship"});
         QVERIFY2(rows.problem.empty(), rows.problem.c_str());
         std::vector<RelationshipRow> stored;
         for (const auto &r : rows.rows)
@@ -119,10 +119,11 @@ private slots:
                                            (r.oneToOne ? " one-to-one" : "") + " " + r.join);
         }
         seen.sort();
-        QCOMPARE(seen, (QStringList{QStringLiteral("Branches(Region) -> Orders left"),
-                                    QStringLiteral("Customers(CustomerID) -> Customer Profile enforced null one-to-one inner"),
-                                    QStringLiteral("Customers(CustomerID) -> Orders enforced updates deletes inner"),
-                                    QStringLiteral("Orders(OrderID) -> Order Lines enforced deletes inner")}));
+        QCOMPARE(seen, (QStringList{
+                           QStringLiteral("Branches(Region) -> Orders left"),
+                           QStringLiteral("Customers(CustomerID) -> Customer Profile enforced null one-to-one inner"),
+                           QStringLiteral("Customers(CustomerID) -> Orders enforced updates deletes inner"),
+                           QStringLiteral("Orders(OrderID) -> Order Lines enforced deletes inner")}));
     }
 
     void savedQueriesOfThePublicFiles_data()
@@ -140,11 +141,15 @@ private slots:
             STRUDEX_WITHOUT_FIXTURE("the public query test databases are not available");
         const auto queries = queriesOf(path);
         QCOMPARE(queries.size(), std::size_t(9));
-        const std::map<std::string, std::string> types{
-            {"SelectQuery", "select"},     {"UpdateQuery", "update"},     {"AppendQuery", "append"},
-            {"DeleteQuery", "delete"},     {"MakeTableQuery", "make-table"}, {"CrosstabQuery", "crosstab"},
-            {"UnionQuery", "union"},       {"PassthroughQuery", "pass-through"},
-            {"DataDefinitionQuery", "data-definition"}};
+        const std::map<std::string, std::string> types{{"SelectQuery", "select"},
+                                                       {"UpdateQuery", "update"},
+                                                       {"AppendQuery", "append"},
+                                                       {"DeleteQuery", "delete"},
+                                                       {"MakeTableQuery", "make-table"},
+                                                       {"CrosstabQuery", "crosstab"},
+                                                       {"UnionQuery", "union"},
+                                                       {"PassthroughQuery", "pass-through"},
+                                                       {"DataDefinitionQuery", "data-definition"}};
         for (const auto &[name, query] : queries) {
             QVERIFY2(query.problem.empty(), (name + ": " + query.problem).c_str());
             QCOMPARE(query.type, types.at(name));

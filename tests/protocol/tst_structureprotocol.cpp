@@ -1,0 +1,134 @@
+// The structure records the worker sends: every kind comes through whole, and cut or damaged
+// bytes are refused without reading past them or allocating what they claim.
+
+#include "protocol/StructureProtocol.h"
+
+#include <QRandomGenerator>
+#include <QTest>
+
+using namespace EngineProtocol;
+
+namespace {
+
+std::vector<StructureRecord> samples()
+{
+    StructureRecord database;
+    database.kind = StructureKind::Database;
+    database.database = {5, "09.50", true, false};
+
+    StructureRecord table;
+    table.kind = StructureKind::Table;
+    table.table.name = "Order Lines";
+    table.table.records = 1234567890123;
+    table.table.properties = {{"ValidationRule", "[Quantity] > 0"}, {"Description", "Zoë 注文"}};
+    StructureField field;
+    field.name = "Amount";
+    field.adoType = 131;
+    field.definedSize = 19;
+    field.accessType = "Number";
+    field.fieldSize = "Decimal";
+    field.precision = 18;
+    field.scale = 4;
+    field.properties = {{"Format", "Fixed"}};
+    StructureField plain;
+    plain.name = "Tags";
+    plain.adoType = 136;
+    plain.accessType = "Short Text";
+    plain.multiValued = true;
+    plain.note = "the complex column's template is missing";
+    table.table.fields = {field, plain};
+    table.table.indexes = {{"PrimaryKey", {{"OrderID", false}, {"LineNo", true}}, true, true, false, true, false, ""},
+                           {".rC", {{"OrderID", false}}, false, false, false, false, true, "a note"}};
+    table.table.note = "";
+
+    StructureRecord relationship;
+    relationship.kind = StructureKind::Relationship;
+    relationship.relationship = {"BranchesOrders", "Branches", {"Region", "Branch"}, "Orders", {"Region", "Branch"},
+                                 false, false, true, false, true, "left", ""};
+
+    StructureRecord query;
+    query.kind = StructureKind::Query;
+    query.query = {"Big orders", "select", "SELECT *\nFROM Orders;", ""};
+
+    StructureRecord link;
+    link.kind = StructureKind::Link;
+    link.link = {"Remote", "dbo.Remote", "", "ODBC;DSN=x;PWD=secret", ""};
+
+    StructureRecord note;
+    note.kind = StructureKind::Note;
+    note.note = "MSysQueries cannot be read";
+    return {database, table, relationship, query, link, note};
+}
+
+bool same(const StructureRecord &a, const StructureRecord &b)
+{
+    return a.kind == b.kind && a.database == b.database && a.table == b.table && a.relationship == b.relationship &&
+           a.query == b.query && a.link == b.link && a.note == b.note;
+}
+
+} // namespace
+
+class StructureProtocolTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void everyKindComesThroughWhole()
+    {
+        Writer out;
+        for (const StructureRecord &record : samples())
+            appendStructureRecord(out, record);
+        QVERIFY(out.valid());
+        const Bytes bytes = out.bytes();
+        Reader in(bytes);
+        for (const StructureRecord &expected : samples()) {
+            const auto record = readStructureRecord(in);
+            QVERIFY(record);
+            QVERIFY(same(*record, expected));
+        }
+        QVERIFY(in.finished());
+    }
+
+    void cutOrDamagedBytesAreRefused()
+    {
+        for (const StructureRecord &record : samples()) {
+            Writer out;
+            appendStructureRecord(out, record);
+            const Bytes whole = out.bytes();
+            for (std::size_t cut = 0; cut < whole.size(); ++cut) {
+                const Bytes part(whole.begin(), whole.begin() + static_cast<long>(cut));
+                Reader in(part);
+                QVERIFY2(!readStructureRecord(in), qPrintable(QStringLiteral("cut at %1").arg(cut)));
+            }
+        }
+        // An unknown kind, a flag that is neither 0 nor 1, a count beyond the bytes.
+        const Bytes unknown{9};
+        Reader a(unknown);
+        QVERIFY(!readStructureRecord(a));
+        const Bytes badFlag{1, 5, 0, 0, 0, 0, 7, 0};
+        Reader b(badFlag);
+        QVERIFY(!readStructureRecord(b));
+        Writer huge;
+        huge.u8(2).string("T").u8(0).i64(0).u32(0xFFFFFFFF);
+        const Bytes hugeBytes = huge.bytes();
+        Reader c(hugeBytes);
+        QVERIFY(!readStructureRecord(c));
+
+        QRandomGenerator random(3);
+        Writer out;
+        for (const StructureRecord &record : samples())
+            appendStructureRecord(out, record);
+        const Bytes good = out.bytes();
+        for (int i = 0; i < 20000; ++i) {
+            Bytes mutated = good;
+            for (int n = 0; n < 3; ++n)
+                mutated[std::size_t(random.bounded(int(mutated.size())))] = std::uint8_t(random.bounded(256));
+            Reader in(mutated);
+            while (in.ok() && !in.atEnd() && readStructureRecord(in)) {
+            }
+        }
+    }
+};
+
+QTEST_GUILESS_MAIN(StructureProtocolTest)
+#include "tst_structureprotocol.moc"
