@@ -18,6 +18,7 @@
 #include "engine/TableDefinition.h"
 #include "engine/crypto/OfficeCrypto.h"
 #include "protocol/EngineProtocol.h"
+#include "protocol/StructureProtocol.h"
 
 #include <array>
 #include <functional>
@@ -58,6 +59,13 @@ public:
 
     // The Description property of every column of a local table, in the order of its fields.
     std::vector<EngineProtocol::ColumnDescription> columnDescriptions(const std::string &tableName);
+
+    // The whole structure, record by record: the database, the wanted local tables (all when none
+    // is named) with their fields, properties and indexes, then the relationships, saved queries
+    // and linked tables. Parts that cannot be read come with a note. Throws EngineFailure only
+    // when the database is not open.
+    using StructureSink = std::function<void(EngineProtocol::StructureRecord &&)>;
+    void structure(const std::vector<std::string> &tables, const StructureSink &emit, const Heartbeat &heartbeat);
 
 private:
     void releaseImage();

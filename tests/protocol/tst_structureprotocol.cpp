@@ -43,8 +43,18 @@ std::vector<StructureRecord> samples()
 
     StructureRecord relationship;
     relationship.kind = StructureKind::Relationship;
-    relationship.relationship = {"BranchesOrders", "Branches", {"Region", "Branch"}, "Orders", {"Region", "Branch"},
-                                 false, false, true, false, true, "left", ""};
+    relationship.relationship = {"BranchesOrders",
+                                 "Branches",
+                                 {"Region", "Branch"},
+                                 "Orders",
+                                 {"Region", "Branch"},
+                                 false,
+                                 false,
+                                 true,
+                                 false,
+                                 true,
+                                 "left",
+                                 ""};
 
     StructureRecord query;
     query.kind = StructureKind::Query;
