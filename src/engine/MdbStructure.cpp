@@ -115,8 +115,8 @@ void MdbDatabase::structure(const std::vector<std::string> &wantedTables, const 
     }
 
     // MSysObjects again, for what the catalogue keeps no copy of: whole ids and the link columns.
-    const SystemRows objects =
-        readSystemRows(m_handle, 2, "MSysObjects", {"Id", "Name", "Type", "Flags", "Database", "ForeignName", "Connect"});
+    const SystemRows objects = readSystemRows(m_handle, 2, "MSysObjects",
+                                              {"Id", "Name", "Type", "Flags", "Database", "ForeignName", "Connect"});
     if (!objects.problem.empty())
         note(objects.problem);
     std::map<std::int64_t, std::string> nameOfId;
@@ -143,16 +143,14 @@ void MdbDatabase::structure(const std::vector<std::string> &wantedTables, const 
     std::vector<std::string> allTables;
     for (std::size_t i = 0; i < m_objects.size(); ++i) {
         const CatalogObject &object = m_objects[i];
-        if (object.type != kObjectTable && object.type != kObjectLinkedTable &&
-            object.rawType != kRawOdbcLinkType)
+        if (object.type != kObjectTable && object.type != kObjectLinkedTable && object.rawType != kRawOdbcLinkType)
             continue;
         allTables.push_back(object.name);
         const std::string name = safe(object.name);
         const auto local = m_localTables.find(name);
         if (object.type != kObjectTable || local == m_localTables.end() || local->second != i)
             continue;
-        if (!wantedTables.empty() &&
-            std::find(wantedTables.begin(), wantedTables.end(), name) == wantedTables.end())
+        if (!wantedTables.empty() && std::find(wantedTables.begin(), wantedTables.end(), name) == wantedTables.end())
             continue;
         if (heartbeat)
             heartbeat();
@@ -278,9 +276,9 @@ void MdbDatabase::structure(const std::vector<std::string> &wantedTables, const 
 
     // Saved queries that a user sees.
     if (const CatalogObject *queries = findObject("MSysQueries")) {
-        const SystemRows rows = readSystemRows(m_handle, queries->tablePage, "MSysQueries",
-                                               {"ObjectId", "Attribute", "Expression", "Flag", "LvExtra", "Name1",
-                                                "Name2"});
+        const SystemRows rows =
+            readSystemRows(m_handle, queries->tablePage, "MSysQueries",
+                           {"ObjectId", "Attribute", "Expression", "Flag", "LvExtra", "Name1", "Name2"});
         if (!rows.problem.empty())
             note(rows.problem);
         std::map<std::int64_t, std::vector<QueryRow>> byQuery;
