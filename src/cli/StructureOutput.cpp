@@ -1,0 +1,91 @@
+#include "cli/StructureOutput.h"
+
+#include "core/PathUtilities.h"
+#include "core/report/StructureReport.h"
+#include "core/structure/Diff.h"
+#include "core/structure/Html.h"
+#include "core/structure/JsonWriter.h"
+#include "core/structure/Markdown.h"
+
+#include <QDir>
+#include <QSaveFile>
+
+namespace StructureOutput {
+
+std::optional<QList<Format>> parseFormats(const QString &value, QString &problem)
+{
+    QList<Format> formats;
+    for (const QString &part : value.split(QLatin1Char(','))) {
+        const QString name = part.trimmed().toLower();
+        Format format;
+        if (name == QStringLiteral("text") || name == QStringLiteral("txt")) {
+            format = Format::Text;
+        } else if (name == QStringLiteral("json")) {
+            format = Format::Json;
+        } else if (name == QStringLiteral("markdown") || name == QStringLiteral("md")) {
+            format = Format::Markdown;
+        } else if (name == QStringLiteral("html")) {
+            format = Format::Html;
+        } else {
+            problem = QStringLiteral("unknown format '%1' (use text, json, markdown or html)").arg(part.trimmed());
+            return std::nullopt;
+        }
+        if (formats.contains(format)) {
+            problem = QStringLiteral("the format '%1' is named twice").arg(part.trimmed());
+            return std::nullopt;
+        }
+        formats << format;
+    }
+    return formats;
+}
+
+QString fileName(Format format, const QString &folder, const QString &databasePath)
+{
+    QString name = StructureReport::ReportFileName(folder, databasePath);
+    const QString extension = format == Format::Json       ? QStringLiteral("json")
+                              : format == Format::Markdown ? QStringLiteral("md")
+                              : format == Format::Html     ? QStringLiteral("html")
+                                                           : QStringLiteral("txt");
+    name.chop(3);
+    return name + extension;
+}
+
+std::optional<QString> write(const Structure::Document &document, Format format, const QString &path)
+{
+    QByteArray bytes;
+    switch (format) {
+    case Format::Json:
+        bytes = Structure::toJson(document);
+        break;
+    case Format::Markdown:
+        bytes = Structure::toMarkdown(document).toUtf8();
+        break;
+    case Format::Html:
+        bytes = Structure::toHtml(document).toUtf8();
+        break;
+    case Format::Text:
+        return QStringLiteral("the text report is written by the report writer");
+    }
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit())
+        return QStringLiteral("'%1' could not be written: %2. An earlier file of that name is left as it was.")
+            .arg(QDir::toNativeSeparators(path), file.errorString());
+    return std::nullopt;
+}
+
+std::optional<QByteArray> diffOutput(const Structure::Document &before, const Structure::Document &after,
+                                     const QString &format, bool &different)
+{
+    const QList<Structure::Change> changes = Structure::diff(before, after);
+    different = !changes.isEmpty();
+    const QString name = format.toLower();
+    if (name == QStringLiteral("text"))
+        return Structure::diffText(changes).toUtf8();
+    if (name == QStringLiteral("markdown") || name == QStringLiteral("md"))
+        return Structure::diffMarkdown(changes).toUtf8();
+    if (name == QStringLiteral("json"))
+        return Structure::diffJson(changes);
+    return std::nullopt;
+}
+
+} // namespace StructureOutput

@@ -1,0 +1,38 @@
+#pragma once
+
+#include "core/structure/Structure.h"
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+
+// The exporter's structure documents beside (or instead of) the report: which formats were asked
+// for, and the files they go to.
+namespace StructureOutput {
+
+enum class Format
+{
+    Text,
+    Json,
+    Markdown,
+    Html,
+};
+
+// "text", "json", "markdown" (or "md"), "html", separated by commas, each at most once. Nothing,
+// with the reason in problem, for anything else.
+std::optional<QList<Format>> parseFormats(const QString &value, QString &problem);
+
+// "<folder>/<database name>_Structure.<json|md|html>" (the report's own name for text).
+QString fileName(Format format, const QString &folder, const QString &databasePath);
+
+// Writes the document in one format, replacing an earlier file of that name only when the new one
+// is complete. Nothing on success; otherwise what went wrong, naming the file.
+std::optional<QString> write(const Structure::Document &document, Format format, const QString &path);
+
+// The diff of two schemas in "text", "markdown" or "json"; nothing for another format.
+std::optional<QByteArray> diffOutput(const Structure::Document &before, const Structure::Document &after,
+                                     const QString &format, bool &different);
+
+} // namespace StructureOutput
