@@ -12,8 +12,7 @@
 // for, and the files they go to.
 namespace StructureOutput {
 
-enum class Format
-{
+enum class Format {
     Text,
     Json,
     Markdown,
