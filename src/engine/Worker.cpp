@@ -3,13 +3,23 @@
 #include "engine/CrashGuard.h"
 #include "engine/EngineErrors.h"
 
+#include <chrono>
+#include <exception>
 #include <new>
+#include <optional>
 
 namespace Engine {
 
 namespace {
 
 constexpr std::string_view kMalformedRequest = "The database engine received a request it does not understand.";
+
+// A streamed answer goes out in parts: the first soon, so that the program can start on it while
+// the rest is read, then one per interval, so that a whole database takes a handful of frames.
+constexpr std::chrono::milliseconds kFirstPartAfter{10};
+constexpr std::chrono::milliseconds kPartInterval{50};
+// Parts are also sent when this much is waiting, to keep frames far below the frame limit.
+constexpr std::size_t kMaxPartBytes = 4u << 20;
 
 } // namespace
 
@@ -32,6 +42,8 @@ int Worker::run()
         const auto request = EngineProtocol::decodeRequest(payload);
         if (!request)
             reply = EngineProtocol::encodeError(0, kMalformedRequest);
+        else if (request->op == EngineProtocol::Op::Describe)
+            reply = describe(request->tables);
         else
             reply = answer(*request);
 
@@ -47,12 +59,7 @@ EngineProtocol::Bytes Worker::answer(const EngineProtocol::Request &request)
     using EngineProtocol::Op;
     try {
         // Whatever libmdb does from here on, the parent hears about the file in question.
-        const std::string &path = request.op == Op::Open ? request.path : m_database.path();
-        // Prepared once per path: the parent may send thousands of small requests.
-        if (!m_crashAnswerPath || *m_crashAnswerPath != path) {
-            CrashGuard::prepare(Errors::kUnrecognizedFormat, Errors::engineFailed(path, m_memoryLimitMb).what());
-            m_crashAnswerPath = path;
-        }
+        prepareCrashAnswer(request.op == Op::Open ? request.path : m_database.path());
 
         switch (request.op) {
         case Op::Hello:
@@ -72,16 +79,135 @@ EngineProtocol::Bytes Worker::answer(const EngineProtocol::Request &request)
         case Op::Close:
             m_closing = true;
             return EngineProtocol::encodeOk();
+        case Op::Describe:
+            break; // answered in parts, by describe()
         }
         return EngineProtocol::encodeError(0, kMalformedRequest);
-    } catch (const EngineFailure &failure) {
-        return EngineProtocol::encodeError(failure.number(), failure.what());
-    } catch (const std::bad_alloc &) {
-        return EngineProtocol::encodeError(Errors::kOutOfMemory,
-                                           Errors::outOfMemory(m_database.path(), m_memoryLimitMb).what());
-    } catch (const std::exception &other) {
-        return EngineProtocol::encodeError(0, other.what());
+    } catch (...) {
+        const EngineProtocol::EngineError error = errorOf(std::current_exception());
+        return EngineProtocol::encodeError(error.number, error.description);
     }
+}
+
+void Worker::prepareCrashAnswer(const std::string &path)
+{
+    // Prepared once per path: the parent may send thousands of small requests.
+    if (!m_crashAnswerPath || *m_crashAnswerPath != path) {
+        CrashGuard::prepare(Errors::kUnrecognizedFormat, Errors::engineFailed(path, m_memoryLimitMb).what());
+        m_crashAnswerPath = path;
+    }
+}
+
+EngineProtocol::EngineError Worker::errorOf(std::exception_ptr failure) const
+{
+    try {
+        std::rethrow_exception(failure);
+    } catch (const EngineFailure &engine) {
+        return {engine.number(), engine.what()};
+    } catch (const std::bad_alloc &) {
+        return {Errors::kOutOfMemory, Errors::outOfMemory(m_database.path(), m_memoryLimitMb).what()};
+    } catch (const std::exception &other) {
+        return {0, other.what()};
+    } catch (...) {
+        return {0, std::string(kMalformedRequest)};
+    }
+}
+
+// Each table gets the two answers that Fields and ColumnDescriptions would give it, one after the
+// other, exactly as if they had been asked one by one; a failure belongs to its record, and the
+// next table is read all the same.
+EngineProtocol::Bytes Worker::describe(const std::vector<std::string> &tables)
+{
+    using EngineProtocol::RecordKind;
+    prepareCrashAnswer(m_database.path());
+    if (!m_database.isOpen()) {
+        const EngineProtocol::EngineError error = errorOf(std::make_exception_ptr(Errors::objectClosed()));
+        return EngineProtocol::encodeError(error.number, error.description);
+    }
+
+    EngineProtocol::Writer pending;
+    std::uint32_t pendingRecords = 0;
+    std::uint32_t sent = 0;
+    bool parentGone = false;
+    bool unsendable = false;
+    bool firstSent = false;
+    using Clock = std::chrono::steady_clock;
+    // Since the last sign of life of this answer (a part or a heartbeat).
+    Clock::time_point lastSign = Clock::now();
+    const auto flush = [&] {
+        if (pendingRecords == 0 || unsendable)
+            return;
+        const EngineProtocol::Bytes part = EngineProtocol::encodePart(pendingRecords, pending.bytes());
+        // Names and texts were made safe to send when they were read; a part that still cannot go
+        // ends the answer with an error rather than half of it.
+        if (!pending.valid() || part.empty()) {
+            unsendable = true;
+            return;
+        }
+        if (!m_channel.send(part))
+            parentGone = true;
+        sent += pendingRecords;
+        pendingRecords = 0;
+        pending = EngineProtocol::Writer();
+        firstSent = true;
+        lastSign = Clock::now();
+    };
+    // During a long count the parent hears of progress: the records read so far, or a heartbeat.
+    const auto alive = [&] {
+        if (Clock::now() - lastSign < m_channel.heartbeatInterval())
+            return;
+        if (pendingRecords > 0) {
+            flush();
+        } else {
+            m_channel.send(EngineProtocol::encodeProgress());
+            lastSign = Clock::now();
+        }
+    };
+
+    try {
+        for (const std::string &table : tables) {
+            std::optional<EngineProtocol::FieldsResult> fields;
+            EngineProtocol::EngineError error;
+            try {
+                fields = m_database.fields(table, alive);
+            } catch (...) {
+                error = errorOf(std::current_exception());
+            }
+            if (fields)
+                EngineProtocol::appendFieldsRecord(pending, table, *fields);
+            else
+                EngineProtocol::appendFailedRecord(pending, RecordKind::FieldsFailed, table, error.number,
+                                                   error.description);
+            ++pendingRecords;
+
+            std::optional<std::vector<EngineProtocol::ColumnDescription>> columns;
+            try {
+                columns = m_database.columnDescriptions(table);
+            } catch (...) {
+                error = errorOf(std::current_exception());
+            }
+            if (columns)
+                EngineProtocol::appendDescriptionsRecord(pending, table, *columns);
+            else
+                EngineProtocol::appendFailedRecord(pending, RecordKind::DescriptionsFailed, table, error.number,
+                                                   error.description);
+            ++pendingRecords;
+
+            const auto quiet = Clock::now() - lastSign;
+            if (pending.bytes().size() >= kMaxPartBytes || quiet >= kPartInterval ||
+                (!firstSent && quiet >= kFirstPartAfter))
+                flush();
+            if (parentGone || unsendable)
+                break;
+        }
+        flush();
+    } catch (...) {
+        const EngineProtocol::EngineError error = errorOf(std::current_exception());
+        return EngineProtocol::encodeError(error.number, error.description);
+    }
+    if (unsendable)
+        return EngineProtocol::encodeError(0, "The database engine produced an answer that cannot be sent.");
+    return EngineProtocol::encodeDescribeEnd(sent);
 }
 
 } // namespace Engine

@@ -4,9 +4,17 @@
 #include "core/db/ConnectionText.h"
 #include "core/db/WorkerProcess.h"
 
+#include <QCoreApplication>
+#include <QFile>
 #include <QFileInfo>
 
+#ifndef Q_OS_WIN
+#include <sys/stat.h>
+#include <time.h>
+#endif
+
 #include <algorithm>
+#include <unordered_map>
 
 namespace Ado {
 
@@ -60,6 +68,258 @@ void checkSendable(const QString &text)
 
 // ---- Connection ---------------------------------------------------------------------------------
 
+namespace {
+
+// What tells a file apart from its earlier self: which file it is, and when it last changed.
+struct FileStamp
+{
+    bool known = false;
+    // Whether a change after this look would show in the times: not when the file changed so
+    // shortly before that a later change could fall within the same tick of the file system's
+    // clock.
+    bool settled = false;
+    qint64 device = 0;
+    qint64 inode = 0;
+    qint64 size = 0;
+    qint64 modifiedNs = 0;
+    qint64 changedNs = 0;
+
+    bool sameFile(const FileStamp &other) const
+    {
+        return known && other.known && device == other.device && inode == other.inode && size == other.size &&
+               modifiedNs == other.modifiedNs && changedNs == other.changedNs;
+    }
+};
+
+FileStamp stampOf(const QString &path)
+{
+    FileStamp stamp;
+#ifndef Q_OS_WIN
+    struct stat info
+    {
+    };
+    if (path.isEmpty() || ::stat(QFile::encodeName(path).constData(), &info) != 0 || !S_ISREG(info.st_mode))
+        return stamp;
+    stamp.known = true;
+    stamp.device = qint64(info.st_dev);
+    stamp.inode = qint64(info.st_ino);
+    stamp.size = qint64(info.st_size);
+    stamp.modifiedNs = qint64(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec;
+    stamp.changedNs = qint64(info.st_ctim.tv_sec) * 1000000000 + info.st_ctim.tv_nsec;
+    timespec now{};
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    const qint64 nowNs = qint64(now.tv_sec) * 1000000000 + now.tv_nsec;
+    // File systems that keep whole seconds get a margin of two; the others tick every few
+    // milliseconds at most.
+    const bool wholeSeconds = info.st_mtim.tv_nsec == 0 && info.st_ctim.tv_nsec == 0;
+    const qint64 margin = wholeSeconds ? 2000000000 : 100000000;
+    stamp.settled = std::max(stamp.modifiedNs, stamp.changedNs) < nowNs - margin;
+#else
+    Q_UNUSED(path);
+#endif
+    return stamp;
+}
+
+} // namespace
+
+// What the program knows of one open database: its worker, the file as it was when opened, and
+// what was read of it so far.
+struct Connection::Session
+{
+    // What one Describe record said about a table.
+    struct Described
+    {
+        // Fields: whether the record has arrived, and what it said.
+        bool fieldsArrived = false;
+        P::FieldsResult fields;
+        std::optional<Failure> fieldsFailure;
+        // Descriptions: likewise.
+        bool descriptionsArrived = false;
+        QHash<QString, QVariant> descriptions;
+        std::optional<Failure> descriptionsFailure;
+        // A failure that ended the whole answer is said once, like the answer it replaces; the
+        // next question goes to the worker.
+        bool fieldsOnce = false;
+        bool descriptionsOnce = false;
+    };
+
+    std::unique_ptr<Worker> worker;
+    QString program;
+    int memoryLimitMb = 0;
+    QString dataSource;
+    QString password;
+    FileStamp stamp;
+
+    std::optional<std::vector<TableRow>> tables;
+    QSet<QString> tableNames;
+    // A Tables request sent ahead whose answer has not been read; a failure it brought.
+    bool tablesPending = false;
+    std::optional<Failure> tablesFailure;
+
+    // The Describe answer in flight: the tables it covers in order, and the next record expected.
+    bool streaming = false;
+    std::vector<QString> streamOrder;
+    std::size_t nextRecord = 0;
+    std::unordered_map<QString, Described> described;
+
+    // Descriptions asked for one table at a time (tables not read ahead): the last one.
+    QString describedTable;
+    QHash<QString, QVariant> descriptions;
+
+    void readTablesAnswer();
+    void pump();
+    void finishStream();
+    void take(const P::DescribeRecord &record);
+};
+
+namespace {
+
+std::unique_ptr<Connection::Session> keptSession;
+bool releaseRegistered = false;
+
+QHash<QString, QVariant> descriptionsOf(const std::vector<P::ColumnDescription> &columns)
+{
+    QHash<QString, QVariant> descriptions;
+    descriptions.reserve(qsizetype(columns.size()));
+    for (const P::ColumnDescription &column : columns) {
+        descriptions.insert(QString::fromStdString(column.column),
+                            column.present ? QVariant(QString::fromStdString(column.value)) : QVariant());
+    }
+    return descriptions;
+}
+
+bool sendable(const QString &text)
+{
+    try {
+        checkSendable(text);
+        return true;
+    } catch (const Failure &) {
+        return false;
+    }
+}
+
+} // namespace
+
+void Connection::Session::readTablesAnswer()
+{
+    tablesPending = false;
+    try {
+        const auto rows = worker->answer<std::vector<P::TableRow>>(worker->receive(), P::decodeTablesResult);
+        std::vector<TableRow> rowsRead;
+        rowsRead.reserve(rows.size());
+        for (const P::TableRow &row : rows)
+            rowsRead.push_back({QString::fromStdString(row.name), QString::fromStdString(row.type)});
+        // The providers list tables by name, without regard to case; ties keep a fixed order.
+        std::stable_sort(rowsRead.begin(), rowsRead.end(), [](const TableRow &a, const TableRow &b) {
+            const int folded = a.name.compare(b.name, Qt::CaseInsensitive);
+            return folded != 0 ? folded < 0 : a.name < b.name;
+        });
+        tableNames.clear();
+        for (const TableRow &row : rowsRead)
+            tableNames.insert(row.name);
+        tables = std::move(rowsRead);
+    } catch (const Failure &failure) {
+        tablesFailure = failure;
+        if (!worker->running())
+            streaming = false;
+    }
+}
+
+void Connection::Session::take(const P::DescribeRecord &record)
+{
+    const std::size_t index = nextRecord / 2;
+    const bool fieldsStage = nextRecord % 2 == 0;
+    if (index >= streamOrder.size() || record.table != streamOrder[index].toStdString())
+        throw worker->broken();
+    Described &entry = described[streamOrder[index]];
+    switch (record.kind) {
+    case P::RecordKind::Fields:
+    case P::RecordKind::FieldsFailed:
+        if (!fieldsStage)
+            throw worker->broken();
+        if (record.kind == P::RecordKind::Fields)
+            entry.fields = record.fields;
+        else
+            entry.fieldsFailure = Failure(record.error.number, QString::fromStdString(record.error.description));
+        entry.fieldsArrived = true;
+        break;
+    case P::RecordKind::Descriptions:
+    case P::RecordKind::DescriptionsFailed:
+        if (fieldsStage)
+            throw worker->broken();
+        if (record.kind == P::RecordKind::Descriptions)
+            entry.descriptions = descriptionsOf(record.columns);
+        else
+            entry.descriptionsFailure = Failure(record.error.number, QString::fromStdString(record.error.description));
+        entry.descriptionsArrived = true;
+        break;
+    default:
+        throw worker->broken();
+    }
+    ++nextRecord;
+}
+
+// Reads the next frame of the Describe answer in flight.
+void Connection::Session::pump()
+{
+    if (tablesPending)
+        readTablesAnswer();
+    if (!streaming)
+        return;
+    try {
+        const P::Bytes payload = worker->receive();
+        auto response = P::decodeResponse(payload);
+        if (!response)
+            throw worker->broken();
+        switch (response->status) {
+        case P::Status::Part: {
+            const auto records = P::decodePart(response->body);
+            if (!records)
+                throw worker->broken();
+            for (const P::DescribeRecord &record : *records)
+                take(record);
+            return;
+        }
+        case P::Status::Ok: {
+            const auto count = P::decodeDescribeEnd(response->body);
+            if (!count || *count != nextRecord || nextRecord != 2 * streamOrder.size())
+                throw worker->broken();
+            streaming = false;
+            return;
+        }
+        case P::Status::Error: {
+            // The work stopped at the first record not sent: that question gets the error.
+            const std::size_t index = nextRecord / 2;
+            if (index >= streamOrder.size())
+                throw worker->broken();
+            Described &entry = described[streamOrder[index]];
+            const Failure failure(response->error.number, QString::fromUtf8(response->error.description));
+            if (nextRecord % 2 == 0) {
+                entry.fieldsFailure = failure;
+                entry.fieldsArrived = entry.fieldsOnce = true;
+            } else {
+                entry.descriptionsFailure = failure;
+                entry.descriptionsArrived = entry.descriptionsOnce = true;
+            }
+            streaming = false;
+            return;
+        }
+        case P::Status::Progress:
+            break;
+        }
+        throw worker->broken();
+    } catch (...) {
+        streaming = false;
+        throw;
+    }
+}
+
+void Connection::Session::finishStream()
+{
+    while (tablesPending || streaming)
+        pump();
+}
+
 Connection::Connection() = default;
 
 Connection::~Connection()
@@ -74,85 +334,208 @@ void Connection::Open(const QString &connectionText)
     const ConnectionTarget target = ParseConnectionText(connectionText);
     checkSendable(target.dataSource);
     checkSendable(target.password);
-    auto worker = std::make_unique<Worker>(target.dataSource);
-    worker->start();
-    worker->callExpectingNothing(P::encodeOpen(utf8(target.dataSource), utf8(target.password)));
-    forget();
-    m_worker = std::move(worker);
-    m_dataSource = target.dataSource;
+
+    // The database of the last connection, when nothing about the file has changed since.
+    if (keptSession) {
+        std::unique_ptr<Session> kept = std::move(keptSession);
+        if (kept->worker && kept->worker->running() && kept->program == WorkerSettings::program() &&
+            kept->memoryLimitMb == WorkerSettings::memoryLimitMb() && kept->dataSource == target.dataSource &&
+            kept->password == target.password && kept->stamp.sameFile(stampOf(target.dataSource))) {
+            m_session = std::move(kept);
+            return;
+        }
+        kept->worker->stop();
+    }
+
+    auto session = std::make_unique<Session>();
+    session->program = WorkerSettings::program();
+    session->memoryLimitMb = WorkerSettings::memoryLimitMb();
+    session->dataSource = target.dataSource;
+    session->password = target.password;
+    // Looked at before the worker reads it: a change after this look shows in a later one.
+    session->stamp = stampOf(target.dataSource);
+    session->worker = std::make_unique<Worker>(target.dataSource);
+    session->worker->start();
+    session->worker->callExpectingNothing(P::encodeOpen(utf8(target.dataSource), utf8(target.password)));
+    WorkerTraffic::countOpen();
+    m_session = std::move(session);
 }
 
 int Connection::State() const
 {
-    return m_worker && m_worker->running() ? adStateOpen : adStateClosed;
+    return m_session && m_session->worker && m_session->worker->running() ? adStateOpen : adStateClosed;
 }
 
 void Connection::Close()
 {
-    if (m_worker)
-        m_worker->stop();
-    m_worker.reset();
-    forget();
+    if (!m_session)
+        return;
+    std::unique_ptr<Session> session = std::move(m_session);
+    // Kept for the next connection to the same file, unless anything about it is in doubt. The
+    // kept worker ends with the program at the latest.
+    const bool keep = session->worker && session->worker->running() && !session->streaming && !session->tablesPending &&
+                      session->stamp.known && session->stamp.settled && QCoreApplication::instance();
+    if (keep) {
+        releaseKept();
+        if (!releaseRegistered) {
+            qAddPostRoutine([] { Connection::releaseKept(); });
+            releaseRegistered = true;
+        }
+        keptSession = std::move(session);
+        return;
+    }
+    if (session->worker)
+        session->worker->stop();
 }
 
-void Connection::forget()
+void Connection::releaseKept() noexcept
 {
-    m_tables.reset();
-    m_tableNames.clear();
-    m_describedTable = QString();
-    m_descriptions.clear();
+    if (!keptSession)
+        return;
+    std::unique_ptr<Session> kept = std::move(keptSession);
+    if (kept->worker)
+        kept->worker->stop();
+}
+
+const QString &Connection::dataSource() const
+{
+    static const QString none;
+    return m_session ? m_session->dataSource : none;
 }
 
 Worker &Connection::worker()
 {
     if (State() != adStateOpen)
         throw objectClosed();
-    return *m_worker;
+    return *m_session->worker;
 }
 
 const std::vector<TableRow> &Connection::tables()
 {
-    if (!m_tables) {
-        const auto rows = worker().call<std::vector<P::TableRow>>(P::encodeTables(), P::decodeTablesResult);
-        std::vector<TableRow> tables;
-        tables.reserve(rows.size());
-        for (const P::TableRow &row : rows)
-            tables.push_back({QString::fromStdString(row.name), QString::fromStdString(row.type)});
-        // The providers list tables by name, without regard to case; ties keep a fixed order.
-        std::stable_sort(tables.begin(), tables.end(), [](const TableRow &a, const TableRow &b) {
-            const int folded = a.name.compare(b.name, Qt::CaseInsensitive);
-            return folded != 0 ? folded < 0 : a.name < b.name;
-        });
-        m_tableNames.clear();
-        for (const TableRow &row : tables)
-            m_tableNames.insert(row.name);
-        m_tables = std::move(tables);
+    Worker &engine = worker();
+    Session &session = *m_session;
+    if (session.tablesPending)
+        session.readTablesAnswer();
+    if (session.tablesFailure) {
+        const Failure failure = *session.tablesFailure;
+        session.tablesFailure.reset();
+        throw failure;
     }
-    return *m_tables;
+    if (!session.tables) {
+        session.finishStream();
+        engine.send(P::encodeTables());
+        session.tablesPending = true;
+        session.readTablesAnswer();
+        if (session.tablesFailure) {
+            const Failure failure = *session.tablesFailure;
+            session.tablesFailure.reset();
+            throw failure;
+        }
+    }
+    return *session.tables;
 }
 
 bool Connection::hasTable(const QString &name)
 {
     tables();
-    return m_tableNames.contains(name);
+    return m_session->tableNames.contains(name);
+}
+
+void Connection::readAhead(const QStringList &tables) noexcept
+{
+    try {
+        if (State() != adStateOpen || m_session->streaming)
+            return;
+        Session &session = *m_session;
+        std::vector<QString> order;
+        std::vector<std::string> names;
+        QSet<QString> seen;
+        for (const QString &table : tables) {
+            if (seen.contains(table) || session.described.count(table) || !sendable(table))
+                continue;
+            seen.insert(table);
+            order.push_back(table);
+            names.push_back(utf8(table));
+        }
+        if (order.empty())
+            return;
+        const P::Bytes request = P::encodeDescribe(names);
+        if (request.empty())
+            return;
+        // The descriptions of the report look the table up in the catalogue first: its answer
+        // comes before the stream.
+        if (!session.tables && !session.tablesPending) {
+            session.worker->send(P::encodeTables());
+            session.tablesPending = true;
+        }
+        session.worker->send(request);
+        for (const QString &table : order)
+            session.described[table];
+        session.streamOrder = std::move(order);
+        session.nextRecord = 0;
+        session.streaming = true;
+    } catch (...) {
+        // A worker that is gone says so at the next question.
+    }
+}
+
+P::FieldsResult Connection::fields(const QString &table)
+{
+    Worker &engine = worker();
+    Session &session = *m_session;
+    const auto found = session.described.find(table);
+    if (found != session.described.end()) {
+        Session::Described &entry = found->second;
+        while (!entry.fieldsArrived && session.streaming)
+            session.pump();
+        if (entry.fieldsArrived) {
+            if (entry.fieldsFailure) {
+                const Failure failure = *entry.fieldsFailure;
+                if (entry.fieldsOnce) {
+                    entry.fieldsArrived = entry.fieldsOnce = false;
+                    entry.fieldsFailure.reset();
+                }
+                throw failure;
+            }
+            return entry.fields;
+        }
+    }
+    session.finishStream();
+    return engine.call<P::FieldsResult>(P::encodeFields(utf8(table)), P::decodeFieldsResult);
 }
 
 const QHash<QString, QVariant> &Connection::columnDescriptions(const QString &table)
 {
-    if (m_describedTable.isNull() || m_describedTable != table) {
+    if (State() != adStateOpen)
         checkSendable(table);
-        const auto columns = worker().call<std::vector<P::ColumnDescription>>(P::encodeColumnDescriptions(utf8(table)),
-                                                                              P::decodeColumnDescriptionsResult);
-        QHash<QString, QVariant> descriptions;
-        descriptions.reserve(qsizetype(columns.size()));
-        for (const P::ColumnDescription &column : columns) {
-            descriptions.insert(QString::fromStdString(column.column),
-                                column.present ? QVariant(QString::fromStdString(column.value)) : QVariant());
+    Worker &engine = worker();
+    Session &session = *m_session;
+    const auto found = session.described.find(table);
+    if (found != session.described.end()) {
+        Session::Described &entry = found->second;
+        while (!entry.descriptionsArrived && session.streaming)
+            session.pump();
+        if (entry.descriptionsArrived) {
+            if (entry.descriptionsFailure) {
+                const Failure failure = *entry.descriptionsFailure;
+                if (entry.descriptionsOnce) {
+                    entry.descriptionsArrived = entry.descriptionsOnce = false;
+                    entry.descriptionsFailure.reset();
+                }
+                throw failure;
+            }
+            return entry.descriptions;
         }
-        m_descriptions = std::move(descriptions);
-        m_describedTable = table;
     }
-    return m_descriptions;
+    if (session.describedTable.isNull() || session.describedTable != table) {
+        checkSendable(table);
+        session.finishStream();
+        const auto columns = engine.call<std::vector<P::ColumnDescription>>(P::encodeColumnDescriptions(utf8(table)),
+                                                                            P::decodeColumnDescriptionsResult);
+        session.descriptions = descriptionsOf(columns);
+        session.describedTable = table;
+    }
+    return session.descriptions;
 }
 
 std::unique_ptr<Recordset> Connection::OpenSchema(int schema)
@@ -190,8 +573,7 @@ void Recordset::Open(const QString &source, Connection &connection, int cursorTy
                                            "answered, not: %1")
                                 .arg(source));
     checkSendable(*table);
-    const P::FieldsResult result =
-        connection.worker().call<P::FieldsResult>(P::encodeFields(utf8(*table)), P::decodeFieldsResult);
+    const P::FieldsResult result = connection.fields(*table);
     // A field count must fit the 16 bits that callers keep it in; record counts are never negative.
     if (result.fields.size() > 32767 || result.recordCount < 0)
         throw Failure(0, QStringLiteral("The database engine gave an impossible answer for table '%1'.").arg(*table));
