@@ -122,6 +122,44 @@ FileStamp stampOf(const QString &path)
 
 } // namespace
 
+// The descriptions of a table's columns, in the order of its fields, as the worker sent them;
+// made into the program's texts one at a time, when asked for.
+struct ColumnTexts
+{
+    std::vector<P::ColumnDescription> columns;
+    // Where the next question is expected: the report asks field after field.
+    std::size_t next = 0;
+    // Two columns of one name (a damaged table): the last one counts, as in a lookup table.
+    std::optional<bool> duplicates;
+
+    // The description of the column of that name (null when it has none); nothing when the table
+    // has no such column.
+    std::optional<QVariant> find(const QString &column)
+    {
+        const QByteArray key = column.toUtf8();
+        const std::string_view wanted(key.constData(), std::size_t(key.size()));
+        const auto found = [&](std::size_t i) {
+            next = i + 1;
+            const P::ColumnDescription &hit = columns[i];
+            return hit.present ? QVariant(QString::fromStdString(hit.value)) : QVariant();
+        };
+        if (!duplicates) {
+            std::vector<std::string_view> names;
+            names.reserve(columns.size());
+            for (const P::ColumnDescription &c : columns)
+                names.emplace_back(c.column);
+            std::sort(names.begin(), names.end());
+            duplicates = std::adjacent_find(names.begin(), names.end()) != names.end();
+        }
+        if (!*duplicates && next < columns.size() && columns[next].column == wanted)
+            return found(next);
+        for (std::size_t i = columns.size(); i-- > 0;)
+            if (columns[i].column == wanted)
+                return found(i);
+        return std::nullopt;
+    }
+};
+
 // What the program knows of one open database: its worker, the file as it was when opened, and
 // what was read of it so far.
 struct Connection::Session
@@ -135,7 +173,7 @@ struct Connection::Session
         std::optional<Failure> fieldsFailure;
         // Descriptions: likewise.
         bool descriptionsArrived = false;
-        QHash<QString, QVariant> descriptions;
+        ColumnTexts descriptions;
         std::optional<Failure> descriptionsFailure;
         // A failure that ended the whole answer is said once, like the answer it replaces; the
         // next question goes to the worker.
@@ -164,29 +202,26 @@ struct Connection::Session
 
     // Descriptions asked for one table at a time (tables not read ahead): the last one.
     QString describedTable;
-    QHash<QString, QVariant> descriptions;
+    ColumnTexts descriptions;
+    // The answer of the last Fields request.
+    P::FieldsResult lastFields;
+    // The table looked up last, and the catalogue name found last: the report asks about the
+    // same table field after field.
+    QString lastTable;
+    Described *lastDescribed = nullptr;
+    QString lastKnownName;
 
     void readTablesAnswer();
     void pump();
     void finishStream();
-    void take(const P::DescribeRecord &record);
+    void take(P::DescribeRecord &&record);
+    Described *find(const QString &table);
 };
 
 namespace {
 
 std::unique_ptr<Connection::Session> keptSession;
 bool releaseRegistered = false;
-
-QHash<QString, QVariant> descriptionsOf(const std::vector<P::ColumnDescription> &columns)
-{
-    QHash<QString, QVariant> descriptions;
-    descriptions.reserve(qsizetype(columns.size()));
-    for (const P::ColumnDescription &column : columns) {
-        descriptions.insert(QString::fromStdString(column.column),
-                            column.present ? QVariant(QString::fromStdString(column.value)) : QVariant());
-    }
-    return descriptions;
-}
 
 bool sendable(const QString &text)
 {
@@ -225,7 +260,7 @@ void Connection::Session::readTablesAnswer()
     }
 }
 
-void Connection::Session::take(const P::DescribeRecord &record)
+void Connection::Session::take(P::DescribeRecord &&record)
 {
     const std::size_t index = nextRecord / 2;
     const bool fieldsStage = nextRecord % 2 == 0;
@@ -238,7 +273,7 @@ void Connection::Session::take(const P::DescribeRecord &record)
         if (!fieldsStage)
             throw worker->broken();
         if (record.kind == P::RecordKind::Fields)
-            entry.fields = record.fields;
+            entry.fields = std::move(record.fields);
         else
             entry.fieldsFailure = Failure(record.error.number, QString::fromStdString(record.error.description));
         entry.fieldsArrived = true;
@@ -248,7 +283,7 @@ void Connection::Session::take(const P::DescribeRecord &record)
         if (fieldsStage)
             throw worker->broken();
         if (record.kind == P::RecordKind::Descriptions)
-            entry.descriptions = descriptionsOf(record.columns);
+            entry.descriptions = ColumnTexts{std::move(record.columns), 0, std::nullopt};
         else
             entry.descriptionsFailure = Failure(record.error.number, QString::fromStdString(record.error.description));
         entry.descriptionsArrived = true;
@@ -273,11 +308,11 @@ void Connection::Session::pump()
             throw worker->broken();
         switch (response->status) {
         case P::Status::Part: {
-            const auto records = P::decodePart(response->body);
+            auto records = P::decodePart(response->body);
             if (!records)
                 throw worker->broken();
-            for (const P::DescribeRecord &record : *records)
-                take(record);
+            for (P::DescribeRecord &record : *records)
+                take(std::move(record));
             return;
         }
         case P::Status::Ok: {
@@ -312,6 +347,18 @@ void Connection::Session::pump()
         streaming = false;
         throw;
     }
+}
+
+Connection::Session::Described *Connection::Session::find(const QString &table)
+{
+    if (lastDescribed && table == lastTable)
+        return lastDescribed;
+    const auto found = described.find(table);
+    if (found == described.end())
+        return nullptr;
+    lastTable = table;
+    lastDescribed = &found->second;
+    return lastDescribed;
 }
 
 void Connection::Session::finishStream()
@@ -438,7 +485,13 @@ const std::vector<TableRow> &Connection::tables()
 bool Connection::hasTable(const QString &name)
 {
     tables();
-    return m_session->tableNames.contains(name);
+    Session &session = *m_session;
+    if (!session.lastKnownName.isNull() && name == session.lastKnownName)
+        return true;
+    if (!session.tableNames.contains(name))
+        return false;
+    session.lastKnownName = name;
+    return true;
 }
 
 void Connection::readAhead(const QStringList &tables) noexcept
@@ -479,63 +532,60 @@ void Connection::readAhead(const QStringList &tables) noexcept
     }
 }
 
-P::FieldsResult Connection::fields(const QString &table)
+const P::FieldsResult &Connection::fields(const QString &table)
 {
     Worker &engine = worker();
     Session &session = *m_session;
-    const auto found = session.described.find(table);
-    if (found != session.described.end()) {
-        Session::Described &entry = found->second;
-        while (!entry.fieldsArrived && session.streaming)
+    if (Session::Described *entry = session.find(table)) {
+        while (!entry->fieldsArrived && session.streaming)
             session.pump();
-        if (entry.fieldsArrived) {
-            if (entry.fieldsFailure) {
-                const Failure failure = *entry.fieldsFailure;
-                if (entry.fieldsOnce) {
-                    entry.fieldsArrived = entry.fieldsOnce = false;
-                    entry.fieldsFailure.reset();
+        if (entry->fieldsArrived) {
+            if (entry->fieldsFailure) {
+                const Failure failure = *entry->fieldsFailure;
+                if (entry->fieldsOnce) {
+                    entry->fieldsArrived = entry->fieldsOnce = false;
+                    entry->fieldsFailure.reset();
                 }
                 throw failure;
             }
-            return entry.fields;
+            return entry->fields;
         }
     }
     session.finishStream();
-    return engine.call<P::FieldsResult>(P::encodeFields(utf8(table)), P::decodeFieldsResult);
+    session.lastFields = engine.call<P::FieldsResult>(P::encodeFields(utf8(table)), P::decodeFieldsResult);
+    return session.lastFields;
 }
 
-const QHash<QString, QVariant> &Connection::columnDescriptions(const QString &table)
+std::optional<QVariant> Connection::columnDescription(const QString &table, const QString &column)
 {
     if (State() != adStateOpen)
         checkSendable(table);
     Worker &engine = worker();
     Session &session = *m_session;
-    const auto found = session.described.find(table);
-    if (found != session.described.end()) {
-        Session::Described &entry = found->second;
-        while (!entry.descriptionsArrived && session.streaming)
+    if (Session::Described *entry = session.find(table)) {
+        while (!entry->descriptionsArrived && session.streaming)
             session.pump();
-        if (entry.descriptionsArrived) {
-            if (entry.descriptionsFailure) {
-                const Failure failure = *entry.descriptionsFailure;
-                if (entry.descriptionsOnce) {
-                    entry.descriptionsArrived = entry.descriptionsOnce = false;
-                    entry.descriptionsFailure.reset();
+        if (entry->descriptionsArrived) {
+            if (entry->descriptionsFailure) {
+                const Failure failure = *entry->descriptionsFailure;
+                if (entry->descriptionsOnce) {
+                    entry->descriptionsArrived = entry->descriptionsOnce = false;
+                    entry->descriptionsFailure.reset();
                 }
                 throw failure;
             }
-            return entry.descriptions;
+            return entry->descriptions.find(column);
         }
     }
     if (session.describedTable.isNull() || session.describedTable != table) {
         checkSendable(table);
         session.finishStream();
-        const auto columns = engine.call<std::vector<P::ColumnDescription>>(P::encodeColumnDescriptions(utf8(table)),
-                                                                            P::decodeColumnDescriptionsResult);
-        session.descriptions = descriptionsOf(columns);
+        auto columns = engine.call<std::vector<P::ColumnDescription>>(P::encodeColumnDescriptions(utf8(table)),
+                                                                      P::decodeColumnDescriptionsResult);
+        session.descriptions = ColumnTexts{std::move(columns), 0, std::nullopt};
         session.describedTable = table;
     }
-    return session.descriptions;
+    return session.descriptions.find(column);
 }
 
 std::unique_ptr<Recordset> Connection::OpenSchema(int schema)
@@ -573,7 +623,7 @@ void Recordset::Open(const QString &source, Connection &connection, int cursorTy
                                            "answered, not: %1")
                                 .arg(source));
     checkSendable(*table);
-    const P::FieldsResult result = connection.fields(*table);
+    const P::FieldsResult &result = connection.fields(*table);
     // A field count must fit the 16 bits that callers keep it in; record counts are never negative.
     if (result.fields.size() > 32767 || result.recordCount < 0)
         throw Failure(0, QStringLiteral("The database engine gave an impossible answer for table '%1'.").arg(*table));
@@ -690,11 +740,10 @@ QVariant Catalog::Table::ColumnProperty(const QString &column, const QString &pr
 {
     if (property.compare(QStringLiteral("Description"), Qt::CaseInsensitive) != 0)
         throw itemNotFound();
-    const QHash<QString, QVariant> &descriptions = m_connection->columnDescriptions(m_name);
-    const auto found = descriptions.constFind(column);
-    if (found == descriptions.constEnd())
+    std::optional<QVariant> description = m_connection->columnDescription(m_name, column);
+    if (!description)
         throw itemNotFound();
-    return *found;
+    return std::move(*description);
 }
 
 // ---- Factory ------------------------------------------------------------------------------------

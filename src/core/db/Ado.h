@@ -60,10 +60,12 @@ public:
     const std::vector<TableRow> &tables();
     // Whether the catalogue knows a table of exactly that name.
     bool hasTable(const QString &name);
-    // The "Description" of every column of a table (null where a column has none).
-    const QHash<QString, QVariant> &columnDescriptions(const QString &table);
-    // The fields and the record count of a table, as "select * from [table]" gives them.
-    EngineProtocol::FieldsResult fields(const QString &table);
+    // The "Description" of a column (null when it has none); nothing when the table has no column
+    // of that name. A table's descriptions are read in one go when the first is wanted.
+    std::optional<QVariant> columnDescription(const QString &table, const QString &column);
+    // The fields and the record count of a table, as "select * from [table]" gives them; valid
+    // until the next question.
+    const EngineProtocol::FieldsResult &fields(const QString &table);
 
     // Tells the connection which tables are about to be read, in order: the worker describes
     // them all in one streamed answer, and fields() and columnDescriptions() are answered from
