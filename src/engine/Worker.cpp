@@ -15,11 +15,12 @@ namespace {
 constexpr std::string_view kMalformedRequest = "The database engine received a request it does not understand.";
 
 // A streamed answer goes out in parts: the first soon, so that the program can start on it while
-// the rest is read, then one per interval, so that a whole database takes a handful of frames.
-constexpr std::chrono::milliseconds kFirstPartAfter{10};
-constexpr std::chrono::milliseconds kPartInterval{50};
-// Parts are also sent when this much is waiting, to keep frames far below the frame limit.
-constexpr std::size_t kMaxPartBytes = 4u << 20;
+// the rest is read; then parts of a size that makes a whole big database a handful of frames,
+// each small enough that the program works on it while the next is read. A slow read still sends
+// what it has at every heartbeat interval.
+constexpr std::chrono::milliseconds kFirstPartAfter{5};
+constexpr std::size_t kFirstPartBytes = 64u << 10;
+constexpr std::size_t kPartBytes = 768u << 10;
 
 } // namespace
 
@@ -193,9 +194,10 @@ EngineProtocol::Bytes Worker::describe(const std::vector<std::string> &tables)
                                                    error.description);
             ++pendingRecords;
 
+            const std::size_t size = pending.bytes().size();
             const auto quiet = Clock::now() - lastSign;
-            if (pending.bytes().size() >= kMaxPartBytes || quiet >= kPartInterval ||
-                (!firstSent && quiet >= kFirstPartAfter))
+            if (size >= kPartBytes || quiet >= m_channel.heartbeatInterval() ||
+                (!firstSent && (size >= kFirstPartBytes || quiet >= kFirstPartAfter)))
                 flush();
             if (parentGone || unsendable)
                 break;
