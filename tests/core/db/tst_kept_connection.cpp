@@ -131,8 +131,8 @@ QStringList answersFor(Ado::Connection &connection, const QString &table)
         try {
             catalog.setActiveConnection(connection);
             const QVariant description = catalog.Tables(table).ColumnProperty(column, QStringLiteral("Description"));
-            answers << column + (description.isNull() ? QStringLiteral(": null") : QStringLiteral(": ") +
-                                                                                       description.toString());
+            answers << column + (description.isNull() ? QStringLiteral(": null")
+                                                      : QStringLiteral(": ") + description.toString());
         } catch (const Failure &failure) {
             answers << QStringLiteral("%1: failed %2 %3").arg(column).arg(failure.number()).arg(failure.description());
         }
@@ -259,8 +259,8 @@ private slots:
     void readAheadAnswersAsTableByTable_data()
     {
         QTest::addColumn<QString>("database");
-        for (const char *name : {"sample.mdb", "types.mdb", "types2019.accdb", "many.accdb", "layout.mdb",
-                                 "linked.mdb", "empty.mdb"})
+        for (const char *name :
+             {"sample.mdb", "types.mdb", "types2019.accdb", "many.accdb", "layout.mdb", "linked.mdb", "empty.mdb"})
             QTest::newRow(name) << QString::fromLatin1(name);
     }
 
