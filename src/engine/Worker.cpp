@@ -3,6 +3,7 @@
 #include "engine/CrashGuard.h"
 #include "engine/EngineErrors.h"
 
+#include <algorithm>
 #include <chrono>
 #include <exception>
 #include <new>
@@ -15,12 +16,15 @@ namespace {
 constexpr std::string_view kMalformedRequest = "The database engine received a request it does not understand.";
 
 // A streamed answer goes out in parts: the first soon, so that the program can start on it while
-// the rest is read; then parts of a size that makes a whole big database a handful of frames,
-// each small enough that the program works on it while the next is read. A slow read still sends
-// what it has at every heartbeat interval.
+// the rest is read; then parts of up to one and a half megabytes, so that a whole big database takes ten frames
+// or so, and towards the end half of what is still to come (judged by the tables read so far), so
+// that the program finishes soon after the worker. A slow read still sends what it has at every
+// heartbeat interval.
 constexpr std::chrono::milliseconds kFirstPartAfter{5};
-constexpr std::size_t kFirstPartBytes = 64u << 10;
-constexpr std::size_t kPartBytes = 768u << 10;
+constexpr std::size_t kFirstPart = 64u << 10;
+constexpr std::size_t kSmallestPart = 320u << 10;
+constexpr std::size_t kLargestPart = 1536u << 10;
+constexpr std::size_t kShareOfWhatIsLeft = 2;
 
 } // namespace
 
@@ -165,6 +169,8 @@ EngineProtocol::Bytes Worker::describe(const std::vector<std::string> &tables)
         }
     };
 
+    std::size_t bytesRead = 0;
+    std::size_t tablesRead = 0;
     try {
         for (const std::string &table : tables) {
             std::optional<EngineProtocol::FieldsResult> fields;
@@ -195,10 +201,16 @@ EngineProtocol::Bytes Worker::describe(const std::vector<std::string> &tables)
             ++pendingRecords;
 
             const std::size_t size = pending.bytes().size();
+            ++tablesRead;
+            const std::size_t perTable = (bytesRead + size) / tablesRead;
+            const std::size_t left = perTable * (tables.size() - tablesRead);
+            const std::size_t partSize = std::clamp(left / kShareOfWhatIsLeft, kSmallestPart, kLargestPart);
             const auto quiet = Clock::now() - lastSign;
-            if (size >= kPartBytes || quiet >= m_channel.heartbeatInterval() ||
-                (!firstSent && (size >= kFirstPartBytes || quiet >= kFirstPartAfter)))
+            if (size >= partSize || quiet >= m_channel.heartbeatInterval() ||
+                (!firstSent && (size >= kFirstPart || quiet >= kFirstPartAfter))) {
+                bytesRead += size;
                 flush();
+            }
             if (parentGone || unsendable)
                 break;
         }

@@ -4,6 +4,7 @@
 #include "core/db/ConnectionText.h"
 #include "core/db/WorkerProcess.h"
 
+#include <QAnyStringView>
 #include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
@@ -136,8 +137,10 @@ struct ColumnTexts
     // has no such column.
     std::optional<QVariant> find(const QString &column)
     {
-        const QByteArray key = column.toUtf8();
-        const std::string_view wanted(key.constData(), std::size_t(key.size()));
+        const auto matches = [&](std::size_t i) {
+            const std::string &name = columns[i].column;
+            return QAnyStringView::equal(column, QUtf8StringView(name.data(), qsizetype(name.size())));
+        };
         const auto found = [&](std::size_t i) {
             next = i + 1;
             const P::ColumnDescription &hit = columns[i];
@@ -151,10 +154,10 @@ struct ColumnTexts
             std::sort(names.begin(), names.end());
             duplicates = std::adjacent_find(names.begin(), names.end()) != names.end();
         }
-        if (!*duplicates && next < columns.size() && columns[next].column == wanted)
+        if (!*duplicates && next < columns.size() && matches(next))
             return found(next);
         for (std::size_t i = columns.size(); i-- > 0;)
-            if (columns[i].column == wanted)
+            if (matches(i))
                 return found(i);
         return std::nullopt;
     }
