@@ -2,6 +2,7 @@
 
 #include "engine/CrashGuard.h"
 
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <array>
@@ -43,15 +44,25 @@ bool Channel::send(const EngineProtocol::Bytes &payload)
 {
     if (m_outputBroken)
         return false;
-    EngineProtocol::Bytes framed = EngineProtocol::frame(payload);
-    if (framed.empty())
-        framed = EngineProtocol::frame(
-            EngineProtocol::encodeError(0, "The answer of the database engine is too large to send."));
+    const EngineProtocol::Bytes tooLarge =
+        EngineProtocol::encodeError(0, "The answer of the database engine is too large to send.");
+    const EngineProtocol::Bytes &body = payload.size() > EngineProtocol::kMaxFrameLength ? tooLarge : payload;
+    // The length and the payload go out in one write, without copying the payload behind it.
+    std::array<std::uint8_t, EngineProtocol::kFrameHeaderSize> header{};
+    for (std::size_t i = 0; i < header.size(); ++i)
+        header[i] = static_cast<std::uint8_t>(body.size() >> (8 * i));
+    const std::size_t total = header.size() + body.size();
 
     CrashGuard::beginWrite();
     std::size_t done = 0;
-    while (done < framed.size()) {
-        const ssize_t written = ::write(m_output, framed.data() + done, framed.size() - done);
+    while (done < total) {
+        iovec pieces[2];
+        int count = 0;
+        if (done < header.size())
+            pieces[count++] = {header.data() + done, header.size() - done};
+        const std::size_t bodyDone = done > header.size() ? done - header.size() : 0;
+        pieces[count++] = {const_cast<std::uint8_t *>(body.data()) + bodyDone, body.size() - bodyDone};
+        const ssize_t written = ::writev(m_output, pieces, count);
         if (written < 0 && errno == EINTR)
             continue;
         if (written <= 0) {

@@ -130,7 +130,9 @@ EngineProtocol::Bytes Worker::describe(const std::vector<std::string> &tables)
         return EngineProtocol::encodeError(error.number, error.description);
     }
 
+    // Records are written straight into the next Part frame, whose memory serves every part.
     EngineProtocol::Writer pending;
+    EngineProtocol::startPart(pending);
     std::uint32_t pendingRecords = 0;
     std::uint32_t sent = 0;
     bool parentGone = false;
@@ -142,18 +144,18 @@ EngineProtocol::Bytes Worker::describe(const std::vector<std::string> &tables)
     const auto flush = [&] {
         if (pendingRecords == 0 || unsendable)
             return;
-        const EngineProtocol::Bytes part = EngineProtocol::encodePart(pendingRecords, pending.bytes());
         // Names and texts were made safe to send when they were read; a part that still cannot go
         // ends the answer with an error rather than half of it.
-        if (!pending.valid() || part.empty()) {
+        if (!pending.valid() || pending.bytes().size() > EngineProtocol::kMaxFrameLength) {
             unsendable = true;
             return;
         }
-        if (!m_channel.send(part))
+        EngineProtocol::finishPart(pending, pendingRecords);
+        if (!m_channel.send(pending.bytes()))
             parentGone = true;
         sent += pendingRecords;
         pendingRecords = 0;
-        pending = EngineProtocol::Writer();
+        EngineProtocol::startPart(pending);
         firstSent = true;
         lastSign = Clock::now();
     };
@@ -173,6 +175,7 @@ EngineProtocol::Bytes Worker::describe(const std::vector<std::string> &tables)
     std::size_t tablesRead = 0;
     try {
         for (const std::string &table : tables) {
+            const bool known = m_database.knows(table);
             std::optional<EngineProtocol::FieldsResult> fields;
             EngineProtocol::EngineError error;
             try {
@@ -199,6 +202,9 @@ EngineProtocol::Bytes Worker::describe(const std::vector<std::string> &tables)
                 EngineProtocol::appendFailedRecord(pending, RecordKind::DescriptionsFailed, table, error.number,
                                                    error.description);
             ++pendingRecords;
+            // Each table is read once here, and the program keeps what it was told.
+            if (!known)
+                m_database.forget(table);
 
             const std::size_t size = pending.bytes().size();
             ++tablesRead;

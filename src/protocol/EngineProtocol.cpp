@@ -143,6 +143,14 @@ Writer &Writer::i64(std::int64_t value)
     return *this;
 }
 
+void Writer::patchU32(std::size_t at, std::uint32_t value) noexcept
+{
+    if (at + 4 > m_bytes.size())
+        return;
+    for (int i = 0; i < 4; ++i)
+        m_bytes[at + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(value >> (8 * i));
+}
+
 Writer &Writer::string(std::string_view value)
 {
     if (value.size() > kMaxStringLength || !isValidUtf8(value)) {
@@ -463,6 +471,17 @@ void appendFailedRecord(Writer &records, RecordKind kind, std::string_view table
                         std::string_view description)
 {
     records.u8(static_cast<std::uint8_t>(kind)).string(table).i32(number).string(sanitizeUtf8(description));
+}
+
+void startPart(Writer &part)
+{
+    part.clear();
+    part.u8(static_cast<std::uint8_t>(Status::Part)).u32(0);
+}
+
+void finishPart(Writer &part, std::uint32_t recordCount) noexcept
+{
+    part.patchU32(1, recordCount);
 }
 
 Bytes encodePart(std::uint32_t recordCount, ByteView records)

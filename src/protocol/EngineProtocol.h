@@ -77,6 +77,15 @@ public:
     Writer &i64(std::int64_t value);
     Writer &string(std::string_view value);
 
+    // Overwrites four bytes written before (a count that is known only at the end).
+    void patchU32(std::size_t at, std::uint32_t value) noexcept;
+    // Starts a new payload, keeping the memory of the last one.
+    void clear() noexcept
+    {
+        m_bytes.clear();
+        m_valid = true;
+    }
+
     // False once a string was rejected; the payload must not be sent then.
     bool valid() const noexcept { return m_valid; }
     const Bytes &bytes() const noexcept { return m_bytes; }
@@ -270,6 +279,10 @@ struct DescribeRecord
     EngineError error;                      // FieldsFailed, DescriptionsFailed
 };
 
+// Starts a Part payload in the writer: the records are appended to it, and finishPart() puts
+// their number in.
+void startPart(Writer &part);
+void finishPart(Writer &part, std::uint32_t recordCount) noexcept;
 // Appends records to a writer that collects them for the next part.
 void appendFieldsRecord(Writer &records, std::string_view table, const FieldsResult &fields);
 void appendDescriptionsRecord(Writer &records, std::string_view table, const std::vector<ColumnDescription> &columns);
