@@ -356,6 +356,13 @@ Connection::Session::Described *Connection::Session::find(const QString &table)
 {
     if (lastDescribed && table == lastTable)
         return lastDescribed;
+    // The report is done with a table when it asks about the next one: what it was told goes, so
+    // that a big database does not pile up in memory. Asked again, a table is asked of the worker.
+    if (lastDescribed && lastDescribed->fieldsArrived && lastDescribed->descriptionsArrived &&
+        !lastDescribed->fieldsOnce && !lastDescribed->descriptionsOnce)
+        described.erase(lastTable);
+    lastDescribed = nullptr;
+    lastTable = QString();
     const auto found = described.find(table);
     if (found == described.end())
         return nullptr;
