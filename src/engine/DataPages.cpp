@@ -4,6 +4,7 @@
 
 #include <fcntl.h>
 #include <sys/mman.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -129,7 +130,12 @@ bool PageReader::open(const std::string &path, std::size_t pageSize, std::uint32
     m_pageCount = m_fileSize / pageSize + 1;
     m_encodingKey = encodingKey;
     const std::uint64_t whole = m_fileSize / pageSize * pageSize;
-    if (encodingKey == 0 && whole > 0 && whole <= std::uint64_t(SIZE_MAX)) {
+    // The mapping takes address space, which the worker may have little of: a file that would
+    // take more than a quarter of it is read page by page instead.
+    rlimit limit{};
+    const bool roomy = ::getrlimit(RLIMIT_AS, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY ||
+                       whole <= static_cast<std::uint64_t>(limit.rlim_cur) / 4;
+    if (encodingKey == 0 && whole > 0 && whole <= std::uint64_t(SIZE_MAX) && roomy) {
         void *map = ::mmap(nullptr, static_cast<std::size_t>(whole), PROT_READ, MAP_SHARED, m_fd, 0);
         if (map != MAP_FAILED) {
             m_map = static_cast<const std::uint8_t *>(map);
