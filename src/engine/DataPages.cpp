@@ -166,8 +166,16 @@ std::span<const std::uint8_t> PageReader::page(std::uint64_t number)
     if (m_fd < 0 || number >= m_pageCount)
         return {};
     if (m_map && number < m_mapSize / m_pageSize) {
+        if (m_mappedSinceDrop == 0) {
+            m_lowestLooked = m_highestLooked = number;
+        } else {
+            m_lowestLooked = std::min(m_lowestLooked, number);
+            m_highestLooked = std::max(m_highestLooked, number);
+        }
         if (++m_mappedSinceDrop >= kLetGoAfterPages) {
-            ::madvise(const_cast<std::uint8_t *>(m_map), static_cast<std::size_t>(m_mapSize), MADV_DONTNEED);
+            // Only the stretch looked at since the last time: walking the whole map costs more.
+            ::madvise(const_cast<std::uint8_t *>(m_map) + m_lowestLooked * m_pageSize,
+                      static_cast<std::size_t>((m_highestLooked - m_lowestLooked + 1) * m_pageSize), MADV_DONTNEED);
             m_mappedSinceDrop = 0;
         }
         return std::span<const std::uint8_t>(m_map + number * m_pageSize, m_pageSize);

@@ -69,6 +69,8 @@ private:
     const std::uint8_t *m_map = nullptr;
     std::uint64_t m_mapSize = 0;
     std::uint64_t m_mappedSinceDrop = 0;
+    std::uint64_t m_lowestLooked = 0;
+    std::uint64_t m_highestLooked = 0;
     std::size_t m_pageSize = 0;
     std::uint64_t m_fileSize = 0;
     std::uint64_t m_pageCount = 0; // pages that start inside the file
