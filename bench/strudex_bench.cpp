@@ -412,25 +412,34 @@ int main(int argc, char *argv[])
             }
         });
 
-        clock.start();
-        child<QAbstractButton>(selection, "PushButton3")->click();
-        nextSeconds = double(clock.nsecsElapsed()) / 1e9;
-        if (!program.hasForm2() || program.form2().rowCount() != tables.size())
-            std::fprintf(stderr, "the export window lists %d tables\n",
-                         program.hasForm2() ? program.form2().rowCount() : -1);
+        // Three times, from a cold start each time; the medians count, and the worst gap.
+        std::vector<double> nextTimes;
+        std::vector<double> startTimes;
+        for (int round = 0; round < 3; ++round) {
+            Ado::Connection::releaseKept();
+            program.showSelectionWindow();
+            clock.start();
+            child<QAbstractButton>(selection, "PushButton3")->click();
+            nextTimes.push_back(double(clock.nsecsElapsed()) / 1e9);
+            if (!program.hasForm2() || program.form2().rowCount() != tables.size())
+                std::fprintf(stderr, "the export window lists %d tables\n",
+                             program.hasForm2() ? program.form2().rowCount() : -1);
 
-        Form2 &list = program.form2();
-        child<QLineEdit>(list, "Text1")->setText(out.path() + QLatin1Char('/'));
-        doneBefore = dialogs.done;
-        breath.start();
-        clock.restart();
-        last = 0;
-        child<QAbstractButton>(list, "PushButton5")->click();
-        startSeconds = double(clock.nsecsElapsed()) / 1e9;
-        breath.stop();
-        longestGapNs = std::max(longestGapNs, clock.nsecsElapsed() - last);
-        if (dialogs.done != doneBefore + 1)
-            std::fprintf(stderr, "the desktop export did not end with \"Done.\"\n");
+            Form2 &list = program.form2();
+            child<QLineEdit>(list, "Text1")->setText(out.path() + QLatin1Char('/'));
+            doneBefore = dialogs.done;
+            breath.start();
+            clock.restart();
+            last = 0;
+            child<QAbstractButton>(list, "PushButton5")->click();
+            startTimes.push_back(double(clock.nsecsElapsed()) / 1e9);
+            breath.stop();
+            longestGapNs = std::max(longestGapNs, clock.nsecsElapsed() - last);
+            if (dialogs.done != doneBefore + 1)
+                std::fprintf(stderr, "the desktop export did not end with \"Done.\"\n");
+        }
+        nextSeconds = median(nextTimes);
+        startSeconds = median(startTimes);
     }
     Ado::Connection::releaseKept();
     Settings::SetStoreFile(QString());
