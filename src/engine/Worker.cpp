@@ -141,6 +141,8 @@ EngineProtocol::Bytes Worker::describe(const std::vector<std::string> &tables)
     using Clock = std::chrono::steady_clock;
     // Since the last sign of life of this answer (a part or a heartbeat).
     Clock::time_point lastSign = Clock::now();
+    // Where the record being written starts; a failure drops what was written of it.
+    std::size_t mark = 0;
     const auto flush = [&] {
         if (pendingRecords == 0 || unsendable)
             return;
@@ -156,6 +158,7 @@ EngineProtocol::Bytes Worker::describe(const std::vector<std::string> &tables)
         sent += pendingRecords;
         pendingRecords = 0;
         EngineProtocol::startPart(pending);
+        mark = pending.bytes().size();
         firstSent = true;
         lastSign = Clock::now();
     };
@@ -176,31 +179,27 @@ EngineProtocol::Bytes Worker::describe(const std::vector<std::string> &tables)
     try {
         for (const std::string &table : tables) {
             const bool known = m_database.knows(table);
-            std::optional<EngineProtocol::FieldsResult> fields;
-            EngineProtocol::EngineError error;
+            // A record is written only once everything it says is known: a failure leaves no
+            // half of it behind, and a heartbeat that sends what is waiting sends whole records.
+            mark = pending.bytes().size();
             try {
-                fields = m_database.fields(table, alive);
+                m_database.appendFieldsRecord(pending, table, alive);
             } catch (...) {
-                error = errorOf(std::current_exception());
-            }
-            if (fields)
-                EngineProtocol::appendFieldsRecord(pending, table, *fields);
-            else
+                pending.truncate(mark);
+                const EngineProtocol::EngineError error = errorOf(std::current_exception());
                 EngineProtocol::appendFailedRecord(pending, RecordKind::FieldsFailed, table, error.number,
                                                    error.description);
-            ++pendingRecords;
-
-            std::optional<std::vector<EngineProtocol::ColumnDescription>> columns;
-            try {
-                columns = m_database.columnDescriptions(table);
-            } catch (...) {
-                error = errorOf(std::current_exception());
             }
-            if (columns)
-                EngineProtocol::appendDescriptionsRecord(pending, table, *columns);
-            else
+            ++pendingRecords;
+            mark = pending.bytes().size();
+            try {
+                m_database.appendDescriptionsRecord(pending, table);
+            } catch (...) {
+                pending.truncate(mark);
+                const EngineProtocol::EngineError error = errorOf(std::current_exception());
                 EngineProtocol::appendFailedRecord(pending, RecordKind::DescriptionsFailed, table, error.number,
                                                    error.description);
+            }
             ++pendingRecords;
             // Each table is read once here, and the program keeps what it was told.
             if (!known)

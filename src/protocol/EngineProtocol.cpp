@@ -58,8 +58,10 @@ std::size_t asciiPrefix(std::string_view text) noexcept
 
 void putLittleEndian(Bytes &out, std::uint64_t value, int size)
 {
+    std::uint8_t bytes[8];
     for (int i = 0; i < size; ++i)
-        out.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
+        bytes[i] = static_cast<std::uint8_t>(value >> (8 * i));
+    out.insert(out.end(), bytes, bytes + size);
 }
 
 std::uint64_t getLittleEndian(const std::uint8_t *data, int size) noexcept

@@ -79,6 +79,12 @@ public:
 
     // Overwrites four bytes written before (a count that is known only at the end).
     void patchU32(std::size_t at, std::uint32_t value) noexcept;
+    // Drops what was written after the first size bytes (half of something that failed).
+    void truncate(std::size_t size) noexcept
+    {
+        if (size < m_bytes.size())
+            m_bytes.resize(size);
+    }
     // Starts a new payload, keeping the memory of the last one.
     void clear() noexcept
     {
@@ -285,6 +291,43 @@ void startPart(Writer &part);
 void finishPart(Writer &part, std::uint32_t recordCount) noexcept;
 // Appends records to a writer that collects them for the next part.
 void appendFieldsRecord(Writer &records, std::string_view table, const FieldsResult &fields);
+// The same records from what the reader keeps, without copying it first: field(i) and column(i)
+// give the i-th entry.
+struct FieldView
+{
+    std::string_view name;
+    std::int32_t adoType = 0;
+    std::int64_t definedSize = 0;
+};
+struct ColumnView
+{
+    std::string_view column;
+    const std::string *value = nullptr; // null when absent
+};
+template <class Field>
+void appendFieldsRecordOf(Writer &records, std::string_view table, std::size_t count, Field &&field,
+                          std::int64_t recordCount)
+{
+    records.u8(static_cast<std::uint8_t>(RecordKind::Fields)).string(table).u32(static_cast<std::uint32_t>(count));
+    for (std::size_t i = 0; i < count; ++i) {
+        const FieldView view = field(i);
+        records.string(view.name).i32(view.adoType).i64(view.definedSize);
+    }
+    records.i64(recordCount);
+}
+template <class Column>
+void appendDescriptionsRecordOf(Writer &records, std::string_view table, std::size_t count, Column &&column)
+{
+    records.u8(static_cast<std::uint8_t>(RecordKind::Descriptions))
+        .string(table)
+        .u32(static_cast<std::uint32_t>(count));
+    for (std::size_t i = 0; i < count; ++i) {
+        const ColumnView view = column(i);
+        records.string(view.column)
+            .u8(view.value ? 1 : 0)
+            .string(view.value ? std::string_view(*view.value) : std::string_view());
+    }
+}
 void appendDescriptionsRecord(Writer &records, std::string_view table, const std::vector<ColumnDescription> &columns);
 void appendFailedRecord(Writer &records, RecordKind kind, std::string_view table, std::int32_t number,
                         std::string_view description);
