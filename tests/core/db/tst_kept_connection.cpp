@@ -9,6 +9,7 @@
 #include "core/db/Ado.h"
 #include "core/db/WorkerProcess.h"
 #include "core/report/StructureReport.h"
+#include "protocol/EngineProtocol.h"
 #include "support/EngineFixture.h"
 #include "support/RecordingView.h"
 #include "support/ScriptedDialogs.h"
@@ -138,6 +139,27 @@ QStringList answersFor(Ado::Connection &connection, const QString &table)
         }
     }
     return answers;
+}
+
+// A worker that says what it is given, whatever it is asked, and then ends as a crash would.
+QString scriptedWorker(QTemporaryDir &dir, const std::vector<EngineProtocol::Bytes> &answers)
+{
+    QFile frames(dir.filePath(QStringLiteral("answers.bin")));
+    if (!frames.open(QIODevice::WriteOnly))
+        return QString();
+    for (const EngineProtocol::Bytes &answer : answers) {
+        const EngineProtocol::Bytes framed = EngineProtocol::frame(answer);
+        frames.write(reinterpret_cast<const char *>(framed.data()), qsizetype(framed.size()));
+    }
+    frames.close();
+    const QString path = dir.filePath(QStringLiteral("scripted-engine"));
+    QFile script(path);
+    if (!script.open(QIODevice::WriteOnly))
+        return QString();
+    script.write("#!/bin/sh\ncat '" + QFile::encodeName(frames.fileName()) + "'\nsleep 1\nexit 70\n");
+    script.close();
+    script.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    return path;
 }
 
 } // namespace
@@ -282,6 +304,35 @@ private slots:
         ahead->readAhead(names);
         for (const QString &name : names)
             QCOMPARE(answersFor(*ahead, name), answersFor(*single, name));
+    }
+
+    void answerThatBreaksOffBelongsToTheFirstRecordNotSent()
+    {
+        // The worker sends table A's fields, then the crash guard's error, and dies: A's
+        // descriptions get that error once, as a ColumnDescriptions request would have; the next
+        // question finds the worker gone, and after that the connection is closed, as before.
+        namespace P = EngineProtocol;
+        P::Writer records;
+        P::appendFieldsRecord(records, "A", {{{"x", 3, 4}}, 7});
+        QTemporaryDir dir;
+        const QString worker =
+            scriptedWorker(dir, {P::encodeOk(), P::encodeTablesResult({{"A", "TABLE"}, {"B", "TABLE"}}),
+                                 P::encodePart(1, records.bytes()), P::encodeError(3343, "The engine failed on 'A'.")});
+        QVERIFY(!worker.isEmpty());
+        Ado::WorkerSettings::setProgram(worker);
+        Ado::Connection connection;
+        connection.Open(Access::ConnectionStringFor(QStringLiteral("/scripted.mdb"), QString()));
+        connection.readAhead({QStringLiteral("A"), QStringLiteral("B")});
+        QStringList a = answersFor(connection, QStringLiteral("A"));
+        TestSupport::useBuiltEngine();
+        QCOMPARE(a.value(0), QStringLiteral("records 7"));
+        QCOMPARE(a.value(1), QStringLiteral("x 3 4"));
+        QCOMPARE(a.value(2), QStringLiteral("x: failed 3343 The engine failed on 'A'."));
+        QVERIFY2(a.value(3).startsWith(QStringLiteral("no such column: failed 0 The database engine stopped "
+                                                      "unexpectedly while reading '/scripted.mdb'")),
+                 qPrintable(a.value(3)));
+        const QStringList b = answersFor(connection, QStringLiteral("B"));
+        QCOMPARE(b.value(0), QStringLiteral("fields failed 3704 Operation is not allowed when the object is closed."));
     }
 
     void tablesOutsideTheReadAheadAreStillAnswered()
