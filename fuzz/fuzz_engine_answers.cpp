@@ -19,7 +19,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         splitter.append(P::ByteView(data + at, std::min(piece, size - at)));
         while (auto payload = splitter.next()) {
             auto response = P::decodeResponse(*payload);
-            if (!response || response->status != P::Status::Ok)
+            if (!response)
+                continue;
+            if (response->status == P::Status::Part) {
+                // A part of the streamed answer to Describe.
+                P::Reader part = response->body;
+                P::decodePart(part);
+                continue;
+            }
+            if (response->status != P::Status::Ok)
                 continue;
             // The same body read as every answer the program may be waiting for.
             P::Reader copy = response->body;
@@ -34,6 +42,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
             P::decodeDescriptionResult(copy);
             copy = response->body;
             P::decodeColumnDescriptionsResult(copy);
+            copy = response->body;
+            P::decodeDescribeEnd(copy);
         }
         if (splitter.failed())
             break;

@@ -42,6 +42,7 @@ private:
     QString m_caption;
     bool m_drawn = false;
     QElapsedTimer m_sinceYield;
+    unsigned m_yieldsUnlooked = 0;
 };
 
 // Messages go to standard error; every one of them but the closing "Done." counts as a failure.

@@ -66,7 +66,7 @@ public:
     // Reports a failure that arrived outside a step, under the current line.
     void report(const QString &description);
 
-    const QString &tag() const { return m_tag; }
+    const QString &tag() const;
     int line() const { return m_line; }
     bool failed() const { return m_failures > 0; }
     int failures() const { return m_failures; }
@@ -92,7 +92,11 @@ private:
     }
 
     Dialogs &m_dialogs;
-    QString m_tag;
+    // The tag is made when it is first needed: most routines never fail, and some run once per
+    // field of a report.
+    QString m_module;
+    QString m_name;
+    mutable QString m_tag;
     OnFailure m_mode;
     int m_line = 0;
     int m_failures = 0;

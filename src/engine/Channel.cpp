@@ -2,43 +2,13 @@
 
 #include "engine/CrashGuard.h"
 
-#include <poll.h>
-#include <sched.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <array>
 #include <cerrno>
 
 namespace Engine {
-
-namespace {
-
-// After an answer the parent usually sends its next request within microseconds (it walks the
-// tables one request at a time). Falling asleep in read() in between costs a wake-up on another
-// processor for every request, which on a big database is more than the work itself; so the
-// worker looks for the next request for a short while first. Not on a single processor, where
-// looking would only keep the parent from running.
-constexpr std::chrono::microseconds kLookBeforeSleeping{200};
-
-bool severalProcessors()
-{
-    cpu_set_t set;
-    CPU_ZERO(&set);
-    return ::sched_getaffinity(0, sizeof set, &set) == 0 && CPU_COUNT(&set) > 1;
-}
-
-void awaitInput(int fd)
-{
-    static const bool look = severalProcessors();
-    if (!look)
-        return;
-    pollfd input{fd, POLLIN, 0};
-    const auto until = std::chrono::steady_clock::now() + kLookBeforeSleeping;
-    while (::poll(&input, 1, 0) == 0 && std::chrono::steady_clock::now() < until)
-        ::sched_yield();
-}
-
-} // namespace
 
 Channel::Channel(int inputFd, int outputFd, std::chrono::milliseconds heartbeatInterval)
     : m_input(inputFd), m_output(outputFd), m_heartbeatInterval(heartbeatInterval),
@@ -57,7 +27,8 @@ Channel::ReadResult Channel::read(EngineProtocol::Bytes &payload)
         }
         if (m_splitter.failed())
             return ReadResult::Broken;
-        awaitInput(m_input);
+        // Nothing to do until the program asks: sleep in read(). One request asks for a whole
+        // database, so the wake-up is paid once per request, not once per table.
         const ssize_t got = ::read(m_input, buffer.data(), buffer.size());
         if (got < 0 && errno == EINTR)
             continue;
@@ -73,15 +44,25 @@ bool Channel::send(const EngineProtocol::Bytes &payload)
 {
     if (m_outputBroken)
         return false;
-    EngineProtocol::Bytes framed = EngineProtocol::frame(payload);
-    if (framed.empty())
-        framed = EngineProtocol::frame(
-            EngineProtocol::encodeError(0, "The answer of the database engine is too large to send."));
+    const EngineProtocol::Bytes tooLarge =
+        EngineProtocol::encodeError(0, "The answer of the database engine is too large to send.");
+    const EngineProtocol::Bytes &body = payload.size() > EngineProtocol::kMaxFrameLength ? tooLarge : payload;
+    // The length and the payload go out in one write, without copying the payload behind it.
+    std::array<std::uint8_t, EngineProtocol::kFrameHeaderSize> header{};
+    for (std::size_t i = 0; i < header.size(); ++i)
+        header[i] = static_cast<std::uint8_t>(body.size() >> (8 * i));
+    const std::size_t total = header.size() + body.size();
 
     CrashGuard::beginWrite();
     std::size_t done = 0;
-    while (done < framed.size()) {
-        const ssize_t written = ::write(m_output, framed.data() + done, framed.size() - done);
+    while (done < total) {
+        iovec pieces[2];
+        int count = 0;
+        if (done < header.size())
+            pieces[count++] = {header.data() + done, header.size() - done};
+        const std::size_t bodyDone = done > header.size() ? done - header.size() : 0;
+        pieces[count++] = {const_cast<std::uint8_t *>(body.data()) + bodyDone, body.size() - bodyDone};
+        const ssize_t written = ::writev(m_output, pieces, count);
         if (written < 0 && errno == EINTR)
             continue;
         if (written <= 0) {

@@ -23,6 +23,8 @@ public:
     // Sends a Progress frame when nothing was sent for a while; cheap enough to call per row.
     void heartbeat();
 
+    std::chrono::milliseconds heartbeatInterval() const { return m_heartbeatInterval; }
+
     // The longest silence heartbeat() allows by default; well below the parent's no-progress
     // time-out.
     static constexpr std::chrono::milliseconds kHeartbeatInterval{200};

@@ -3,12 +3,15 @@
 #include "engine/Bytes.h"
 
 #include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 
 namespace Engine {
@@ -21,6 +24,10 @@ using Raw::u32;
 // Pages fetched by one read. The data pages of a big table come in long runs, and a read of this
 // size costs hardly more than a read of one page.
 constexpr std::uint64_t kWindowPages = 64;
+
+// Mapped pages that were looked at stay in the worker's memory until they are let go; after this
+// many looks they are (the file's pages stay in the system's cache, and come back on the next look).
+constexpr std::uint64_t kLetGoAfterPages = 4096;
 
 // Jet's page encoding: RC4 keyed with the header's key XOR the page number (little-endian).
 void decodePage(std::span<std::uint8_t> page, std::uint32_t key)
@@ -122,6 +129,20 @@ bool PageReader::open(const std::string &path, std::size_t pageSize, std::uint32
     // libmdb reads a page as long as it does not start beyond the end, and pads it with zeros.
     m_pageCount = m_fileSize / pageSize + 1;
     m_encodingKey = encodingKey;
+    const std::uint64_t whole = m_fileSize / pageSize * pageSize;
+    // The mapping takes address space, which the worker may have little of: a file that would
+    // take more than a quarter of it is read page by page instead.
+    rlimit limit{};
+    const bool roomy = ::getrlimit(RLIMIT_AS, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY ||
+                       whole <= static_cast<std::uint64_t>(limit.rlim_cur) / 4;
+    if (encodingKey == 0 && whole > 0 && whole <= std::uint64_t(SIZE_MAX) && roomy) {
+        void *map = ::mmap(nullptr, static_cast<std::size_t>(whole), PROT_READ, MAP_SHARED, m_fd, 0);
+        if (map != MAP_FAILED) {
+            m_map = static_cast<const std::uint8_t *>(map);
+            m_mapSize = whole;
+            m_mappedSinceDrop = 0;
+        }
+    }
     m_window.clear();
     m_windowFirst = m_windowPages = 0;
     return true;
@@ -129,6 +150,10 @@ bool PageReader::open(const std::string &path, std::size_t pageSize, std::uint32
 
 void PageReader::close()
 {
+    if (m_map)
+        ::munmap(const_cast<std::uint8_t *>(m_map), static_cast<std::size_t>(m_mapSize));
+    m_map = nullptr;
+    m_mapSize = 0;
     if (m_fd >= 0)
         ::close(m_fd);
     m_fd = -1;
@@ -140,6 +165,21 @@ std::span<const std::uint8_t> PageReader::page(std::uint64_t number)
 {
     if (m_fd < 0 || number >= m_pageCount)
         return {};
+    if (m_map && number < m_mapSize / m_pageSize) {
+        if (m_mappedSinceDrop == 0) {
+            m_lowestLooked = m_highestLooked = number;
+        } else {
+            m_lowestLooked = std::min(m_lowestLooked, number);
+            m_highestLooked = std::max(m_highestLooked, number);
+        }
+        if (++m_mappedSinceDrop >= kLetGoAfterPages) {
+            // Only the stretch looked at since the last time: walking the whole map costs more.
+            ::madvise(const_cast<std::uint8_t *>(m_map) + m_lowestLooked * m_pageSize,
+                      static_cast<std::size_t>((m_highestLooked - m_lowestLooked + 1) * m_pageSize), MADV_DONTNEED);
+            m_mappedSinceDrop = 0;
+        }
+        return std::span<const std::uint8_t>(m_map + number * m_pageSize, m_pageSize);
+    }
     if (number < m_windowFirst || number >= m_windowFirst + m_windowPages) {
         // A walk through consecutive pages reads ahead; a jump reads just the page (table
         // definitions and small tables are single pages spread all over the file).

@@ -64,6 +64,13 @@ public:
 
 private:
     int m_fd = -1;
+    // The file's whole pages, mapped when they need no decoding: reading a page is then a look,
+    // not a copy, and a database of a thousand small tables is a thousand scattered looks.
+    const std::uint8_t *m_map = nullptr;
+    std::uint64_t m_mapSize = 0;
+    std::uint64_t m_mappedSinceDrop = 0;
+    std::uint64_t m_lowestLooked = 0;
+    std::uint64_t m_highestLooked = 0;
     std::size_t m_pageSize = 0;
     std::uint64_t m_fileSize = 0;
     std::uint64_t m_pageCount = 0; // pages that start inside the file

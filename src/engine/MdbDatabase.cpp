@@ -520,7 +520,36 @@ std::string MdbDatabase::decodeText(std::span<const std::uint8_t> text, std::siz
     return std::string(m_decodeBuffer.data());
 }
 
+void MdbDatabase::appendFieldsRecord(EngineProtocol::Writer &records, const std::string &tableName,
+                                     const Heartbeat &heartbeat)
+{
+    // The same work as fields(), which counts the rows when they are first wanted.
+    fields(tableName, heartbeat, false);
+    const Table &found = m_tables.find(tableName)->second;
+    EngineProtocol::appendFieldsRecordOf(
+        records, tableName, found.columns.size(),
+        [&](std::size_t i) {
+            const Column &column = found.columns[i];
+            return EngineProtocol::FieldView{column.name, column.ado.type, column.ado.definedSize};
+        },
+        *found.recordCount);
+}
+
+void MdbDatabase::appendDescriptionsRecord(EngineProtocol::Writer &records, const std::string &tableName)
+{
+    Table &found = table(tableName, Errors::kItemNotFound);
+    const auto &texts = descriptions(found);
+    EngineProtocol::appendDescriptionsRecordOf(records, tableName, found.columns.size(), [&](std::size_t i) {
+        return EngineProtocol::ColumnView{found.columns[i].name, texts[i] ? &*texts[i] : nullptr};
+    });
+}
+
 EngineProtocol::FieldsResult MdbDatabase::fields(const std::string &tableName, const Heartbeat &heartbeat)
+{
+    return fields(tableName, heartbeat, true);
+}
+
+EngineProtocol::FieldsResult MdbDatabase::fields(const std::string &tableName, const Heartbeat &heartbeat, bool wanted)
 {
     Table &found = table(tableName, Errors::kNoSuchTable);
     if (!found.recordCount) {
@@ -532,6 +561,8 @@ EngineProtocol::FieldsResult MdbDatabase::fields(const std::string &tableName, c
     }
 
     EngineProtocol::FieldsResult result;
+    if (!wanted)
+        return result;
     result.fields.reserve(found.columns.size());
     for (const Column &column : found.columns)
         result.fields.push_back({column.name, column.ado.type, column.ado.definedSize});

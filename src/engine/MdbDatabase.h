@@ -67,7 +67,19 @@ public:
     using StructureSink = std::function<void(EngineProtocol::StructureRecord &&)>;
     void structure(const std::vector<std::string> &tables, const StructureSink &emit, const Heartbeat &heartbeat);
 
+    // fields() and columnDescriptions() as the records of a Describe part, written straight from
+    // what is kept of the table. Nothing is written when they fail.
+    void appendFieldsRecord(EngineProtocol::Writer &records, const std::string &tableName, const Heartbeat &heartbeat);
+    void appendDescriptionsRecord(EngineProtocol::Writer &records, const std::string &tableName);
+
+    // Whether what was read of a table is kept; forget() lets it go. A whole database described
+    // in one go is read table after table, each once: keeping them all only costs memory.
+    bool knows(const std::string &tableName) const { return m_tables.find(tableName) != m_tables.end(); }
+    void forget(const std::string &tableName) { m_tables.erase(tableName); }
+
 private:
+    // fields(), giving the fields only when wanted (the table is read and counted either way).
+    EngineProtocol::FieldsResult fields(const std::string &tableName, const Heartbeat &heartbeat, bool wanted);
     void releaseImage();
     // One row of MSysObjects, as libmdb's catalogue would have made it.
     struct CatalogObject

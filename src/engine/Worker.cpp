@@ -3,13 +3,28 @@
 #include "engine/CrashGuard.h"
 #include "engine/EngineErrors.h"
 
+#include <algorithm>
+#include <chrono>
+#include <exception>
 #include <new>
+#include <optional>
 
 namespace Engine {
 
 namespace {
 
 constexpr std::string_view kMalformedRequest = "The database engine received a request it does not understand.";
+
+// A streamed answer goes out in parts: the first soon, so that the program can start on it while
+// the rest is read; then parts of up to one and a half megabytes, so that a whole big database takes ten frames
+// or so, and towards the end half of what is still to come (judged by the tables read so far), so
+// that the program finishes soon after the worker. A slow read still sends what it has at every
+// heartbeat interval.
+constexpr std::chrono::milliseconds kFirstPartAfter{5};
+constexpr std::size_t kFirstPart = 64u << 10;
+constexpr std::size_t kSmallestPart = 320u << 10;
+constexpr std::size_t kLargestPart = 1536u << 10;
+constexpr std::size_t kShareOfWhatIsLeft = 2;
 
 } // namespace
 
@@ -32,6 +47,8 @@ int Worker::run()
         const auto request = EngineProtocol::decodeRequest(payload);
         if (!request)
             reply = EngineProtocol::encodeError(0, kMalformedRequest);
+        else if (request->op == EngineProtocol::Op::Describe)
+            reply = describe(request->tables);
         else
             reply = answer(*request);
 
@@ -47,12 +64,7 @@ EngineProtocol::Bytes Worker::answer(const EngineProtocol::Request &request)
     using EngineProtocol::Op;
     try {
         // Whatever libmdb does from here on, the parent hears about the file in question.
-        const std::string &path = request.op == Op::Open ? request.path : m_database.path();
-        // Prepared once per path: the parent may send thousands of small requests.
-        if (!m_crashAnswerPath || *m_crashAnswerPath != path) {
-            CrashGuard::prepare(Errors::kUnrecognizedFormat, Errors::engineFailed(path, m_memoryLimitMb).what());
-            m_crashAnswerPath = path;
-        }
+        prepareCrashAnswer(request.op == Op::Open ? request.path : m_database.path());
 
         switch (request.op) {
         case Op::Hello:
@@ -72,16 +84,149 @@ EngineProtocol::Bytes Worker::answer(const EngineProtocol::Request &request)
         case Op::Close:
             m_closing = true;
             return EngineProtocol::encodeOk();
+        case Op::Describe:
+            break; // answered in parts, by describe()
         }
         return EngineProtocol::encodeError(0, kMalformedRequest);
-    } catch (const EngineFailure &failure) {
-        return EngineProtocol::encodeError(failure.number(), failure.what());
-    } catch (const std::bad_alloc &) {
-        return EngineProtocol::encodeError(Errors::kOutOfMemory,
-                                           Errors::outOfMemory(m_database.path(), m_memoryLimitMb).what());
-    } catch (const std::exception &other) {
-        return EngineProtocol::encodeError(0, other.what());
+    } catch (...) {
+        const EngineProtocol::EngineError error = errorOf(std::current_exception());
+        return EngineProtocol::encodeError(error.number, error.description);
     }
+}
+
+void Worker::prepareCrashAnswer(const std::string &path)
+{
+    // Prepared once per path: the parent may send thousands of small requests.
+    if (!m_crashAnswerPath || *m_crashAnswerPath != path) {
+        CrashGuard::prepare(Errors::kUnrecognizedFormat, Errors::engineFailed(path, m_memoryLimitMb).what());
+        m_crashAnswerPath = path;
+    }
+}
+
+EngineProtocol::EngineError Worker::errorOf(std::exception_ptr failure) const
+{
+    try {
+        std::rethrow_exception(failure);
+    } catch (const EngineFailure &engine) {
+        return {engine.number(), engine.what()};
+    } catch (const std::bad_alloc &) {
+        return {Errors::kOutOfMemory, Errors::outOfMemory(m_database.path(), m_memoryLimitMb).what()};
+    } catch (const std::exception &other) {
+        return {0, other.what()};
+    } catch (...) {
+        return {0, std::string(kMalformedRequest)};
+    }
+}
+
+// Each table gets the two answers that Fields and ColumnDescriptions would give it, one after the
+// other, exactly as if they had been asked one by one; a failure belongs to its record, and the
+// next table is read all the same.
+EngineProtocol::Bytes Worker::describe(const std::vector<std::string> &tables)
+{
+    using EngineProtocol::RecordKind;
+    prepareCrashAnswer(m_database.path());
+    if (!m_database.isOpen()) {
+        const EngineProtocol::EngineError error = errorOf(std::make_exception_ptr(Errors::objectClosed()));
+        return EngineProtocol::encodeError(error.number, error.description);
+    }
+
+    // Records are written straight into the next Part frame, whose memory serves every part.
+    EngineProtocol::Writer pending;
+    EngineProtocol::startPart(pending);
+    std::uint32_t pendingRecords = 0;
+    std::uint32_t sent = 0;
+    bool parentGone = false;
+    bool unsendable = false;
+    bool firstSent = false;
+    using Clock = std::chrono::steady_clock;
+    // Since the last sign of life of this answer (a part or a heartbeat).
+    Clock::time_point lastSign = Clock::now();
+    // Where the record being written starts; a failure drops what was written of it.
+    std::size_t mark = 0;
+    const auto flush = [&] {
+        if (pendingRecords == 0 || unsendable)
+            return;
+        // Names and texts were made safe to send when they were read; a part that still cannot go
+        // ends the answer with an error rather than half of it.
+        if (!pending.valid() || pending.bytes().size() > EngineProtocol::kMaxFrameLength) {
+            unsendable = true;
+            return;
+        }
+        EngineProtocol::finishPart(pending, pendingRecords);
+        if (!m_channel.send(pending.bytes()))
+            parentGone = true;
+        sent += pendingRecords;
+        pendingRecords = 0;
+        EngineProtocol::startPart(pending);
+        mark = pending.bytes().size();
+        firstSent = true;
+        lastSign = Clock::now();
+    };
+    // During a long count the parent hears of progress: the records read so far, or a heartbeat.
+    const auto alive = [&] {
+        if (Clock::now() - lastSign < m_channel.heartbeatInterval())
+            return;
+        if (pendingRecords > 0) {
+            flush();
+        } else {
+            m_channel.send(EngineProtocol::encodeProgress());
+            lastSign = Clock::now();
+        }
+    };
+
+    std::size_t bytesRead = 0;
+    std::size_t tablesRead = 0;
+    try {
+        for (const std::string &table : tables) {
+            const bool known = m_database.knows(table);
+            // A record is written only once everything it says is known: a failure leaves no
+            // half of it behind, and a heartbeat that sends what is waiting sends whole records.
+            mark = pending.bytes().size();
+            try {
+                m_database.appendFieldsRecord(pending, table, alive);
+            } catch (...) {
+                pending.truncate(mark);
+                const EngineProtocol::EngineError error = errorOf(std::current_exception());
+                EngineProtocol::appendFailedRecord(pending, RecordKind::FieldsFailed, table, error.number,
+                                                   error.description);
+            }
+            ++pendingRecords;
+            mark = pending.bytes().size();
+            try {
+                m_database.appendDescriptionsRecord(pending, table);
+            } catch (...) {
+                pending.truncate(mark);
+                const EngineProtocol::EngineError error = errorOf(std::current_exception());
+                EngineProtocol::appendFailedRecord(pending, RecordKind::DescriptionsFailed, table, error.number,
+                                                   error.description);
+            }
+            ++pendingRecords;
+            // Each table is read once here, and the program keeps what it was told.
+            if (!known)
+                m_database.forget(table);
+
+            const std::size_t size = pending.bytes().size();
+            ++tablesRead;
+            const std::size_t perTable = (bytesRead + size) / tablesRead;
+            const std::size_t left = perTable * (tables.size() - tablesRead);
+            const std::size_t partSize = std::clamp(left / kShareOfWhatIsLeft, kSmallestPart, kLargestPart);
+            const auto quiet = Clock::now() - lastSign;
+            if (size >= partSize || quiet >= m_channel.heartbeatInterval() ||
+                (!firstSent && (size >= kFirstPart || quiet >= kFirstPartAfter))) {
+                bytesRead += size;
+                flush();
+            }
+            if (parentGone || unsendable)
+                break;
+        }
+        flush();
+    } catch (...) {
+        const EngineProtocol::EngineError error = errorOf(std::current_exception());
+        return EngineProtocol::encodeError(error.number, error.description);
+    }
+    if (unsendable)
+        return EngineProtocol::encodeError(0, "The database engine produced an answer that cannot be sent.");
+    return EngineProtocol::encodeDescribeEnd(sent);
 }
 
 } // namespace Engine

@@ -30,6 +30,12 @@ public:
 private:
     // The answer to one request; sets m_closing for Close.
     EngineProtocol::Bytes answer(const EngineProtocol::Request &request);
+    // Sends the parts of the answer to Describe as they are read; returns its final answer.
+    EngineProtocol::Bytes describe(const std::vector<std::string> &tables);
+    // Prepares the crash answer for the database of path (once per path).
+    void prepareCrashAnswer(const std::string &path);
+    // The error of an exception thrown while reading.
+    EngineProtocol::EngineError errorOf(std::exception_ptr failure) const;
 
     Channel &m_channel;
     unsigned long m_memoryLimitMb;

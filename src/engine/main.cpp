@@ -128,6 +128,10 @@ int main(int argc, char **argv)
     Engine::CrashGuard::install(protocol);
 
     Engine::Channel channel(STDIN_FILENO, protocol, std::chrono::milliseconds(heartbeatMs));
-    Engine::Worker worker(channel, memoryLimitMb);
-    return worker.run();
+    // The worker is not taken apart on the way out: the parent waits for the exit, and freeing a
+    // big database's tables one by one only makes it wait longer. Nothing is buffered.
+    auto *worker = new Engine::Worker(channel, memoryLimitMb);
+    const int status = worker->run();
+    std::fflush(nullptr);
+    ::_exit(status);
 }

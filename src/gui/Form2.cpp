@@ -12,6 +12,7 @@
 #include "ui_Form2.h"
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QHeaderView>
 
 #include <cmath>
@@ -165,5 +166,12 @@ void Form2::setPointer(Pointer pointer)
 
 void Form2::yield()
 {
+    // The report yields before every table and every field. A look at the event loop every few
+    // milliseconds keeps the window painting and answering; a look per field of a big database
+    // (a hundred thousand of them) would cost several times the report itself.
+    static QElapsedTimer sinceLastLook;
+    if (sinceLastLook.isValid() && sinceLastLook.elapsed() < 5)
+        return;
+    sinceLastLook.start();
     QCoreApplication::processEvents();
 }

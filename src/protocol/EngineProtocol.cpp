@@ -58,8 +58,10 @@ std::size_t asciiPrefix(std::string_view text) noexcept
 
 void putLittleEndian(Bytes &out, std::uint64_t value, int size)
 {
+    std::uint8_t bytes[8];
     for (int i = 0; i < size; ++i)
-        out.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
+        bytes[i] = static_cast<std::uint8_t>(value >> (8 * i));
+    out.insert(out.end(), bytes, bytes + size);
 }
 
 std::uint64_t getLittleEndian(const std::uint8_t *data, int size) noexcept
@@ -141,6 +143,14 @@ Writer &Writer::i64(std::int64_t value)
 {
     putLittleEndian(m_bytes, static_cast<std::uint64_t>(value), 8);
     return *this;
+}
+
+void Writer::patchU32(std::size_t at, std::uint32_t value) noexcept
+{
+    if (at + 4 > m_bytes.size())
+        return;
+    for (int i = 0; i < 4; ++i)
+        m_bytes[at + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(value >> (8 * i));
 }
 
 Writer &Writer::string(std::string_view value)
@@ -304,6 +314,17 @@ Bytes encodeColumnDescriptions(std::string_view tableName)
     return w.take();
 }
 
+Bytes encodeDescribe(const std::vector<std::string> &tableNames)
+{
+    Writer w;
+    w.u8(static_cast<std::uint8_t>(Op::Describe)).u32(static_cast<std::uint32_t>(tableNames.size()));
+    for (const std::string &name : tableNames)
+        w.string(name);
+    if (!w.valid())
+        return {};
+    return w.take();
+}
+
 std::optional<Request> decodeRequest(ByteView payload, RequestProblem *problem)
 {
     const auto fail = [&](RequestProblem why) -> std::optional<Request> {
@@ -330,6 +351,16 @@ std::optional<Request> decodeRequest(ByteView payload, RequestProblem *problem)
         request.table = r.string();
         request.column = r.string();
         break;
+    case static_cast<std::uint8_t>(Op::Describe): {
+        const std::uint32_t count = r.u32();
+        // Each name takes at least its length.
+        if (!r.ok() || count > r.remaining() / 4)
+            return fail(RequestProblem::Malformed);
+        request.tables.reserve(count);
+        for (std::uint32_t i = 0; i < count && r.ok(); ++i)
+            request.tables.push_back(r.string());
+        break;
+    }
     case static_cast<std::uint8_t>(Op::Tables):
     case static_cast<std::uint8_t>(Op::Close):
     case static_cast<std::uint8_t>(Op::Hello):
@@ -380,13 +411,32 @@ Bytes encodeTablesResult(const std::vector<TableRow> &rows)
     return finish(w);
 }
 
-Bytes encodeFieldsResult(const FieldsResult &result)
+namespace {
+
+void writeFields(Writer &w, const FieldsResult &result)
 {
-    Writer w;
-    w.u8(static_cast<std::uint8_t>(Status::Ok)).u32(static_cast<std::uint32_t>(result.fields.size()));
+    w.u32(static_cast<std::uint32_t>(result.fields.size()));
     for (const FieldInfo &field : result.fields)
         w.string(field.name).i32(field.adoType).i64(field.definedSize);
     w.i64(result.recordCount);
+}
+
+void writeColumns(Writer &w, const std::vector<ColumnDescription> &columns)
+{
+    w.u32(static_cast<std::uint32_t>(columns.size()));
+    for (const ColumnDescription &column : columns)
+        w.string(column.column)
+            .u8(column.present ? 1 : 0)
+            .string(column.present ? std::string_view(column.value) : std::string_view());
+}
+
+} // namespace
+
+Bytes encodeFieldsResult(const FieldsResult &result)
+{
+    Writer w;
+    w.u8(static_cast<std::uint8_t>(Status::Ok));
+    writeFields(w, result);
     return finish(w);
 }
 
@@ -402,12 +452,57 @@ Bytes encodeDescriptionResult(const DescriptionResult &result)
 Bytes encodeColumnDescriptionsResult(const std::vector<ColumnDescription> &columns)
 {
     Writer w;
-    w.u8(static_cast<std::uint8_t>(Status::Ok)).u32(static_cast<std::uint32_t>(columns.size()));
-    for (const ColumnDescription &column : columns)
-        w.string(column.column)
-            .u8(column.present ? 1 : 0)
-            .string(column.present ? std::string_view(column.value) : std::string_view());
+    w.u8(static_cast<std::uint8_t>(Status::Ok));
+    writeColumns(w, columns);
     return finish(w);
+}
+
+void appendFieldsRecord(Writer &records, std::string_view table, const FieldsResult &fields)
+{
+    records.u8(static_cast<std::uint8_t>(RecordKind::Fields)).string(table);
+    writeFields(records, fields);
+}
+
+void appendDescriptionsRecord(Writer &records, std::string_view table, const std::vector<ColumnDescription> &columns)
+{
+    records.u8(static_cast<std::uint8_t>(RecordKind::Descriptions)).string(table);
+    writeColumns(records, columns);
+}
+
+void appendFailedRecord(Writer &records, RecordKind kind, std::string_view table, std::int32_t number,
+                        std::string_view description)
+{
+    records.u8(static_cast<std::uint8_t>(kind)).string(table).i32(number).string(sanitizeUtf8(description));
+}
+
+void startPart(Writer &part)
+{
+    part.clear();
+    part.u8(static_cast<std::uint8_t>(Status::Part)).u32(0);
+}
+
+void finishPart(Writer &part, std::uint32_t recordCount) noexcept
+{
+    part.patchU32(1, recordCount);
+}
+
+Bytes encodePart(std::uint32_t recordCount, ByteView records)
+{
+    if (records.size() + 5 > kMaxFrameLength)
+        return {};
+    Bytes out;
+    out.reserve(records.size() + 5);
+    out.push_back(static_cast<std::uint8_t>(Status::Part));
+    putLittleEndian(out, recordCount, 4);
+    out.insert(out.end(), records.begin(), records.end());
+    return out;
+}
+
+Bytes encodeDescribeEnd(std::uint32_t recordCount)
+{
+    Writer w;
+    w.u8(static_cast<std::uint8_t>(Status::Ok)).u32(recordCount);
+    return w.take();
 }
 
 std::optional<Response> decodeResponse(ByteView payload)
@@ -433,6 +528,13 @@ std::optional<Response> decodeResponse(ByteView payload)
         if (!r.atEnd())
             return std::nullopt;
         response.status = Status::Progress;
+        return response;
+    case static_cast<std::uint8_t>(Status::Part):
+        // A part carries at least one record: its count, a kind and a table name.
+        if (r.remaining() < 4 + 1 + 4)
+            return std::nullopt;
+        response.status = Status::Part;
+        response.body = r;
         return response;
     default:
         return std::nullopt;
@@ -473,15 +575,21 @@ std::optional<std::vector<TableRow>> decodeTablesResult(Reader &body)
     return rows;
 }
 
-std::optional<FieldsResult> decodeFieldsResult(Reader &body)
+namespace {
+
+// The fields of a table, as the Fields answer and the Fields record carry them. Fails the reader
+// when they are malformed.
+FieldsResult readFields(Reader &body)
 {
     constexpr std::size_t kMinFieldSize = 4 + 4 + 8;
     constexpr std::size_t kRecordCountSize = 8;
+    FieldsResult result;
     const std::uint32_t count = body.u32();
     if (!body.ok() || body.remaining() < kRecordCountSize ||
-        count > (body.remaining() - kRecordCountSize) / kMinFieldSize)
-        return std::nullopt;
-    FieldsResult result;
+        count > (body.remaining() - kRecordCountSize) / kMinFieldSize) {
+        body.fail();
+        return result;
+    }
     result.fields.reserve(count);
     for (std::uint32_t i = 0; i < count && body.ok(); ++i) {
         FieldInfo field;
@@ -491,7 +599,40 @@ std::optional<FieldsResult> decodeFieldsResult(Reader &body)
         result.fields.push_back(std::move(field));
     }
     result.recordCount = body.i64();
-    if (!body.finished() || result.recordCount < 0)
+    if (result.recordCount < 0)
+        body.fail();
+    return result;
+}
+
+std::vector<ColumnDescription> readColumns(Reader &body)
+{
+    constexpr std::size_t kMinColumnSize = 4 + 1 + 4; // name length, present, value length
+    std::vector<ColumnDescription> columns;
+    const std::uint32_t count = body.u32();
+    if (!body.ok() || count > body.remaining() / kMinColumnSize) {
+        body.fail();
+        return columns;
+    }
+    columns.reserve(count);
+    for (std::uint32_t i = 0; i < count && body.ok(); ++i) {
+        ColumnDescription column;
+        column.column = body.string();
+        const std::uint8_t present = body.u8();
+        column.value = body.string();
+        if (present > 1 || (present == 0 && !column.value.empty()))
+            body.fail();
+        column.present = present == 1;
+        columns.push_back(std::move(column));
+    }
+    return columns;
+}
+
+} // namespace
+
+std::optional<FieldsResult> decodeFieldsResult(Reader &body)
+{
+    FieldsResult result = readFields(body);
+    if (!body.finished())
         return std::nullopt;
     return result;
 }
@@ -509,25 +650,55 @@ std::optional<DescriptionResult> decodeDescriptionResult(Reader &body)
 
 std::optional<std::vector<ColumnDescription>> decodeColumnDescriptionsResult(Reader &body)
 {
-    constexpr std::size_t kMinColumnSize = 4 + 1 + 4; // name length, present, value length
-    const std::uint32_t count = body.u32();
-    if (!body.ok() || count > body.remaining() / kMinColumnSize)
-        return std::nullopt;
-    std::vector<ColumnDescription> columns;
-    columns.reserve(count);
-    for (std::uint32_t i = 0; i < count && body.ok(); ++i) {
-        ColumnDescription column;
-        column.column = body.string();
-        const std::uint8_t present = body.u8();
-        column.value = body.string();
-        if (present > 1 || (present == 0 && !column.value.empty()))
-            body.fail();
-        column.present = present == 1;
-        columns.push_back(std::move(column));
-    }
+    std::vector<ColumnDescription> columns = readColumns(body);
     if (!body.finished())
         return std::nullopt;
     return columns;
+}
+
+std::optional<std::vector<DescribeRecord>> decodePart(Reader &body)
+{
+    // A record takes at least its kind and the table name's length.
+    constexpr std::size_t kMinRecordSize = 1 + 4;
+    const std::uint32_t count = body.u32();
+    if (!body.ok() || count == 0 || count > body.remaining() / kMinRecordSize)
+        return std::nullopt;
+    std::vector<DescribeRecord> records;
+    records.reserve(count);
+    for (std::uint32_t i = 0; i < count && body.ok(); ++i) {
+        DescribeRecord record;
+        const std::uint8_t kind = body.u8();
+        record.table = body.string();
+        switch (kind) {
+        case static_cast<std::uint8_t>(RecordKind::Fields):
+            record.fields = readFields(body);
+            break;
+        case static_cast<std::uint8_t>(RecordKind::Descriptions):
+            record.columns = readColumns(body);
+            break;
+        case static_cast<std::uint8_t>(RecordKind::FieldsFailed):
+        case static_cast<std::uint8_t>(RecordKind::DescriptionsFailed):
+            record.error.number = body.i32();
+            record.error.description = body.string();
+            break;
+        default:
+            body.fail();
+            break;
+        }
+        record.kind = static_cast<RecordKind>(kind);
+        records.push_back(std::move(record));
+    }
+    if (!body.finished())
+        return std::nullopt;
+    return records;
+}
+
+std::optional<std::uint32_t> decodeDescribeEnd(Reader &body)
+{
+    const std::uint32_t count = body.u32();
+    if (!body.finished())
+        return std::nullopt;
+    return count;
 }
 
 } // namespace EngineProtocol

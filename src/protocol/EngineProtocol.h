@@ -11,6 +11,8 @@
 //                Ok:       the operation's result
 //                Error:    i32 number, string description
 //                Progress: nothing (a heartbeat during long work, never the final answer)
+//                Part:     u32 record count, records (a piece of a streamed answer, never the final
+//                          answer; only Describe is answered in parts)
 //   string   = u32 byte length, UTF-8 bytes (no terminator)
 //
 // The reader treats its input as hostile: a worker that crashed halfway or a damaged pipe must
@@ -27,7 +29,7 @@
 namespace EngineProtocol {
 
 // Bumped whenever a message changes shape. Hello answers with it.
-inline constexpr std::uint32_t kProtocolVersion = 2;
+inline constexpr std::uint32_t kProtocolVersion = 3;
 
 // Limits: nothing legitimate comes near them, and a length beyond them means a broken peer.
 inline constexpr std::uint32_t kMaxStringLength = 1u << 20; // 1 MiB
@@ -42,12 +44,14 @@ enum class Op : std::uint8_t {
     Close = 5,              // -
     Hello = 6,              // -
     ColumnDescriptions = 7, // string tableName (since version 2)
+    Describe = 9,           // u32 count, string tableName per table (since version 3)
 };
 
 enum class Status : std::uint8_t {
     Ok = 0,
     Error = 1,
     Progress = 2,
+    Part = 3,
 };
 
 using Bytes = std::vector<std::uint8_t>;
@@ -72,6 +76,21 @@ public:
     Writer &u32(std::uint32_t value);
     Writer &i64(std::int64_t value);
     Writer &string(std::string_view value);
+
+    // Overwrites four bytes written before (a count that is known only at the end).
+    void patchU32(std::size_t at, std::uint32_t value) noexcept;
+    // Drops what was written after the first size bytes (half of something that failed).
+    void truncate(std::size_t size) noexcept
+    {
+        if (size < m_bytes.size())
+            m_bytes.resize(size);
+    }
+    // Starts a new payload, keeping the memory of the last one.
+    void clear() noexcept
+    {
+        m_bytes.clear();
+        m_valid = true;
+    }
 
     // False once a string was rejected; the payload must not be sent then.
     bool valid() const noexcept { return m_valid; }
@@ -146,10 +165,11 @@ private:
 struct Request
 {
     Op op = Op::Hello;
-    std::string path;     // Open
-    std::string password; // Open
-    std::string table;    // Fields, Description, ColumnDescriptions
-    std::string column;   // Description
+    std::string path;                // Open
+    std::string password;            // Open
+    std::string table;               // Fields, Description, ColumnDescriptions
+    std::string column;              // Description
+    std::vector<std::string> tables; // Describe
 };
 
 Bytes encodeOpen(std::string_view path, std::string_view password);
@@ -159,6 +179,7 @@ Bytes encodeDescription(std::string_view tableName, std::string_view columnName)
 Bytes encodeClose();
 Bytes encodeHello();
 Bytes encodeColumnDescriptions(std::string_view tableName);
+Bytes encodeDescribe(const std::vector<std::string> &tableNames);
 
 enum class RequestProblem { None, Empty, UnknownOp, Malformed };
 
@@ -233,5 +254,90 @@ std::optional<std::vector<TableRow>> decodeTablesResult(Reader &body);
 std::optional<FieldsResult> decodeFieldsResult(Reader &body);
 std::optional<DescriptionResult> decodeDescriptionResult(Reader &body);
 std::optional<std::vector<ColumnDescription>> decodeColumnDescriptionsResult(Reader &body);
+
+// ---- the streamed answer to Describe --------------------------------------------------------------
+//
+// Describe asks for what a report needs of each named table, in the order named: two records per
+// table, first its fields (the answer Fields would give, or the error it would give), then its
+// column descriptions (likewise for ColumnDescriptions). The records come in Part frames, as many
+// at a time as were read since the last one, and the final Ok answer gives the number of records
+// sent. A final Error instead means the work stopped at the first record not sent.
+//
+//   record = u8 kind, string tableName, then
+//              Fields:             the body of the Fields answer
+//              Descriptions:       the body of the ColumnDescriptions answer
+//              FieldsFailed,
+//              DescriptionsFailed: i32 number, string description
+
+enum class RecordKind : std::uint8_t {
+    Fields = 1,
+    Descriptions = 2,
+    FieldsFailed = 3,
+    DescriptionsFailed = 4,
+};
+
+struct DescribeRecord
+{
+    RecordKind kind = RecordKind::Fields;
+    std::string table;
+    FieldsResult fields;                    // Fields
+    std::vector<ColumnDescription> columns; // Descriptions
+    EngineError error;                      // FieldsFailed, DescriptionsFailed
+};
+
+// Starts a Part payload in the writer: the records are appended to it, and finishPart() puts
+// their number in.
+void startPart(Writer &part);
+void finishPart(Writer &part, std::uint32_t recordCount) noexcept;
+// Appends records to a writer that collects them for the next part.
+void appendFieldsRecord(Writer &records, std::string_view table, const FieldsResult &fields);
+// The same records from what the reader keeps, without copying it first: field(i) and column(i)
+// give the i-th entry.
+struct FieldView
+{
+    std::string_view name;
+    std::int32_t adoType = 0;
+    std::int64_t definedSize = 0;
+};
+struct ColumnView
+{
+    std::string_view column;
+    const std::string *value = nullptr; // null when absent
+};
+template <class Field>
+void appendFieldsRecordOf(Writer &records, std::string_view table, std::size_t count, Field &&field,
+                          std::int64_t recordCount)
+{
+    records.u8(static_cast<std::uint8_t>(RecordKind::Fields)).string(table).u32(static_cast<std::uint32_t>(count));
+    for (std::size_t i = 0; i < count; ++i) {
+        const FieldView view = field(i);
+        records.string(view.name).i32(view.adoType).i64(view.definedSize);
+    }
+    records.i64(recordCount);
+}
+template <class Column>
+void appendDescriptionsRecordOf(Writer &records, std::string_view table, std::size_t count, Column &&column)
+{
+    records.u8(static_cast<std::uint8_t>(RecordKind::Descriptions))
+        .string(table)
+        .u32(static_cast<std::uint32_t>(count));
+    for (std::size_t i = 0; i < count; ++i) {
+        const ColumnView view = column(i);
+        records.string(view.column)
+            .u8(view.value ? 1 : 0)
+            .string(view.value ? std::string_view(*view.value) : std::string_view());
+    }
+}
+void appendDescriptionsRecord(Writer &records, std::string_view table, const std::vector<ColumnDescription> &columns);
+void appendFailedRecord(Writer &records, RecordKind kind, std::string_view table, std::int32_t number,
+                        std::string_view description);
+// One Part frame's payload from the collected record bytes; empty when they cannot be sent.
+Bytes encodePart(std::uint32_t recordCount, ByteView records);
+// The final answer to Describe.
+Bytes encodeDescribeEnd(std::uint32_t recordCount);
+
+// Decoders of the body of a Part and of the final Ok answer to Describe.
+std::optional<std::vector<DescribeRecord>> decodePart(Reader &body);
+std::optional<std::uint32_t> decodeDescribeEnd(Reader &body);
 
 } // namespace EngineProtocol

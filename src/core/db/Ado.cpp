@@ -4,9 +4,18 @@
 #include "core/db/ConnectionText.h"
 #include "core/db/WorkerProcess.h"
 
+#include <QAnyStringView>
+#include <QCoreApplication>
+#include <QFile>
 #include <QFileInfo>
 
+#ifndef Q_OS_WIN
+#include <sys/stat.h>
+#include <time.h>
+#endif
+
 #include <algorithm>
+#include <unordered_map>
 
 namespace Ado {
 
@@ -60,6 +69,314 @@ void checkSendable(const QString &text)
 
 // ---- Connection ---------------------------------------------------------------------------------
 
+namespace {
+
+// What tells a file apart from its earlier self: which file it is, and when it last changed.
+struct FileStamp
+{
+    bool known = false;
+    // Whether a change after this look would show in the times: not when the file changed so
+    // shortly before that a later change could fall within the same tick of the file system's
+    // clock.
+    bool settled = false;
+    qint64 device = 0;
+    qint64 inode = 0;
+    qint64 size = 0;
+    qint64 modifiedNs = 0;
+    qint64 changedNs = 0;
+
+    bool sameFile(const FileStamp &other) const
+    {
+        return known && other.known && device == other.device && inode == other.inode && size == other.size &&
+               modifiedNs == other.modifiedNs && changedNs == other.changedNs;
+    }
+};
+
+FileStamp stampOf(const QString &path)
+{
+    FileStamp stamp;
+#ifndef Q_OS_WIN
+    struct stat info
+    {
+    };
+    if (path.isEmpty() || ::stat(QFile::encodeName(path).constData(), &info) != 0 || !S_ISREG(info.st_mode))
+        return stamp;
+    stamp.known = true;
+    stamp.device = qint64(info.st_dev);
+    stamp.inode = qint64(info.st_ino);
+    stamp.size = qint64(info.st_size);
+    stamp.modifiedNs = qint64(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec;
+    stamp.changedNs = qint64(info.st_ctim.tv_sec) * 1000000000 + info.st_ctim.tv_nsec;
+    timespec now{};
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    const qint64 nowNs = qint64(now.tv_sec) * 1000000000 + now.tv_nsec;
+    // File systems that keep whole seconds get a margin of two; the others tick every few
+    // milliseconds at most.
+    const bool wholeSeconds = info.st_mtim.tv_nsec == 0 && info.st_ctim.tv_nsec == 0;
+    const qint64 margin = wholeSeconds ? 2000000000 : 100000000;
+    stamp.settled = std::max(stamp.modifiedNs, stamp.changedNs) < nowNs - margin;
+#else
+    Q_UNUSED(path);
+#endif
+    return stamp;
+}
+
+} // namespace
+
+// The descriptions of a table's columns, in the order of its fields, as the worker sent them;
+// made into the program's texts one at a time, when asked for.
+struct ColumnTexts
+{
+    std::vector<P::ColumnDescription> columns;
+    // Where the next question is expected: the report asks field after field.
+    std::size_t next = 0;
+    // Two columns of one name (a damaged table): the last one counts, as in a lookup table.
+    std::optional<bool> duplicates;
+
+    // The description of the column of that name (null when it has none); nothing when the table
+    // has no such column.
+    std::optional<QVariant> find(const QString &column)
+    {
+        const auto matches = [&](std::size_t i) {
+            const std::string &name = columns[i].column;
+            return QAnyStringView::equal(column, QUtf8StringView(name.data(), qsizetype(name.size())));
+        };
+        const auto found = [&](std::size_t i) {
+            next = i + 1;
+            const P::ColumnDescription &hit = columns[i];
+            return hit.present ? QVariant(QString::fromStdString(hit.value)) : QVariant();
+        };
+        if (!duplicates) {
+            std::vector<std::string_view> names;
+            names.reserve(columns.size());
+            for (const P::ColumnDescription &c : columns)
+                names.emplace_back(c.column);
+            std::sort(names.begin(), names.end());
+            duplicates = std::adjacent_find(names.begin(), names.end()) != names.end();
+        }
+        if (!*duplicates && next < columns.size() && matches(next))
+            return found(next);
+        for (std::size_t i = columns.size(); i-- > 0;)
+            if (matches(i))
+                return found(i);
+        return std::nullopt;
+    }
+};
+
+// What the program knows of one open database: its worker, the file as it was when opened, and
+// what was read of it so far.
+struct Connection::Session
+{
+    // What one Describe record said about a table.
+    struct Described
+    {
+        // Fields: whether the record has arrived, and what it said.
+        bool fieldsArrived = false;
+        P::FieldsResult fields;
+        std::optional<Failure> fieldsFailure;
+        // Descriptions: likewise.
+        bool descriptionsArrived = false;
+        ColumnTexts descriptions;
+        std::optional<Failure> descriptionsFailure;
+        // A failure that ended the whole answer is said once, like the answer it replaces; the
+        // next question goes to the worker.
+        bool fieldsOnce = false;
+        bool descriptionsOnce = false;
+    };
+
+    std::unique_ptr<Worker> worker;
+    QString program;
+    int memoryLimitMb = 0;
+    QString dataSource;
+    QString password;
+    FileStamp stamp;
+
+    std::optional<std::vector<TableRow>> tables;
+    QSet<QString> tableNames;
+    // A Tables request sent ahead whose answer has not been read; a failure it brought.
+    bool tablesPending = false;
+    std::optional<Failure> tablesFailure;
+
+    // The Describe answer in flight: the tables it covers in order, and the next record expected.
+    bool streaming = false;
+    std::vector<QString> streamOrder;
+    std::size_t nextRecord = 0;
+    std::unordered_map<QString, Described> described;
+
+    // Descriptions asked for one table at a time (tables not read ahead): the last one.
+    QString describedTable;
+    ColumnTexts descriptions;
+    // The answer of the last Fields request.
+    P::FieldsResult lastFields;
+    // The table looked up last, and the catalogue name found last: the report asks about the
+    // same table field after field.
+    QString lastTable;
+    Described *lastDescribed = nullptr;
+    QString lastKnownName;
+
+    void readTablesAnswer();
+    void pump();
+    void finishStream();
+    void take(P::DescribeRecord &&record);
+    Described *find(const QString &table);
+};
+
+namespace {
+
+std::unique_ptr<Connection::Session> keptSession;
+bool releaseRegistered = false;
+
+bool sendable(const QString &text)
+{
+    try {
+        checkSendable(text);
+        return true;
+    } catch (const Failure &) {
+        return false;
+    }
+}
+
+} // namespace
+
+void Connection::Session::readTablesAnswer()
+{
+    tablesPending = false;
+    try {
+        const auto rows = worker->answer<std::vector<P::TableRow>>(worker->receive(), P::decodeTablesResult);
+        std::vector<TableRow> rowsRead;
+        rowsRead.reserve(rows.size());
+        for (const P::TableRow &row : rows)
+            rowsRead.push_back({QString::fromStdString(row.name), QString::fromStdString(row.type)});
+        // The providers list tables by name, without regard to case; ties keep a fixed order.
+        std::stable_sort(rowsRead.begin(), rowsRead.end(), [](const TableRow &a, const TableRow &b) {
+            const int folded = a.name.compare(b.name, Qt::CaseInsensitive);
+            return folded != 0 ? folded < 0 : a.name < b.name;
+        });
+        tableNames.clear();
+        for (const TableRow &row : rowsRead)
+            tableNames.insert(row.name);
+        tables = std::move(rowsRead);
+    } catch (const Failure &failure) {
+        tablesFailure = failure;
+        if (!worker->running())
+            streaming = false;
+    }
+}
+
+void Connection::Session::take(P::DescribeRecord &&record)
+{
+    const std::size_t index = nextRecord / 2;
+    const bool fieldsStage = nextRecord % 2 == 0;
+    if (index >= streamOrder.size() || record.table != streamOrder[index].toStdString())
+        throw worker->broken();
+    Described &entry = described[streamOrder[index]];
+    switch (record.kind) {
+    case P::RecordKind::Fields:
+    case P::RecordKind::FieldsFailed:
+        if (!fieldsStage)
+            throw worker->broken();
+        if (record.kind == P::RecordKind::Fields)
+            entry.fields = std::move(record.fields);
+        else
+            entry.fieldsFailure = Failure(record.error.number, QString::fromStdString(record.error.description));
+        entry.fieldsArrived = true;
+        break;
+    case P::RecordKind::Descriptions:
+    case P::RecordKind::DescriptionsFailed:
+        if (fieldsStage)
+            throw worker->broken();
+        if (record.kind == P::RecordKind::Descriptions)
+            entry.descriptions = ColumnTexts{std::move(record.columns), 0, std::nullopt};
+        else
+            entry.descriptionsFailure = Failure(record.error.number, QString::fromStdString(record.error.description));
+        entry.descriptionsArrived = true;
+        break;
+    default:
+        throw worker->broken();
+    }
+    ++nextRecord;
+}
+
+// Reads the next frame of the Describe answer in flight.
+void Connection::Session::pump()
+{
+    if (tablesPending)
+        readTablesAnswer();
+    if (!streaming)
+        return;
+    try {
+        const P::Bytes payload = worker->receive();
+        auto response = P::decodeResponse(payload);
+        if (!response)
+            throw worker->broken();
+        switch (response->status) {
+        case P::Status::Part: {
+            auto records = P::decodePart(response->body);
+            if (!records)
+                throw worker->broken();
+            for (P::DescribeRecord &record : *records)
+                take(std::move(record));
+            return;
+        }
+        case P::Status::Ok: {
+            const auto count = P::decodeDescribeEnd(response->body);
+            if (!count || *count != nextRecord || nextRecord != 2 * streamOrder.size())
+                throw worker->broken();
+            streaming = false;
+            return;
+        }
+        case P::Status::Error: {
+            // The work stopped at the first record not sent: that question gets the error.
+            const std::size_t index = nextRecord / 2;
+            if (index >= streamOrder.size())
+                throw worker->broken();
+            Described &entry = described[streamOrder[index]];
+            const Failure failure(response->error.number, QString::fromUtf8(response->error.description));
+            if (nextRecord % 2 == 0) {
+                entry.fieldsFailure = failure;
+                entry.fieldsArrived = entry.fieldsOnce = true;
+            } else {
+                entry.descriptionsFailure = failure;
+                entry.descriptionsArrived = entry.descriptionsOnce = true;
+            }
+            streaming = false;
+            return;
+        }
+        case P::Status::Progress:
+            break;
+        }
+        throw worker->broken();
+    } catch (...) {
+        streaming = false;
+        throw;
+    }
+}
+
+Connection::Session::Described *Connection::Session::find(const QString &table)
+{
+    if (lastDescribed && table == lastTable)
+        return lastDescribed;
+    // The report is done with a table when it asks about the next one: what it was told goes, so
+    // that a big database does not pile up in memory. Asked again, a table is asked of the worker.
+    if (lastDescribed && lastDescribed->fieldsArrived && lastDescribed->descriptionsArrived &&
+        !lastDescribed->fieldsOnce && !lastDescribed->descriptionsOnce)
+        described.erase(lastTable);
+    lastDescribed = nullptr;
+    lastTable = QString();
+    const auto found = described.find(table);
+    if (found == described.end())
+        return nullptr;
+    lastTable = table;
+    lastDescribed = &found->second;
+    return lastDescribed;
+}
+
+void Connection::Session::finishStream()
+{
+    while (tablesPending || streaming)
+        pump();
+}
+
 Connection::Connection() = default;
 
 Connection::~Connection()
@@ -74,85 +391,211 @@ void Connection::Open(const QString &connectionText)
     const ConnectionTarget target = ParseConnectionText(connectionText);
     checkSendable(target.dataSource);
     checkSendable(target.password);
-    auto worker = std::make_unique<Worker>(target.dataSource);
-    worker->start();
-    worker->callExpectingNothing(P::encodeOpen(utf8(target.dataSource), utf8(target.password)));
-    forget();
-    m_worker = std::move(worker);
-    m_dataSource = target.dataSource;
+
+    // The database of the last connection, when nothing about the file has changed since.
+    if (keptSession) {
+        std::unique_ptr<Session> kept = std::move(keptSession);
+        if (kept->worker && kept->worker->running() && kept->program == WorkerSettings::program() &&
+            kept->memoryLimitMb == WorkerSettings::memoryLimitMb() && kept->dataSource == target.dataSource &&
+            kept->password == target.password && kept->stamp.sameFile(stampOf(target.dataSource))) {
+            m_session = std::move(kept);
+            return;
+        }
+        kept->worker->stop();
+    }
+
+    auto session = std::make_unique<Session>();
+    session->program = WorkerSettings::program();
+    session->memoryLimitMb = WorkerSettings::memoryLimitMb();
+    session->dataSource = target.dataSource;
+    session->password = target.password;
+    // Looked at before the worker reads it: a change after this look shows in a later one.
+    session->stamp = stampOf(target.dataSource);
+    session->worker = std::make_unique<Worker>(target.dataSource);
+    session->worker->start();
+    session->worker->callExpectingNothing(P::encodeOpen(utf8(target.dataSource), utf8(target.password)));
+    WorkerTraffic::countOpen();
+    m_session = std::move(session);
 }
 
 int Connection::State() const
 {
-    return m_worker && m_worker->running() ? adStateOpen : adStateClosed;
+    return m_session && m_session->worker && m_session->worker->running() ? adStateOpen : adStateClosed;
 }
 
 void Connection::Close()
 {
-    if (m_worker)
-        m_worker->stop();
-    m_worker.reset();
-    forget();
+    if (!m_session)
+        return;
+    std::unique_ptr<Session> session = std::move(m_session);
+    // Kept for the next connection to the same file, unless anything about it is in doubt. The
+    // kept worker ends with the program at the latest.
+    const bool keep = session->worker && session->worker->running() && !session->streaming && !session->tablesPending &&
+                      session->stamp.known && session->stamp.settled && QCoreApplication::instance();
+    if (keep) {
+        releaseKept();
+        if (!releaseRegistered) {
+            qAddPostRoutine([] { Connection::releaseKept(); });
+            releaseRegistered = true;
+        }
+        keptSession = std::move(session);
+        return;
+    }
+    if (session->worker)
+        session->worker->stop();
 }
 
-void Connection::forget()
+void Connection::releaseKept() noexcept
 {
-    m_tables.reset();
-    m_tableNames.clear();
-    m_describedTable = QString();
-    m_descriptions.clear();
+    if (!keptSession)
+        return;
+    std::unique_ptr<Session> kept = std::move(keptSession);
+    if (kept->worker)
+        kept->worker->stop();
+}
+
+const QString &Connection::dataSource() const
+{
+    static const QString none;
+    return m_session ? m_session->dataSource : none;
 }
 
 Worker &Connection::worker()
 {
     if (State() != adStateOpen)
         throw objectClosed();
-    return *m_worker;
+    return *m_session->worker;
 }
 
 const std::vector<TableRow> &Connection::tables()
 {
-    if (!m_tables) {
-        const auto rows = worker().call<std::vector<P::TableRow>>(P::encodeTables(), P::decodeTablesResult);
-        std::vector<TableRow> tables;
-        tables.reserve(rows.size());
-        for (const P::TableRow &row : rows)
-            tables.push_back({QString::fromStdString(row.name), QString::fromStdString(row.type)});
-        // The providers list tables by name, without regard to case; ties keep a fixed order.
-        std::stable_sort(tables.begin(), tables.end(), [](const TableRow &a, const TableRow &b) {
-            const int folded = a.name.compare(b.name, Qt::CaseInsensitive);
-            return folded != 0 ? folded < 0 : a.name < b.name;
-        });
-        m_tableNames.clear();
-        for (const TableRow &row : tables)
-            m_tableNames.insert(row.name);
-        m_tables = std::move(tables);
+    Worker &engine = worker();
+    Session &session = *m_session;
+    if (session.tablesPending)
+        session.readTablesAnswer();
+    if (session.tablesFailure) {
+        const Failure failure = *session.tablesFailure;
+        session.tablesFailure.reset();
+        throw failure;
     }
-    return *m_tables;
+    if (!session.tables) {
+        session.finishStream();
+        engine.send(P::encodeTables());
+        session.tablesPending = true;
+        session.readTablesAnswer();
+        if (session.tablesFailure) {
+            const Failure failure = *session.tablesFailure;
+            session.tablesFailure.reset();
+            throw failure;
+        }
+    }
+    return *session.tables;
 }
 
 bool Connection::hasTable(const QString &name)
 {
     tables();
-    return m_tableNames.contains(name);
+    Session &session = *m_session;
+    if (!session.lastKnownName.isNull() && name == session.lastKnownName)
+        return true;
+    if (!session.tableNames.contains(name))
+        return false;
+    session.lastKnownName = name;
+    return true;
 }
 
-const QHash<QString, QVariant> &Connection::columnDescriptions(const QString &table)
+void Connection::readAhead(const QStringList &tables) noexcept
 {
-    if (m_describedTable.isNull() || m_describedTable != table) {
-        checkSendable(table);
-        const auto columns = worker().call<std::vector<P::ColumnDescription>>(P::encodeColumnDescriptions(utf8(table)),
-                                                                              P::decodeColumnDescriptionsResult);
-        QHash<QString, QVariant> descriptions;
-        descriptions.reserve(qsizetype(columns.size()));
-        for (const P::ColumnDescription &column : columns) {
-            descriptions.insert(QString::fromStdString(column.column),
-                                column.present ? QVariant(QString::fromStdString(column.value)) : QVariant());
+    try {
+        if (State() != adStateOpen || m_session->streaming)
+            return;
+        Session &session = *m_session;
+        std::vector<QString> order;
+        std::vector<std::string> names;
+        QSet<QString> seen;
+        for (const QString &table : tables) {
+            if (seen.contains(table) || session.described.count(table) || !sendable(table))
+                continue;
+            seen.insert(table);
+            order.push_back(table);
+            names.push_back(utf8(table));
         }
-        m_descriptions = std::move(descriptions);
-        m_describedTable = table;
+        if (order.empty())
+            return;
+        const P::Bytes request = P::encodeDescribe(names);
+        if (request.empty())
+            return;
+        // The descriptions of the report look the table up in the catalogue first: its answer
+        // comes before the stream.
+        if (!session.tables && !session.tablesPending) {
+            session.worker->send(P::encodeTables());
+            session.tablesPending = true;
+        }
+        session.worker->send(request);
+        for (const QString &table : order)
+            session.described[table];
+        session.streamOrder = std::move(order);
+        session.nextRecord = 0;
+        session.streaming = true;
+    } catch (...) {
+        // A worker that is gone says so at the next question.
     }
-    return m_descriptions;
+}
+
+const P::FieldsResult &Connection::fields(const QString &table)
+{
+    Worker &engine = worker();
+    Session &session = *m_session;
+    if (Session::Described *entry = session.find(table)) {
+        while (!entry->fieldsArrived && session.streaming)
+            session.pump();
+        if (entry->fieldsArrived) {
+            if (entry->fieldsFailure) {
+                const Failure failure = *entry->fieldsFailure;
+                if (entry->fieldsOnce) {
+                    entry->fieldsArrived = entry->fieldsOnce = false;
+                    entry->fieldsFailure.reset();
+                }
+                throw failure;
+            }
+            return entry->fields;
+        }
+    }
+    session.finishStream();
+    session.lastFields = engine.call<P::FieldsResult>(P::encodeFields(utf8(table)), P::decodeFieldsResult);
+    return session.lastFields;
+}
+
+std::optional<QVariant> Connection::columnDescription(const QString &table, const QString &column)
+{
+    if (State() != adStateOpen)
+        checkSendable(table);
+    Worker &engine = worker();
+    Session &session = *m_session;
+    if (Session::Described *entry = session.find(table)) {
+        while (!entry->descriptionsArrived && session.streaming)
+            session.pump();
+        if (entry->descriptionsArrived) {
+            if (entry->descriptionsFailure) {
+                const Failure failure = *entry->descriptionsFailure;
+                if (entry->descriptionsOnce) {
+                    entry->descriptionsArrived = entry->descriptionsOnce = false;
+                    entry->descriptionsFailure.reset();
+                }
+                throw failure;
+            }
+            return entry->descriptions.find(column);
+        }
+    }
+    if (session.describedTable.isNull() || session.describedTable != table) {
+        checkSendable(table);
+        session.finishStream();
+        auto columns = engine.call<std::vector<P::ColumnDescription>>(P::encodeColumnDescriptions(utf8(table)),
+                                                                      P::decodeColumnDescriptionsResult);
+        session.descriptions = ColumnTexts{std::move(columns), 0, std::nullopt};
+        session.describedTable = table;
+    }
+    return session.descriptions.find(column);
 }
 
 std::unique_ptr<Recordset> Connection::OpenSchema(int schema)
@@ -190,8 +633,7 @@ void Recordset::Open(const QString &source, Connection &connection, int cursorTy
                                            "answered, not: %1")
                                 .arg(source));
     checkSendable(*table);
-    const P::FieldsResult result =
-        connection.worker().call<P::FieldsResult>(P::encodeFields(utf8(*table)), P::decodeFieldsResult);
+    const P::FieldsResult &result = connection.fields(*table);
     // A field count must fit the 16 bits that callers keep it in; record counts are never negative.
     if (result.fields.size() > 32767 || result.recordCount < 0)
         throw Failure(0, QStringLiteral("The database engine gave an impossible answer for table '%1'.").arg(*table));
@@ -306,13 +748,14 @@ Catalog::Table Catalog::Tables(const QString &name) const
 
 QVariant Catalog::Table::ColumnProperty(const QString &column, const QString &property) const
 {
-    if (property.compare(QStringLiteral("Description"), Qt::CaseInsensitive) != 0)
+    static const QString description = QStringLiteral("Description");
+    // The report always asks in this spelling; the comparison without regard to case is for others.
+    if (property != description && property.compare(description, Qt::CaseInsensitive) != 0)
         throw itemNotFound();
-    const QHash<QString, QVariant> &descriptions = m_connection->columnDescriptions(m_name);
-    const auto found = descriptions.constFind(column);
-    if (found == descriptions.constEnd())
+    std::optional<QVariant> description = m_connection->columnDescription(m_name, column);
+    if (!description)
         throw itemNotFound();
-    return *found;
+    return std::move(*description);
 }
 
 // ---- Factory ------------------------------------------------------------------------------------

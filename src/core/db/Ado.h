@@ -5,6 +5,7 @@
 #include <QHash>
 #include <QSet>
 #include <QString>
+#include <QStringList>
 #include <QVariant>
 
 #include <memory>
@@ -43,6 +44,8 @@ public:
     ~Connection();
 
     // Opens the database that the connection text names; the text is read by its known keys.
+    // The database of the last connection closed is taken over instead of being opened again
+    // when it is the same file with the same password, and the file has not changed since.
     void Open(const QString &connectionText);
     // The tables schema rowset: one row per table, ordered by name without regard to case.
     std::unique_ptr<class Recordset> OpenSchema(int schema);
@@ -50,28 +53,32 @@ public:
     void Close();
 
     // The database file of the open connection.
-    const QString &dataSource() const { return m_dataSource; }
+    const QString &dataSource() const;
     // The worker of the open connection; fails when the connection is closed.
     Worker &worker();
     // Every table the catalogue knows, in the schema rowset's order; read once per connection.
     const std::vector<TableRow> &tables();
     // Whether the catalogue knows a table of exactly that name.
     bool hasTable(const QString &name);
-    // The "Description" of every column of a table (null where a column has none), read in one
-    // go the first time one of them is asked for. The report reads a table's fields one after
-    // the other, so the last table read is all that is kept.
-    const QHash<QString, QVariant> &columnDescriptions(const QString &table);
+    // The "Description" of a column (null when it has none); nothing when the table has no column
+    // of that name. A table's descriptions are read in one go when the first is wanted.
+    std::optional<QVariant> columnDescription(const QString &table, const QString &column);
+    // The fields and the record count of a table, as "select * from [table]" gives them; valid
+    // until the next question.
+    const EngineProtocol::FieldsResult &fields(const QString &table);
+
+    // Tells the connection which tables are about to be read, in order: the worker describes
+    // them all in one streamed answer, and fields() and columnDescriptions() are answered from
+    // it as it arrives. Never fails: whatever goes wrong shows when a table is read.
+    void readAhead(const QStringList &tables) noexcept;
+
+    // Ends the worker kept from the last connection closed, if any.
+    static void releaseKept() noexcept;
+
+    struct Session;
 
 private:
-    // Drops everything learnt from the database of an earlier connection.
-    void forget();
-
-    std::unique_ptr<Worker> m_worker;
-    QString m_dataSource;
-    std::optional<std::vector<TableRow>> m_tables;
-    QSet<QString> m_tableNames;
-    QString m_describedTable;
-    QHash<QString, QVariant> m_descriptions;
+    std::unique_ptr<Session> m_session;
 };
 
 class Recordset

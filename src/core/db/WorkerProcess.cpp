@@ -15,6 +15,9 @@ QString programOverride;
 int noProgressTimeout = 30000;
 int memoryLimit = 2048;
 std::function<void()> hook;
+qint64 sentFrames = 0;
+qint64 receivedFrames = 0;
+qint64 openedDatabases = 0;
 
 // How long one wait for the worker lasts before the wait hook runs again.
 constexpr int WaitSliceMs = 50;
@@ -73,6 +76,31 @@ const std::function<void()> &WorkerSettings::waitHook()
     return hook;
 }
 
+qint64 WorkerTraffic::framesSent()
+{
+    return sentFrames;
+}
+
+qint64 WorkerTraffic::framesReceived()
+{
+    return receivedFrames;
+}
+
+qint64 WorkerTraffic::databasesOpened()
+{
+    return openedDatabases;
+}
+
+void WorkerTraffic::countOpen()
+{
+    ++openedDatabases;
+}
+
+void WorkerTraffic::reset()
+{
+    sentFrames = receivedFrames = openedDatabases = 0;
+}
+
 Worker::Worker(QString database) : m_database(std::move(database))
 {
 }
@@ -115,7 +143,8 @@ void Worker::stop() noexcept
     try {
         if (m_process->state() == QProcess::Running) {
             const EngineProtocol::Bytes bye = EngineProtocol::frame(EngineProtocol::encodeClose());
-            m_process->write(reinterpret_cast<const char *>(bye.data()), qint64(bye.size()));
+            if (m_process->write(reinterpret_cast<const char *>(bye.data()), qint64(bye.size())) == qint64(bye.size()))
+                ++sentFrames;
             m_process->closeWriteChannel();
             if (!m_process->waitForFinished(2000))
                 m_process->kill();
@@ -129,7 +158,7 @@ void Worker::stop() noexcept
     m_process.reset();
 }
 
-EngineProtocol::Bytes Worker::exchange(const EngineProtocol::Bytes &request)
+void Worker::send(const EngineProtocol::Bytes &request)
 {
     if (!running())
         throw died();
@@ -138,11 +167,18 @@ EngineProtocol::Bytes Worker::exchange(const EngineProtocol::Bytes &request)
         throw Failure(0, QStringLiteral("The request for the database engine is too large."));
     if (m_process->write(reinterpret_cast<const char *>(framed.data()), qint64(framed.size())) != qint64(framed.size()))
         throw died();
+    ++sentFrames;
+}
 
+EngineProtocol::Bytes Worker::receive()
+{
+    if (!m_process)
+        throw died();
     QElapsedTimer silence;
     silence.start();
     for (;;) {
         while (auto payload = m_splitter.next()) {
+            ++receivedFrames;
             if (payload->size() == 1 && (*payload)[0] == std::uint8_t(EngineProtocol::Status::Progress)) {
                 silence.restart();
                 continue;

@@ -30,6 +30,17 @@ struct WorkerSettings
     static const std::function<void()> &waitHook();
 };
 
+// What the program and its workers said to each other since the last reset: frames sent and
+// received (heartbeats included) and databases opened. Counted for the benchmark.
+struct WorkerTraffic
+{
+    static qint64 framesSent();
+    static qint64 framesReceived();
+    static qint64 databasesOpened();
+    static void countOpen();
+    static void reset();
+};
+
 // One running strudex-engine process and the conversation with it. Everything the worker says is
 // checked before it is used; a worker that dies, stalls or talks nonsense is stopped and becomes
 // a Failure that says so.
@@ -55,9 +66,18 @@ public:
     T call(const EngineProtocol::Bytes &request,
            const std::function<std::optional<T>(EngineProtocol::Reader &)> &decode)
     {
-        const EngineProtocol::Bytes payload = exchange(request);
+        send(request);
+        return answer<T>(receive(), decode);
+    }
+
+    // The final answer of a request sent before, read from its payload as call() reads it.
+    template <class T>
+    T answer(const EngineProtocol::Bytes &payload,
+             const std::function<std::optional<T>(EngineProtocol::Reader &)> &decode)
+    {
         auto response = EngineProtocol::decodeResponse(payload);
-        if (!response || response->status == EngineProtocol::Status::Progress)
+        if (!response ||
+            (response->status != EngineProtocol::Status::Ok && response->status != EngineProtocol::Status::Error))
             throw broken();
         if (response->status == EngineProtocol::Status::Error)
             throw Failure(response->error.number, QString::fromUtf8(response->error.description));
@@ -69,9 +89,16 @@ public:
 
     void callExpectingNothing(const EngineProtocol::Bytes &request);
 
-private:
-    EngineProtocol::Bytes exchange(const EngineProtocol::Bytes &request);
+    // Sends one request without waiting for its answer; answers come in the order of requests.
+    void send(const EngineProtocol::Bytes &request);
+    // The next frame from the worker that is not a heartbeat, waiting as long as the worker shows
+    // signs of life.
+    EngineProtocol::Bytes receive();
+
+    // Stops the worker and says that it broke the protocol.
     Failure broken();
+
+private:
     Failure died();
     Failure hung();
 

@@ -80,8 +80,13 @@ void ReportFile::writeLine(const QString &text)
         return;
     if (!m_file)
         throw notOpen();
-    m_pending += m_encoder.encode(text);
-    m_pending.append("\r\n", 2);
+    // Encoded straight onto what is waiting: a report has a line per field.
+    const qsizetype start = m_pending.size();
+    m_pending.resize(start + m_encoder.requiredSpace(text.size()) + 2);
+    char *end = m_encoder.appendToBuffer(m_pending.data() + start, text);
+    *end++ = '\r';
+    *end++ = '\n';
+    m_pending.truncate(end - m_pending.constData());
     if (m_pending.size() >= 64 * 1024)
         flush();
 }
