@@ -748,7 +748,9 @@ Catalog::Table Catalog::Tables(const QString &name) const
 
 QVariant Catalog::Table::ColumnProperty(const QString &column, const QString &property) const
 {
-    if (property.compare(QStringLiteral("Description"), Qt::CaseInsensitive) != 0)
+    static const QString descriptionName = QStringLiteral("Description");
+    // The report always asks in this spelling; the comparison without regard to case is for others.
+    if (property != descriptionName && property.compare(descriptionName, Qt::CaseInsensitive) != 0)
         throw itemNotFound();
     std::optional<QVariant> description = m_connection->columnDescription(m_name, column);
     if (!description)
