@@ -748,9 +748,9 @@ Catalog::Table Catalog::Tables(const QString &name) const
 
 QVariant Catalog::Table::ColumnProperty(const QString &column, const QString &property) const
 {
-    static const QString description = QStringLiteral("Description");
+    static const QString descriptionName = QStringLiteral("Description");
     // The report always asks in this spelling; the comparison without regard to case is for others.
-    if (property != description && property.compare(description, Qt::CaseInsensitive) != 0)
+    if (property != descriptionName && property.compare(descriptionName, Qt::CaseInsensitive) != 0)
         throw itemNotFound();
     std::optional<QVariant> description = m_connection->columnDescription(m_name, column);
     if (!description)
