@@ -1,9 +1,13 @@
 // strudex-export: writes the structure report of an Access database from the command line.
 
 #include "cli/ConsoleExport.h"
+#include "cli/StructureOutput.h"
+#include "core/Failure.h"
 #include "core/PathUtilities.h"
 #include "core/db/Access.h"
+#include "core/db/Ado.h"
 #include "core/report/StructureReport.h"
+#include "core/structure/Read.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -24,6 +28,10 @@ namespace {
 
 constexpr int ExitReported = 1;
 constexpr int ExitUsage = 2;
+// --diff answers as diff does: 0 the same, 1 different, 2 trouble.
+constexpr int DiffSame = 0;
+constexpr int DiffDifferent = 1;
+constexpr int DiffTrouble = 2;
 
 void print(std::FILE *stream, const QString &text)
 {
@@ -37,6 +45,51 @@ int usageError(const QCommandLineParser &parser, const QString &problem)
     print(stderr, QStringLiteral("Try 'strudex-export --help' for more information.\n"));
     Q_UNUSED(parser);
     return ExitUsage;
+}
+
+// The whole structure of a database, or the failure that stopped its reading, printed.
+std::optional<Structure::Document> readDocument(const QString &database, const QString &password,
+                                                const QStringList &tables)
+{
+    if (!Main::FileExists(database)) {
+        print(stderr, QStringLiteral("Could not find file '%1'.\n").arg(database));
+        return std::nullopt;
+    }
+    Access::SetConnectionParameters([database] { return database; }, [password] { return password; });
+    try {
+        auto connection = Ado::CreateConnection();
+        connection->Open(Access::BuildConnectionString());
+        Structure::Document document = Structure::read(*connection, tables);
+        connection->Close();
+        return document;
+    } catch (const Failure &failure) {
+        print(stderr, ConsoleDialogs::forTerminal(failure.description()) + QLatin1Char('\n'));
+        return std::nullopt;
+    }
+}
+
+int diffMain(const QStringList &positional, const QString &oldPassword, const QString &newPassword,
+             const QString &format)
+{
+    if (positional.size() != 2) {
+        print(stderr, QStringLiteral("strudex-export: --diff compares two databases: OLD NEW\n"));
+        return DiffTrouble;
+    }
+    const auto before = readDocument(positional[0], oldPassword, {});
+    if (!before)
+        return DiffTrouble;
+    const auto after = readDocument(positional[1], newPassword, {});
+    if (!after)
+        return DiffTrouble;
+    bool different = false;
+    const auto output = StructureOutput::diffOutput(*before, *after, format, different);
+    if (!output) {
+        print(stderr, QStringLiteral("strudex-export: --diff prints text, markdown or json, not '%1'\n").arg(format));
+        return DiffTrouble;
+    }
+    std::fwrite(output->constData(), 1, std::size_t(output->size()), stdout);
+    std::fflush(stdout);
+    return different ? DiffDifferent : DiffSame;
 }
 
 } // namespace
@@ -69,7 +122,19 @@ int main(int argc, char *argv[])
                                    QStringLiteral("NAME"));
     const QCommandLineOption list(QStringLiteral("list"),
                                   QStringLiteral("Print the user tables, one per line, and write nothing."));
-    parser.addOptions({help, version, password, output, table, list});
+    const QCommandLineOption format(
+        QStringLiteral("format"),
+        QStringLiteral("What to write, one or more separated by commas: text (the report, the default), json, "
+                       "markdown, html: DIR/<database name>_Structure.txt, .json, .md, .html. With --diff: text, "
+                       "markdown or json, printed."),
+        QStringLiteral("FORMAT"));
+    const QCommandLineOption diff(QStringLiteral("diff"),
+                                  QStringLiteral("Compare the structure of two databases, OLD and NEW, and print the "
+                                                 "differences. Exit status 0: none, 1: some, 2: trouble."));
+    const QCommandLineOption newPassword(QStringLiteral("new-password"),
+                                         QStringLiteral("With --diff: the password of NEW (default: --password)."),
+                                         QStringLiteral("PW"));
+    parser.addOptions({help, version, password, output, table, list, format, diff, newPassword});
     parser.addPositionalArgument(QStringLiteral("DATABASE"), QStringLiteral("The Access database file."));
 
     if (!parser.parse(QCoreApplication::arguments()))
@@ -83,6 +148,20 @@ int main(int argc, char *argv[])
         return 0;
     }
     const QStringList positional = parser.positionalArguments();
+    if (parser.isSet(diff)) {
+        Main::SetAppTitle();
+        const QString newPw = parser.isSet(newPassword) ? parser.value(newPassword) : parser.value(password);
+        const QString diffFormat = parser.isSet(format) ? parser.value(format) : QStringLiteral("text");
+        return diffMain(positional, parser.value(password), newPw, diffFormat);
+    }
+    QList<StructureOutput::Format> formats{StructureOutput::Format::Text};
+    if (parser.isSet(format)) {
+        QString problem;
+        const auto parsed = StructureOutput::parseFormats(parser.value(format), problem);
+        if (!parsed)
+            return usageError(parser, problem);
+        formats = *parsed;
+    }
     if (positional.size() != 1)
         return usageError(parser, positional.isEmpty() ? QStringLiteral("the DATABASE to read is missing")
                                                        : QStringLiteral("only one DATABASE can be read at a time"));
@@ -122,9 +201,33 @@ int main(int argc, char *argv[])
     for (const QString &name : *tables)
         rows.push_back({name, wanted.isEmpty() || chosen.contains(name)});
 
-    ConsoleView view(std::move(rows), terminal);
-    dialogs.setView(&view);
-    StructureReport::StartExporting(dialogs, view, parser.value(output));
-    view.clearProgress();
-    return dialogs.failed() ? ExitReported : 0;
+    const QString folder = parser.value(output);
+    if (formats.contains(StructureOutput::Format::Text)) {
+        ConsoleView view(std::move(rows), terminal);
+        dialogs.setView(&view);
+        StructureReport::StartExporting(dialogs, view, folder);
+        view.clearProgress();
+        dialogs.setView(nullptr);
+    }
+    formats.removeAll(StructureOutput::Format::Text);
+    if (formats.isEmpty())
+        return dialogs.failed() ? ExitReported : 0;
+
+    // The structure documents: read once, written in every format asked for.
+    if (!Main::IsFolder(folder).value_or(false)) {
+        print(stderr, QStringLiteral("Folder does not exist. Please select another folder.\n"));
+        return ExitReported;
+    }
+    const auto document = readDocument(database, databasePassword, wanted);
+    if (!document)
+        return ExitReported;
+    bool failed = dialogs.failed();
+    for (const StructureOutput::Format kind : formats) {
+        if (const auto problem =
+                StructureOutput::write(*document, kind, StructureOutput::fileName(kind, folder, database))) {
+            print(stderr, *problem + QLatin1Char('\n'));
+            failed = true;
+        }
+    }
+    return failed ? ExitReported : 0;
 }

@@ -76,9 +76,11 @@ void MdbDatabase::structure(const std::vector<std::string> &wantedTables, const 
         record.note = safe(text);
         emit(std::move(record));
     };
-    const auto findObject = [&](std::string_view name) -> const CatalogObject * {
+    // A table of the catalogue by name; with anyType, any object (the database's own row, MSysDb,
+    // is not a table).
+    const auto findObject = [&](std::string_view name, bool anyType = false) -> const CatalogObject * {
         for (const CatalogObject &object : m_objects)
-            if (object.type == kObjectTable && object.name == name)
+            if ((anyType || object.type == kObjectTable) && object.name == name)
                 return &object;
         return nullptr;
     };
@@ -98,7 +100,7 @@ void MdbDatabase::structure(const std::vector<std::string> &wantedTables, const 
         StructureRecord record;
         record.kind = StructureKind::Database;
         record.database.version = static_cast<std::uint8_t>(m_handle->f->jet_version);
-        if (const CatalogObject *database = findObject("MSysDb")) {
+        if (const CatalogObject *database = findObject("MSysDb", true)) {
             for (const PropertyList &list : propertyLists(*database, nullptr))
                 for (const auto &[name, value] : list.values)
                     if (list.name.empty() && name == "AccessVersion")
@@ -148,7 +150,9 @@ void MdbDatabase::structure(const std::vector<std::string> &wantedTables, const 
         allTables.push_back(object.name);
         const std::string name = safe(object.name);
         const auto local = m_localTables.find(name);
-        if (object.type != kObjectTable || local == m_localTables.end() || local->second != i)
+        // User tables only, as the table list has them: not system tables, not Access's own.
+        if (object.type != kObjectTable || local == m_localTables.end() || local->second != i ||
+            tableType(object.type, object.flags, false) != "TABLE")
             continue;
         if (!wantedTables.empty() && std::find(wantedTables.begin(), wantedTables.end(), name) == wantedTables.end())
             continue;

@@ -49,6 +49,8 @@ int Worker::run()
             reply = EngineProtocol::encodeError(0, kMalformedRequest);
         else if (request->op == EngineProtocol::Op::Describe)
             reply = describe(request->tables);
+        else if (request->op == EngineProtocol::Op::Structure)
+            reply = structure(request->tables);
         else
             reply = answer(*request);
 
@@ -85,7 +87,8 @@ EngineProtocol::Bytes Worker::answer(const EngineProtocol::Request &request)
             m_closing = true;
             return EngineProtocol::encodeOk();
         case Op::Describe:
-            break; // answered in parts, by describe()
+        case Op::Structure:
+            break; // answered in parts, by describe() and structure()
         }
         return EngineProtocol::encodeError(0, kMalformedRequest);
     } catch (...) {
@@ -219,6 +222,73 @@ EngineProtocol::Bytes Worker::describe(const std::vector<std::string> &tables)
             if (parentGone || unsendable)
                 break;
         }
+        flush();
+    } catch (...) {
+        const EngineProtocol::EngineError error = errorOf(std::current_exception());
+        return EngineProtocol::encodeError(error.number, error.description);
+    }
+    if (unsendable)
+        return EngineProtocol::encodeError(0, "The database engine produced an answer that cannot be sent.");
+    return EngineProtocol::encodeDescribeEnd(sent);
+}
+
+// The structure goes out record by record as it is read, in parts of about a megabyte, or sooner
+// when the parent has heard nothing for a heartbeat interval.
+EngineProtocol::Bytes Worker::structure(const std::vector<std::string> &tables)
+{
+    constexpr std::size_t kStructurePart = 1u << 20;
+    prepareCrashAnswer(m_database.path());
+    if (!m_database.isOpen()) {
+        const EngineProtocol::EngineError error = errorOf(std::make_exception_ptr(Errors::objectClosed()));
+        return EngineProtocol::encodeError(error.number, error.description);
+    }
+    EngineProtocol::Writer pending;
+    EngineProtocol::startPart(pending);
+    std::uint32_t pendingRecords = 0;
+    std::uint32_t sent = 0;
+    bool parentGone = false;
+    bool unsendable = false;
+    using Clock = std::chrono::steady_clock;
+    Clock::time_point lastSign = Clock::now();
+    const auto flush = [&] {
+        if (pendingRecords == 0 || unsendable || parentGone)
+            return;
+        if (!pending.valid() || pending.bytes().size() > EngineProtocol::kMaxFrameLength) {
+            unsendable = true;
+            return;
+        }
+        EngineProtocol::finishPart(pending, pendingRecords);
+        if (!m_channel.send(pending.bytes()))
+            parentGone = true;
+        sent += pendingRecords;
+        pendingRecords = 0;
+        EngineProtocol::startPart(pending);
+        lastSign = Clock::now();
+    };
+    const auto alive = [&] {
+        if (Clock::now() - lastSign < m_channel.heartbeatInterval())
+            return;
+        if (pendingRecords > 0) {
+            flush();
+        } else {
+            m_channel.send(EngineProtocol::encodeProgress());
+            lastSign = Clock::now();
+        }
+    };
+    try {
+        m_database.structure(
+            tables,
+            [&](EngineProtocol::StructureRecord &&record) {
+                if (parentGone || unsendable)
+                    return;
+                EngineProtocol::appendStructureRecord(pending, record);
+                ++pendingRecords;
+                if (pending.bytes().size() >= kStructurePart)
+                    flush();
+                else
+                    alive();
+            },
+            alive);
         flush();
     } catch (...) {
         const EngineProtocol::EngineError error = errorOf(std::current_exception());

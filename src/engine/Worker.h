@@ -32,6 +32,8 @@ private:
     EngineProtocol::Bytes answer(const EngineProtocol::Request &request);
     // Sends the parts of the answer to Describe as they are read; returns its final answer.
     EngineProtocol::Bytes describe(const std::vector<std::string> &tables);
+    // The whole structure of the wanted tables (all when none), streamed in parts.
+    EngineProtocol::Bytes structure(const std::vector<std::string> &tables);
     // Prepares the crash answer for the database of path (once per path).
     void prepareCrashAnswer(const std::string &path);
     // The error of an exception thrown while reading.

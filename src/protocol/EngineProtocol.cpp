@@ -314,15 +314,29 @@ Bytes encodeColumnDescriptions(std::string_view tableName)
     return w.take();
 }
 
-Bytes encodeDescribe(const std::vector<std::string> &tableNames)
+namespace {
+
+Bytes encodeTableList(Op op, const std::vector<std::string> &tableNames)
 {
     Writer w;
-    w.u8(static_cast<std::uint8_t>(Op::Describe)).u32(static_cast<std::uint32_t>(tableNames.size()));
+    w.u8(static_cast<std::uint8_t>(op)).u32(static_cast<std::uint32_t>(tableNames.size()));
     for (const std::string &name : tableNames)
         w.string(name);
     if (!w.valid())
         return {};
     return w.take();
+}
+
+} // namespace
+
+Bytes encodeDescribe(const std::vector<std::string> &tableNames)
+{
+    return encodeTableList(Op::Describe, tableNames);
+}
+
+Bytes encodeStructure(const std::vector<std::string> &tableNames)
+{
+    return encodeTableList(Op::Structure, tableNames);
 }
 
 std::optional<Request> decodeRequest(ByteView payload, RequestProblem *problem)
@@ -351,7 +365,8 @@ std::optional<Request> decodeRequest(ByteView payload, RequestProblem *problem)
         request.table = r.string();
         request.column = r.string();
         break;
-    case static_cast<std::uint8_t>(Op::Describe): {
+    case static_cast<std::uint8_t>(Op::Describe):
+    case static_cast<std::uint8_t>(Op::Structure): {
         const std::uint32_t count = r.u32();
         // Each name takes at least its length.
         if (!r.ok() || count > r.remaining() / 4)

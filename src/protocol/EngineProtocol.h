@@ -45,6 +45,7 @@ enum class Op : std::uint8_t {
     Hello = 6,              // -
     ColumnDescriptions = 7, // string tableName (since version 2)
     Describe = 9,           // u32 count, string tableName per table (since version 3)
+    Structure = 10,         // u32 count, string tableName per table; none: every table (since version 3)
 };
 
 enum class Status : std::uint8_t {
@@ -169,7 +170,7 @@ struct Request
     std::string password;            // Open
     std::string table;               // Fields, Description, ColumnDescriptions
     std::string column;              // Description
-    std::vector<std::string> tables; // Describe
+    std::vector<std::string> tables; // Describe, Structure
 };
 
 Bytes encodeOpen(std::string_view path, std::string_view password);
@@ -180,6 +181,7 @@ Bytes encodeClose();
 Bytes encodeHello();
 Bytes encodeColumnDescriptions(std::string_view tableName);
 Bytes encodeDescribe(const std::vector<std::string> &tableNames);
+Bytes encodeStructure(const std::vector<std::string> &tableNames);
 
 enum class RequestProblem { None, Empty, UnknownOp, Malformed };
 

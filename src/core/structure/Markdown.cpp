@@ -88,11 +88,20 @@ void note(QString &out, const QString &text)
 
 QString markdownText(const QString &text)
 {
-    static const QString special = QStringLiteral("\\`*_{}[]()#+-.!|~");
+    // Inline markup and table cells; the characters that start a block matter only at the start.
+    static const QString special = QStringLiteral("\\`*_[]|~");
+    static const QString blockStart = QStringLiteral("#-+>=");
     QString out;
     out.reserve(text.size() + 8);
     for (qsizetype i = 0; i < text.size(); ++i) {
         const QChar c = text.at(i);
+        if (i == 0 &&
+            (blockStart.contains(c) || (c.isDigit() && text.size() > 1 && QStringLiteral(".)").contains(text.at(1))))) {
+            out += c.isDigit() ? QString(c) + QLatin1Char('\\') + text.at(1) : QLatin1Char('\\') + QString(c);
+            if (c.isDigit())
+                ++i;
+            continue;
+        }
         if (c == QLatin1Char('<')) {
             out += QStringLiteral("&lt;");
         } else if (c == QLatin1Char('>')) {

@@ -245,7 +245,10 @@ private slots:
         const QString md = toMarkdown(shop());
         // The hostile table name is text, not HTML.
         QVERIFY(!md.contains(Hostile));
-        QVERIFY(md.contains(QStringLiteral("### &lt;script&gt;alert\\(1\\)&lt;/script&gt;")));
+        QVERIFY(md.contains(QStringLiteral("### &lt;script&gt;alert(1)&lt;/script&gt;")));
+        QCOMPARE(markdownText(QStringLiteral("# not a heading")), QStringLiteral("\\# not a heading"));
+        QCOMPARE(markdownText(QStringLiteral("1. not a list")), QStringLiteral("1\\. not a list"));
+        QCOMPARE(markdownText(QStringLiteral("a.b-c (d) #e")), QStringLiteral("a.b-c (d) #e"));
         // A pipe cannot split a table cell, and backticks and asterisks stay literal.
         QVERIFY(md.contains(QStringLiteral("| a\\|b | Short Text | 10 |")));
         QVERIFY(md.contains(QStringLiteral("Name \\| as \\*printed\\* on \\`invoices\\`")));
