@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 
 namespace TestSupport {
 
@@ -35,6 +36,30 @@ QString realFile(const QString &relative)
         return QString();
     const QString path = dir + QStringLiteral("/real/") + relative;
     return QFileInfo(path).isFile() ? path : QString();
+}
+
+QList<RealFile> realFiles()
+{
+    QList<RealFile> files;
+    const QString root = fixturesDir() + QStringLiteral("/real/");
+    QFile readme(root + QStringLiteral("README.md"));
+    if (fixturesDir().isEmpty() || !readme.open(QIODevice::ReadOnly))
+        return files;
+    // | `file` | format | encryption | password | notes | mdbtools |
+    static const QRegularExpression row(
+        QStringLiteral("^\\| `([^`]+)` \\|[^|]*\\|([^|]*)\\|([^|]*)\\|.*\\| (ok \\[(\\d+) tables?\\]|[^|]*) \\|\\s*$"));
+    for (const QString &line : QString::fromUtf8(readme.readAll()).split(QLatin1Char('\n'))) {
+        const auto match = row.match(line);
+        if (!match.hasMatch())
+            continue;
+        RealFile file{root + match.captured(1), match.captured(3).trimmed(), -1};
+        if (!match.captured(5).isEmpty())
+            file.userTables = match.captured(5).toInt();
+        else if (!match.captured(2).contains(QStringLiteral("Office crypto")))
+            continue;
+        files << file;
+    }
+    return files;
 }
 
 bool fixturesRequired()

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QList>
 #include <QString>
 
 namespace TestSupport {
@@ -17,6 +18,17 @@ QByteArray readFile(const QString &path);
 // A file of the shared public collection (fixtures/real), used where it lies; empty when it is
 // absent. Those files are never copied into the project.
 QString realFile(const QString &relative);
+
+// A database of the public collection, as its README lists it.
+struct RealFile
+{
+    QString path;
+    QString password;
+    int userTables = -1; // -1: an Access 2007+ encrypted file
+};
+// The files of the public collection that libmdb reads, or that are encrypted with a password
+// Strudex knows; empty when the collection is absent.
+QList<RealFile> realFiles();
 
 // True where a missing shared fixture must fail a test instead of skipping it: CI sets
 // STRUDEX_REQUIRE_FIXTURES=1, since the fixtures are always there and a silent skip would hide a

@@ -17,41 +17,13 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+using TestSupport::RealFile;
+using TestSupport::realFiles;
+
 namespace {
 
 QString databasePath;
 QString databasePassword;
-
-struct RealFile
-{
-    QString path;
-    QString password;
-    int userTables = -1; // -1: an Access 2007+ encrypted file
-};
-
-QList<RealFile> realFiles()
-{
-    QList<RealFile> files;
-    const QString root = TestSupport::fixturesDir() + QStringLiteral("/real/");
-    QFile readme(root + QStringLiteral("README.md"));
-    if (TestSupport::fixturesDir().isEmpty() || !readme.open(QIODevice::ReadOnly))
-        return files;
-    // | `file` | format | encryption | password | notes | mdbtools |
-    static const QRegularExpression row(
-        QStringLiteral("^\\| `([^`]+)` \\|[^|]*\\|([^|]*)\\|([^|]*)\\|.*\\| (ok \\[(\\d+) tables?\\]|[^|]*) \\|\\s*$"));
-    for (const QString &line : QString::fromUtf8(readme.readAll()).split(QLatin1Char('\n'))) {
-        const auto match = row.match(line);
-        if (!match.hasMatch())
-            continue;
-        RealFile file{root + match.captured(1), match.captured(3).trimmed(), -1};
-        if (!match.captured(5).isEmpty())
-            file.userTables = match.captured(5).toInt();
-        else if (!match.captured(2).contains(QStringLiteral("Office crypto")))
-            continue;
-        files << file;
-    }
-    return files;
-}
 
 QByteArray fingerprint(const QString &path)
 {
