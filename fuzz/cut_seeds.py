@@ -135,8 +135,39 @@ def cut(path, out):
         write(out, 'whole_image', stem, data)
 
 
+def cut_encryption(path, out):
+    """The header page of an encrypted ACE file, and the XML of its Agile descriptor."""
+    data = open(path, 'rb').read(4096)
+    if len(data) < 4096 or data[:4] != b'\x00\x01\x00\x00' or data[0x14] < 2:
+        return
+    stem = os.path.splitext(os.path.basename(path))[0].replace(' ', '_')
+    start = data.find(b'<?xml')
+    if start < 0:
+        start = data.find(b'<encryption')
+    write(out, 'office_crypto', f'{stem}-page0', data)
+    if start >= 0:
+        end = data.find(b'</encryption>', start)
+        if end > start:
+            write(out, 'office_crypto', f'{stem}-xml', data[start:end + len(b'</encryption>')])
+
+
 def hand_made(out):
-    """Seeds no real file gives: a long-value chain that loops, one that leaves the file."""
+    """Seeds no real file gives: a long-value chain that loops, one that leaves the file; an Agile
+    descriptor of made-up values in the layout Office writes."""
+    salt = 'AAECAwQFBgcICQoLDA0ODw=='
+    block = 'AAECAwQFBgcICQoLDA0ODwABAgMEBQYHCAkKCwwNDg8='
+    xml = ('<?xml version="1.0" encoding="UTF-8" standalone="yes"?>\r\n'
+           '<encryption xmlns="http://schemas.microsoft.com/office/2006/encryption" '
+           'xmlns:p="http://schemas.microsoft.com/office/2006/keyEncryptor/password">'
+           f'<keyData saltSize="16" blockSize="16" keyBits="128" hashSize="20" cipherAlgorithm="AES" '
+           f'cipherChaining="ChainingModeCBC" hashAlgorithm="SHA1" saltValue="{salt}"/>'
+           f'<dataIntegrity encryptedHmacKey="{block}" encryptedHmacValue="{block}"/>'
+           '<keyEncryptors><keyEncryptor uri="http://schemas.microsoft.com/office/2006/keyEncryptor/password">'
+           f'<p:encryptedKey spinCount="100000" saltSize="16" blockSize="16" keyBits="128" hashSize="20" '
+           f'cipherAlgorithm="AES" cipherChaining="ChainingModeCBC" hashAlgorithm="SHA1" saltValue="{salt}" '
+           f'encryptedVerifierHashInput="{salt}" encryptedVerifierHashValue="{block}" '
+           f'encryptedKeyValue="{salt}"/></keyEncryptor></keyEncryptors></encryption>')
+    write(out, 'office_crypto', 'hand-agile-xml', xml.encode())
     for jet3 in (True, False):
         layout = LAYOUTS[jet3]
         size, rows = layout['page'], layout['rows']
@@ -163,6 +194,7 @@ def main():
     for path in sys.argv[2:]:
         try:
             cut(path, out)
+            cut_encryption(path, out)
         except (OSError, struct.error) as error:
             print(f'{path}: {error}', file=sys.stderr)
     hand_made(out)

@@ -8,6 +8,7 @@
 #include "support/TestSupport.h"
 
 #include <QDir>
+#include <QTemporaryDir>
 #include <QtTest>
 
 #include <cstring>
@@ -223,6 +224,7 @@ class TestTableDefinition : public QObject
 
 private slots:
     void layoutsAreLibmdbs();
+    void imagesInMemoryReadLikeFiles();
     void jet3AndJet4LayoutsOfOneTable();
     void calculatedFieldsOnlyAfterJet3();
     void namesRunOntoContinuationPages();
@@ -268,6 +270,46 @@ void TestTableDefinition::layoutsAreLibmdbs()
         ++checked;
     }
     QVERIFY(checked > 0);
+}
+
+void TestTableDefinition::imagesInMemoryReadLikeFiles()
+{
+    // The fuzz targets and these tests read images in memory; the worker reads files. Both give
+    // the same pages, a last page cut short padded with zeros, nothing beyond.
+    const QString path = TestSupport::dataDir() + "/sample.mdb";
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QByteArray whole = file.readAll();
+    const QByteArray cut = whole.left(whole.size() - 1000);
+    QTemporaryDir dir;
+    const QString cutPath = dir.filePath("cut.mdb");
+    QFile cutFile(cutPath);
+    QVERIFY(cutFile.open(QIODevice::WriteOnly));
+    cutFile.write(cut);
+    cutFile.close();
+    for (const auto &[bytes, filePath] : {std::pair{whole, path}, std::pair{cut, cutPath}}) {
+        const Page image(bytes.begin(), bytes.end());
+        PageReader fromFile;
+        PageReader fromMemory;
+        QVERIFY(fromFile.open(filePath.toStdString(), 4096, 0));
+        QVERIFY(fromMemory.openImage(image, 4096, 0));
+        QCOMPARE(fromMemory.pageCount(), fromFile.pageCount());
+        // Forwards (the file reader reads ahead), then jumping about.
+        std::vector<std::uint64_t> order;
+        for (std::uint64_t n = 0; n <= fromFile.pageCount(); ++n)
+            order.push_back(n);
+        for (std::uint64_t n = 0; n <= fromFile.pageCount(); n += 7)
+            order.push_back(fromFile.pageCount() - n);
+        for (const std::uint64_t n : order) {
+            const auto a = fromFile.page(n);
+            const Page expected(a.begin(), a.end());
+            const auto b = fromMemory.page(n);
+            QCOMPARE(Page(b.begin(), b.end()), expected);
+            QCOMPARE(b.empty(), n >= fromFile.pageCount());
+        }
+        const auto last = fromMemory.page(fromMemory.pageCount() - 1);
+        QCOMPARE(last.size(), std::size_t(4096));
+    }
 }
 
 void TestTableDefinition::jet3AndJet4LayoutsOfOneTable()
