@@ -26,6 +26,7 @@
 #include <QDirIterator>
 #include <QRegularExpression>
 
+#include <array>
 #include <cstdio>
 #include <map>
 #include <memory>
@@ -81,7 +82,7 @@ QByteArray mutate(const QByteArray &original, QRandomGenerator &random)
     const int pages = std::max(1, int(bytes.size() / pageSize));
     auto anyPage = [&] { return pages > 1 ? 1 + int(random.bounded(pages - 1)) : 0; };
     auto pageFits = [&](int page) { return (page + 1) * qint64(pageSize) <= bytes.size(); };
-    const int kind = int(random.bounded(11));
+    const int kind = int(random.bounded(12));
     switch (kind) {
     case 0: { // scattered bit flips
         const int flips = 1 + int(random.bounded(64));
@@ -160,6 +161,28 @@ QByteArray mutate(const QByteArray &original, QRandomGenerator &random)
         const int edits = 1 + int(random.bounded(4));
         for (int i = 0; i < edits && pageFits(page); ++i)
             bytes[page * pageSize + int(random.bounded(pageSize))] ^= char(1 + random.bounded(255));
+        break;
+    }
+    case 10: { // the counts of a table definition: columns, indexes, real indexes, rows
+        const bool jet3 = pageSize == 2048;
+        std::vector<int> definitions;
+        for (int page = 1; pageFits(page); ++page)
+            if (bytes[page * pageSize] == 0x02)
+                definitions.push_back(page);
+        if (definitions.empty())
+            break;
+        const int page = definitions[random.bounded(int(definitions.size()))];
+        // Offsets of the column count, index count, real index count and row count (libmdb's).
+        const std::array<int, 4> fields =
+            jet3 ? std::array<int, 4>{25, 27, 31, 12} : std::array<int, 4>{45, 47, 51, 16};
+        static const quint16 extremes[] = {0x0000, 0x0001, 0x00FF, 0x0100, 0x0101, 0x7FFF, 0xFFFF};
+        const int edits = 1 + int(random.bounded(3));
+        for (int i = 0; i < edits; ++i) {
+            const int at = page * pageSize + fields[random.bounded(int(fields.size()))];
+            const quint16 value = extremes[random.bounded(int(std::size(extremes)))];
+            bytes[at] = char(value & 0xFF);
+            bytes[at + 1] = char(value >> 8);
+        }
         break;
     }
     default: { // the header itself
