@@ -258,4 +258,23 @@ std::optional<StructureRecord> readStructureRecord(Reader &in)
     return record;
 }
 
+std::optional<std::vector<StructureRecord>> decodeStructurePart(Reader &body)
+{
+    const std::uint32_t count = body.u32();
+    // A record takes at least its kind and one string's length.
+    if (!body.ok() || count > body.remaining() / 5)
+        return std::nullopt;
+    std::vector<StructureRecord> records;
+    records.reserve(count);
+    for (std::uint32_t i = 0; i < count; ++i) {
+        auto record = readStructureRecord(body);
+        if (!record)
+            return std::nullopt;
+        records.push_back(std::move(*record));
+    }
+    if (!body.finished())
+        return std::nullopt;
+    return records;
+}
+
 } // namespace EngineProtocol

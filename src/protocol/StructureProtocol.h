@@ -149,4 +149,9 @@ void appendStructureRecord(Writer &out, const StructureRecord &record);
 // Reads one record; nothing when the bytes are not a whole, sensible record (the reader fails).
 std::optional<StructureRecord> readStructureRecord(Reader &in);
 
+// The records of one Part of the answer to Structure (the body after the status byte: u32 count,
+// records); nothing when it is not exactly that. The final Ok answer gives the number of records
+// sent in all, as Describe's does (decodeDescribeEnd).
+std::optional<std::vector<StructureRecord>> decodeStructurePart(Reader &body);
+
 } // namespace EngineProtocol
