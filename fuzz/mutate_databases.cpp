@@ -2,9 +2,15 @@
 // every run must end, with a report or a clear message, within the time allowed. Crashes and
 // hangs of the exporter are kept as regression inputs.
 //
-//   mutate_databases --bin DIR --seeds DIR [--runs N] [--seconds S] [--jobs J] [--seed X]
-//                    [--keep DIR] [--timeout-ms MS]
+//   mutate_databases --bin DIR --seeds DIR [--seeds DIR...] [--manifest FILE...] [--runs N]
+//                    [--seconds S] [--jobs J] [--seed X] [--keep DIR] [--timeout-ms MS] [--slow-ms MS]
 //   mutate_databases --bin DIR --replay DIR      (every kept input must now end cleanly)
+//
+// Seed folders are searched recursively for .mdb and .accdb files. Passwords come from the
+// manifests (the fixtures' MANIFEST.md sections with "Database password: `...`", and table rows
+// "| `path` | format | encryption | password | ..." as in the real files' README.md); a file
+// without a known password is run without one. With --slow-ms, a run slower than that counts as a
+// failure (scripts/fuzz asks for 5 seconds; sanitizer builds of the tests would not keep it).
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -17,7 +23,12 @@
 #include <QTemporaryDir>
 #include <QThread>
 
+#include <QDirIterator>
+#include <QRegularExpression>
+
+#include <array>
 #include <cstdio>
+#include <map>
 #include <memory>
 #include <vector>
 
@@ -30,7 +41,16 @@ struct Seed
     QString password;
 };
 
-enum class Outcome { Report, ClearError, WorkerCrashCaught, WorkerHangCaught, ExporterCrash, ExporterHang, Silent };
+enum class Outcome {
+    Report,
+    ClearError,
+    WorkerCrashCaught,
+    WorkerHangCaught,
+    ExporterCrash,
+    ExporterHang,
+    Silent,
+    TooSlow
+};
 
 const char *nameOf(Outcome outcome)
 {
@@ -49,6 +69,8 @@ const char *nameOf(Outcome outcome)
         return "EXPORTER HANG";
     case Outcome::Silent:
         return "FAILED WITHOUT A MESSAGE";
+    case Outcome::TooSlow:
+        return "TOO SLOW";
     }
     return "?";
 }
@@ -59,7 +81,8 @@ QByteArray mutate(const QByteArray &original, QRandomGenerator &random)
     const int pageSize = bytes.size() > 0x14 && bytes[0x14] == 0 ? 2048 : 4096;
     const int pages = std::max(1, int(bytes.size() / pageSize));
     auto anyPage = [&] { return pages > 1 ? 1 + int(random.bounded(pages - 1)) : 0; };
-    const int kind = int(random.bounded(7));
+    auto pageFits = [&](int page) { return (page + 1) * qint64(pageSize) <= bytes.size(); };
+    const int kind = int(random.bounded(12));
     switch (kind) {
     case 0: { // scattered bit flips
         const int flips = 1 + int(random.bounded(64));
@@ -102,6 +125,66 @@ QByteArray mutate(const QByteArray &original, QRandomGenerator &random)
         }
         break;
     }
+    case 6: { // a page of noise (in an encrypted file: a page that decrypts to noise)
+        const int page = anyPage();
+        if (pageFits(page))
+            for (int i = page * pageSize; i < (page + 1) * pageSize; ++i)
+                bytes[i] = char(random.bounded(256));
+        break;
+    }
+    case 7: { // two pages swapped
+        const int a = anyPage();
+        const int b = anyPage();
+        if (a != b && pageFits(std::max(a, b))) {
+            const QByteArray first = bytes.mid(a * pageSize, pageSize);
+            bytes.replace(a * pageSize, pageSize, bytes.mid(b * pageSize, pageSize));
+            bytes.replace(b * pageSize, pageSize, first);
+        }
+        break;
+    }
+    case 8: { // 32-bit counts, lengths and page pointers pushed to their limits, within one page
+        static const quint32 extremes[] = {0,          1,          0x7FFFFFFF, 0x80000000,
+                                           0xFFFFFFFF, 0x00FFFFFF, 0x40000000, 0xFFFFFF00};
+        const int page = anyPage();
+        const int edits = 1 + int(random.bounded(8));
+        for (int i = 0; i < edits && pageFits(page); ++i) {
+            const int at = page * pageSize + int(random.bounded(pageSize - 3));
+            const quint32 value = extremes[random.bounded(int(std::size(extremes)))];
+            for (int b = 0; b < 4; ++b)
+                bytes[at + b] = char(value >> (8 * b));
+        }
+        break;
+    }
+    case 9: { // a few bytes changed in a page after the header (in an encrypted file: a damaged
+              // cipher block, so the whole page decrypts to noise or a block of it does)
+        const int page = anyPage();
+        const int edits = 1 + int(random.bounded(4));
+        for (int i = 0; i < edits && pageFits(page); ++i)
+            bytes[page * pageSize + int(random.bounded(pageSize))] ^= char(1 + random.bounded(255));
+        break;
+    }
+    case 10: { // the counts of a table definition: columns, indexes, real indexes, rows
+        const bool jet3 = pageSize == 2048;
+        std::vector<int> definitions;
+        for (int page = 1; pageFits(page); ++page)
+            if (bytes[page * pageSize] == 0x02)
+                definitions.push_back(page);
+        if (definitions.empty())
+            break;
+        const int page = definitions[random.bounded(int(definitions.size()))];
+        // Offsets of the column count, index count, real index count and row count (libmdb's).
+        const std::array<int, 4> fields =
+            jet3 ? std::array<int, 4>{25, 27, 31, 12} : std::array<int, 4>{45, 47, 51, 16};
+        static const quint16 extremes[] = {0x0000, 0x0001, 0x00FF, 0x0100, 0x0101, 0x7FFF, 0xFFFF};
+        const int edits = 1 + int(random.bounded(3));
+        for (int i = 0; i < edits; ++i) {
+            const int at = page * pageSize + fields[random.bounded(int(fields.size()))];
+            const quint16 value = extremes[random.bounded(int(std::size(extremes)))];
+            bytes[at] = char(value & 0xFF);
+            bytes[at + 1] = char(value >> 8);
+        }
+        break;
+    }
     default: { // the header itself
         const int edits = 1 + int(random.bounded(8));
         for (int i = 0; i < edits && bytes.size() > 0x100; ++i)
@@ -117,6 +200,7 @@ struct Job
     std::unique_ptr<QProcess> process;
     std::unique_ptr<QTemporaryDir> folder;
     QString input;
+    QString seedName;
     QElapsedTimer clock;
 };
 
@@ -145,7 +229,35 @@ Outcome classify(QProcess &process, bool timedOut)
 
 bool bad(Outcome outcome)
 {
-    return outcome == Outcome::ExporterCrash || outcome == Outcome::ExporterHang || outcome == Outcome::Silent;
+    return outcome == Outcome::ExporterCrash || outcome == Outcome::ExporterHang || outcome == Outcome::Silent ||
+           outcome == Outcome::TooSlow;
+}
+
+// Passwords by file name (and by path, for the table rows), from the fixtures' manifests.
+void readManifest(const QString &path, std::map<QString, QString> &passwords)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Text)) {
+        std::fprintf(stderr, "cannot read the manifest %s\n", qPrintable(path));
+        return;
+    }
+    static const QRegularExpression section(QStringLiteral("^## (\\S+\\.(?:mdb|accdb))\\s*$"));
+    static const QRegularExpression sectionPassword(QStringLiteral("^Database password: `([^`]*)`"));
+    static const QRegularExpression row(QStringLiteral("^\\| `([^`]+\\.(?:mdb|accdb))` \\|"));
+    QString current;
+    while (!file.atEnd()) {
+        const QString line = QString::fromUtf8(file.readLine()).trimmed();
+        if (const auto match = section.match(line); match.hasMatch()) {
+            current = match.captured(1);
+        } else if (const auto match = sectionPassword.match(line); match.hasMatch() && !current.isEmpty()) {
+            passwords[current] = match.captured(1);
+        } else if (const auto match = row.match(line); match.hasMatch()) {
+            const QStringList cells = line.split(QLatin1Char('|'));
+            // "", file, format, encryption, password, ...
+            if (cells.size() > 4 && !cells[4].trimmed().isEmpty())
+                passwords[match.captured(1)] = cells[4].trimmed();
+        }
+    }
 }
 
 } // namespace
@@ -173,38 +285,61 @@ int main(int argc, char *argv[])
                                            QStringLiteral("MS"), QStringLiteral("90000"));
     const QCommandLineOption replayOption(QStringLiteral("replay"), QStringLiteral("Run the kept inputs."),
                                           QStringLiteral("DIR"));
+    const QCommandLineOption manifestOption(
+        QStringLiteral("manifest"), QStringLiteral("A fixtures manifest with passwords."), QStringLiteral("FILE"));
+    const QCommandLineOption slowOption(QStringLiteral("slow-ms"),
+                                        QStringLiteral("Slowest acceptable run (0: any that ends in time)."),
+                                        QStringLiteral("MS"), QStringLiteral("0"));
     parser.addOptions({binOption, seedsOption, runsOption, secondsOption, jobsOption, seedOption, keepOption,
-                       timeoutOption, replayOption});
+                       timeoutOption, replayOption, manifestOption, slowOption});
     parser.process(app);
 
     const QString exporter = QDir(parser.value(binOption)).filePath(QStringLiteral("strudex-export"));
     const int timeoutMs = parser.value(timeoutOption).toInt();
+    const int slowMs = parser.value(slowOption).toInt();
     const int jobs = std::max(1, parser.value(jobsOption).toInt());
     QRandomGenerator random(parser.value(seedOption).toUInt());
 
     // Inputs: damaged copies of the seeds, or the kept inputs to replay.
     std::vector<Seed> seeds;
     QStringList replay;
+    // The project's own test databases, and the manifests' files.
+    std::map<QString, QString> passwords = {{QStringLiteral("password.mdb"), QStringLiteral("Pa;ss=w0rd")},
+                                            {QStringLiteral("password-plain.mdb"), QStringLiteral("secret")}};
+    for (const QString &manifest : parser.values(manifestOption))
+        readManifest(manifest, passwords);
     if (parser.isSet(replayOption)) {
         const QDir kept(parser.value(replayOption));
         for (const QString &name : kept.entryList(QDir::Files))
             replay << kept.filePath(name);
     } else {
-        const QDir folder(parser.value(seedsOption));
-        for (const QString &name :
-             folder.entryList({QStringLiteral("*.mdb"), QStringLiteral("*.accdb")}, QDir::Files)) {
-            QFile file(folder.filePath(name));
-            if (!file.open(QIODevice::ReadOnly) || file.size() > (8 << 20))
-                continue;
-            const QString password = name == QStringLiteral("password.mdb")         ? QStringLiteral("Pa;ss=w0rd")
-                                     : name == QStringLiteral("password-plain.mdb") ? QStringLiteral("secret")
-                                                                                    : QString();
-            seeds.push_back({name, file.readAll(), password});
+        for (const QString &folderPath : parser.values(seedsOption)) {
+            const QDir folder(folderPath);
+            QDirIterator files(folderPath, {QStringLiteral("*.mdb"), QStringLiteral("*.accdb")}, QDir::Files,
+                               QDirIterator::Subdirectories);
+            while (files.hasNext()) {
+                const QString path = files.next();
+                QFile file(path);
+                if (!file.open(QIODevice::ReadOnly) || file.size() > (8 << 20))
+                    continue;
+                const QString relative = folder.relativeFilePath(path);
+                const QString name = QFileInfo(path).fileName();
+                // A manifest names a file by its path below the manifest's folder, or by its name.
+                QString password;
+                for (const auto &[key, value] : passwords)
+                    if (relative == key || relative.endsWith(QLatin1Char('/') + key))
+                        password = value;
+                seeds.push_back({name, file.readAll(), password});
+            }
         }
         if (seeds.empty()) {
-            std::fprintf(stderr, "no seed databases in %s\n", qPrintable(parser.value(seedsOption)));
+            std::fprintf(stderr, "no seed databases in %s\n", qPrintable(parser.values(seedsOption).join(", ")));
             return 2;
         }
+        int withPassword = 0;
+        for (const Seed &seed : seeds)
+            withPassword += seed.password.isEmpty() ? 0 : 1;
+        std::printf("%zu seed databases, %d of them with a password\n", seeds.size(), withPassword);
     }
     const int runs = parser.isSet(replayOption) ? int(replay.size()) : parser.value(runsOption).toInt();
     const qint64 budgetMs = qint64(parser.value(secondsOption).toDouble() * 1000);
@@ -214,6 +349,8 @@ int main(int argc, char *argv[])
     std::vector<Job> running;
     int started = 0;
     int finished = 0;
+    qint64 slowestMs = 0;
+    QString slowest;
     QElapsedTimer clock;
     clock.start();
 
@@ -223,9 +360,15 @@ int main(int argc, char *argv[])
         QStringList arguments{QStringLiteral("--output"), job.folder->path()};
         if (parser.isSet(replayOption)) {
             job.input = replay.at(started);
+            job.seedName = QFileInfo(job.input).fileName();
+            // Kept as "<hash>-<seed name>": the seed's password opens it.
+            const QString seedName = job.seedName.section(QLatin1Char('-'), 1);
+            if (const auto found = passwords.find(seedName); found != passwords.end())
+                arguments << QStringLiteral("--password") << found->second;
         } else {
             const Seed &seed = seeds[random.bounded(int(seeds.size()))];
             job.input = job.folder->filePath(seed.name);
+            job.seedName = seed.name;
             QFile out(job.input);
             out.open(QIODevice::WriteOnly);
             out.write(mutate(seed.bytes, random));
@@ -256,7 +399,14 @@ int main(int argc, char *argv[])
                 it->process->kill();
                 it->process->waitForFinished();
             }
-            const Outcome outcome = classify(*it->process, timedOut);
+            const qint64 tookMs = it->clock.elapsed();
+            if (tookMs > slowestMs) {
+                slowestMs = tookMs;
+                slowest = it->seedName;
+            }
+            Outcome outcome = classify(*it->process, timedOut);
+            if (!bad(outcome) && slowMs > 0 && tookMs > slowMs)
+                outcome = Outcome::TooSlow;
             ++counts[outcome];
             ++finished;
             if (bad(outcome)) {
@@ -280,8 +430,8 @@ int main(int argc, char *argv[])
     }
 
     const double seconds = double(clock.elapsed()) / 1000.0;
-    std::printf("%d damaged databases in %.1f s (%.1f a second)\n", finished, seconds,
-                finished / std::max(seconds, 0.001));
+    std::printf("%d damaged databases in %.1f s (%.1f a second); slowest run %.2f s (%s)\n", finished, seconds,
+                finished / std::max(seconds, 0.001), double(slowestMs) / 1000.0, qPrintable(slowest));
     int badRuns = 0;
     for (const auto &[outcome, count] : counts) {
         std::printf("  %-28s %d\n", nameOf(outcome), count);

@@ -148,6 +148,23 @@ bool PageReader::open(const std::string &path, std::size_t pageSize, std::uint32
     return true;
 }
 
+bool PageReader::openImage(std::span<const std::uint8_t> image, std::size_t pageSize, std::uint32_t encodingKey)
+{
+    close();
+    if (pageSize == 0)
+        return false;
+    m_inMemory = true;
+    m_image = image;
+    m_pageSize = pageSize;
+    m_fileSize = image.size();
+    m_pageCount = m_fileSize / pageSize + 1;
+    m_encodingKey = encodingKey;
+    m_window.clear();
+    m_window.shrink_to_fit();
+    m_windowFirst = m_windowPages = 0;
+    return true;
+}
+
 void PageReader::close()
 {
     if (m_map)
@@ -157,13 +174,15 @@ void PageReader::close()
     if (m_fd >= 0)
         ::close(m_fd);
     m_fd = -1;
+    m_inMemory = false;
+    m_image = {};
     m_pageCount = 0;
     m_windowPages = 0;
 }
 
 std::span<const std::uint8_t> PageReader::page(std::uint64_t number)
 {
-    if (m_fd < 0 || number >= m_pageCount)
+    if ((m_fd < 0 && !m_inMemory) || number >= m_pageCount)
         return {};
     if (m_map && number < m_mapSize / m_pageSize) {
         if (m_mappedSinceDrop == 0) {
@@ -183,15 +202,22 @@ std::span<const std::uint8_t> PageReader::page(std::uint64_t number)
     if (number < m_windowFirst || number >= m_windowFirst + m_windowPages) {
         // A walk through consecutive pages reads ahead; a jump reads just the page (table
         // definitions and small tables are single pages spread all over the file).
+        // In memory there is nothing to gain from reading ahead, and one page at a time keeps the
+        // window exactly one page long.
+        const std::uint64_t windowPages = m_inMemory ? 1 : kWindowPages;
         const bool onward = m_windowPages > 0 && number == m_windowFirst + m_windowPages;
-        const std::uint64_t pages = std::min(onward ? kWindowPages : 1, m_pageCount - number);
+        const std::uint64_t pages = std::min(onward ? windowPages : 1, m_pageCount - number);
         const std::size_t size = static_cast<std::size_t>(pages * m_pageSize);
         if (m_window.size() < size)
-            m_window.resize(static_cast<std::size_t>(kWindowPages * m_pageSize));
+            m_window.resize(static_cast<std::size_t>(windowPages * m_pageSize));
         const std::uint64_t offset = number * m_pageSize;
         const std::uint64_t available = m_fileSize > offset ? m_fileSize - offset : 0;
         const std::size_t wanted = static_cast<std::size_t>(std::min<std::uint64_t>(available, size));
         std::size_t done = 0;
+        if (m_inMemory && wanted > 0) {
+            std::memcpy(m_window.data(), m_image.data() + offset, wanted);
+            done = wanted;
+        }
         while (done < wanted) {
             const ssize_t got = ::pread(m_fd, m_window.data() + done, wanted - done, static_cast<off_t>(offset + done));
             if (got < 0 && errno == EINTR)

@@ -54,6 +54,10 @@ public:
 
     // False when the file cannot be opened.
     bool open(const std::string &path, std::size_t pageSize, std::uint32_t encodingKey);
+    // Reads a database image in memory instead, which must outlive the reader (the fuzz targets
+    // and tests feed the readers this way). A page is handed out in a buffer of exactly its size,
+    // so that a reader running past its end is caught by the address sanitizer.
+    bool openImage(std::span<const std::uint8_t> image, std::size_t pageSize, std::uint32_t encodingKey);
     void close();
     std::uint64_t pageCount() const { return m_pageCount; }
     std::size_t pageSize() const { return m_pageSize; }
@@ -71,6 +75,9 @@ private:
     std::uint64_t m_mappedSinceDrop = 0;
     std::uint64_t m_lowestLooked = 0;
     std::uint64_t m_highestLooked = 0;
+    // Or a database image in memory (openImage).
+    bool m_inMemory = false;
+    std::span<const std::uint8_t> m_image;
     std::size_t m_pageSize = 0;
     std::uint64_t m_fileSize = 0;
     std::uint64_t m_pageCount = 0; // pages that start inside the file

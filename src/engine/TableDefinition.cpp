@@ -196,10 +196,11 @@ std::optional<std::vector<std::uint8_t>> readLongValue(std::span<const std::uint
     }
     std::uint32_t pageRow = u32(header, 4);
     if (length & 0x40000000u) {
-        // One row on another page.
+        // One row on another page. libmdb reads nothing when the row is not there, and the
+        // value would silently be empty: the value is damaged.
         const auto row = pointedRow(pages, layout, pageRow);
-        if (!row)
-            return std::vector<std::uint8_t>();
+        if (!row || row->size() > maxBytes)
+            return std::nullopt;
         return std::vector<std::uint8_t>(row->begin(), row->end());
     }
     if ((length & 0xF0000000u) != 0)
@@ -210,9 +211,11 @@ std::optional<std::vector<std::uint8_t>> readLongValue(std::span<const std::uint
     while (pageRow != 0) {
         if (!visited.insert(pageRow).second)
             return std::nullopt;
+        // A link to a page beyond the file or a row that is not there: libmdb stops and keeps
+        // what it has, which would be a value cut short without a word.
         const auto row = pointedRow(pages, layout, pageRow);
         if (!row || row->size() < kChainLinkSize)
-            break;
+            return std::nullopt;
         if (value.size() + row->size() > maxBytes)
             return std::nullopt;
         value.insert(value.end(), row->begin() + kChainLinkSize, row->end());
