@@ -1,0 +1,339 @@
+// strudex-export --format json,markdown,html and --diff, end to end: golden documents for the
+// fixtures, JSON that validates against its schema, an HTML page that fetches nothing and shows
+// hostile names as text, every readable public database documented whole, and the diff's answers.
+
+#include "support/JsonSchema.h"
+#include "support/TestSupport.h"
+
+#include <QDir>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+
+struct Run
+{
+    int exitCode = -1;
+    QByteArray out;
+    QByteArray err;
+};
+
+// Every src= and href= of a page and every url( or @import: what a browser would fetch.
+QStringList references(const QString &page)
+{
+    QStringList found;
+    static const QRegularExpression attribute(QStringLiteral("(?:src|href)\\s*=\\s*\"([^\"]*)\""));
+    for (const QRegularExpressionMatch &m : attribute.globalMatch(page))
+        found << m.captured(1);
+    static const QRegularExpression url(QStringLiteral("url\\(|@import"));
+    for (const QRegularExpressionMatch &m : url.globalMatch(page))
+        found << m.captured(0);
+    return found;
+}
+
+} // namespace
+
+class StructureExportTest : public QObject
+{
+    Q_OBJECT
+
+private:
+    QTemporaryDir work;
+    QJsonObject schema;
+
+    Run run(const QStringList &arguments)
+    {
+        QProcess process;
+        process.setWorkingDirectory(work.path());
+        process.start(QDir(TestSupport::binDir()).filePath(QStringLiteral("strudex-export")), arguments);
+        process.closeWriteChannel();
+        if (!process.waitForFinished(180000))
+            process.kill();
+        return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1, process.readAllStandardOutput(),
+                process.readAllStandardError()};
+    }
+
+    QStringList problemsOf(const QByteArray &json)
+    {
+        QJsonParseError error;
+        const QJsonDocument document = QJsonDocument::fromJson(json, &error);
+        if (error.error != QJsonParseError::NoError)
+            return {error.errorString()};
+        return TestSupport::validateJson(document.object(), schema);
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(work.isValid());
+        schema = TestSupport::projectSchema(QStringLiteral("structure.schema.json"));
+        for (const QString &name :
+             {QStringLiteral("structure.accdb"), QStringLiteral("structure.mdb"), QStringLiteral("sample.mdb"),
+              QStringLiteral("types.mdb"), QStringLiteral("types2019.accdb"), QStringLiteral("linked.mdb"),
+              QStringLiteral("password.mdb"), QStringLiteral("empty.mdb")})
+            QVERIFY(QFile::copy(QDir(TestSupport::dataDir()).filePath(name), work.filePath(name)));
+    }
+
+    // The documents of the fixtures, byte for byte. STRUDEX_UPDATE_GOLDEN=1 writes them anew
+    // (to be read through before they are committed).
+    void goldenDocuments_data()
+    {
+        QTest::addColumn<QString>("database");
+        QTest::addColumn<QStringList>("options");
+        QTest::newRow("structure.accdb") << "structure.accdb" << QStringList();
+        QTest::newRow("structure.mdb") << "structure.mdb" << QStringList();
+        QTest::newRow("sample.mdb") << "sample.mdb" << QStringList();
+        QTest::newRow("types.mdb") << "types.mdb" << QStringList();
+        QTest::newRow("types2019.accdb") << "types2019.accdb" << QStringList();
+        QTest::newRow("linked.mdb") << "linked.mdb" << QStringList();
+        QTest::newRow("password.mdb") << "password.mdb"
+                                      << QStringList{QStringLiteral("--password"), QStringLiteral("Pa;ss=w0rd")};
+        QTest::newRow("empty.mdb") << "empty.mdb" << QStringList();
+    }
+    void goldenDocuments()
+    {
+        QFETCH(QString, database);
+        QFETCH(QStringList, options);
+        const Run result =
+            run(options << QStringLiteral("--format") << QStringLiteral("json,markdown,html") << database);
+        QVERIFY2(result.exitCode == 0, result.err.constData());
+        QVERIFY(result.err.isEmpty());
+        const QString base = QFileInfo(database).completeBaseName() + QStringLiteral("_Structure.");
+        // The report itself is not asked for.
+        QVERIFY(!QFile::exists(work.filePath(base + QStringLiteral("txt"))));
+        const QDir golden(QDir(TestSupport::dataDir()).filePath(QStringLiteral("structure")));
+        for (const QString &extension : {QStringLiteral("json"), QStringLiteral("md"), QStringLiteral("html")}) {
+            const QByteArray written = TestSupport::readFile(work.filePath(base + extension));
+            QVERIFY(!written.isEmpty());
+            const QString expected = golden.filePath(database + QLatin1Char('.') + extension);
+            if (qEnvironmentVariableIntValue("STRUDEX_UPDATE_GOLDEN") == 1) {
+                QFile out(expected);
+                QVERIFY(out.open(QIODevice::WriteOnly));
+                out.write(written);
+                continue;
+            }
+            QCOMPARE(written, TestSupport::readFile(expected));
+        }
+        const QByteArray json = TestSupport::readFile(work.filePath(base + QStringLiteral("json")));
+        const QStringList problems = problemsOf(json);
+        QVERIFY2(problems.isEmpty(), qPrintable(problems.join(QLatin1Char('\n'))));
+        const QString page = QString::fromUtf8(TestSupport::readFile(work.filePath(base + QStringLiteral("html"))));
+        for (const QString &reference : references(page))
+            QVERIFY2(reference.startsWith(QLatin1Char('#')), qPrintable(reference));
+    }
+
+    void theWholeStructureOfTheStructureFixture()
+    {
+        QVERIFY(run({QStringLiteral("--format"), QStringLiteral("json,html"), QStringLiteral("structure.accdb")})
+                    .exitCode == 0);
+        const QJsonObject root =
+            QJsonDocument::fromJson(TestSupport::readFile(work.filePath(QStringLiteral("structure_Structure.json"))))
+                .object();
+        QCOMPARE(root[QStringLiteral("database")][QStringLiteral("format")].toString(),
+                 QStringLiteral("Access 2016/2019"));
+        QHash<QString, QJsonObject> tables;
+        for (const QJsonValue &table : root[QStringLiteral("tables")].toArray())
+            tables.insert(table[QStringLiteral("name")].toString(), table.toObject());
+        QCOMPARE(tables.size(), 6);
+        const QJsonObject customers = tables.value(QStringLiteral("Customers"));
+        QCOMPARE(customers[QStringLiteral("description")].toString(), QStringLiteral("Who buys from us"));
+        QCOMPARE(customers[QStringLiteral("properties")][QStringLiteral("ValidationRule")].toString(),
+                 QStringLiteral("[Since] > #1/1/1990#"));
+        QHash<QString, QJsonObject> fields;
+        for (const QJsonValue &field : customers[QStringLiteral("fields")].toArray())
+            fields.insert(field[QStringLiteral("name")].toString(), field.toObject());
+        QCOMPARE(fields[QStringLiteral("CustomerID")][QStringLiteral("accessType")].toString(),
+                 QStringLiteral("AutoNumber"));
+        QCOMPARE(fields[QStringLiteral("Name")][QStringLiteral("required")].toBool(), true);
+        QCOMPARE(fields[QStringLiteral("Name")][QStringLiteral("allowZeroLength")].toBool(), false);
+        QCOMPARE(fields[QStringLiteral("Name")][QStringLiteral("properties")][QStringLiteral("Caption")].toString(),
+                 QStringLiteral("Customer name"));
+        QCOMPARE(fields[QStringLiteral("Country")][QStringLiteral("defaultValue")].toString(),
+                 QStringLiteral("\"Norway\""));
+        const QJsonObject lookup = fields[QStringLiteral("Country")][QStringLiteral("lookup")].toObject();
+        QCOMPARE(lookup[QStringLiteral("displayControl")].toString(), QStringLiteral("Combo Box"));
+        QCOMPARE(lookup[QStringLiteral("rowSourceType")].toString(), QStringLiteral("Value List"));
+        QCOMPARE(lookup[QStringLiteral("rowSource")].toString(), QStringLiteral("\"Norway\";\"Sweden\";\"Denmark\""));
+        QCOMPARE(fields[QStringLiteral("Email")][QStringLiteral("validationRule")].toString(),
+                 QStringLiteral("Like \"*@*\""));
+        QCOMPARE(fields[QStringLiteral("Email")][QStringLiteral("validationText")].toString(),
+                 QStringLiteral("An e-mail address has an @"));
+        QCOMPARE(fields[QStringLiteral("Since")][QStringLiteral("properties")][QStringLiteral("Format")].toString(),
+                 QStringLiteral("Short Date"));
+        QStringList indexes;
+        for (const QJsonValue &index : customers[QStringLiteral("indexes")].toArray()) {
+            QStringList names;
+            for (const QJsonValue &f : index[QStringLiteral("fields")].toArray())
+                names << f[QStringLiteral("name")].toString() +
+                             (f[QStringLiteral("descending")].toBool() ? QStringLiteral(" desc") : QString());
+            indexes << index[QStringLiteral("name")].toString() + QLatin1Char('(') + names.join(QLatin1Char(',')) +
+                           QLatin1Char(')');
+        }
+        QVERIFY(indexes.contains(QStringLiteral("PrimaryKey(CustomerID)")));
+        QVERIFY(indexes.contains(QStringLiteral("ByEmail(Email)")));
+        QVERIFY(indexes.contains(QStringLiteral("ByCountryName(Country,Name desc)")));
+
+        QStringList relationships;
+        for (const QJsonValue &r : root[QStringLiteral("relationships")].toArray()) {
+            QStringList primary, foreign;
+            for (const QJsonValue &f : r[QStringLiteral("primaryFields")].toArray())
+                primary << f.toString();
+            for (const QJsonValue &f : r[QStringLiteral("foreignFields")].toArray())
+                foreign << f.toString();
+            relationships << QStringLiteral("%1(%2)->%3(%4) %5 %6")
+                                 .arg(r[QStringLiteral("primaryTable")].toString(), primary.join(QLatin1Char(',')),
+                                      r[QStringLiteral("foreignTable")].toString(), foreign.join(QLatin1Char(',')),
+                                      r[QStringLiteral("enforced")].toBool() ? QStringLiteral("enforced")
+                                                                             : QStringLiteral("free"),
+                                      r[QStringLiteral("join")].toString());
+        }
+        relationships.sort();
+        QCOMPARE(relationships, (QStringList{QStringLiteral("Branches(Region,Branch)->Orders(Region,Branch) free left"),
+                                             QStringLiteral("Customers(CustomerID)->Customer Profile(CustomerID) "
+                                                            "enforced inner"),
+                                             QStringLiteral("Customers(CustomerID)->Orders(CustomerID) enforced inner"),
+                                             QStringLiteral("Orders(OrderID)->Order Lines(OrderID) enforced inner")}));
+
+        // The hostile names are text in the page; the only script is the page's own.
+        const QString page =
+            QString::fromUtf8(TestSupport::readFile(work.filePath(QStringLiteral("structure_Structure.html"))));
+        QCOMPARE(page.count(QStringLiteral("<script")), 1);
+        QVERIFY(!page.contains(QStringLiteral("<img")));
+        QVERIFY(page.contains(QStringLiteral("&lt;script&gt;alert(1)&lt;/script&gt;")));
+        QVERIFY(page.contains(QStringLiteral("<svg")));
+    }
+
+    void tableLimitsTheTablesOnly()
+    {
+        QVERIFY(run({QStringLiteral("--format"), QStringLiteral("json"), QStringLiteral("--table"),
+                     QStringLiteral("Orders"), QStringLiteral("structure.accdb")})
+                    .exitCode == 0);
+        const QJsonObject root =
+            QJsonDocument::fromJson(TestSupport::readFile(work.filePath(QStringLiteral("structure_Structure.json"))))
+                .object();
+        QCOMPARE(root[QStringLiteral("tables")].toArray().size(), 1);
+        QCOMPARE(root[QStringLiteral("relationships")].toArray().size(), 4);
+    }
+
+    void formatsAreCheckedBeforeAnythingIsRead()
+    {
+        Run result = run({QStringLiteral("--format"), QStringLiteral("json,pdf"), QStringLiteral("sample.mdb")});
+        QCOMPARE(result.exitCode, 2);
+        QVERIFY(result.err.contains("unknown format 'pdf'"));
+        result = run({QStringLiteral("--format"), QStringLiteral("json,json"), QStringLiteral("sample.mdb")});
+        QCOMPARE(result.exitCode, 2);
+        result = run({QStringLiteral("--format"), QStringLiteral("html"), QStringLiteral("--output"),
+                      work.filePath(QStringLiteral("no-such-folder")), QStringLiteral("sample.mdb")});
+        QCOMPARE(result.exitCode, 1);
+        QVERIFY(result.err.contains("Folder does not exist."));
+        result = run({QStringLiteral("--format"), QStringLiteral("json"), QStringLiteral("password.mdb")});
+        QCOMPARE(result.exitCode, 1);
+        QVERIFY(result.err.contains("Not a valid password."));
+        // Text and the documents together: the report is the same as ever.
+        result = run({QStringLiteral("--format"), QStringLiteral("text,markdown"), QStringLiteral("sample.mdb")});
+        QCOMPARE(result.exitCode, 0);
+        QVERIFY(QFile::exists(work.filePath(QStringLiteral("sample_Structure.txt"))));
+        QVERIFY(QFile::exists(work.filePath(QStringLiteral("sample_Structure.md"))));
+    }
+
+    void diffAnswersAsDiffDoes()
+    {
+        // A database against itself: nothing, status 0, in each form.
+        for (const QString &format : {QStringLiteral("text"), QStringLiteral("markdown"), QStringLiteral("json")}) {
+            const Run same = run({QStringLiteral("--diff"), QStringLiteral("--format"), format,
+                                  QStringLiteral("structure.accdb"), QStringLiteral("structure.accdb")});
+            QCOMPARE(same.exitCode, 0);
+            if (format == QStringLiteral("text"))
+                QVERIFY(same.out.isEmpty());
+        }
+        // Two different databases: their differences, status 1.
+        const Run different =
+            run({QStringLiteral("--diff"), QStringLiteral("sample.mdb"), QStringLiteral("structure.mdb")});
+        QCOMPARE(different.exitCode, 1);
+        QVERIFY(different.out.contains("- table Customers") || different.out.contains("~ field Customers."));
+        QVERIFY(different.out.contains("+ table Branches"));
+        QVERIFY(different.out.contains("+ relationship "));
+        const Run json = run({QStringLiteral("--diff"), QStringLiteral("--format"), QStringLiteral("json"),
+                              QStringLiteral("sample.mdb"), QStringLiteral("structure.mdb")});
+        QCOMPARE(json.exitCode, 1);
+        QVERIFY(!QJsonDocument::fromJson(json.out)[QStringLiteral("changes")].toArray().isEmpty());
+        // Passwords for each side.
+        const Run passwords = run({QStringLiteral("--diff"), QStringLiteral("--password"), QStringLiteral("Pa;ss=w0rd"),
+                                   QStringLiteral("--new-password"), QString(), QStringLiteral("password.mdb"),
+                                   QStringLiteral("sample.mdb")});
+        QCOMPARE(passwords.exitCode, 1);
+        // Trouble: a database missing, a wrong password, one database only, an unknown form.
+        QCOMPARE(run({QStringLiteral("--diff"), QStringLiteral("sample.mdb"), QStringLiteral("gone.mdb")}).exitCode, 2);
+        QCOMPARE(run({QStringLiteral("--diff"), QStringLiteral("password.mdb"), QStringLiteral("sample.mdb")}).exitCode,
+                 2);
+        QCOMPARE(run({QStringLiteral("--diff"), QStringLiteral("sample.mdb")}).exitCode, 2);
+        QCOMPARE(run({QStringLiteral("--diff"), QStringLiteral("--format"), QStringLiteral("html"),
+                      QStringLiteral("sample.mdb"), QStringLiteral("sample.mdb")})
+                     .exitCode,
+                 2);
+    }
+
+    // Every readable public database: its documents are written whole and the JSON validates.
+    void everyReadablePublicDatabase()
+    {
+        const QList<TestSupport::RealFile> files = TestSupport::realFiles();
+        if (files.isEmpty())
+            STRUDEX_WITHOUT_FIXTURE("The public test databases (../shared/fixtures/real) are not here.");
+        QTemporaryDir out;
+        int documented = 0;
+        QHash<QString, QJsonObject> byName;
+        for (const TestSupport::RealFile &file : files) {
+            QStringList arguments{QStringLiteral("--format"), QStringLiteral("json,markdown,html"),
+                                  QStringLiteral("--output"), out.path()};
+            if (!file.password.isEmpty())
+                arguments << QStringLiteral("--password") << file.password;
+            const Run result = run(arguments << file.path);
+            const QString name = QFileInfo(file.path).fileName();
+            QVERIFY2(result.exitCode == 0, qPrintable(name + QStringLiteral(": ") + QString::fromUtf8(result.err)));
+            const QString base = QFileInfo(file.path).completeBaseName() + QStringLiteral("_Structure.");
+            const QByteArray json = TestSupport::readFile(QDir(out.path()).filePath(base + QStringLiteral("json")));
+            const QStringList problems = problemsOf(json);
+            QVERIFY2(problems.isEmpty(), qPrintable(name + QStringLiteral(": ") + problems.join(QLatin1Char('\n'))));
+            const QString page =
+                QString::fromUtf8(TestSupport::readFile(QDir(out.path()).filePath(base + QStringLiteral("html"))));
+            for (const QString &reference : references(page))
+                QVERIFY2(reference.startsWith(QLatin1Char('#')), qPrintable(name + QStringLiteral(": ") + reference));
+            byName.insert(name, QJsonDocument::fromJson(json).object());
+            ++documented;
+        }
+        QCOMPARE(documented, files.size());
+
+        // Some of them by name: saved queries, links, indexes and relationships, complex fields.
+        const QJsonObject queries = byName.value(QStringLiteral("queryTestV2003.mdb"));
+        QCOMPARE(queries[QStringLiteral("queries")].toArray().size(), 9);
+        const QJsonObject linker = byName.value(QStringLiteral("linkerTestV2007.accdb"));
+        QVERIFY(!linker[QStringLiteral("linkedTables")].toArray().isEmpty());
+        const QJsonObject odbc = byName.value(QStringLiteral("odbcLinkerTestV2007.accdb"));
+        bool odbcLink = false;
+        for (const QJsonValue &link : odbc[QStringLiteral("linkedTables")].toArray())
+            odbcLink = odbcLink || link[QStringLiteral("source")].toString().startsWith(QStringLiteral("ODBC;"));
+        QVERIFY(odbcLink);
+        const QJsonObject indexes = byName.value(QStringLiteral("indexTestV1997.mdb"));
+        QVERIFY(!indexes[QStringLiteral("relationships")].toArray().isEmpty());
+        const QJsonObject complex = byName.value(QStringLiteral("complexDataTestV2010.accdb"));
+        QStringList kinds;
+        for (const QJsonValue &table : complex[QStringLiteral("tables")].toArray())
+            for (const QJsonValue &field : table[QStringLiteral("fields")].toArray()) {
+                if (field[QStringLiteral("accessType")].toString() == QStringLiteral("Attachment"))
+                    kinds << QStringLiteral("attachment");
+                if (field[QStringLiteral("multiValued")].toBool())
+                    kinds << QStringLiteral("multi-valued");
+            }
+        QVERIFY2(kinds.contains(QStringLiteral("attachment")) && kinds.contains(QStringLiteral("multi-valued")),
+                 qPrintable(kinds.join(QLatin1Char(' '))));
+    }
+};
+
+QTEST_GUILESS_MAIN(StructureExportTest)
+#include "tst_structure_export.moc"
