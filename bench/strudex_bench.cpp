@@ -160,6 +160,16 @@ template <class T> T *child(QWidget &window, const char *name)
     return found;
 }
 
+// The machine's load average over the last minute: other work shares the cores, and the figures
+// mean little without it.
+QString loadAverage()
+{
+    QFile file(QStringLiteral("/proc/loadavg"));
+    if (!file.open(QIODevice::ReadOnly))
+        return QStringLiteral("unknown");
+    return QString::fromLatin1(file.readAll().split(' ').value(0));
+}
+
 struct Result
 {
     const char *what;
@@ -177,6 +187,7 @@ int main(int argc, char *argv[])
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
+    const QString loadAtStart = loadAverage();
     const QString compressed = argc > 1 ? QString::fromLocal8Bit(argv[1])
                                         : QStringLiteral(STRUDEX_SOURCE_DIR "/../shared/fixtures/bench/large.accdb.gz");
     const QString bin = QCoreApplication::applicationDirPath();
@@ -444,6 +455,8 @@ int main(int argc, char *argv[])
     Ado::Connection::releaseKept();
     Settings::SetStoreFile(QString());
 
+    std::printf("\nload average (1 min) at the start %s, at the end %s, on %d processors\n", qPrintable(loadAtStart),
+                qPrintable(loadAverage()), QThread::idealThreadCount());
     std::printf("\n%-62s %10s %10s %8s %8s\n", "measure", "strudex", "reference", "ratio", "target");
     bool met = true;
     for (const Result &r : results) {

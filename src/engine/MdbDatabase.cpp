@@ -414,8 +414,13 @@ const std::vector<std::optional<std::string>> &MdbDatabase::descriptions(Table &
         std::optional<std::string> text;
         const NamedProperties *block = byName.find(column.storedName);
         if (block && block->values[0])
-            if (auto stored = propertyText(block->values[0]->type, block->values[0]->bytes))
-                text = safeText(*stored);
+            if (auto stored = propertyText(block->values[0]->type, block->values[0]->bytes)) {
+                // Most texts are safe to send as they are; only the others are made so.
+                if (stored->size() <= EngineProtocol::kMaxStringLength && EngineProtocol::isValidUtf8(*stored))
+                    text = std::move(*stored);
+                else
+                    text = safeText(*stored);
+            }
         result.push_back(std::move(text));
     }
     table.descriptions = std::move(result);

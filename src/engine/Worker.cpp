@@ -16,10 +16,10 @@ namespace {
 constexpr std::string_view kMalformedRequest = "The database engine received a request it does not understand.";
 
 // A streamed answer goes out in parts: the first soon, so that the program can start on it while
-// the rest is read; then parts of up to one and a half megabytes, so that a whole big database takes ten frames
-// or so, and towards the end half of what is still to come (judged by the tables read so far), so
-// that the program finishes soon after the worker. A slow read still sends what it has at every
-// heartbeat interval.
+// the rest is read; then parts of up to one and a half megabytes, so that a whole big database
+// takes ten frames or so, and towards the end half of what is still to come (judged by the tables
+// read so far), so that the program finishes soon after the worker. A slow read still sends what
+// it has at every heartbeat interval.
 constexpr std::chrono::milliseconds kFirstPartAfter{5};
 constexpr std::size_t kFirstPart = 64u << 10;
 constexpr std::size_t kSmallestPart = 320u << 10;
@@ -146,6 +146,7 @@ EngineProtocol::Bytes Worker::describe(const std::vector<std::string> &tables)
     Clock::time_point lastSign = Clock::now();
     // Where the record being written starts; a failure drops what was written of it.
     std::size_t mark = 0;
+    std::size_t bytesSent = 0;
     const auto flush = [&] {
         if (pendingRecords == 0 || unsendable)
             return;
@@ -159,6 +160,7 @@ EngineProtocol::Bytes Worker::describe(const std::vector<std::string> &tables)
         if (!m_channel.send(pending.bytes()))
             parentGone = true;
         sent += pendingRecords;
+        bytesSent += pending.bytes().size();
         pendingRecords = 0;
         EngineProtocol::startPart(pending);
         mark = pending.bytes().size();
@@ -177,7 +179,6 @@ EngineProtocol::Bytes Worker::describe(const std::vector<std::string> &tables)
         }
     };
 
-    std::size_t bytesRead = 0;
     std::size_t tablesRead = 0;
     try {
         for (const std::string &table : tables) {
@@ -210,15 +211,13 @@ EngineProtocol::Bytes Worker::describe(const std::vector<std::string> &tables)
 
             const std::size_t size = pending.bytes().size();
             ++tablesRead;
-            const std::size_t perTable = (bytesRead + size) / tablesRead;
+            const std::size_t perTable = (bytesSent + size) / tablesRead;
             const std::size_t left = perTable * (tables.size() - tablesRead);
             const std::size_t partSize = std::clamp(left / kShareOfWhatIsLeft, kSmallestPart, kLargestPart);
             const auto quiet = Clock::now() - lastSign;
             if (size >= partSize || quiet >= m_channel.heartbeatInterval() ||
-                (!firstSent && (size >= kFirstPart || quiet >= kFirstPartAfter))) {
-                bytesRead += size;
+                (!firstSent && (size >= kFirstPart || quiet >= kFirstPartAfter)))
                 flush();
-            }
             if (parentGone || unsendable)
                 break;
         }

@@ -68,13 +68,14 @@ public:
     const EngineProtocol::FieldsResult &fields(const QString &table);
 
     // Tells the connection which tables are about to be read, in order: the worker describes
-    // them all in one streamed answer, and fields() and columnDescriptions() are answered from
+    // them all in one streamed answer, and fields() and columnDescription() are answered from
     // it as it arrives. Never fails: whatever goes wrong shows when a table is read.
     void readAhead(const QStringList &tables) noexcept;
 
     // Ends the worker kept from the last connection closed, if any.
     static void releaseKept() noexcept;
 
+    // The open database and what was learnt of it; kept beyond the connection (see Open).
     struct Session;
 
 private:
