@@ -99,8 +99,13 @@ AccessFieldType accessFieldType(const ColumnDesign &column)
 {
     if (column.stored.calculated) {
         AccessFieldType result;
-        if (column.stored.resultType)
+        if (column.stored.resultType) {
             result = plain(*column.stored.resultType, column);
+            // A text result's size is the characters behind the calculated value's header, as ADO
+            // reports it.
+            if (*column.stored.resultType == kText)
+                result.fieldSize = std::to_string(adoFieldFor(column.stored).definedSize);
+        }
         result.accessType = "Calculated";
         return result;
     }
