@@ -319,13 +319,26 @@ int main(int argc, char *argv[])
             std::fprintf(stderr, "strudex-export: %s\n", process.readAllStandardError().left(500).constData());
         exportCpu.push_back(childCpuSeconds() - cpuBefore);
     };
+    // The whole structure in every document format at once.
+    const auto exportFormats = [&] {
+        QProcess process;
+        process.setStandardOutputFile(QProcess::nullDevice());
+        process.start(bin + QStringLiteral("/strudex-export"),
+                      {QStringLiteral("--format"), QStringLiteral("json,markdown,html"), QStringLiteral("--output"),
+                       out.path(), file});
+        process.waitForFinished(-1);
+        if (process.exitCode() != 0)
+            std::fprintf(stderr, "strudex-export --format: %s\n", process.readAllStandardError().left(500).constData());
+    };
     std::vector<double> schemaTimes;
     std::vector<double> readTimes;
     std::vector<double> exportTimes;
+    std::vector<double> formatTimes;
     for (int round = 0; round < 5; ++round) {
         schemaTimes.push_back(timed([&] { runCommand(QStringLiteral("mdb-schema %1 postgres").arg(quoted(file))); }));
         readTimes.push_back(timed(readAll));
         exportTimes.push_back(timed(exportAll));
+        formatTimes.push_back(timed(exportFormats));
     }
     const double mdbSchema = median(schemaTimes);
     const double reading = median(readTimes);
@@ -351,6 +364,8 @@ int main(int argc, char *argv[])
     results.push_back({"count Events (vs mdb-export | wc -l)", counting, mdbExport, 0.1, "x"});
 
     results.push_back({"strudex-export, all tables (vs mdb-schema postgres)", exporting, mdbSchema, 0.25, "x"});
+    results.push_back(
+        {"all formats (json,markdown,html), all tables (vs mdb-schema)", median(formatTimes), mdbSchema, 1.0, "x"});
 
     // The conversation of one whole export, the exporter's way (list, then report), in this
     // process: frames both ways and databases opened, plain and encrypted.

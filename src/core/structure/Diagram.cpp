@@ -84,7 +84,7 @@ QSet<QString> primaryKeyFields(const Table &table)
 QString boxLabel(const Table &table)
 {
     QString html = QStringLiteral("<TABLE BORDER=\"0\" CELLBORDER=\"1\" CELLSPACING=\"0\" CELLPADDING=\"3\">"
-                                  "<TR><TD BGCOLOR=\"#dbe4f0\"><B>%1</B></TD></TR>")
+                                  "<TR><TD BGCOLOR=\"#dbe4f0\"><B>&#160;%1&#160;</B></TD></TR>")
                        .arg(labelText(table.name));
     const QSet<QString> keys = primaryKeyFields(table);
     const qsizetype shown = std::min<qsizetype>(table.fields.size(), MaxFieldsInBox);
