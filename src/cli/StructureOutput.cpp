@@ -10,6 +10,9 @@
 #include <QDir>
 #include <QSaveFile>
 
+#include <thread>
+#include <vector>
+
 namespace StructureOutput {
 
 std::optional<QList<Format>> parseFormats(const QString &value, QString &problem)
@@ -71,6 +74,27 @@ std::optional<QString> write(const Structure::Document &document, Format format,
         return QStringLiteral("'%1' could not be written: %2. An earlier file of that name is left as it was.")
             .arg(QDir::toNativeSeparators(path), file.errorString());
     return std::nullopt;
+}
+
+QStringList writeAll(const Structure::Document &document, const QList<Format> &formats, const QString &folder,
+                     const QString &databasePath)
+{
+    std::vector<std::optional<QString>> problems(std::size_t(formats.size()));
+    std::vector<std::thread> writers;
+    for (qsizetype i = 0; i < formats.size(); ++i) {
+        const QString path = fileName(formats[i], folder, databasePath);
+        const Format format = formats[i];
+        auto &problem = problems[std::size_t(i)];
+        writers.emplace_back([&document, format, path, &problem] { problem = write(document, format, path); });
+    }
+    for (std::thread &writer : writers)
+        writer.join();
+    QStringList out;
+    for (const auto &problem : problems) {
+        if (problem)
+            out << *problem;
+    }
+    return out;
 }
 
 std::optional<QByteArray> diffOutput(const Structure::Document &before, const Structure::Document &after,

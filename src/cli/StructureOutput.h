@@ -30,6 +30,11 @@ QString fileName(Format format, const QString &folder, const QString &databasePa
 // is complete. Nothing on success; otherwise what went wrong, naming the file.
 std::optional<QString> write(const Structure::Document &document, Format format, const QString &path);
 
+// Writes the document in each format to its file name in the folder, the formats side by side (the
+// document is only read). What went wrong, per format that failed, in the formats' order.
+QStringList writeAll(const Structure::Document &document, const QList<Format> &formats, const QString &folder,
+                     const QString &databasePath);
+
 // The diff of two schemas in "text", "markdown" or "json"; nothing for another format.
 std::optional<QByteArray> diffOutput(const Structure::Document &before, const Structure::Document &after,
                                      const QString &format, bool &different);

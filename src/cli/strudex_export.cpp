@@ -15,6 +15,7 @@
 
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 
 #ifdef Q_OS_WIN
 #include <io.h>
@@ -222,12 +223,14 @@ int main(int argc, char *argv[])
     if (!document)
         return ExitReported;
     bool failed = dialogs.failed();
-    for (const StructureOutput::Format kind : formats) {
-        if (const auto problem =
-                StructureOutput::write(*document, kind, StructureOutput::fileName(kind, folder, database))) {
-            print(stderr, *problem + QLatin1Char('\n'));
-            failed = true;
-        }
+    for (const QString &problem : StructureOutput::writeAll(*document, formats, folder, database)) {
+        print(stderr, problem + QLatin1Char('\n'));
+        failed = true;
     }
-    return failed ? ExitReported : 0;
+    // Everything is written. Taking a big database's document apart, piece by piece, would only
+    // make the user wait: the worker is let go and the process ends here.
+    Ado::Connection::releaseKept();
+    std::fflush(stdout);
+    std::fflush(stderr);
+    std::_Exit(failed ? ExitReported : 0);
 }

@@ -128,10 +128,24 @@ QString tableSection(const Table &table, const QString &anchor)
         if (field.lookup && field.lookup->rowSource)
             type += QStringLiteral("<br><span class=\"muted\">Lookup: ") + htmlText(*field.lookup->rowSource) +
                     QStringLiteral("</span>");
-        out +=
-            QStringLiteral("<tr><td>%1</td><td>%2</td><td>%3</td><td>%4</td><td>%5</td><td>%6</td><td>%7</td></tr>\n")
-                .arg(htmlText(field.name), type, QString::number(field.size), yesNo(field.required.value_or(false)),
-                     optional(field.defaultValue), validation, optional(field.description));
+        // The biggest part of a big database's page: written straight into it.
+        out += QLatin1String("<tr><td>");
+        appendHtmlText(out, field.name);
+        out += QLatin1String("</td><td>");
+        out += type;
+        out += QLatin1String("</td><td>");
+        out += QString::number(field.size);
+        out += QLatin1String("</td><td>");
+        out += yesNo(field.required.value_or(false));
+        out += QLatin1String("</td><td>");
+        if (field.defaultValue)
+            appendHtmlText(out, *field.defaultValue);
+        out += QLatin1String("</td><td>");
+        out += validation;
+        out += QLatin1String("</td><td>");
+        if (field.description)
+            appendHtmlText(out, *field.description);
+        out += QLatin1String("</td></tr>\n");
     }
     out += QStringLiteral("</table>\n");
     for (const Field &field : table.fields) {
@@ -172,32 +186,37 @@ QString names(const QStringList &list)
 
 } // namespace
 
-QString htmlText(const QString &text)
+void appendHtmlText(QString &out, const QString &text)
 {
-    QString out;
-    out.reserve(text.size() + 8);
     for (const QChar c : text) {
         switch (c.unicode()) {
         case u'&':
-            out += QStringLiteral("&amp;");
+            out += QLatin1String("&amp;");
             break;
         case u'<':
-            out += QStringLiteral("&lt;");
+            out += QLatin1String("&lt;");
             break;
         case u'>':
-            out += QStringLiteral("&gt;");
+            out += QLatin1String("&gt;");
             break;
         case u'"':
-            out += QStringLiteral("&quot;");
+            out += QLatin1String("&quot;");
             break;
         case u'\'':
-            out += QStringLiteral("&#39;");
+            out += QLatin1String("&#39;");
             break;
         default:
             // Control characters have no place in a page; they show as the replacement sign.
             out += (c.unicode() < 0x20 && c != QLatin1Char('\n') && c != QLatin1Char('\t')) ? QChar(0xFFFD) : c;
         }
     }
+}
+
+QString htmlText(const QString &text)
+{
+    QString out;
+    out.reserve(text.size() + 8);
+    appendHtmlText(out, text);
     return out;
 }
 

@@ -14,5 +14,6 @@ QString toHtml(const Document &document);
 
 // Text escaped for HTML element content and attribute values.
 QString htmlText(const QString &text);
+void appendHtmlText(QString &out, const QString &text);
 
 } // namespace Structure

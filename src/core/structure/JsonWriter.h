@@ -10,7 +10,9 @@ namespace Structure {
 // described by docs/structure.schema.json: absent values are null, never missing keys.
 QByteArray toJson(const Document &document);
 
-// A JSON string literal of the text, quotes included.
+// A JSON string literal of the text, quotes included (UTF-8; a lone half of a surrogate pair is
+// kept as an escape).
 QByteArray jsonString(const QString &text);
+void appendJsonString(QByteArray &out, const QString &text);
 
 } // namespace Structure

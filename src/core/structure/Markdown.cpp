@@ -14,11 +14,6 @@ QString yesNo(bool value)
     return value ? QStringLiteral("yes") : QString();
 }
 
-QString optionalText(const std::optional<QString> &text)
-{
-    return text ? markdownText(*text) : QString();
-}
-
 // Mermaid reads a quoted text up to the next quote: quotes and the characters it treats as markup
 // become its own entity codes.
 QString mermaidText(const QString &text)
@@ -86,13 +81,11 @@ void note(QString &out, const QString &text)
 
 } // namespace
 
-QString markdownText(const QString &text)
+void appendMarkdownText(QString &out, const QString &text)
 {
     // Inline markup and table cells; the characters that start a block matter only at the start.
     static const QString special = QStringLiteral("\\`*_[]|~");
     static const QString blockStart = QStringLiteral("#-+>=");
-    QString out;
-    out.reserve(text.size() + 8);
     for (qsizetype i = 0; i < text.size(); ++i) {
         const QChar c = text.at(i);
         if (i == 0 &&
@@ -121,6 +114,13 @@ QString markdownText(const QString &text)
             out += c;
         }
     }
+}
+
+QString markdownText(const QString &text)
+{
+    QString out;
+    out.reserve(text.size() + 8);
+    appendMarkdownText(out, text);
     return out;
 }
 
@@ -142,8 +142,12 @@ QString markdownFence(const QString &text, const QString &language)
 
 QString toMarkdown(const Document &document)
 {
+    qsizetype fields = 0;
+    for (const Table &table : document.tables)
+        fields += table.fields.size();
     const auto anchor = [](const char *kind, int number) { return QStringLiteral("%1-%2").arg(kind).arg(number); };
     QString out;
+    out.reserve(4096 + 80 * fields);
     const QString fileName = document.database.path.section(QRegularExpression(QStringLiteral("[/\\\\]")), -1);
     out += QStringLiteral("# Structure of ") + markdownText(fileName) + QStringLiteral("\n\n");
     out += QStringLiteral("- Database: ") + markdownText(document.database.path) + QLatin1Char('\n');
@@ -183,10 +187,22 @@ QString toMarkdown(const Document &document)
         out += QStringLiteral("| Field | Type | Size | Required | Default | Description |\n");
         out += QStringLiteral("|---|---|---|---|---|---|\n");
         for (const Field &field : table.fields) {
-            out += QStringLiteral("| %1 | %2 | %3 | %4 | %5 | %6 |\n")
-                       .arg(markdownText(field.name), markdownText(fieldType(field)), QString::number(field.size),
-                            yesNo(field.required.value_or(false)), optionalText(field.defaultValue),
-                            optionalText(field.description));
+            // The biggest part of a big database's page: written straight into it.
+            out += QLatin1String("| ");
+            appendMarkdownText(out, field.name);
+            out += QLatin1String(" | ");
+            appendMarkdownText(out, fieldType(field));
+            out += QLatin1String(" | ");
+            out += QString::number(field.size);
+            out += QLatin1String(" | ");
+            out += yesNo(field.required.value_or(false));
+            out += QLatin1String(" | ");
+            if (field.defaultValue)
+                appendMarkdownText(out, *field.defaultValue);
+            out += QLatin1String(" | ");
+            if (field.description)
+                appendMarkdownText(out, *field.description);
+            out += QLatin1String(" |\n");
         }
         out += QLatin1Char('\n');
         for (const Field &field : table.fields) {

@@ -15,6 +15,7 @@ QString toMarkdown(const Document &document);
 // Text for a Markdown table cell or a line of prose: Markdown's own characters are escaped, HTML
 // is shown as text and a line break becomes <br>.
 QString markdownText(const QString &text);
+void appendMarkdownText(QString &out, const QString &text);
 
 // A fenced block that no backtick run of the text can close.
 QString markdownFence(const QString &text, const QString &language);
