@@ -25,19 +25,6 @@ struct Run
     QByteArray err;
 };
 
-// Every src= and href= of a page and every url( or @import: what a browser would fetch.
-QStringList references(const QString &page)
-{
-    QStringList found;
-    static const QRegularExpression attribute(QStringLiteral("(?:src|href)\\s*=\\s*\"([^\"]*)\""));
-    for (const QRegularExpressionMatch &m : attribute.globalMatch(page))
-        found << m.captured(1);
-    static const QRegularExpression url(QStringLiteral("url\\(|@import"));
-    for (const QRegularExpressionMatch &m : url.globalMatch(page))
-        found << m.captured(0);
-    return found;
-}
-
 } // namespace
 
 class StructureExportTest : public QObject
@@ -125,7 +112,7 @@ private slots:
         const QStringList problems = problemsOf(json);
         QVERIFY2(problems.isEmpty(), qPrintable(problems.join(QLatin1Char('\n'))));
         const QString page = QString::fromUtf8(TestSupport::readFile(work.filePath(base + QStringLiteral("html"))));
-        for (const QString &reference : references(page))
+        for (const QString &reference : TestSupport::fetchedReferences(page))
             QVERIFY2(reference.startsWith(QLatin1Char('#')), qPrintable(reference));
     }
 
@@ -343,7 +330,7 @@ private slots:
             QVERIFY2(problems.isEmpty(), qPrintable(name + QStringLiteral(": ") + problems.join(QLatin1Char('\n'))));
             const QString page =
                 QString::fromUtf8(TestSupport::readFile(QDir(out.path()).filePath(base + QStringLiteral("html"))));
-            for (const QString &reference : references(page))
+            for (const QString &reference : TestSupport::fetchedReferences(page))
                 QVERIFY2(reference.startsWith(QLatin1Char('#')), qPrintable(name + QStringLiteral(": ") + reference));
             byName.insert(name, QJsonDocument::fromJson(json).object());
             ++documented;

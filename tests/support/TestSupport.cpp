@@ -68,6 +68,18 @@ bool fixturesRequired()
     return !value.isEmpty() && value != "0";
 }
 
+QStringList fetchedReferences(const QString &page)
+{
+    QStringList found;
+    static const QRegularExpression attribute(QStringLiteral("(?:src|href)\\s*=\\s*\"([^\"]*)\""));
+    for (const QRegularExpressionMatch &m : attribute.globalMatch(page))
+        found << m.captured(1);
+    static const QRegularExpression url(QStringLiteral("url\\(|@import"));
+    for (const QRegularExpressionMatch &m : url.globalMatch(page))
+        found << m.captured(0);
+    return found;
+}
+
 QByteArray writeDamagedSettings(const QString &path)
 {
     QDir().mkpath(QFileInfo(path).absolutePath());

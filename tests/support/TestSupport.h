@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QList>
 #include <QString>
+#include <QStringList>
 
 namespace TestSupport {
 // Folder of the project's own test databases (tests/data).
@@ -34,6 +35,9 @@ QList<RealFile> realFiles();
 // STRUDEX_REQUIRE_FIXTURES=1, since the fixtures are always there and a silent skip would hide a
 // test that no longer runs.
 bool fixturesRequired();
+
+// Every src= and href= of an HTML page and every url( or @import: what a browser would fetch.
+QStringList fetchedReferences(const QString &page);
 
 // Writes a settings file whose "Database" value is 4 KiB of bytes no settings reader accepts, and
 // returns what it wrote.

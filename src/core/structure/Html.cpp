@@ -75,20 +75,6 @@ QString noteOf(const QString &text)
                           : QStringLiteral("<p class=\"note\">") + htmlText(text) + QStringLiteral("</p>\n");
 }
 
-QString fieldType(const Field &field)
-{
-    QString text = field.accessType.isEmpty() ? field.type : field.accessType;
-    if (field.fieldSize && !field.fieldSize->isEmpty()) {
-        QString size = *field.fieldSize;
-        if (field.precision)
-            size += QStringLiteral(" (%1, %2)").arg(*field.precision).arg(field.scale.value_or(0));
-        text += QStringLiteral(", ") + size;
-    }
-    if (field.multiValued)
-        text += QStringLiteral(", multi-valued");
-    return htmlText(text);
-}
-
 QString propertyList(const Properties &properties)
 {
     if (properties.isEmpty())
@@ -122,7 +108,7 @@ QString tableSection(const Table &table, const QString &anchor)
             validation += (validation.isEmpty() ? QString() : QStringLiteral("<br>")) +
                           QStringLiteral("<span class=\"muted\">") + htmlText(*field.validationText) +
                           QStringLiteral("</span>");
-        QString type = fieldType(field);
+        QString type = htmlText(typeDescription(field));
         if (field.expression)
             type += QStringLiteral("<br><code>") + htmlText(*field.expression) + QStringLiteral("</code>");
         if (field.lookup && field.lookup->rowSource)

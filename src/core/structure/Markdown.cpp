@@ -51,20 +51,6 @@ QString mermaidText(const QString &text)
     return out;
 }
 
-QString fieldType(const Field &field)
-{
-    QString text = field.accessType.isEmpty() ? field.type : field.accessType;
-    if (field.fieldSize && !field.fieldSize->isEmpty()) {
-        QString size = *field.fieldSize;
-        if (field.precision)
-            size += QStringLiteral(" (%1, %2)").arg(*field.precision).arg(field.scale.value_or(0));
-        text += QStringLiteral(", ") + size;
-    }
-    if (field.multiValued)
-        text += QStringLiteral(", multi-valued");
-    return text;
-}
-
 QString fieldList(const QStringList &names)
 {
     QStringList escaped;
@@ -191,7 +177,7 @@ QString toMarkdown(const Document &document)
             out += QLatin1String("| ");
             appendMarkdownText(out, field.name);
             out += QLatin1String(" | ");
-            appendMarkdownText(out, fieldType(field));
+            appendMarkdownText(out, typeDescription(field));
             out += QLatin1String(" | ");
             out += QString::number(field.size);
             out += QLatin1String(" | ");

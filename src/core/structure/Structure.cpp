@@ -15,6 +15,20 @@ QString joinName(Join join)
     return QStringLiteral("inner");
 }
 
+QString typeDescription(const Field &field)
+{
+    QString text = field.accessType.isEmpty() ? field.type : field.accessType;
+    if (field.fieldSize && !field.fieldSize->isEmpty()) {
+        QString size = *field.fieldSize;
+        if (field.precision)
+            size += QStringLiteral(" (%1, %2)").arg(*field.precision).arg(field.scale.value_or(0));
+        text += QStringLiteral(", ") + size;
+    }
+    if (field.multiValued)
+        text += QStringLiteral(", multi-valued");
+    return text;
+}
+
 QString maskPasswords(const QString &connection)
 {
     // Keys stand at the start or after a ";"; a value runs to the next ";", or is wrapped in

@@ -173,6 +173,10 @@ struct Document
 // "inner", "left" or "right".
 QString joinName(Join join);
 
+// A field's type as the documents show it: Access's own type, its field size (with precision and
+// scale for a decimal) and whether it is multi-valued ("Number, Decimal (18, 4)").
+QString typeDescription(const Field &field);
+
 // The ODBC connection text of a linked table with the value of every PWD= (any case) replaced by
 // "***", so a documentation never shows a password.
 QString maskPasswords(const QString &connection);

@@ -8,6 +8,7 @@
 #include "core/structure/Markdown.h"
 #include "core/structure/Structure.h"
 #include "support/JsonSchema.h"
+#include "support/TestSupport.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -115,19 +116,6 @@ Document shop()
     d.linkedTables << LinkedTable{QStringLiteral("Remote"), QStringLiteral("dbo.Remote"),
                                   maskPasswords(QStringLiteral("ODBC;DSN=x;UID=me;PWD=secret;")), QString()};
     return d;
-}
-
-// Every src= and href= of the page, and every url( ): what a browser would fetch.
-QStringList references(const QString &page)
-{
-    QStringList found;
-    static const QRegularExpression attribute(QStringLiteral("(?:src|href)\\s*=\\s*\"([^\"]*)\""));
-    for (const QRegularExpressionMatch &m : attribute.globalMatch(page))
-        found << m.captured(1);
-    static const QRegularExpression url(QStringLiteral("url\\(|@import"));
-    for (const QRegularExpressionMatch &m : url.globalMatch(page))
-        found << m.captured(0);
-    return found;
 }
 
 } // namespace
@@ -274,7 +262,7 @@ private slots:
         const QString page = toHtml(shop());
         QVERIFY(page.startsWith(QStringLiteral("<!DOCTYPE html>")));
         // Nothing is fetched: every link stays in the page.
-        for (const QString &reference : references(page))
+        for (const QString &reference : TestSupport::fetchedReferences(page))
             QVERIFY2(reference.startsWith(QLatin1Char('#')), qPrintable(reference));
         // Our own script is the only one; the hostile names are text everywhere, diagram included.
         QCOMPARE(page.count(QStringLiteral("<script")), 1);
