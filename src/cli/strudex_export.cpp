@@ -11,6 +11,7 @@
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QFile>
 #include <QSet>
 
 #include <csignal>
@@ -22,6 +23,7 @@
 #define isatty _isatty
 #define fileno _fileno
 #else
+#include <termios.h>
 #include <unistd.h>
 #endif
 
@@ -46,6 +48,76 @@ int usageError(const QCommandLineParser &parser, const QString &problem)
     print(stderr, QStringLiteral("Try 'strudex-export --help' for more information.\n"));
     Q_UNUSED(parser);
     return ExitUsage;
+}
+
+// One line of standard input, the line end dropped; on a terminal the prompt is shown and what is
+// typed is not echoed.
+std::optional<QString> passwordFromInput(const char *prompt)
+{
+    const bool terminal = isatty(fileno(stdin));
+#ifndef Q_OS_WIN
+    termios saved{};
+    const bool quiet = terminal && tcgetattr(fileno(stdin), &saved) == 0;
+    if (terminal) {
+        std::fputs(prompt, stderr);
+        std::fflush(stderr);
+    }
+    if (quiet) {
+        termios silent = saved;
+        silent.c_lflag &= ~tcflag_t(ECHO);
+        tcsetattr(fileno(stdin), TCSAFLUSH, &silent);
+    }
+#else
+    if (terminal) {
+        std::fputs(prompt, stderr);
+        std::fflush(stderr);
+    }
+#endif
+    QByteArray line;
+    for (int c = std::fgetc(stdin); c != EOF && c != '\n'; c = std::fgetc(stdin))
+        line.append(char(c));
+#ifndef Q_OS_WIN
+    if (quiet) {
+        tcsetattr(fileno(stdin), TCSAFLUSH, &saved);
+        std::fputs("\n", stderr);
+    }
+#endif
+    if (line.endsWith('\r'))
+        line.chop(1);
+    return QString::fromLocal8Bit(line);
+}
+
+// The first line of a file, its line end dropped; nothing (and why) when it cannot be read.
+std::optional<QString> passwordFromFile(const QString &path, QString &problem)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        problem = QStringLiteral("the password file '%1' cannot be read: %2").arg(path, file.errorString());
+        return std::nullopt;
+    }
+    QByteArray line = file.readLine(1 << 20);
+    if (line.endsWith('\n'))
+        line.chop(1);
+    if (line.endsWith('\r'))
+        line.chop(1);
+    return QString::fromLocal8Bit(line);
+}
+
+// A password from its option: given as it is, "-" for standard input, or from a file. Giving the
+// same password two ways is a usage error.
+std::optional<QString> passwordOption(const QCommandLineParser &parser, const QCommandLineOption &value,
+                                      const QCommandLineOption &file, const char *prompt, QString &problem)
+{
+    if (parser.isSet(value) && parser.isSet(file)) {
+        problem = QStringLiteral("--%1 and --%2 cannot both be given")
+                      .arg(value.names().constFirst(), file.names().constFirst());
+        return std::nullopt;
+    }
+    if (parser.isSet(file))
+        return passwordFromFile(parser.value(file), problem);
+    if (parser.isSet(value) && parser.value(value) == QStringLiteral("-"))
+        return passwordFromInput(prompt);
+    return parser.value(value);
 }
 
 // The whole structure of a database, or the failure that stopped its reading, printed.
@@ -113,8 +185,15 @@ int main(int argc, char *argv[])
     const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")},
                                   QStringLiteral("Show this help and exit."));
     const QCommandLineOption version(QStringLiteral("version"), QStringLiteral("Show the version and exit."));
-    const QCommandLineOption password(QStringLiteral("password"), QStringLiteral("The database password."),
-                                      QStringLiteral("PW"));
+    const QCommandLineOption password(
+        QStringLiteral("password"),
+        QStringLiteral("The database password. Given here it can be seen by every user of the machine in the list "
+                       "of processes; '-' reads it from standard input (asked for without echo on a terminal), "
+                       "which is safe, as is --password-file."),
+        QStringLiteral("PW"));
+    const QCommandLineOption passwordFile(QStringLiteral("password-file"),
+                                          QStringLiteral("Read the database password from the first line of FILE."),
+                                          QStringLiteral("FILE"));
     const QCommandLineOption output(QStringLiteral("output"),
                                     QStringLiteral("Folder that receives the report (default: the current folder)."),
                                     QStringLiteral("DIR"), QStringLiteral("."));
@@ -132,10 +211,17 @@ int main(int argc, char *argv[])
     const QCommandLineOption diff(QStringLiteral("diff"),
                                   QStringLiteral("Compare the structure of two databases, OLD and NEW, and print the "
                                                  "differences. Exit status 0: none, 1: some, 2: trouble."));
-    const QCommandLineOption newPassword(QStringLiteral("new-password"),
-                                         QStringLiteral("With --diff: the password of NEW (default: --password)."),
-                                         QStringLiteral("PW"));
-    parser.addOptions({help, version, password, output, table, list, format, diff, newPassword});
+    const QCommandLineOption newPassword(
+        QStringLiteral("new-password"),
+        QStringLiteral("With --diff: the password of NEW (default: the password of OLD); '-' reads it from "
+                       "standard input."),
+        QStringLiteral("PW"));
+    const QCommandLineOption newPasswordFile(QStringLiteral("new-password-file"),
+                                             QStringLiteral("With --diff: read the password of NEW from the first "
+                                                            "line of FILE."),
+                                             QStringLiteral("FILE"));
+    parser.addOptions(
+        {help, version, password, passwordFile, output, table, list, format, diff, newPassword, newPasswordFile});
     parser.addPositionalArgument(QStringLiteral("DATABASE"), QStringLiteral("The Access database file."));
 
     if (!parser.parse(QCoreApplication::arguments()))
@@ -151,9 +237,21 @@ int main(int argc, char *argv[])
     const QStringList positional = parser.positionalArguments();
     if (parser.isSet(diff)) {
         Main::SetAppTitle();
-        const QString newPw = parser.isSet(newPassword) ? parser.value(newPassword) : parser.value(password);
+        QString problem;
+        const auto oldPw = passwordOption(parser, password, passwordFile, "Password of OLD: ", problem);
+        if (!oldPw) {
+            print(stderr, QStringLiteral("strudex-export: %1\n").arg(problem));
+            return DiffTrouble;
+        }
+        std::optional<QString> newPw = oldPw;
+        if (parser.isSet(newPassword) || parser.isSet(newPasswordFile))
+            newPw = passwordOption(parser, newPassword, newPasswordFile, "Password of NEW: ", problem);
+        if (!newPw) {
+            print(stderr, QStringLiteral("strudex-export: %1\n").arg(problem));
+            return DiffTrouble;
+        }
         const QString diffFormat = parser.isSet(format) ? parser.value(format) : QStringLiteral("text");
-        return diffMain(positional, parser.value(password), newPw, diffFormat);
+        return diffMain(positional, *oldPw, *newPw, diffFormat);
     }
     QList<StructureOutput::Format> formats{StructureOutput::Format::Text};
     if (parser.isSet(format)) {
@@ -168,7 +266,11 @@ int main(int argc, char *argv[])
                                                        : QStringLiteral("only one DATABASE can be read at a time"));
 
     const QString database = positional.constFirst();
-    const QString databasePassword = parser.value(password);
+    QString passwordProblem;
+    const auto givenPassword = passwordOption(parser, password, passwordFile, "Password: ", passwordProblem);
+    if (!givenPassword)
+        return usageError(parser, passwordProblem);
+    const QString databasePassword = *givenPassword;
     Main::SetAppTitle();
     Access::SetConnectionParameters([database] { return database; }, [databasePassword] { return databasePassword; });
 

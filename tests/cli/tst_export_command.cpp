@@ -24,11 +24,12 @@ class ExportCommandTest : public QObject
 private:
     QTemporaryDir work;
 
-    Run run(const QStringList &arguments, const QString &folder = QString())
+    Run run(const QStringList &arguments, const QString &folder = QString(), const QByteArray &input = QByteArray())
     {
         QProcess process;
         process.setWorkingDirectory(folder.isEmpty() ? work.path() : folder);
         process.start(QDir(TestSupport::binDir()).filePath(QStringLiteral("strudex-export")), arguments);
+        process.write(input);
         process.closeWriteChannel();
         if (!process.waitForFinished(120000))
             process.kill();
@@ -47,6 +48,60 @@ private slots:
               QStringLiteral("types2019.accdb"), QStringLiteral("many.accdb"), QStringLiteral("password.mdb"),
               QStringLiteral("password-plain.mdb"), QStringLiteral("empty.mdb")})
             copyIn(name);
+    }
+
+    // The forms of a password that stay out of the list of processes: a file's first line, and
+    // standard input.
+    void passwordsFromAFileOrStandardInput()
+    {
+        const auto file = [this](const QString &name, const QByteArray &content) {
+            QFile out(work.filePath(name));
+            out.open(QIODevice::WriteOnly);
+            out.write(content);
+            return out.fileName();
+        };
+        const QString database = QStringLiteral("password.mdb");
+        // The first line, with its line end (LF or CR LF) dropped; what follows is not read.
+        Run result = run({QStringLiteral("--list"), QStringLiteral("--password-file"),
+                          file(QStringLiteral("pw1"), "Pa;ss=w0rd\nsomething else\n"), database});
+        QCOMPARE(result.exitCode, 0);
+        QCOMPARE(result.out, QByteArray("Secrets\n"));
+        result = run({QStringLiteral("--list"), QStringLiteral("--password-file"),
+                      file(QStringLiteral("pw2"), "Pa;ss=w0rd\r\n"), database});
+        QCOMPARE(result.exitCode, 0);
+        result = run({QStringLiteral("--list"), QStringLiteral("--password-file"),
+                      file(QStringLiteral("pw3"), "Pa;ss=w0rd"), database});
+        QCOMPARE(result.exitCode, 0);
+        // Standard input, when it is not a terminal: one line, no prompt.
+        result = run({QStringLiteral("--list"), QStringLiteral("--password"), QStringLiteral("-"), database}, QString(),
+                     "Pa;ss=w0rd\n");
+        QCOMPARE(result.exitCode, 0);
+        QCOMPARE(result.out, QByteArray("Secrets\n"));
+        QVERIFY(result.err.isEmpty());
+        // An empty file is an empty password; a missing file and two ways at once are usage errors.
+        result = run(
+            {QStringLiteral("--list"), QStringLiteral("--password-file"), file(QStringLiteral("pw4"), ""), database});
+        QCOMPARE(result.exitCode, 1);
+        QVERIFY(result.err.contains("Not a valid password."));
+        result = run({QStringLiteral("--list"), QStringLiteral("--password-file"),
+                      work.filePath(QStringLiteral("none")), database});
+        QCOMPARE(result.exitCode, 2);
+        QVERIFY(result.err.contains("cannot be read"));
+        result = run({QStringLiteral("--password"), QStringLiteral("x"), QStringLiteral("--password-file"),
+                      file(QStringLiteral("pw5"), "x"), database});
+        QCOMPARE(result.exitCode, 2);
+        // The new side of a diff likewise.
+        result =
+            run({QStringLiteral("--diff"), QStringLiteral("--password-file"), file(QStringLiteral("pw6"), "Pa;ss=w0rd"),
+                 QStringLiteral("--new-password"), QStringLiteral("-"), database, database},
+                QString(), "Pa;ss=w0rd\n");
+        QCOMPARE(result.exitCode, 0);
+        result =
+            run({QStringLiteral("--diff"), QStringLiteral("--password"), QStringLiteral("Pa;ss=w0rd"),
+                 QStringLiteral("--new-password-file"), work.filePath(QStringLiteral("none")), database, database});
+        QCOMPARE(result.exitCode, 2);
+        // --help names the safe forms.
+        QVERIFY(run({QStringLiteral("--help")}).out.contains("--password-file"));
     }
 
     void goldenReports_data()
