@@ -200,6 +200,8 @@ void MdbDatabase::open(const std::string &path, const std::string &password)
         throw Errors::unrecognizedFormat(path);
     }
     m_path = path;
+    m_officeEncrypted = header.officeEncrypted();
+    m_databasePassword = !header.officeEncrypted() && !header.password.empty();
     try {
         // Where things are, as libmdb has them for this format.
         const MdbFormatConstants *format = m_handle->fmt;

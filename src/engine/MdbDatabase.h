@@ -124,6 +124,10 @@ private:
 
     MdbHandle *m_handle = nullptr;
     std::string m_path;
+    // What the header said: an Access 2007+ file encrypted with a password, a Jet database
+    // password (never the password itself).
+    bool m_officeEncrypted = false;
+    bool m_databasePassword = false;
     DefinitionLayout m_layout;
     PageReader m_pages;
 #if defined(__linux__)

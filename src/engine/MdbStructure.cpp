@@ -4,7 +4,6 @@
 // database that cannot be read at all fails.
 
 #include "engine/AccessTypes.h"
-#include "engine/DatabaseHeader.h"
 #include "engine/EngineErrors.h"
 #include "engine/MdbDatabase.h"
 #include "engine/QueryText.h"
@@ -13,7 +12,6 @@
 #include "engine/TableTypes.h"
 
 #include <algorithm>
-#include <fstream>
 #include <map>
 
 namespace Engine {
@@ -106,13 +104,8 @@ void MdbDatabase::structure(const std::vector<std::string> &wantedTables, const 
                     if (list.name.empty() && name == "AccessVersion")
                         record.database.accessVersion = safe(Engine::propertyText(value, decode));
         }
-        std::vector<std::uint8_t> start(kHeaderBytes);
-        std::ifstream file(m_path, std::ios::binary);
-        file.read(reinterpret_cast<char *>(start.data()), static_cast<std::streamsize>(start.size()));
-        start.resize(static_cast<std::size_t>(std::max<std::streamsize>(file.gcount(), 0)));
-        const DatabaseHeader header = readDatabaseHeader(start, start.size());
-        record.database.encrypted = header.officeEncrypted() || m_handle->f->db_key != 0;
-        record.database.databasePassword = !header.officeEncrypted() && !header.password.empty();
+        record.database.encrypted = m_officeEncrypted || m_handle->f->db_key != 0;
+        record.database.databasePassword = m_databasePassword;
         emit(std::move(record));
     }
 

@@ -121,6 +121,92 @@ EngineProtocol::EngineError Worker::errorOf(std::exception_ptr failure) const
     }
 }
 
+namespace {
+
+// The Part frames of a streamed answer. Records are written straight into the next frame, whose
+// memory serves every part; what is waiting goes out on flush(), or on alive() when the parent
+// has heard nothing for a heartbeat interval (a heartbeat when nothing is waiting).
+class PartStream
+{
+public:
+    using Clock = std::chrono::steady_clock;
+
+    explicit PartStream(Channel &channel) : m_channel(channel) { EngineProtocol::startPart(m_pending); }
+
+    EngineProtocol::Writer &records() { return m_pending; }
+    // Where the record about to be written starts; rollback() drops what was written of it.
+    void mark() { m_mark = m_pending.bytes().size(); }
+    void rollback() { m_pending.truncate(m_mark); }
+    void recordWritten() { ++m_pendingRecords; }
+
+    std::size_t waitingBytes() const { return m_pending.bytes().size(); }
+    std::size_t bytesSent() const { return m_bytesSent; }
+    std::uint32_t sent() const { return m_sent; }
+    bool firstSent() const { return m_firstSent; }
+    // Since the last sign of life of this answer (a part or a heartbeat).
+    Clock::duration quiet() const { return Clock::now() - m_lastSign; }
+    // The parent stopped reading, or a part could not be sent: nothing more goes out.
+    bool stopped() const { return m_parentGone || m_unsendable; }
+    bool unsendable() const { return m_unsendable; }
+
+    void flush()
+    {
+        if (m_pendingRecords == 0 || m_unsendable)
+            return;
+        // Names and texts were made safe to send when they were read; a part that still cannot go
+        // ends the answer with an error rather than half of it.
+        if (!m_pending.valid() || m_pending.bytes().size() > EngineProtocol::kMaxFrameLength) {
+            m_unsendable = true;
+            return;
+        }
+        EngineProtocol::finishPart(m_pending, m_pendingRecords);
+        if (!m_channel.send(m_pending.bytes()))
+            m_parentGone = true;
+        m_sent += m_pendingRecords;
+        m_bytesSent += m_pending.bytes().size();
+        m_pendingRecords = 0;
+        EngineProtocol::startPart(m_pending);
+        m_mark = m_pending.bytes().size();
+        m_firstSent = true;
+        m_lastSign = Clock::now();
+    }
+
+    void alive()
+    {
+        if (quiet() < m_channel.heartbeatInterval())
+            return;
+        if (m_pendingRecords > 0) {
+            flush();
+        } else {
+            m_channel.send(EngineProtocol::encodeProgress());
+            m_lastSign = Clock::now();
+        }
+    }
+
+    // The final answer once the records are all written.
+    EngineProtocol::Bytes end()
+    {
+        flush();
+        if (m_unsendable)
+            return EngineProtocol::encodeError(0, "The database engine produced an answer that cannot be sent.");
+        return EngineProtocol::encodeDescribeEnd(m_sent);
+    }
+
+private:
+    Channel &m_channel;
+    EngineProtocol::Writer m_pending;
+    std::uint32_t m_pendingRecords = 0;
+    std::uint32_t m_sent = 0;
+    std::size_t m_bytesSent = 0;
+    std::size_t m_mark = 0;
+    bool m_parentGone = false;
+    bool m_unsendable = false;
+    bool m_firstSent = false;
+    Clock::time_point m_lastSign = Clock::now();
+};
+
+} // namespace
+
 // Each table gets the two answers that Fields and ColumnDescriptions would give it, one after the
 // other, exactly as if they had been asked one by one; a failure belongs to its record, and the
 // next table is read all the same.
@@ -133,102 +219,56 @@ EngineProtocol::Bytes Worker::describe(const std::vector<std::string> &tables)
         return EngineProtocol::encodeError(error.number, error.description);
     }
 
-    // Records are written straight into the next Part frame, whose memory serves every part.
-    EngineProtocol::Writer pending;
-    EngineProtocol::startPart(pending);
-    std::uint32_t pendingRecords = 0;
-    std::uint32_t sent = 0;
-    bool parentGone = false;
-    bool unsendable = false;
-    bool firstSent = false;
-    using Clock = std::chrono::steady_clock;
-    // Since the last sign of life of this answer (a part or a heartbeat).
-    Clock::time_point lastSign = Clock::now();
-    // Where the record being written starts; a failure drops what was written of it.
-    std::size_t mark = 0;
-    std::size_t bytesSent = 0;
-    const auto flush = [&] {
-        if (pendingRecords == 0 || unsendable)
-            return;
-        // Names and texts were made safe to send when they were read; a part that still cannot go
-        // ends the answer with an error rather than half of it.
-        if (!pending.valid() || pending.bytes().size() > EngineProtocol::kMaxFrameLength) {
-            unsendable = true;
-            return;
-        }
-        EngineProtocol::finishPart(pending, pendingRecords);
-        if (!m_channel.send(pending.bytes()))
-            parentGone = true;
-        sent += pendingRecords;
-        bytesSent += pending.bytes().size();
-        pendingRecords = 0;
-        EngineProtocol::startPart(pending);
-        mark = pending.bytes().size();
-        firstSent = true;
-        lastSign = Clock::now();
-    };
+    PartStream stream(m_channel);
     // During a long count the parent hears of progress: the records read so far, or a heartbeat.
-    const auto alive = [&] {
-        if (Clock::now() - lastSign < m_channel.heartbeatInterval())
-            return;
-        if (pendingRecords > 0) {
-            flush();
-        } else {
-            m_channel.send(EngineProtocol::encodeProgress());
-            lastSign = Clock::now();
-        }
-    };
-
+    const auto alive = [&] { stream.alive(); };
     std::size_t tablesRead = 0;
     try {
         for (const std::string &table : tables) {
             const bool known = m_database.knows(table);
             // A record is written only once everything it says is known: a failure leaves no
             // half of it behind, and a heartbeat that sends what is waiting sends whole records.
-            mark = pending.bytes().size();
+            stream.mark();
             try {
-                m_database.appendFieldsRecord(pending, table, alive);
+                m_database.appendFieldsRecord(stream.records(), table, alive);
             } catch (...) {
-                pending.truncate(mark);
+                stream.rollback();
                 const EngineProtocol::EngineError error = errorOf(std::current_exception());
-                EngineProtocol::appendFailedRecord(pending, RecordKind::FieldsFailed, table, error.number,
+                EngineProtocol::appendFailedRecord(stream.records(), RecordKind::FieldsFailed, table, error.number,
                                                    error.description);
             }
-            ++pendingRecords;
-            mark = pending.bytes().size();
+            stream.recordWritten();
+            stream.mark();
             try {
-                m_database.appendDescriptionsRecord(pending, table);
+                m_database.appendDescriptionsRecord(stream.records(), table);
             } catch (...) {
-                pending.truncate(mark);
+                stream.rollback();
                 const EngineProtocol::EngineError error = errorOf(std::current_exception());
-                EngineProtocol::appendFailedRecord(pending, RecordKind::DescriptionsFailed, table, error.number,
-                                                   error.description);
+                EngineProtocol::appendFailedRecord(stream.records(), RecordKind::DescriptionsFailed, table,
+                                                   error.number, error.description);
             }
-            ++pendingRecords;
+            stream.recordWritten();
             // Each table is read once here, and the program keeps what it was told.
             if (!known)
                 m_database.forget(table);
 
-            const std::size_t size = pending.bytes().size();
+            const std::size_t size = stream.waitingBytes();
             ++tablesRead;
-            const std::size_t perTable = (bytesSent + size) / tablesRead;
+            const std::size_t perTable = (stream.bytesSent() + size) / tablesRead;
             const std::size_t left = perTable * (tables.size() - tablesRead);
             const std::size_t partSize = std::clamp(left / kShareOfWhatIsLeft, kSmallestPart, kLargestPart);
-            const auto quiet = Clock::now() - lastSign;
+            const auto quiet = stream.quiet();
             if (size >= partSize || quiet >= m_channel.heartbeatInterval() ||
-                (!firstSent && (size >= kFirstPart || quiet >= kFirstPartAfter)))
-                flush();
-            if (parentGone || unsendable)
+                (!stream.firstSent() && (size >= kFirstPart || quiet >= kFirstPartAfter)))
+                stream.flush();
+            if (stream.stopped())
                 break;
         }
-        flush();
+        return stream.end();
     } catch (...) {
         const EngineProtocol::EngineError error = errorOf(std::current_exception());
         return EngineProtocol::encodeError(error.number, error.description);
     }
-    if (unsendable)
-        return EngineProtocol::encodeError(0, "The database engine produced an answer that cannot be sent.");
-    return EngineProtocol::encodeDescribeEnd(sent);
 }
 
 // The structure goes out record by record as it is read, in parts of about a megabyte, or sooner
@@ -241,61 +281,26 @@ EngineProtocol::Bytes Worker::structure(const std::vector<std::string> &tables)
         const EngineProtocol::EngineError error = errorOf(std::make_exception_ptr(Errors::objectClosed()));
         return EngineProtocol::encodeError(error.number, error.description);
     }
-    EngineProtocol::Writer pending;
-    EngineProtocol::startPart(pending);
-    std::uint32_t pendingRecords = 0;
-    std::uint32_t sent = 0;
-    bool parentGone = false;
-    bool unsendable = false;
-    using Clock = std::chrono::steady_clock;
-    Clock::time_point lastSign = Clock::now();
-    const auto flush = [&] {
-        if (pendingRecords == 0 || unsendable || parentGone)
-            return;
-        if (!pending.valid() || pending.bytes().size() > EngineProtocol::kMaxFrameLength) {
-            unsendable = true;
-            return;
-        }
-        EngineProtocol::finishPart(pending, pendingRecords);
-        if (!m_channel.send(pending.bytes()))
-            parentGone = true;
-        sent += pendingRecords;
-        pendingRecords = 0;
-        EngineProtocol::startPart(pending);
-        lastSign = Clock::now();
-    };
-    const auto alive = [&] {
-        if (Clock::now() - lastSign < m_channel.heartbeatInterval())
-            return;
-        if (pendingRecords > 0) {
-            flush();
-        } else {
-            m_channel.send(EngineProtocol::encodeProgress());
-            lastSign = Clock::now();
-        }
-    };
+    PartStream stream(m_channel);
     try {
         m_database.structure(
             tables,
             [&](EngineProtocol::StructureRecord &&record) {
-                if (parentGone || unsendable)
+                if (stream.stopped())
                     return;
-                EngineProtocol::appendStructureRecord(pending, record);
-                ++pendingRecords;
-                if (pending.bytes().size() >= kStructurePart)
-                    flush();
+                EngineProtocol::appendStructureRecord(stream.records(), record);
+                stream.recordWritten();
+                if (stream.waitingBytes() >= kStructurePart)
+                    stream.flush();
                 else
-                    alive();
+                    stream.alive();
             },
-            alive);
-        flush();
+            [&] { stream.alive(); });
+        return stream.end();
     } catch (...) {
         const EngineProtocol::EngineError error = errorOf(std::current_exception());
         return EngineProtocol::encodeError(error.number, error.description);
     }
-    if (unsendable)
-        return EngineProtocol::encodeError(0, "The database engine produced an answer that cannot be sent.");
-    return EngineProtocol::encodeDescribeEnd(sent);
 }
 
 } // namespace Engine
