@@ -6,6 +6,7 @@
 #include "core/PathUtilities.h"
 #include "core/db/Access.h"
 #include "core/db/Ado.h"
+#include "core/db/ODBCProvider.h"
 #include "core/report/StructureReport.h"
 #include "core/structure/Read.h"
 
@@ -251,6 +252,9 @@ int main(int argc, char *argv[])
             return DiffTrouble;
         }
         const QString diffFormat = parser.isSet(format) ? parser.value(format) : QStringLiteral("text");
+        ConsoleDialogs dialogs;
+        if (!ODBCProvider::IsProviderInstalled(dialogs))
+            return DiffTrouble;
         return diffMain(positional, *oldPw, *newPw, diffFormat);
     }
     QList<StructureOutput::Format> formats{StructureOutput::Format::Text};
@@ -276,6 +280,9 @@ int main(int argc, char *argv[])
 
     std::FILE *terminal = isatty(fileno(stderr)) ? stderr : nullptr;
     ConsoleDialogs dialogs;
+    // The same check, and the same message, as the desktop program's at start-up.
+    if (!ODBCProvider::IsProviderInstalled(dialogs))
+        return ExitReported;
 
     if (!Main::FileExists(database)) {
         print(stderr, QStringLiteral("Could not find file '%1'.\n").arg(database));

@@ -204,6 +204,69 @@ private slots:
         QCOMPARE(result.err, QByteArray("Please select a table first.\n"));
     }
 
+    // Without its engine the exporter says what the desktop program says: the message names the
+    // missing program and says to reinstall. An engine that is there but cannot be run counts as
+    // missing; one that the system starts but cannot run (127) is reported as not installed properly.
+    void aMissingEngineIsNamed()
+    {
+        QTemporaryDir alone;
+        QVERIFY(alone.isValid());
+        const QString exporter = alone.filePath(QStringLiteral("strudex-export"));
+        QVERIFY(QFile::copy(QDir(TestSupport::binDir()).filePath(QStringLiteral("strudex-export")), exporter));
+        const QString engine = alone.filePath(QStringLiteral("strudex-engine"));
+        const auto runAlone = [&](const QStringList &arguments) {
+            QProcess process;
+            process.setWorkingDirectory(work.path());
+            process.start(exporter, arguments);
+            process.closeWriteChannel();
+            if (!process.waitForFinished(60000))
+                process.kill();
+            return Run{process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
+                       process.readAllStandardOutput(), process.readAllStandardError()};
+        };
+        const QByteArray named = QStringLiteral("the program \"%1\", which is missing or cannot be started. Reinstall "
+                                                "Strudex to solve this problem.\n\n")
+                                     .arg(engine)
+                                     .toUtf8();
+
+        const QStringList exportSample{QStringLiteral("--output"), alone.path(), QStringLiteral("sample.mdb")};
+        Run result = runAlone(exportSample);
+        QCOMPARE(result.exitCode, 1);
+        QVERIFY2(result.err.startsWith("Error #3706: Provider cannot be found. It may not be properly installed.\n\n"
+                                       "You are getting this error because:\n\n"),
+                 result.err.constData());
+        QVERIFY2(result.err.contains(named), result.err.constData());
+        QVERIFY(result.out.isEmpty());
+        QVERIFY(!QFile::exists(alone.filePath(QStringLiteral("sample_Structure.txt"))));
+
+        result = runAlone({QStringLiteral("--diff"), QStringLiteral("sample.mdb"), QStringLiteral("sample.mdb")});
+        QCOMPARE(result.exitCode, 2);
+        QVERIFY2(result.err.contains(named), result.err.constData());
+
+        // There, but not a program anybody may run.
+        {
+            QFile file(engine);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write("#!/bin/sh\nexit 127\n");
+        }
+        result = runAlone(exportSample);
+        QCOMPARE(result.exitCode, 1);
+        QVERIFY2(result.err.contains(named), result.err.constData());
+
+        // Starts, and ends at once, as a program does whose libraries are missing.
+        QVERIFY(QFile::setPermissions(engine, QFile::permissions(engine) | QFileDevice::ExeOwner));
+        result = runAlone(exportSample);
+        QCOMPARE(result.exitCode, 1);
+        QVERIFY2(
+            result.err.startsWith(QStringLiteral("Provider cannot be found. It may not be properly installed. "
+                                                 "(%1: it could not be started, code 127) Reinstall Strudex to "
+                                                 "solve this problem.\nin Strudex2021/08/31.Access.NonSystemTables")
+                                      .arg(engine)
+                                      .toUtf8()),
+            result.err.constData());
+        QVERIFY(!QFile::exists(alone.filePath(QStringLiteral("sample_Structure.txt"))));
+    }
+
     void realWorldDatabase()
     {
         const QString real =

@@ -5,15 +5,17 @@
 #include "core/Failure.h"
 #include "core/PathUtilities.h"
 #include "core/db/Ado.h"
+#include "core/db/WorkerProcess.h"
 
+#include <QDir>
 #include <QStringList>
 #include <QUrl>
 
 namespace ODBCProvider {
 
-QString ProviderMissingMessage()
+QString ProviderMissingMessage(const QString &engineProgram)
 {
-    const QStringList paragraphs{
+    QStringList paragraphs{
         QStringLiteral("Error #3706: Provider cannot be found. It may not be properly installed."),
         QStringLiteral("You are getting this error because:"),
         QStringLiteral("1. Microsoft Access is not installed on your computer."),
@@ -24,6 +26,15 @@ QString ProviderMissingMessage()
         QStringLiteral("(If you have any further questions please email a screenshot of this error message to ") +
             QLatin1String(ErrorReport::SupportAddress) + QLatin1Char(')'),
     };
+#ifndef Q_OS_WIN
+    paragraphs.insert(
+        paragraphs.size() - 1,
+        QStringLiteral("On this computer Strudex reads databases with its own engine, the program \"%1\", "
+                       "which is missing or cannot be started. Reinstall Strudex to solve this problem.")
+            .arg(QDir::toNativeSeparators(engineProgram)));
+#else
+    Q_UNUSED(engineProgram);
+#endif
     return paragraphs.join(QStringLiteral("\r\n\r\n"));
 }
 
@@ -39,8 +50,9 @@ bool IsProviderInstalled(Dialogs &dialogs)
         if (!providerMissing)
             return false;
         try {
-            const auto answer = dialogs.message(Main::AppTitle(), ProviderMissingMessage(), Dialogs::Buttons::YesNo,
-                                                Dialogs::Icon::None);
+            const auto answer =
+                dialogs.message(Main::AppTitle(), ProviderMissingMessage(Ado::WorkerSettings::program()),
+                                Dialogs::Buttons::YesNo, Dialogs::Icon::None);
             if (answer == Dialogs::Answer::Yes) {
                 dialogs.openUrl(QUrl(QLatin1String(FirstDownloadPage)));
                 dialogs.openUrl(QUrl(QLatin1String(SecondDownloadPage)));

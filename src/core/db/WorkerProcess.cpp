@@ -27,6 +27,16 @@ QString whileReading(const QString &database)
     return database.isEmpty() ? QString() : QStringLiteral(" while reading '%1'").arg(database);
 }
 
+// Where the engine is Strudex's own program, putting it back is the cure.
+QString reinstallAdvice()
+{
+#ifdef Q_OS_WIN
+    return QString();
+#else
+    return QStringLiteral(" Reinstall Strudex to solve this problem.");
+#endif
+}
+
 } // namespace
 
 QString WorkerSettings::program()
@@ -126,8 +136,8 @@ void Worker::start()
     if (!m_process->waitForStarted(10000)) {
         const QString reason = m_process->errorString();
         m_process.reset();
-        throw Failure(3706, QStringLiteral("Provider cannot be found. It may not be properly installed. (%1: %2)")
-                                .arg(QDir::toNativeSeparators(WorkerSettings::program()), reason));
+        throw Failure(3706, QStringLiteral("Provider cannot be found. It may not be properly installed. (%1: %2)%3")
+                                .arg(QDir::toNativeSeparators(WorkerSettings::program()), reason, reinstallAdvice()));
     }
 }
 
@@ -179,6 +189,7 @@ EngineProtocol::Bytes Worker::receive()
     for (;;) {
         while (auto payload = m_splitter.next()) {
             ++receivedFrames;
+            m_spoke = true;
             if (payload->size() == 1 && (*payload)[0] == std::uint8_t(EngineProtocol::Status::Progress)) {
                 silence.restart();
                 continue;
@@ -223,6 +234,18 @@ Failure Worker::broken()
 
 Failure Worker::died()
 {
+    // The system's loader ends a program whose libraries are missing with 127 (126: not runnable),
+    // before the program runs at all: the engine is not installed properly, the file is not at fault.
+    if (!m_spoke && m_process && m_process->state() == QProcess::NotRunning &&
+        m_process->exitStatus() == QProcess::NormalExit &&
+        (m_process->exitCode() == 127 || m_process->exitCode() == 126)) {
+        const int code = m_process->exitCode();
+        stop();
+        return Failure(3706, QStringLiteral("Provider cannot be found. It may not be properly installed. (%1: it could "
+                                            "not be started, code %2)%3")
+                                 .arg(QDir::toNativeSeparators(WorkerSettings::program()), QString::number(code),
+                                      reinstallAdvice()));
+    }
     QString how;
     if (m_process && m_process->state() == QProcess::NotRunning) {
         how = m_process->exitStatus() == QProcess::CrashExit

@@ -105,6 +105,8 @@ private:
     QString m_database;
     std::unique_ptr<QProcess> m_process;
     EngineProtocol::FrameSplitter m_splitter;
+    // Whether this worker ever said anything: one that ends before it does could not be started.
+    bool m_spoke = false;
 };
 
 } // namespace Ado

@@ -305,6 +305,15 @@ private slots:
                                                  "installed.\r\n\r\nYou are getting this error because:\r\n\r\n1. ")));
         QVERIFY(shown.text.endsWith(QStringLiteral("\r\n\r\n(If you have any further questions please email a "
                                                    "screenshot of this error message to support@strudex.org)")));
+        QVERIFY(shown.text.contains(QStringLiteral("\r\n\r\nWould you like me to open the Microsoft site now so you "
+                                                   "can do this?\r\n\r\n")));
+#ifndef Q_OS_WIN
+        // Microsoft's engine would not help here: the message names the missing program.
+        QVERIFY(shown.text.contains(
+            QStringLiteral("can do this?\r\n\r\nOn this computer Strudex reads databases with its own engine, the "
+                           "program \"/nonexistent/strudex-engine\", which is missing or cannot be started. Reinstall "
+                           "Strudex to solve this problem.\r\n\r\n(If you have")));
+#endif
         QCOMPARE(dialogs.openedUrls,
                  (QList<QUrl>{QUrl(QStringLiteral("https://www.microsoft.com/en-us/download/details.aspx?id=13255")),
                               QUrl(QStringLiteral("https://www.microsoft.com/en-us/download/details.aspx?id=54920"))}));
