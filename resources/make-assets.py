@@ -2,7 +2,8 @@
 """Regenerate Strudex's graphic assets and desktop-integration files.
 
 Writes, next to this script:
-  icons/strudex-{32,48,128,256}.png   application icon (RGBA, transparent background)
+  icons/strudex-{16,...,512}.png      application icon (RGBA, transparent background) in every size
+                                      of the hicolor icon theme; 32, 48, 128 and 256 are also built in
   strudex.ico                         the four icon sizes as PNG-compressed ICO entries
   HAND-M.CUR                          32x32 pointing-hand cursor (classic BMP DIB entry)
   strudex.desktop                     freedesktop menu entry
@@ -18,6 +19,8 @@ import zlib
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 ICON_SIZES = (32, 48, 128, 256)
+# The sizes the menus of desktop environments look for in the hicolor theme.
+THEME_SIZES = (16, 22, 24, 32, 48, 64, 128, 256, 512)
 
 
 # --------------------------------------------------------------------------- PNG writer
@@ -314,8 +317,8 @@ Comment=Document the structure of Microsoft Access databases (.mdb, .accdb)
 Exec=strudex
 Icon=strudex
 Terminal=false
-Categories=Office;Database;Development;
-MimeType=application/x-msaccess;application/vnd.ms-access;
+Categories=Office;Database;
+Keywords=Access;MDB;ACCDB;database;schema;structure;tables;fields;
 """
 
 
@@ -336,10 +339,11 @@ def write(name, data):
 
 def main():
     pngs = []
-    for size in ICON_SIZES:
+    for size in THEME_SIZES:
         data = png_bytes(size, size, draw_icon(size))
         write('icons/strudex-%d.png' % size, data)
-        pngs.append((size, data))
+        if size in ICON_SIZES:
+            pngs.append((size, data))
     write('strudex.ico', ico_bytes(pngs))
 
     grid, hotspot = draw_hand()

@@ -257,6 +257,8 @@ int main(int argc, char *argv[])
             return DiffTrouble;
         return diffMain(positional, *oldPw, *newPw, diffFormat);
     }
+    if (parser.isSet(newPassword) || parser.isSet(newPasswordFile))
+        return usageError(parser, QStringLiteral("--new-password and --new-password-file go with --diff"));
     QList<StructureOutput::Format> formats{StructureOutput::Format::Text};
     if (parser.isSet(format)) {
         QString problem;

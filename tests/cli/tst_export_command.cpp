@@ -171,6 +171,12 @@ private slots:
         QCOMPARE(result.exitCode, 2);
         QVERIFY2(result.err.contains("'Nope'"), result.err.constData());
         QVERIFY(!QFile::exists(work.filePath(QStringLiteral("Nope"))));
+        // The password of a second database means nothing without a second database.
+        QFile::remove(work.filePath(QStringLiteral("sample_Structure.txt")));
+        result = run({QStringLiteral("--new-password"), QStringLiteral("x"), QStringLiteral("sample.mdb")});
+        QCOMPARE(result.exitCode, 2);
+        QVERIFY2(result.err.contains("--diff"), result.err.constData());
+        QVERIFY(!QFile::exists(work.filePath(QStringLiteral("sample_Structure.txt"))));
         result = run({QStringLiteral("--help")});
         QCOMPARE(result.exitCode, 0);
         QVERIFY(result.out.contains("--password"));

@@ -4,19 +4,17 @@
 #include <graphviz/gvplugin.h>
 
 #include <QHash>
+#include <QLibrary>
 #include <QSet>
 
 #include <memory>
+#include <vector>
 
-// Graphviz's own plugins for the dot layout and SVG output, linked in. Loading plugins by its
-// configuration would also bring the Pango text layout, whose font cache (Graphviz 2.42) keeps a
-// pointer into the previous graph and reads it after that graph is closed. Without it Graphviz
-// measures text with its built-in font metrics, which also makes the drawing the same on every
-// machine, whatever fonts it has.
-extern "C" {
-extern gvplugin_library_t gvplugin_dot_layout_LTX_library;
-extern gvplugin_library_t gvplugin_core_LTX_library;
-}
+// Graphviz's own plugins for the dot layout and SVG output, loaded by name from Graphviz's plugin
+// folder. Loading plugins by its configuration would also bring the Pango text layout, whose font
+// cache (Graphviz 2.42) keeps a pointer into the previous graph and reads it after that graph is
+// closed. Without it Graphviz measures text with its built-in font metrics, which also makes the
+// drawing the same on every machine, whatever fonts it has.
 
 namespace Structure {
 
@@ -100,11 +98,42 @@ QString boxLabel(const Table &table)
     return html + QStringLiteral("</TABLE>");
 }
 
-const lt_symlist_t BuiltInPlugins[] = {
-    {"gvplugin_dot_layout_LTX_library", &gvplugin_dot_layout_LTX_library},
-    {"gvplugin_core_LTX_library", &gvplugin_core_LTX_library},
-    {nullptr, nullptr},
+struct Plugins
+{
+    std::vector<lt_symlist_t> list; // ends with an empty entry, as Graphviz wants it
+    QString problem;                // why they are not there
 };
+
+// The plugins, loaded once and kept for the life of the program (Graphviz keeps pointers into them).
+const Plugins &plugins()
+{
+    static const Plugins loaded = [] {
+        struct Wanted
+        {
+            const char *file;
+            const char *symbol;
+        };
+        static constexpr Wanted wanted[] = {
+            {"gvplugin_dot_layout", "gvplugin_dot_layout_LTX_library"},
+            {"gvplugin_core", "gvplugin_core_LTX_library"},
+        };
+        Plugins result;
+        for (const Wanted &plugin : wanted) {
+            QLibrary library(QStringLiteral(STRUDEX_GRAPHVIZ_PLUGIN_DIR "/") + QLatin1String(plugin.file),
+                             STRUDEX_GRAPHVIZ_PLUGIN_VERSION);
+            QFunctionPointer address = library.load() ? library.resolve(plugin.symbol) : nullptr;
+            if (!address) {
+                result.list.clear();
+                result.problem = library.errorString();
+                return result;
+            }
+            result.list.push_back({plugin.symbol, reinterpret_cast<void *>(address)});
+        }
+        result.list.push_back({nullptr, nullptr});
+        return result;
+    }();
+    return loaded;
+}
 
 struct ContextDeleter
 {
@@ -148,7 +177,11 @@ QString relationshipDiagramSvg(const Document &document, const DiagramScope &sco
 {
     if (scope.tables.isEmpty())
         return QString();
-    std::unique_ptr<GVC_t, ContextDeleter> context(gvContextPlugins(BuiltInPlugins, 0));
+    if (plugins().list.empty())
+        return QStringLiteral("<p class=\"note\">The diagram could not be drawn: Graphviz's plugins could not be "
+                              "loaded (%1).</p>")
+            .arg(plugins().problem.toHtmlEscaped());
+    std::unique_ptr<GVC_t, ContextDeleter> context(gvContextPlugins(plugins().list.data(), 0));
     if (!context)
         return QString();
     std::unique_ptr<Agraph_t, GraphDeleter> graph(agopen(const_cast<char *>("relationships"), Agdirected, nullptr));
