@@ -51,7 +51,8 @@ inline void readWholeDatabase(std::span<const std::uint8_t> image)
                 if (verbose)
                     std::fprintf(stderr, "  %s: %zu fields, %lld rows\n", table.name.c_str(), fields.fields.size(),
                                  static_cast<long long>(fields.recordCount));
-                database.columnDescriptions(table.name);
+                EngineProtocol::DescriptionResult own;
+                database.columnDescriptions(table.name, own);
                 if (!fields.fields.empty())
                     database.description(table.name, fields.fields.front().name);
             } catch (const Engine::EngineFailure &failure) {

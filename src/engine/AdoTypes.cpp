@@ -58,6 +58,22 @@ std::optional<AdoField> simpleField(int type)
 
 } // namespace
 
+std::int32_t adoAttributesFor(const StoredColumn &column, std::uint8_t flags, std::int32_t adoType, bool required)
+{
+    constexpr std::uint8_t kFixedLength = 0x01;
+    constexpr std::uint8_t kAutoNumber = 0x04 | 0x40;
+    std::int32_t attributes = 0;
+    if (adoType == adLongVarWChar || adoType == adLongVarBinary)
+        attributes |= adFldLong | adFldMayDefer;
+    if (!(flags & kAutoNumber) && !column.calculated)
+        attributes |= adFldUpdatable;
+    if (flags & kFixedLength)
+        attributes |= adFldFixed;
+    if (!required)
+        attributes |= adFldIsNullable | adFldMayBeNull;
+    return attributes;
+}
+
 AdoField adoFieldFor(const StoredColumn &column)
 {
     // A calculated field is what its result is. The stored type is only a container (a Currency

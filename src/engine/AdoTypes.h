@@ -76,6 +76,19 @@ struct AdoField
 
 AdoField adoFieldFor(const StoredColumn &column);
 
+// ADO's field attributes (FieldAttributeEnum) that follow from a table's design, for the field of
+// a table opened for update: long values may be deferred and come in chunks; AutoNumber and
+// calculated fields cannot be written; fixed-length data; a field that is not Required may be null.
+// flags is the column descriptor's flags byte (0x01 fixed length, 0x04 AutoNumber, 0x40 a
+// replication-ID AutoNumber).
+inline constexpr std::int32_t adFldMayDefer = 0x2;
+inline constexpr std::int32_t adFldUpdatable = 0x4;
+inline constexpr std::int32_t adFldFixed = 0x10;
+inline constexpr std::int32_t adFldIsNullable = 0x20;
+inline constexpr std::int32_t adFldMayBeNull = 0x40;
+inline constexpr std::int32_t adFldLong = 0x80;
+std::int32_t adoAttributesFor(const StoredColumn &column, std::uint8_t flags, std::int32_t adoType, bool required);
+
 // Parses a ResultType property value ("10"); nothing when it is not a plain number.
 std::optional<int> parseResultType(std::string_view text);
 

@@ -32,6 +32,7 @@ constexpr std::size_t kMaxPropertyBytes = 16u << 20;
 // The properties the worker reads: what the report prints, and what a calculated field's type
 // depends on.
 constexpr std::string_view kDescription = "Description";
+constexpr std::string_view kRequired = "Required";
 constexpr std::string_view kResultType = "ResultType";
 
 struct FileStart
@@ -381,7 +382,7 @@ MdbDatabase::Table MdbDatabase::loadTable(std::size_t object)
         if (column.stored.type == kComplex && std::string_view(name).starts_with(kVersionHistoryPrefix))
             continue;
         const AdoField ado = adoFieldFor(column.stored);
-        table.columns.push_back({std::move(name), std::move(column.name), ado});
+        table.columns.push_back({std::move(name), std::move(column.name), ado, column.flags, column.stored.calculated});
     }
     return table;
 }
@@ -401,32 +402,58 @@ std::vector<std::uint8_t> MdbDatabase::propertyBlock(const CatalogObject &object
     return std::move(*block);
 }
 
-const std::vector<std::optional<std::string>> &MdbDatabase::descriptions(Table &table)
+const MdbDatabase::Described &MdbDatabase::described(Table &table)
 {
-    if (table.descriptions)
-        return *table.descriptions;
-    static constexpr std::array<std::string_view, 1> wanted = {kDescription};
-    const std::vector<NamedProperties> blocks =
-        readNamedProperties(propertyBlock(m_objects[table.object]), wanted,
-                            [this](auto text, std::size_t maxBytes) { return decodeText(text, maxBytes); });
+    if (table.described)
+        return *table.described;
+    static constexpr std::array<std::string_view, 2> wanted = {kDescription, kRequired};
+    const std::vector<NamedProperties> blocks = readNamedProperties(
+        propertyBlock(m_objects[table.object]), wanted,
+        [this](auto text, std::size_t maxBytes) { return decodeText(text, maxBytes); }, true);
     const BlocksByName byName(blocks);
-    std::vector<std::optional<std::string>> result;
-    result.reserve(table.columns.size());
+    // Most texts are safe to send as they are; only the others are made so.
+    const auto descriptionOf = [&](const NamedProperties *block) -> std::optional<std::string> {
+        if (!block || !block->values[0])
+            return std::nullopt;
+        auto stored = propertyText(block->values[0]->type, block->values[0]->bytes);
+        if (!stored)
+            return std::nullopt;
+        if (stored->size() <= EngineProtocol::kMaxStringLength && EngineProtocol::isValidUtf8(*stored))
+            return stored;
+        return safeText(*stored);
+    };
+    Described result;
+    result.columns.reserve(table.columns.size());
+    result.required.reserve(table.columns.size());
     for (const Column &column : table.columns) {
-        std::optional<std::string> text;
-        const NamedProperties *block = byName.find(column.storedName);
-        if (block && block->values[0])
-            if (auto stored = propertyText(block->values[0]->type, block->values[0]->bytes)) {
-                // Most texts are safe to send as they are; only the others are made so.
-                if (stored->size() <= EngineProtocol::kMaxStringLength && EngineProtocol::isValidUtf8(*stored))
-                    text = std::move(*stored);
-                else
-                    text = safeText(*stored);
-            }
-        result.push_back(std::move(text));
+        // The table's own list has no name: a column without one has no list.
+        const NamedProperties *block = column.storedName.empty() ? nullptr : byName.find(column.storedName);
+        result.columns.push_back(descriptionOf(block));
+        const auto &required = block ? block->values[1] : std::nullopt;
+        result.required.push_back(required && required->type == MDB_BOOL && !required->bytes.empty() &&
+                                  required->bytes[0] != 0);
     }
-    table.descriptions = std::move(result);
-    return *table.descriptions;
+    result.table = descriptionOf(byName.find(std::string_view()));
+    table.described = std::move(result);
+    return *table.described;
+}
+
+std::vector<std::int32_t> MdbDatabase::attributes(Table &table)
+{
+    const std::vector<bool> *required = nullptr;
+    try {
+        required = &described(table).required;
+    } catch (const EngineFailure &) {
+    }
+    std::vector<std::int32_t> result;
+    result.reserve(table.columns.size());
+    for (std::size_t i = 0; i < table.columns.size(); ++i) {
+        const Column &column = table.columns[i];
+        StoredColumn stored;
+        stored.calculated = column.calculated;
+        result.push_back(adoAttributesFor(stored, column.flags, column.ado.type, required && (*required)[i]));
+    }
+    return result;
 }
 
 // A property value as text, the way libmdb's property parser converts it: memo as text, yes/no
@@ -532,12 +559,13 @@ void MdbDatabase::appendFieldsRecord(EngineProtocol::Writer &records, const std:
 {
     // The same work as fields(), which counts the rows when they are first wanted.
     fields(tableName, heartbeat, false);
-    const Table &found = m_tables.find(tableName)->second;
+    Table &found = m_tables.find(tableName)->second;
+    const std::vector<std::int32_t> fieldAttributes = attributes(found);
     EngineProtocol::appendFieldsRecordOf(
         records, tableName, found.columns.size(),
         [&](std::size_t i) {
             const Column &column = found.columns[i];
-            return EngineProtocol::FieldView{column.name, column.ado.type, column.ado.definedSize};
+            return EngineProtocol::FieldView{column.name, column.ado.type, column.ado.definedSize, fieldAttributes[i]};
         },
         *found.recordCount);
 }
@@ -545,10 +573,13 @@ void MdbDatabase::appendFieldsRecord(EngineProtocol::Writer &records, const std:
 void MdbDatabase::appendDescriptionsRecord(EngineProtocol::Writer &records, const std::string &tableName)
 {
     Table &found = table(tableName, Errors::kItemNotFound);
-    const auto &texts = descriptions(found);
-    EngineProtocol::appendDescriptionsRecordOf(records, tableName, found.columns.size(), [&](std::size_t i) {
-        return EngineProtocol::ColumnView{found.columns[i].name, texts[i] ? &*texts[i] : nullptr};
-    });
+    const Described &texts = described(found);
+    EngineProtocol::appendDescriptionsRecordOf(
+        records, tableName, found.columns.size(),
+        [&](std::size_t i) {
+            return EngineProtocol::ColumnView{found.columns[i].name, texts.columns[i] ? &*texts.columns[i] : nullptr};
+        },
+        texts.table ? &*texts.table : nullptr);
 }
 
 EngineProtocol::FieldsResult MdbDatabase::fields(const std::string &tableName, const Heartbeat &heartbeat)
@@ -571,8 +602,11 @@ EngineProtocol::FieldsResult MdbDatabase::fields(const std::string &tableName, c
     if (!wanted)
         return result;
     result.fields.reserve(found.columns.size());
-    for (const Column &column : found.columns)
-        result.fields.push_back({column.name, column.ado.type, column.ado.definedSize});
+    const std::vector<std::int32_t> fieldAttributes = attributes(found);
+    for (std::size_t i = 0; i < found.columns.size(); ++i) {
+        const Column &column = found.columns[i];
+        result.fields.push_back({column.name, column.ado.type, column.ado.definedSize, fieldAttributes[i]});
+    }
     result.recordCount = *found.recordCount;
     return result;
 }
@@ -584,7 +618,7 @@ EngineProtocol::DescriptionResult MdbDatabase::description(const std::string &ta
         std::find_if(found.columns.begin(), found.columns.end(), [&](const Column &c) { return c.name == columnName; });
     if (column == found.columns.end())
         throw Errors::itemNotFound();
-    const auto &text = descriptions(found)[static_cast<std::size_t>(column - found.columns.begin())];
+    const auto &text = described(found).columns[static_cast<std::size_t>(column - found.columns.begin())];
     EngineProtocol::DescriptionResult result;
     if (text) {
         result.present = true;
@@ -593,10 +627,17 @@ EngineProtocol::DescriptionResult MdbDatabase::description(const std::string &ta
     return result;
 }
 
-std::vector<EngineProtocol::ColumnDescription> MdbDatabase::columnDescriptions(const std::string &tableName)
+std::vector<EngineProtocol::ColumnDescription> MdbDatabase::columnDescriptions(const std::string &tableName,
+                                                                               EngineProtocol::DescriptionResult &own)
 {
     Table &found = table(tableName, Errors::kItemNotFound);
-    const auto &texts = descriptions(found);
+    const Described &described = this->described(found);
+    const auto &texts = described.columns;
+    own = {};
+    if (described.table) {
+        own.present = true;
+        own.value = *described.table;
+    }
     std::vector<EngineProtocol::ColumnDescription> result;
     result.reserve(found.columns.size());
     for (std::size_t i = 0; i < found.columns.size(); ++i) {

@@ -57,8 +57,10 @@ public:
     // The Description property of one column.
     EngineProtocol::DescriptionResult description(const std::string &tableName, const std::string &columnName);
 
-    // The Description property of every column of a local table, in the order of its fields.
-    std::vector<EngineProtocol::ColumnDescription> columnDescriptions(const std::string &tableName);
+    // The Description property of every column of a local table, in the order of its fields, and
+    // the table's own.
+    std::vector<EngineProtocol::ColumnDescription> columnDescriptions(const std::string &tableName,
+                                                                      EngineProtocol::DescriptionResult &table);
 
     // The whole structure, record by record: the database, the wanted local tables (all when none
     // is named) with their fields, properties and indexes, then the relationships, saved queries
@@ -101,6 +103,16 @@ private:
         std::string name;       // safe to send
         std::string storedName; // libmdb's, which the property blocks are matched against
         AdoField ado;
+        std::uint8_t flags = 0; // the descriptor's flags byte
+        bool calculated = false;
+    };
+    // What a table's property block says that is sent: per column its Description, made safe to
+    // send, or nothing, and whether it is Required; the table's own Description.
+    struct Described
+    {
+        std::vector<std::optional<std::string>> columns;
+        std::vector<bool> required;
+        std::optional<std::string> table;
     };
     // What is kept of a local table: small, so kept for every table asked about.
     struct Table
@@ -109,8 +121,8 @@ private:
         std::vector<Column> columns;        // design order, hidden columns left out
         std::vector<std::uint8_t> usageMap; // until the rows are counted
         std::optional<std::int64_t> recordCount;
-        // Per column, once read: the Description, made safe to send, or nothing.
-        std::optional<std::vector<std::optional<std::string>>> descriptions;
+        // Once read.
+        std::optional<Described> described;
     };
 
     void close();
@@ -118,7 +130,10 @@ private:
     Table &table(const std::string &name, std::int32_t missingError);
     Table loadTable(std::size_t object);
     std::vector<std::uint8_t> propertyBlock(const CatalogObject &object);
-    const std::vector<std::optional<std::string>> &descriptions(Table &table);
+    const Described &described(Table &table);
+    // ADO's attributes of each field: with the Required flags of the property block, or, when the
+    // block cannot be read (its failure belongs to the descriptions), as if none were required.
+    std::vector<std::int32_t> attributes(Table &table);
     std::optional<std::string> propertyText(int type, const std::vector<std::uint8_t> &bytes);
     std::string decodeText(std::span<const std::uint8_t> text, std::size_t maxBytes);
 

@@ -157,7 +157,9 @@ void MdbDatabase::structure(const std::vector<std::string> &wantedTables, const 
         EngineProtocol::StructureTable &table = record.table;
         table.name = name;
         try {
-            table.records = fields(name, heartbeat).recordCount;
+            // Counted only: the fields are read below, with all their properties.
+            fields(name, heartbeat, false);
+            table.records = *m_tables.find(name)->second.recordCount;
         } catch (const EngineFailure &failure) {
             addNote(table.note, std::string("its records could not be counted: ") + failure.what());
         }

@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdio>
 #include <cstring>
+#include <utility>
 
 namespace Engine {
 
@@ -172,16 +173,18 @@ void walk(std::span<const std::uint8_t> block, const TextDecoder &decode, Begin 
 } // namespace
 
 std::vector<NamedProperties> readNamedProperties(std::span<const std::uint8_t> block,
-                                                 std::span<const std::string_view> wanted, const TextDecoder &decode)
+                                                 std::span<const std::string_view> wanted, const TextDecoder &decode,
+                                                 bool withOwnBlock)
 {
     std::vector<NamedProperties> result;
     if (!hasSignature(block))
         return result; // libmdb: "Unrecognized format", no properties at all
+    bool ownSeen = false;
     walk(
         block, decode,
         [&](std::string name) {
-            if (name.empty())
-                return false; // the table's own properties
+            if (name.empty() && (!withOwnBlock || std::exchange(ownSeen, true)))
+                return false; // the table's own properties, the first list of them when wanted
             result.push_back(
                 NamedProperties{std::move(name), std::vector<std::optional<PropertyValue>>(wanted.size())});
             return true;

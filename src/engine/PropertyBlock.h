@@ -45,11 +45,13 @@ using TextDecoder = std::function<std::string(std::span<const std::uint8_t> text
 // properties, read as mdb_kkd_to_props reads them: a list of names replaces the one before it, a
 // block's values stop at one that names no property or runs past the block, and when a block gives
 // a property twice the last value counts. libmdb attaches the first block of a column's name to
-// the column. The table's own block (no name) is left out.
+// the column. The table's own block (no name) is left out, unless withOwnBlock asks for its first
+// list, which then comes with an empty name.
 // Reads nothing outside the block and always ends, but gives libmdb's reading only for a block
 // that propertyBlockIsSafe accepts.
 std::vector<NamedProperties> readNamedProperties(std::span<const std::uint8_t> block,
-                                                 std::span<const std::string_view> wanted, const TextDecoder &decode);
+                                                 std::span<const std::string_view> wanted, const TextDecoder &decode,
+                                                 bool withOwnBlock = false);
 
 // Every property of every list of a block, in stored order: the object's own list (an empty name)
 // and one list per named part (a column). Read as readNamedProperties reads, with every name kept.

@@ -81,8 +81,11 @@ EngineProtocol::Bytes Worker::answer(const EngineProtocol::Request &request)
                 m_database.fields(request.table, [this] { m_channel.heartbeat(); }));
         case Op::Description:
             return EngineProtocol::encodeDescriptionResult(m_database.description(request.table, request.column));
-        case Op::ColumnDescriptions:
-            return EngineProtocol::encodeColumnDescriptionsResult(m_database.columnDescriptions(request.table));
+        case Op::ColumnDescriptions: {
+            EngineProtocol::DescriptionResult own;
+            auto columns = m_database.columnDescriptions(request.table, own);
+            return EngineProtocol::encodeColumnDescriptionsResult(columns, own);
+        }
         case Op::Close:
             m_closing = true;
             return EngineProtocol::encodeOk();

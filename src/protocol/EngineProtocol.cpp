@@ -432,17 +432,18 @@ void writeFields(Writer &w, const FieldsResult &result)
 {
     w.u32(static_cast<std::uint32_t>(result.fields.size()));
     for (const FieldInfo &field : result.fields)
-        w.string(field.name).i32(field.adoType).i64(field.definedSize);
+        w.string(field.name).i32(field.adoType).i64(field.definedSize).i32(field.attributes);
     w.i64(result.recordCount);
 }
 
-void writeColumns(Writer &w, const std::vector<ColumnDescription> &columns)
+void writeColumns(Writer &w, const std::vector<ColumnDescription> &columns, const DescriptionResult &table)
 {
     w.u32(static_cast<std::uint32_t>(columns.size()));
     for (const ColumnDescription &column : columns)
         w.string(column.column)
             .u8(column.present ? 1 : 0)
             .string(column.present ? std::string_view(column.value) : std::string_view());
+    w.u8(table.present ? 1 : 0).string(table.present ? std::string_view(table.value) : std::string_view());
 }
 
 } // namespace
@@ -464,11 +465,12 @@ Bytes encodeDescriptionResult(const DescriptionResult &result)
     return finish(w);
 }
 
-Bytes encodeColumnDescriptionsResult(const std::vector<ColumnDescription> &columns)
+Bytes encodeColumnDescriptionsResult(const std::vector<ColumnDescription> &columns,
+                                     const DescriptionResult &tableDescription)
 {
     Writer w;
     w.u8(static_cast<std::uint8_t>(Status::Ok));
-    writeColumns(w, columns);
+    writeColumns(w, columns, tableDescription);
     return finish(w);
 }
 
@@ -478,10 +480,11 @@ void appendFieldsRecord(Writer &records, std::string_view table, const FieldsRes
     writeFields(records, fields);
 }
 
-void appendDescriptionsRecord(Writer &records, std::string_view table, const std::vector<ColumnDescription> &columns)
+void appendDescriptionsRecord(Writer &records, std::string_view table, const std::vector<ColumnDescription> &columns,
+                              const DescriptionResult &tableDescription)
 {
     records.u8(static_cast<std::uint8_t>(RecordKind::Descriptions)).string(table);
-    writeColumns(records, columns);
+    writeColumns(records, columns, tableDescription);
 }
 
 void appendFailedRecord(Writer &records, RecordKind kind, std::string_view table, std::int32_t number,
@@ -596,7 +599,7 @@ namespace {
 // when they are malformed.
 FieldsResult readFields(Reader &body)
 {
-    constexpr std::size_t kMinFieldSize = 4 + 4 + 8;
+    constexpr std::size_t kMinFieldSize = 4 + 4 + 8 + 4; // name length, type, size, attributes
     constexpr std::size_t kRecordCountSize = 8;
     FieldsResult result;
     const std::uint32_t count = body.u32();
@@ -611,6 +614,7 @@ FieldsResult readFields(Reader &body)
         field.name = body.string();
         field.adoType = body.i32();
         field.definedSize = body.i64();
+        field.attributes = body.i32();
         result.fields.push_back(std::move(field));
     }
     result.recordCount = body.i64();
@@ -619,7 +623,19 @@ FieldsResult readFields(Reader &body)
     return result;
 }
 
-std::vector<ColumnDescription> readColumns(Reader &body)
+// A description that may be absent: u8 present, string value (empty when absent).
+DescriptionResult readDescription(Reader &body)
+{
+    DescriptionResult result;
+    const std::uint8_t present = body.u8();
+    result.value = body.string();
+    if (present > 1 || (present == 0 && !result.value.empty()))
+        body.fail();
+    result.present = present == 1;
+    return result;
+}
+
+std::vector<ColumnDescription> readColumns(Reader &body, DescriptionResult &table)
 {
     constexpr std::size_t kMinColumnSize = 4 + 1 + 4; // name length, present, value length
     std::vector<ColumnDescription> columns;
@@ -639,6 +655,7 @@ std::vector<ColumnDescription> readColumns(Reader &body)
         column.present = present == 1;
         columns.push_back(std::move(column));
     }
+    table = readDescription(body);
     return columns;
 }
 
@@ -654,20 +671,21 @@ std::optional<FieldsResult> decodeFieldsResult(Reader &body)
 
 std::optional<DescriptionResult> decodeDescriptionResult(Reader &body)
 {
-    DescriptionResult result;
-    const std::uint8_t present = body.u8();
-    result.value = body.string();
-    if (!body.finished() || present > 1 || (present == 0 && !result.value.empty()))
+    DescriptionResult result = readDescription(body);
+    if (!body.finished())
         return std::nullopt;
-    result.present = present == 1;
     return result;
 }
 
-std::optional<std::vector<ColumnDescription>> decodeColumnDescriptionsResult(Reader &body)
+std::optional<std::vector<ColumnDescription>> decodeColumnDescriptionsResult(Reader &body,
+                                                                             DescriptionResult *tableDescription)
 {
-    std::vector<ColumnDescription> columns = readColumns(body);
+    DescriptionResult table;
+    std::vector<ColumnDescription> columns = readColumns(body, table);
     if (!body.finished())
         return std::nullopt;
+    if (tableDescription)
+        *tableDescription = std::move(table);
     return columns;
 }
 
@@ -689,7 +707,7 @@ std::optional<std::vector<DescribeRecord>> decodePart(Reader &body)
             record.fields = readFields(body);
             break;
         case static_cast<std::uint8_t>(RecordKind::Descriptions):
-            record.columns = readColumns(body);
+            record.columns = readColumns(body, record.tableDescription);
             break;
         case static_cast<std::uint8_t>(RecordKind::FieldsFailed):
         case static_cast<std::uint8_t>(RecordKind::DescriptionsFailed):

@@ -29,7 +29,7 @@
 namespace EngineProtocol {
 
 // Bumped whenever a message changes shape. Hello answers with it.
-inline constexpr std::uint32_t kProtocolVersion = 3;
+inline constexpr std::uint32_t kProtocolVersion = 4;
 
 // Limits: nothing legitimate comes near them, and a length beyond them means a broken peer.
 inline constexpr std::uint32_t kMaxStringLength = 1u << 20; // 1 MiB
@@ -207,6 +207,7 @@ struct FieldInfo
     std::string name;
     std::int32_t adoType = 0;
     std::int64_t definedSize = 0;
+    std::int32_t attributes = 0; // ADO's field attributes (adFldFixed, adFldLong, ...), since version 4
 };
 
 struct FieldsResult
@@ -236,7 +237,9 @@ Bytes encodeHelloResult(std::uint32_t version = kProtocolVersion);
 Bytes encodeTablesResult(const std::vector<TableRow> &rows);
 Bytes encodeFieldsResult(const FieldsResult &result);
 Bytes encodeDescriptionResult(const DescriptionResult &result);
-Bytes encodeColumnDescriptionsResult(const std::vector<ColumnDescription> &columns);
+// The columns' descriptions and, since version 4, the table's own.
+Bytes encodeColumnDescriptionsResult(const std::vector<ColumnDescription> &columns,
+                                     const DescriptionResult &tableDescription = {});
 
 // The first step of reading any answer. For Error the error is decoded; for Ok the body is left
 // in the returned reader for the operation's decoder below; Progress must have no body.
@@ -255,13 +258,15 @@ std::optional<std::uint32_t> decodeHelloResult(Reader &body);
 std::optional<std::vector<TableRow>> decodeTablesResult(Reader &body);
 std::optional<FieldsResult> decodeFieldsResult(Reader &body);
 std::optional<DescriptionResult> decodeDescriptionResult(Reader &body);
-std::optional<std::vector<ColumnDescription>> decodeColumnDescriptionsResult(Reader &body);
+std::optional<std::vector<ColumnDescription>>
+decodeColumnDescriptionsResult(Reader &body, DescriptionResult *tableDescription = nullptr);
 
 // ---- the streamed answer to Describe --------------------------------------------------------------
 //
 // Describe asks for what a report needs of each named table, in the order named: two records per
-// table, first its fields (the answer Fields would give, or the error it would give), then its
-// column descriptions (likewise for ColumnDescriptions). The records come in Part frames, as many
+// table, first its fields (the answer Fields would give, or the error it would give: names, types,
+// sizes, attributes and the record count), then its column descriptions and its own (likewise for
+// ColumnDescriptions). The records come in Part frames, as many
 // at a time as were read since the last one, and the final Ok answer gives the number of records
 // sent. A final Error instead means the work stopped at the first record not sent.
 //
@@ -284,6 +289,7 @@ struct DescribeRecord
     std::string table;
     FieldsResult fields;                    // Fields
     std::vector<ColumnDescription> columns; // Descriptions
+    DescriptionResult tableDescription;     // Descriptions
     EngineError error;                      // FieldsFailed, DescriptionsFailed
 };
 
@@ -300,6 +306,7 @@ struct FieldView
     std::string_view name;
     std::int32_t adoType = 0;
     std::int64_t definedSize = 0;
+    std::int32_t attributes = 0;
 };
 struct ColumnView
 {
@@ -313,12 +320,13 @@ void appendFieldsRecordOf(Writer &records, std::string_view table, std::size_t c
     records.u8(static_cast<std::uint8_t>(RecordKind::Fields)).string(table).u32(static_cast<std::uint32_t>(count));
     for (std::size_t i = 0; i < count; ++i) {
         const FieldView view = field(i);
-        records.string(view.name).i32(view.adoType).i64(view.definedSize);
+        records.string(view.name).i32(view.adoType).i64(view.definedSize).i32(view.attributes);
     }
     records.i64(recordCount);
 }
 template <class Column>
-void appendDescriptionsRecordOf(Writer &records, std::string_view table, std::size_t count, Column &&column)
+void appendDescriptionsRecordOf(Writer &records, std::string_view table, std::size_t count, Column &&column,
+                                const std::string *tableDescription)
 {
     records.u8(static_cast<std::uint8_t>(RecordKind::Descriptions))
         .string(table)
@@ -329,8 +337,11 @@ void appendDescriptionsRecordOf(Writer &records, std::string_view table, std::si
             .u8(view.value ? 1 : 0)
             .string(view.value ? std::string_view(*view.value) : std::string_view());
     }
+    records.u8(tableDescription ? 1 : 0)
+        .string(tableDescription ? std::string_view(*tableDescription) : std::string_view());
 }
-void appendDescriptionsRecord(Writer &records, std::string_view table, const std::vector<ColumnDescription> &columns);
+void appendDescriptionsRecord(Writer &records, std::string_view table, const std::vector<ColumnDescription> &columns,
+                              const DescriptionResult &tableDescription = {});
 void appendFailedRecord(Writer &records, RecordKind kind, std::string_view table, std::int32_t number,
                         std::string_view description);
 // One Part frame's payload from the collected record bytes; empty when they cannot be sent.

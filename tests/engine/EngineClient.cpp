@@ -111,12 +111,13 @@ std::optional<DescriptionResult> EngineClient::description(const QString &table,
     return decoded(answer, decodeDescriptionResult);
 }
 
-std::optional<std::vector<ColumnDescription>> EngineClient::columnDescriptions(const QString &table, Reply *reply)
+std::optional<std::vector<ColumnDescription>> EngineClient::columnDescriptions(const QString &table, Reply *reply,
+                                                                               DescriptionResult *tableDescription)
 {
     const Reply answer = request(encodeColumnDescriptions(table.toStdString()));
     if (reply)
         *reply = answer;
-    return decoded(answer, decodeColumnDescriptionsResult);
+    return decoded(answer, [&](Reader &body) { return decodeColumnDescriptionsResult(body, tableDescription); });
 }
 
 int EngineClient::close()

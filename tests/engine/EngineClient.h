@@ -42,8 +42,9 @@ public:
     std::optional<EngineProtocol::FieldsResult> fields(const QString &table, Reply *reply = nullptr);
     std::optional<EngineProtocol::DescriptionResult> description(const QString &table, const QString &column,
                                                                  Reply *reply = nullptr);
-    std::optional<std::vector<EngineProtocol::ColumnDescription>> columnDescriptions(const QString &table,
-                                                                                     Reply *reply = nullptr);
+    std::optional<std::vector<EngineProtocol::ColumnDescription>>
+    columnDescriptions(const QString &table, Reply *reply = nullptr,
+                       EngineProtocol::DescriptionResult *tableDescription = nullptr);
     // Close, then the exit code (-1 when the worker crashed or had to be killed).
     int close();
     int finish(int timeoutMs = 10000); // without Close: end of input

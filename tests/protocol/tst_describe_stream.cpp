@@ -17,8 +17,9 @@ Bytes body(const Bytes &payload) // an answer without its status byte
 Bytes samplePart()
 {
     Writer records;
-    appendFieldsRecord(records, "Customers", {{{"ID", 3, 4}, {"Name", 202, 50}}, 91});
-    appendDescriptionsRecord(records, "Customers", {{"ID", false, ""}, {"Name", true, "Who buys"}});
+    appendFieldsRecord(records, "Customers", {{{"ID", 3, 4, 0x70}, {"Name", 202, 50, 0x4}}, 91});
+    appendDescriptionsRecord(records, "Customers", {{"ID", false, ""}, {"Name", true, "Who buys"}},
+                             {true, "Our customers"});
     appendFailedRecord(records, RecordKind::FieldsFailed, "Broken", 3343, "Unrecognized database format 'x'.");
     appendFailedRecord(records, RecordKind::DescriptionsFailed, "Broken", 3265, "Item cannot be found");
     return encodePart(4, records.bytes());
@@ -78,6 +79,8 @@ private slots:
         QCOMPARE(fields.fields.fields[1].name, std::string("Name"));
         QCOMPARE(fields.fields.fields[1].adoType, 202);
         QCOMPARE(fields.fields.fields[1].definedSize, qint64(50));
+        QCOMPARE(fields.fields.fields[0].attributes, 0x70);
+        QCOMPARE(fields.fields.fields[1].attributes, 0x4);
         QCOMPARE(fields.fields.recordCount, qint64(91));
         const DescribeRecord &descriptions = records->at(1);
         QCOMPARE(descriptions.kind, RecordKind::Descriptions);
@@ -85,6 +88,8 @@ private slots:
         QVERIFY(!descriptions.columns[0].present);
         QVERIFY(descriptions.columns[1].present);
         QCOMPARE(descriptions.columns[1].value, std::string("Who buys"));
+        QVERIFY(descriptions.tableDescription.present);
+        QCOMPARE(descriptions.tableDescription.value, std::string("Our customers"));
         QCOMPARE(records->at(2).kind, RecordKind::FieldsFailed);
         QCOMPARE(records->at(2).error.number, 3343);
         QCOMPARE(records->at(2).error.description, std::string("Unrecognized database format 'x'."));
@@ -127,7 +132,13 @@ private slots:
         Bytes absent = encodePart(1, absentWithText.bytes());
         QCOMPARE(absent[20], std::uint8_t(1));
         absent[20] = 0; // kind, name "T", count, column "c", then the present flag
-        const std::vector<Bytes> brokenParts{trailing, unknownKind, oneMore, encodePart(1, negative.bytes()), absent};
+        Writer tableWithText;
+        appendDescriptionsRecord(tableWithText, "T", {}, {true, "t"});
+        Bytes absentTable = encodePart(1, tableWithText.bytes());
+        QCOMPARE(absentTable[15], std::uint8_t(1));
+        absentTable[15] = 0; // kind, name "T", no columns, then the table's present flag
+        const std::vector<Bytes> brokenParts{trailing, unknownKind, oneMore, encodePart(1, negative.bytes()),
+                                             absent,   absentTable};
         for (std::size_t i = 0; i < brokenParts.size(); ++i) {
             const auto response = decodeResponse(brokenParts[i]);
             QVERIFY(response);

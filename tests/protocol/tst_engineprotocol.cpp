@@ -150,12 +150,13 @@ void TestEngineProtocol::messagesRoundTrip()
     QCOMPARE((*rows)[1].name, std::string("Клиенты"));
     QCOMPARE((*rows)[1].type, std::string("LINK"));
 
-    const Bytes fields = body(encodeFieldsResult({{{"Notes", 203, 536870910}}, 5000000000LL}));
+    const Bytes fields = body(encodeFieldsResult({{{"Notes", 203, 536870910, 0xE6}}, 5000000000LL}));
     Reader fieldsReader(fields);
     const auto decoded = decodeFieldsResult(fieldsReader);
     QVERIFY(decoded && decoded->fields.size() == 1);
     QCOMPARE(decoded->fields[0].adoType, 203);
     QCOMPARE(decoded->fields[0].definedSize, 536870910);
+    QCOMPARE(decoded->fields[0].attributes, 0xE6);
     QCOMPARE(decoded->recordCount, 5000000000LL);
 
     const Bytes absent = body(encodeDescriptionResult({false, "ignored"}));
@@ -174,7 +175,16 @@ void TestEngineProtocol::messagesRoundTrip()
     QCOMPARE((*decodedColumns)[2].column, std::string("名前"));
     const Bytes noColumns = body(encodeColumnDescriptionsResult({}));
     Reader noColumnsReader(noColumns);
-    QCOMPARE(decodeColumnDescriptionsResult(noColumnsReader)->size(), std::size_t(0));
+    DescriptionResult noTable{true, "left as it was"};
+    QCOMPARE(decodeColumnDescriptionsResult(noColumnsReader, &noTable)->size(), std::size_t(0));
+    QVERIFY(!noTable.present && noTable.value.empty());
+    // The table's own description comes after its columns'.
+    const Bytes withTable = body(encodeColumnDescriptionsResult({{"A", true, "x"}}, {true, "Who buys from us"}));
+    Reader withTableReader(withTable);
+    DescriptionResult table;
+    QVERIFY(decodeColumnDescriptionsResult(withTableReader, &table));
+    QVERIFY(table.present);
+    QCOMPARE(table.value, std::string("Who buys from us"));
 
     // A name that is not UTF-8 turns the whole answer into an error instead of a broken frame.
     const Bytes unsendable = encodeTablesResult({{"bad\xFF", "TABLE"}});
@@ -234,7 +244,10 @@ void TestEngineProtocol::brokenMessagesAreRejected()
                              bytesOf({1, 0, 0, 0, 1, 0, 0, 0, 'A', 2, 0, 0, 0, 0}),        // present is 2
                              bytesOf({0xFF, 0xFF, 0xFF, 0xFF, 0, 0, 0, 0, 1, 0, 0, 0, 0}), // four billion
                              bytesOf({2, 0, 0, 0, 1, 0, 0, 0, 'A', 0, 0, 0, 0, 0}),        // one missing
-                             bytesOf({1, 0, 0, 0, 1, 0, 0, 0, 'A', 0, 0, 0, 0, 0, 0})}) {  // left over
+                             bytesOf({1, 0, 0, 0, 1, 0, 0, 0, 'A', 0, 0, 0, 0, 0}),        // no table part
+                             bytesOf({0, 0, 0, 0, 0, 1, 0, 0, 0, 'x'}),                    // table: absent, text
+                             bytesOf({0, 0, 0, 0, 3, 0, 0, 0, 0, 0}),                      // table: present is 3
+                             bytesOf({1, 0, 0, 0, 1, 0, 0, 0, 'A', 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0})}) { // left over
         Reader reader(bad);
         QVERIFY(!decodeColumnDescriptionsResult(reader));
     }

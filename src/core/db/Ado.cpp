@@ -132,6 +132,8 @@ struct ColumnTexts
     std::size_t next = 0;
     // Two columns of one name (a damaged table): the last one counts, as in a lookup table.
     std::optional<bool> duplicates;
+    // The table's own description.
+    P::DescriptionResult table;
 
     // The description of the column of that name (null when it has none); nothing when the table
     // has no such column.
@@ -286,7 +288,8 @@ void Connection::Session::take(P::DescribeRecord &&record)
         if (fieldsStage)
             throw worker->broken();
         if (record.kind == P::RecordKind::Descriptions)
-            entry.descriptions = ColumnTexts{std::move(record.columns), 0, std::nullopt};
+            entry.descriptions =
+                ColumnTexts{std::move(record.columns), 0, std::nullopt, std::move(record.tableDescription)};
         else
             entry.descriptionsFailure = Failure(record.error.number, QString::fromStdString(record.error.description));
         entry.descriptionsArrived = true;
@@ -566,7 +569,7 @@ const P::FieldsResult &Connection::fields(const QString &table)
     return session.lastFields;
 }
 
-std::optional<QVariant> Connection::columnDescription(const QString &table, const QString &column)
+ColumnTexts &Connection::descriptionsOf(const QString &table)
 {
     if (State() != adStateOpen)
         checkSendable(table);
@@ -584,18 +587,31 @@ std::optional<QVariant> Connection::columnDescription(const QString &table, cons
                 }
                 throw failure;
             }
-            return entry->descriptions.find(column);
+            return entry->descriptions;
         }
     }
     if (session.describedTable.isNull() || session.describedTable != table) {
         checkSendable(table);
         session.finishStream();
-        auto columns = engine.call<std::vector<P::ColumnDescription>>(P::encodeColumnDescriptions(utf8(table)),
-                                                                      P::decodeColumnDescriptionsResult);
-        session.descriptions = ColumnTexts{std::move(columns), 0, std::nullopt};
+        P::DescriptionResult own;
+        auto columns = engine.call<std::vector<P::ColumnDescription>>(
+            P::encodeColumnDescriptions(utf8(table)),
+            [&own](P::Reader &body) { return P::decodeColumnDescriptionsResult(body, &own); });
+        session.descriptions = ColumnTexts{std::move(columns), 0, std::nullopt, std::move(own)};
         session.describedTable = table;
     }
-    return session.descriptions.find(column);
+    return session.descriptions;
+}
+
+std::optional<QVariant> Connection::columnDescription(const QString &table, const QString &column)
+{
+    return descriptionsOf(table).find(column);
+}
+
+QVariant Connection::tableDescription(const QString &table)
+{
+    const P::DescriptionResult &own = descriptionsOf(table).table;
+    return own.present ? QVariant(QString::fromStdString(own.value)) : QVariant();
 }
 
 std::unique_ptr<Recordset> Connection::OpenSchema(int schema)
@@ -643,7 +659,7 @@ void Recordset::Open(const QString &source, Connection &connection, int cursorTy
         if (field.definedSize < 0)
             throw Failure(0,
                           QStringLiteral("The database engine gave an impossible answer for table '%1'.").arg(*table));
-        fields.push_back({QString::fromStdString(field.name), field.adoType, field.definedSize});
+        fields.push_back({QString::fromStdString(field.name), field.adoType, field.definedSize, field.attributes});
     }
     m_fields = std::move(fields);
     m_recordCount = result.recordCount;
@@ -756,6 +772,13 @@ QVariant Catalog::Table::ColumnProperty(const QString &column, const QString &pr
     if (!description)
         throw itemNotFound();
     return std::move(*description);
+}
+
+QVariant Catalog::Table::Property(const QString &property) const
+{
+    if (property.compare(QStringLiteral("Description"), Qt::CaseInsensitive) != 0)
+        throw itemNotFound();
+    return m_connection->tableDescription(m_name);
 }
 
 // ---- Factory ------------------------------------------------------------------------------------

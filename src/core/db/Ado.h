@@ -29,7 +29,11 @@ struct FieldInfo
     QString Name;
     qint32 Type = 0;
     qint64 DefinedSize = 0;
+    // ADO's field attributes: adFldLong, adFldFixed, adFldUpdatable, adFldIsNullable, ...
+    qint32 Attributes = 0;
 };
+
+struct ColumnTexts;
 
 struct TableRow
 {
@@ -63,6 +67,8 @@ public:
     // The "Description" of a column (null when it has none); nothing when the table has no column
     // of that name. A table's descriptions are read in one go when the first is wanted.
     std::optional<QVariant> columnDescription(const QString &table, const QString &column);
+    // The table's own "Description" (null when it has none), read with its columns'.
+    QVariant tableDescription(const QString &table);
     // The fields and the record count of a table, as "select * from [table]" gives them; valid
     // until the next question.
     const EngineProtocol::FieldsResult &fields(const QString &table);
@@ -79,6 +85,9 @@ public:
     struct Session;
 
 private:
+    // The descriptions of a table: from the answer read ahead, or asked for.
+    ColumnTexts &descriptionsOf(const QString &table);
+
     std::unique_ptr<Session> m_session;
 };
 
@@ -130,6 +139,8 @@ public:
         // The value of a column's property ("Description"); a null value when the column has
         // none. An unknown column or property fails with 3265.
         QVariant ColumnProperty(const QString &column, const QString &property) const;
+        // The value of the table's own property ("Description"), likewise.
+        QVariant Property(const QString &property) const;
 
     private:
         friend class Catalog;

@@ -124,6 +124,56 @@ private slots:
         QCOMPARE(rs->Field(5).DefinedSize, 1073741823);
     }
 
+    // What the design says of each field, as ADO's attributes, and the table's own description:
+    // the same whether the tables are read ahead in one answer or asked for one by one.
+    void fieldAttributesAndTableDescription_data()
+    {
+        QTest::addColumn<QString>("database");
+        QTest::addColumn<bool>("ahead");
+        for (const char *name : {"structure.accdb", "structure.mdb"}) {
+            QTest::addRow("%s, one by one", name) << QString::fromLatin1(name) << false;
+            QTest::addRow("%s, read ahead", name) << QString::fromLatin1(name) << true;
+        }
+    }
+
+    void fieldAttributesAndTableDescription()
+    {
+        QFETCH(QString, database);
+        QFETCH(bool, ahead);
+        constexpr int mayDefer = 0x2, updatable = 0x4, fixed = 0x10, nullable = 0x20 | 0x40, isLong = 0x80;
+        Ado::Connection::releaseKept();
+        auto connection = open(testDatabase(database));
+        if (ahead)
+            connection->readAhead({QStringLiteral("Customers"), QStringLiteral("Customer Profile"),
+                                   QStringLiteral("Orders"), QStringLiteral("Branches")});
+        Ado::Catalog catalog;
+        catalog.setActiveConnection(*connection);
+        const auto attributesOf = [&](const QString &table) {
+            auto rs = Ado::CreateRecordset();
+            rs->Open(QStringLiteral("select * from [%1]").arg(table), *connection);
+            QList<int> attributes;
+            for (int i = 0; i < rs->FieldCount(); ++i)
+                attributes << rs->Field(i).Attributes;
+            return attributes;
+        };
+        // CustomerID is an AutoNumber; Name is Required; Since is a date.
+        QCOMPARE(attributesOf(QStringLiteral("Customers")),
+                 (QList<int>{fixed | nullable, updatable, updatable | nullable, updatable | nullable,
+                             updatable | fixed | nullable}));
+        QCOMPARE(catalog.Tables(QStringLiteral("Customers")).Property(QStringLiteral("Description")),
+                 QVariant(QStringLiteral("Who buys from us")));
+        // A memo is a long value, fetched apart from its row.
+        QCOMPARE(attributesOf(QStringLiteral("Customer Profile")),
+                 (QList<int>{updatable | fixed | nullable, isLong | mayDefer | updatable | nullable}));
+        // Orders.CustomerID is Required.
+        QCOMPARE(attributesOf(QStringLiteral("Orders")).mid(0, 2), (QList<int>{fixed | nullable, updatable | fixed}));
+        QVERIFY(catalog.Tables(QStringLiteral("Branches")).Property(QStringLiteral("Description")).isNull());
+        QCOMPARE(failureOf([&] {
+                     catalog.Tables(QStringLiteral("Customers")).Property(QStringLiteral("Caption"));
+                 }).number(),
+                 3265L);
+    }
+
     void everyTypeOfAnAccess2019Database()
     {
         auto connection = open(testDatabase(QStringLiteral("types2019.accdb")));

@@ -122,7 +122,11 @@ QStringList answersFor(Ado::Connection &connection, const QString &table)
     QStringList columns;
     for (int i = 0; i < recordset->FieldCount(); ++i) {
         const Ado::FieldInfo field = recordset->Field(i);
-        answers << QStringLiteral("%1 %2 %3").arg(field.Name).arg(field.Type).arg(field.DefinedSize);
+        answers << QStringLiteral("%1 %2 %3 %4")
+                       .arg(field.Name)
+                       .arg(field.Type)
+                       .arg(field.DefinedSize)
+                       .arg(field.Attributes);
         columns << field.Name;
     }
     // Descriptions also of a column that does not exist, and of a table without fields.
@@ -137,6 +141,12 @@ QStringList answersFor(Ado::Connection &connection, const QString &table)
         } catch (const Failure &failure) {
             answers << QStringLiteral("%1: failed %2 %3").arg(column).arg(failure.number()).arg(failure.description());
         }
+    }
+    try {
+        const QVariant description = catalog.Tables(table).Property(QStringLiteral("Description"));
+        answers << QStringLiteral("table: ") + (description.isNull() ? QStringLiteral("null") : description.toString());
+    } catch (const Failure &failure) {
+        answers << QStringLiteral("table: failed %1 %2").arg(failure.number()).arg(failure.description());
     }
     return answers;
 }
@@ -281,8 +291,8 @@ private slots:
     void readAheadAnswersAsTableByTable_data()
     {
         QTest::addColumn<QString>("database");
-        for (const char *name :
-             {"sample.mdb", "types.mdb", "types2019.accdb", "many.accdb", "layout.mdb", "linked.mdb", "empty.mdb"})
+        for (const char *name : {"sample.mdb", "types.mdb", "types2019.accdb", "many.accdb", "layout.mdb", "linked.mdb",
+                                 "empty.mdb", "structure.accdb", "structure.mdb"})
             QTest::newRow(name) << QString::fromLatin1(name);
     }
 
@@ -326,7 +336,7 @@ private slots:
         QStringList a = answersFor(connection, QStringLiteral("A"));
         TestSupport::useBuiltEngine();
         QCOMPARE(a.value(0), QStringLiteral("records 7"));
-        QCOMPARE(a.value(1), QStringLiteral("x 3 4"));
+        QCOMPARE(a.value(1), QStringLiteral("x 3 4 0"));
         QCOMPARE(a.value(2), QStringLiteral("x: failed 3343 The engine failed on 'A'."));
         QVERIFY2(a.value(3).startsWith(QStringLiteral("no such column: failed 0 The database engine stopped "
                                                       "unexpectedly while reading '/scripted.mdb'")),
