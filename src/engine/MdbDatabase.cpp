@@ -96,19 +96,46 @@ std::string safeText(std::string_view text)
 class BlocksByName
 {
 public:
+    // Sorted by name, the blocks of one name in their stored order: a lookup finds the first.
     explicit BlocksByName(const std::vector<NamedProperties> &blocks)
     {
-        for (const NamedProperties &block : blocks)
-            m_blocks.emplace(block.name, &block);
+        m_sorted.reserve(blocks.size());
+        for (std::size_t i = 0; i < blocks.size(); ++i)
+            m_sorted.push_back({blocks[i].name, i});
+        std::sort(m_sorted.begin(), m_sorted.end(), [](const Entry &a, const Entry &b) {
+            const int order = a.name.compare(b.name);
+            return order < 0 || (order == 0 && a.index < b.index);
+        });
+        m_blocks = &blocks;
+        m_first.assign(blocks.size(), false);
+        for (std::size_t i = 0; i < m_sorted.size(); ++i)
+            if (i == 0 || m_sorted[i].name != m_sorted[i - 1].name)
+                m_first[m_sorted[i].index] = true;
     }
+    // Columns are asked for in the order their blocks are usually stored in: the block after the
+    // last one found is tried first.
     const NamedProperties *find(std::string_view name) const
     {
-        const auto found = m_blocks.find(name);
-        return found == m_blocks.end() ? nullptr : found->second;
+        if (m_next < m_blocks->size() && m_first[m_next] && (*m_blocks)[m_next].name == name)
+            return &(*m_blocks)[m_next++];
+        const auto found = std::lower_bound(m_sorted.begin(), m_sorted.end(), name,
+                                            [](const Entry &entry, std::string_view key) { return entry.name < key; });
+        if (found == m_sorted.end() || found->name != name)
+            return nullptr;
+        m_next = found->index + 1;
+        return &(*m_blocks)[found->index];
     }
 
 private:
-    std::unordered_map<std::string_view, const NamedProperties *> m_blocks;
+    struct Entry
+    {
+        std::string_view name;
+        std::size_t index;
+    };
+    const std::vector<NamedProperties> *m_blocks = nullptr;
+    std::vector<Entry> m_sorted;
+    std::vector<bool> m_first; // per stored block: the first of its name
+    mutable std::size_t m_next = 0;
 };
 
 struct DefinitionDeleter

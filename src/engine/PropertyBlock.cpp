@@ -127,8 +127,9 @@ std::vector<std::string> recordNames(std::span<const std::uint8_t> names, const 
 
 // Walks the value lists of a block as mdb_kkd_to_props does: a list of names replaces the one
 // before it, a list's values stop at one that names no property or runs past the list. For each
-// list, begin(name) is called (an empty name for the object's own list), then value(nameIndex,
-// value) for each of its values, with the names of the moment.
+// list, begin(name) is called (an empty name for the object's own list), then value(name, type,
+// bytes) for each of its values, with the names of the moment; the bytes are the block's own, so
+// that only the values someone keeps are copied.
 template <class Begin, class Value>
 void walk(std::span<const std::uint8_t> block, const TextDecoder &decode, Begin begin, Value value)
 {
@@ -162,7 +163,7 @@ void walk(std::span<const std::uint8_t> block, const TextDecoder &decode, Begin 
             if (nameIndex >= names->size() || at + kValueHeader + size > body.size())
                 break;
             const auto bytes = body.subspan(at + kValueHeader, size);
-            value((*names)[nameIndex], PropertyValue{valueType, std::vector<std::uint8_t>(bytes.begin(), bytes.end())});
+            value((*names)[nameIndex], valueType, bytes);
             if (valueLength == 0)
                 break; // libmdb would read this value for ever
             at += valueLength;
@@ -189,10 +190,11 @@ std::vector<NamedProperties> readNamedProperties(std::span<const std::uint8_t> b
                 NamedProperties{std::move(name), std::vector<std::optional<PropertyValue>>(wanted.size())});
             return true;
         },
-        [&](const std::string &name, PropertyValue value) {
+        [&](const std::string &name, int type, std::span<const std::uint8_t> bytes) {
             const auto found = std::find(wanted.begin(), wanted.end(), name);
             if (found != wanted.end())
-                result.back().values[static_cast<std::size_t>(found - wanted.begin())] = std::move(value);
+                result.back().values[static_cast<std::size_t>(found - wanted.begin())] =
+                    PropertyValue{type, std::vector<std::uint8_t>(bytes.begin(), bytes.end())};
         });
     return result;
 }
@@ -208,7 +210,8 @@ std::vector<PropertyList> readAllProperties(std::span<const std::uint8_t> block,
             result.push_back(PropertyList{std::move(name), {}});
             return true;
         },
-        [&](const std::string &name, PropertyValue value) {
+        [&](const std::string &name, int type, std::span<const std::uint8_t> bytes) {
+            PropertyValue value{type, std::vector<std::uint8_t>(bytes.begin(), bytes.end())};
             auto &values = result.back().values;
             const auto same =
                 std::find_if(values.begin(), values.end(), [&](const auto &v) { return v.first == name; });
