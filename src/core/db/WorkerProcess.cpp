@@ -4,6 +4,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
+#include <QProcessEnvironment>
 
 #include <csignal>
 
@@ -131,6 +132,19 @@ void Worker::start()
     // libmdb talks on standard error about every oddity of a damaged file; nobody reads it.
     m_process->setStandardErrorFile(QProcess::nullDevice());
     m_process->setReadChannel(QProcess::StandardOutput);
+#ifdef Q_OS_LINUX
+    // The worker makes and frees a few dozen small objects per table, thousands of tables in a
+    // row: a deeper per-thread cache in glibc's allocator takes a tenth off its work. Settings of
+    // the user's own come first.
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    const QString tunables = environment.value(QStringLiteral("GLIBC_TUNABLES"));
+    if (!tunables.contains(QStringLiteral("glibc.malloc.tcache_count"))) {
+        environment.insert(QStringLiteral("GLIBC_TUNABLES"),
+                           (tunables.isEmpty() ? QString() : tunables + QLatin1Char(':')) +
+                               QStringLiteral("glibc.malloc.tcache_count=1000"));
+        m_process->setProcessEnvironment(environment);
+    }
+#endif
     m_process->start(WorkerSettings::program(),
                      {QStringLiteral("--memory-limit-mb"), QString::number(WorkerSettings::memoryLimitMb())});
     if (!m_process->waitForStarted(10000)) {
