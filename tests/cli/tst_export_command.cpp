@@ -6,16 +6,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-namespace {
-
-struct Run
-{
-    int exitCode = -1;
-    QByteArray out;
-    QByteArray err;
-};
-
-} // namespace
+using Run = TestSupport::ProgramRun;
 
 class ExportCommandTest : public QObject
 {
@@ -26,15 +17,7 @@ private:
 
     Run run(const QStringList &arguments, const QString &folder = QString(), const QByteArray &input = QByteArray())
     {
-        QProcess process;
-        process.setWorkingDirectory(folder.isEmpty() ? work.path() : folder);
-        process.start(QDir(TestSupport::binDir()).filePath(QStringLiteral("strudex-export")), arguments);
-        process.write(input);
-        process.closeWriteChannel();
-        if (!process.waitForFinished(120000))
-            process.kill();
-        return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1, process.readAllStandardOutput(),
-                process.readAllStandardError()};
+        return TestSupport::runExporter(arguments, folder.isEmpty() ? work.path() : folder, input);
     }
 
     void copyIn(const QString &name) { QFile::copy(QDir(TestSupport::dataDir()).filePath(name), work.filePath(name)); }
@@ -221,14 +204,8 @@ private slots:
         QVERIFY(QFile::copy(QDir(TestSupport::binDir()).filePath(QStringLiteral("strudex-export")), exporter));
         const QString engine = alone.filePath(QStringLiteral("strudex-engine"));
         const auto runAlone = [&](const QStringList &arguments) {
-            QProcess process;
-            process.setWorkingDirectory(work.path());
-            process.start(exporter, arguments);
-            process.closeWriteChannel();
-            if (!process.waitForFinished(60000))
-                process.kill();
-            return Run{process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
-                       process.readAllStandardOutput(), process.readAllStandardError()};
+            return TestSupport::runProgram(exporter, arguments, work.path(), QByteArray(),
+                                           QProcessEnvironment::systemEnvironment(), 60000);
         };
         const QByteArray named = QStringLiteral("the program \"%1\", which is missing or cannot be started. Reinstall "
                                                 "Strudex to solve this problem.\n\n")

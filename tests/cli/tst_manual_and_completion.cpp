@@ -22,26 +22,12 @@
 
 namespace {
 
-struct Run
-{
-    int exitCode = -1;
-    QByteArray out;
-    QByteArray err;
-};
+using Run = TestSupport::ProgramRun;
 
 Run run(const QString &program, const QStringList &arguments, const QString &folder = QString(),
         const QProcessEnvironment &environment = QProcessEnvironment::systemEnvironment())
 {
-    QProcess process;
-    process.setProcessEnvironment(environment);
-    if (!folder.isEmpty())
-        process.setWorkingDirectory(folder);
-    process.start(program, arguments);
-    process.closeWriteChannel();
-    if (!process.waitForFinished(120000))
-        process.kill();
-    return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1, process.readAllStandardOutput(),
-            process.readAllStandardError()};
+    return TestSupport::runProgram(program, arguments, folder, QByteArray(), environment);
 }
 
 QString sourcePath(const QString &relative)

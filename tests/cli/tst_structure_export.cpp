@@ -16,16 +16,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-namespace {
-
-struct Run
-{
-    int exitCode = -1;
-    QByteArray out;
-    QByteArray err;
-};
-
-} // namespace
+using Run = TestSupport::ProgramRun;
 
 class StructureExportTest : public QObject
 {
@@ -37,14 +28,9 @@ private:
 
     Run run(const QStringList &arguments)
     {
-        QProcess process;
-        process.setWorkingDirectory(work.path());
-        process.start(QDir(TestSupport::binDir()).filePath(QStringLiteral("strudex-export")), arguments);
-        process.closeWriteChannel();
-        if (!process.waitForFinished(180000))
-            process.kill();
-        return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1, process.readAllStandardOutput(),
-                process.readAllStandardError()};
+        return TestSupport::runProgram(QDir(TestSupport::binDir()).filePath(QStringLiteral("strudex-export")),
+                                       arguments, work.path(), QByteArray(), QProcessEnvironment::systemEnvironment(),
+                                       180000);
     }
 
     QStringList problemsOf(const QByteArray &json)

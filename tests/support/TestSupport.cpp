@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QProcess>
 #include <QRegularExpression>
 
 namespace TestSupport {
@@ -90,6 +91,29 @@ QByteArray writeDamagedSettings(const QString &path)
     if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
         qFatal("cannot write the damaged settings file %s", qPrintable(path));
     return bytes;
+}
+
+ProgramRun runProgram(const QString &program, const QStringList &arguments, const QString &folder,
+                      const QByteArray &input, const QProcessEnvironment &environment, int timeoutMs)
+{
+    QProcess process;
+    process.setProcessEnvironment(environment);
+    if (!folder.isEmpty())
+        process.setWorkingDirectory(folder);
+    process.start(program, arguments);
+    if (!input.isEmpty())
+        process.write(input);
+    process.closeWriteChannel();
+    if (!process.waitForFinished(timeoutMs))
+        process.kill();
+    process.waitForFinished(5000);
+    return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1, process.readAllStandardOutput(),
+            process.readAllStandardError()};
+}
+
+ProgramRun runExporter(const QStringList &arguments, const QString &folder, const QByteArray &input)
+{
+    return runProgram(QDir(binDir()).filePath(QStringLiteral("strudex-export")), arguments, folder, input);
 }
 
 } // namespace TestSupport

@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QList>
+#include <QProcessEnvironment>
 #include <QString>
 #include <QStringList>
 
@@ -38,6 +39,24 @@ bool fixturesRequired();
 
 // Every src= and href= of an HTML page and every url( or @import: what a browser would fetch.
 QStringList fetchedReferences(const QString &page);
+
+// What a program run said, and how it ended: its exit code, or -1 when it crashed or had to be
+// killed.
+struct ProgramRun
+{
+    int exitCode = -1;
+    QByteArray out;
+    QByteArray err;
+};
+// Runs a program to its end (killed after timeoutMs): in folder (empty: this one), with input on
+// its standard input, in environment.
+ProgramRun runProgram(const QString &program, const QStringList &arguments, const QString &folder = QString(),
+                      const QByteArray &input = QByteArray(),
+                      const QProcessEnvironment &environment = QProcessEnvironment::systemEnvironment(),
+                      int timeoutMs = 120000);
+// The same for the built strudex-export.
+ProgramRun runExporter(const QStringList &arguments, const QString &folder = QString(),
+                       const QByteArray &input = QByteArray());
 
 // Writes a settings file whose "Database" value is 4 KiB of bytes no settings reader accepts, and
 // returns what it wrote.
