@@ -56,22 +56,17 @@ int usageError(const QCommandLineParser &parser, const QString &problem)
 std::optional<QString> passwordFromInput(const char *prompt)
 {
     const bool terminal = isatty(fileno(stdin));
-#ifndef Q_OS_WIN
-    termios saved{};
-    const bool quiet = terminal && tcgetattr(fileno(stdin), &saved) == 0;
     if (terminal) {
         std::fputs(prompt, stderr);
         std::fflush(stderr);
     }
+#ifndef Q_OS_WIN
+    termios saved{};
+    const bool quiet = terminal && tcgetattr(fileno(stdin), &saved) == 0;
     if (quiet) {
         termios silent = saved;
         silent.c_lflag &= ~tcflag_t(ECHO);
         tcsetattr(fileno(stdin), TCSAFLUSH, &silent);
-    }
-#else
-    if (terminal) {
-        std::fputs(prompt, stderr);
-        std::fflush(stderr);
     }
 #endif
     QByteArray line;
@@ -240,14 +235,10 @@ int main(int argc, char *argv[])
         Main::SetAppTitle();
         QString problem;
         const auto oldPw = passwordOption(parser, password, passwordFile, "Password of OLD: ", problem);
-        if (!oldPw) {
-            print(stderr, QStringLiteral("strudex-export: %1\n").arg(problem));
-            return DiffTrouble;
-        }
         std::optional<QString> newPw = oldPw;
-        if (parser.isSet(newPassword) || parser.isSet(newPasswordFile))
+        if (oldPw && (parser.isSet(newPassword) || parser.isSet(newPasswordFile)))
             newPw = passwordOption(parser, newPassword, newPasswordFile, "Password of NEW: ", problem);
-        if (!newPw) {
+        if (!oldPw || !newPw) {
             print(stderr, QStringLiteral("strudex-export: %1\n").arg(problem));
             return DiffTrouble;
         }

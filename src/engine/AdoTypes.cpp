@@ -58,14 +58,14 @@ std::optional<AdoField> simpleField(int type)
 
 } // namespace
 
-std::int32_t adoAttributesFor(const StoredColumn &column, std::uint8_t flags, std::int32_t adoType, bool required)
+std::int32_t adoAttributesFor(std::uint8_t flags, bool calculated, std::int32_t adoType, bool required)
 {
     constexpr std::uint8_t kFixedLength = 0x01;
     constexpr std::uint8_t kAutoNumber = 0x04 | 0x40;
     std::int32_t attributes = 0;
     if (adoType == adLongVarWChar || adoType == adLongVarBinary)
         attributes |= adFldLong | adFldMayDefer;
-    if (!(flags & kAutoNumber) && !column.calculated)
+    if (!(flags & kAutoNumber) && !calculated)
         attributes |= adFldUpdatable;
     if (flags & kFixedLength)
         attributes |= adFldFixed;

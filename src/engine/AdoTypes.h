@@ -87,7 +87,7 @@ inline constexpr std::int32_t adFldFixed = 0x10;
 inline constexpr std::int32_t adFldIsNullable = 0x20;
 inline constexpr std::int32_t adFldMayBeNull = 0x40;
 inline constexpr std::int32_t adFldLong = 0x80;
-std::int32_t adoAttributesFor(const StoredColumn &column, std::uint8_t flags, std::int32_t adoType, bool required);
+std::int32_t adoAttributesFor(std::uint8_t flags, bool calculated, std::int32_t adoType, bool required);
 
 // Parses a ResultType property value ("10"); nothing when it is not a plain number.
 std::optional<int> parseResultType(std::string_view text);

@@ -456,9 +456,9 @@ const MdbDatabase::Described &MdbDatabase::described(Table &table)
         // The table's own list has no name: a column without one has no list.
         const NamedProperties *block = column.storedName.empty() ? nullptr : byName.find(column.storedName);
         result.columns.push_back(descriptionOf(block));
-        const auto &required = block ? block->values[1] : std::nullopt;
-        result.required.push_back(required && required->type == MDB_BOOL && !required->bytes.empty() &&
-                                  required->bytes[0] != 0);
+        const std::optional<PropertyValue> *required = block ? &block->values[1] : nullptr;
+        result.required.push_back(required && *required && (*required)->type == MDB_BOOL &&
+                                  !(*required)->bytes.empty() && (*required)->bytes[0] != 0);
     }
     result.table = descriptionOf(byName.find(std::string_view()));
     table.described = std::move(result);
@@ -476,9 +476,8 @@ std::vector<std::int32_t> MdbDatabase::attributes(Table &table)
     result.reserve(table.columns.size());
     for (std::size_t i = 0; i < table.columns.size(); ++i) {
         const Column &column = table.columns[i];
-        StoredColumn stored;
-        stored.calculated = column.calculated;
-        result.push_back(adoAttributesFor(stored, column.flags, column.ado.type, required && (*required)[i]));
+        result.push_back(
+            adoAttributesFor(column.flags, column.calculated, column.ado.type, required && (*required)[i]));
     }
     return result;
 }

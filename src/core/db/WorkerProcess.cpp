@@ -28,14 +28,17 @@ QString whileReading(const QString &database)
     return database.isEmpty() ? QString() : QStringLiteral(" while reading '%1'").arg(database);
 }
 
-// Where the engine is Strudex's own program, putting it back is the cure.
-QString reinstallAdvice()
+// The engine program cannot be run: it is not installed properly, whatever the file. Where the
+// engine is Strudex's own program, putting it back is the cure.
+Failure notInstalled(const QString &why)
 {
 #ifdef Q_OS_WIN
-    return QString();
+    const QString advice;
 #else
-    return QStringLiteral(" Reinstall Strudex to solve this problem.");
+    const QString advice = QStringLiteral(" Reinstall Strudex to solve this problem.");
 #endif
+    return Failure(3706, QStringLiteral("Provider cannot be found. It may not be properly installed. (%1: %2)%3")
+                             .arg(QDir::toNativeSeparators(WorkerSettings::program()), why, advice));
 }
 
 } // namespace
@@ -150,8 +153,7 @@ void Worker::start()
     if (!m_process->waitForStarted(10000)) {
         const QString reason = m_process->errorString();
         m_process.reset();
-        throw Failure(3706, QStringLiteral("Provider cannot be found. It may not be properly installed. (%1: %2)%3")
-                                .arg(QDir::toNativeSeparators(WorkerSettings::program()), reason, reinstallAdvice()));
+        throw notInstalled(reason);
     }
 }
 
@@ -255,10 +257,7 @@ Failure Worker::died()
         (m_process->exitCode() == 127 || m_process->exitCode() == 126)) {
         const int code = m_process->exitCode();
         stop();
-        return Failure(3706, QStringLiteral("Provider cannot be found. It may not be properly installed. (%1: it could "
-                                            "not be started, code %2)%3")
-                                 .arg(QDir::toNativeSeparators(WorkerSettings::program()), QString::number(code),
-                                      reinstallAdvice()));
+        return notInstalled(QStringLiteral("it could not be started, code %1").arg(code));
     }
     QString how;
     if (m_process && m_process->state() == QProcess::NotRunning) {
