@@ -32,7 +32,9 @@ public:
     }
     std::string text()
     {
-        const std::size_t length = std::min<std::size_t>(byte(), m_data.size() - std::min(m_pos, m_data.size()));
+        // The length byte is read first: it moves the position that the rest is counted from.
+        const std::size_t wanted = byte();
+        const std::size_t length = std::min(wanted, m_data.size() - std::min(m_pos, m_data.size()));
         std::string out(reinterpret_cast<const char *>(m_data.data() + m_pos), length);
         m_pos += length;
         return out;

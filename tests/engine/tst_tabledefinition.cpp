@@ -246,6 +246,8 @@ void TestTableDefinition::layoutsAreLibmdbs()
     int checked = 0;
     for (const QString &file : files) {
         if (!QFile::exists(file)) {
+            if (TestSupport::fixturesRequired())
+                QFAIL(qPrintable("Absent, and STRUDEX_REQUIRE_FIXTURES is set: " + file));
             qInfo("Not checked (absent): %s", qPrintable(file));
             continue;
         }
