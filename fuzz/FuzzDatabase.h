@@ -20,7 +20,8 @@
 
 namespace Fuzz {
 
-inline void readWholeDatabase(std::span<const std::uint8_t> image)
+// The path of a memory-only file holding image, and its stored Jet password, for libmdb to open.
+inline std::string imagePath(std::span<const std::uint8_t> image, std::string &password)
 {
     static const int fd = [] {
         // libmdb looks for a file along MDBPATH; an empty entry makes it search for ever.
@@ -31,16 +32,21 @@ inline void readWholeDatabase(std::span<const std::uint8_t> image)
         std::abort();
     if (::ftruncate(fd, 0) != 0 || ::pwrite(fd, image.data(), image.size(), 0) != static_cast<ssize_t>(image.size()))
         std::abort();
-    const std::string path = "/proc/self/fd/" + std::to_string(fd);
-
     // A stored Jet password is given, so that a protected image is read too.
-    const Engine::DatabaseHeader header =
-        Engine::readDatabaseHeader(image.first(std::min(image.size(), Engine::kHeaderBytes)), image.size());
+    password = Engine::readDatabaseHeader(image.first(std::min(image.size(), Engine::kHeaderBytes)), image.size())
+                   .password;
+    return "/proc/self/fd/" + std::to_string(fd);
+}
+
+inline void readWholeDatabase(std::span<const std::uint8_t> image)
+{
+    std::string password;
+    const std::string path = imagePath(image, password);
     // STRUDEX_FUZZ_VERBOSE=1 tells what became of each input (to check that seeds get far).
     static const bool verbose = std::getenv("STRUDEX_FUZZ_VERBOSE") != nullptr;
     Engine::MdbDatabase database;
     try {
-        database.open(path, header.password);
+        database.open(path, password);
         const auto tables = database.tables();
         std::size_t read = 0;
         for (const EngineProtocol::TableRow &table : tables) {

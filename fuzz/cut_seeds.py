@@ -133,6 +133,7 @@ def cut(path, out):
 
     if len(data) <= WHOLE_IMAGE_LIMIT:
         write(out, 'whole_image', stem, data)
+        write(out, 'structure_image', stem, data)
 
 
 def cut_encryption(path, out):
