@@ -1,6 +1,7 @@
-// Damages good databases in many ways and runs the command-line exporter on each damaged copy:
-// every run must end, with a report or a clear message, within the time allowed. Crashes and
-// hangs of the exporter are kept as regression inputs.
+// Damages good databases in many ways and runs the command-line exporter on each damaged copy,
+// every other one for all its documents (report, JSON, Markdown, HTML): every run must end, with
+// the documents it asked for or a clear message, within the time allowed. Crashes, hangs and
+// successes without their documents are kept as regression inputs.
 //
 //   mutate_databases --bin DIR --seeds DIR [--seeds DIR...] [--manifest FILE...] [--runs N]
 //                    [--seconds S] [--jobs J] [--seed X] [--keep DIR] [--timeout-ms MS] [--slow-ms MS]
@@ -18,6 +19,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QJsonDocument>
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
@@ -201,10 +203,33 @@ struct Job
     std::unique_ptr<QTemporaryDir> folder;
     QString input;
     QString seedName;
+    bool everyFormat = false;
     QElapsedTimer clock;
 };
 
-Outcome classify(QProcess &process, bool timedOut)
+// The documents that a run asked for and must find written when the exporter says it succeeded.
+const QStringList kTextOnly{QStringLiteral("_Structure.txt")};
+const QStringList kEveryFormat{QStringLiteral("_Structure.txt"), QStringLiteral("_Structure.json"),
+                               QStringLiteral("_Structure.md"), QStringLiteral("_Structure.html")};
+
+// Whether the folder holds a non-empty document of every kind asked for, and the JSON one parses:
+// success without them is a failure reported as success.
+bool documentsWritten(const QDir &folder, const QStringList &suffixes)
+{
+    for (const QString &suffix : suffixes) {
+        const QFileInfoList found = folder.entryInfoList({QLatin1Char('*') + suffix}, QDir::Files);
+        if (found.size() != 1 || found.first().size() == 0)
+            return false;
+        if (suffix.endsWith(QLatin1String(".json"))) {
+            QFile file(found.first().filePath());
+            if (!file.open(QIODevice::ReadOnly) || QJsonDocument::fromJson(file.readAll()).isNull())
+                return false;
+        }
+    }
+    return true;
+}
+
+Outcome classify(QProcess &process, bool timedOut, const Job &job)
 {
     if (timedOut)
         return Outcome::ExporterHang;
@@ -213,7 +238,9 @@ Outcome classify(QProcess &process, bool timedOut)
     const QByteArray err = process.readAllStandardError();
     switch (process.exitCode()) {
     case 0:
-        return Outcome::Report;
+        return documentsWritten(QDir(job.folder->path()), job.everyFormat ? kEveryFormat : kTextOnly)
+                   ? Outcome::Report
+                   : Outcome::Silent;
     case 1:
         if (err.trimmed().isEmpty())
             return Outcome::Silent;
@@ -349,6 +376,7 @@ int main(int argc, char *argv[])
     std::vector<Job> running;
     int started = 0;
     int finished = 0;
+    int everyFormatRuns = 0;
     qint64 slowestMs = 0;
     QString slowest;
     QElapsedTimer clock;
@@ -358,6 +386,13 @@ int main(int argc, char *argv[])
         Job job;
         job.folder = std::make_unique<QTemporaryDir>(work.filePath(QStringLiteral("run-XXXXXX")));
         QStringList arguments{QStringLiteral("--output"), job.folder->path()};
+        // Every other run writes the whole structure too (properties, indexes, relationships, queries,
+        // links), which reads much more of the file than the report; a replay writes everything.
+        job.everyFormat = parser.isSet(replayOption) || random.bounded(2) == 1;
+        if (job.everyFormat) {
+            arguments << QStringLiteral("--format") << QStringLiteral("text,json,markdown,html");
+            ++everyFormatRuns;
+        }
         if (parser.isSet(replayOption)) {
             job.input = replay.at(started);
             job.seedName = QFileInfo(job.input).fileName();
@@ -404,7 +439,7 @@ int main(int argc, char *argv[])
                 slowestMs = tookMs;
                 slowest = it->seedName;
             }
-            Outcome outcome = classify(*it->process, timedOut);
+            Outcome outcome = classify(*it->process, timedOut, *it);
             if (!bad(outcome) && slowMs > 0 && tookMs > slowMs)
                 outcome = Outcome::TooSlow;
             ++counts[outcome];
@@ -432,6 +467,7 @@ int main(int argc, char *argv[])
     const double seconds = double(clock.elapsed()) / 1000.0;
     std::printf("%d damaged databases in %.1f s (%.1f a second); slowest run %.2f s (%s)\n", finished, seconds,
                 finished / std::max(seconds, 0.001), double(slowestMs) / 1000.0, qPrintable(slowest));
+    std::printf("%d of them also wrote the JSON, Markdown and HTML documents\n", everyFormatRuns);
     int badRuns = 0;
     for (const auto &[outcome, count] : counts) {
         std::printf("  %-28s %d\n", nameOf(outcome), count);
