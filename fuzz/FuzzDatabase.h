@@ -33,8 +33,8 @@ inline std::string imagePath(std::span<const std::uint8_t> image, std::string &p
     if (::ftruncate(fd, 0) != 0 || ::pwrite(fd, image.data(), image.size(), 0) != static_cast<ssize_t>(image.size()))
         std::abort();
     // A stored Jet password is given, so that a protected image is read too.
-    password = Engine::readDatabaseHeader(image.first(std::min(image.size(), Engine::kHeaderBytes)), image.size())
-                   .password;
+    password =
+        Engine::readDatabaseHeader(image.first(std::min(image.size(), Engine::kHeaderBytes)), image.size()).password;
     return "/proc/self/fd/" + std::to_string(fd);
 }
 

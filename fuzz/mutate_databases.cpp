@@ -238,9 +238,8 @@ Outcome classify(QProcess &process, bool timedOut, const Job &job)
     const QByteArray err = process.readAllStandardError();
     switch (process.exitCode()) {
     case 0:
-        return documentsWritten(QDir(job.folder->path()), job.everyFormat ? kEveryFormat : kTextOnly)
-                   ? Outcome::Report
-                   : Outcome::Silent;
+        return documentsWritten(QDir(job.folder->path()), job.everyFormat ? kEveryFormat : kTextOnly) ? Outcome::Report
+                                                                                                      : Outcome::Silent;
     case 1:
         if (err.trimmed().isEmpty())
             return Outcome::Silent;
