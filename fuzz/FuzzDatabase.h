@@ -1,9 +1,8 @@
 #pragma once
 
-// The worker's whole reading path, in-process, on a database image in memory: open (header,
-// password, catalogue through libmdb), the list of tables, and for every local table its fields,
-// row count and descriptions, as the worker answers a full report. libmdb reads a path, so the
-// image goes into a memory-only file.
+// The worker's reading paths, in-process, on a database image in memory: open (header, password,
+// catalogue through libmdb), then what a report or the whole structure reads. libmdb reads a path,
+// so the image goes into a memory-only file.
 
 #include "engine/DatabaseHeader.h"
 #include "engine/EngineErrors.h"
@@ -20,8 +19,15 @@
 
 namespace Fuzz {
 
-// The path of a memory-only file holding image, and its stored Jet password, for libmdb to open.
-inline std::string imagePath(std::span<const std::uint8_t> image, std::string &password)
+// STRUDEX_FUZZ_VERBOSE=1 tells what became of each input (to check that seeds get far).
+inline bool verbose()
+{
+    static const bool on = std::getenv("STRUDEX_FUZZ_VERBOSE") != nullptr;
+    return on;
+}
+
+// The path of a memory-only file that holds image, the same file for every input.
+inline std::string imageFile(std::span<const std::uint8_t> image)
 {
     static const int fd = [] {
         // libmdb looks for a file along MDBPATH; an empty entry makes it search for ever.
@@ -32,21 +38,33 @@ inline std::string imagePath(std::span<const std::uint8_t> image, std::string &p
         std::abort();
     if (::ftruncate(fd, 0) != 0 || ::pwrite(fd, image.data(), image.size(), 0) != static_cast<ssize_t>(image.size()))
         std::abort();
-    // A stored Jet password is given, so that a protected image is read too.
-    password =
-        Engine::readDatabaseHeader(image.first(std::min(image.size(), Engine::kHeaderBytes)), image.size()).password;
     return "/proc/self/fd/" + std::to_string(fd);
 }
 
-inline void readWholeDatabase(std::span<const std::uint8_t> image)
+// Opens image as the worker opens a file (with its stored Jet password, so that a protected image
+// is read too) and hands the open database to read. A refusal (EngineFailure) or running out of
+// memory ends it, as it ends a request in the worker.
+template <class Read> void withDatabase(std::span<const std::uint8_t> image, Read read)
 {
-    std::string password;
-    const std::string path = imagePath(image, password);
-    // STRUDEX_FUZZ_VERBOSE=1 tells what became of each input (to check that seeds get far).
-    static const bool verbose = std::getenv("STRUDEX_FUZZ_VERBOSE") != nullptr;
+    const std::string path = imageFile(image);
+    const Engine::DatabaseHeader header =
+        Engine::readDatabaseHeader(image.first(std::min(image.size(), Engine::kHeaderBytes)), image.size());
     Engine::MdbDatabase database;
     try {
-        database.open(path, password);
+        database.open(path, header.password);
+        read(database);
+    } catch (const Engine::EngineFailure &failure) {
+        if (verbose())
+            std::fprintf(stderr, "refused: %s\n", failure.what());
+    } catch (const std::bad_alloc &) {
+    }
+}
+
+// What the worker reads for a report: the list of tables, and for every local table its fields,
+// row count and descriptions.
+inline void readWholeDatabase(std::span<const std::uint8_t> image)
+{
+    withDatabase(image, [](Engine::MdbDatabase &database) {
         const auto tables = database.tables();
         std::size_t read = 0;
         for (const EngineProtocol::TableRow &table : tables) {
@@ -54,7 +72,7 @@ inline void readWholeDatabase(std::span<const std::uint8_t> image)
                 break;
             try {
                 const auto fields = database.fields(table.name, {});
-                if (verbose)
+                if (verbose())
                     std::fprintf(stderr, "  %s: %zu fields, %lld rows\n", table.name.c_str(), fields.fields.size(),
                                  static_cast<long long>(fields.recordCount));
                 EngineProtocol::DescriptionResult own;
@@ -63,17 +81,13 @@ inline void readWholeDatabase(std::span<const std::uint8_t> image)
                     database.description(table.name, fields.fields.front().name);
             } catch (const Engine::EngineFailure &failure) {
                 // A table that cannot be read (a link, a query, a damaged definition).
-                if (verbose)
+                if (verbose())
                     std::fprintf(stderr, "  %s: %s\n", table.name.c_str(), failure.what());
             }
         }
-        if (verbose)
+        if (verbose())
             std::fprintf(stderr, "%zu tables\n", tables.size());
-    } catch (const Engine::EngineFailure &failure) {
-        if (verbose)
-            std::fprintf(stderr, "refused: %s\n", failure.what());
-    } catch (const std::bad_alloc &) {
-    }
+    });
 }
 
 } // namespace Fuzz

@@ -11,18 +11,10 @@
 #include "protocol/StructureProtocol.h"
 
 #include <cstdio>
-#include <cstdlib>
-#include <new>
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {
-    std::string password;
-    const std::string path = Fuzz::imagePath(std::span(data, size), password);
-    // STRUDEX_FUZZ_VERBOSE=1 tells what became of each input (to check that seeds get far).
-    static const bool verbose = std::getenv("STRUDEX_FUZZ_VERBOSE") != nullptr;
-    Engine::MdbDatabase database;
-    try {
-        database.open(path, password);
+    Fuzz::withDatabase(std::span(data, size), [](Engine::MdbDatabase &database) {
         std::size_t records = 0;
         database.structure(
             {},
@@ -38,12 +30,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         // The database's own record comes first, whatever follows.
         if (records == 0)
             __builtin_trap();
-        if (verbose)
+        if (Fuzz::verbose())
             std::fprintf(stderr, "%zu records\n", records);
-    } catch (const Engine::EngineFailure &failure) {
-        if (verbose)
-            std::fprintf(stderr, "refused: %s\n", failure.what());
-    } catch (const std::bad_alloc &) {
-    }
+    });
     return 0;
 }
