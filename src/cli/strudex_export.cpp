@@ -15,6 +15,8 @@
 #include <QFile>
 #include <QSet>
 
+#include <variant>
+
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -137,6 +139,62 @@ std::optional<Structure::Document> readDocument(const QString &database, const Q
     }
 }
 
+// Every option of the command line, and the parser that knows them.
+struct CommandLine
+{
+    CommandLine();
+
+    QCommandLineParser parser;
+    const QCommandLineOption help{{QStringLiteral("h"), QStringLiteral("help")},
+                                  QStringLiteral("Show this help and exit.")};
+    const QCommandLineOption version{QStringLiteral("version"), QStringLiteral("Show the version and exit.")};
+    const QCommandLineOption password{
+        QStringLiteral("password"),
+        QStringLiteral("The database password. Given here it can be seen by every user of the machine in the list "
+                       "of processes; '-' reads it from standard input (asked for without echo on a terminal), "
+                       "which is safe, as is --password-file."),
+        QStringLiteral("PW")};
+    const QCommandLineOption passwordFile{QStringLiteral("password-file"),
+                                          QStringLiteral("Read the database password from the first line of FILE."),
+                                          QStringLiteral("FILE")};
+    const QCommandLineOption output{QStringLiteral("output"),
+                                    QStringLiteral("Folder that receives the report (default: the current folder)."),
+                                    QStringLiteral("DIR"), QStringLiteral(".")};
+    const QCommandLineOption table{QStringLiteral("table"),
+                                   QStringLiteral("Export this table; repeat for more (default: every user table)."),
+                                   QStringLiteral("NAME")};
+    const QCommandLineOption list{QStringLiteral("list"),
+                                  QStringLiteral("Print the user tables, one per line, and write nothing.")};
+    const QCommandLineOption format{
+        QStringLiteral("format"),
+        QStringLiteral("What to write, one or more separated by commas: text (the report, the default), json, "
+                       "markdown, html: DIR/<database name>_Structure.txt, .json, .md, .html. With --diff: text, "
+                       "markdown or json, printed."),
+        QStringLiteral("FORMAT")};
+    const QCommandLineOption diff{QStringLiteral("diff"),
+                                  QStringLiteral("Compare the structure of two databases, OLD and NEW, and print the "
+                                                 "differences. Exit status 0: none, 1: some, 2: trouble.")};
+    const QCommandLineOption newPassword{
+        QStringLiteral("new-password"),
+        QStringLiteral("With --diff: the password of NEW (default: the password of OLD); '-' reads it from "
+                       "standard input."),
+        QStringLiteral("PW")};
+    const QCommandLineOption newPasswordFile{
+        QStringLiteral("new-password-file"),
+        QStringLiteral("With --diff: read the password of NEW from the first line of FILE."), QStringLiteral("FILE")};
+};
+
+CommandLine::CommandLine()
+{
+    parser.setApplicationDescription(
+        QStringLiteral("Writes the structure report of an Access database (.mdb or .accdb): every chosen table's name, "
+                       "field count and record count, and per field its name, data type and description, into "
+                       "DIR/<database name>_Structure.txt."));
+    parser.addOptions(
+        {help, version, password, passwordFile, output, table, list, format, diff, newPassword, newPasswordFile});
+    parser.addPositionalArgument(QStringLiteral("DATABASE"), QStringLiteral("The Access database file."));
+}
+
 int diffMain(const QStringList &positional, const QString &oldPassword, const QString &newPassword,
              const QString &format)
 {
@@ -161,6 +219,151 @@ int diffMain(const QStringList &positional, const QString &oldPassword, const QS
     return different ? DiffDifferent : DiffSame;
 }
 
+// --diff OLD NEW: the passwords of both sides, then the comparison.
+int runDiff(const CommandLine &line)
+{
+    const QCommandLineParser &parser = line.parser;
+    Main::SetAppTitle();
+    QString problem;
+    const auto oldPw = passwordOption(parser, line.password, line.passwordFile, "Password of OLD: ", problem);
+    std::optional<QString> newPw = oldPw;
+    if (oldPw && (parser.isSet(line.newPassword) || parser.isSet(line.newPasswordFile)))
+        newPw = passwordOption(parser, line.newPassword, line.newPasswordFile, "Password of NEW: ", problem);
+    if (!oldPw || !newPw) {
+        print(stderr, QStringLiteral("strudex-export: %1\n").arg(problem));
+        return DiffTrouble;
+    }
+    const QString diffFormat = parser.isSet(line.format) ? parser.value(line.format) : QStringLiteral("text");
+    ConsoleDialogs dialogs;
+    if (!ODBCProvider::IsProviderInstalled(dialogs))
+        return DiffTrouble;
+    return diffMain(parser.positionalArguments(), *oldPw, *newPw, diffFormat);
+}
+
+// What one export of one database was asked for.
+struct ExportRequest
+{
+    QString database;
+    QString password;
+    QList<StructureOutput::Format> formats{StructureOutput::Format::Text};
+    QString folder;
+    QStringList wanted; // empty: every user table
+    bool listOnly = false;
+};
+
+// The export asked for on the command line, or the usage error (already printed) that stops it.
+std::variant<ExportRequest, int> exportRequest(const CommandLine &line)
+{
+    const QCommandLineParser &parser = line.parser;
+    if (parser.isSet(line.newPassword) || parser.isSet(line.newPasswordFile))
+        return usageError(parser, QStringLiteral("--new-password and --new-password-file go with --diff"));
+    ExportRequest request;
+    if (parser.isSet(line.format)) {
+        QString problem;
+        const auto parsed = StructureOutput::parseFormats(parser.value(line.format), problem);
+        if (!parsed)
+            return usageError(parser, problem);
+        request.formats = *parsed;
+    }
+    const QStringList positional = parser.positionalArguments();
+    if (positional.size() != 1)
+        return usageError(parser, positional.isEmpty() ? QStringLiteral("the DATABASE to read is missing")
+                                                       : QStringLiteral("only one DATABASE can be read at a time"));
+    QString passwordProblem;
+    const auto givenPassword = passwordOption(parser, line.password, line.passwordFile, "Password: ", passwordProblem);
+    if (!givenPassword)
+        return usageError(parser, passwordProblem);
+    request.database = positional.constFirst();
+    request.password = *givenPassword;
+    request.folder = parser.value(line.output);
+    request.wanted = parser.values(line.table);
+    request.listOnly = parser.isSet(line.list);
+    return request;
+}
+
+// The table list with the rows asked for ticked, or the name of a table the database does not have.
+std::variant<std::vector<ConsoleView::Row>, QString> tickedRows(const QStringList &tables, const QStringList &wanted)
+{
+    const QSet<QString> known(tables.cbegin(), tables.cend());
+    for (const QString &name : wanted) {
+        if (!known.contains(name))
+            return name;
+    }
+    const QSet<QString> chosen(wanted.cbegin(), wanted.cend());
+    std::vector<ConsoleView::Row> rows;
+    rows.reserve(std::size_t(tables.size()));
+    for (const QString &name : tables)
+        rows.push_back({name, wanted.isEmpty() || chosen.contains(name)});
+    return rows;
+}
+
+// The structure documents: read once, written in every format asked for. Ends the process.
+[[noreturn]] void writeDocuments(const ExportRequest &request, const QList<StructureOutput::Format> &formats,
+                                 bool failedBefore)
+{
+    const auto document = readDocument(request.database, request.password, request.wanted);
+    bool failed = failedBefore || !document;
+    if (document) {
+        for (const QString &problem : StructureOutput::writeAll(*document, formats, request.folder, request.database)) {
+            print(stderr, problem + QLatin1Char('\n'));
+            failed = true;
+        }
+    }
+    // Everything is written. Taking a big database's document apart, piece by piece, would only
+    // make the user wait: the worker is let go and the process ends here.
+    Ado::Connection::releaseKept();
+    std::fflush(stdout);
+    std::fflush(stderr);
+    std::_Exit(failed ? ExitReported : 0);
+}
+
+int runExport(const CommandLine &line, const ExportRequest &request)
+{
+    Main::SetAppTitle();
+    const QString database = request.database;
+    const QString databasePassword = request.password;
+    Access::SetConnectionParameters([database] { return database; }, [databasePassword] { return databasePassword; });
+
+    ConsoleDialogs dialogs;
+    // The same check, and the same message, as the desktop program's at start-up.
+    if (!ODBCProvider::IsProviderInstalled(dialogs))
+        return ExitReported;
+    if (!Main::FileExists(database)) {
+        print(stderr, QStringLiteral("Could not find file '%1'.\n").arg(database));
+        return ExitReported;
+    }
+    const std::optional<QStringList> tables = Access::NonSystemTables(dialogs, database);
+    if (!tables)
+        return ExitReported;
+    if (request.listOnly) {
+        for (const QString &name : *tables)
+            print(stdout, name + QLatin1Char('\n'));
+        return dialogs.failed() ? ExitReported : 0;
+    }
+    auto rows = tickedRows(*tables, request.wanted);
+    if (const QString *missing = std::get_if<QString>(&rows))
+        return usageError(line.parser,
+                          QStringLiteral("the database has no table named '%1' (--list shows them)").arg(*missing));
+
+    QList<StructureOutput::Format> formats = request.formats;
+    if (formats.contains(StructureOutput::Format::Text)) {
+        ConsoleView view(std::get<std::vector<ConsoleView::Row>>(std::move(rows)),
+                         isatty(fileno(stderr)) ? stderr : nullptr);
+        dialogs.setView(&view);
+        StructureReport::StartExporting(dialogs, view, request.folder);
+        view.clearProgress();
+        dialogs.setView(nullptr);
+    }
+    formats.removeAll(StructureOutput::Format::Text);
+    if (formats.isEmpty())
+        return dialogs.failed() ? ExitReported : 0;
+    if (!Main::IsFolder(request.folder).value_or(false)) {
+        print(stderr, QStringLiteral("Folder does not exist. Please select another folder.\n"));
+        return ExitReported;
+    }
+    writeDocuments(request, formats, dialogs.failed());
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -173,166 +376,22 @@ int main(int argc, char *argv[])
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationVersion(QStringLiteral(STRUDEX_VERSION));
 
-    QCommandLineParser parser;
-    parser.setApplicationDescription(
-        QStringLiteral("Writes the structure report of an Access database (.mdb or .accdb): every chosen table's name, "
-                       "field count and record count, and per field its name, data type and description, into "
-                       "DIR/<database name>_Structure.txt."));
-    const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")},
-                                  QStringLiteral("Show this help and exit."));
-    const QCommandLineOption version(QStringLiteral("version"), QStringLiteral("Show the version and exit."));
-    const QCommandLineOption password(
-        QStringLiteral("password"),
-        QStringLiteral("The database password. Given here it can be seen by every user of the machine in the list "
-                       "of processes; '-' reads it from standard input (asked for without echo on a terminal), "
-                       "which is safe, as is --password-file."),
-        QStringLiteral("PW"));
-    const QCommandLineOption passwordFile(QStringLiteral("password-file"),
-                                          QStringLiteral("Read the database password from the first line of FILE."),
-                                          QStringLiteral("FILE"));
-    const QCommandLineOption output(QStringLiteral("output"),
-                                    QStringLiteral("Folder that receives the report (default: the current folder)."),
-                                    QStringLiteral("DIR"), QStringLiteral("."));
-    const QCommandLineOption table(QStringLiteral("table"),
-                                   QStringLiteral("Export this table; repeat for more (default: every user table)."),
-                                   QStringLiteral("NAME"));
-    const QCommandLineOption list(QStringLiteral("list"),
-                                  QStringLiteral("Print the user tables, one per line, and write nothing."));
-    const QCommandLineOption format(
-        QStringLiteral("format"),
-        QStringLiteral("What to write, one or more separated by commas: text (the report, the default), json, "
-                       "markdown, html: DIR/<database name>_Structure.txt, .json, .md, .html. With --diff: text, "
-                       "markdown or json, printed."),
-        QStringLiteral("FORMAT"));
-    const QCommandLineOption diff(QStringLiteral("diff"),
-                                  QStringLiteral("Compare the structure of two databases, OLD and NEW, and print the "
-                                                 "differences. Exit status 0: none, 1: some, 2: trouble."));
-    const QCommandLineOption newPassword(
-        QStringLiteral("new-password"),
-        QStringLiteral("With --diff: the password of NEW (default: the password of OLD); '-' reads it from "
-                       "standard input."),
-        QStringLiteral("PW"));
-    const QCommandLineOption newPasswordFile(QStringLiteral("new-password-file"),
-                                             QStringLiteral("With --diff: read the password of NEW from the first "
-                                                            "line of FILE."),
-                                             QStringLiteral("FILE"));
-    parser.addOptions(
-        {help, version, password, passwordFile, output, table, list, format, diff, newPassword, newPasswordFile});
-    parser.addPositionalArgument(QStringLiteral("DATABASE"), QStringLiteral("The Access database file."));
-
+    CommandLine line;
+    QCommandLineParser &parser = line.parser;
     if (!parser.parse(QCoreApplication::arguments()))
         return usageError(parser, parser.errorText());
-    if (parser.isSet(help)) {
+    if (parser.isSet(line.help)) {
         print(stdout, parser.helpText());
         return 0;
     }
-    if (parser.isSet(version)) {
+    if (parser.isSet(line.version)) {
         print(stdout, QStringLiteral("strudex-export %1\n").arg(QCoreApplication::applicationVersion()));
         return 0;
     }
-    const QStringList positional = parser.positionalArguments();
-    if (parser.isSet(diff)) {
-        Main::SetAppTitle();
-        QString problem;
-        const auto oldPw = passwordOption(parser, password, passwordFile, "Password of OLD: ", problem);
-        std::optional<QString> newPw = oldPw;
-        if (oldPw && (parser.isSet(newPassword) || parser.isSet(newPasswordFile)))
-            newPw = passwordOption(parser, newPassword, newPasswordFile, "Password of NEW: ", problem);
-        if (!oldPw || !newPw) {
-            print(stderr, QStringLiteral("strudex-export: %1\n").arg(problem));
-            return DiffTrouble;
-        }
-        const QString diffFormat = parser.isSet(format) ? parser.value(format) : QStringLiteral("text");
-        ConsoleDialogs dialogs;
-        if (!ODBCProvider::IsProviderInstalled(dialogs))
-            return DiffTrouble;
-        return diffMain(positional, *oldPw, *newPw, diffFormat);
-    }
-    if (parser.isSet(newPassword) || parser.isSet(newPasswordFile))
-        return usageError(parser, QStringLiteral("--new-password and --new-password-file go with --diff"));
-    QList<StructureOutput::Format> formats{StructureOutput::Format::Text};
-    if (parser.isSet(format)) {
-        QString problem;
-        const auto parsed = StructureOutput::parseFormats(parser.value(format), problem);
-        if (!parsed)
-            return usageError(parser, problem);
-        formats = *parsed;
-    }
-    if (positional.size() != 1)
-        return usageError(parser, positional.isEmpty() ? QStringLiteral("the DATABASE to read is missing")
-                                                       : QStringLiteral("only one DATABASE can be read at a time"));
-
-    const QString database = positional.constFirst();
-    QString passwordProblem;
-    const auto givenPassword = passwordOption(parser, password, passwordFile, "Password: ", passwordProblem);
-    if (!givenPassword)
-        return usageError(parser, passwordProblem);
-    const QString databasePassword = *givenPassword;
-    Main::SetAppTitle();
-    Access::SetConnectionParameters([database] { return database; }, [databasePassword] { return databasePassword; });
-
-    std::FILE *terminal = isatty(fileno(stderr)) ? stderr : nullptr;
-    ConsoleDialogs dialogs;
-    // The same check, and the same message, as the desktop program's at start-up.
-    if (!ODBCProvider::IsProviderInstalled(dialogs))
-        return ExitReported;
-
-    if (!Main::FileExists(database)) {
-        print(stderr, QStringLiteral("Could not find file '%1'.\n").arg(database));
-        return ExitReported;
-    }
-    const std::optional<QStringList> tables = Access::NonSystemTables(dialogs, database);
-    if (!tables)
-        return ExitReported;
-
-    if (parser.isSet(list)) {
-        for (const QString &name : *tables)
-            print(stdout, name + QLatin1Char('\n'));
-        return dialogs.failed() ? ExitReported : 0;
-    }
-
-    const QStringList wanted = parser.values(table);
-    const QSet<QString> known(tables->cbegin(), tables->cend());
-    for (const QString &name : wanted) {
-        if (!known.contains(name))
-            return usageError(parser,
-                              QStringLiteral("the database has no table named '%1' (--list shows them)").arg(name));
-    }
-    const QSet<QString> chosen(wanted.cbegin(), wanted.cend());
-    std::vector<ConsoleView::Row> rows;
-    rows.reserve(std::size_t(tables->size()));
-    for (const QString &name : *tables)
-        rows.push_back({name, wanted.isEmpty() || chosen.contains(name)});
-
-    const QString folder = parser.value(output);
-    if (formats.contains(StructureOutput::Format::Text)) {
-        ConsoleView view(std::move(rows), terminal);
-        dialogs.setView(&view);
-        StructureReport::StartExporting(dialogs, view, folder);
-        view.clearProgress();
-        dialogs.setView(nullptr);
-    }
-    formats.removeAll(StructureOutput::Format::Text);
-    if (formats.isEmpty())
-        return dialogs.failed() ? ExitReported : 0;
-
-    // The structure documents: read once, written in every format asked for.
-    if (!Main::IsFolder(folder).value_or(false)) {
-        print(stderr, QStringLiteral("Folder does not exist. Please select another folder.\n"));
-        return ExitReported;
-    }
-    const auto document = readDocument(database, databasePassword, wanted);
-    if (!document)
-        return ExitReported;
-    bool failed = dialogs.failed();
-    for (const QString &problem : StructureOutput::writeAll(*document, formats, folder, database)) {
-        print(stderr, problem + QLatin1Char('\n'));
-        failed = true;
-    }
-    // Everything is written. Taking a big database's document apart, piece by piece, would only
-    // make the user wait: the worker is let go and the process ends here.
-    Ado::Connection::releaseKept();
-    std::fflush(stdout);
-    std::fflush(stderr);
-    std::_Exit(failed ? ExitReported : 0);
+    if (parser.isSet(line.diff))
+        return runDiff(line);
+    const auto request = exportRequest(line);
+    if (const int *status = std::get_if<int>(&request))
+        return *status;
+    return runExport(line, std::get<ExportRequest>(request));
 }

@@ -12,8 +12,30 @@
 //                Error:    i32 number, string description
 //                Progress: nothing (a heartbeat during long work, never the final answer)
 //                Part:     u32 record count, records (a piece of a streamed answer, never the final
-//                          answer; only Describe is answered in parts)
+//                          answer; only Describe and Structure are answered in parts)
 //   string   = u32 byte length, UTF-8 bytes (no terminator)
+//
+// The messages (this header is their one description; the worker's README says what it decides):
+//
+//   request                                   Ok answer
+//   1  Open: path, password                   nothing
+//   2  Tables                                 u32 count, then name, TABLE_TYPE per row, in catalogue order
+//   3  Fields: table                          u32 count, then name, i32 ADO type, i64 DefinedSize,
+//                                             i32 ADO attributes per field; i64 record count
+//   4  Description: table, column             u8 present (0/1), string (empty when absent)
+//   5  Close                                  nothing; then the worker exits
+//   6  Hello                                  u32 protocol version (kProtocolVersion)
+//   7  ColumnDescriptions: table              u32 count, then name, u8 present, string per field in
+//                                             the order of Fields; then the table's own description:
+//                                             u8 present, string
+//   9  Describe: u32 count, table per table   Part frames of Describe records (below), then u32
+//                                             the number of records sent
+//   10 Structure: u32 count, table per table  Part frames of structure records (protocol/StructureProtocol.h),
+//      (none: every user table)               then u32 the number of records sent
+//
+// The program sends Hello once after starting a worker and refuses one that answers another
+// version. The worker sends Progress as a heartbeat when it has said nothing for a while; the
+// final answer to a streamed request is Ok, or an Error that belongs to the first record not sent.
 //
 // The reader treats its input as hostile: a worker that crashed halfway or a damaged pipe must
 // give a clean "malformed" answer, never a read past the end or a huge allocation.

@@ -155,6 +155,29 @@ void Worker::start()
         m_process.reset();
         throw notInstalled(reason);
     }
+    checkProtocolVersion();
+}
+
+void Worker::checkProtocolVersion()
+{
+    // A worker left behind by another version of Strudex speaks another protocol; asked once, it is
+    // named as badly installed instead of showing up later as an answer nobody can read.
+    send(EngineProtocol::encodeHello());
+    const EngineProtocol::Bytes payload = receive();
+    auto response = EngineProtocol::decodeResponse(payload);
+    std::optional<std::uint32_t> version;
+    if (response && response->status == EngineProtocol::Status::Ok)
+        version = EngineProtocol::decodeHelloResult(response->body);
+    if (version == EngineProtocol::kProtocolVersion)
+        return;
+    const QString why = version ? QStringLiteral("it speaks protocol version %1, this program speaks version %2")
+                                      .arg(*version)
+                                      .arg(EngineProtocol::kProtocolVersion)
+                                : QStringLiteral("it does not say which protocol version it speaks, this program "
+                                                 "speaks version %1")
+                                      .arg(EngineProtocol::kProtocolVersion);
+    stop();
+    throw notInstalled(why);
 }
 
 bool Worker::running() const

@@ -54,6 +54,7 @@ public:
     Worker(const Worker &) = delete;
     Worker &operator=(const Worker &) = delete;
 
+    // Starts the worker and makes sure it speaks this program's protocol version.
     void start();
     bool running() const;
     // Asks the worker to finish, and ends it if it does not.
@@ -99,6 +100,7 @@ public:
     Failure broken();
 
 private:
+    void checkProtocolVersion();
     Failure died();
     Failure hung();
 

@@ -5,6 +5,7 @@
 #include "core/db/WorkerProcess.h"
 #include "support/EngineFixture.h"
 
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QTemporaryDir>
@@ -324,6 +325,31 @@ private slots:
         const Failure failure =
             failureOf([&] { connection->Open(Access::ConnectionStringFor(QStringLiteral("/x.mdb"), {})); });
         QVERIFY2(failure.description().contains(QStringLiteral("cannot be understood")),
+                 qPrintable(failure.description()));
+        QCOMPARE(connection->State(), Ado::adStateClosed);
+    }
+
+    void workerOfAnotherVersionIsNotInstalledProperly()
+    {
+        QTemporaryDir dir;
+        QFile answer(dir.filePath(QStringLiteral("hello.bin")));
+        QVERIFY(answer.open(QIODevice::WriteOnly));
+        const EngineProtocol::Bytes hello =
+            EngineProtocol::frame(EngineProtocol::encodeHelloResult(EngineProtocol::kProtocolVersion + 1));
+        answer.write(reinterpret_cast<const char *>(hello.data()), qsizetype(hello.size()));
+        answer.close();
+        const QString worker = fakeWorker(dir, "cat '" + QFile::encodeName(answer.fileName()) + "'; sleep 5");
+        Ado::WorkerSettings::setProgram(worker);
+        auto connection = Ado::CreateConnection();
+        const Failure failure =
+            failureOf([&] { connection->Open(Access::ConnectionStringFor(QStringLiteral("/x.mdb"), {})); });
+        QCOMPARE(failure.number(), 3706L);
+        const QString expected = QStringLiteral("(%1: it speaks protocol version %2, this program speaks version %3)")
+                                     .arg(QDir::toNativeSeparators(worker))
+                                     .arg(EngineProtocol::kProtocolVersion + 1)
+                                     .arg(EngineProtocol::kProtocolVersion);
+        QVERIFY2(failure.description().contains(expected), qPrintable(failure.description()));
+        QVERIFY2(failure.description().startsWith(QStringLiteral("Provider cannot be found.")),
                  qPrintable(failure.description()));
         QCOMPARE(connection->State(), Ado::adStateClosed);
     }

@@ -151,12 +151,14 @@ QStringList answersFor(Ado::Connection &connection, const QString &table)
     return answers;
 }
 
-// A worker that says what it is given, whatever it is asked, and then ends as a crash would.
-QString scriptedWorker(QTemporaryDir &dir, const std::vector<EngineProtocol::Bytes> &answers)
+// A worker that says its protocol version and then what it is given, whatever it is asked, and
+// then ends as a crash would.
+QString scriptedWorker(QTemporaryDir &dir, std::vector<EngineProtocol::Bytes> answers)
 {
     QFile frames(dir.filePath(QStringLiteral("answers.bin")));
     if (!frames.open(QIODevice::WriteOnly))
         return QString();
+    answers.insert(answers.begin(), EngineProtocol::encodeHelloResult());
     for (const EngineProtocol::Bytes &answer : answers) {
         const EngineProtocol::Bytes framed = EngineProtocol::frame(answer);
         frames.write(reinterpret_cast<const char *>(framed.data()), qsizetype(framed.size()));
