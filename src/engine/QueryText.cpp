@@ -1,5 +1,7 @@
 #include "engine/QueryText.h"
 
+#include "engine/AsciiText.h"
+
 #include <algorithm>
 #include <memory>
 
@@ -64,13 +66,6 @@ const char *typeFromTypeRow(int flag)
     static const char *const names[] = {nullptr,  "select",   "make-table",      "append",       "update",
                                         "delete", "crosstab", "data-definition", "pass-through", "union"};
     return flag >= 1 && flag <= 9 ? names[flag] : nullptr;
-}
-
-std::string lower(std::string text)
-{
-    std::transform(text.begin(), text.end(), text.begin(),
-                   [](unsigned char c) { return static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c); });
-    return text;
 }
 
 bool isWordChar(unsigned char c)
@@ -298,11 +293,11 @@ public:
             if (t->name2 && !t->name2->empty())
                 written += " AS " + quotePart(*t->name2);
             source->text = written;
-            source->keys.push_back(lower(t->name2 && !t->name2->empty() ? *t->name2 : name));
+            source->keys.push_back(asciiLower(t->name2 && !t->name2->empty() ? *t->name2 : name));
             sources.push_back(source);
         }
         const auto take = [&](const std::string &name) {
-            const std::string key = lower(name);
+            const std::string key = asciiLower(name);
             for (auto it = sources.begin(); it != sources.end(); ++it) {
                 if ((*it)->contains(key)) {
                     std::shared_ptr<Source> found = *it;
@@ -321,8 +316,8 @@ public:
                 problem("a join of an unknown kind was left out");
                 continue;
             }
-            const std::string a = lower(text(j->name1));
-            const std::string b = lower(text(j->name2));
+            const std::string a = asciiLower(text(j->name1));
+            const std::string b = asciiLower(text(j->name2));
             const auto same = std::find_if(sources.begin(), sources.end(), [&](const std::shared_ptr<Source> &s) {
                 return s->isJoin() && s->contains(a) && s->contains(b);
             });
@@ -356,7 +351,7 @@ public:
             if (onlyFlag && r->flag.value_or(0) != onlyFlag)
                 continue;
             std::string item = text(r->expression);
-            if (attribute == OrderByRow && lower(text(r->name1)) == "d")
+            if (attribute == OrderByRow && asciiLower(text(r->name1)) == "d")
                 item += " DESC";
             items.push_back(item);
         }
