@@ -21,6 +21,15 @@ constexpr std::uint16_t kNamesRecord = 0x80;
 constexpr std::size_t kRecordHeader = 6; // u32 length, u16 type
 constexpr std::size_t kValueHeader = 8;  // u16 length, u8, u8 type, u16 name index, u16 size
 
+// A "KKD" or "MR2" block: the two signatures libmdb parses.
+bool hasSignature(std::span<const std::uint8_t> block)
+{
+    static constexpr std::array<std::uint8_t, 4> kKkd = {'K', 'K', 'D', 0};
+    static constexpr std::array<std::uint8_t, 4> kMr2 = {'M', 'R', '2', 0};
+    return block.size() >= 4 &&
+           (std::equal(kKkd.begin(), kKkd.end(), block.begin()) || std::equal(kMr2.begin(), kMr2.end(), block.begin()));
+}
+
 // The list of property names: u16 length, then that many bytes, repeated. Gives the count.
 bool namesAreSafe(std::span<const std::uint8_t> names, std::size_t &count)
 {
@@ -68,12 +77,10 @@ bool valuesAreSafe(std::span<const std::uint8_t> values, std::size_t nameCount)
 
 bool propertyBlockIsSafe(std::span<const std::uint8_t> block)
 {
-    static constexpr std::array<std::uint8_t, 4> kKkd = {'K', 'K', 'D', 0};
-    static constexpr std::array<std::uint8_t, 4> kMr2 = {'M', 'R', '2', 0};
-    if (block.size() < 4)
-        return true; // libmdb does not parse it (though it peeks at up to four bytes)
-    if (!std::equal(kKkd.begin(), kKkd.end(), block.begin()) && !std::equal(kMr2.begin(), kMr2.end(), block.begin()))
-        return true; // "Unrecognized format": libmdb gives up at once
+    // Shorter than a signature, libmdb does not parse it (though it peeks at up to four bytes);
+    // with another signature, it says "Unrecognized format" and gives up at once.
+    if (!hasSignature(block))
+        return true;
 
     bool haveNames = false;
     std::size_t nameCount = 0;
@@ -100,14 +107,6 @@ bool propertyBlockIsSafe(std::span<const std::uint8_t> block)
 }
 
 namespace {
-
-bool hasSignature(std::span<const std::uint8_t> block)
-{
-    static constexpr std::array<std::uint8_t, 4> kKkd = {'K', 'K', 'D', 0};
-    static constexpr std::array<std::uint8_t, 4> kMr2 = {'M', 'R', '2', 0};
-    return block.size() >= 4 &&
-           (std::equal(kKkd.begin(), kKkd.end(), block.begin()) || std::equal(kMr2.begin(), kMr2.end(), block.begin()));
-}
 
 // The names of a names record, decoded.
 std::vector<std::string> recordNames(std::span<const std::uint8_t> names, const TextDecoder &decode)
@@ -223,114 +222,162 @@ std::vector<PropertyList> readAllProperties(std::span<const std::uint8_t> block,
     return result;
 }
 
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+// A little-endian signed integer of `size` bytes; nothing when the value is shorter.
+std::optional<std::int64_t> signedInteger(const Bytes &b, std::size_t size)
+{
+    if (b.size() < size)
+        return std::nullopt;
+    std::uint64_t raw = 0;
+    for (std::size_t i = 0; i < size; ++i)
+        raw |= std::uint64_t(b[i]) << (8 * i);
+    if (size < 8 && (raw >> (8 * size - 1)) & 1)
+        raw |= ~std::uint64_t(0) << (8 * size); // sign-extend
+    return static_cast<std::int64_t>(raw);
+}
+
+// What a value that cannot be read as its type is shown as.
+std::string hexText(const Bytes &b)
+{
+    static const char digits[] = "0123456789ABCDEF";
+    std::string out;
+    for (std::uint8_t byte : b) {
+        out += digits[byte >> 4];
+        out += digits[byte & 0x0F];
+    }
+    return out;
+}
+
+std::string integerText(const Bytes &b, std::size_t size)
+{
+    const auto value = signedInteger(b, size);
+    return value ? std::to_string(*value) : hexText(b);
+}
+
+// A count of ten-thousandths, without trailing zeros.
+std::string currencyText(const Bytes &b)
+{
+    const auto units = signedInteger(b, 8);
+    if (!units)
+        return hexText(b);
+    const bool negative = *units < 0;
+    const std::uint64_t magnitude =
+        negative ? std::uint64_t(0) - static_cast<std::uint64_t>(*units) : static_cast<std::uint64_t>(*units);
+    char text[48];
+    std::snprintf(text, sizeof text, "%s%llu.%04llu", negative ? "-" : "",
+                  static_cast<unsigned long long>(magnitude / 10000),
+                  static_cast<unsigned long long>(magnitude % 10000));
+    std::string out = text;
+    while (out.back() == '0')
+        out.pop_back();
+    if (out.back() == '.')
+        out.pop_back();
+    return out;
+}
+
+std::string singleText(const Bytes &b)
+{
+    if (b.size() < 4)
+        return hexText(b);
+    float f;
+    std::memcpy(&f, b.data(), 4);
+    char text[32];
+    std::snprintf(text, sizeof text, "%.7g", double(f));
+    return text;
+}
+
+std::string doubleText(double d)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "%.15g", d);
+    return text;
+}
+
+// Days since 30 December 1899, the fraction the time of day, as YYYY-MM-DD hh:mm:ss. Access counts
+// the day from the integer part and the time from the fraction, before 1899 too.
+std::string dateTimeText(double d)
+{
+    // Civil date from a day count (Howard Hinnant's algorithm), day 0 = 1899-12-30.
+    const double dayPart = std::trunc(d);
+    double seconds = std::round((std::fabs(d - dayPart)) * 86400.0);
+    std::int64_t days = static_cast<std::int64_t>(dayPart) - 25569 + 719468; // to 1970, then to 0000-03-01
+    if (seconds >= 86400) {
+        seconds -= 86400;
+        ++days;
+    }
+    const std::int64_t era = (days >= 0 ? days : days - 146096) / 146097;
+    const std::int64_t doe = days - era * 146097;
+    const std::int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+    const std::int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+    const std::int64_t mp = (5 * doy + 2) / 153;
+    const std::int64_t day = doy - (153 * mp + 2) / 5 + 1;
+    const std::int64_t month = mp < 10 ? mp + 3 : mp - 9;
+    const std::int64_t year = yoe + era * 400 + (month <= 2 ? 1 : 0);
+    const int secs = static_cast<int>(seconds);
+    char text[96];
+    std::snprintf(text, sizeof text, "%04lld-%02lld-%02lld %02d:%02d:%02d", static_cast<long long>(year),
+                  static_cast<long long>(month), static_cast<long long>(day), secs / 3600, secs / 60 % 60, secs % 60);
+    return text;
+}
+
+// A Double, or a Date/Time; a date too far from 1899 to be one Access writes (or not a number at
+// all) is shown as the number it is.
+std::string doubleOrDateText(const Bytes &b, bool isDate)
+{
+    if (b.size() < 8)
+        return hexText(b);
+    double d;
+    std::memcpy(&d, b.data(), 8);
+    if (!isDate || !std::isfinite(d) || std::fabs(d) > 3e6)
+        return doubleText(d);
+    return dateTimeText(d);
+}
+
+// A 16-byte value in the braces of a GUID; other sizes in hexadecimal.
+std::string guidText(const Bytes &b)
+{
+    if (b.size() != 16)
+        return hexText(b);
+    char text[40];
+    std::snprintf(text, sizeof text, "{%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}",
+                  static_cast<unsigned>(Raw::u32(b, 0)), static_cast<unsigned>(Raw::u16(b, 4)),
+                  static_cast<unsigned>(Raw::u16(b, 6)), b[8], b[9], b[10], b[11], b[12], b[13], b[14], b[15]);
+    return text;
+}
+
+} // namespace
+
 std::string propertyText(const PropertyValue &value, const TextDecoder &decodeText)
 {
     const auto &b = value.bytes;
-    const auto integer = [&](std::size_t size) -> std::optional<std::int64_t> {
-        if (b.size() < size)
-            return std::nullopt;
-        std::uint64_t raw = 0;
-        for (std::size_t i = 0; i < size; ++i)
-            raw |= std::uint64_t(b[i]) << (8 * i);
-        if (size < 8 && (raw >> (8 * size - 1)) & 1)
-            raw |= ~std::uint64_t(0) << (8 * size); // sign-extend
-        return static_cast<std::int64_t>(raw);
-    };
-    const auto hex = [&] {
-        static const char digits[] = "0123456789ABCDEF";
-        std::string out;
-        for (std::uint8_t byte : b) {
-            out += digits[byte >> 4];
-            out += digits[byte & 0x0F];
-        }
-        return out;
-    };
     switch (value.type) {
     case 1: // Yes/No
         return !b.empty() && b[0] ? "Yes" : "No";
     case 2: // Byte
         return b.empty() ? std::string() : std::to_string(b[0]);
     case 3: // Integer
-        return integer(2) ? std::to_string(*integer(2)) : hex();
+        return integerText(b, 2);
     case 4: // Long Integer
-        return integer(4) ? std::to_string(*integer(4)) : hex();
-    case 5: { // Currency: a count of ten-thousandths
-        const auto units = integer(8);
-        if (!units)
-            return hex();
-        const bool negative = *units < 0;
-        const std::uint64_t magnitude =
-            negative ? std::uint64_t(0) - static_cast<std::uint64_t>(*units) : static_cast<std::uint64_t>(*units);
-        char text[48];
-        std::snprintf(text, sizeof text, "%s%llu.%04llu", negative ? "-" : "",
-                      static_cast<unsigned long long>(magnitude / 10000),
-                      static_cast<unsigned long long>(magnitude % 10000));
-        std::string out = text;
-        while (out.back() == '0')
-            out.pop_back();
-        if (out.back() == '.')
-            out.pop_back();
-        return out;
-    }
-    case 6: { // Single
-        if (b.size() < 4)
-            return hex();
-        float f;
-        std::memcpy(&f, b.data(), 4);
-        char text[32];
-        std::snprintf(text, sizeof text, "%.7g", double(f));
-        return text;
-    }
-    case 7:   // Double
-    case 8: { // Date/Time: days since 30 December 1899, the fraction the time of day
-        if (b.size() < 8)
-            return hex();
-        double d;
-        std::memcpy(&d, b.data(), 8);
-        char text[96];
-        if (value.type == 7 || !std::isfinite(d) || std::fabs(d) > 3e6) {
-            std::snprintf(text, sizeof text, "%.15g", d);
-            return text;
-        }
-        // Civil date from a day count (Howard Hinnant's algorithm), day 0 = 1899-12-30.
-        // Access counts the day from the integer part and the time from the fraction, before 1899 too.
-        const double dayPart = std::trunc(d);
-        double seconds = std::round((std::fabs(d - dayPart)) * 86400.0);
-        std::int64_t days = static_cast<std::int64_t>(dayPart) - 25569 + 719468; // to 1970, then to 0000-03-01
-        if (seconds >= 86400) {
-            seconds -= 86400;
-            ++days;
-        }
-        const std::int64_t era = (days >= 0 ? days : days - 146096) / 146097;
-        const std::int64_t doe = days - era * 146097;
-        const std::int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-        const std::int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-        const std::int64_t mp = (5 * doy + 2) / 153;
-        const std::int64_t day = doy - (153 * mp + 2) / 5 + 1;
-        const std::int64_t month = mp < 10 ? mp + 3 : mp - 9;
-        const std::int64_t year = yoe + era * 400 + (month <= 2 ? 1 : 0);
-        const int secs = static_cast<int>(seconds);
-        std::snprintf(text, sizeof text, "%04lld-%02lld-%02lld %02d:%02d:%02d", static_cast<long long>(year),
-                      static_cast<long long>(month), static_cast<long long>(day), secs / 3600, secs / 60 % 60,
-                      secs % 60);
-        return text;
-    }
+        return integerText(b, 4);
+    case 5: // Currency
+        return currencyText(b);
+    case 6: // Single
+        return singleText(b);
+    case 7: // Double
+        return doubleOrDateText(b, false);
+    case 8: // Date/Time
+        return doubleOrDateText(b, true);
     case 10: // Text
     case 12: // Memo
         return decodeText(b, 3 * b.size() + 1);
+    case 9:  // Binary
     case 15: // Replication ID
-    case 9:
-    case 11:
-        if (b.size() == 16 && value.type != 11) {
-            char text[40];
-            std::snprintf(text, sizeof text, "{%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}",
-                          static_cast<unsigned>(Raw::u32(b, 0)), static_cast<unsigned>(Raw::u16(b, 4)),
-                          static_cast<unsigned>(Raw::u16(b, 6)), b[8], b[9], b[10], b[11], b[12], b[13], b[14], b[15]);
-            return text;
-        }
-        return hex();
-    default:
-        return hex();
+        return guidText(b);
+    default: // OLE Object (11) and anything else
+        return hexText(b);
     }
 }
 

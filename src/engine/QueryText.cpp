@@ -1,5 +1,7 @@
 #include "engine/QueryText.h"
 
+#include "engine/AsciiText.h"
+
 #include <algorithm>
 #include <memory>
 
@@ -64,13 +66,6 @@ const char *typeFromTypeRow(int flag)
     static const char *const names[] = {nullptr,  "select",   "make-table",      "append",       "update",
                                         "delete", "crosstab", "data-definition", "pass-through", "union"};
     return flag >= 1 && flag <= 9 ? names[flag] : nullptr;
-}
-
-std::string lower(std::string text)
-{
-    std::transform(text.begin(), text.end(), text.begin(),
-                   [](unsigned char c) { return static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c); });
-    return text;
 }
 
 bool isWordChar(unsigned char c)
@@ -187,6 +182,24 @@ struct Source
     }
 };
 
+// Takes the source that holds the table of that name (or alias) out of the list; a table that no
+// table row names stands for itself.
+std::shared_ptr<Source> takeSource(std::vector<std::shared_ptr<Source>> &sources, const std::string &name)
+{
+    const std::string key = asciiLower(name);
+    for (auto it = sources.begin(); it != sources.end(); ++it) {
+        if ((*it)->contains(key)) {
+            std::shared_ptr<Source> found = *it;
+            sources.erase(it);
+            return found;
+        }
+    }
+    auto bare = std::make_shared<Source>();
+    bare->text = quotePart(name);
+    bare->keys.push_back(key);
+    return bare;
+}
+
 class Builder
 {
 public:
@@ -273,56 +286,49 @@ public:
         return out;
     }
 
+    // FROM: the tables, joined as the join rows say, then the database they are in.
     std::string from()
+    {
+        std::vector<std::shared_ptr<Source>> sources = tableSources();
+        joinSources(sources);
+        std::vector<std::string> items;
+        for (const auto &source : sources)
+            items.push_back(source->sql(false));
+        return join(items, ", ") + remoteDatabase();
+    }
+
+    std::vector<std::shared_ptr<Source>> tableSources() const
     {
         std::vector<std::shared_ptr<Source>> sources;
         for (const QueryRow *t : rows(TableRow)) {
             auto source = std::make_shared<Source>();
             const std::string name = text(t->name1);
             std::string written;
-            if (t->expression) {
+            if (t->expression)
                 written = '[' + *t->expression + "]." + quotePart(name);
-            } else {
-                std::string quoted;
-                std::size_t start = 0;
-                while (true) {
-                    const std::size_t dot = name.find('.', start);
-                    quoted += quotePart(name.substr(start, dot == std::string::npos ? std::string::npos : dot - start));
-                    if (dot == std::string::npos)
-                        break;
-                    quoted += '.';
-                    start = dot + 1;
-                }
-                written = quoted;
-            }
+            else
+                written = quoteName(name);
             if (t->name2 && !t->name2->empty())
                 written += " AS " + quotePart(*t->name2);
             source->text = written;
-            source->keys.push_back(lower(t->name2 && !t->name2->empty() ? *t->name2 : name));
+            source->keys.push_back(asciiLower(t->name2 && !t->name2->empty() ? *t->name2 : name));
             sources.push_back(source);
         }
-        const auto take = [&](const std::string &name) {
-            const std::string key = lower(name);
-            for (auto it = sources.begin(); it != sources.end(); ++it) {
-                if ((*it)->contains(key)) {
-                    std::shared_ptr<Source> found = *it;
-                    sources.erase(it);
-                    return found;
-                }
-            }
-            auto bare = std::make_shared<Source>();
-            bare->text = quotePart(name);
-            bare->keys.push_back(key);
-            return bare;
-        };
+        return sources;
+    }
+
+    // Each join row joins the two sources that hold its tables into one; a second row between the
+    // same two adds a condition to the join.
+    void joinSources(std::vector<std::shared_ptr<Source>> &sources)
+    {
         for (const QueryRow *j : rows(JoinRow)) {
             const int type = j->flag.value_or(0);
             if (type < 1 || type > 3) {
                 problem("a join of an unknown kind was left out");
                 continue;
             }
-            const std::string a = lower(text(j->name1));
-            const std::string b = lower(text(j->name2));
+            const std::string a = asciiLower(text(j->name1));
+            const std::string b = asciiLower(text(j->name2));
             const auto same = std::find_if(sources.begin(), sources.end(), [&](const std::shared_ptr<Source> &s) {
                 return s->isJoin() && s->contains(a) && s->contains(b);
             });
@@ -335,18 +341,14 @@ public:
                 continue;
             }
             auto joined = std::make_shared<Source>();
-            joined->left = take(text(j->name1));
-            joined->right = take(text(j->name2));
+            joined->left = takeSource(sources, text(j->name1));
+            joined->right = takeSource(sources, text(j->name2));
             joined->joinType = type;
             joined->conditions.push_back(text(j->expression));
             joined->keys = joined->left->keys;
             joined->keys.insert(joined->keys.end(), joined->right->keys.begin(), joined->right->keys.end());
             sources.push_back(joined);
         }
-        std::vector<std::string> items;
-        for (const auto &source : sources)
-            items.push_back(source->sql(false));
-        return join(items, ", ") + remoteDatabase();
     }
 
     std::string expressions(int attribute, const char *keyword, int onlyFlag = 0)
@@ -356,7 +358,7 @@ public:
             if (onlyFlag && r->flag.value_or(0) != onlyFlag)
                 continue;
             std::string item = text(r->expression);
-            if (attribute == OrderByRow && lower(text(r->name1)) == "d")
+            if (attribute == OrderByRow && asciiLower(text(r->name1)) == "d")
                 item += " DESC";
             items.push_back(item);
         }
@@ -398,6 +400,132 @@ std::vector<const QueryRow *> withFlag(const std::vector<const QueryRow *> &rows
     return out;
 }
 
+// The kind of query: the Flags of its MSysObjects row name the kinds other than select; when they
+// name none, the query's type row says.
+const char *queryType(std::int32_t objectFlags, const QueryRow *typeRow)
+{
+    const char *type = typeFromObjectFlags(objectFlags);
+    if (!type && (objectFlags & 0xF0) == 0)
+        type = typeRow ? typeFromTypeRow(typeRow->flag.value_or(0)) : nullptr;
+    return type;
+}
+
+// Data-definition and pass-through queries keep their SQL whole, in the type row.
+std::string storedSql(const QueryRow &typeRow)
+{
+    return tidy(text(typeRow.expression));
+}
+
+// A union keeps its two SELECTs whole, as the expressions of two table rows with fixed aliases;
+// only the ORDER BY and whether duplicates stay are rows of their own.
+std::string unionSql(Builder &b)
+{
+    const QueryRow *first = nullptr;
+    const QueryRow *second = nullptr;
+    for (const QueryRow *r : b.rows(TableRow)) {
+        if (text(r->name2) == "X7YZ_____1")
+            first = r;
+        else if (text(r->name2) == "X7YZ_____2")
+            second = r;
+    }
+    if (!first || !second) {
+        b.problem("a part of the union is missing");
+        return std::string();
+    }
+    return tidy(text(first->expression)) + '\n' + ((b.flags() & Distinct) ? "UNION " : "UNION ALL ") +
+           tidy(text(second->expression)) + b.expressions(OrderByRow, "ORDER BY ") + ';';
+}
+
+// The statements built from rows, without the PARAMETERS before them and the ending after them.
+
+std::string selectStatement(Builder &b, const std::vector<const QueryRow *> &columns)
+{
+    return "SELECT " + b.selectBody(columns, std::string(), false);
+}
+
+std::string makeTableStatement(Builder &b, const QueryRow &typeRow, const std::vector<const QueryRow *> &columns)
+{
+    const std::string into =
+        " INTO " + quoteName(text(typeRow.name1)) + Builder::remote(typeRow.name2, typeRow.expression);
+    return "SELECT " + b.selectBody(columns, into, false);
+}
+
+std::string deleteStatement(Builder &b, const std::vector<const QueryRow *> &columns)
+{
+    return "DELETE " + b.selectBody(columns, std::string(), false);
+}
+
+// The column rows of a crosstab are its TRANSFORM value, its PIVOT column and its ordinary columns.
+std::string crosstabStatement(Builder &b, const std::vector<const QueryRow *> &columns)
+{
+    const auto transform = withFlag(withFlag(columns, CrosstabPivot, false), CrosstabColumn, false);
+    const auto pivot = withFlag(columns, CrosstabPivot, true);
+    const auto ordinary = withFlag(columns, CrosstabColumn, true);
+    if (transform.empty() || pivot.empty())
+        b.problem("the crosstab's value or its PIVOT column is missing");
+    std::string sql;
+    if (!transform.empty())
+        sql += "TRANSFORM " + Builder::column(*transform.front()) + '\n';
+    sql += "SELECT " + b.selectBody(ordinary, std::string(), true);
+    if (!pivot.empty())
+        sql += "\nPIVOT " + text(pivot.front()->expression);
+    return sql;
+}
+
+// The fields an append query fills, as the INSERT INTO list names them.
+std::string appendTargets(const std::vector<const QueryRow *> &columns)
+{
+    std::vector<std::string> targets;
+    for (const QueryRow *c : columns) {
+        if (c->name2 && !c->name2->empty())
+            targets.push_back(*c->name2);
+    }
+    return targets.empty() ? std::string() : " (" + join(targets, ", ") + ')';
+}
+
+// An append query either gives its values (column rows marked as such) or selects them.
+std::string appendStatement(Builder &b, const QueryRow &typeRow, const std::vector<const QueryRow *> &columns)
+{
+    const auto values = withFlag(columns, AppendValue, true);
+    const auto selected = withFlag(columns, AppendValue, false);
+    std::string sql = "INSERT INTO " + quoteName(text(typeRow.name1));
+    sql += appendTargets(values.empty() ? selected : values);
+    sql += Builder::remote(typeRow.name2, typeRow.expression) + '\n';
+    if (values.empty())
+        return sql + "SELECT " + b.selectBody(selected, std::string(), false);
+    std::vector<std::string> items;
+    for (const QueryRow *v : values)
+        items.push_back(text(v->expression));
+    return sql + "VALUES (" + join(items, ", ") + ')';
+}
+
+std::string updateStatement(Builder &b, const std::vector<const QueryRow *> &columns)
+{
+    std::vector<std::string> sets;
+    for (const QueryRow *c : columns)
+        sets.push_back(text(c->name2) + " = " + text(c->expression));
+    return "UPDATE " + b.from() + "\nSET " + join(sets, ", ") + b.expressions(WhereRow, "WHERE ");
+}
+
+// The statement of a query built from its rows; typeRow is there for every kind but select.
+std::string statement(Builder &b, const std::string &type, const QueryRow *typeRow)
+{
+    const auto columns = b.rows(ColumnRow);
+    if (type == "select")
+        return selectStatement(b, columns);
+    if (type == "make-table")
+        return makeTableStatement(b, *typeRow, columns);
+    if (type == "delete")
+        return deleteStatement(b, columns);
+    if (type == "crosstab")
+        return crosstabStatement(b, columns);
+    if (type == "append")
+        return appendStatement(b, *typeRow, columns);
+    if (type == "update")
+        return updateStatement(b, columns);
+    return std::string();
+}
+
 } // namespace
 
 std::string quoteName(const std::string &name)
@@ -419,9 +547,7 @@ QueryText rebuildQuery(std::int32_t objectFlags, const std::vector<QueryRow> &ro
     QueryText result;
     Builder b(rows, result);
     const QueryRow *typeRow = b.row(TypeRow);
-    const char *type = typeFromObjectFlags(objectFlags);
-    if (!type && (objectFlags & 0xF0) == 0)
-        type = typeRow ? typeFromTypeRow(typeRow->flag.value_or(0)) : nullptr;
+    const char *type = queryType(objectFlags, typeRow);
     if (!type) {
         result.type = "unknown";
         b.problem("the kind of query is not one Access writes");
@@ -432,77 +558,15 @@ QueryText rebuildQuery(std::int32_t objectFlags, const std::vector<QueryRow> &ro
         b.problem("the query's type row is missing");
         return result;
     }
-    const std::string t = result.type;
-    if (t == "data-definition" || t == "pass-through") {
-        result.sql = tidy(text(typeRow->expression));
-        return result;
+    if (result.type == "data-definition" || result.type == "pass-through") {
+        result.sql = storedSql(*typeRow);
+    } else if (result.type == "union") {
+        result.sql = unionSql(b);
+    } else {
+        std::string sql = b.parameters(); // its problems come before the statement's
+        sql += statement(b, result.type, typeRow);
+        result.sql = sql + b.ending();
     }
-    if (t == "union") {
-        const QueryRow *first = nullptr;
-        const QueryRow *second = nullptr;
-        for (const QueryRow *r : b.rows(TableRow)) {
-            if (text(r->name2) == "X7YZ_____1")
-                first = r;
-            else if (text(r->name2) == "X7YZ_____2")
-                second = r;
-        }
-        if (!first || !second) {
-            b.problem("a part of the union is missing");
-            return result;
-        }
-        result.sql = tidy(text(first->expression)) + '\n' + ((b.flags() & Distinct) ? "UNION " : "UNION ALL ") +
-                     tidy(text(second->expression)) + b.expressions(OrderByRow, "ORDER BY ") + ';';
-        return result;
-    }
-
-    std::string sql = b.parameters();
-    const auto columns = b.rows(ColumnRow);
-    if (t == "select") {
-        sql += "SELECT " + b.selectBody(columns, std::string(), false);
-    } else if (t == "make-table") {
-        std::string into =
-            " INTO " + quoteName(text(typeRow->name1)) + Builder::remote(typeRow->name2, typeRow->expression);
-        sql += "SELECT " + b.selectBody(columns, into, false);
-    } else if (t == "delete") {
-        sql += "DELETE " + b.selectBody(columns, std::string(), false);
-    } else if (t == "crosstab") {
-        const auto transform = withFlag(withFlag(columns, CrosstabPivot, false), CrosstabColumn, false);
-        const auto pivot = withFlag(columns, CrosstabPivot, true);
-        const auto ordinary = withFlag(columns, CrosstabColumn, true);
-        if (transform.empty() || pivot.empty())
-            b.problem("the crosstab's value or its PIVOT column is missing");
-        if (!transform.empty())
-            sql += "TRANSFORM " + Builder::column(*transform.front()) + '\n';
-        sql += "SELECT " + b.selectBody(ordinary, std::string(), true);
-        if (!pivot.empty())
-            sql += "\nPIVOT " + text(pivot.front()->expression);
-    } else if (t == "append") {
-        const auto values = withFlag(columns, AppendValue, true);
-        const auto selected = withFlag(columns, AppendValue, false);
-        sql += "INSERT INTO " + quoteName(text(typeRow->name1));
-        std::vector<std::string> targets;
-        for (const QueryRow *c : values.empty() ? selected : values) {
-            if (c->name2 && !c->name2->empty())
-                targets.push_back(*c->name2);
-        }
-        if (!targets.empty())
-            sql += " (" + join(targets, ", ") + ')';
-        sql += Builder::remote(typeRow->name2, typeRow->expression) + '\n';
-        if (!values.empty()) {
-            std::vector<std::string> items;
-            for (const QueryRow *v : values)
-                items.push_back(text(v->expression));
-            sql += "VALUES (" + join(items, ", ") + ')';
-        } else {
-            sql += "SELECT " + b.selectBody(selected, std::string(), false);
-        }
-    } else if (t == "update") {
-        std::vector<std::string> sets;
-        for (const QueryRow *c : columns)
-            sets.push_back(text(c->name2) + " = " + text(c->expression));
-        sql += "UPDATE " + b.from() + "\nSET " + join(sets, ", ") + b.expressions(WhereRow, "WHERE ");
-    }
-    result.sql = sql + b.ending();
     return result;
 }
 

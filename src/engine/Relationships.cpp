@@ -1,5 +1,7 @@
 #include "engine/Relationships.h"
 
+#include "engine/AsciiText.h"
+
 #include <algorithm>
 #include <map>
 
@@ -16,13 +18,6 @@ constexpr std::int32_t kLeftJoin = 0x01000000;
 constexpr std::int32_t kRightJoin = 0x02000000;
 // Access allows 10 fields in a key.
 constexpr std::int32_t kMaxPairs = 32;
-
-std::string lower(std::string text)
-{
-    std::transform(text.begin(), text.end(), text.begin(),
-                   [](unsigned char c) { return static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c); });
-    return text;
-}
 
 void addProblem(Relationship &r, const std::string &what)
 {
@@ -41,7 +36,7 @@ std::vector<Relationship> readRelationships(const std::vector<RelationshipRow> &
     std::vector<std::string> order;
     std::map<std::string, std::vector<const RelationshipRow *>> groups;
     for (const RelationshipRow &row : rows) {
-        const std::string key = lower(row.name.value_or(std::string()));
+        const std::string key = asciiLower(row.name.value_or(std::string()));
         auto [it, added] = groups.try_emplace(key);
         if (added)
             order.push_back(key);
@@ -49,7 +44,7 @@ std::vector<Relationship> readRelationships(const std::vector<RelationshipRow> &
     }
     std::vector<std::string> known;
     for (const std::string &table : tables)
-        known.push_back(lower(table));
+        known.push_back(asciiLower(table));
 
     std::vector<Relationship> out;
     for (const std::string &key : order) {
@@ -81,8 +76,8 @@ std::vector<Relationship> readRelationships(const std::vector<RelationshipRow> &
                 addProblem(r, "a pair of fields stands at a position the relationship does not have");
                 continue;
             }
-            if (lower(row->primaryTable.value_or(std::string())) != lower(r.primaryTable) ||
-                lower(row->foreignTable.value_or(std::string())) != lower(r.foreignTable) ||
+            if (asciiLower(row->primaryTable.value_or(std::string())) != asciiLower(r.primaryTable) ||
+                asciiLower(row->foreignTable.value_or(std::string())) != asciiLower(r.foreignTable) ||
                 row->flags.value_or(0) != flags)
                 addProblem(r, "the rows of the relationship disagree");
             pairs[static_cast<std::size_t>(at)] =
@@ -98,7 +93,7 @@ std::vector<Relationship> readRelationships(const std::vector<RelationshipRow> &
         }
         if (!tables.empty()) {
             for (const std::string *table : {&r.primaryTable, &r.foreignTable}) {
-                if (std::find(known.begin(), known.end(), lower(*table)) == known.end())
+                if (std::find(known.begin(), known.end(), asciiLower(*table)) == known.end())
                     addProblem(r, "the relationship names a table that the database does not have: " + *table);
             }
         }

@@ -94,14 +94,21 @@ std::optional<std::span<const std::uint8_t>> pointedRow(PageReader &pages, const
     return rowOnPage(page, layout, pageRow & 0xFF);
 }
 
-std::optional<TableDefinition> readTableDefinition(PageReader &pages, const DefinitionLayout &layout,
-                                                   std::uint32_t firstPage, const TextDecoder &decodeName,
-                                                   bool withIndexes)
+namespace {
+
+// Where the first page of a definition says the rest stands.
+struct DefinitionHeader
+{
+    std::size_t columnCount = 0;
+    std::uint32_t realIndexes = 0;
+    std::size_t descriptorsStart = 0;
+    std::size_t namesStart = 0;
+};
+
+// Reads the counts of the first page and takes in the pages up to the column names.
+std::optional<DefinitionHeader> readHeader(DefinitionBytes &definition, const DefinitionLayout &layout)
 {
     const std::size_t pageSize = layout.page.pageSize;
-    if (pageSize == 0 || pages.pageSize() != pageSize)
-        return std::nullopt;
-    DefinitionBytes definition(pages, firstPage);
     if (!definition.ensure(pageSize))
         return std::nullopt;
     const auto header = definition.bytes();
@@ -121,46 +128,69 @@ std::optional<TableDefinition> readTableDefinition(PageReader &pages, const Defi
     const std::uint64_t namesStart = descriptorsStart + columnCount * layout.columnEntrySize;
     if (namesStart > kMaxDefinitionPages * pageSize || !definition.ensure(static_cast<std::size_t>(namesStart)))
         return std::nullopt;
+    return DefinitionHeader{columnCount, static_cast<std::uint32_t>(realIndexes),
+                            static_cast<std::size_t>(descriptorsStart), static_cast<std::size_t>(namesStart)};
+}
 
-    TableDefinition table;
-    // The usage map must be there and not empty (libmdb's row reader dereferences it), and the
-    // free-space map must be there too, or mdb_read_table refuses the table.
-    const std::uint32_t usageMapRow = u32(definition.bytes(), layout.usageMapOffset);
-    const std::uint32_t freeMapRow = u32(definition.bytes(), layout.freeMapOffset);
+// The usage map must be there and not empty (libmdb's row reader dereferences it), and the
+// free-space map must be there too, or mdb_read_table refuses the table.
+bool readMaps(PageReader &pages, const DefinitionLayout &layout, std::span<const std::uint8_t> header,
+              TableDefinition &table)
+{
+    const std::uint32_t usageMapRow = u32(header, layout.usageMapOffset);
+    const std::uint32_t freeMapRow = u32(header, layout.freeMapOffset);
     const auto usageMap = pointedRow(pages, layout.page, usageMapRow);
     if (!usageMap || usageMap->empty())
-        return std::nullopt;
+        return false;
     table.usageMap.assign(usageMap->begin(), usageMap->end());
-    if (!pointedRow(pages, layout.page, freeMapRow))
-        return std::nullopt;
+    return pointedRow(pages, layout.page, freeMapRow).has_value();
+}
 
-    std::array<bool, 256> numberTaken{};
-    table.columns.resize(columnCount);
-    for (std::size_t i = 0; i < columnCount; ++i) {
-        const auto descriptor = definition.bytes().subspan(
-            static_cast<std::size_t>(descriptorsStart + i * layout.columnEntrySize), layout.columnEntrySize);
-        if (std::exchange(numberTaken[descriptor[layout.columnNumberOffset]], true))
-            return std::nullopt; // two columns with one number
-        table.columns[i].number = descriptor[layout.columnNumberOffset];
-        table.columns[i].flags = descriptor[layout.columnFlagsOffset];
-        if (layout.columnPrecisionOffset < descriptor.size() && layout.columnScaleOffset < descriptor.size()) {
-            table.columns[i].precision = descriptor[layout.columnPrecisionOffset];
-            table.columns[i].scale = descriptor[layout.columnScaleOffset];
-        }
-        StoredColumn &stored = table.columns[i].stored;
-        stored.type = descriptor[0];
-        stored.size = static_cast<int>(u16(descriptor, layout.columnSizeOffset));
-        stored.fixedLength = descriptor[layout.columnFlagsOffset] & 0x01;
-        stored.jet3 = layout.jet3;
-        // Jet 4 and later keep extended flags right after the flags; 0xC0 marks a calculated field.
-        stored.calculated = !layout.jet3 && (descriptor[layout.columnFlagsOffset + 1] & 0xC0) != 0;
+// One column from its descriptor.
+DefinedColumn readColumn(std::span<const std::uint8_t> descriptor, const DefinitionLayout &layout)
+{
+    DefinedColumn column;
+    column.number = descriptor[layout.columnNumberOffset];
+    column.flags = descriptor[layout.columnFlagsOffset];
+    if (layout.columnPrecisionOffset < descriptor.size() && layout.columnScaleOffset < descriptor.size()) {
+        column.precision = descriptor[layout.columnPrecisionOffset];
+        column.scale = descriptor[layout.columnScaleOffset];
     }
+    StoredColumn &stored = column.stored;
+    stored.type = descriptor[0];
+    stored.size = static_cast<int>(u16(descriptor, layout.columnSizeOffset));
+    stored.fixedLength = descriptor[layout.columnFlagsOffset] & 0x01;
+    stored.jet3 = layout.jet3;
+    // Jet 4 and later keep extended flags right after the flags; 0xC0 marks a calculated field.
+    stored.calculated = !layout.jet3 && (descriptor[layout.columnFlagsOffset + 1] & 0xC0) != 0;
+    return column;
+}
 
-    // The names follow the descriptors, in the same order: a length (one byte in Jet 3, two
-    // after), then the stored text.
+// The columns from their descriptors, which the header has already taken in; nothing when two
+// columns have one number.
+std::optional<std::vector<DefinedColumn>> readColumns(std::span<const std::uint8_t> bytes,
+                                                      const DefinitionLayout &layout, const DefinitionHeader &header)
+{
+    std::array<bool, 256> numberTaken{};
+    std::vector<DefinedColumn> columns;
+    columns.reserve(header.columnCount);
+    for (std::size_t i = 0; i < header.columnCount; ++i) {
+        const auto descriptor =
+            bytes.subspan(header.descriptorsStart + i * layout.columnEntrySize, layout.columnEntrySize);
+        if (std::exchange(numberTaken[descriptor[layout.columnNumberOffset]], true))
+            return std::nullopt;
+        columns.push_back(readColumn(descriptor, layout));
+    }
+    return columns;
+}
+
+// The names follow the descriptors, in the same order: a length (one byte in Jet 3, two after),
+// then the stored text. Gives where the names end; nothing when they run past the definition.
+std::optional<std::size_t> readNames(DefinitionBytes &definition, const DefinitionLayout &layout, std::size_t pos,
+                                     std::vector<DefinedColumn> &columns, const TextDecoder &decodeName)
+{
     const std::size_t lengthSize = layout.jet3 ? 1 : 2;
-    std::size_t pos = static_cast<std::size_t>(namesStart);
-    for (DefinedColumn &column : table.columns) {
+    for (DefinedColumn &column : columns) {
         if (!definition.ensure(pos + lengthSize))
             return std::nullopt;
         const std::size_t length = layout.jet3 ? definition.bytes()[pos] : u16(definition.bytes(), pos);
@@ -170,14 +200,45 @@ std::optional<TableDefinition> readTableDefinition(PageReader &pages, const Defi
         column.name = decodeName(definition.bytes().subspan(pos, length), layout.nameBufferSize);
         pos += length;
     }
-    if (withIndexes) {
-        definition.ensureAll();
-        const std::size_t logicalAt = layout.jet3 ? LogicalIndexCountOffsetJet3 : LogicalIndexCountOffsetJet4;
-        const std::uint32_t logicalCount = u32(definition.bytes(), logicalAt);
-        table.indexes =
-            readIndexDefinitions(definition.bytes(), layout.jet3, pos, static_cast<std::uint32_t>(realIndexes),
-                                 logicalCount, decodeName, layout.nameBufferSize);
-    }
+    return pos;
+}
+
+// The indexes come after the names, on pages the columns may not have needed.
+IndexBlock readIndexes(DefinitionBytes &definition, const DefinitionLayout &layout, std::size_t indexesStart,
+                       std::uint32_t realIndexes, const TextDecoder &decodeName)
+{
+    definition.ensureAll();
+    const std::size_t logicalAt = layout.jet3 ? LogicalIndexCountOffsetJet3 : LogicalIndexCountOffsetJet4;
+    const std::uint32_t logicalCount = u32(definition.bytes(), logicalAt);
+    return readIndexDefinitions(definition.bytes(), layout.jet3, indexesStart, realIndexes, logicalCount, decodeName,
+                                layout.nameBufferSize);
+}
+
+} // namespace
+
+std::optional<TableDefinition> readTableDefinition(PageReader &pages, const DefinitionLayout &layout,
+                                                   std::uint32_t firstPage, const TextDecoder &decodeName,
+                                                   bool withIndexes)
+{
+    const std::size_t pageSize = layout.page.pageSize;
+    if (pageSize == 0 || pages.pageSize() != pageSize)
+        return std::nullopt;
+    DefinitionBytes definition(pages, firstPage);
+    const auto header = readHeader(definition, layout);
+    if (!header)
+        return std::nullopt;
+    TableDefinition table;
+    if (!readMaps(pages, layout, definition.bytes(), table))
+        return std::nullopt;
+    auto columns = readColumns(definition.bytes(), layout, *header);
+    if (!columns)
+        return std::nullopt;
+    table.columns = std::move(*columns);
+    const auto namesEnd = readNames(definition, layout, header->namesStart, table.columns, decodeName);
+    if (!namesEnd)
+        return std::nullopt;
+    if (withIndexes)
+        table.indexes = readIndexes(definition, layout, *namesEnd, header->realIndexes, decodeName);
     return table;
 }
 

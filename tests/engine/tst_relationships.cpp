@@ -1,6 +1,7 @@
 // Relationships from the rows of MSysRelationships. The first rows are those of the project's
 // structure fixture, as the file stores them.
 
+#include "engine/AsciiText.h"
 #include "engine/Relationships.h"
 
 #include <QTest>
@@ -76,6 +77,17 @@ private slots:
         QCOMPARE(found[0].primaryFields, (std::vector<std::string>{"a", "b", "c"}));
         QCOMPARE(found[0].foreignFields, (std::vector<std::string>{"x", "y", "z"}));
         QCOMPARE(found[0].join, std::string("right"));
+        QVERIFY(found[0].problem.empty());
+    }
+
+    void namesMatchWithoutRegardToAsciiCaseOnly()
+    {
+        // Only A to Z fold: the bytes of other letters stay as they are, whatever the locale.
+        QCOMPARE(asciiLower("Order Lines_2 [\xC3\x84] @Z"), std::string("order lines_2 [\xC3\x84] @z"));
+        const auto found = readRelationships({row("\xC3\x84R", 0, 1, 0, "orders", "x", "CUSTOMERS", "a"),
+                                              row("\xC3\xA4r", 0, 1, 0, "Orders", "x", "Customers", "a")},
+                                             Tables);
+        QCOMPARE(found.size(), std::size_t(2));
         QVERIFY(found[0].problem.empty());
     }
 

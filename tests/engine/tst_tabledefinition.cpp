@@ -1,10 +1,11 @@
 // The worker's reader of table definitions and long values, on definitions made by hand in the
-// layouts of Jet 3 and Jet 4: the cases a reader of this format gets wrong. The layouts are checked
-// against libmdb's own format constants on real files.
+// layouts of Jet 3 and Jet 4: the cases a reader of this format gets wrong. The layouts the tests
+// share are checked against libmdb's own format constants on real files of every format.
 
 #include "engine/DataPages.h"
 #include "engine/Mdb.h"
 #include "engine/TableDefinition.h"
+#include "support/DefinitionFormats.h"
 #include "support/TestSupport.h"
 
 #include <QDir>
@@ -18,44 +19,19 @@ using Page = std::vector<std::uint8_t>;
 
 namespace {
 
-// libmdb's format constants for the two layouts (MdbJet3Constants, MdbJet4Constants).
-DefinitionLayout layoutOf(bool jet3)
+TestSupport::AccessFormat formatOf(bool jet3)
 {
-    DefinitionLayout layout;
-    layout.jet3 = jet3;
-    if (jet3) {
-        layout.page = {2048, 0x08};
-        layout.numColumnsOffset = 25;
-        layout.numRealIndexesOffset = 31;
-        layout.usageMapOffset = 35;
-        layout.freeMapOffset = 39;
-        layout.columnsStartOffset = 43;
-        layout.realIndexEntrySize = 8;
-        layout.columnEntrySize = 18;
-        layout.columnNumberOffset = 1;
-        layout.columnSizeOffset = 16;
-        layout.columnFlagsOffset = 13;
-    } else {
-        layout.page = {4096, 0x0C};
-        layout.numColumnsOffset = 45;
-        layout.numRealIndexesOffset = 51;
-        layout.usageMapOffset = 55;
-        layout.freeMapOffset = 59;
-        layout.columnsStartOffset = 63;
-        layout.realIndexEntrySize = 12;
-        layout.columnEntrySize = 25;
-        layout.columnNumberOffset = 5;
-        layout.columnSizeOffset = 23;
-        layout.columnFlagsOffset = 15;
-    }
-    return layout;
+    return jet3 ? TestSupport::AccessFormat::Jet3 : TestSupport::AccessFormat::Jet4;
 }
 
-// Where the index of a variable-length column among the variable ones is kept (libmdb's
-// tab_col_offset_var); the reader has no use for it.
+DefinitionLayout layoutOf(bool jet3)
+{
+    return TestSupport::definitionLayout<DefinitionLayout>(formatOf(jet3));
+}
+
 std::size_t variableIndexOffset(bool jet3)
 {
-    return jet3 ? 3 : 7;
+    return TestSupport::definitionFormat(formatOf(jet3)).variableIndexOffset;
 }
 
 void put16(Page &page, std::size_t at, std::uint32_t value)
@@ -241,7 +217,7 @@ private slots:
 void TestTableDefinition::layoutsAreLibmdbs()
 {
     const QString real = TestSupport::fixturesDir() + "/real";
-    const QStringList files = {TestSupport::dataDir() + "/sample.mdb",
+    const QStringList files = {TestSupport::dataDir() + "/sample.mdb", TestSupport::dataDir() + "/structure.accdb",
                                real + "/andipaetzold+mdb-reader/test/data/V1997/test.mdb"};
     int checked = 0;
     for (const QString &file : files) {
@@ -254,7 +230,9 @@ void TestTableDefinition::layoutsAreLibmdbs()
         MdbHandle *handle = mdb_open(file.toLocal8Bit().constData(), MDB_NOFLAGS);
         QVERIFY(handle);
         const MdbFormatConstants *format = handle->fmt;
-        const DefinitionLayout layout = layoutOf(IS_JET3(handle));
+        const auto accessFormat = TestSupport::accessFormat(handle->f->jet_version);
+        const DefinitionLayout layout = TestSupport::definitionLayout<DefinitionLayout>(accessFormat);
+        QCOMPARE(layout.jet3, bool(IS_JET3(handle)));
         QCOMPARE(layout.page.pageSize, std::size_t(format->pg_size));
         QCOMPARE(layout.page.rowCountOffset, std::size_t(format->row_count_offset));
         QCOMPARE(layout.numColumnsOffset, std::size_t(format->tab_num_cols_offset));
@@ -267,7 +245,8 @@ void TestTableDefinition::layoutsAreLibmdbs()
         QCOMPARE(layout.columnNumberOffset, std::size_t(format->col_num_offset));
         QCOMPARE(layout.columnSizeOffset, std::size_t(format->col_size_offset));
         QCOMPARE(layout.columnFlagsOffset, std::size_t(format->col_flags_offset));
-        QCOMPARE(variableIndexOffset(IS_JET3(handle)), std::size_t(format->tab_col_offset_var));
+        QCOMPARE(TestSupport::definitionFormat(accessFormat).variableIndexOffset,
+                 std::size_t(format->tab_col_offset_var));
         mdb_close(handle);
         ++checked;
     }

@@ -5,6 +5,7 @@
 
 #include "engine/AccessTypes.h"
 #include "engine/TableDefinition.h"
+#include "support/DefinitionFormats.h"
 #include "support/TestSupport.h"
 
 #include <mdbtools.h>
@@ -28,24 +29,6 @@ struct Opened
             mdb_close(mdb);
     }
 };
-
-DefinitionLayout layoutOf(bool jet3)
-{
-    DefinitionLayout l;
-    l.jet3 = jet3;
-    l.page = jet3 ? PageLayout{2048, 0x08} : PageLayout{4096, 0x0C};
-    l.numColumnsOffset = jet3 ? 25 : 45;
-    l.numRealIndexesOffset = jet3 ? 31 : 51;
-    l.usageMapOffset = jet3 ? 35 : 55;
-    l.freeMapOffset = jet3 ? 39 : 59;
-    l.columnsStartOffset = jet3 ? 43 : 63;
-    l.realIndexEntrySize = jet3 ? 8 : 12;
-    l.columnEntrySize = jet3 ? 18 : 25;
-    l.columnNumberOffset = jet3 ? 1 : 5;
-    l.columnSizeOffset = jet3 ? 16 : 23;
-    l.columnFlagsOffset = jet3 ? 13 : 15;
-    return l;
-}
 
 // "Name(field, field desc) primary unique ignoreNulls required foreignKey", easy to read in a
 // failure.
@@ -85,9 +68,9 @@ std::map<QString, TableDefinition> definitions(const QString &path)
     if (!opened.mdb || !mdb_read_catalog(opened.mdb, MDB_TABLE))
         return out;
     MdbHandle *mdb = opened.mdb;
-    const bool jet3 = IS_JET3(mdb);
+    const auto layout = TestSupport::definitionLayout<DefinitionLayout>(TestSupport::accessFormat(mdb->f->jet_version));
     PageReader pages;
-    if (!pages.open(path.toStdString(), jet3 ? 2048 : 4096, 0))
+    if (!pages.open(path.toStdString(), layout.page.pageSize, 0))
         return out;
     const TextDecoder decode = [mdb](std::span<const std::uint8_t> text, std::size_t maxBytes) {
         std::string out(maxBytes, '\0');
@@ -100,7 +83,7 @@ std::map<QString, TableDefinition> definitions(const QString &path)
         auto *entry = static_cast<MdbCatalogEntry *>(g_ptr_array_index(mdb->catalog, i));
         if (entry->object_type != MDB_TABLE || mdb_is_system_table(entry))
             continue;
-        const auto table = readTableDefinition(pages, layoutOf(jet3), entry->table_pg, decode, true);
+        const auto table = readTableDefinition(pages, layout, entry->table_pg, decode, true);
         if (table)
             out[QString::fromUtf8(entry->object_name)] = *table;
     }
