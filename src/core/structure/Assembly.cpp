@@ -23,8 +23,9 @@ Properties propertiesOf(const std::vector<EngineProtocol::Property> &stored)
 
 std::optional<QString> property(const Properties &properties, const char *name)
 {
+    const QString wanted = nameKey(QLatin1String(name));
     for (const auto &[key, value] : properties) {
-        if (key.compare(QLatin1String(name), Qt::CaseInsensitive) == 0)
+        if (nameKey(key) == wanted)
             return value;
     }
     return std::nullopt;
@@ -105,6 +106,8 @@ Table tableOf(const EngineProtocol::StructureTable &stored)
     t.records = stored.records;
     t.properties = propertiesOf(stored.properties);
     t.description = property(t.properties, "Description");
+    t.validationRule = property(t.properties, "ValidationRule");
+    t.validationText = property(t.properties, "ValidationText");
     t.note = text(stored.note);
     for (const EngineProtocol::StructureField &field : stored.fields)
         t.fields << fieldOf(field);
