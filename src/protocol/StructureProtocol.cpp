@@ -86,6 +86,117 @@ std::optional<std::int32_t> readOptionalNumber(Reader &in)
     return flag(in) ? std::optional<std::int32_t>(in.i32()) : std::nullopt;
 }
 
+StructureDatabase readDatabase(Reader &in)
+{
+    StructureDatabase d;
+    d.version = in.u8();
+    d.accessVersion = in.string();
+    d.encrypted = flag(in);
+    d.databasePassword = flag(in);
+    return d;
+}
+
+StructureField readField(Reader &in)
+{
+    StructureField f;
+    f.name = in.string();
+    f.adoType = in.i32();
+    f.definedSize = in.i64();
+    f.accessType = in.string();
+    f.fieldSize = readOptionalString(in);
+    f.precision = readOptionalNumber(in);
+    f.scale = readOptionalNumber(in);
+    f.multiValued = flag(in);
+    f.properties = readProperties(in);
+    f.note = in.string();
+    return f;
+}
+
+StructureIndex readIndex(Reader &in)
+{
+    StructureIndex index;
+    index.name = in.string();
+    const auto fields = count(in, 5);
+    for (std::uint32_t j = 0; fields && j < *fields && in.ok(); ++j) {
+        std::string name = in.string();
+        index.fields.emplace_back(std::move(name), flag(in));
+    }
+    const std::uint8_t flags = in.u8();
+    if (flags > 31)
+        in.fail();
+    index.primary = flags & kIdxPrimary;
+    index.unique = flags & kIdxUnique;
+    index.ignoreNulls = flags & kIdxIgnoreNulls;
+    index.required = flags & kIdxRequired;
+    index.foreignKey = flags & kIdxForeignKey;
+    index.note = in.string();
+    return index;
+}
+
+StructureTable readTable(Reader &in)
+{
+    StructureTable t;
+    t.name = in.string();
+    const bool counted = flag(in);
+    const std::int64_t records = in.i64();
+    if (counted)
+        t.records = records;
+    t.properties = readProperties(in);
+    // A field takes at least 4+4+8+4+1+1+1+1+4+4 bytes.
+    const auto fieldCount = count(in, 32);
+    for (std::uint32_t i = 0; fieldCount && i < *fieldCount && in.ok(); ++i)
+        t.fields.push_back(readField(in));
+    const auto indexCount = count(in, 13);
+    for (std::uint32_t i = 0; indexCount && i < *indexCount && in.ok(); ++i)
+        t.indexes.push_back(readIndex(in));
+    t.note = in.string();
+    return t;
+}
+
+StructureRelationship readRelationship(Reader &in)
+{
+    StructureRelationship r;
+    r.name = in.string();
+    r.primaryTable = in.string();
+    r.primaryFields = readStrings(in);
+    r.foreignTable = in.string();
+    r.foreignFields = readStrings(in);
+    const std::uint32_t flags = in.u32();
+    if (flags > 31)
+        in.fail();
+    r.enforced = flags & kRelEnforced;
+    r.cascadeUpdates = flags & kRelCascadeUpdates;
+    r.cascadeDeletes = flags & kRelCascadeDeletes;
+    r.cascadeNull = flags & kRelCascadeNull;
+    r.oneToOne = flags & kRelOneToOne;
+    r.join = in.string();
+    r.note = in.string();
+    if (r.join != "inner" && r.join != "left" && r.join != "right")
+        in.fail();
+    return r;
+}
+
+StructureQuery readQuery(Reader &in)
+{
+    StructureQuery q;
+    q.name = in.string();
+    q.type = in.string();
+    q.sql = in.string();
+    q.note = in.string();
+    return q;
+}
+
+StructureLink readLink(Reader &in)
+{
+    StructureLink l;
+    l.name = in.string();
+    l.target = in.string();
+    l.database = in.string();
+    l.connection = in.string();
+    l.note = in.string();
+    return l;
+}
+
 } // namespace
 
 void appendStructureRecord(Writer &out, const StructureRecord &record)
@@ -163,91 +274,19 @@ std::optional<StructureRecord> readStructureRecord(Reader &in)
     record.kind = static_cast<StructureKind>(kind);
     switch (record.kind) {
     case StructureKind::Database:
-        record.database.version = in.u8();
-        record.database.accessVersion = in.string();
-        record.database.encrypted = flag(in);
-        record.database.databasePassword = flag(in);
+        record.database = readDatabase(in);
         break;
-    case StructureKind::Table: {
-        StructureTable &t = record.table;
-        t.name = in.string();
-        const bool counted = flag(in);
-        const std::int64_t records = in.i64();
-        if (counted)
-            t.records = records;
-        t.properties = readProperties(in);
-        // A field takes at least 4+4+8+4+1+1+1+1+4+4 bytes.
-        const auto fieldCount = count(in, 32);
-        for (std::uint32_t i = 0; fieldCount && i < *fieldCount && in.ok(); ++i) {
-            StructureField f;
-            f.name = in.string();
-            f.adoType = in.i32();
-            f.definedSize = in.i64();
-            f.accessType = in.string();
-            f.fieldSize = readOptionalString(in);
-            f.precision = readOptionalNumber(in);
-            f.scale = readOptionalNumber(in);
-            f.multiValued = flag(in);
-            f.properties = readProperties(in);
-            f.note = in.string();
-            t.fields.push_back(std::move(f));
-        }
-        const auto indexCount = count(in, 13);
-        for (std::uint32_t i = 0; indexCount && i < *indexCount && in.ok(); ++i) {
-            StructureIndex index;
-            index.name = in.string();
-            const auto fields = count(in, 5);
-            for (std::uint32_t j = 0; fields && j < *fields && in.ok(); ++j) {
-                std::string name = in.string();
-                index.fields.emplace_back(std::move(name), flag(in));
-            }
-            const std::uint8_t flags = in.u8();
-            if (flags > 31)
-                in.fail();
-            index.primary = flags & kIdxPrimary;
-            index.unique = flags & kIdxUnique;
-            index.ignoreNulls = flags & kIdxIgnoreNulls;
-            index.required = flags & kIdxRequired;
-            index.foreignKey = flags & kIdxForeignKey;
-            index.note = in.string();
-            t.indexes.push_back(std::move(index));
-        }
-        t.note = in.string();
+    case StructureKind::Table:
+        record.table = readTable(in);
         break;
-    }
-    case StructureKind::Relationship: {
-        StructureRelationship &r = record.relationship;
-        r.name = in.string();
-        r.primaryTable = in.string();
-        r.primaryFields = readStrings(in);
-        r.foreignTable = in.string();
-        r.foreignFields = readStrings(in);
-        const std::uint32_t flags = in.u32();
-        if (flags > 31)
-            in.fail();
-        r.enforced = flags & kRelEnforced;
-        r.cascadeUpdates = flags & kRelCascadeUpdates;
-        r.cascadeDeletes = flags & kRelCascadeDeletes;
-        r.cascadeNull = flags & kRelCascadeNull;
-        r.oneToOne = flags & kRelOneToOne;
-        r.join = in.string();
-        r.note = in.string();
-        if (r.join != "inner" && r.join != "left" && r.join != "right")
-            in.fail();
+    case StructureKind::Relationship:
+        record.relationship = readRelationship(in);
         break;
-    }
     case StructureKind::Query:
-        record.query.name = in.string();
-        record.query.type = in.string();
-        record.query.sql = in.string();
-        record.query.note = in.string();
+        record.query = readQuery(in);
         break;
     case StructureKind::Link:
-        record.link.name = in.string();
-        record.link.target = in.string();
-        record.link.database = in.string();
-        record.link.connection = in.string();
-        record.link.note = in.string();
+        record.link = readLink(in);
         break;
     case StructureKind::Note:
         record.note = in.string();

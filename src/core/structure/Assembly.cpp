@@ -23,14 +23,16 @@ Properties propertiesOf(const std::vector<EngineProtocol::Property> &stored)
 
 std::optional<QString> property(const Properties &properties, const char *name)
 {
+    const QString wanted = nameKey(QLatin1String(name));
     for (const auto &[key, value] : properties) {
-        if (key.compare(QLatin1String(name), Qt::CaseInsensitive) == 0)
+        if (nameKey(key) == wanted)
             return value;
     }
     return std::nullopt;
 }
 
-std::optional<bool> yesNo(const Properties &properties, const char *name)
+// A property Access stores as "Yes" or "No"; any other text answers nothing.
+std::optional<bool> yesNoProperty(const Properties &properties, const char *name)
 {
     const auto value = property(properties, name);
     if (!value)
@@ -75,8 +77,8 @@ Field fieldOf(const EngineProtocol::StructureField &stored)
     f.properties = propertiesOf(stored.properties);
     f.note = text(stored.note);
     f.description = property(f.properties, "Description");
-    f.required = yesNo(f.properties, "Required");
-    f.allowZeroLength = yesNo(f.properties, "AllowZeroLength");
+    f.required = yesNoProperty(f.properties, "Required");
+    f.allowZeroLength = yesNoProperty(f.properties, "AllowZeroLength");
     f.defaultValue = property(f.properties, "DefaultValue");
     f.validationRule = property(f.properties, "ValidationRule");
     f.validationText = property(f.properties, "ValidationText");
@@ -92,7 +94,7 @@ Field fieldOf(const EngineProtocol::StructureField &stored)
         lookup.rowSource = rowSource;
         lookup.boundColumn = whole(f.properties, "BoundColumn");
         lookup.columnCount = whole(f.properties, "ColumnCount");
-        lookup.allowMultipleValues = yesNo(f.properties, "AllowMultipleValues");
+        lookup.allowMultipleValues = yesNoProperty(f.properties, "AllowMultipleValues");
         f.lookup = lookup;
     }
     return f;
@@ -105,6 +107,8 @@ Table tableOf(const EngineProtocol::StructureTable &stored)
     t.records = stored.records;
     t.properties = propertiesOf(stored.properties);
     t.description = property(t.properties, "Description");
+    t.validationRule = property(t.properties, "ValidationRule");
+    t.validationText = property(t.properties, "ValidationText");
     t.note = text(stored.note);
     for (const EngineProtocol::StructureField &field : stored.fields)
         t.fields << fieldOf(field);

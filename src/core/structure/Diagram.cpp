@@ -67,29 +67,19 @@ QByteArray plainText(const QString &text)
     return out.toUtf8();
 }
 
-QSet<QString> primaryKeyFields(const Table &table)
-{
-    QSet<QString> names;
-    for (const Index &index : table.indexes) {
-        if (index.primary) {
-            for (const IndexField &field : index.fields)
-                names.insert(field.name.toLower());
-        }
-    }
-    return names;
-}
-
 QString boxLabel(const Table &table)
 {
     QString html = QStringLiteral("<TABLE BORDER=\"0\" CELLBORDER=\"1\" CELLSPACING=\"0\" CELLPADDING=\"3\">"
                                   "<TR><TD BGCOLOR=\"#dbe4f0\"><B>&#160;%1&#160;</B></TD></TR>")
                        .arg(labelText(table.name));
-    const QSet<QString> keys = primaryKeyFields(table);
+    QSet<QString> keys;
+    for (const QString &name : primaryKeyFields(table))
+        keys.insert(nameKey(name));
     const qsizetype shown = std::min<qsizetype>(table.fields.size(), MaxFieldsInBox);
     for (qsizetype i = 0; i < shown; ++i) {
         const QString name = labelText(table.fields[i].name);
         html += QStringLiteral("<TR><TD ALIGN=\"LEFT\">%1</TD></TR>")
-                    .arg(keys.contains(table.fields[i].name.toLower()) ? QStringLiteral("<U>%1</U>").arg(name) : name);
+                    .arg(keys.contains(nameKey(table.fields[i].name)) ? QStringLiteral("<U>%1</U>").arg(name) : name);
     }
     if (table.fields.size() > shown)
         html += QStringLiteral("<TR><TD ALIGN=\"LEFT\"><I>and %1 more</I></TD></TR>").arg(table.fields.size() - shown);
@@ -162,11 +152,11 @@ DiagramScope diagramScope(const Document &document)
     }
     QSet<QString> related;
     for (const Relationship &r : document.relationships) {
-        related.insert(r.primaryTable.toLower());
-        related.insert(r.foreignTable.toLower());
+        related.insert(nameKey(r.primaryTable));
+        related.insert(nameKey(r.foreignTable));
     }
     for (int i = 0; i < document.tables.size(); ++i) {
-        if (related.contains(document.tables[i].name.toLower()))
+        if (related.contains(nameKey(document.tables[i].name)))
             scope.tables << i;
     }
     scope.onlyRelated = true;
@@ -208,11 +198,11 @@ QString relationshipDiagramSvg(const Document &document, const DiagramScope &sco
         if (index < tableAnchors.size())
             set(node, "URL", ('#' + tableAnchors[index]).toUtf8());
         set(node, "tooltip", plainText(table.name));
-        nodes.insert(table.name.toLower(), node);
+        nodes.insert(nameKey(table.name), node);
     }
     for (const Relationship &r : document.relationships) {
-        Agnode_t *from = nodes.value(r.primaryTable.toLower());
-        Agnode_t *to = nodes.value(r.foreignTable.toLower());
+        Agnode_t *from = nodes.value(nameKey(r.primaryTable));
+        Agnode_t *to = nodes.value(nameKey(r.foreignTable));
         if (!from || !to)
             continue;
         Agedge_t *edge = agedge(graph.get(), from, to, nullptr, 1);

@@ -19,7 +19,7 @@ QString shown(const std::optional<QString> &text)
 }
 QString shown(bool flag)
 {
-    return flag ? QStringLiteral("yes") : QStringLiteral("no");
+    return yesNo(flag);
 }
 QString shown(const std::optional<bool> &flag)
 {
@@ -53,21 +53,21 @@ void compareProperties(QStringList &details, const Properties &before, const Pro
     QHash<QString, QString> old;
     QStringList oldOrder;
     for (const auto &[name, text] : before) {
-        old.insert(name.toLower(), text);
+        old.insert(nameKey(name), text);
         oldOrder << name;
     }
     QHash<QString, QString> now;
     for (const auto &[name, text] : after) {
-        now.insert(name.toLower(), text);
-        const auto found = old.constFind(name.toLower());
+        now.insert(nameKey(name), text);
+        const auto found = old.constFind(nameKey(name));
         if (found == old.constEnd())
             details << QStringLiteral("property %1: (none) -> %2").arg(name, shown(text));
         else if (*found != text)
             details << QStringLiteral("property %1: %2 -> %3").arg(name, shown(*found), shown(text));
     }
     for (const QString &name : oldOrder) {
-        if (!now.contains(name.toLower()))
-            details << QStringLiteral("property %1: %2 -> (none)").arg(name, shown(old.value(name.toLower())));
+        if (!now.contains(nameKey(name)))
+            details << QStringLiteral("property %1: %2 -> (none)").arg(name, shown(old.value(nameKey(name))));
     }
 }
 
@@ -95,29 +95,129 @@ QString relationshipKey(const Relationship &r)
 }
 
 // Pairs the items of two lists by a key, without regard to case: removed ones in the old order,
-// then the changed and added ones in the new order.
+// then the changed and added ones in the new order. Items found in both go to compareItems.
 template <class T, class Key, class Compare>
 void pair(QList<Change> &changes, const QString &item, const QList<T> &before, const QList<T> &after, Key key,
           Compare compareItems)
 {
     QHash<QString, const T *> old;
     for (const T &entry : before)
-        old.insert(key(entry).toLower(), &entry);
+        old.insert(nameKey(key(entry)), &entry);
     QHash<QString, const T *> now;
     for (const T &entry : after)
-        now.insert(key(entry).toLower(), &entry);
+        now.insert(nameKey(key(entry)), &entry);
     for (const T &entry : before) {
-        if (!now.contains(key(entry).toLower()))
+        if (!now.contains(nameKey(key(entry))))
             changes << Change{Change::Kind::Removed, item, key(entry), {}};
     }
     for (const T &entry : after) {
-        const T *earlier = old.value(key(entry).toLower());
+        const T *earlier = old.value(nameKey(key(entry)));
         if (!earlier) {
             changes << Change{Change::Kind::Added, item, key(entry), {}};
             continue;
         }
-        compareItems(*earlier, entry);
+        compareItems(changes, *earlier, entry);
     }
+}
+
+void changed(QList<Change> &changes, const QString &item, const QString &name, const QStringList &details)
+{
+    if (!details.isEmpty())
+        changes << Change{Change::Kind::Changed, item, name, details};
+}
+
+void compareDatabases(QList<Change> &changes, const Database &a, const Database &b)
+{
+    QStringList d;
+    compare(d, "format", a.format, b.format);
+    compare(d, "encrypted", a.encrypted, b.encrypted);
+    changed(changes, QStringLiteral("database"), QString(), d);
+}
+
+QStringList fieldDetails(const Field &a, const Field &b)
+{
+    QStringList d;
+    compare(d, "type", a.type, b.type);
+    compare(d, "ADO type", a.adoType, b.adoType);
+    compare(d, "size", a.size, b.size);
+    compare(d, "Access type", a.accessType, b.accessType);
+    compare(d, "field size", a.fieldSize, b.fieldSize);
+    compare(d, "precision", a.precision, b.precision);
+    compare(d, "scale", a.scale, b.scale);
+    compare(d, "description", a.description, b.description);
+    compare(d, "required", a.required, b.required);
+    compare(d, "allow zero length", a.allowZeroLength, b.allowZeroLength);
+    compare(d, "default value", a.defaultValue, b.defaultValue);
+    compare(d, "validation rule", a.validationRule, b.validationRule);
+    compare(d, "validation text", a.validationText, b.validationText);
+    compare(d, "multi-valued", a.multiValued, b.multiValued);
+    if (!(a.lookup == b.lookup))
+        d << QStringLiteral("lookup: %1 -> %2").arg(lookupText(a.lookup), lookupText(b.lookup));
+    compare(d, "expression", a.expression, b.expression);
+    compareProperties(d, a.properties, b.properties);
+    return d;
+}
+
+QStringList indexDetails(const Index &a, const Index &b)
+{
+    QStringList d;
+    if (indexFields(a) != indexFields(b))
+        d << QStringLiteral("fields: %1 -> %2").arg(indexFields(a), indexFields(b));
+    compare(d, "primary key", a.primary, b.primary);
+    compare(d, "unique", a.unique, b.unique);
+    compare(d, "ignore nulls", a.ignoreNulls, b.ignoreNulls);
+    compare(d, "required", a.required, b.required);
+    compare(d, "for a relationship", a.foreignKey, b.foreignKey);
+    return d;
+}
+
+// The table's own changes, then those of its fields and of its indexes, named "<table>.<name>".
+void compareTables(QList<Change> &changes, const Table &a, const Table &b)
+{
+    QStringList d;
+    compare(d, "description", a.description, b.description);
+    // Validation and the rest of a table's settings are compared as the stored properties they are.
+    compareProperties(d, a.properties, b.properties);
+    changed(changes, QStringLiteral("table"), b.name, d);
+    const QString prefix = b.name + QLatin1Char('.');
+    const auto fieldName = [&](const Field &field) { return prefix + field.name; };
+    pair(changes, QStringLiteral("field"), a.fields, b.fields, fieldName,
+         [&](QList<Change> &out, const Field &old, const Field &now) {
+             changed(out, QStringLiteral("field"), fieldName(now), fieldDetails(old, now));
+         });
+    const auto indexName = [&](const Index &index) { return prefix + index.name; };
+    pair(changes, QStringLiteral("index"), a.indexes, b.indexes, indexName,
+         [&](QList<Change> &out, const Index &old, const Index &now) {
+             changed(out, QStringLiteral("index"), indexName(now), indexDetails(old, now));
+         });
+}
+
+void compareRelationships(QList<Change> &changes, const Relationship &a, const Relationship &b)
+{
+    QStringList d;
+    compare(d, "enforced", a.enforced, b.enforced);
+    compare(d, "cascade updates", a.cascadeUpdates, b.cascadeUpdates);
+    compare(d, "cascade deletes", a.cascadeDeletes, b.cascadeDeletes);
+    compare(d, "cascade to null", a.cascadeNull, b.cascadeNull);
+    compare(d, "one-to-one", a.oneToOne, b.oneToOne);
+    compare(d, "join", a.join, b.join);
+    changed(changes, QStringLiteral("relationship"), relationshipKey(b), d);
+}
+
+void compareQueries(QList<Change> &changes, const Query &a, const Query &b)
+{
+    QStringList d;
+    compare(d, "type", a.type, b.type);
+    compare(d, "SQL", a.sql, b.sql);
+    changed(changes, QStringLiteral("query"), b.name, d);
+}
+
+void compareLinkedTables(QList<Change> &changes, const LinkedTable &a, const LinkedTable &b)
+{
+    QStringList d;
+    compare(d, "target", a.target, b.target);
+    compare(d, "source", a.source, b.source);
+    changed(changes, QStringLiteral("linked table"), b.name, d);
 }
 
 const char *sign(Change::Kind kind)
@@ -151,93 +251,18 @@ const char *word(Change::Kind kind)
 QList<Change> diff(const Document &before, const Document &after)
 {
     QList<Change> changes;
-    QStringList database;
-    compare(database, "format", before.database.format, after.database.format);
-    compare(database, "encrypted", before.database.encrypted, after.database.encrypted);
-    if (!database.isEmpty())
-        changes << Change{Change::Kind::Changed, QStringLiteral("database"), QString(), database};
-
-    const auto tableName = [](const Table &table) { return table.name; };
-    pair(changes, QStringLiteral("table"), before.tables, after.tables, tableName,
-         [&](const Table &old, const Table &now) {
-             QStringList details;
-             compare(details, "description", old.description, now.description);
-             compareProperties(details, old.properties, now.properties);
-             if (!details.isEmpty())
-                 changes << Change{Change::Kind::Changed, QStringLiteral("table"), now.name, details};
-             const QString prefix = now.name + QLatin1Char('.');
-             const auto fieldName = [&](const Field &field) { return prefix + field.name; };
-             pair(changes, QStringLiteral("field"), old.fields, now.fields, fieldName,
-                  [&](const Field &a, const Field &b) {
-                      QStringList d;
-                      compare(d, "type", a.type, b.type);
-                      compare(d, "ADO type", a.adoType, b.adoType);
-                      compare(d, "size", a.size, b.size);
-                      compare(d, "Access type", a.accessType, b.accessType);
-                      compare(d, "field size", a.fieldSize, b.fieldSize);
-                      compare(d, "precision", a.precision, b.precision);
-                      compare(d, "scale", a.scale, b.scale);
-                      compare(d, "description", a.description, b.description);
-                      compare(d, "required", a.required, b.required);
-                      compare(d, "allow zero length", a.allowZeroLength, b.allowZeroLength);
-                      compare(d, "default value", a.defaultValue, b.defaultValue);
-                      compare(d, "validation rule", a.validationRule, b.validationRule);
-                      compare(d, "validation text", a.validationText, b.validationText);
-                      compare(d, "multi-valued", a.multiValued, b.multiValued);
-                      if (!(a.lookup == b.lookup))
-                          d << QStringLiteral("lookup: %1 -> %2").arg(lookupText(a.lookup), lookupText(b.lookup));
-                      compare(d, "expression", a.expression, b.expression);
-                      compareProperties(d, a.properties, b.properties);
-                      if (!d.isEmpty())
-                          changes << Change{Change::Kind::Changed, QStringLiteral("field"), fieldName(b), d};
-                  });
-             const auto indexName = [&](const Index &index) { return prefix + index.name; };
-             pair(changes, QStringLiteral("index"), old.indexes, now.indexes, indexName,
-                  [&](const Index &a, const Index &b) {
-                      QStringList d;
-                      if (indexFields(a) != indexFields(b))
-                          d << QStringLiteral("fields: %1 -> %2").arg(indexFields(a), indexFields(b));
-                      compare(d, "primary key", a.primary, b.primary);
-                      compare(d, "unique", a.unique, b.unique);
-                      compare(d, "ignore nulls", a.ignoreNulls, b.ignoreNulls);
-                      compare(d, "required", a.required, b.required);
-                      compare(d, "for a relationship", a.foreignKey, b.foreignKey);
-                      if (!d.isEmpty())
-                          changes << Change{Change::Kind::Changed, QStringLiteral("index"), indexName(b), d};
-                  });
-         });
-
+    compareDatabases(changes, before.database, after.database);
+    pair(
+        changes, QStringLiteral("table"), before.tables, after.tables, [](const Table &t) { return t.name; },
+        compareTables);
     pair(changes, QStringLiteral("relationship"), before.relationships, after.relationships, relationshipKey,
-         [&](const Relationship &a, const Relationship &b) {
-             QStringList d;
-             compare(d, "enforced", a.enforced, b.enforced);
-             compare(d, "cascade updates", a.cascadeUpdates, b.cascadeUpdates);
-             compare(d, "cascade deletes", a.cascadeDeletes, b.cascadeDeletes);
-             compare(d, "cascade to null", a.cascadeNull, b.cascadeNull);
-             compare(d, "one-to-one", a.oneToOne, b.oneToOne);
-             compare(d, "join", a.join, b.join);
-             if (!d.isEmpty())
-                 changes << Change{Change::Kind::Changed, QStringLiteral("relationship"), relationshipKey(b), d};
-         });
+         compareRelationships);
     pair(
         changes, QStringLiteral("query"), before.queries, after.queries, [](const Query &q) { return q.name; },
-        [&](const Query &a, const Query &b) {
-            QStringList d;
-            compare(d, "type", a.type, b.type);
-            compare(d, "SQL", a.sql, b.sql);
-            if (!d.isEmpty())
-                changes << Change{Change::Kind::Changed, QStringLiteral("query"), b.name, d};
-        });
+        compareQueries);
     pair(
         changes, QStringLiteral("linked table"), before.linkedTables, after.linkedTables,
-        [](const LinkedTable &l) { return l.name; },
-        [&](const LinkedTable &a, const LinkedTable &b) {
-            QStringList d;
-            compare(d, "target", a.target, b.target);
-            compare(d, "source", a.source, b.source);
-            if (!d.isEmpty())
-                changes << Change{Change::Kind::Changed, QStringLiteral("linked table"), b.name, d};
-        });
+        [](const LinkedTable &l) { return l.name; }, compareLinkedTables);
     return changes;
 }
 

@@ -59,9 +59,10 @@ const char *const Script = R"(
 })();
 )";
 
-QString yesNo(bool value)
+// A flag in a table's column of flags.
+QString flag(bool value)
 {
-    return value ? QStringLiteral("yes") : QString();
+    return yesNo(value, No::Blank);
 }
 
 QString optional(const std::optional<QString> &text)
@@ -87,21 +88,10 @@ QString propertyList(const Properties &properties)
     return out + QStringLiteral("</table></details>\n");
 }
 
-QString tableSection(const Table &table, const QString &anchor)
+QString fieldsTable(const Table &table)
 {
-    QStringList searchable{table.name.toLower()};
-    for (const Field &field : table.fields)
-        searchable << field.name.toLower();
-    QString out = QStringLiteral("<section class=\"table\" id=\"%1\" data-search=\"%2\">\n<h3>%3</h3>\n")
-                      .arg(anchor, htmlText(searchable.join(QLatin1Char(' '))), htmlText(table.name));
-    if (table.description)
-        out += QStringLiteral("<p>") + htmlText(*table.description) + QStringLiteral("</p>\n");
-    out += QStringLiteral("<p class=\"muted\">Records: %1 &middot; Fields: %2</p>\n")
-               .arg(table.records ? QString::number(*table.records) : QStringLiteral("not counted"))
-               .arg(table.fields.size());
-    out += noteOf(table.note);
-    out += QStringLiteral("<table class=\"grid\"><tr><th>Field</th><th>Type</th><th>Size</th><th>Required</th>"
-                          "<th>Default</th><th>Validation</th><th>Description</th></tr>\n");
+    QString out = QStringLiteral("<table class=\"grid\"><tr><th>Field</th><th>Type</th><th>Size</th><th>Required</th>"
+                                 "<th>Default</th><th>Validation</th><th>Description</th></tr>\n");
     for (const Field &field : table.fields) {
         QString validation = optional(field.validationRule);
         if (field.validationText)
@@ -122,7 +112,7 @@ QString tableSection(const Table &table, const QString &anchor)
         out += QLatin1String("</td><td>");
         out += QString::number(field.size);
         out += QLatin1String("</td><td>");
-        out += yesNo(field.required.value_or(false));
+        out += flag(field.required.value_or(false));
         out += QLatin1String("</td><td>");
         if (field.defaultValue)
             appendHtmlText(out, *field.defaultValue);
@@ -138,26 +128,49 @@ QString tableSection(const Table &table, const QString &anchor)
         if (!field.note.isEmpty())
             out += noteOf(field.name + QStringLiteral(": ") + field.note);
     }
-    if (!table.indexes.isEmpty()) {
-        out += QStringLiteral("<h4>Keys and indexes</h4>\n<table class=\"grid\"><tr><th>Index</th><th>Fields</th>"
-                              "<th>Primary key</th><th>Unique</th><th>Ignore nulls</th><th>Required</th>"
-                              "<th>For a relationship</th></tr>\n");
-        for (const Index &index : table.indexes) {
-            QStringList fields;
-            for (const IndexField &field : index.fields)
-                fields << htmlText(field.name) + (field.descending ? QStringLiteral(" &darr;") : QString());
-            out +=
-                QStringLiteral(
-                    "<tr><td>%1</td><td>%2</td><td>%3</td><td>%4</td><td>%5</td><td>%6</td><td>%7</td></tr>\n")
-                    .arg(htmlText(index.name), fields.join(QStringLiteral(", ")), yesNo(index.primary),
-                         yesNo(index.unique), yesNo(index.ignoreNulls), yesNo(index.required), yesNo(index.foreignKey));
-        }
-        out += QStringLiteral("</table>\n");
-        for (const Index &index : table.indexes) {
-            if (!index.note.isEmpty())
-                out += noteOf(index.name + QStringLiteral(": ") + index.note);
-        }
+    return out;
+}
+
+QString indexesTable(const Table &table)
+{
+    if (table.indexes.isEmpty())
+        return QString();
+    QString out = QStringLiteral("<h4>Keys and indexes</h4>\n<table class=\"grid\"><tr><th>Index</th><th>Fields</th>"
+                                 "<th>Primary key</th><th>Unique</th><th>Ignore nulls</th><th>Required</th>"
+                                 "<th>For a relationship</th></tr>\n");
+    for (const Index &index : table.indexes) {
+        QStringList fields;
+        for (const IndexField &field : index.fields)
+            fields << htmlText(field.name) + (field.descending ? QStringLiteral(" &darr;") : QString());
+        out +=
+            QStringLiteral("<tr><td>%1</td><td>%2</td><td>%3</td><td>%4</td><td>%5</td><td>%6</td><td>%7</td></tr>\n")
+                .arg(htmlText(index.name), fields.join(QStringLiteral(", ")), flag(index.primary), flag(index.unique),
+                     flag(index.ignoreNulls), flag(index.required), flag(index.foreignKey));
     }
+    out += QStringLiteral("</table>\n");
+    for (const Index &index : table.indexes) {
+        if (!index.note.isEmpty())
+            out += noteOf(index.name + QStringLiteral(": ") + index.note);
+    }
+    return out;
+}
+
+QString tableSection(const Table &table, const QString &anchor)
+{
+    // Lower-cased as the page's script lower-cases what is typed (toLowerCase), not by the name key.
+    QStringList searchable{table.name.toLower()};
+    for (const Field &field : table.fields)
+        searchable << field.name.toLower();
+    QString out = QStringLiteral("<section class=\"table\" id=\"%1\" data-search=\"%2\">\n<h3>%3</h3>\n")
+                      .arg(anchor, htmlText(searchable.join(QLatin1Char(' '))), htmlText(table.name));
+    if (table.description)
+        out += QStringLiteral("<p>") + htmlText(*table.description) + QStringLiteral("</p>\n");
+    out += QStringLiteral("<p class=\"muted\">Records: %1 &middot; Fields: %2</p>\n")
+               .arg(table.records ? QString::number(*table.records) : QStringLiteral("not counted"))
+               .arg(table.fields.size());
+    out += noteOf(table.note);
+    out += fieldsTable(table);
+    out += indexesTable(table);
     out += propertyList(table.properties);
     return out + QStringLiteral("</section>\n");
 }
@@ -168,6 +181,117 @@ QString names(const QStringList &list)
     for (const QString &name : list)
         escaped << htmlText(name);
     return escaped.join(QStringLiteral(", "));
+}
+
+QString pageStart(const Document &document)
+{
+    const QString fileName = document.database.path.section(QRegularExpression(QStringLiteral("[/\\\\]")), -1);
+    return QStringLiteral("<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n"
+                          "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n"
+                          "<meta http-equiv=\"Content-Security-Policy\" content=\"default-src 'none'; "
+                          "style-src 'unsafe-inline'; script-src 'unsafe-inline'; img-src data:\">\n"
+                          "<title>Structure of ") +
+           htmlText(fileName) + QStringLiteral("</title>\n<style>") + QString::fromUtf8(Style) +
+           QStringLiteral("</style>\n</head>\n<body>\n<header>\n<h1>Structure of ") + htmlText(fileName) +
+           QStringLiteral("</h1>\n<p>") + htmlText(document.database.path) + QStringLiteral(" &middot; ") +
+           htmlText(document.database.format) +
+           (document.database.encrypted ? QStringLiteral(" &middot; encrypted or password-protected") : QString()) +
+           QStringLiteral("</p>\n</header>\n");
+}
+
+QString contents(const Document &document, const QStringList &anchors)
+{
+    QString out =
+        QStringLiteral("<nav>\n<input id=\"search\" type=\"search\" placeholder=\"Find a table or field\" "
+                       "aria-label=\"Find a table or field\">\n<ul>\n"
+                       "<li><a href=\"#diagram\">Diagram</a></li>\n<li><a href=\"#tables\">Tables</a>\n<ul>\n");
+    for (int i = 0; i < document.tables.size(); ++i)
+        out += QStringLiteral("<li><a href=\"#%1\">%2</a></li>\n").arg(anchors[i], htmlText(document.tables[i].name));
+    return out + QStringLiteral("</ul></li>\n<li><a href=\"#relationships\">Relationships</a></li>\n"
+                                "<li><a href=\"#queries\">Queries</a></li>\n<li><a href=\"#linked-tables\">Linked "
+                                "tables</a></li>\n</ul>\n</nav>\n");
+}
+
+QString diagramSection(const Document &document, const QStringList &anchors)
+{
+    QString out = QStringLiteral("<h2 id=\"diagram\">Diagram</h2>\n");
+    const DiagramScope scope = diagramScope(document);
+    if (scope.onlyRelated) {
+        out += QStringLiteral("<p class=\"muted\">The database has more than %1 tables: the diagram shows only the %2 "
+                              "that take part in relationships.</p>\n")
+                   .arg(DiagramTableLimit)
+                   .arg(scope.tables.size());
+    }
+    const QString svg = relationshipDiagramSvg(document, scope, anchors);
+    return out + (svg.isEmpty() ? QStringLiteral("<p class=\"muted\">No tables to draw.</p>\n")
+                                : QStringLiteral("<div class=\"diagram\">\n") + svg + QStringLiteral("\n</div>\n"));
+}
+
+QString tablesSection(const Document &document, const QStringList &anchors)
+{
+    QString out = QStringLiteral("<h2 id=\"tables\">Tables</h2>\n");
+    if (document.tables.isEmpty())
+        out += QStringLiteral("<p class=\"muted\">No user tables.</p>\n");
+    for (int i = 0; i < document.tables.size(); ++i)
+        out += tableSection(document.tables[i], anchors[i]);
+    return out;
+}
+
+QString relationshipsSection(const QList<Relationship> &relationships)
+{
+    QString out = QStringLiteral("<h2 id=\"relationships\">Relationships</h2>\n");
+    if (relationships.isEmpty())
+        return out + QStringLiteral("<p class=\"muted\">None.</p>\n");
+    out += QStringLiteral("<table class=\"grid\"><tr><th>Relationship</th><th>Primary table</th><th>Fields</th>"
+                          "<th>Foreign table</th><th>Fields</th><th>Enforced</th><th>Cascade updates</th>"
+                          "<th>Cascade deletes</th><th>Cascade to null</th><th>One-to-one</th><th>Join</th></tr>\n");
+    for (const Relationship &r : relationships) {
+        out += QStringLiteral("<tr><td>%1</td><td>%2</td><td>%3</td><td>%4</td><td>%5</td><td>%6</td><td>%7</td>"
+                              "<td>%8</td><td>%9</td>")
+                   .arg(htmlText(r.name), htmlText(r.primaryTable), names(r.primaryFields), htmlText(r.foreignTable),
+                        names(r.foreignFields), flag(r.enforced), flag(r.cascadeUpdates), flag(r.cascadeDeletes),
+                        flag(r.cascadeNull)) +
+               QStringLiteral("<td>") + flag(r.oneToOne) + QStringLiteral("</td><td>") + joinName(r.join) +
+               QStringLiteral("</td></tr>\n");
+    }
+    out += QStringLiteral("</table>\n");
+    for (const Relationship &r : relationships) {
+        if (!r.note.isEmpty())
+            out += noteOf(r.name + QStringLiteral(": ") + r.note);
+    }
+    return out;
+}
+
+QString queriesSection(const QList<Query> &queries)
+{
+    QString out = QStringLiteral("<h2 id=\"queries\">Queries</h2>\n");
+    if (queries.isEmpty())
+        out += QStringLiteral("<p class=\"muted\">None.</p>\n");
+    for (const Query &query : queries) {
+        out +=
+            QStringLiteral("<h3>%1</h3>\n<p class=\"muted\">%2</p>\n").arg(htmlText(query.name), htmlText(query.type));
+        out += noteOf(query.note);
+        out += QStringLiteral("<pre><code>") + htmlText(query.sql) + QStringLiteral("</code></pre>\n");
+    }
+    return out;
+}
+
+QString linkedTablesSection(const QList<LinkedTable> &links)
+{
+    QString out = QStringLiteral("<h2 id=\"linked-tables\">Linked tables</h2>\n");
+    if (links.isEmpty())
+        return out + QStringLiteral("<p class=\"muted\">None.</p>\n");
+    out += QStringLiteral("<table class=\"grid\"><tr><th>Table</th><th>Target</th><th>Source</th></tr>\n");
+    for (const LinkedTable &link : links) {
+        out += QStringLiteral("<tr><td>%1</td><td>%2</td><td>%3</td></tr>\n")
+                   .arg(htmlText(link.name), htmlText(link.target), htmlText(link.source));
+    }
+    out += QStringLiteral("</table>\n");
+    for (const LinkedTable &link : links) {
+        if (!link.note.isEmpty())
+            out += noteOf(link.name + QStringLiteral(": ") + link.note);
+    }
+    return out;
 }
 
 } // namespace
@@ -208,100 +332,16 @@ QString htmlText(const QString &text)
 
 QString toHtml(const Document &document)
 {
-    QList<QString> anchors;
-    for (int i = 0; i < document.tables.size(); ++i)
-        anchors << QStringLiteral("table-%1").arg(i + 1);
-    const QString fileName = document.database.path.section(QRegularExpression(QStringLiteral("[/\\\\]")), -1);
-
+    const QStringList anchors = tableAnchors(document);
     QString out =
-        QStringLiteral("<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n"
-                       "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n"
-                       "<meta http-equiv=\"Content-Security-Policy\" content=\"default-src 'none'; "
-                       "style-src 'unsafe-inline'; script-src 'unsafe-inline'; img-src data:\">\n"
-                       "<title>Structure of ") +
-        htmlText(fileName) + QStringLiteral("</title>\n<style>") + QString::fromUtf8(Style) +
-        QStringLiteral("</style>\n</head>\n<body>\n<header>\n<h1>Structure of ") + htmlText(fileName) +
-        QStringLiteral("</h1>\n<p>") + htmlText(document.database.path) + QStringLiteral(" &middot; ") +
-        htmlText(document.database.format) +
-        (document.database.encrypted ? QStringLiteral(" &middot; encrypted or password-protected") : QString()) +
-        QStringLiteral("</p>\n</header>\n<main>\n<nav>\n<input id=\"search\" type=\"search\" "
-                       "placeholder=\"Find a table or field\" aria-label=\"Find a table or field\">\n<ul>\n"
-                       "<li><a href=\"#diagram\">Diagram</a></li>\n<li><a href=\"#tables\">Tables</a>\n<ul>\n");
-    for (int i = 0; i < document.tables.size(); ++i)
-        out += QStringLiteral("<li><a href=\"#%1\">%2</a></li>\n").arg(anchors[i], htmlText(document.tables[i].name));
-    out += QStringLiteral("</ul></li>\n<li><a href=\"#relationships\">Relationships</a></li>\n"
-                          "<li><a href=\"#queries\">Queries</a></li>\n<li><a href=\"#linked-tables\">Linked "
-                          "tables</a></li>\n</ul>\n</nav>\n<article>\n");
+        pageStart(document) + QStringLiteral("<main>\n") + contents(document, anchors) + QStringLiteral("<article>\n");
     for (const QString &text : document.notes)
         out += noteOf(text);
-
-    out += QStringLiteral("<h2 id=\"diagram\">Diagram</h2>\n");
-    const DiagramScope scope = diagramScope(document);
-    if (scope.onlyRelated) {
-        out += QStringLiteral("<p class=\"muted\">The database has more than %1 tables: the diagram shows only the %2 "
-                              "that take part in relationships.</p>\n")
-                   .arg(DiagramTableLimit)
-                   .arg(scope.tables.size());
-    }
-    const QString svg = relationshipDiagramSvg(document, scope, anchors);
-    out += svg.isEmpty() ? QStringLiteral("<p class=\"muted\">No tables to draw.</p>\n")
-                         : QStringLiteral("<div class=\"diagram\">\n") + svg + QStringLiteral("\n</div>\n");
-
-    out += QStringLiteral("<h2 id=\"tables\">Tables</h2>\n");
-    if (document.tables.isEmpty())
-        out += QStringLiteral("<p class=\"muted\">No user tables.</p>\n");
-    for (int i = 0; i < document.tables.size(); ++i)
-        out += tableSection(document.tables[i], anchors[i]);
-
-    out += QStringLiteral("<h2 id=\"relationships\">Relationships</h2>\n");
-    if (document.relationships.isEmpty()) {
-        out += QStringLiteral("<p class=\"muted\">None.</p>\n");
-    } else {
-        out +=
-            QStringLiteral("<table class=\"grid\"><tr><th>Relationship</th><th>Primary table</th><th>Fields</th>"
-                           "<th>Foreign table</th><th>Fields</th><th>Enforced</th><th>Cascade updates</th>"
-                           "<th>Cascade deletes</th><th>Cascade to null</th><th>One-to-one</th><th>Join</th></tr>\n");
-        for (const Relationship &r : document.relationships) {
-            out += QStringLiteral("<tr><td>%1</td><td>%2</td><td>%3</td><td>%4</td><td>%5</td><td>%6</td><td>%7</td>"
-                                  "<td>%8</td><td>%9</td>")
-                       .arg(htmlText(r.name), htmlText(r.primaryTable), names(r.primaryFields),
-                            htmlText(r.foreignTable), names(r.foreignFields), yesNo(r.enforced),
-                            yesNo(r.cascadeUpdates), yesNo(r.cascadeDeletes), yesNo(r.cascadeNull)) +
-                   QStringLiteral("<td>") + yesNo(r.oneToOne) + QStringLiteral("</td><td>") + joinName(r.join) +
-                   QStringLiteral("</td></tr>\n");
-        }
-        out += QStringLiteral("</table>\n");
-        for (const Relationship &r : document.relationships) {
-            if (!r.note.isEmpty())
-                out += noteOf(r.name + QStringLiteral(": ") + r.note);
-        }
-    }
-
-    out += QStringLiteral("<h2 id=\"queries\">Queries</h2>\n");
-    if (document.queries.isEmpty())
-        out += QStringLiteral("<p class=\"muted\">None.</p>\n");
-    for (const Query &query : document.queries) {
-        out +=
-            QStringLiteral("<h3>%1</h3>\n<p class=\"muted\">%2</p>\n").arg(htmlText(query.name), htmlText(query.type));
-        out += noteOf(query.note);
-        out += QStringLiteral("<pre><code>") + htmlText(query.sql) + QStringLiteral("</code></pre>\n");
-    }
-
-    out += QStringLiteral("<h2 id=\"linked-tables\">Linked tables</h2>\n");
-    if (document.linkedTables.isEmpty()) {
-        out += QStringLiteral("<p class=\"muted\">None.</p>\n");
-    } else {
-        out += QStringLiteral("<table class=\"grid\"><tr><th>Table</th><th>Target</th><th>Source</th></tr>\n");
-        for (const LinkedTable &link : document.linkedTables) {
-            out += QStringLiteral("<tr><td>%1</td><td>%2</td><td>%3</td></tr>\n")
-                       .arg(htmlText(link.name), htmlText(link.target), htmlText(link.source));
-        }
-        out += QStringLiteral("</table>\n");
-        for (const LinkedTable &link : document.linkedTables) {
-            if (!link.note.isEmpty())
-                out += noteOf(link.name + QStringLiteral(": ") + link.note);
-        }
-    }
+    out += diagramSection(document, anchors);
+    out += tablesSection(document, anchors);
+    out += relationshipsSection(document.relationships);
+    out += queriesSection(document.queries);
+    out += linkedTablesSection(document.linkedTables);
     out += QStringLiteral("</article>\n</main>\n<script>") + QString::fromUtf8(Script) +
            QStringLiteral("</script>\n</body>\n</html>\n");
     return out;

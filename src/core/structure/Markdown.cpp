@@ -9,9 +9,10 @@ namespace Structure {
 
 namespace {
 
-QString yesNo(bool value)
+// A flag in a table's column of flags.
+QString flag(bool value)
 {
-    return value ? QStringLiteral("yes") : QString();
+    return yesNo(value, No::Blank);
 }
 
 // Mermaid reads a quoted text up to the next quote: quotes and the characters it treats as markup
@@ -63,6 +64,200 @@ void note(QString &out, const QString &text)
 {
     if (!text.isEmpty())
         out += QStringLiteral("> **Note:** ") + markdownText(text) + QStringLiteral("\n\n");
+}
+
+void databaseSection(QString &out, const Document &document)
+{
+    const QString fileName = document.database.path.section(QRegularExpression(QStringLiteral("[/\\\\]")), -1);
+    out += QStringLiteral("# Structure of ") + markdownText(fileName) + QStringLiteral("\n\n");
+    out += QStringLiteral("- Database: ") + markdownText(document.database.path) + QLatin1Char('\n');
+    out += QStringLiteral("- Format: ") + markdownText(document.database.format) + QLatin1Char('\n');
+    out += QStringLiteral("- Encrypted or password-protected: ") + yesNo(document.database.encrypted) +
+           QStringLiteral("\n\n");
+    for (const QString &text : document.notes)
+        note(out, text);
+}
+
+void contentsSection(QString &out, const Document &document, const QStringList &anchors)
+{
+    out += QStringLiteral("## Contents\n\n");
+    out += QStringLiteral("- [Tables](#tables)\n");
+    for (int i = 0; i < document.tables.size(); ++i)
+        out += QStringLiteral("  - [%1](#%2)\n").arg(markdownText(document.tables[i].name), anchors[i]);
+    out +=
+        QStringLiteral("- [Relationships](#relationships)\n- [Queries](#queries)\n- [Linked tables](#linked-tables)\n"
+                       "- [Diagram](#diagram)\n\n");
+}
+
+// The table's settings beyond its fields, in the order Access stores them.
+void tableProperties(QString &out, const Table &table)
+{
+    if (table.validationText)
+        out += QStringLiteral("Validation text: ") + markdownText(*table.validationText) + QStringLiteral("\n\n");
+    if (table.validationRule)
+        out += QStringLiteral("Validation rule: ") + markdownText(*table.validationRule) + QStringLiteral("\n\n");
+}
+
+void fieldsTable(QString &out, const Table &table)
+{
+    out += QStringLiteral("| Field | Type | Size | Required | Default | Description |\n");
+    out += QStringLiteral("|---|---|---|---|---|---|\n");
+    for (const Field &field : table.fields) {
+        // The biggest part of a big database's page: written straight into it.
+        out += QLatin1String("| ");
+        appendMarkdownText(out, field.name);
+        out += QLatin1String(" | ");
+        appendMarkdownText(out, typeDescription(field));
+        out += QLatin1String(" | ");
+        out += QString::number(field.size);
+        out += QLatin1String(" | ");
+        out += flag(field.required.value_or(false));
+        out += QLatin1String(" | ");
+        if (field.defaultValue)
+            appendMarkdownText(out, *field.defaultValue);
+        out += QLatin1String(" | ");
+        if (field.description)
+            appendMarkdownText(out, *field.description);
+        out += QLatin1String(" |\n");
+    }
+    out += QLatin1Char('\n');
+    for (const Field &field : table.fields) {
+        if (!field.note.isEmpty())
+            note(out, field.name + QStringLiteral(": ") + field.note);
+    }
+}
+
+void indexesTable(QString &out, const Table &table)
+{
+    if (table.indexes.isEmpty())
+        return;
+    out += QStringLiteral("Keys and indexes:\n\n| Index | Fields | Primary key | Unique | Ignore nulls | "
+                          "Required | For a relationship |\n|---|---|---|---|---|---|---|\n");
+    for (const Index &index : table.indexes) {
+        QStringList fields;
+        for (const IndexField &field : index.fields)
+            fields << markdownText(field.name) + (field.descending ? QStringLiteral(" (descending)") : QString());
+        out += QStringLiteral("| %1 | %2 | %3 | %4 | %5 | %6 | %7 |\n")
+                   .arg(markdownText(index.name), fields.join(QStringLiteral(", ")), flag(index.primary),
+                        flag(index.unique), flag(index.ignoreNulls), flag(index.required), flag(index.foreignKey));
+    }
+    out += QLatin1Char('\n');
+    for (const Index &index : table.indexes) {
+        if (!index.note.isEmpty())
+            note(out, index.name + QStringLiteral(": ") + index.note);
+    }
+}
+
+void tableSection(QString &out, const Table &table, const QString &anchor)
+{
+    out += QStringLiteral("<a id=\"%1\"></a>\n\n### ").arg(anchor) + markdownText(table.name) + QStringLiteral("\n\n");
+    if (table.description)
+        out += markdownText(*table.description) + QStringLiteral("\n\n");
+    out += QStringLiteral("Records: ") +
+           (table.records ? QString::number(*table.records) : QStringLiteral("not counted")) + QStringLiteral("\n\n");
+    note(out, table.note);
+    tableProperties(out, table);
+    fieldsTable(out, table);
+    indexesTable(out, table);
+}
+
+void tablesSection(QString &out, const Document &document, const QStringList &anchors)
+{
+    out += QStringLiteral("## Tables\n\n");
+    if (document.tables.isEmpty())
+        out += QStringLiteral("No user tables.\n\n");
+    for (int i = 0; i < document.tables.size(); ++i)
+        tableSection(out, document.tables[i], anchors[i]);
+}
+
+void relationshipsSection(QString &out, const QList<Relationship> &relationships)
+{
+    out += QStringLiteral("## Relationships\n\n");
+    if (relationships.isEmpty()) {
+        out += QStringLiteral("None.\n\n");
+        return;
+    }
+    out += QStringLiteral("| Relationship | Primary table | Fields | Foreign table | Fields | Enforced | Cascade "
+                          "updates | Cascade deletes | Cascade to null | One-to-one | Join |\n"
+                          "|---|---|---|---|---|---|---|---|---|---|---|\n");
+    for (const Relationship &r : relationships) {
+        out += QStringLiteral("| %1 | %2 | %3 | %4 | %5 | %6 | %7 | %8 | %9 | ")
+                   .arg(markdownText(r.name), markdownText(r.primaryTable), fieldList(r.primaryFields),
+                        markdownText(r.foreignTable), fieldList(r.foreignFields), flag(r.enforced),
+                        flag(r.cascadeUpdates), flag(r.cascadeDeletes), flag(r.cascadeNull)) +
+               flag(r.oneToOne) + QStringLiteral(" | ") + joinName(r.join) + QStringLiteral(" |\n");
+    }
+    out += QLatin1Char('\n');
+    for (const Relationship &r : relationships) {
+        if (!r.note.isEmpty())
+            note(out, r.name + QStringLiteral(": ") + r.note);
+    }
+}
+
+void queriesSection(QString &out, const QList<Query> &queries)
+{
+    out += QStringLiteral("## Queries\n\n");
+    if (queries.isEmpty())
+        out += QStringLiteral("None.\n\n");
+    for (const Query &query : queries) {
+        out += QStringLiteral("### ") + markdownText(query.name) + QStringLiteral("\n\n");
+        out += QStringLiteral("Type: ") + markdownText(query.type) + QStringLiteral("\n\n");
+        note(out, query.note);
+        out += markdownFence(query.sql, QStringLiteral("sql")) + QLatin1Char('\n');
+    }
+}
+
+void linkedTablesSection(QString &out, const QList<LinkedTable> &links)
+{
+    out += QStringLiteral("## Linked tables\n\n");
+    if (links.isEmpty()) {
+        out += QStringLiteral("None.\n\n");
+        return;
+    }
+    out += QStringLiteral("| Table | Target | Source |\n|---|---|---|\n");
+    for (const LinkedTable &link : links) {
+        out += QStringLiteral("| %1 | %2 | %3 |\n")
+                   .arg(markdownText(link.name), markdownText(link.target), markdownText(link.source));
+    }
+    out += QLatin1Char('\n');
+    for (const LinkedTable &link : links) {
+        if (!link.note.isEmpty())
+            note(out, link.name + QStringLiteral(": ") + link.note);
+    }
+}
+
+void diagramSection(QString &out, const Document &document)
+{
+    out += QStringLiteral("## Diagram\n\n");
+    const DiagramScope scope = diagramScope(document);
+    if (scope.onlyRelated) {
+        out += QStringLiteral("The database has more than %1 tables: the diagram shows only the %2 that take part in "
+                              "relationships.\n\n")
+                   .arg(DiagramTableLimit)
+                   .arg(scope.tables.size());
+    }
+    if (scope.tables.isEmpty()) {
+        out += QStringLiteral("No tables to draw.\n");
+        return;
+    }
+    QHash<QString, QString> ids;
+    out += QStringLiteral("```mermaid\nerDiagram\n");
+    for (int index : scope.tables) {
+        const QString id = QStringLiteral("T%1").arg(index + 1);
+        ids.insert(nameKey(document.tables[index].name), id);
+        out += QStringLiteral("    %1[\"%2\"]\n").arg(id, mermaidText(document.tables[index].name));
+    }
+    for (const Relationship &r : document.relationships) {
+        const QString from = ids.value(nameKey(r.primaryTable));
+        const QString to = ids.value(nameKey(r.foreignTable));
+        if (from.isEmpty() || to.isEmpty())
+            continue;
+        const QString shape = r.oneToOne ? QStringLiteral("||--o|") : QStringLiteral("||--o{");
+        out += QStringLiteral("    %1 %2 %3 : \"%4\"\n")
+                   .arg(from, r.enforced ? shape : QString(shape).replace(QStringLiteral("--"), QStringLiteral("..")),
+                        to, mermaidText(r.name));
+    }
+    out += QStringLiteral("```\n");
 }
 
 } // namespace
@@ -131,168 +326,16 @@ QString toMarkdown(const Document &document)
     qsizetype fields = 0;
     for (const Table &table : document.tables)
         fields += table.fields.size();
-    const auto anchor = [](const char *kind, int number) { return QStringLiteral("%1-%2").arg(kind).arg(number); };
+    const QStringList anchors = tableAnchors(document);
     QString out;
     out.reserve(4096 + 80 * fields);
-    const QString fileName = document.database.path.section(QRegularExpression(QStringLiteral("[/\\\\]")), -1);
-    out += QStringLiteral("# Structure of ") + markdownText(fileName) + QStringLiteral("\n\n");
-    out += QStringLiteral("- Database: ") + markdownText(document.database.path) + QLatin1Char('\n');
-    out += QStringLiteral("- Format: ") + markdownText(document.database.format) + QLatin1Char('\n');
-    out += QStringLiteral("- Encrypted or password-protected: ") +
-           (document.database.encrypted ? QStringLiteral("yes") : QStringLiteral("no")) + QStringLiteral("\n\n");
-    for (const QString &text : document.notes)
-        note(out, text);
-
-    out += QStringLiteral("## Contents\n\n");
-    out += QStringLiteral("- [Tables](#tables)\n");
-    for (int i = 0; i < document.tables.size(); ++i)
-        out += QStringLiteral("  - [%1](#%2)\n").arg(markdownText(document.tables[i].name), anchor("table", i + 1));
-    out +=
-        QStringLiteral("- [Relationships](#relationships)\n- [Queries](#queries)\n- [Linked tables](#linked-tables)\n"
-                       "- [Diagram](#diagram)\n\n");
-
-    out += QStringLiteral("## Tables\n\n");
-    if (document.tables.isEmpty())
-        out += QStringLiteral("No user tables.\n\n");
-    for (int i = 0; i < document.tables.size(); ++i) {
-        const Table &table = document.tables[i];
-        out += QStringLiteral("<a id=\"%1\"></a>\n\n### ").arg(anchor("table", i + 1)) + markdownText(table.name) +
-               QStringLiteral("\n\n");
-        if (table.description)
-            out += markdownText(*table.description) + QStringLiteral("\n\n");
-        out += QStringLiteral("Records: ") +
-               (table.records ? QString::number(*table.records) : QStringLiteral("not counted")) +
-               QStringLiteral("\n\n");
-        note(out, table.note);
-        for (const auto &[name, text] : table.properties) {
-            if (name == QStringLiteral("ValidationRule"))
-                out += QStringLiteral("Validation rule: ") + markdownText(text) + QStringLiteral("\n\n");
-            else if (name == QStringLiteral("ValidationText"))
-                out += QStringLiteral("Validation text: ") + markdownText(text) + QStringLiteral("\n\n");
-        }
-        out += QStringLiteral("| Field | Type | Size | Required | Default | Description |\n");
-        out += QStringLiteral("|---|---|---|---|---|---|\n");
-        for (const Field &field : table.fields) {
-            // The biggest part of a big database's page: written straight into it.
-            out += QLatin1String("| ");
-            appendMarkdownText(out, field.name);
-            out += QLatin1String(" | ");
-            appendMarkdownText(out, typeDescription(field));
-            out += QLatin1String(" | ");
-            out += QString::number(field.size);
-            out += QLatin1String(" | ");
-            out += yesNo(field.required.value_or(false));
-            out += QLatin1String(" | ");
-            if (field.defaultValue)
-                appendMarkdownText(out, *field.defaultValue);
-            out += QLatin1String(" | ");
-            if (field.description)
-                appendMarkdownText(out, *field.description);
-            out += QLatin1String(" |\n");
-        }
-        out += QLatin1Char('\n');
-        for (const Field &field : table.fields) {
-            if (!field.note.isEmpty())
-                note(out, field.name + QStringLiteral(": ") + field.note);
-        }
-        if (!table.indexes.isEmpty()) {
-            out += QStringLiteral("Keys and indexes:\n\n| Index | Fields | Primary key | Unique | Ignore nulls | "
-                                  "Required | For a relationship |\n|---|---|---|---|---|---|---|\n");
-            for (const Index &index : table.indexes) {
-                QStringList fields;
-                for (const IndexField &field : index.fields)
-                    fields << markdownText(field.name) +
-                                  (field.descending ? QStringLiteral(" (descending)") : QString());
-                out += QStringLiteral("| %1 | %2 | %3 | %4 | %5 | %6 | %7 |\n")
-                           .arg(markdownText(index.name), fields.join(QStringLiteral(", ")), yesNo(index.primary),
-                                yesNo(index.unique), yesNo(index.ignoreNulls), yesNo(index.required),
-                                yesNo(index.foreignKey));
-            }
-            out += QLatin1Char('\n');
-            for (const Index &index : table.indexes) {
-                if (!index.note.isEmpty())
-                    note(out, index.name + QStringLiteral(": ") + index.note);
-            }
-        }
-    }
-
-    out += QStringLiteral("## Relationships\n\n");
-    if (document.relationships.isEmpty()) {
-        out += QStringLiteral("None.\n\n");
-    } else {
-        out += QStringLiteral("| Relationship | Primary table | Fields | Foreign table | Fields | Enforced | Cascade "
-                              "updates | Cascade deletes | Cascade to null | One-to-one | Join |\n"
-                              "|---|---|---|---|---|---|---|---|---|---|---|\n");
-        for (const Relationship &r : document.relationships) {
-            out += QStringLiteral("| %1 | %2 | %3 | %4 | %5 | %6 | %7 | %8 | %9 | ")
-                       .arg(markdownText(r.name), markdownText(r.primaryTable), fieldList(r.primaryFields),
-                            markdownText(r.foreignTable), fieldList(r.foreignFields), yesNo(r.enforced),
-                            yesNo(r.cascadeUpdates), yesNo(r.cascadeDeletes), yesNo(r.cascadeNull)) +
-                   yesNo(r.oneToOne) + QStringLiteral(" | ") + joinName(r.join) + QStringLiteral(" |\n");
-        }
-        out += QLatin1Char('\n');
-        for (const Relationship &r : document.relationships) {
-            if (!r.note.isEmpty())
-                note(out, r.name + QStringLiteral(": ") + r.note);
-        }
-    }
-
-    out += QStringLiteral("## Queries\n\n");
-    if (document.queries.isEmpty())
-        out += QStringLiteral("None.\n\n");
-    for (const Query &query : document.queries) {
-        out += QStringLiteral("### ") + markdownText(query.name) + QStringLiteral("\n\n");
-        out += QStringLiteral("Type: ") + markdownText(query.type) + QStringLiteral("\n\n");
-        note(out, query.note);
-        out += markdownFence(query.sql, QStringLiteral("sql")) + QLatin1Char('\n');
-    }
-
-    out += QStringLiteral("## Linked tables\n\n");
-    if (document.linkedTables.isEmpty()) {
-        out += QStringLiteral("None.\n\n");
-    } else {
-        out += QStringLiteral("| Table | Target | Source |\n|---|---|---|\n");
-        for (const LinkedTable &link : document.linkedTables) {
-            out += QStringLiteral("| %1 | %2 | %3 |\n")
-                       .arg(markdownText(link.name), markdownText(link.target), markdownText(link.source));
-        }
-        out += QLatin1Char('\n');
-        for (const LinkedTable &link : document.linkedTables) {
-            if (!link.note.isEmpty())
-                note(out, link.name + QStringLiteral(": ") + link.note);
-        }
-    }
-
-    out += QStringLiteral("## Diagram\n\n");
-    const DiagramScope scope = diagramScope(document);
-    if (scope.onlyRelated) {
-        out += QStringLiteral("The database has more than %1 tables: the diagram shows only the %2 that take part in "
-                              "relationships.\n\n")
-                   .arg(DiagramTableLimit)
-                   .arg(scope.tables.size());
-    }
-    if (scope.tables.isEmpty()) {
-        out += QStringLiteral("No tables to draw.\n");
-        return out;
-    }
-    QHash<QString, QString> ids;
-    out += QStringLiteral("```mermaid\nerDiagram\n");
-    for (int index : scope.tables) {
-        const QString id = QStringLiteral("T%1").arg(index + 1);
-        ids.insert(document.tables[index].name.toLower(), id);
-        out += QStringLiteral("    %1[\"%2\"]\n").arg(id, mermaidText(document.tables[index].name));
-    }
-    for (const Relationship &r : document.relationships) {
-        const QString from = ids.value(r.primaryTable.toLower());
-        const QString to = ids.value(r.foreignTable.toLower());
-        if (from.isEmpty() || to.isEmpty())
-            continue;
-        const QString shape = r.oneToOne ? QStringLiteral("||--o|") : QStringLiteral("||--o{");
-        out += QStringLiteral("    %1 %2 %3 : \"%4\"\n")
-                   .arg(from, r.enforced ? shape : QString(shape).replace(QStringLiteral("--"), QStringLiteral("..")),
-                        to, mermaidText(r.name));
-    }
-    out += QStringLiteral("```\n");
+    databaseSection(out, document);
+    contentsSection(out, document, anchors);
+    tablesSection(out, document, anchors);
+    relationshipsSection(out, document.relationships);
+    queriesSection(out, document.queries);
+    linkedTablesSection(out, document.linkedTables);
+    diagramSection(out, document);
     return out;
 }
 

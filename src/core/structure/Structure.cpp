@@ -1,6 +1,32 @@
 #include "core/structure/Structure.h"
 
+#include <QCryptographicHash>
+#include <QSet>
+
 namespace Structure {
+
+namespace {
+
+QString slug(const QString &name)
+{
+    QString out;
+    bool gap = false;
+    for (const QChar c : name) {
+        const char16_t u = c.unicode();
+        const bool kept = (u >= u'a' && u <= u'z') || (u >= u'0' && u <= u'9') || (u >= u'A' && u <= u'Z');
+        if (!kept) {
+            gap = true;
+            continue;
+        }
+        if (gap && !out.isEmpty())
+            out += QLatin1Char('-');
+        gap = false;
+        out += QChar(u >= u'A' && u <= u'Z' ? u + (u'a' - u'A') : u);
+    }
+    return out;
+}
+
+} // namespace
 
 QString joinName(Join join)
 {
@@ -13,6 +39,55 @@ QString joinName(Join join)
         return QStringLiteral("right");
     }
     return QStringLiteral("inner");
+}
+
+QString nameKey(const QString &name)
+{
+    return name.toLower();
+}
+
+QString yesNo(bool value, No no)
+{
+    if (value)
+        return QStringLiteral("yes");
+    return no == No::Word ? QStringLiteral("no") : QString();
+}
+
+QStringList primaryKeyFields(const Table &table)
+{
+    QStringList names;
+    QSet<QString> seen;
+    for (const Index &index : table.indexes) {
+        if (!index.primary)
+            continue;
+        for (const IndexField &field : index.fields) {
+            if (!seen.contains(nameKey(field.name))) {
+                seen.insert(nameKey(field.name));
+                names << field.name;
+            }
+        }
+    }
+    return names;
+}
+
+QStringList tableAnchors(const Document &document)
+{
+    QStringList anchors;
+    QSet<QString> taken;
+    for (const Table &table : document.tables) {
+        QString base = slug(table.name);
+        // A name of other scripts only: its hash keeps the anchor from depending on the table's place.
+        if (base.isEmpty())
+            base = QString::fromLatin1(
+                QCryptographicHash::hash(table.name.toUtf8(), QCryptographicHash::Sha1).toHex().left(8));
+        base.prepend(QStringLiteral("table-"));
+        QString anchor = base;
+        for (int n = 2; taken.contains(anchor); ++n)
+            anchor = base + QLatin1Char('-') + QString::number(n);
+        taken.insert(anchor);
+        anchors << anchor;
+    }
+    return anchors;
 }
 
 QString typeDescription(const Field &field)

@@ -91,6 +91,9 @@ struct Table
     std::optional<qint64> records;
     QList<Field> fields;
     QList<Index> indexes;
+    // The rule every record must keep, and the message Access shows when one does not.
+    std::optional<QString> validationRule;
+    std::optional<QString> validationText;
     Properties properties;
     QString note;
 
@@ -172,6 +175,29 @@ struct Document
 
 // "inner", "left" or "right".
 QString joinName(Join join);
+
+// What a name is looked up by. Access compares the names of tables, fields, indexes and properties
+// without regard to case, so every lookup of one name in a list of others goes through this key.
+QString nameKey(const QString &name);
+
+// How a document writes a no: as the word, or as an empty cell in a table's columns of flags,
+// where the odd "yes" should stand out.
+enum class No {
+    Word,
+    Blank,
+};
+QString yesNo(bool value, No no = No::Word);
+
+// The names of the fields of the table's primary key, in the key's order; empty without one.
+QStringList primaryKeyFields(const Table &table);
+
+// Each table's anchor in a document's page, in table order: "table-" and a slug of its name
+// (ASCII letters and digits in lower case, every other run of characters one "-"), so a link
+// keeps pointing at its table when tables are added. A name with nothing to slug is named by a
+// short hash of it instead; a clash (names differing only in case or punctuation) takes "-2",
+// "-3", ... in table order. Anchors are safe in an HTML attribute, a URL fragment and a CSS
+// selector without any escaping.
+QStringList tableAnchors(const Document &document);
 
 // A field's type as the documents show it: Access's own type, its field size (with precision and
 // scale for a decimal) and whether it is multi-valued ("Number, Decimal (18, 4)").

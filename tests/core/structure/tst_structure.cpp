@@ -1,6 +1,7 @@
 // The writers of the whole structure (JSON, Markdown, HTML with its diagram) and the schema diff,
 // on documents made here with the names that break careless writers.
 
+#include "core/structure/Assembly.h"
 #include "core/structure/Diagram.h"
 #include "core/structure/Diff.h"
 #include "core/structure/Html.h"
@@ -89,6 +90,7 @@ Document shop()
     byCountryName.fields[1].descending = true;
     customers.indexes << byCountryName;
     customers.properties << qMakePair(QStringLiteral("ValidationRule"), QStringLiteral("[Since] > #1/1/1990#"));
+    customers.validationRule = QStringLiteral("[Since] > #1/1/1990#");
 
     Table orders;
     orders.name = QStringLiteral("Orders");
@@ -255,6 +257,7 @@ private slots:
         QVERIFY(md.contains(QStringLiteral("    T1[\"#lt;script#gt;alert(1)#lt;/script#gt;\"]\n")));
         QVERIFY(md.contains(QStringLiteral("    T2 ||--o{ T3 : \"CustomersOrders\"\n")));
         QVERIFY(md.contains(QStringLiteral("ODBC;DSN=x;UID=me;PWD=\\*\\*\\*;")));
+        QVERIFY(md.contains(QStringLiteral("Validation rule: \\[Since\\] &gt; #1/1/1990#\n")));
     }
 
     void htmlIsOnePageThatShowsEveryNameAsText()
@@ -273,14 +276,87 @@ private slots:
         QVERIFY(page.contains(QStringLiteral("it&#39;s &quot;quoted&quot; *star*")));
         // The diagram: inline SVG, a box per table linking to its section, the relationship drawn.
         QVERIFY(page.contains(QStringLiteral("<div class=\"diagram\">\n<svg")));
-        for (int i = 1; i <= 3; ++i) {
-            QVERIFY(page.contains(QStringLiteral("id=\"table-%1\"").arg(i)));
-            QVERIFY(page.contains(QStringLiteral("xlink:href=\"#table-%1\"").arg(i)));
+        for (const QString &anchor : tableAnchors(shop())) {
+            QVERIFY(page.contains(QStringLiteral("id=\"%1\"").arg(anchor)));
+            QVERIFY(page.contains(QStringLiteral("xlink:href=\"#%1\"").arg(anchor)));
         }
         QVERIFY(page.contains(QStringLiteral("<title>t2&#45;&gt;t3</title>")));
         QVERIFY(page.contains(QStringLiteral("@media print")));
         QVERIFY(page.contains(QStringLiteral("id=\"search\"")));
         QVERIFY(!page.contains(QStringLiteral("secret")));
+    }
+
+    void tableAnchorsComeFromNamesAndAreUnique()
+    {
+        Document d;
+        for (const QString &name :
+             {QStringLiteral("Customers"), QStringLiteral("CUSTOMERS"), QStringLiteral("Order Lines"),
+              QStringLiteral("order_lines"), QStringLiteral("Order Lines 2"), QStringLiteral("\"'><script>x"),
+              QStringLiteral("Zoë Ölpreis"), QStringLiteral("注文"), QStringLiteral("顧客"), QStringLiteral("注文"),
+              QStringLiteral("#!?"), QString(), QStringLiteral("Tables")}) {
+            Table t;
+            t.name = name;
+            d.tables << t;
+        }
+        const QStringList anchors = tableAnchors(d);
+        QCOMPARE(anchors.size(), d.tables.size());
+        QCOMPARE(anchors.mid(0, 7),
+                 (QStringList{QStringLiteral("table-customers"), QStringLiteral("table-customers-2"),
+                              QStringLiteral("table-order-lines"), QStringLiteral("table-order-lines-2"),
+                              QStringLiteral("table-order-lines-2-2"), QStringLiteral("table-script-x"),
+                              QStringLiteral("table-zo-lpreis")}));
+        QCOMPARE(anchors.last(), QStringLiteral("table-tables"));
+        // Safe in an id, a fragment and the page's CSS selector as they are, and never the same twice.
+        const QRegularExpression safe(QStringLiteral("^table-[a-z0-9]+(-[a-z0-9]+)*$"));
+        for (const QString &anchor : anchors)
+            QVERIFY2(safe.match(anchor).hasMatch(), qPrintable(anchor));
+        QCOMPARE(QSet<QString>(anchors.begin(), anchors.end()).size(), anchors.size());
+        // Names of other scripts are told apart by their own text, not by their place.
+        QVERIFY(anchors[7] != anchors[8]);
+        QCOMPARE(anchors[9], anchors[7] + QStringLiteral("-2"));
+        // A table added in front moves no other table's anchor.
+        Document more = d;
+        Table first;
+        first.name = QStringLiteral("Accounts");
+        more.tables.prepend(first);
+        QCOMPARE(tableAnchors(more).mid(1), anchors);
+
+        // Every link of both documents reaches its table.
+        for (Table &t : d.tables)
+            t.fields << field(QStringLiteral("ID"), QStringLiteral("Number"), 3, 4, QStringLiteral("Number"));
+        const QString page = toHtml(d);
+        const QString md = toMarkdown(d);
+        for (const QString &anchor : anchors) {
+            QCOMPARE(page.count(QStringLiteral("id=\"%1\"").arg(anchor)), 1);
+            QVERIFY(page.contains(QStringLiteral("<a href=\"#%1\">").arg(anchor)));
+            QVERIFY(page.contains(QStringLiteral("xlink:href=\"#%1\"").arg(anchor)));
+            QCOMPARE(md.count(QStringLiteral("<a id=\"%1\"></a>").arg(anchor)), 1);
+            QVERIFY(md.contains(QStringLiteral("](#%1)\n").arg(anchor)));
+        }
+    }
+
+    void primaryKeyFieldsComeFromThePrimaryIndex()
+    {
+        const Document d = shop();
+        QCOMPARE(primaryKeyFields(d.tables[1]), QStringList{QStringLiteral("CustomerID")});
+        QVERIFY(primaryKeyFields(d.tables[0]).isEmpty());
+        Table compound;
+        compound.indexes << index(QStringLiteral("ByName"), {QStringLiteral("Name")})
+                         << index(QStringLiteral("PrimaryKey"), {QStringLiteral("Region"), QStringLiteral("Branch")},
+                                  true);
+        QCOMPARE(primaryKeyFields(compound), (QStringList{QStringLiteral("Region"), QStringLiteral("Branch")}));
+    }
+
+    void tableValidationIsReadFromItsProperties()
+    {
+        EngineProtocol::StructureRecord record;
+        record.kind = EngineProtocol::StructureKind::Table;
+        record.table.name = "Customers";
+        record.table.properties = {{"validationrule", "[Since] > #1/1/1990#"}, {"Format", ">"}};
+        const Document d = assemble(QStringLiteral("shop.mdb"), {record}, {});
+        QCOMPARE(d.tables.size(), 1);
+        QCOMPARE(d.tables[0].validationRule, std::optional<QString>(QStringLiteral("[Since] > #1/1/1990#")));
+        QCOMPARE(d.tables[0].validationText, std::optional<QString>());
     }
 
     void bigDatabasesDrawOnlyRelatedTables()
