@@ -281,13 +281,15 @@ void MdbDatabase::readCatalog()
 
     // libmdb writes bound values with snprintf up to the handle's bind size.
     const std::size_t bindSize = std::max<std::size_t>(m_handle->bind_size, MDB_BIND_SIZE) + 1;
-    std::array<std::vector<char>, 5> bound;
-    char names[5][8] = {"Id", "Name", "Type", "Flags", "LvProp"};
+    // The columns of MSysObjects that the catalogue is made of, in the order they are bound.
+    enum Column : std::size_t { Id, Name, Type, Flags, LvProp, ColumnCount };
+    std::array<std::vector<char>, ColumnCount> bound;
+    char names[ColumnCount][8] = {"Id", "Name", "Type", "Flags", "LvProp"};
     int propertiesLength = 0;
     int propertiesColumn = 0;
     for (std::size_t i = 0; i < bound.size(); ++i) {
         bound[i].assign(bindSize, '\0');
-        const bool properties = i == 4;
+        const bool properties = i == LvProp;
         const int number =
             mdb_bind_column_by_name(table, names[i], bound[i].data(), properties ? &propertiesLength : nullptr);
         // mdb_read_catalog refuses a catalogue without any of them, so the worker does too.
@@ -302,15 +304,15 @@ void MdbDatabase::readCatalog()
     while (mdb_fetch_row(table)) {
         CatalogObject object;
         // Converted from the bound text exactly as mdb_read_catalog converts it.
-        object.tablePage = static_cast<std::uint32_t>(std::atol(bound[0].data())) & 0x00FFFFFF;
-        object.name.assign(bound[1].data(), strnlen(bound[1].data(), MDB_MAX_OBJ_NAME));
-        object.rawType = std::atoi(bound[2].data());
+        object.tablePage = static_cast<std::uint32_t>(std::atol(bound[Id].data())) & 0x00FFFFFF;
+        object.name.assign(bound[Name].data(), strnlen(bound[Name].data(), MDB_MAX_OBJ_NAME));
+        object.rawType = std::atoi(bound[Type].data());
         object.type = object.rawType & 0x7F;
-        object.flags = static_cast<std::uint32_t>(std::atol(bound[3].data()));
+        object.flags = static_cast<std::uint32_t>(std::atol(bound[Flags].data()));
         // libmdb reads the properties of every row whose bound LvProp has a length.
         object.hasProperties = propertiesLength > 0;
         if (object.hasProperties) {
-            std::memcpy(object.propertiesHeader.data(), bound[4].data(), object.propertiesHeader.size());
+            std::memcpy(object.propertiesHeader.data(), bound[LvProp].data(), object.propertiesHeader.size());
             std::uint32_t length = 0;
             for (int i = 3; i >= 0; --i)
                 length = length << 8 | object.propertiesHeader[static_cast<std::size_t>(i)];

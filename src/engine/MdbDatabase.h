@@ -80,6 +80,9 @@ public:
     void forget(const std::string &tableName) { m_tables.erase(tableName); }
 
 private:
+    // What structure() reads, part after part (MdbStructure.cpp).
+    class StructureReader;
+
     // fields(), giving the fields only when wanted (the table is read and counted either way).
     EngineProtocol::FieldsResult fields(const std::string &tableName, const Heartbeat &heartbeat, bool wanted);
     void releaseImage();

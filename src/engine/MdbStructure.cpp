@@ -2,6 +2,10 @@
 // types and every stored property, its indexes, and the database's relationships, saved queries
 // and linked tables. A part that cannot be read is sent with a note and the rest goes on; only a
 // database that cannot be read at all fails.
+//
+// structure() reads it part after part, in the order the records are sent. Each part has a
+// section below: first what turns its rows into records without asking the database, then the
+// StructureReader members that read them.
 
 #include "engine/AccessTypes.h"
 #include "engine/EngineErrors.h"
@@ -21,34 +25,12 @@ namespace {
 using EngineProtocol::StructureKind;
 using EngineProtocol::StructureRecord;
 
-constexpr std::string_view kVersionHistory = "VersionHistory_";
-constexpr std::string_view kResultTypeName = "ResultType";
-// Saved queries whose names start so are the hidden record sources of forms, reports and
-// controls, not queries a user made.
-constexpr char kHiddenQueryMark = '~';
+// A complex column's template by its table's definition page and the column's stored name.
+using ComplexTemplates = std::map<std::pair<std::uint32_t, std::string>, std::string>;
 
 std::string safe(std::string_view text)
 {
     return EngineProtocol::sanitizeUtf8(text);
-}
-
-std::optional<std::int64_t> number(const std::optional<std::string> &text)
-{
-    if (!text || text->empty())
-        return std::nullopt;
-    char *end = nullptr;
-    const long long value = std::strtoll(text->c_str(), &end, 10);
-    if (end == text->c_str() || *end != '\0')
-        return std::nullopt;
-    return value;
-}
-
-std::optional<std::int32_t> number32(const std::optional<std::string> &text)
-{
-    const auto value = number(text);
-    if (!value || *value < INT32_MIN || *value > INT32_MAX)
-        return std::nullopt;
-    return static_cast<std::int32_t>(*value);
 }
 
 void addNote(std::string &note, const std::string &text)
@@ -60,267 +42,485 @@ void addNote(std::string &note, const std::string &text)
 
 } // namespace
 
+// One structure() call: what its parts share (where records go, MSysObjects' rows, the complex
+// columns' templates) and the parts themselves.
+class MdbDatabase::StructureReader
+{
+public:
+    StructureReader(MdbDatabase &database, const StructureSink &emit, const Heartbeat &heartbeat)
+        : m_database(database), m_emit(emit), m_heartbeat(heartbeat),
+          m_decode([&database](std::span<const std::uint8_t> text, std::size_t maxBytes) {
+              return database.decodeText(text, maxBytes);
+          })
+    {
+    }
+
+    // The database's own record: versions and protection.
+    void sendDatabase();
+    // MSysObjects again, for what the catalogue keeps no copy of; the queries and links need it.
+    void readObjects();
+    // Which template (attachment, or the type of a multi-valued field) each complex column has.
+    void readComplexTemplates();
+    // The wanted user tables (all when none is named), in catalogue order.
+    void sendTables(const std::vector<std::string> &wantedTables);
+    void sendRelationships();
+    // The saved queries a user sees, with their SQL rebuilt.
+    void sendQueries();
+    void sendLinks();
+
+private:
+    // A system table of the catalogue by name; anyObject also finds what is not a table (the
+    // database's own row, MSysDb).
+    const CatalogObject *systemTable(std::string_view name) const;
+    const CatalogObject *anyObject(std::string_view name) const;
+    // Every property list of an object's block; a damaged block is a note, not a failure.
+    std::vector<PropertyList> propertyLists(const CatalogObject &object, std::string *problem);
+    // A system table that could not be read whole is a note of its own.
+    void noteProblem(const std::string &problem);
+    void beat();
+
+    bool isUserTable(std::size_t object, const std::string &safeName) const;
+    StructureRecord tableRecord(const CatalogObject &object, const std::string &safeName);
+    void countRecords(EngineProtocol::StructureTable &table);
+    void addTableProperties(EngineProtocol::StructureTable &table, const std::vector<PropertyList> &lists);
+    void addFields(EngineProtocol::StructureTable &table, const CatalogObject &object,
+                   const TableDefinition &definition, const std::vector<PropertyList> &lists);
+    EngineProtocol::StructureField fieldOf(const CatalogObject &object, const DefinedColumn &column,
+                                           std::string safeName, const std::vector<PropertyList> &lists);
+    // Every table's name as stored, links too: what relationships may name.
+    std::vector<std::string> allTableNames() const;
+
+    MdbDatabase &m_database;
+    const StructureSink &m_emit;
+    const Heartbeat &m_heartbeat;
+    const TextDecoder m_decode;
+    SystemTable<ObjectRow> m_objectRows;
+    ComplexTemplates m_complexTemplates;
+};
+
 void MdbDatabase::structure(const std::vector<std::string> &wantedTables, const StructureSink &emit,
                             const Heartbeat &heartbeat)
 {
     if (!m_handle)
         throw Errors::objectClosed();
-    const TextDecoder decode = [this](std::span<const std::uint8_t> text, std::size_t maxBytes) {
-        return decodeText(text, maxBytes);
-    };
-    const auto note = [&](const std::string &text) {
-        StructureRecord record;
-        record.kind = StructureKind::Note;
-        record.note = safe(text);
-        emit(std::move(record));
-    };
-    // A table of the catalogue by name; with anyType, any object (the database's own row, MSysDb,
-    // is not a table).
-    const auto findObject = [&](std::string_view name, bool anyType = false) -> const CatalogObject * {
-        for (const CatalogObject &object : m_objects)
-            if ((anyType || object.type == kObjectTable) && object.name == name)
-                return &object;
-        return nullptr;
-    };
-    // Every property list of an object's block; a damaged block is a note, not a failure.
-    const auto propertyLists = [&](const CatalogObject &object, std::string *problem) {
-        try {
-            return readAllProperties(propertyBlock(object), decode);
-        } catch (const EngineFailure &) {
-            if (problem)
-                addNote(*problem, "its properties are damaged and were left out");
-            return std::vector<PropertyList>();
-        }
-    };
+    StructureReader reader(*this, emit, heartbeat);
+    reader.sendDatabase();
+    reader.readObjects();
+    reader.readComplexTemplates();
+    reader.sendTables(wantedTables);
+    reader.sendRelationships();
+    reader.sendQueries();
+    reader.sendLinks();
+}
 
-    // The database itself.
-    {
-        StructureRecord record;
-        record.kind = StructureKind::Database;
-        record.database.version = static_cast<std::uint8_t>(m_handle->f->jet_version);
-        if (const CatalogObject *database = findObject("MSysDb", true)) {
-            for (const PropertyList &list : propertyLists(*database, nullptr))
-                for (const auto &[name, value] : list.values)
-                    if (list.name.empty() && name == "AccessVersion")
-                        record.database.accessVersion = safe(Engine::propertyText(value, decode));
-        }
-        record.database.encrypted = m_officeEncrypted || m_handle->f->db_key != 0;
-        record.database.databasePassword = m_databasePassword;
-        emit(std::move(record));
+// ---- the database ---------------------------------------------------------------------------------------------------
+
+void MdbDatabase::StructureReader::sendDatabase()
+{
+    StructureRecord record;
+    record.kind = StructureKind::Database;
+    record.database.version = static_cast<std::uint8_t>(m_database.m_handle->f->jet_version);
+    if (const CatalogObject *database = anyObject("MSysDb")) {
+        for (const PropertyList &list : propertyLists(*database, nullptr))
+            for (const auto &[name, value] : list.values)
+                if (list.name.empty() && name == "AccessVersion")
+                    record.database.accessVersion = safe(Engine::propertyText(value, m_decode));
     }
+    record.database.encrypted = m_database.m_officeEncrypted || m_database.m_handle->f->db_key != 0;
+    record.database.databasePassword = m_database.m_databasePassword;
+    m_emit(std::move(record));
+}
 
-    // MSysObjects again, for what the catalogue keeps no copy of: whole ids and the link columns.
-    const SystemRows objects = readSystemRows(m_handle, 2, "MSysObjects",
-                                              {"Id", "Name", "Type", "Flags", "Database", "ForeignName", "Connect"});
-    if (!objects.problem.empty())
-        note(objects.problem);
+// ---- MSysObjects again, and the complex columns ---------------------------------------------------------------------
+
+void MdbDatabase::StructureReader::readObjects()
+{
+    m_objectRows = Engine::readObjectRows(m_database.m_handle);
+    noteProblem(m_objectRows.problem);
+}
+
+void MdbDatabase::StructureReader::readComplexTemplates()
+{
+    const CatalogObject *complex = systemTable("MSysComplexColumns");
+    if (!complex)
+        return;
+    const SystemTable<ComplexColumnRow> rows = readComplexColumnRows(m_database.m_handle, complex->tablePage);
+    noteProblem(rows.problem);
     std::map<std::int64_t, std::string> nameOfId;
-    for (const auto &row : objects.rows)
-        if (const auto id = number(row[0]))
-            nameOfId[*id] = row[1].value_or(std::string());
-
-    // Complex columns: which template (attachment, or the type of a multi-valued field) each has.
-    std::map<std::pair<std::uint32_t, std::string>, std::string> complexTemplates;
-    if (const CatalogObject *complex = findObject("MSysComplexColumns")) {
-        const SystemRows rows = readSystemRows(m_handle, complex->tablePage, "MSysComplexColumns",
-                                               {"ColumnName", "ComplexTypeObjectID", "ConceptualTableID"});
-        if (!rows.problem.empty())
-            note(rows.problem);
-        for (const auto &row : rows.rows) {
-            const auto type = number(row[1]);
-            const auto table = number(row[2]);
-            if (row[0] && type && table && nameOfId.count(*type))
-                complexTemplates[{static_cast<std::uint32_t>(*table) & 0x00FFFFFF, *row[0]}] = nameOfId[*type];
-        }
-    }
-
-    // The tables, in catalogue order.
-    std::vector<std::string> allTables;
-    for (std::size_t i = 0; i < m_objects.size(); ++i) {
-        const CatalogObject &object = m_objects[i];
-        if (object.type != kObjectTable && object.type != kObjectLinkedTable && object.rawType != kRawOdbcLinkType)
+    for (const ObjectRow &object : m_objectRows.rows)
+        if (object.id)
+            nameOfId[*object.id] = object.name.value_or(std::string());
+    for (const ComplexColumnRow &row : rows.rows) {
+        if (!row.columnName || !row.complexTypeObjectId || !row.conceptualTableId)
             continue;
-        allTables.push_back(object.name);
-        const std::string name = safe(object.name);
-        const auto local = m_localTables.find(name);
-        // User tables only, as the table list has them: not system tables, not Access's own.
-        if (object.type != kObjectTable || local == m_localTables.end() || local->second != i ||
-            tableType(object.type, object.flags, false) != "TABLE")
+        const auto found = nameOfId.find(*row.complexTypeObjectId);
+        if (found == nameOfId.end())
+            continue;
+        // The table's Id is its definition page in the low 24 bits.
+        const auto tablePage = static_cast<std::uint32_t>(*row.conceptualTableId) & 0x00FFFFFF;
+        m_complexTemplates[{tablePage, *row.columnName}] = found->second;
+    }
+}
+
+// ---- tables ---------------------------------------------------------------------------------------------------------
+
+namespace {
+
+constexpr std::string_view kVersionHistory = "VersionHistory_";
+constexpr std::string_view kResultTypeName = "ResultType";
+
+// The first list of a name, as libmdb attaches it; the table's own list has an empty name.
+const PropertyList *listNamed(const std::vector<PropertyList> &lists, const std::string &storedName)
+{
+    for (const PropertyList &list : lists)
+        if (list.name == storedName)
+            return &list;
+    return nullptr;
+}
+
+// Access's hidden column of an append-only memo.
+bool isVersionHistory(const DefinedColumn &column, const std::string &safeName)
+{
+    return column.stored.type == kComplex && std::string_view(safeName).starts_with(kVersionHistory);
+}
+
+void setFieldTypes(EngineProtocol::StructureField &field, const ColumnDesign &design)
+{
+    const AdoField ado = adoFieldFor(design.stored);
+    field.adoType = ado.type;
+    field.definedSize = ado.definedSize;
+    const AccessFieldType access = accessFieldType(design);
+    field.accessType = access.accessType;
+    field.fieldSize = access.fieldSize;
+    field.precision = access.precision;
+    field.scale = access.scale;
+    field.multiValued = access.multiValued;
+}
+
+// Indexes name their fields by stored column number, hidden columns included.
+std::map<unsigned int, std::string> columnNamesByNumber(const TableDefinition &definition)
+{
+    std::map<unsigned int, std::string> names;
+    for (const DefinedColumn &column : definition.columns)
+        names[column.number] = safe(column.name);
+    return names;
+}
+
+EngineProtocol::StructureIndex indexOf(const IndexDefinition &index, const std::map<unsigned int, std::string> &names)
+{
+    EngineProtocol::StructureIndex out;
+    out.name = safe(index.name);
+    out.primary = index.primary;
+    out.unique = index.unique;
+    out.ignoreNulls = index.ignoreNulls;
+    out.required = index.required;
+    out.foreignKey = index.foreignKey;
+    out.note = safe(index.problem);
+    for (const IndexColumn &column : index.columns) {
+        const auto found = names.find(column.columnNumber);
+        if (found == names.end()) {
+            addNote(out.note,
+                    "it names a field number the table does not have (" + std::to_string(column.columnNumber) + ")");
+            continue;
+        }
+        out.fields.emplace_back(found->second, column.descending);
+    }
+    return out;
+}
+
+void addIndexes(EngineProtocol::StructureTable &table, const TableDefinition &definition)
+{
+    if (!definition.indexes.problem.empty())
+        addNote(table.note, "indexes: " + definition.indexes.problem);
+    const std::map<unsigned int, std::string> names = columnNamesByNumber(definition);
+    for (const IndexDefinition &index : definition.indexes.indexes)
+        table.indexes.push_back(indexOf(index, names));
+}
+
+} // namespace
+
+void MdbDatabase::StructureReader::sendTables(const std::vector<std::string> &wantedTables)
+{
+    const std::vector<CatalogObject> &objects = m_database.m_objects;
+    for (std::size_t i = 0; i < objects.size(); ++i) {
+        if (objects[i].type != kObjectTable)
+            continue;
+        const std::string name = safe(objects[i].name);
+        if (!isUserTable(i, name))
             continue;
         if (!wantedTables.empty() && std::find(wantedTables.begin(), wantedTables.end(), name) == wantedTables.end())
             continue;
-        if (heartbeat)
-            heartbeat();
+        beat();
+        m_emit(tableRecord(objects[i], name));
+    }
+}
 
-        StructureRecord record;
-        record.kind = StructureKind::Table;
-        EngineProtocol::StructureTable &table = record.table;
-        table.name = name;
-        try {
-            // Counted only: the fields are read below, with all their properties.
-            fields(name, heartbeat, false);
-            table.records = *m_tables.find(name)->second.recordCount;
-        } catch (const EngineFailure &failure) {
-            addNote(table.note, std::string("its records could not be counted: ") + failure.what());
+// User tables only, as the table list has them: not system tables, not Access's own, not a
+// second local table of the same name.
+bool MdbDatabase::StructureReader::isUserTable(std::size_t object, const std::string &safeName) const
+{
+    const CatalogObject &found = m_database.m_objects[object];
+    const auto local = m_database.m_localTables.find(safeName);
+    return found.type == kObjectTable && local != m_database.m_localTables.end() && local->second == object &&
+           tableType(found.type, found.flags, false) == "TABLE";
+}
+
+// The table with its record count, its own properties, its fields and its indexes.
+StructureRecord MdbDatabase::StructureReader::tableRecord(const CatalogObject &object, const std::string &safeName)
+{
+    StructureRecord record;
+    record.kind = StructureKind::Table;
+    EngineProtocol::StructureTable &table = record.table;
+    table.name = safeName;
+    countRecords(table);
+    const std::optional<TableDefinition> definition =
+        readTableDefinition(m_database.m_pages, m_database.m_layout, object.tablePage, m_decode, true);
+    if (!definition) {
+        addNote(table.note, "its definition is damaged: its fields and indexes could not be read");
+        return record;
+    }
+    const std::vector<PropertyList> lists = propertyLists(object, &table.note);
+    addTableProperties(table, lists);
+    addFields(table, object, *definition, lists);
+    addIndexes(table, *definition);
+    return record;
+}
+
+void MdbDatabase::StructureReader::countRecords(EngineProtocol::StructureTable &table)
+{
+    try {
+        // Counted only: the fields are read from the definition, with all their properties.
+        m_database.fields(table.name, m_heartbeat, false);
+        table.records = *m_database.m_tables.find(table.name)->second.recordCount;
+    } catch (const EngineFailure &failure) {
+        addNote(table.note, std::string("its records could not be counted: ") + failure.what());
+    }
+}
+
+void MdbDatabase::StructureReader::addTableProperties(EngineProtocol::StructureTable &table,
+                                                      const std::vector<PropertyList> &lists)
+{
+    if (const PropertyList *own = listNamed(lists, std::string()))
+        for (const auto &[propertyName, value] : own->values)
+            table.properties.push_back({safe(propertyName), safe(Engine::propertyText(value, m_decode))});
+}
+
+void MdbDatabase::StructureReader::addFields(EngineProtocol::StructureTable &table, const CatalogObject &object,
+                                             const TableDefinition &definition, const std::vector<PropertyList> &lists)
+{
+    for (const DefinedColumn &column : definition.columns) {
+        std::string name = safe(column.name);
+        if (!isVersionHistory(column, name))
+            table.fields.push_back(fieldOf(object, column, std::move(name), lists));
+    }
+}
+
+// A field with every stored property; its types need its ResultType (a calculated field) and its
+// template (a complex field).
+EngineProtocol::StructureField MdbDatabase::StructureReader::fieldOf(const CatalogObject &object,
+                                                                     const DefinedColumn &column, std::string safeName,
+                                                                     const std::vector<PropertyList> &lists)
+{
+    EngineProtocol::StructureField field;
+    field.name = std::move(safeName);
+    ColumnDesign design{column.stored, column.flags, column.precision, column.scale, std::nullopt};
+    if (const PropertyList *list = listNamed(lists, column.name)) {
+        for (const auto &[propertyName, value] : list->values) {
+            const std::string text = Engine::propertyText(value, m_decode);
+            if (propertyName == kResultTypeName)
+                design.stored.resultType = parseResultType(text);
+            field.properties.push_back({safe(propertyName), safe(text)});
         }
-        const std::optional<TableDefinition> definition =
-            readTableDefinition(m_pages, m_layout, object.tablePage, decode, true);
-        if (!definition) {
-            addNote(table.note, "its definition is damaged: its fields and indexes could not be read");
-            emit(std::move(record));
+    }
+    if (column.stored.type == kComplex) {
+        const auto found = m_complexTemplates.find({object.tablePage, column.name});
+        if (found != m_complexTemplates.end())
+            design.complexTemplate = found->second;
+        else
+            addNote(field.note, "what kind of complex field it is could not be read");
+    }
+    setFieldTypes(field, design);
+    return field;
+}
+
+// ---- relationships --------------------------------------------------------------------------------------------------
+
+namespace {
+
+StructureRecord relationshipRecord(const Relationship &relationship)
+{
+    StructureRecord record;
+    record.kind = StructureKind::Relationship;
+    auto &out = record.relationship;
+    out.name = safe(relationship.name);
+    out.primaryTable = safe(relationship.primaryTable);
+    out.foreignTable = safe(relationship.foreignTable);
+    for (const std::string &field : relationship.primaryFields)
+        out.primaryFields.push_back(safe(field));
+    for (const std::string &field : relationship.foreignFields)
+        out.foreignFields.push_back(safe(field));
+    out.enforced = relationship.enforced;
+    out.cascadeUpdates = relationship.cascadeUpdates;
+    out.cascadeDeletes = relationship.cascadeDeletes;
+    out.cascadeNull = relationship.cascadeNull;
+    out.oneToOne = relationship.oneToOne;
+    out.join = relationship.join;
+    out.note = safe(relationship.problem);
+    return record;
+}
+
+} // namespace
+
+void MdbDatabase::StructureReader::sendRelationships()
+{
+    const CatalogObject *relationships = systemTable("MSysRelationships");
+    if (!relationships)
+        return;
+    const SystemTable<RelationshipRow> rows = readRelationshipRows(m_database.m_handle, relationships->tablePage);
+    noteProblem(rows.problem);
+    for (const Relationship &relationship : readRelationships(rows.rows, allTableNames()))
+        m_emit(relationshipRecord(relationship));
+}
+
+std::vector<std::string> MdbDatabase::StructureReader::allTableNames() const
+{
+    std::vector<std::string> names;
+    for (const CatalogObject &object : m_database.m_objects)
+        if (object.type == kObjectTable || object.type == kObjectLinkedTable || object.rawType == kRawOdbcLinkType)
+            names.push_back(object.name);
+    return names;
+}
+
+// ---- saved queries --------------------------------------------------------------------------------------------------
+
+namespace {
+
+// Saved queries whose names start so are the hidden record sources of forms, reports and
+// controls, not queries a user made.
+constexpr char kHiddenQueryMark = '~';
+
+// The rows of MSysQueries per saved query (its MSysObjects Id), in stored order.
+std::map<std::int64_t, std::vector<QueryRow>> queryRowsById(const std::vector<StoredQueryRow> &rows)
+{
+    std::map<std::int64_t, std::vector<QueryRow>> byQuery;
+    for (const StoredQueryRow &row : rows)
+        if (row.objectId)
+            byQuery[*row.objectId].push_back(row.query);
+    return byQuery;
+}
+
+// A saved query that a user sees: not a form's or report's hidden record source.
+bool isUserQuery(const ObjectRow &object)
+{
+    const std::string name = object.name.value_or(std::string());
+    return object.type == kObjectQuery && !name.empty() && name.front() != kHiddenQueryMark;
+}
+
+StructureRecord queryRecord(const ObjectRow &object, const std::vector<QueryRow> &rows)
+{
+    const QueryText text = rebuildQuery(object.flags.value_or(0), rows);
+    StructureRecord record;
+    record.kind = StructureKind::Query;
+    record.query.name = safe(object.name.value_or(std::string()));
+    record.query.type = text.type;
+    record.query.sql = safe(text.sql);
+    record.query.note = safe(text.problem);
+    return record;
+}
+
+} // namespace
+
+void MdbDatabase::StructureReader::sendQueries()
+{
+    const CatalogObject *queries = systemTable("MSysQueries");
+    if (!queries)
+        return;
+    const SystemTable<StoredQueryRow> rows = readQueryRows(m_database.m_handle, queries->tablePage);
+    noteProblem(rows.problem);
+    std::map<std::int64_t, std::vector<QueryRow>> byQuery = queryRowsById(rows.rows);
+    for (const ObjectRow &object : m_objectRows.rows) {
+        if (!isUserQuery(object))
             continue;
-        }
-        const std::vector<PropertyList> lists = propertyLists(object, &table.note);
-        const auto listOf = [&](const std::string &storedName) -> const PropertyList * {
-            for (const PropertyList &list : lists)
-                if (list.name == storedName)
-                    return &list; // the first list of a name, as libmdb attaches it
-            return nullptr;
-        };
-        if (const PropertyList *own = listOf(std::string()))
-            for (const auto &[propertyName, value] : own->values)
-                table.properties.push_back({safe(propertyName), safe(Engine::propertyText(value, decode))});
-
-        std::map<unsigned int, std::string> columnNames;
-        for (const DefinedColumn &column : definition->columns) {
-            const std::string columnName = safe(column.name);
-            columnNames[column.number] = columnName;
-            if (column.stored.type == kComplex && std::string_view(columnName).starts_with(kVersionHistory))
-                continue; // Access's hidden column of an append-only memo
-            EngineProtocol::StructureField field;
-            field.name = columnName;
-            ColumnDesign design{column.stored, column.flags, column.precision, column.scale, std::nullopt};
-            if (const PropertyList *list = listOf(column.name)) {
-                for (const auto &[propertyName, value] : list->values) {
-                    const std::string text = Engine::propertyText(value, decode);
-                    if (propertyName == kResultTypeName)
-                        design.stored.resultType = parseResultType(text);
-                    field.properties.push_back({safe(propertyName), safe(text)});
-                }
-            }
-            if (column.stored.type == kComplex) {
-                const auto found = complexTemplates.find({object.tablePage, column.name});
-                if (found != complexTemplates.end())
-                    design.complexTemplate = found->second;
-                else
-                    addNote(field.note, "what kind of complex field it is could not be read");
-            }
-            const AdoField ado = adoFieldFor(design.stored);
-            field.adoType = ado.type;
-            field.definedSize = ado.definedSize;
-            const AccessFieldType access = accessFieldType(design);
-            field.accessType = access.accessType;
-            field.fieldSize = access.fieldSize;
-            field.precision = access.precision;
-            field.scale = access.scale;
-            field.multiValued = access.multiValued;
-            table.fields.push_back(std::move(field));
-        }
-        if (!definition->indexes.problem.empty())
-            addNote(table.note, "indexes: " + definition->indexes.problem);
-        for (const IndexDefinition &index : definition->indexes.indexes) {
-            EngineProtocol::StructureIndex out;
-            out.name = safe(index.name);
-            out.primary = index.primary;
-            out.unique = index.unique;
-            out.ignoreNulls = index.ignoreNulls;
-            out.required = index.required;
-            out.foreignKey = index.foreignKey;
-            out.note = safe(index.problem);
-            for (const IndexColumn &column : index.columns) {
-                const auto found = columnNames.find(column.columnNumber);
-                if (found == columnNames.end()) {
-                    addNote(out.note, "it names a field number the table does not have (" +
-                                          std::to_string(column.columnNumber) + ")");
-                    continue;
-                }
-                out.fields.emplace_back(found->second, column.descending);
-            }
-            table.indexes.push_back(std::move(out));
-        }
-        emit(std::move(record));
+        beat();
+        m_emit(queryRecord(object, byQuery[object.id.value_or(0)]));
     }
+}
 
-    // Relationships.
-    if (const CatalogObject *relationships = findObject("MSysRelationships")) {
-        const SystemRows rows = readSystemRows(m_handle, relationships->tablePage, "MSysRelationships",
-                                               {"ccolumn", "grbit", "icolumn", "szColumn", "szObject",
-                                                "szReferencedColumn", "szReferencedObject", "szRelationship"});
-        if (!rows.problem.empty())
-            note(rows.problem);
-        std::vector<RelationshipRow> stored;
-        for (const auto &r : rows.rows)
-            stored.push_back({number32(r[0]), number32(r[1]), number32(r[2]), r[3], r[4], r[5], r[6], r[7]});
-        for (const Relationship &r : readRelationships(stored, allTables)) {
-            StructureRecord record;
-            record.kind = StructureKind::Relationship;
-            auto &out = record.relationship;
-            out.name = safe(r.name);
-            out.primaryTable = safe(r.primaryTable);
-            out.foreignTable = safe(r.foreignTable);
-            for (const std::string &f : r.primaryFields)
-                out.primaryFields.push_back(safe(f));
-            for (const std::string &f : r.foreignFields)
-                out.foreignFields.push_back(safe(f));
-            out.enforced = r.enforced;
-            out.cascadeUpdates = r.cascadeUpdates;
-            out.cascadeDeletes = r.cascadeDeletes;
-            out.cascadeNull = r.cascadeNull;
-            out.oneToOne = r.oneToOne;
-            out.join = r.join;
-            out.note = safe(r.problem);
-            emit(std::move(record));
-        }
-    }
+// ---- linked tables --------------------------------------------------------------------------------------------------
 
-    // Saved queries that a user sees.
-    if (const CatalogObject *queries = findObject("MSysQueries")) {
-        const SystemRows rows =
-            readSystemRows(m_handle, queries->tablePage, "MSysQueries",
-                           {"ObjectId", "Attribute", "Expression", "Flag", "LvExtra", "Name1", "Name2"});
-        if (!rows.problem.empty())
-            note(rows.problem);
-        std::map<std::int64_t, std::vector<QueryRow>> byQuery;
-        for (const auto &r : rows.rows) {
-            const auto id = number(r[0]);
-            if (!id)
-                continue;
-            byQuery[*id].push_back(
-                QueryRow{number32(r[1]).value_or(-1), r[2], number32(r[3]), r[5], r[6], number32(r[4])});
-        }
-        for (const auto &object : objects.rows) {
-            const std::string name = object[1].value_or(std::string());
-            if (number(object[2]) != kObjectQuery || name.empty() || name.front() == kHiddenQueryMark)
-                continue;
-            if (heartbeat)
-                heartbeat();
-            const auto id = number(object[0]).value_or(0);
-            const QueryText text = rebuildQuery(number32(object[3]).value_or(0), byQuery[id]);
-            StructureRecord record;
-            record.kind = StructureKind::Query;
-            record.query.name = safe(name);
-            record.query.type = text.type;
-            record.query.sql = safe(text.sql);
-            record.query.note = safe(text.problem);
-            emit(std::move(record));
-        }
-    }
+namespace {
 
-    // Linked tables: Access links (type 6) and ODBC links (type 4).
-    for (const auto &object : objects.rows) {
-        const auto type = number(object[2]);
-        if (type != kObjectLinkedTable && type != kRawOdbcLinkType)
-            continue;
-        StructureRecord record;
-        record.kind = StructureKind::Link;
-        record.link.name = safe(object[1].value_or(std::string()));
-        record.link.target = safe(object[5].value_or(std::string()));
-        record.link.database = safe(object[4].value_or(std::string()));
-        record.link.connection = safe(object[6].value_or(std::string()));
-        if (record.link.database.empty() && record.link.connection.empty())
-            record.link.note = "where the table points is not stored";
-        emit(std::move(record));
+// Access links (type 6) and ODBC links (type 4).
+bool isLink(const ObjectRow &object)
+{
+    return object.type == kObjectLinkedTable || object.type == kRawOdbcLinkType;
+}
+
+StructureRecord linkRecord(const ObjectRow &object)
+{
+    StructureRecord record;
+    record.kind = StructureKind::Link;
+    record.link.name = safe(object.name.value_or(std::string()));
+    record.link.target = safe(object.foreignName.value_or(std::string()));
+    record.link.database = safe(object.database.value_or(std::string()));
+    record.link.connection = safe(object.connect.value_or(std::string()));
+    if (record.link.database.empty() && record.link.connection.empty())
+        record.link.note = "where the table points is not stored";
+    return record;
+}
+
+} // namespace
+
+void MdbDatabase::StructureReader::sendLinks()
+{
+    for (const ObjectRow &object : m_objectRows.rows)
+        if (isLink(object))
+            m_emit(linkRecord(object));
+}
+
+// ---- shared by the parts --------------------------------------------------------------------------------------------
+
+const MdbDatabase::CatalogObject *MdbDatabase::StructureReader::systemTable(std::string_view name) const
+{
+    for (const CatalogObject &object : m_database.m_objects)
+        if (object.type == kObjectTable && object.name == name)
+            return &object;
+    return nullptr;
+}
+
+const MdbDatabase::CatalogObject *MdbDatabase::StructureReader::anyObject(std::string_view name) const
+{
+    for (const CatalogObject &object : m_database.m_objects)
+        if (object.name == name)
+            return &object;
+    return nullptr;
+}
+
+std::vector<PropertyList> MdbDatabase::StructureReader::propertyLists(const CatalogObject &object, std::string *problem)
+{
+    try {
+        return readAllProperties(m_database.propertyBlock(object), m_decode);
+    } catch (const EngineFailure &) {
+        if (problem)
+            addNote(*problem, "its properties are damaged and were left out");
+        return {};
     }
+}
+
+void MdbDatabase::StructureReader::noteProblem(const std::string &problem)
+{
+    if (problem.empty())
+        return;
+    StructureRecord record;
+    record.kind = StructureKind::Note;
+    record.note = safe(problem);
+    m_emit(std::move(record));
+}
+
+void MdbDatabase::StructureReader::beat()
+{
+    if (m_heartbeat)
+        m_heartbeat();
 }
 
 } // namespace Engine

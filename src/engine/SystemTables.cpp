@@ -1,24 +1,33 @@
 #include "engine/SystemTables.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <memory>
+#include <span>
 
 namespace Engine {
 
 namespace {
+
+using Value = std::optional<std::string>;
+using RowSink = std::function<void(std::vector<Value> &&values)>;
+
+constexpr std::uint32_t kObjectsDefinitionPage = 2;
+constexpr std::size_t kMaxRows = 1000000;
 
 struct DefinitionDeleter
 {
     void operator()(MdbTableDef *definition) const { mdb_free_tabledef(definition); }
 };
 
-} // namespace
-
-SystemRows readSystemRows(MdbHandle *mdb, std::uint32_t tablePage, const char *tableName,
-                          const std::vector<std::string> &columns, std::size_t maxRows)
+// Every row of the table, as the values of the wanted columns, handed to take one by one; the
+// problem when the table cannot be read (whole), empty when it can.
+std::string readRows(MdbHandle *mdb, std::uint32_t tablePage, const char *tableName,
+                     const std::vector<std::string> &columns, std::size_t maxRows, const RowSink &take)
 {
-    SystemRows result;
     MdbCatalogEntry entry{};
     entry.mdb = mdb;
     entry.object_type = MDB_TABLE;
@@ -30,10 +39,8 @@ SystemRows readSystemRows(MdbHandle *mdb, std::uint32_t tablePage, const char *t
     std::unique_ptr<MdbTableDef, DefinitionDeleter> definition(mdb_read_table(&entry));
     MdbTableDef *table = definition.get();
     if (!table || !table->usage_map || table->map_sz < 1 || table->num_cols > MDB_MAX_COLS ||
-        !mdb_read_columns(table) || table->columns->len != table->num_cols) {
-        result.problem = std::string(tableName) + " cannot be read: its definition is damaged";
-        return result;
-    }
+        !mdb_read_columns(table) || table->columns->len != table->num_cols)
+        return std::string(tableName) + " cannot be read: its definition is damaged";
     const std::size_t bindSize = std::max<std::size_t>(mdb->bind_size, MDB_BIND_SIZE) + 1;
     std::vector<std::vector<char>> bound(columns.size(), std::vector<char>(bindSize, '\0'));
     std::vector<int> lengths(columns.size(), 0);
@@ -42,19 +49,21 @@ SystemRows readSystemRows(MdbHandle *mdb, std::uint32_t tablePage, const char *t
         present[i] =
             mdb_bind_column_by_name(table, const_cast<char *>(columns[i].c_str()), bound[i].data(), &lengths[i]) > 0;
 
+    std::string problem;
+    std::size_t rows = 0;
     mdb_rewind_table(table);
     while (mdb_fetch_row(table)) {
-        if (result.rows.size() >= maxRows) {
-            result.problem = std::string(tableName) + " has more rows than a database can hold; the rest were left out";
+        if (rows++ >= maxRows) {
+            problem = std::string(tableName) + " has more rows than a database can hold; the rest were left out";
             break;
         }
-        std::vector<std::optional<std::string>> row(columns.size());
+        std::vector<Value> values(columns.size());
         for (std::size_t i = 0; i < columns.size(); ++i) {
             if (present[i] && lengths[i] > 0)
-                row[i] = std::string(bound[i].data(), strnlen(bound[i].data(), bindSize - 1));
+                values[i] = std::string(bound[i].data(), strnlen(bound[i].data(), bindSize - 1));
             bound[i][0] = '\0';
         }
-        result.rows.push_back(std::move(row));
+        take(std::move(values));
     }
     // The bound buffers go away with this function.
     for (guint i = 0; i < table->columns->len; ++i) {
@@ -62,7 +71,119 @@ SystemRows readSystemRows(MdbHandle *mdb, std::uint32_t tablePage, const char *t
         column->bind_ptr = nullptr;
         column->len_ptr = nullptr;
     }
+    return problem;
+}
+
+// Numbers come as libmdb prints them, in decimal; anything else is no number.
+std::optional<std::int64_t> number(const Value &text)
+{
+    if (!text || text->empty())
+        return std::nullopt;
+    char *end = nullptr;
+    const long long value = std::strtoll(text->c_str(), &end, 10);
+    if (end == text->c_str() || *end != '\0')
+        return std::nullopt;
+    return value;
+}
+
+std::optional<std::int32_t> number32(const Value &text)
+{
+    const auto value = number(text);
+    if (!value || *value < INT32_MIN || *value > INT32_MAX)
+        return std::nullopt;
+    return static_cast<std::int32_t>(*value);
+}
+
+// A column of a system table and the field of the row it fills.
+template <class Row> struct Column
+{
+    const char *name;
+    void (*fill)(Row &row, Value &&value);
+};
+
+template <class Row>
+SystemTable<Row> readTable(MdbHandle *mdb, std::uint32_t tablePage, const char *tableName,
+                           std::span<const Column<Row>> columns)
+{
+    std::vector<std::string> names;
+    for (const Column<Row> &column : columns)
+        names.emplace_back(column.name);
+    SystemTable<Row> result;
+    result.problem = readRows(mdb, tablePage, tableName, names, kMaxRows, [&](std::vector<Value> &&values) {
+        Row row;
+        for (std::size_t i = 0; i < columns.size(); ++i)
+            columns[i].fill(row, std::move(values[i]));
+        result.rows.push_back(std::move(row));
+    });
     return result;
+}
+
+constexpr Column<ObjectRow> kObjectColumns[] = {
+    {"Id", [](ObjectRow &row, Value &&value) { row.id = number(value); }},
+    {"Name", [](ObjectRow &row, Value &&value) { row.name = std::move(value); }},
+    {"Type", [](ObjectRow &row, Value &&value) { row.type = number(value); }},
+    {"Flags", [](ObjectRow &row, Value &&value) { row.flags = number32(value); }},
+    {"Database", [](ObjectRow &row, Value &&value) { row.database = std::move(value); }},
+    {"ForeignName", [](ObjectRow &row, Value &&value) { row.foreignName = std::move(value); }},
+    {"Connect", [](ObjectRow &row, Value &&value) { row.connect = std::move(value); }},
+};
+
+constexpr Column<ComplexColumnRow> kComplexColumns[] = {
+    {"ColumnName", [](ComplexColumnRow &row, Value &&value) { row.columnName = std::move(value); }},
+    {"ComplexTypeObjectID", [](ComplexColumnRow &row, Value &&value) { row.complexTypeObjectId = number(value); }},
+    {"ConceptualTableID", [](ComplexColumnRow &row, Value &&value) { row.conceptualTableId = number(value); }},
+};
+
+constexpr Column<RelationshipRow> kRelationshipColumns[] = {
+    {"ccolumn", [](RelationshipRow &row, Value &&value) { row.columnCount = number32(value); }},
+    {"grbit", [](RelationshipRow &row, Value &&value) { row.flags = number32(value); }},
+    {"icolumn", [](RelationshipRow &row, Value &&value) { row.position = number32(value); }},
+    {"szColumn", [](RelationshipRow &row, Value &&value) { row.foreignColumn = std::move(value); }},
+    {"szObject", [](RelationshipRow &row, Value &&value) { row.foreignTable = std::move(value); }},
+    {"szReferencedColumn", [](RelationshipRow &row, Value &&value) { row.primaryColumn = std::move(value); }},
+    {"szReferencedObject", [](RelationshipRow &row, Value &&value) { row.primaryTable = std::move(value); }},
+    {"szRelationship", [](RelationshipRow &row, Value &&value) { row.name = std::move(value); }},
+};
+
+constexpr Column<StoredQueryRow> kQueryColumns[] = {
+    {"ObjectId", [](StoredQueryRow &row, Value &&value) { row.objectId = number(value); }},
+    {"Attribute", [](StoredQueryRow &row, Value &&value) { row.query.attribute = number32(value).value_or(-1); }},
+    {"Expression", [](StoredQueryRow &row, Value &&value) { row.query.expression = std::move(value); }},
+    {"Flag", [](StoredQueryRow &row, Value &&value) { row.query.flag = number32(value); }},
+    {"LvExtra", [](StoredQueryRow &row, Value &&value) { row.query.extra = number32(value); }},
+    {"Name1", [](StoredQueryRow &row, Value &&value) { row.query.name1 = std::move(value); }},
+    {"Name2", [](StoredQueryRow &row, Value &&value) { row.query.name2 = std::move(value); }},
+};
+
+} // namespace
+
+SystemRows readSystemRows(MdbHandle *mdb, std::uint32_t tablePage, const char *tableName,
+                          const std::vector<std::string> &columns, std::size_t maxRows)
+{
+    SystemRows result;
+    result.problem = readRows(mdb, tablePage, tableName, columns, maxRows,
+                              [&](std::vector<Value> &&values) { result.rows.push_back(std::move(values)); });
+    return result;
+}
+
+SystemTable<ObjectRow> readObjectRows(MdbHandle *mdb)
+{
+    return readTable<ObjectRow>(mdb, kObjectsDefinitionPage, "MSysObjects", kObjectColumns);
+}
+
+SystemTable<ComplexColumnRow> readComplexColumnRows(MdbHandle *mdb, std::uint32_t tablePage)
+{
+    return readTable<ComplexColumnRow>(mdb, tablePage, "MSysComplexColumns", kComplexColumns);
+}
+
+SystemTable<RelationshipRow> readRelationshipRows(MdbHandle *mdb, std::uint32_t tablePage)
+{
+    return readTable<RelationshipRow>(mdb, tablePage, "MSysRelationships", kRelationshipColumns);
+}
+
+SystemTable<StoredQueryRow> readQueryRows(MdbHandle *mdb, std::uint32_t tablePage)
+{
+    return readTable<StoredQueryRow>(mdb, tablePage, "MSysQueries", kQueryColumns);
 }
 
 } // namespace Engine

@@ -3,8 +3,14 @@
 // Rows of the system tables that hold the structure beyond the tables themselves
 // (MSysRelationships, MSysQueries, MSysComplexColumns, and the link columns of MSysObjects), read
 // through libmdb with the same checks the catalogue gets before libmdb walks a table.
+//
+// Each system table that is read has a row of named fields, filled from its columns in one place
+// (SystemTables.cpp): nobody counts columns. A null, a column the table does not have and a
+// number that does not parse all leave a field empty.
 
 #include "engine/Mdb.h"
+#include "engine/QueryText.h"
+#include "engine/Relationships.h"
 
 #include <cstdint>
 #include <optional>
@@ -26,5 +32,50 @@ struct SystemRows
 // table's row count. Text is as libmdb decodes it (UTF-8).
 SystemRows readSystemRows(MdbHandle *mdb, std::uint32_t tablePage, const char *tableName,
                           const std::vector<std::string> &columns, std::size_t maxRows = 1000000);
+
+// The rows of one system table, as named fields.
+template <class Row> struct SystemTable
+{
+    std::vector<Row> rows;
+    // Why the table could not be read (whole); empty when it was.
+    std::string problem;
+};
+
+// A row of MSysObjects, for what the catalogue keeps no copy of: whole ids, the unmasked type and
+// the columns of links.
+struct ObjectRow
+{
+    std::optional<std::int64_t> id;         // Id
+    std::optional<std::string> name;        // Name
+    std::optional<std::int64_t> type;       // Type, as stored (not masked)
+    std::optional<std::int32_t> flags;      // Flags
+    std::optional<std::string> database;    // Database: the file a linked table is in
+    std::optional<std::string> foreignName; // ForeignName: the linked table's name there
+    std::optional<std::string> connect;     // Connect: the connection of a link
+};
+
+// A row of MSysComplexColumns: the template behind an attachment or multi-valued column.
+struct ComplexColumnRow
+{
+    std::optional<std::string> columnName;           // ColumnName
+    std::optional<std::int64_t> complexTypeObjectId; // ComplexTypeObjectID: the template's MSysObjects Id
+    std::optional<std::int64_t> conceptualTableId;   // ConceptualTableID: the table's MSysObjects Id
+};
+
+// A row of MSysQueries with the saved query it belongs to.
+struct StoredQueryRow
+{
+    std::optional<std::int64_t> objectId; // ObjectId: the query's MSysObjects Id
+    // The rest, as rebuildQuery reads it: Attribute (-1 when it is missing), Expression, Flag,
+    // Name1, Name2, LvExtra.
+    QueryRow query;
+};
+
+// MSysObjects itself, whose definition is always on page 2.
+SystemTable<ObjectRow> readObjectRows(MdbHandle *mdb);
+// The others, from where the catalogue says their definitions start.
+SystemTable<ComplexColumnRow> readComplexColumnRows(MdbHandle *mdb, std::uint32_t tablePage);
+SystemTable<RelationshipRow> readRelationshipRows(MdbHandle *mdb, std::uint32_t tablePage);
+SystemTable<StoredQueryRow> readQueryRows(MdbHandle *mdb, std::uint32_t tablePage);
 
 } // namespace Engine

@@ -52,11 +52,6 @@ struct Database
     }
 };
 
-std::optional<std::int32_t> number(const std::optional<std::string> &text)
-{
-    return text ? std::optional<std::int32_t>(std::stoi(*text)) : std::nullopt;
-}
-
 // name -> type and SQL of every saved query.
 std::map<std::string, QueryText> queriesOf(const QString &path)
 {
@@ -64,21 +59,19 @@ std::map<std::string, QueryText> queriesOf(const QString &path)
     Database db(path);
     if (!db.mdb)
         return out;
-    const SystemRows objects = readSystemRows(db.mdb, 2, "MSysObjects", {"Id", "Name", "Type", "Flags"});
-    const SystemRows rows =
-        readSystemRows(db.mdb, db.page("MSysQueries"), "MSysQueries",
-                       {"ObjectId", "Attribute", "Expression", "Flag", "LvExtra", "Name1", "Name2"});
+    const SystemTable<ObjectRow> objects = readObjectRows(db.mdb);
+    const SystemTable<StoredQueryRow> rows = readQueryRows(db.mdb, db.page("MSysQueries"));
     if (!objects.problem.empty() || !rows.problem.empty())
         return out;
-    for (const auto &object : objects.rows) {
-        if (number(object[2]) != 5)
+    for (const ObjectRow &object : objects.rows) {
+        if (object.type != 5)
             continue;
         std::vector<QueryRow> queryRows;
-        for (const auto &r : rows.rows) {
-            if (r[0] == object[0])
-                queryRows.push_back(QueryRow{number(r[1]).value_or(0), r[2], number(r[3]), r[5], r[6], number(r[4])});
+        for (const StoredQueryRow &row : rows.rows) {
+            if (row.objectId == object.id)
+                queryRows.push_back(row.query);
         }
-        out[*object[1]] = rebuildQuery(number(object[3]).value_or(0), queryRows);
+        out[*object.name] = rebuildQuery(object.flags.value_or(0), queryRows);
     }
     return out;
 }
@@ -101,14 +94,9 @@ private slots:
         QFETCH(QString, file);
         Database db(QDir(TestSupport::dataDir()).filePath(file));
         QVERIFY(db.mdb);
-        const SystemRows rows = readSystemRows(db.mdb, db.page("MSysRelationships"), "MSysRelationships",
-                                               {"ccolumn", "grbit", "icolumn", "szColumn", "szObject",
-                                                "szReferencedColumn", "szReferencedObject", "szRelationship"});
+        const SystemTable<RelationshipRow> rows = readRelationshipRows(db.mdb, db.page("MSysRelationships"));
         QVERIFY2(rows.problem.empty(), rows.problem.c_str());
-        std::vector<RelationshipRow> stored;
-        for (const auto &r : rows.rows)
-            stored.push_back({number(r[0]), number(r[1]), number(r[2]), r[3], r[4], r[5], r[6], r[7]});
-        const auto relationships = readRelationships(stored, db.userTables());
+        const auto relationships = readRelationships(rows.rows, db.userTables());
         QCOMPARE(relationships.size(), std::size_t(4));
         QStringList seen;
         for (const Relationship &r : relationships) {
@@ -171,6 +159,55 @@ private slots:
         QVERIFY(queries.at("MakeTableQuery").sql.find(" INTO Table4\n") != std::string::npos);
     }
 
+    void linksAndIdsOfTheCatalogue()
+    {
+        Database db(QDir(TestSupport::dataDir()).filePath(QStringLiteral("linked.mdb")));
+        QVERIFY(db.mdb);
+        const SystemTable<ObjectRow> objects = readObjectRows(db.mdb);
+        QVERIFY2(objects.problem.empty(), objects.problem.c_str());
+        QStringList links;
+        for (const ObjectRow &object : objects.rows) {
+            if (object.name == "Tables") {
+                QCOMPARE(object.id, std::int64_t(0x0F000001));
+                QCOMPARE(object.type, std::int64_t(3));
+                QCOMPARE(object.flags, INT32_MIN);
+            }
+            if (object.type == 6)
+                links << QString::fromStdString(object.name.value_or("?") + " -> " + object.foreignName.value_or("?") +
+                                                " in " + object.database.value_or("?") +
+                                                (object.connect ? " via " + *object.connect : std::string()));
+        }
+        QCOMPARE(links, (QStringList{QStringLiteral("Linked Customers -> Customers in sample.mdb"),
+                                     QStringLiteral("Linked Orders -> Orders in sample.mdb")}));
+    }
+
+    void templateOfAnAttachmentColumn()
+    {
+        const QString path =
+            TestSupport::realFile(QStringLiteral("andipaetzold+mdb-reader/test/data/V2016/attachments.accdb"));
+        if (path.isEmpty())
+            STRUDEX_WITHOUT_FIXTURE("the public attachment test database is not available");
+        Database db(path);
+        QVERIFY(db.mdb);
+        const SystemTable<ComplexColumnRow> rows = readComplexColumnRows(db.mdb, db.page("MSysComplexColumns"));
+        QVERIFY2(rows.problem.empty(), rows.problem.c_str());
+        std::map<std::int64_t, std::string> names;
+        for (const ObjectRow &object : readObjectRows(db.mdb).rows)
+            names[object.id.value_or(0)] = object.name.value_or("?");
+        // Each column by its table's MSysObjects Id, whose low 24 bits are the definition's page.
+        QStringList columns;
+        for (const ComplexColumnRow &row : rows.rows) {
+            QVERIFY(row.conceptualTableId && row.complexTypeObjectId);
+            QCOMPARE(std::uint32_t(*row.conceptualTableId) & 0x00FFFFFF,
+                     db.page(names[*row.conceptualTableId].c_str()));
+            columns << QString::fromStdString(names[*row.conceptualTableId] + "." + row.columnName.value_or("?") +
+                                              ": " + names[*row.complexTypeObjectId]);
+        }
+        columns.sort();
+        QCOMPARE(columns, (QStringList{QStringLiteral("MSysResources.Data: MSysComplexType_Attachment"),
+                                       QStringLiteral("Table1.Attachments: MSysComplexType_Attachment")}));
+    }
+
     void aTableThatIsNotThere()
     {
         Database db(QDir(TestSupport::dataDir()).filePath(QStringLiteral("sample.mdb")));
@@ -185,6 +222,10 @@ private slots:
         QVERIFY(!objects.rows.empty());
         QVERIFY(objects.rows.front()[0]);
         QVERIFY(!objects.rows.front()[1]);
+        // Read through named fields, the same.
+        const SystemTable<StoredQueryRow> queries = readQueryRows(db.mdb, 1);
+        QVERIFY(!queries.problem.empty());
+        QVERIFY(queries.rows.empty());
     }
 };
 
