@@ -1,8 +1,9 @@
 #pragma once
 
 // What the in-process fuzz targets share: the table-definition layouts of Jet 3 and Jet 4 (libmdb's
-// format constants, which tst_tabledefinition checks against libmdb itself), a name decoder that
-// needs no libmdb, and a database image built from the fuzz input.
+// format constants, written out here because the fuzz build has no test support; the tests' copy in
+// tests/support/DefinitionFormats is the one tst_tabledefinition checks against libmdb itself), a
+// name decoder that needs no libmdb, and a database image built from the fuzz input.
 //
 // Inputs of the page-based targets start with one byte that chooses the format (bit 0 set: Jet 3,
 // 2048-byte pages; else Jet 4 / ACE, 4096-byte pages); the pages follow. Page 0 is the header page
