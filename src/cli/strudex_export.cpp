@@ -124,10 +124,9 @@ std::optional<Structure::Document> readDocument(const QString &database, const Q
         print(stderr, QStringLiteral("Could not find file '%1'.\n").arg(database));
         return std::nullopt;
     }
-    Access::SetConnectionParameters([database] { return database; }, [password] { return password; });
     try {
         auto connection = Ado::CreateConnection();
-        connection->Open(Access::BuildConnectionString());
+        connection->Open(Access::BuildConnectionString({database, password}));
         Structure::Document document = Structure::read(*connection, tables);
         connection->Close();
         return document;
@@ -269,7 +268,7 @@ int main(int argc, char *argv[])
         return usageError(parser, passwordProblem);
     const QString databasePassword = *givenPassword;
     Main::SetAppTitle();
-    Access::SetConnectionParameters([database] { return database; }, [databasePassword] { return databasePassword; });
+    const Access::ConnectionParameters connectionParameters{database, databasePassword};
 
     std::FILE *terminal = isatty(fileno(stderr)) ? stderr : nullptr;
     ConsoleDialogs dialogs;
@@ -281,7 +280,7 @@ int main(int argc, char *argv[])
         print(stderr, QStringLiteral("Could not find file '%1'.\n").arg(database));
         return ExitReported;
     }
-    const std::optional<QStringList> tables = Access::NonSystemTables(dialogs, database);
+    const std::optional<QStringList> tables = Access::NonSystemTables(dialogs, connectionParameters);
     if (!tables)
         return ExitReported;
 
@@ -308,7 +307,7 @@ int main(int argc, char *argv[])
     if (formats.contains(StructureOutput::Format::Text)) {
         ConsoleView view(std::move(rows), terminal);
         dialogs.setView(&view);
-        StructureReport::StartExporting(dialogs, view, folder);
+        StructureReport::StartExporting(dialogs, view, connectionParameters, folder);
         view.clearProgress();
         dialogs.setView(nullptr);
     }
