@@ -91,6 +91,7 @@ void Form2::PushButton4_Click()
 
 void Form2::PushButton5_Click()
 {
+    // The database is what the selection window's boxes hold as the export starts.
     StructureReport::StartExporting(m_host.dialogs(), *this, m_host.connectionParameters(), ui->Text1->text());
 }
 
