@@ -238,7 +238,6 @@ int main(int argc, char *argv[])
 
     QString path = file;
     QString password;
-    Access::SetConnectionParameters([&] { return path; }, [&] { return password; });
     CountingDialogs dialogs;
     std::vector<Result> results;
 
@@ -248,7 +247,7 @@ int main(int argc, char *argv[])
     // Each time from nothing: a kept worker would answer without reading.
     const double listing = seconds([&] {
         Ado::Connection::releaseKept();
-        tables = Access::NonSystemTables(dialogs, file).value_or(QStringList());
+        tables = Access::NonSystemTables(dialogs, {file, password}).value_or(QStringList());
     });
     Ado::Connection::releaseKept();
     results.push_back({"list the user tables (vs mdb-tables -1)", listing, mdbTables, 1.5, "x"});
@@ -267,11 +266,11 @@ int main(int argc, char *argv[])
     runCommand(QStringLiteral("cat %1").arg(quoted(encrypted))); // warm the cache
     path = encrypted;
     password = QString::fromLatin1(kDonorPassword);
-    const QStringList encryptedTables = Access::NonSystemTables(dialogs, encrypted).value_or(QStringList());
+    const QStringList encryptedTables = Access::NonSystemTables(dialogs, {encrypted, password}).value_or(QStringList());
     QString refusal;
     password = QStringLiteral("not the password");
     try {
-        Ado::CreateConnection()->Open(Access::BuildConnectionString());
+        Ado::CreateConnection()->Open(Access::BuildConnectionString({path, password}));
     } catch (const std::exception &error) {
         refusal = QString::fromUtf8(error.what());
     }
@@ -286,7 +285,7 @@ int main(int argc, char *argv[])
         path = database;
         password = secret;
         auto connection = Ado::CreateConnection();
-        connection->Open(Access::BuildConnectionString());
+        connection->Open(Access::BuildConnectionString({path, password}));
         connection->Close();
     };
     const double openPlain = seconds([&] { openAndClose(file, QString()); });
@@ -310,7 +309,7 @@ int main(int argc, char *argv[])
         Ado::Connection::releaseKept();
         fields = 0;
         auto connection = Ado::CreateConnection();
-        connection->Open(Access::BuildConnectionString());
+        connection->Open(Access::BuildConnectionString({path, password}));
         connection->readAhead(tables);
         auto recordset = Ado::CreateRecordset();
         for (const QString &table : tables) {
@@ -378,7 +377,7 @@ int main(int argc, char *argv[])
     const double counting = seconds([&] {
         Ado::Connection::releaseKept();
         auto connection = Ado::CreateConnection();
-        connection->Open(Access::BuildConnectionString());
+        connection->Open(Access::BuildConnectionString({path, password}));
         auto recordset = Ado::CreateRecordset();
         recordset->Open(QStringLiteral("select * from [Events]"), *connection);
         events = recordset->RecordCount();
@@ -392,7 +391,7 @@ int main(int argc, char *argv[])
     double waitingProgramWall = 0;
     {
         auto connection = Ado::CreateConnection();
-        connection->Open(Access::BuildConnectionString());
+        connection->Open(Access::BuildConnectionString({path, password}));
         auto recordset = Ado::CreateRecordset();
         const double before = selfCpuSeconds();
         waitingProgramWall =
@@ -430,8 +429,9 @@ int main(int argc, char *argv[])
         QElapsedTimer timer;
         timer.start();
         PlainView plain;
-        plain.tables = Access::NonSystemTables(dialogs, database).value_or(QStringList());
-        StructureReport::generateStructure(dialogs, plain, out.filePath(QStringLiteral("conversation_Structure.txt")),
+        plain.tables = Access::NonSystemTables(dialogs, {database, password}).value_or(QStringList());
+        StructureReport::generateStructure(dialogs, plain, {path, password},
+                                           out.filePath(QStringLiteral("conversation_Structure.txt")),
                                            qint32(plain.tables.size()));
         Conversation result;
         result.seconds = double(timer.nsecsElapsed()) / 1e9;

@@ -126,10 +126,9 @@ std::optional<Structure::Document> readDocument(const QString &database, const Q
         print(stderr, QStringLiteral("Could not find file '%1'.\n").arg(database));
         return std::nullopt;
     }
-    Access::SetConnectionParameters([database] { return database; }, [password] { return password; });
     try {
         auto connection = Ado::CreateConnection();
-        connection->Open(Access::BuildConnectionString());
+        connection->Open(Access::BuildConnectionString({database, password}));
         Structure::Document document = Structure::read(*connection, tables);
         connection->Close();
         return document;
@@ -320,9 +319,8 @@ std::variant<std::vector<ConsoleView::Row>, QString> tickedRows(const QStringLis
 int runExport(const CommandLine &line, const ExportRequest &request)
 {
     Main::SetAppTitle();
-    const QString database = request.database;
-    const QString databasePassword = request.password;
-    Access::SetConnectionParameters([database] { return database; }, [databasePassword] { return databasePassword; });
+    const QString &database = request.database;
+    const Access::ConnectionParameters connectionParameters{database, request.password};
 
     ConsoleDialogs dialogs;
     // The same check, and the same message, as the desktop program's at start-up.
@@ -332,7 +330,7 @@ int runExport(const CommandLine &line, const ExportRequest &request)
         print(stderr, QStringLiteral("Could not find file '%1'.\n").arg(database));
         return ExitReported;
     }
-    const std::optional<QStringList> tables = Access::NonSystemTables(dialogs, database);
+    const std::optional<QStringList> tables = Access::NonSystemTables(dialogs, connectionParameters);
     if (!tables)
         return ExitReported;
     if (request.listOnly) {
@@ -350,7 +348,7 @@ int runExport(const CommandLine &line, const ExportRequest &request)
         ConsoleView view(std::get<std::vector<ConsoleView::Row>>(std::move(rows)),
                          isatty(fileno(stderr)) ? stderr : nullptr);
         dialogs.setView(&view);
-        StructureReport::StartExporting(dialogs, view, request.folder);
+        StructureReport::StartExporting(dialogs, view, connectionParameters, request.folder);
         view.clearProgress();
         dialogs.setView(nullptr);
     }

@@ -7,12 +7,11 @@
 
 namespace Access {
 
-void AddTablesToAccessListbox(Dialogs &dialogs, QTreeWidget &listView, const QString &path, const QString &password)
+void AddTablesToAccessListbox(Dialogs &dialogs, QTreeWidget &listView, const ConnectionParameters &database)
 {
-    Q_UNUSED(password);
     Routine r(dialogs, QStringLiteral("Access"), QStringLiteral("AddTablesToAccessListbox"));
     std::optional<QStringList> names;
-    r.step(102, [&] { names = NonSystemTables(dialogs, path); });
+    r.step(102, [&] { names = NonSystemTables(dialogs, database); });
     if (r.test(104, [&] { return !names.has_value(); })) {
         r.step(106, [] {});
         return;

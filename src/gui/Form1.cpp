@@ -6,11 +6,11 @@
 #include "core/Settings.h"
 #include "core/db/Access.h"
 #include "core/db/ODBCProvider.h"
-#include "gui/Program.h"
+#include "gui/WindowHost.h"
 #include "gui/WindowLook.h"
 #include "ui_Form1.h"
 
-Form1::Form1(Program &program) : ProgramWindow(program), ui(std::make_unique<Ui::Form1>())
+Form1::Form1(WindowHost &host) : ProgramWindow(host), ui(std::make_unique<Ui::Form1>())
 {
     ui->setupUi(this);
     setFixedSize(536, 139);
@@ -38,23 +38,18 @@ Form1::Form1(Program &program) : ProgramWindow(program), ui(std::make_unique<Ui:
 
 Form1::~Form1() = default;
 
-QString Form1::databasePath() const
+Access::ConnectionParameters Form1::connectionParameters() const
 {
-    return ui->Text1->text();
-}
-
-QString Form1::password() const
-{
-    return ui->Text2->text();
+    return {ui->Text1->text(), ui->Text2->text()};
 }
 
 void Form1::Form_Load()
 {
-    Routine r(m_program.dialogs(), QStringLiteral("Form1"), QStringLiteral("Form_Load"));
+    Routine r(m_host.dialogs(), QStringLiteral("Form1"), QStringLiteral("Form_Load"));
     r.step(100, [&] { Main::ApplySkin(*this); });
     r.step(106, [&] {
         setWindowTitle(QString::fromLatin1(Main::ProductName));
-        setWindowIcon(Program::icon());
+        setWindowIcon(Main::ProgramIcon());
         Main::SetAppTitle();
     });
     const QString pointerFile = Main::ProgramFolder() + Main::separator() + QStringLiteral("HAND-M.CUR");
@@ -62,8 +57,8 @@ void Form1::Form_Load()
         r.step(126, [&] { m_pointer->setCustomCursor(LoadCursorFile(pointerFile)); });
     r.step(128, [&] { ui->Text1->setText(Settings::GetSetting(QLatin1String(Settings::Database))); });
     r.step(130, [&] { ui->Text2->setText(Settings::GetSetting(QLatin1String(Settings::Password))); });
-    if (!r.test(138, [&] { return ODBCProvider::IsProviderInstalled(m_program.dialogs()); })) {
-        m_program.end(1);
+    if (!r.test(138, [&] { return ODBCProvider::IsProviderInstalled(m_host.dialogs()); })) {
+        m_host.end(1);
         return;
     }
     if (r.test(132, [&] { return !ui->Text1->text().isEmpty(); })) {
@@ -74,7 +69,7 @@ void Form1::Form_Load()
 
 void Form1::PushButton1_Click()
 {
-    Routine r(m_program.dialogs(), QStringLiteral("Form1"), QStringLiteral("PushButton1_Click"));
+    Routine r(m_host.dialogs(), QStringLiteral("Form1"), QStringLiteral("PushButton1_Click"));
     r.step(100, [&] {
         const QChar sep = Main::separator();
         ui->Text1->setText(Main::ProgramFolder() + sep + QStringLiteral("Samples") + sep +
@@ -84,21 +79,21 @@ void Form1::PushButton1_Click()
 
 void Form1::PushButton3_Click()
 {
-    Routine r(m_program.dialogs(), QStringLiteral("Form1"), QStringLiteral("PushButton3_Click"));
+    Routine r(m_host.dialogs(), QStringLiteral("Form1"), QStringLiteral("PushButton3_Click"));
     std::optional<QStringList> tables;
-    r.step(100, [&] { tables = Access::NonSystemTables(m_program.dialogs(), ui->Text1->text()); });
+    r.step(100, [&] { tables = Access::NonSystemTables(m_host.dialogs(), connectionParameters()); });
     if (r.test(102, [&] { return !tables.has_value(); })) {
         r.step(104, [] {});
         return;
     }
-    r.step(106, [&] { m_program.listTables(ui->Text1->text(), ui->Text2->text()); });
-    r.step(108, [&] { m_program.showExportWindow(); });
+    r.step(106, [&] { m_host.listTables(connectionParameters()); });
+    r.step(108, [&] { m_host.showExportWindow(); });
     r.step(110, [&] { hide(); });
 }
 
 void Form1::PushButton5_Click()
 {
-    Routine r(m_program.dialogs(), QStringLiteral("Form1"), QStringLiteral("PushButton5_Click"));
+    Routine r(m_host.dialogs(), QStringLiteral("Form1"), QStringLiteral("PushButton5_Click"));
     Dialogs::OpenFileRequest request;
     r.step(102, [&] { request.readOnlyTicked = true; });
     r.step(104, [&] { request.title = QStringLiteral("Select Access Database"); });
@@ -110,7 +105,7 @@ void Form1::PushButton5_Click()
     std::optional<QString> chosen;
     r.step(108, [&] {
         request.fileName = m_dialogFileName;
-        chosen = m_program.dialogs().openFile(request);
+        chosen = m_host.dialogs().openFile(request);
         if (chosen)
             m_dialogFileName = *chosen;
     });
@@ -121,12 +116,12 @@ void Form1::PushButton5_Click()
 
 void Form1::Text1_Change()
 {
-    m_program.saveSetting(QLatin1String(Settings::Database), ui->Text1->text());
+    m_host.saveSetting(QLatin1String(Settings::Database), ui->Text1->text());
 }
 
 void Form1::Text2_Change()
 {
-    m_program.saveSetting(QLatin1String(Settings::Password), ui->Text2->text());
+    m_host.saveSetting(QLatin1String(Settings::Password), ui->Text2->text());
 }
 
 void Form1::Text1_GotFocus()

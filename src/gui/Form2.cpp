@@ -5,9 +5,10 @@
 #include "core/PathUtilities.h"
 #include "core/Routine.h"
 #include "core/Settings.h"
+#include "core/db/Access.h"
 #include "core/report/StructureReport.h"
 #include "gui/AccessListbox.h"
-#include "gui/Program.h"
+#include "gui/WindowHost.h"
 #include "gui/WindowLook.h"
 #include "ui_Form2.h"
 
@@ -17,7 +18,7 @@
 
 #include <cmath>
 
-Form2::Form2(Program &program) : ProgramWindow(program), ui(std::make_unique<Ui::Form2>())
+Form2::Form2(WindowHost &host) : ProgramWindow(host), ui(std::make_unique<Ui::Form2>())
 {
     ui->setupUi(this);
     setFixedSize(504, 405);
@@ -48,16 +49,16 @@ Form2::Form2(Program &program) : ProgramWindow(program), ui(std::make_unique<Ui:
 
 Form2::~Form2() = default;
 
-void Form2::listTables(const QString &path, const QString &password)
+void Form2::listTables(const Access::ConnectionParameters &database)
 {
-    Access::AddTablesToAccessListbox(m_program.dialogs(), *ui->ListView1, path, password);
+    Access::AddTablesToAccessListbox(m_host.dialogs(), *ui->ListView1, database);
 }
 
 void Form2::Form_Load()
 {
-    Routine r(m_program.dialogs(), QStringLiteral("Form2"), QStringLiteral("Form_Load"));
+    Routine r(m_host.dialogs(), QStringLiteral("Form2"), QStringLiteral("Form_Load"));
     r.step(100, [&] { Main::SetButtonFaceBackColors(*this); });
-    r.step(102, [&] { setWindowIcon(Program::icon()); });
+    r.step(102, [&] { setWindowIcon(Main::ProgramIcon()); });
     const QString pointerFile = Main::ProgramFolder() + Main::separator() + QStringLiteral("HAND-M.CUR");
     if (r.test(104, [&] { return Main::FileExists(pointerFile); }))
         r.step(106, [&] { m_pointer->setCustomCursor(LoadCursorFile(pointerFile)); });
@@ -73,17 +74,16 @@ void Form2::Form_Load()
 
 void Form2::PushButton2_Click()
 {
-    Routine r(m_program.dialogs(), QStringLiteral("Form2"), QStringLiteral("PushButton2_Click"));
-    r.step(100, [&] { m_program.showSelectionWindow(); });
+    Routine r(m_host.dialogs(), QStringLiteral("Form2"), QStringLiteral("PushButton2_Click"));
+    r.step(100, [&] { m_host.showSelectionWindow(); });
     r.step(102, [&] { hide(); });
 }
 
 void Form2::PushButton4_Click()
 {
-    Routine r(m_program.dialogs(), QStringLiteral("Form2"), QStringLiteral("PushButton4_Click"));
+    Routine r(m_host.dialogs(), QStringLiteral("Form2"), QStringLiteral("PushButton4_Click"));
     QString folder;
-    r.step(100,
-           [&] { folder = m_program.dialogs().browseForFolder(QStringLiteral("Please select folder:"), QString()); });
+    r.step(100, [&] { folder = m_host.dialogs().browseForFolder(QStringLiteral("Please select folder:"), QString()); });
     if (r.test(102, [&] { return folder.isEmpty(); }))
         return;
     r.step(104, [&] { ui->Text1->setText(Main::RemoveDoubleBackslashes(folder + Main::separator())); });
@@ -91,7 +91,8 @@ void Form2::PushButton4_Click()
 
 void Form2::PushButton5_Click()
 {
-    StructureReport::StartExporting(m_program.dialogs(), *this, ui->Text1->text());
+    // The database is what the selection window's boxes hold as the export starts.
+    StructureReport::StartExporting(m_host.dialogs(), *this, m_host.connectionParameters(), ui->Text1->text());
 }
 
 void Form2::PushButton8_Click()
@@ -106,7 +107,7 @@ void Form2::PushButton9_Click()
 
 void Form2::tickEveryRow(const QString &routine, Qt::CheckState state)
 {
-    Routine r(m_program.dialogs(), QStringLiteral("Form2"), routine);
+    Routine r(m_host.dialogs(), QStringLiteral("Form2"), routine);
     int rows = 0;
     r.step(100, [&] { rows = rowCount(); });
     for (int number = 1; number <= rows; ++number)
@@ -115,12 +116,12 @@ void Form2::tickEveryRow(const QString &routine, Qt::CheckState state)
 
 void Form2::Text1_Change()
 {
-    m_program.saveSetting(QLatin1String(Settings::OutputFolder), ui->Text1->text());
+    m_host.saveSetting(QLatin1String(Settings::OutputFolder), ui->Text1->text());
 }
 
 void Form2::generateStructure(const QString &fileName, const qint32 &tickedCount)
 {
-    StructureReport::generateStructure(m_program.dialogs(), *this, fileName, tickedCount);
+    StructureReport::generateStructure(m_host.dialogs(), *this, m_host.connectionParameters(), fileName, tickedCount);
 }
 
 QTreeWidgetItem *Form2::row(int number) const

@@ -11,16 +11,9 @@
 #include "gui/Form2.h"
 
 #include <QCoreApplication>
-#include <QIcon>
 
 #include <cstdio>
 #include <cstdlib>
-
-// Resources of a static library are registered by hand, from outside any namespace.
-static void initResources()
-{
-    Q_INIT_RESOURCE(strudex);
-}
 
 namespace {
 
@@ -30,7 +23,6 @@ std::function<void(int)> endAction;
 
 Program::Program(Dialogs &dialogs) : m_dialogs(dialogs)
 {
-    initResources();
     // While the engine works, the windows keep painting themselves.
     Ado::WorkerSettings::setWaitHook([] { QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents); });
 }
@@ -38,17 +30,12 @@ Program::Program(Dialogs &dialogs) : m_dialogs(dialogs)
 Program::~Program()
 {
     Ado::WorkerSettings::setWaitHook({});
-    Access::SetConnectionParameters({}, {});
 }
 
 Form1 &Program::form1()
 {
-    if (!m_form1) {
+    if (!m_form1)
         m_form1 = std::make_unique<Form1>(*this);
-        // The selection window's two boxes are the connection parameters of every connection.
-        Form1 *form = m_form1.get();
-        Access::SetConnectionParameters([form] { return form->databasePath(); }, [form] { return form->password(); });
-    }
     return *m_form1;
 }
 
@@ -61,9 +48,9 @@ Form2 &Program::form2()
     return *m_form2;
 }
 
-void Program::listTables(const QString &path, const QString &password)
+void Program::listTables(const Access::ConnectionParameters &database)
 {
-    form2().listTables(path, password);
+    form2().listTables(database);
 }
 
 void Program::showExportWindow()
@@ -74,6 +61,12 @@ void Program::showExportWindow()
 void Program::showSelectionWindow()
 {
     form1().show();
+}
+
+Access::ConnectionParameters Program::connectionParameters()
+{
+    // Before the selection window exists its boxes are empty.
+    return m_form1 ? m_form1->connectionParameters() : Access::ConnectionParameters{};
 }
 
 bool Program::start()
@@ -125,13 +118,4 @@ void Program::saveSetting(const QString &key, const QString &value)
                                              "until the settings can be saved again."),
                           Dialogs::Buttons::Ok, Dialogs::Icon::Warning);
     }
-}
-
-QIcon Program::icon()
-{
-    initResources();
-    QIcon icon;
-    for (int size : {32, 48, 128, 256})
-        icon.addFile(QStringLiteral(":/icons/strudex-%1.png").arg(size), QSize(size, size));
-    return icon;
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "gui/WindowHost.h"
+
 #include <QString>
 
 #include <functional>
@@ -9,12 +11,13 @@ class Dialogs;
 class Form1;
 class Form2;
 
-// The running program: its two windows, created when first needed, and its end.
-class Program
+// The running program: its two windows, created when first needed, and its end. It is the host
+// through which the windows reach each other.
+class Program : public WindowHost
 {
 public:
     explicit Program(Dialogs &dialogs);
-    ~Program();
+    ~Program() override;
 
     Program(const Program &) = delete;
     Program &operator=(const Program &) = delete;
@@ -23,22 +26,23 @@ public:
     // the table list. False when the program ended during the start-up (no usable engine).
     bool start();
 
-    Dialogs &dialogs() { return m_dialogs; }
+    Dialogs &dialogs() override { return m_dialogs; }
     Form1 &form1();
     // The export window; the first reference creates and loads it.
     Form2 &form2();
     bool hasForm2() const { return m_form2 != nullptr; }
 
-    // How the windows ask for each other. The export window lists the tables of the database at
-    // the path (loading the window first when needed); a database that cannot be listed is
-    // reported and the list kept.
-    void listTables(const QString &path, const QString &password);
-    void showExportWindow();
-    void showSelectionWindow();
+    // How the windows ask for each other. Listing loads the export window first when needed.
+    void listTables(const Access::ConnectionParameters &database) override;
+    void showExportWindow() override;
+    void showSelectionWindow() override;
+
+    // Read from the selection window's two boxes, the one copy of the connection parameters.
+    Access::ConnectionParameters connectionParameters() override;
 
     // Ends the program at once: an unfinished report leaves nothing behind, no other window is
     // asked anything, no message follows.
-    void end(int exitCode = 0);
+    void end(int exitCode) override;
     bool ended() const { return m_ended; }
 
     // What ending does; by default the process ends. Tests record it instead.
@@ -46,10 +50,7 @@ public:
 
     // Stores a setting as its box changes. A store that cannot be written is told once per run;
     // the program goes on without it.
-    void saveSetting(const QString &key, const QString &value);
-
-    // The program's icon: 32, 48, 128 and 256 pixels.
-    static class QIcon icon();
+    void saveSetting(const QString &key, const QString &value) override;
 
 private:
     Dialogs &m_dialogs;

@@ -1,14 +1,14 @@
 #include "gui/ProgramWindow.h"
 
 #include "gui/FocusFrame.h"
-#include "gui/Program.h"
+#include "gui/WindowHost.h"
 #include "gui/WindowLook.h"
 
 #include <QCloseEvent>
 #include <QKeyEvent>
 #include <QPushButton>
 
-ProgramWindow::ProgramWindow(Program &program) : m_program(program)
+ProgramWindow::ProgramWindow(WindowHost &host) : m_host(host)
 {
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                    Qt::WindowCloseButtonHint);
@@ -54,5 +54,5 @@ void ProgramWindow::closeEvent(QCloseEvent *event)
 {
     // Form_Unload: the program ends at once, whichever window is closed.
     event->accept();
-    m_program.end();
+    m_host.end(0);
 }

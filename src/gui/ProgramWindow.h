@@ -3,7 +3,7 @@
 #include <QWidget>
 
 class FocusFrame;
-class Program;
+class WindowHost;
 
 // What both windows of the program share: they are first shown centred on the screen, and
 // closing either one ends the program.
@@ -12,7 +12,7 @@ class ProgramWindow : public QWidget
     Q_OBJECT
 
 public:
-    explicit ProgramWindow(Program &program);
+    explicit ProgramWindow(WindowHost &host);
 
     // Shows which control has the keyboard focus.
     FocusFrame *focusFrame() const { return m_focusFrame; }
@@ -28,7 +28,7 @@ protected:
     void showEvent(QShowEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
 
-    Program &m_program;
+    WindowHost &m_host;
 
 private:
     bool m_shownBefore = false;

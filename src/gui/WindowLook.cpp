@@ -8,11 +8,18 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QGroupBox>
+#include <QIcon>
 #include <QLabel>
 #include <QLineEdit>
 #include <QRadioButton>
 #include <QScreen>
 #include <QWidget>
+
+// Resources of a static library are registered by hand, from outside any namespace.
+static void initResources()
+{
+    Q_INIT_RESOURCE(strudex);
+}
 
 namespace Main {
 
@@ -100,6 +107,15 @@ void CentreOnScreen(QWidget &window)
     const QRect available = screen->availableGeometry();
     const QSize frame = window.frameGeometry().size();
     window.move(available.center() - QPoint(frame.width() / 2, frame.height() / 2));
+}
+
+QIcon ProgramIcon()
+{
+    initResources();
+    QIcon icon;
+    for (int size : {32, 48, 128, 256})
+        icon.addFile(QStringLiteral(":/icons/strudex-%1.png").arg(size), QSize(size, size));
+    return icon;
 }
 
 } // namespace Main

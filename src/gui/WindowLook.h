@@ -4,6 +4,7 @@
 
 #include <initializer_list>
 
+class QIcon;
 class QLineEdit;
 class QWidget;
 
@@ -30,5 +31,8 @@ void MaskWithAsterisks(QLineEdit &box);
 
 // Puts the window in the middle of its screen.
 void CentreOnScreen(QWidget &window);
+
+// The program's icon: 32, 48, 128 and 256 pixels.
+QIcon ProgramIcon();
 
 } // namespace Main

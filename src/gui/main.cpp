@@ -1,5 +1,6 @@
 #include "gui/Program.h"
 #include "gui/QtDialogs.h"
+#include "gui/WindowLook.h"
 
 #include <QApplication>
 
@@ -14,7 +15,7 @@ int main(int argc, char *argv[])
     std::signal(SIGXFSZ, SIG_IGN);
 #endif
     QApplication app(argc, argv);
-    QApplication::setWindowIcon(Program::icon());
+    QApplication::setWindowIcon(Main::ProgramIcon());
     QtDialogs dialogs;
     Program program(dialogs);
     if (!program.start())

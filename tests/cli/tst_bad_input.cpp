@@ -81,7 +81,6 @@ private slots:
     {
         TestSupport::useBuiltEngine();
         Main::SetAppTitle();
-        Access::SetConnectionParameters([] { return databasePath; }, [] { return databasePassword; });
     }
 
     void databasesThatCannotBeRead_data()
@@ -141,7 +140,7 @@ private slots:
         ScriptedDialogs dialogs;
         QElapsedTimer timer;
         timer.start();
-        QVERIFY(!Access::NonSystemTables(dialogs, path).has_value());
+        QVERIFY(!Access::NonSystemTables(dialogs, {path, databasePassword}).has_value());
         QVERIFY(timer.elapsed() < 20000);
         QCOMPARE(dialogs.messages.size(), 1);
         const QString text = dialogs.texts().constFirst();
@@ -159,7 +158,7 @@ private slots:
         ScriptedDialogs dialogs;
         for (const QString &path : {QString(), dir.filePath(QStringLiteral("missing.mdb"))}) {
             databasePath = path;
-            QVERIFY(!Access::NonSystemTables(dialogs, path).has_value());
+            QVERIFY(!Access::NonSystemTables(dialogs, {path, databasePassword}).has_value());
         }
         QVERIFY(dialogs.messages.isEmpty());
         const Run run = exportCommand({dir.filePath(QStringLiteral("missing.mdb"))});
@@ -194,7 +193,7 @@ private slots:
         QVERIFY(QFile::copy(TestSupport::testDatabase(QStringLiteral("layout.mdb")), databasePath));
         ScriptedDialogs dialogs;
         QTemporaryDir out;
-        StructureReport::StartExporting(dialogs, view, out.path());
+        StructureReport::StartExporting(dialogs, view, {databasePath, databasePassword}, out.path());
         const QByteArray report = TestSupport::readFile(out.filePath(QStringLiteral("sample_Structure.txt")));
         QVERIFY(
             report.contains("Table Name : Customers    Total Fields : 0    Total Number Of Records For Table: 0\r\n"));
@@ -210,7 +209,7 @@ private slots:
         view.rows = {{QStringLiteral("Shippers"), true}};
         ScriptedDialogs dialogs;
         // A folder of the system's own where no file can be made, whoever runs the test.
-        StructureReport::StartExporting(dialogs, view, QStringLiteral("/proc/self"));
+        StructureReport::StartExporting(dialogs, view, {databasePath, databasePassword}, QStringLiteral("/proc/self"));
         // The failure is the last word: no "Done." after a report that was not saved.
         QCOMPARE(dialogs.messages.size(), 1);
         QVERIFY(dialogs.texts().at(0).contains(QStringLiteral("/proc/self/sample_Structure.txt")));
@@ -227,7 +226,7 @@ private slots:
         RecordingView view;
         view.rows = {{QStringLiteral("Shippers"), true}};
         ScriptedDialogs dialogs;
-        StructureReport::StartExporting(dialogs, view, out.path());
+        StructureReport::StartExporting(dialogs, view, {databasePath, databasePassword}, out.path());
         QCOMPARE(dialogs.messages.size(), 1);
         QVERIFY(dialogs.texts().at(0).contains(QStringLiteral("is read-only")));
         QCOMPARE(TestSupport::readFile(report), QByteArray("kept"));

@@ -451,6 +451,23 @@ private slots:
         QCOMPARE(list.pointer().mode(), PointerModes::Default);
     }
 
+    void theExportConnectsWithWhatTheBoxesHoldWhenItStarts()
+    {
+        store(QLatin1String(Settings::Database), copyOfTestDatabase(QStringLiteral("password.mdb")));
+        store(QLatin1String(Settings::Password), QStringLiteral("Pa;ss=w0rd"));
+        QVERIFY(program->start());
+        Form2 &list = program->form2();
+        QCOMPARE(list.rowCount(), 1);
+        // Listed with the right password; the box changed behind the export window since.
+        textBox(program->form1(), "Text2")->setText(QStringLiteral("nope"));
+        QTemporaryDir out;
+        textBox(list, "Text1")->setText(out.path());
+        QTest::mouseClick(button(list, "PushButton5"), Qt::LeftButton);
+        QVERIFY(!dialogs->texts().isEmpty());
+        QVERIFY(dialogs->texts().constFirst().startsWith(
+            QStringLiteral("Not a valid password.\r\nin Strudex2021/08/31.Form2.generateStructure at line 138")));
+    }
+
     void folderPicker()
     {
         Form2 &list = program->form2();

@@ -8,19 +8,6 @@
 
 namespace Access {
 
-namespace {
-
-std::function<QString()> currentPath;
-std::function<QString()> currentPassword;
-
-} // namespace
-
-void SetConnectionParameters(std::function<QString()> path, std::function<QString()> password)
-{
-    currentPath = std::move(path);
-    currentPassword = std::move(password);
-}
-
 QString ConnectionStringFor(const QString &path, const QString &password)
 {
     if (path.right(5).toLower() == QStringLiteral("accdb"))
@@ -30,19 +17,12 @@ QString ConnectionStringFor(const QString &path, const QString &password)
            QStringLiteral(";JET OLEDB:Database Password=") + password;
 }
 
-QString CurrentDatabasePath()
+QString BuildConnectionString(const ConnectionParameters &database)
 {
-    return currentPath ? currentPath() : QString();
+    return ConnectionStringFor(database.path, database.password);
 }
 
-QString BuildConnectionString()
-{
-    const QString path = CurrentDatabasePath();
-    const QString password = currentPassword ? currentPassword() : QString();
-    return ConnectionStringFor(path, password);
-}
-
-std::optional<QStringList> NonSystemTables(Dialogs &dialogs, const QString &path)
+std::optional<QStringList> NonSystemTables(Dialogs &dialogs, const ConnectionParameters &database)
 {
     // One report at most: a database that cannot be opened costs exactly one message.
     Routine r(dialogs, QStringLiteral("Access"), QStringLiteral("NonSystemTables"), Routine::OnFailure::Stop);
@@ -52,9 +32,9 @@ std::optional<QStringList> NonSystemTables(Dialogs &dialogs, const QString &path
 
     r.step(100, [&] { connection = Ado::CreateConnection(); });
     r.step(102, [&] { recordset = Ado::CreateRecordset(); });
-    if (r.test(104, [&] { return !Main::FileExists(path); }))
+    if (r.test(104, [&] { return !Main::FileExists(database.path); }))
         return std::nullopt;
-    r.step(106, [&] { connection->Open(BuildConnectionString()); });
+    r.step(106, [&] { connection->Open(BuildConnectionString(database)); });
     r.step(108, [&] { recordset = connection->OpenSchema(Ado::adSchemaTables); });
     QStringList names;
     r.step(110, [&] { names.clear(); });

@@ -4,7 +4,6 @@
 #include <QStringList>
 #include <QVariant>
 
-#include <functional>
 #include <optional>
 
 class Dialogs;
@@ -16,21 +15,24 @@ class Connection;
 // Database work: the connection text, the list of user tables and the field metadata.
 namespace Access {
 
-// Where the connection parameters come from at the moment a connection is built: the desktop
-// program reads its database and password boxes, the command-line exporter its arguments.
-void SetConnectionParameters(std::function<QString()> path, std::function<QString()> password);
+// What one connection is opened with. The desktop program reads them from its selection
+// window's two boxes at the moment it connects, so those boxes stay their one copy; the
+// command-line exporter takes its arguments.
+struct ConnectionParameters
+{
+    QString path;
+    QString password;
+};
 
-// The database path of this moment (the path box, or the exporter's argument).
-QString CurrentDatabasePath();
-
-// The engine's connection text for the database path and password of this moment: the ACE
-// provider when the path's last five characters are "accdb" in any case, Jet otherwise.
-QString BuildConnectionString();
+// The engine's connection text for the database: the ACE provider when the path's last five
+// characters are "accdb" in any case, Jet otherwise.
+QString BuildConnectionString(const ConnectionParameters &database);
 QString ConnectionStringFor(const QString &path, const QString &password);
 
 // The names of the database's user tables, in the engine's order; nothing when no file of that
-// name exists (without a message) or when the database cannot be read (after one report).
-std::optional<QStringList> NonSystemTables(Dialogs &dialogs, const QString &path);
+// name exists (without a message) or when the database cannot be read (after one report). Each
+// call opens and closes its own connection.
+std::optional<QStringList> NonSystemTables(Dialogs &dialogs, const ConnectionParameters &database);
 
 // The report's name for an engine type code; the code in decimal when it has none.
 QString GetFieldTypeName(qint32 code);

@@ -84,7 +84,8 @@ bool Running()
     return runInProgress;
 }
 
-void generateStructure(Dialogs &dialogs, ExportView &view, const QString &fileName, const qint32 &tickedCount)
+void generateStructure(Dialogs &dialogs, ExportView &view, const Access::ConnectionParameters &database,
+                       const QString &fileName, const qint32 &tickedCount)
 {
     if (runInProgress)
         return;
@@ -101,7 +102,7 @@ void generateStructure(Dialogs &dialogs, ExportView &view, const QString &fileNa
     r.step(112, [&] { view.setPointer(ExportView::Pointer::Busy); });
     r.step(114, [] {});
     r.step(116, [&] { file.open(fileName); });
-    r.step(118, [&] { file.writeLine(QStringLiteral(" Printing From ") + Access::CurrentDatabasePath()); });
+    r.step(118, [&] { file.writeLine(QStringLiteral(" Printing From ") + database.path); });
     r.step(120, [&] { file.writeLine(QString()); });
     r.step(122, [&] { file.writeLine(QStringLiteral("Printing Table Structures:")); });
 
@@ -116,7 +117,7 @@ void generateStructure(Dialogs &dialogs, ExportView &view, const QString &fileNa
     r.step(134, [&] { file.writeLine(QString()); });
     r.step(136, [&] { file.writeLine(QString()); });
 
-    r.step(138, [&] { must(connection).Open(Access::BuildConnectionString()); });
+    r.step(138, [&] { must(connection).Open(Access::BuildConnectionString(database)); });
     // The worker reads every ticked table in one go, while the report is written from what has
     // arrived; a failure still shows at the step that reads the table.
     r.quietly([&] {
@@ -204,7 +205,8 @@ void generateStructure(Dialogs &dialogs, ExportView &view, const QString &fileNa
     });
 }
 
-void StartExporting(Dialogs &dialogs, ExportView &view, const QString &folderText)
+void StartExporting(Dialogs &dialogs, ExportView &view, const Access::ConnectionParameters &database,
+                    const QString &folderText)
 {
     // A second press while a report is being written does not start another run.
     if (runInProgress)
@@ -231,8 +233,8 @@ void StartExporting(Dialogs &dialogs, ExportView &view, const QString &folderTex
         return;
     }
     QString fileName;
-    r.step(114, [&] { fileName = ReportFileName(folderText, Access::CurrentDatabasePath()); });
-    r.step(116, [&] { generateStructure(dialogs, view, fileName, ticked); });
+    r.step(114, [&] { fileName = ReportFileName(folderText, database.path); });
+    r.step(116, [&] { generateStructure(dialogs, view, database, fileName, ticked); });
 }
 
 } // namespace StructureReport

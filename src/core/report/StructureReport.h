@@ -5,6 +5,10 @@
 class Dialogs;
 class ExportView;
 
+namespace Access {
+struct ConnectionParameters;
+}
+
 // The structure report: for every ticked row of the table list, the table's name, its field and
 // record counts and one line per field with name, type and description.
 namespace StructureReport {
@@ -25,16 +29,19 @@ QString TypeText(qint32 typeCode, qint64 definedSize);
 QString ReportFileName(const QString &folderText, const QString &databasePath);
 
 // Writes the report of the ticked rows into fileName, replacing any earlier report only when the
-// run finishes. Every failure is reported and the run goes on; "Done." ends it when the report
-// was saved (even if some tables failed), and is left out when it was not. A call made while a run
-// is in progress does nothing.
-void generateStructure(Dialogs &dialogs, ExportView &view, const QString &fileName, const qint32 &tickedCount);
+// run finishes. The database is read over one connection, opened with its parameters. Every
+// failure is reported and the run goes on; "Done." ends it when the report was saved (even if some
+// tables failed), and is left out when it was not. A call made while a run is in progress does
+// nothing.
+void generateStructure(Dialogs &dialogs, ExportView &view, const Access::ConnectionParameters &database,
+                       const QString &fileName, const qint32 &tickedCount);
 
 // Whether a run is in progress.
 bool Running();
 
-// "Start Exporting": checks the folder and the ticks, names the report after the database of this
-// moment and runs generateStructure.
-void StartExporting(Dialogs &dialogs, ExportView &view, const QString &folderText);
+// "Start Exporting": checks the folder and the ticks, names the report after the database and runs
+// generateStructure on it.
+void StartExporting(Dialogs &dialogs, ExportView &view, const Access::ConnectionParameters &database,
+                    const QString &folderText);
 
 } // namespace StructureReport

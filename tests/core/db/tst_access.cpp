@@ -16,21 +16,17 @@ using TestSupport::testDatabase;
 
 namespace {
 
-QString path;
-QString password;
-
-void connectTo(const QString &database, const QString &pw = QString())
+std::unique_ptr<Ado::Connection> open(const QString &database)
 {
-    path = database;
-    password = pw;
+    auto connection = Ado::CreateConnection();
+    connection->Open(Access::BuildConnectionString({database, QString()}));
+    return connection;
 }
 
-std::unique_ptr<Ado::Connection> open(const QString &database, const QString &pw = QString())
+// The user tables of the database, its password left empty.
+std::optional<QStringList> tablesOf(Dialogs &dialogs, const QString &database)
 {
-    connectTo(database, pw);
-    auto connection = Ado::CreateConnection();
-    connection->Open(Access::BuildConnectionString());
-    return connection;
+    return Access::NonSystemTables(dialogs, {database, QString()});
 }
 
 } // namespace
@@ -40,12 +36,6 @@ class AccessTest : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase()
-    {
-        TestSupport::useBuiltEngine();
-        Access::SetConnectionParameters([] { return path; }, [] { return password; });
-    }
-
     void init() { TestSupport::useBuiltEngine(); }
 
     void connectionTextChoosesTheProviderByTheLastFiveCharacters()
@@ -65,13 +55,12 @@ private slots:
                  jet + QStringLiteral(" /a;b=c.mdb") + clause + QStringLiteral("Pa;ss=w0rd "));
     }
 
-    void connectionTextIsBuiltFromTheParametersOfTheMoment()
+    void connectionTextIsBuiltFromTheParametersGiven()
     {
-        connectTo(QStringLiteral("/first.mdb"), QStringLiteral("one"));
-        const QString first = Access::BuildConnectionString();
-        connectTo(QStringLiteral("/second.accdb"), QStringLiteral("two"));
-        QVERIFY(first.contains(QStringLiteral("/first.mdb")));
-        QCOMPARE(Access::BuildConnectionString(),
+        QCOMPARE(
+            Access::BuildConnectionString({QStringLiteral("/first.mdb"), QStringLiteral("one")}),
+            QStringLiteral("PROVIDER=Microsoft.Jet.OLEDB.4.0;Data Source=/first.mdb;JET OLEDB:Database Password=one"));
+        QCOMPARE(Access::BuildConnectionString({QStringLiteral("/second.accdb"), QStringLiteral("two")}),
                  QStringLiteral(
                      "Provider=Microsoft.ACE.OLEDB.12.0;Data Source=/second.accdb;JET OLEDB:Database Password=two"));
     }
@@ -79,13 +68,11 @@ private slots:
     void userTablesInNameOrder()
     {
         ScriptedDialogs dialogs;
-        connectTo(testDatabase(QStringLiteral("sample.mdb")));
-        QCOMPARE(Access::NonSystemTables(dialogs, path),
+        QCOMPARE(tablesOf(dialogs, testDatabase(QStringLiteral("sample.mdb"))),
                  std::optional<QStringList>({QStringLiteral("Customers"), QStringLiteral("Order Details"),
                                              QStringLiteral("Orders"), QStringLiteral("Products"),
                                              QStringLiteral("Shippers")}));
-        connectTo(testDatabase(QStringLiteral("layout.mdb")));
-        QCOMPARE(Access::NonSystemTables(dialogs, path),
+        QCOMPARE(tablesOf(dialogs, testDatabase(QStringLiteral("layout.mdb"))),
                  std::optional<QStringList>({QStringLiteral("aardvark"), QStringLiteral("Empty Table"),
                                              QStringLiteral("Names"), QStringLiteral("Zebra"),
                                              QStringLiteral("Клиенты"), QStringLiteral("顧客 Café")}));
@@ -96,8 +83,7 @@ private slots:
     {
         ScriptedDialogs dialogs;
         for (const QString &name : {QStringLiteral("empty.mdb"), QStringLiteral("linked.mdb")}) {
-            connectTo(testDatabase(name));
-            const auto tables = Access::NonSystemTables(dialogs, path);
+            const auto tables = tablesOf(dialogs, testDatabase(name));
             QVERIFY2(tables.has_value(), qPrintable(name));
             QVERIFY2(tables->isEmpty(), qPrintable(tables->join(u',')));
         }
@@ -107,8 +93,7 @@ private slots:
     void manyTables()
     {
         ScriptedDialogs dialogs;
-        connectTo(testDatabase(QStringLiteral("many.accdb")));
-        const auto tables = Access::NonSystemTables(dialogs, path);
+        const auto tables = tablesOf(dialogs, testDatabase(QStringLiteral("many.accdb")));
         QVERIFY(tables.has_value());
         QCOMPARE(tables->size(), 300);
         QCOMPARE(tables->constFirst(), QStringLiteral("Table0000"));
@@ -118,29 +103,27 @@ private slots:
     void missingFileGivesNoListAndNoMessage()
     {
         ScriptedDialogs dialogs;
-        connectTo(testDatabase(QStringLiteral("missing.mdb")));
-        QVERIFY(!Access::NonSystemTables(dialogs, path).has_value());
-        connectTo(QString());
-        QVERIFY(!Access::NonSystemTables(dialogs, path).has_value());
+        QVERIFY(!tablesOf(dialogs, testDatabase(QStringLiteral("missing.mdb"))).has_value());
+        QVERIFY(!tablesOf(dialogs, QString()).has_value());
         QVERIFY(dialogs.messages.isEmpty());
     }
 
     void passwords()
     {
         ScriptedDialogs dialogs;
-        connectTo(testDatabase(QStringLiteral("password.mdb")), QStringLiteral("Pa;ss=w0rd"));
-        QCOMPARE(Access::NonSystemTables(dialogs, path),
+        QCOMPARE(Access::NonSystemTables(dialogs,
+                                         {testDatabase(QStringLiteral("password.mdb")), QStringLiteral("Pa;ss=w0rd")}),
                  std::optional<QStringList>(QStringList{QStringLiteral("Secrets")}));
-        connectTo(testDatabase(QStringLiteral("password-plain.mdb")), QStringLiteral("secret"));
-        QCOMPARE(Access::NonSystemTables(dialogs, path),
+        QCOMPARE(Access::NonSystemTables(
+                     dialogs, {testDatabase(QStringLiteral("password-plain.mdb")), QStringLiteral("secret")}),
                  std::optional<QStringList>(QStringList{QStringLiteral("Vault")}));
         QVERIFY(dialogs.messages.isEmpty());
 
         // Wrong, empty and differently cased passwords: exactly one report each, at the connect step.
         for (const QString &wrong : {QStringLiteral("Pa;ss=w0rd "), QString(), QStringLiteral("pa;ss=w0rd")}) {
             dialogs.messages.clear();
-            connectTo(testDatabase(QStringLiteral("password.mdb")), wrong);
-            QVERIFY(!Access::NonSystemTables(dialogs, path).has_value());
+            QVERIFY(
+                !Access::NonSystemTables(dialogs, {testDatabase(QStringLiteral("password.mdb")), wrong}).has_value());
             QCOMPARE(dialogs.texts(),
                      QStringList{
                          QStringLiteral("Not a valid password.\r\nin Strudex2021/08/31.Access.NonSystemTables at "
@@ -158,16 +141,14 @@ private slots:
         file.close();
 
         ScriptedDialogs dialogs;
-        connectTo(text);
-        QVERIFY(!Access::NonSystemTables(dialogs, path).has_value());
+        QVERIFY(!tablesOf(dialogs, text).has_value());
         QCOMPARE(dialogs.messages.size(), 1);
         QVERIFY(dialogs.texts().constFirst().startsWith(
             QStringLiteral("Unrecognized database format '%1'.\r\n").arg(text)));
 
         // A folder exists, so it reaches the engine, which refuses it clearly.
         dialogs.messages.clear();
-        connectTo(dir.path());
-        QVERIFY(!Access::NonSystemTables(dialogs, path).has_value());
+        QVERIFY(!tablesOf(dialogs, dir.path()).has_value());
         QCOMPARE(dialogs.messages.size(), 1);
         QVERIFY(dialogs.texts().constFirst().contains(QStringLiteral("at line 106")));
     }
@@ -176,8 +157,7 @@ private slots:
     {
         Ado::WorkerSettings::setProgram(QStringLiteral("/nonexistent/strudex-engine"));
         ScriptedDialogs dialogs;
-        connectTo(testDatabase(QStringLiteral("sample.mdb")));
-        QVERIFY(!Access::NonSystemTables(dialogs, path).has_value());
+        QVERIFY(!tablesOf(dialogs, testDatabase(QStringLiteral("sample.mdb"))).has_value());
         QCOMPARE(dialogs.messages.size(), 1);
         QVERIFY(dialogs.texts().constFirst().startsWith(
             QStringLiteral("Provider cannot be found. It may not be properly installed.\r\nin "

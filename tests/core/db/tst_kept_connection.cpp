@@ -56,11 +56,11 @@ Export listAndExport(const QString &path, const QStringList &rows, const QString
     databasePath = path;
     Ado::WorkerTraffic::reset();
     ScriptedDialogs dialogs;
-    Access::NonSystemTables(dialogs, path);
+    Access::NonSystemTables(dialogs, {path, QString()});
     RecordingView view;
     for (const QString &row : rows)
         view.rows.append({row, true});
-    StructureReport::generateStructure(dialogs, view, reportFile, qint32(rows.size()));
+    StructureReport::generateStructure(dialogs, view, {databasePath, QString()}, reportFile, qint32(rows.size()));
     Export result;
     QFile file(reportFile);
     if (file.open(QIODevice::ReadOnly))
@@ -80,7 +80,7 @@ Export exportOnly(const QString &path, const QStringList &rows, const QString &r
     RecordingView view;
     for (const QString &row : rows)
         view.rows.append({row, true});
-    StructureReport::generateStructure(dialogs, view, reportFile, qint32(rows.size()));
+    StructureReport::generateStructure(dialogs, view, {databasePath, QString()}, reportFile, qint32(rows.size()));
     Export result;
     QFile file(reportFile);
     if (file.open(QIODevice::ReadOnly))
@@ -99,7 +99,7 @@ Export freshExport(const QString &path, const QStringList &rows, const QString &
     RecordingView view;
     for (const QString &row : rows)
         view.rows.append({row, true});
-    StructureReport::generateStructure(dialogs, view, reportFile, qint32(rows.size()));
+    StructureReport::generateStructure(dialogs, view, {databasePath, QString()}, reportFile, qint32(rows.size()));
     Export result;
     QFile file(reportFile);
     if (file.open(QIODevice::ReadOnly))
@@ -188,7 +188,6 @@ private slots:
     {
         TestSupport::useBuiltEngine();
         Main::SetAppTitle();
-        Access::SetConnectionParameters([] { return databasePath; }, [] { return QString(); });
     }
 
     void cleanup() { Ado::Connection::releaseKept(); }
@@ -198,7 +197,7 @@ private slots:
         const QString path = settledCopy(QStringLiteral("sample.mdb"));
         ScriptedDialogs dialogs;
         databasePath = path;
-        const QStringList tables = Access::NonSystemTables(dialogs, path).value_or(QStringList());
+        const QStringList tables = Access::NonSystemTables(dialogs, {path, QString()}).value_or(QStringList());
         QCOMPARE(tables.size(), 5);
         Ado::Connection::releaseKept();
         const Export kept = listAndExport(path, tables, out.filePath(QStringLiteral("kept_Structure.txt")));
@@ -215,13 +214,13 @@ private slots:
         const QString path = settledCopy(QStringLiteral("sample.mdb"));
         ScriptedDialogs dialogs;
         databasePath = path;
-        const QStringList sampleTables = Access::NonSystemTables(dialogs, path).value_or(QStringList());
+        const QStringList sampleTables = Access::NonSystemTables(dialogs, {path, QString()}).value_or(QStringList());
         QCOMPARE(sampleTables.size(), 5);
         const Export sample = freshExport(path, sampleTables, out.filePath(QStringLiteral("sample_Structure.txt")));
 
         // Listed, then another database put in its place under the same name.
         databasePath = path;
-        QVERIFY(Access::NonSystemTables(dialogs, path));
+        QVERIFY(Access::NonSystemTables(dialogs, {path, QString()}));
         const QString other = settledCopy(QStringLiteral("types.mdb"));
         QVERIFY(QFile::remove(path));
         QVERIFY(QFile::rename(other, path));
@@ -231,7 +230,8 @@ private slots:
         Ado::WorkerTraffic::reset();
         ScriptedDialogs exporting;
         const QString reportFile = out.filePath(QStringLiteral("replaced_Structure.txt"));
-        StructureReport::generateStructure(exporting, view, reportFile, qint32(sampleTables.size()));
+        StructureReport::generateStructure(exporting, view, {databasePath, QString()}, reportFile,
+                                           qint32(sampleTables.size()));
         QCOMPARE(Ado::WorkerTraffic::databasesOpened(), 1);
         QFile file(reportFile);
         QVERIFY(file.open(QIODevice::ReadOnly));
@@ -253,7 +253,7 @@ private slots:
         const QDateTime modified = QFileInfo(path).lastModified();
         ScriptedDialogs dialogs;
         databasePath = path;
-        const QStringList tables = Access::NonSystemTables(dialogs, path).value_or(QStringList());
+        const QStringList tables = Access::NonSystemTables(dialogs, {path, QString()}).value_or(QStringList());
         QCOMPARE(tables.size(), 5);
         QFile source(testDatabase(QStringLiteral("types.mdb")));
         QVERIFY(source.open(QIODevice::ReadOnly));
@@ -277,15 +277,15 @@ private slots:
         const QString path = settledCopy(QStringLiteral("sample.mdb"));
         ScriptedDialogs dialogs;
         databasePath = path;
-        const QStringList tables = Access::NonSystemTables(dialogs, path).value_or(QStringList());
+        const QStringList tables = Access::NonSystemTables(dialogs, {path, QString()}).value_or(QStringList());
         QVERIFY(QFile::remove(path));
         RecordingView view;
         for (const QString &row : tables)
             view.rows.append({row, true});
         ScriptedDialogs exporting;
         databasePath = path;
-        StructureReport::generateStructure(exporting, view, out.filePath(QStringLiteral("gone_Structure.txt")),
-                                           qint32(tables.size()));
+        StructureReport::generateStructure(exporting, view, {databasePath, QString()},
+                                           out.filePath(QStringLiteral("gone_Structure.txt")), qint32(tables.size()));
         QVERIFY(exporting.texts().at(0).startsWith(QStringLiteral("Could not find file '%1'.").arg(path)));
         QVERIFY(exporting.texts().at(0).contains(QStringLiteral("Form2.generateStructure at line 138")));
     }

@@ -42,11 +42,7 @@ class RealFilesTest : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase()
-    {
-        TestSupport::useBuiltEngine();
-        Access::SetConnectionParameters([] { return databasePath; }, [] { return databasePassword; });
-    }
+    void initTestCase() { TestSupport::useBuiltEngine(); }
 
     void everyReadableFileComesThroughWhole()
     {
@@ -112,13 +108,13 @@ private slots:
             ScriptedDialogs dialogs;
             databasePath = real.path;
             databasePassword = real.password;
-            QCOMPARE(Access::NonSystemTables(dialogs, real.path),
+            QCOMPARE(Access::NonSystemTables(dialogs, {real.path, databasePassword}),
                      std::optional<QStringList>(QStringList{expected.value(name)}));
             QVERIFY2(dialogs.messages.isEmpty(), qPrintable(name + dialogs.texts().join(u'|')));
 
             // The whole report reads like any other database's.
             auto connection = Ado::CreateConnection();
-            connection->Open(Access::BuildConnectionString());
+            connection->Open(Access::BuildConnectionString({databasePath, databasePassword}));
             auto recordset = Ado::CreateRecordset();
             recordset->Open(QStringLiteral("select * from [") + expected.value(name) + QLatin1Char(']'), *connection);
             QVERIFY(recordset->FieldCount() > 0);
@@ -133,7 +129,7 @@ private slots:
                     continue;
                 dialogs.messages.clear();
                 databasePassword = wrong;
-                QVERIFY(!Access::NonSystemTables(dialogs, real.path).has_value());
+                QVERIFY(!Access::NonSystemTables(dialogs, {real.path, databasePassword}).has_value());
                 QCOMPARE(dialogs.messages.size(), 1);
                 QVERIFY2(dialogs.texts().constFirst().startsWith(QStringLiteral("Not a valid password.\r\n")),
                          qPrintable(name + QLatin1Char(' ') + dialogs.texts().constFirst()));
@@ -168,7 +164,7 @@ private slots:
                 ScriptedDialogs dialogs;
                 databasePath = copy;
                 databasePassword = QStringLiteral("1234");
-                const auto tables = Access::NonSystemTables(dialogs, copy);
+                const auto tables = Access::NonSystemTables(dialogs, {copy, databasePassword});
                 // Either the byte did not matter, or one clear message says why not.
                 QVERIFY(tables.has_value() ? dialogs.messages.isEmpty() : dialogs.messages.size() == 1);
             }

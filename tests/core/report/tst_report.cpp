@@ -16,7 +16,12 @@ using TestSupport::testDatabase;
 namespace {
 
 QString databasePath;
-QString databasePassword;
+
+// The database under test; none of these has a password.
+Access::ConnectionParameters database()
+{
+    return {databasePath, QString()};
+}
 
 // The expected report with its first line naming the database as this test names it.
 QByteArray expected(const QString &name, const QString &database)
@@ -51,14 +56,9 @@ private slots:
     {
         TestSupport::useBuiltEngine();
         Main::SetAppTitle();
-        Access::SetConnectionParameters([] { return databasePath; }, [] { return databasePassword; });
     }
 
-    void init()
-    {
-        databasePath = testDatabase(QStringLiteral("sample.mdb"));
-        databasePassword.clear();
-    }
+    void init() { databasePath = testDatabase(QStringLiteral("sample.mdb")); }
 
     void fieldLineLayout()
     {
@@ -109,7 +109,7 @@ private slots:
         ScriptedDialogs dialogs;
         RecordingView view = viewOf(SampleTables);
         const QString file = out.filePath(QStringLiteral("sample_Structure.txt"));
-        StructureReport::generateStructure(dialogs, view, file, 5);
+        StructureReport::generateStructure(dialogs, view, database(), file, 5);
         QCOMPARE(TestSupport::readFile(file), expected(QStringLiteral("sample"), databasePath));
         QCOMPARE(dialogs.messages.size(), 1);
         QCOMPARE(dialogs.messages.constFirst().text, QStringLiteral("Done."));
@@ -130,7 +130,7 @@ private slots:
         RecordingView view = viewOf(SampleTables);
         view.rows[0].ticked = view.rows[1].ticked = view.rows[3].ticked = false;
         const QString file = out.filePath(QStringLiteral("some_Structure.txt"));
-        StructureReport::generateStructure(dialogs, view, file, 2);
+        StructureReport::generateStructure(dialogs, view, database(), file, 2);
         QCOMPARE(TestSupport::readFile(file), expected(QStringLiteral("sample-some"), databasePath));
         QCOMPARE(view.values, (QList<double>{50, 100, 0}));
     }
@@ -142,7 +142,7 @@ private slots:
         for (int i = 0; i < 4; ++i)
             view.rows[i].ticked = false;
         const QString file = out.filePath(QStringLiteral("last_Structure.txt"));
-        StructureReport::generateStructure(dialogs, view, file, 1);
+        StructureReport::generateStructure(dialogs, view, database(), file, 1);
         const QByteArray report = TestSupport::readFile(file);
         QVERIFY(report.contains(
             "Printing Table Structures:\r\n1) Shippers\r\n\r\n\r\nTable Name : Shippers    Total Fields : 3"));
@@ -157,7 +157,7 @@ private slots:
         RecordingView view = viewOf({QStringLiteral("aardvark"), QStringLiteral("Empty Table"), QStringLiteral("Names"),
                                      QStringLiteral("Zebra"), QStringLiteral("Клиенты"), QStringLiteral("顧客 Café")});
         const QString file = out.filePath(QStringLiteral("layout_Structure.txt"));
-        StructureReport::generateStructure(dialogs, view, file, 6);
+        StructureReport::generateStructure(dialogs, view, database(), file, 6);
         QCOMPARE(TestSupport::readFile(file), expected(QStringLiteral("layout"), databasePath));
         QCOMPARE(dialogs.texts(), QStringList{QStringLiteral("Done.")});
     }
@@ -171,7 +171,7 @@ private slots:
         old.close();
         ScriptedDialogs dialogs;
         RecordingView view = viewOf(SampleTables);
-        StructureReport::generateStructure(dialogs, view, file, 5);
+        StructureReport::generateStructure(dialogs, view, database(), file, 5);
         QCOMPARE(TestSupport::readFile(file), expected(QStringLiteral("sample"), databasePath));
         QCOMPARE(
             QDir(out.path()).entryList({QStringLiteral("replaced_Structure.txt*")}, QDir::Files | QDir::Hidden).size(),
@@ -186,7 +186,7 @@ private slots:
         ScriptedDialogs dialogs;
         RecordingView view = viewOf({QStringLiteral("Customers"), QStringLiteral("Orders")});
         const QString file = out.filePath(QStringLiteral("gone_Structure.txt"));
-        StructureReport::generateStructure(dialogs, view, file, 2);
+        StructureReport::generateStructure(dialogs, view, database(), file, 2);
         const QByteArray header = " Printing From " + databasePath.toUtf8() +
                                   "\r\n\r\nPrinting Table Structures:\r\n1) Customers\r\n2) Orders\r\n\r\n\r\n";
         const QByteArray block1 =
@@ -210,7 +210,7 @@ private slots:
         ScriptedDialogs dialogs;
         RecordingView view = viewOf({QStringLiteral("Vanished"), QStringLiteral("Shippers")});
         const QString file = out.filePath(QStringLiteral("vanished_Structure.txt"));
-        StructureReport::generateStructure(dialogs, view, file, 2);
+        StructureReport::generateStructure(dialogs, view, database(), file, 2);
         const QByteArray report = TestSupport::readFile(file);
         QVERIFY(
             report.contains("Table Name : Vanished    Total Fields : 0    Total Number Of Records For Table: 0\r\n\r\n"
@@ -232,7 +232,7 @@ private slots:
         file.close();
         ScriptedDialogs dialogs;
         RecordingView view = viewOf({QStringLiteral("Shippers")});
-        StructureReport::generateStructure(dialogs, view, blocker + QStringLiteral("/x_Structure.txt"), 1);
+        StructureReport::generateStructure(dialogs, view, database(), blocker + QStringLiteral("/x_Structure.txt"), 1);
         // One clear report, not one per line that had nowhere to go.
         const QStringList texts = dialogs.texts();
         QCOMPARE(texts.size(), 1);
@@ -254,11 +254,11 @@ private slots:
         view.onYield = [&] {
             if (nested++ == 0) {
                 QVERIFY(StructureReport::Running());
-                StructureReport::generateStructure(dialogs, view, second, 1);
-                StructureReport::StartExporting(dialogs, view, out.path());
+                StructureReport::generateStructure(dialogs, view, database(), second, 1);
+                StructureReport::StartExporting(dialogs, view, database(), out.path());
             }
         };
-        StructureReport::generateStructure(dialogs, view, first, 1);
+        StructureReport::generateStructure(dialogs, view, database(), first, 1);
         QVERIFY(QFile::exists(first));
         QVERIFY(!QFile::exists(second));
         QCOMPARE(dialogs.texts(), QStringList{QStringLiteral("Done.")});
@@ -276,7 +276,7 @@ private slots:
         for (const QString &folder :
              {out.filePath(QStringLiteral("missing")), QString(), testDatabase(QStringLiteral("sample.mdb"))}) {
             ScriptedDialogs dialogs;
-            StructureReport::StartExporting(dialogs, none, folder);
+            StructureReport::StartExporting(dialogs, none, database(), folder);
             QCOMPARE(dialogs.texts(), QStringList{folderMessage});
             QCOMPARE(dialogs.messages.constFirst().title, QStringLiteral("Strudex"));
             QCOMPARE(dialogs.messages.constFirst().icon, Dialogs::Icon::None);
@@ -284,7 +284,7 @@ private slots:
 
         QTemporaryDir empty;
         ScriptedDialogs dialogs;
-        StructureReport::StartExporting(dialogs, none, empty.path());
+        StructureReport::StartExporting(dialogs, none, database(), empty.path());
         QCOMPARE(dialogs.texts(), QStringList{tableMessage});
         QVERIFY(QDir(empty.path()).isEmpty());
     }
@@ -295,7 +295,7 @@ private slots:
         ScriptedDialogs dialogs;
         RecordingView view = viewOf(SampleTables);
         // No trailing separator typed: the report still lands inside the folder.
-        StructureReport::StartExporting(dialogs, view, folder.path());
+        StructureReport::StartExporting(dialogs, view, database(), folder.path());
         QCOMPARE(TestSupport::readFile(folder.filePath(QStringLiteral("sample_Structure.txt"))),
                  expected(QStringLiteral("sample"), databasePath));
         QCOMPARE(dialogs.texts(), QStringList{QStringLiteral("Done.")});
