@@ -98,10 +98,11 @@ std::string text(const std::optional<std::string> &value)
     return value.value_or(std::string());
 }
 
-// Text with its line breaks as "\n" and no NUL or blanks at either end.
-std::string tidy(std::string value)
+// Line breaks as "\n", whatever the row kept (Access keeps CR LF); NULs dropped.
+std::string plainLineBreaks(const std::string &value)
 {
     std::string out;
+    out.reserve(value.size());
     for (std::size_t i = 0; i < value.size(); ++i) {
         if (value[i] == '\r') {
             out += '\n';
@@ -111,6 +112,13 @@ std::string tidy(std::string value)
             out += value[i];
         }
     }
+    return out;
+}
+
+// Text with its line breaks as "\n" and no NUL or blanks at either end.
+std::string tidy(const std::string &value)
+{
+    const std::string out = plainLineBreaks(value);
     const auto first = out.find_first_not_of(" \t\n");
     if (first == std::string::npos)
         return std::string();
@@ -144,11 +152,27 @@ const char *parameterType(int flag)
         return "Text";
     case 11:
         return "LongBinary";
+    case 12:
+        return "LongText";
     case 15:
         return "Guid";
+    case 20:
+        return "Decimal";
     default:
         return nullptr;
     }
+}
+
+// A parameter's name as the PARAMETERS clause writes it. The name is kept as it was typed: a
+// reference such as [Forms]![Dialog]![Start] already has its brackets, a prompt such as
+// "User Name" gets them, as Access writes it.
+std::string parameterName(const std::string &name)
+{
+    if (!name.empty() && std::all_of(name.begin(), name.end(), isWordChar))
+        return name;
+    if (name.find('[') != std::string::npos)
+        return name;
+    return '[' + name + ']';
 }
 
 // A table, or a join of two sources, in the FROM list.
@@ -241,7 +265,7 @@ public:
                 problem("a parameter of an unknown type was left out");
                 continue;
             }
-            std::string item = text(p->name1) + ' ' + type;
+            std::string item = parameterName(text(p->name1)) + ' ' + type;
             if (p->flag.value_or(-1) == 10 && p->extra.value_or(0) > 0)
                 item += '(' + std::to_string(*p->extra) + ')';
             items.push_back(item);
@@ -254,7 +278,7 @@ public:
         if (!path && !type)
             return std::string();
         std::string out = " IN '" + text(path) + "'";
-        if (type)
+        if (type && !type->empty())
             out += " [" + *type + ']';
         return out;
     }
@@ -264,18 +288,23 @@ public:
         return r ? remote(r->name1, r->expression) : std::string();
     }
 
-    std::string predicate() const
+    // Access writes DISTINCT or DISTINCTROW, then TOP n [PERCENT]: a query may have both.
+    std::string predicate()
     {
         const int f = flags();
+        std::string out;
         if (f & Distinct)
-            return "DISTINCT ";
-        if (f & DistinctRow)
-            return "DISTINCTROW ";
+            out = "DISTINCT ";
+        else if (f & DistinctRow)
+            out = "DISTINCTROW ";
         if (f & Top) {
-            const QueryRow *flagRow = row(FlagRow);
-            return "TOP " + text(flagRow->name1) + ((f & Percent) ? " PERCENT " : " ");
+            const std::string count = text(row(FlagRow)->name1);
+            if (count.empty())
+                problem("the query's TOP has no number and was left out");
+            else
+                out += "TOP " + count + ((f & Percent) ? " PERCENT " : " ");
         }
-        return std::string();
+        return out;
     }
 
     static std::string column(const QueryRow &c)
@@ -304,8 +333,8 @@ public:
             auto source = std::make_shared<Source>();
             const std::string name = text(t->name1);
             std::string written;
-            if (t->expression)
-                written = '[' + *t->expression + "]." + quotePart(name);
+            if (t->expression) // a subquery, or the database a table is in
+                written = '[' + tidy(*t->expression) + "]." + (name.empty() ? std::string() : quotePart(name));
             else
                 written = quoteName(name);
             if (t->name2 && !t->name2->empty())
@@ -375,7 +404,9 @@ public:
         if (flags() & SelectStar)
             items.push_back("*");
         std::string out = predicate() + join(items, ", ") + into;
-        out += "\nFROM " + from();
+        const std::string sources = from();
+        if (!sources.empty()) // a SELECT of values alone has no FROM
+            out += "\nFROM " + sources;
         out += expressions(WhereRow, "WHERE ");
         out += expressions(GroupByRow, "GROUP BY ", crosstab ? CrosstabColumn : 0);
         out += expressions(HavingRow, "HAVING ");
@@ -401,24 +432,66 @@ std::vector<const QueryRow *> withFlag(const std::vector<const QueryRow *> &rows
 }
 
 // The kind of query: the Flags of its MSysObjects row name the kinds other than select; when they
-// name none, the query's type row says.
+// name none, the query's type row says. Access writes select queries without a type row (every
+// one in a file of Access 2007, and other writers do the same): with neither, it is a select.
 const char *queryType(std::int32_t objectFlags, const QueryRow *typeRow)
 {
-    const char *type = typeFromObjectFlags(objectFlags);
-    if (!type && (objectFlags & 0xF0) == 0)
-        type = typeRow ? typeFromTypeRow(typeRow->flag.value_or(0)) : nullptr;
-    return type;
+    if (const char *type = typeFromObjectFlags(objectFlags))
+        return type;
+    if (typeRow)
+        return typeFromTypeRow(typeRow->flag.value_or(0));
+    return (objectFlags & 0xF0) == 0 ? "select" : nullptr;
+}
+
+std::string unknownKind(std::int32_t objectFlags, const QueryRow *typeRow)
+{
+    std::string why =
+        "the kind of query is not one Access writes (MSysObjects Flags " + std::to_string(objectFlags & 0xF0) + ", ";
+    if (!typeRow)
+        return why + "no type row)";
+    return why + "type row " + (typeRow->flag ? std::to_string(*typeRow->flag) : std::string("empty")) + ')';
+}
+
+// Whether MSysQueries holds anything of the query beyond the rows that open and close it.
+bool hasContent(const std::vector<QueryRow> &rows)
+{
+    return std::any_of(rows.begin(), rows.end(),
+                       [](const QueryRow &r) { return r.attribute != 0 && r.attribute != 255; });
+}
+
+// The kinds whose type row holds what the other rows cannot say: the target table, or the SQL.
+bool needsTypeRow(const std::string &type)
+{
+    return type == "make-table" || type == "append" || type == "data-definition" || type == "pass-through";
 }
 
 // Data-definition and pass-through queries keep their SQL whole, in the type row.
-std::string storedSql(const QueryRow &typeRow)
+std::string storedSql(Builder &b, const QueryRow &typeRow)
 {
-    return tidy(text(typeRow.expression));
+    std::string sql = tidy(text(typeRow.expression));
+    if (sql.empty())
+        b.problem("the query's SQL text is missing");
+    return sql;
+}
+
+// The table an append or make-table query writes to, as its type row names it (the database it is
+// in follows apart).
+std::string targetTable(Builder &b, const QueryRow &typeRow)
+{
+    const std::string name = text(typeRow.name1);
+    if (name.empty())
+        b.problem("the query names no table to write to");
+    return quoteName(name);
+}
+
+std::string targetDatabase(const QueryRow &typeRow)
+{
+    return Builder::remote(typeRow.name2, typeRow.expression);
 }
 
 // A union keeps its two SELECTs whole, as the expressions of two table rows with fixed aliases;
 // only the ORDER BY and whether duplicates stay are rows of their own.
-std::string unionSql(Builder &b)
+std::string unionStatement(Builder &b)
 {
     const QueryRow *first = nullptr;
     const QueryRow *second = nullptr;
@@ -433,7 +506,7 @@ std::string unionSql(Builder &b)
         return std::string();
     }
     return tidy(text(first->expression)) + '\n' + ((b.flags() & Distinct) ? "UNION " : "UNION ALL ") +
-           tidy(text(second->expression)) + b.expressions(OrderByRow, "ORDER BY ") + ';';
+           tidy(text(second->expression)) + b.expressions(OrderByRow, "ORDER BY ");
 }
 
 // The statements built from rows, without the PARAMETERS before them and the ending after them.
@@ -445,9 +518,7 @@ std::string selectStatement(Builder &b, const std::vector<const QueryRow *> &col
 
 std::string makeTableStatement(Builder &b, const QueryRow &typeRow, const std::vector<const QueryRow *> &columns)
 {
-    const std::string into =
-        " INTO " + quoteName(text(typeRow.name1)) + Builder::remote(typeRow.name2, typeRow.expression);
-    return "SELECT " + b.selectBody(columns, into, false);
+    return "SELECT " + b.selectBody(columns, " INTO " + targetTable(b, typeRow) + targetDatabase(typeRow), false);
 }
 
 std::string deleteStatement(Builder &b, const std::vector<const QueryRow *> &columns)
@@ -478,7 +549,7 @@ std::string appendTargets(const std::vector<const QueryRow *> &columns)
     std::vector<std::string> targets;
     for (const QueryRow *c : columns) {
         if (c->name2 && !c->name2->empty())
-            targets.push_back(*c->name2);
+            targets.push_back(quoteName(*c->name2));
     }
     return targets.empty() ? std::string() : " (" + join(targets, ", ") + ')';
 }
@@ -488,9 +559,8 @@ std::string appendStatement(Builder &b, const QueryRow &typeRow, const std::vect
 {
     const auto values = withFlag(columns, AppendValue, true);
     const auto selected = withFlag(columns, AppendValue, false);
-    std::string sql = "INSERT INTO " + quoteName(text(typeRow.name1));
-    sql += appendTargets(values.empty() ? selected : values);
-    sql += Builder::remote(typeRow.name2, typeRow.expression) + '\n';
+    std::string sql = "INSERT INTO " + targetTable(b, typeRow);
+    sql += appendTargets(values.empty() ? selected : values) + targetDatabase(typeRow) + '\n';
     if (values.empty())
         return sql + "SELECT " + b.selectBody(selected, std::string(), false);
     std::vector<std::string> items;
@@ -504,10 +574,12 @@ std::string updateStatement(Builder &b, const std::vector<const QueryRow *> &col
     std::vector<std::string> sets;
     for (const QueryRow *c : columns)
         sets.push_back(text(c->name2) + " = " + text(c->expression));
+    if (sets.empty())
+        b.problem("the update query sets no field");
     return "UPDATE " + b.from() + "\nSET " + join(sets, ", ") + b.expressions(WhereRow, "WHERE ");
 }
 
-// The statement of a query built from its rows; typeRow is there for every kind but select.
+// The statement of a query built from its rows; typeRow is there for the kinds that need it.
 std::string statement(Builder &b, const std::string &type, const QueryRow *typeRow)
 {
     const auto columns = b.rows(ColumnRow);
@@ -523,6 +595,8 @@ std::string statement(Builder &b, const std::string &type, const QueryRow *typeR
         return appendStatement(b, *typeRow, columns);
     if (type == "update")
         return updateStatement(b, columns);
+    if (type == "union")
+        return unionStatement(b);
     return std::string();
 }
 
@@ -547,26 +621,31 @@ QueryText rebuildQuery(std::int32_t objectFlags, const std::vector<QueryRow> &ro
     QueryText result;
     Builder b(rows, result);
     const QueryRow *typeRow = b.row(TypeRow);
+    if (!hasContent(rows)) {
+        const char *named = typeFromObjectFlags(objectFlags);
+        result.type = named ? named : "unknown";
+        b.problem("MSysQueries holds no rows of the query");
+        return result;
+    }
     const char *type = queryType(objectFlags, typeRow);
     if (!type) {
         result.type = "unknown";
-        b.problem("the kind of query is not one Access writes");
+        b.problem(unknownKind(objectFlags, typeRow));
         return result;
     }
     result.type = type;
-    if (!typeRow && result.type != "select") {
+    if (!typeRow && needsTypeRow(result.type)) {
         b.problem("the query's type row is missing");
         return result;
     }
     if (result.type == "data-definition" || result.type == "pass-through") {
-        result.sql = storedSql(*typeRow);
-    } else if (result.type == "union") {
-        result.sql = unionSql(b);
-    } else {
-        std::string sql = b.parameters(); // its problems come before the statement's
-        sql += statement(b, result.type, typeRow);
-        result.sql = sql + b.ending();
+        result.sql = storedSql(b, *typeRow);
+        return result;
     }
+    const std::string parameters = b.parameters(); // its problems come before the statement's
+    const std::string body = statement(b, result.type, typeRow);
+    if (!body.empty())
+        result.sql = plainLineBreaks(parameters + body + b.ending());
     return result;
 }
 

@@ -149,7 +149,7 @@ private slots:
                              "WHERE (((Table2.col2)=\"foo\" Or (Table2.col2) In (\"buzz\",\"bazz\")))\n"
                              "ORDER BY Table2.col1;"));
         QCOMPARE(queries.at("UpdateQuery").sql,
-                 std::string("PARAMETERS User Name Text;\nUPDATE Table1\n"
+                 std::string("PARAMETERS [User Name] Text;\nUPDATE Table1\n"
                              "SET Table1.col1 = \"foo\", Table1.col2 = [Table2].[col3], [Table2].[col1] = [User Name]\n"
                              "WHERE ((([Table2].[col1]) Is Not Null));"));
         QCOMPARE(queries.at("DataDefinitionQuery").sql, std::string("CREATE TABLE Table5 (col1 CHAR, col2 CHAR);"));
