@@ -97,6 +97,20 @@ QStringList writeAll(const Structure::Document &document, const QList<Format> &f
     return out;
 }
 
+QStringList unreadTables(const Structure::Document &document)
+{
+    QStringList out;
+    for (const Structure::Table &table : document.tables) {
+        if (table.records && table.definitionRead)
+            continue;
+        const QString what = !table.records && !table.definitionRead ? QStringLiteral("could not be read")
+                                                                     : QStringLiteral("could not be read whole");
+        out << (table.note.isEmpty() ? QStringLiteral("The table '%1' %2.").arg(table.name, what)
+                                     : QStringLiteral("The table '%1' %2: %3.").arg(table.name, what, table.note));
+    }
+    return out;
+}
+
 std::optional<QByteArray> diffOutput(const Structure::Document &before, const Structure::Document &after,
                                      const QString &format, bool &different)
 {

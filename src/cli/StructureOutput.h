@@ -35,6 +35,10 @@ std::optional<QString> write(const Structure::Document &document, Format format,
 QStringList writeAll(const Structure::Document &document, const QList<Format> &formats, const QString &folder,
                      const QString &databasePath);
 
+// One line per table of which something could not be read (its records were not counted, or its
+// definition was not read), naming the table and saying why; empty when every table was read whole.
+QStringList unreadTables(const Structure::Document &document);
+
 // The diff of two schemas in "text", "markdown" or "json"; nothing for another format.
 std::optional<QByteArray> diffOutput(const Structure::Document &before, const Structure::Document &after,
                                      const QString &format, bool &different);

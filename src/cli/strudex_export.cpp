@@ -303,6 +303,11 @@ std::variant<std::vector<ConsoleView::Row>, QString> tickedRows(const QStringLis
     const auto document = readDocument(request.database, request.password, request.wanted);
     bool failed = failedBefore || !document;
     if (document) {
+        // The documents say what could not be read of a table; the exit status says it too.
+        for (const QString &problem : StructureOutput::unreadTables(*document)) {
+            print(stderr, problem + QLatin1Char('\n'));
+            failed = true;
+        }
         for (const QString &problem : StructureOutput::writeAll(*document, formats, request.folder, request.database)) {
             print(stderr, problem + QLatin1Char('\n'));
             failed = true;

@@ -276,6 +276,7 @@ StructureRecord MdbDatabase::StructureReader::tableRecord(const CatalogObject &o
     const std::optional<TableDefinition> definition =
         readTableDefinition(m_database.m_pages, m_database.m_layout, object.tablePage, m_decode, true);
     if (!definition) {
+        table.definitionRead = false;
         addNote(table.note, "its definition is damaged: its fields and indexes could not be read");
         return record;
     }
@@ -293,7 +294,11 @@ void MdbDatabase::StructureReader::countRecords(EngineProtocol::StructureTable &
         m_database.fields(table.name, m_heartbeat, false);
         table.records = *m_database.m_tables.find(table.name)->second.recordCount;
     } catch (const EngineFailure &failure) {
-        addNote(table.note, std::string("its records could not be counted: ") + failure.what());
+        // The engine's sentence ends in a full stop; the note goes on after it.
+        std::string why = failure.what();
+        if (why.ends_with('.'))
+            why.pop_back();
+        addNote(table.note, "its records could not be counted: " + safe(why));
     }
 }
 

@@ -51,7 +51,7 @@
 namespace EngineProtocol {
 
 // Bumped whenever a message changes shape. Hello answers with it.
-inline constexpr std::uint32_t kProtocolVersion = 4;
+inline constexpr std::uint32_t kProtocolVersion = 5;
 
 // Limits: nothing legitimate comes near them, and a length beyond them means a broken peer.
 inline constexpr std::uint32_t kMaxStringLength = 1u << 20; // 1 MiB

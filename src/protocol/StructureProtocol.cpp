@@ -142,6 +142,7 @@ StructureTable readTable(Reader &in)
     if (counted)
         t.records = records;
     t.properties = readProperties(in);
+    t.definitionRead = flag(in);
     // A field takes at least 4+4+8+4+1+1+1+1+4+4 bytes.
     const auto fieldCount = count(in, 32);
     for (std::uint32_t i = 0; fieldCount && i < *fieldCount && in.ok(); ++i)
@@ -150,6 +151,9 @@ StructureTable readTable(Reader &in)
     for (std::uint32_t i = 0; indexCount && i < *indexCount && in.ok(); ++i)
         t.indexes.push_back(readIndex(in));
     t.note = in.string();
+    // What was not read cannot have parts.
+    if (!t.definitionRead && (!t.fields.empty() || !t.indexes.empty()))
+        in.fail();
     return t;
 }
 
@@ -212,6 +216,7 @@ void appendStructureRecord(Writer &out, const StructureRecord &record)
         const StructureTable &t = record.table;
         out.string(t.name).u8(t.records ? 1 : 0).i64(t.records.value_or(0));
         properties(out, t.properties);
+        out.u8(t.definitionRead ? 1 : 0);
         out.u32(static_cast<std::uint32_t>(t.fields.size()));
         for (const StructureField &f : t.fields) {
             out.string(f.name).i32(f.adoType).i64(f.definedSize).string(f.accessType);

@@ -7,8 +7,9 @@
 //   record       = u8 kind, then
 //     Database:     u8 version byte of the header, string AccessVersion property, u8 encrypted,
 //                   u8 database password
-//     Table:        string name, u8 counted, i64 records, properties, u32 count, field...,
-//                   u32 count, index..., string note
+//     Table:        string name, u8 counted, i64 records, properties, u8 definition read, u32
+//                   count, field..., u32 count, index..., string note (a table whose definition
+//                   could not be read has neither fields nor indexes)
 //     Relationship: string name, string primary table, strings, string foreign table, strings,
 //                   u32 flags (Enforced 1, CascadeUpdates 2, CascadeDeletes 4, CascadeNull 8,
 //                   OneToOne 16), string join, string note
@@ -72,6 +73,9 @@ struct StructureTable
     std::string name;
     std::optional<std::int64_t> records;
     std::vector<Property> properties;
+    // Whether the table's definition was read: without it its fields and indexes are unknown, which
+    // is not the same as having none.
+    bool definitionRead = true;
     std::vector<StructureField> fields;
     std::vector<StructureIndex> indexes;
     std::string note;

@@ -41,6 +41,13 @@ std::vector<StructureRecord> samples()
                            {".rC", {{"OrderID", false}}, false, false, false, false, true, "a note"}};
     table.table.note = "";
 
+    // A table whose definition could not be read: its fields are unknown, not none.
+    StructureRecord unread;
+    unread.kind = StructureKind::Table;
+    unread.table.name = "Damaged";
+    unread.table.definitionRead = false;
+    unread.table.note = "its definition is damaged: its fields and indexes could not be read";
+
     StructureRecord relationship;
     relationship.kind = StructureKind::Relationship;
     relationship.relationship = {"BranchesOrders",
@@ -67,7 +74,7 @@ std::vector<StructureRecord> samples()
     StructureRecord note;
     note.kind = StructureKind::Note;
     note.note = "MSysQueries cannot be read";
-    return {database, table, relationship, query, link, note};
+    return {database, table, unread, relationship, query, link, note};
 }
 
 bool same(const StructureRecord &a, const StructureRecord &b)
@@ -123,6 +130,17 @@ private slots:
         const Bytes hugeBytes = huge.bytes();
         Reader c(hugeBytes);
         QVERIFY(!readStructureRecord(c));
+        // A table whose definition was not read cannot come with fields.
+        StructureRecord contradiction = samples()[1];
+        Writer said;
+        appendStructureRecord(said, contradiction);
+        contradiction.table.definitionRead = false;
+        Writer unsaid;
+        appendStructureRecord(unsaid, contradiction);
+        const Bytes contradictory = unsaid.bytes();
+        QVERIFY(contradictory != said.bytes());
+        Reader d(contradictory);
+        QVERIFY(!readStructureRecord(d));
 
         QRandomGenerator random(3);
         Writer out;

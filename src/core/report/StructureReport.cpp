@@ -9,7 +9,9 @@
 #include "core/report/ExportView.h"
 #include "core/report/ReportFile.h"
 
+#include <exception>
 #include <limits>
+#include <new>
 
 namespace StructureReport {
 
@@ -41,6 +43,64 @@ template <class Narrow, class Wide> Narrow narrow(Wide value)
     if (value > Wide(std::numeric_limits<Narrow>::max()) || value < Wide(std::numeric_limits<Narrow>::min()))
         throw Failure::overflow();
     return Narrow(value);
+}
+
+// Every message shown during a run reports a failure, whichever routine shows it (a description
+// lookup reports under its own name); they are counted so that the run's last word can say so.
+class CountingDialogs final : public Dialogs
+{
+public:
+    explicit CountingDialogs(Dialogs &shown) : m_shown(shown) {}
+
+    Answer message(const QString &title, const QString &text, Buttons buttons, Icon icon) override
+    {
+        ++m_count;
+        return m_shown.message(title, text, buttons, icon);
+    }
+    std::optional<QString> openFile(const OpenFileRequest &request) override { return m_shown.openFile(request); }
+    QString browseForFolder(const QString &prompt, const QString &initialFolder) override
+    {
+        return m_shown.browseForFolder(prompt, initialFolder);
+    }
+    bool openUrl(const QUrl &url) override { return m_shown.openUrl(url); }
+
+    int count() const { return m_count; }
+
+private:
+    Dialogs &m_shown;
+    int m_count = 0;
+};
+
+// The description a routine reports for what a step threw.
+QString describe(const std::exception_ptr &thrown)
+{
+    try {
+        std::rethrow_exception(thrown);
+    } catch (const Failure &failure) {
+        return failure.description();
+    } catch (const std::bad_alloc &) {
+        return QStringLiteral("Out of memory");
+    } catch (const std::exception &error) {
+        return QString::fromLocal8Bit(error.what());
+    } catch (...) {
+        return QStringLiteral("Unexpected failure");
+    }
+}
+
+// A step's body that keeps the description of its failure in why, unless why already holds an
+// earlier one (the first failure is the cause; the later ones follow from it). The failure still
+// goes on to the routine, which reports it as always.
+template <class F> auto noting(QString &why, F body)
+{
+    return [&why, body = std::move(body)]() mutable {
+        try {
+            body();
+        } catch (...) {
+            if (why.isEmpty())
+                why = describe(std::current_exception());
+            throw;
+        }
+    };
 }
 
 const QString ColumnHeader = QStringLiteral("Field Name") + QString(16, u' ') + QStringLiteral("DataType") +
@@ -79,6 +139,32 @@ QString ReportFileName(const QString &folderText, const QString &databasePath)
     return folder + Main::FileNameFromPath(Main::StripExtension(databasePath)) + QStringLiteral("_Structure.txt");
 }
 
+QString TableHeading(const QString &name, std::optional<qint16> fieldCount, std::optional<qint32> recordCount)
+{
+    QString line = QStringLiteral("Table Name : ") + name;
+    if (fieldCount)
+        line += QStringLiteral("    Total Fields : ") + QString::number(*fieldCount);
+    if (recordCount)
+        line += QStringLiteral("    Total Number Of Records For Table: ") + QString::number(*recordCount);
+    return line;
+}
+
+QString UnreadLine(bool fieldsRead, bool recordsRead, const QString &why)
+{
+    if (fieldsRead && recordsRead)
+        return QString();
+    const QString what = fieldsRead    ? QStringLiteral("Its number of records could not be read")
+                         : recordsRead ? QStringLiteral("Its fields could not be read")
+                                       : QStringLiteral("This table could not be read");
+    // One line, whatever the description holds: the report's lines are its structure.
+    QString reason = why;
+    reason.replace(QStringLiteral("\r\n"), QStringLiteral(" "));
+    reason.replace(QLatin1Char('\r'), QLatin1Char(' '));
+    reason.replace(QLatin1Char('\n'), QLatin1Char(' '));
+    reason = reason.trimmed();
+    return reason.isEmpty() ? what + QLatin1Char('.') : what + QStringLiteral(": ") + reason;
+}
+
 bool Running()
 {
     return runInProgress;
@@ -90,15 +176,19 @@ void generateStructure(Dialogs &dialogs, ExportView &view, const Access::Connect
     if (runInProgress)
         return;
     RunGuard guard;
-    Routine r(dialogs, QStringLiteral("Form2"), QStringLiteral("generateStructure"));
+    CountingDialogs reported(dialogs);
+    Routine r(reported, QStringLiteral("Form2"), QStringLiteral("generateStructure"));
 
     std::unique_ptr<Ado::Recordset> recordset;
     std::unique_ptr<Ado::Connection> connection;
     ReportFile file;
     qint16 k = 0;
 
-    r.step(100, [&] { recordset = Ado::CreateRecordset(); });
-    r.step(102, [&] { connection = Ado::CreateConnection(); });
+    // Why the engine's objects could not be made, or the connection opened, is also why no table
+    // can be read.
+    QString engineProblem;
+    r.step(100, noting(engineProblem, [&] { recordset = Ado::CreateRecordset(); }));
+    r.step(102, noting(engineProblem, [&] { connection = Ado::CreateConnection(); }));
     r.step(112, [&] { view.setPointer(ExportView::Pointer::Busy); });
     r.step(114, [] {});
     r.step(116, [&] { file.open(fileName); });
@@ -117,7 +207,7 @@ void generateStructure(Dialogs &dialogs, ExportView &view, const Access::Connect
     r.step(134, [&] { file.writeLine(QString()); });
     r.step(136, [&] { file.writeLine(QString()); });
 
-    r.step(138, [&] { must(connection).Open(Access::BuildConnectionString(database)); });
+    r.step(138, noting(engineProblem, [&] { must(connection).Open(Access::BuildConnectionString(database)); }));
     // The worker reads every ticked table in one go, while the report is written from what has
     // arrived; a failure still shows at the step that reads the table.
     r.quietly([&] {
@@ -140,26 +230,36 @@ void generateStructure(Dialogs &dialogs, ExportView &view, const Access::Connect
         r.step(150, [&] { view.yield(); });
         if (r.test(152, [&] { return must(recordset).State() == Ado::adStateOpen; }))
             r.step(152, [&] { must(recordset).Close(); });
-        r.step(154, [&] {
-            must(recordset).Open(QStringLiteral("select * from [") + view.rowText(row) + QLatin1Char(']'),
-                                 must(connection), Ado::adOpenStatic, Ado::adLockOptimistic);
-        });
-        // A table whose query failed shows no counts of an earlier table: both start at 0.
-        qint16 fieldCount = 0;
-        qint32 recordCount = 0;
-        r.step(156, [&] { fieldCount = narrow<qint16>(must(recordset).FieldCount()); });
-        r.step(158, [&] { recordCount = narrow<qint32>(must(recordset).RecordCount()); });
-        r.step(164, [&] {
-            file.writeLine(QStringLiteral("Table Name : ") + view.rowText(row) + QStringLiteral("    Total Fields : ") +
-                           QString::number(fieldCount) + QStringLiteral("    Total Number Of Records For Table: ") +
-                           QString::number(recordCount));
-        });
-        r.step(166, [&] { file.writeLine(QString()); });
-        r.step(168, [&] { file.writeLine(ColumnHeader); });
-        r.step(170, [&] { file.writeLine(RuleLine); });
+        QString why = engineProblem;
+        const bool opened =
+            r.step(154, noting(why, [&] {
+                       must(recordset).Open(QStringLiteral("select * from [") + view.rowText(row) + QLatin1Char(']'),
+                                            must(connection), Ado::adOpenStatic, Ado::adLockOptimistic);
+                   }));
+        // Only what this table's query gave is written: a count that was not read is left out, never
+        // written as 0, and a recordset still open on an earlier table answers nothing for this one.
+        std::optional<qint16> fieldCount;
+        std::optional<qint32> recordCount;
+        r.step(156, noting(why, [&] {
+                   const qint16 count = narrow<qint16>(must(recordset).FieldCount());
+                   if (opened)
+                       fieldCount = count;
+               }));
+        r.step(158, noting(why, [&] {
+                   const qint32 count = narrow<qint32>(must(recordset).RecordCount());
+                   if (opened)
+                       recordCount = count;
+               }));
+        r.step(164, [&] { file.writeLine(TableHeading(view.rowText(row), fieldCount, recordCount)); });
+        // A field list under a table whose fields were not read would say it has none.
+        if (fieldCount) {
+            r.step(166, [&] { file.writeLine(QString()); });
+            r.step(168, [&] { file.writeLine(ColumnHeader); });
+            r.step(170, [&] { file.writeLine(RuleLine); });
+        }
 
         QString name;
-        for (qint16 j = 0; j < fieldCount; ++j) {
+        for (qint16 j = 0; j < fieldCount.value_or(0); ++j) {
             r.step(174, [&] { view.yield(); });
             r.step(176, [&] { name = must(recordset).Field(j).Name; });
             if (r.test(178, [&] { return name.size() >= 25; })) {
@@ -176,10 +276,12 @@ void generateStructure(Dialogs &dialogs, ExportView &view, const Access::Connect
                 });
             }
             r.step(186, [&] {
-                description = Access::GetFieldDesc_ADO(dialogs, view.rowText(row), name, must(connection)).toString();
+                description = Access::GetFieldDesc_ADO(reported, view.rowText(row), name, must(connection)).toString();
             });
             r.step(188, [&] { file.writeLine(FieldLine(name, must(recordset).Field(j).Type, typeText, description)); });
         }
+        if (!fieldCount || !recordCount)
+            r.step(192, [&] { file.writeLine(UnreadLine(fieldCount.has_value(), recordCount.has_value(), why)); });
         r.step(194, [&] { file.writeLine(QString()); });
         r.step(196, [&] { file.writeLine(QString()); });
     }
@@ -196,13 +298,13 @@ void generateStructure(Dialogs &dialogs, ExportView &view, const Access::Connect
         r.step(214, [&] { must(connection).Close(); });
     r.step(216, [&] { connection.reset(); });
     r.step(218, [&] { view.setPointer(ExportView::Pointer::Default); });
-    // "Done." says the report is there. When it could not be saved, the failure already reported is
-    // the last word: a "Done." right after it would read as success.
+    // "Done." says the report is there and whole; after any failure it says that the report is
+    // there but not all of it could be read. When it could not be saved, the failure already
+    // reported is the last word: a "Done." right after it would read as success.
     if (!file.saved())
         return;
-    r.step(224, [&] {
-        dialogs.message(Main::AppTitle(), QStringLiteral("Done."), Dialogs::Buttons::Ok, Dialogs::Icon::None);
-    });
+    const QString end = reported.count() > 0 ? QStringLiteral("Done, with errors.") : QStringLiteral("Done.");
+    r.step(224, [&] { dialogs.message(Main::AppTitle(), end, Dialogs::Buttons::Ok, Dialogs::Icon::None); });
 }
 
 void StartExporting(Dialogs &dialogs, ExportView &view, const Access::ConnectionParameters &database,

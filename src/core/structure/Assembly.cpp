@@ -105,6 +105,7 @@ Table tableOf(const EngineProtocol::StructureTable &stored)
     Table t;
     t.name = text(stored.name);
     t.records = stored.records;
+    t.definitionRead = stored.definitionRead;
     t.properties = propertiesOf(stored.properties);
     t.description = property(t.properties, "Description");
     t.validationRule = property(t.properties, "ValidationRule");

@@ -83,7 +83,9 @@ QString boxLabel(const Table &table)
     }
     if (table.fields.size() > shown)
         html += QStringLiteral("<TR><TD ALIGN=\"LEFT\"><I>and %1 more</I></TD></TR>").arg(table.fields.size() - shown);
-    if (table.fields.isEmpty())
+    if (!table.definitionRead)
+        html += QStringLiteral("<TR><TD ALIGN=\"LEFT\"><I>fields not read</I></TD></TR>");
+    else if (table.fields.isEmpty())
         html += QStringLiteral("<TR><TD> </TD></TR>");
     return html + QStringLiteral("</TABLE>");
 }

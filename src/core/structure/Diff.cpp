@@ -178,6 +178,15 @@ void compareTables(QList<Change> &changes, const Table &a, const Table &b)
     compare(d, "description", a.description, b.description);
     // Validation and the rest of a table's settings are compared as the stored properties they are.
     compareProperties(d, a.properties, b.properties);
+    // Fields that could not be read are unknown, not removed or added.
+    if (!a.definitionRead || !b.definitionRead) {
+        d << QStringLiteral("fields and indexes not compared: the table's definition could not be read in the %1")
+                 .arg(!a.definitionRead && !b.definitionRead ? QStringLiteral("old and the new database")
+                      : !a.definitionRead                    ? QStringLiteral("old database")
+                                                             : QStringLiteral("new database"));
+        changed(changes, QStringLiteral("table"), b.name, d);
+        return;
+    }
     changed(changes, QStringLiteral("table"), b.name, d);
     const QString prefix = b.name + QLatin1Char('.');
     const auto fieldName = [&](const Field &field) { return prefix + field.name; };

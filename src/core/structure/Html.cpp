@@ -166,11 +166,14 @@ QString tableSection(const Table &table, const QString &anchor)
     if (table.description)
         out += QStringLiteral("<p>") + htmlText(*table.description) + QStringLiteral("</p>\n");
     out += QStringLiteral("<p class=\"muted\">Records: %1 &middot; Fields: %2</p>\n")
-               .arg(table.records ? QString::number(*table.records) : QStringLiteral("not counted"))
-               .arg(table.fields.size());
+               .arg(table.records ? QString::number(*table.records) : QStringLiteral("not counted"),
+                    table.definitionRead ? QString::number(table.fields.size()) : QStringLiteral("not read"));
     out += noteOf(table.note);
-    out += fieldsTable(table);
-    out += indexesTable(table);
+    // Without its definition the table's fields and indexes are unknown: no empty grid claims none.
+    if (table.definitionRead) {
+        out += fieldsTable(table);
+        out += indexesTable(table);
+    }
     out += propertyList(table.properties);
     return out + QStringLiteral("</section>\n");
 }

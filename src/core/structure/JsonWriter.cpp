@@ -209,16 +209,25 @@ void writeTable(JsonOut &out, const Table &table)
     out.field("name", table.name);
     out.field("description", table.description);
     out.field("records", table.records);
+    // Unknown, not none, when the definition could not be read: the note says why.
     out.key("fields");
-    out.beginArray();
-    for (const Field &field : table.fields)
-        writeField(out, field);
-    out.endArray();
+    if (table.definitionRead) {
+        out.beginArray();
+        for (const Field &field : table.fields)
+            writeField(out, field);
+        out.endArray();
+    } else {
+        out.null();
+    }
     out.key("indexes");
-    out.beginArray();
-    for (const Index &index : table.indexes)
-        writeIndex(out, index);
-    out.endArray();
+    if (table.definitionRead) {
+        out.beginArray();
+        for (const Index &index : table.indexes)
+            writeIndex(out, index);
+        out.endArray();
+    } else {
+        out.null();
+    }
     out.key("properties");
     out.properties(table.properties);
     out.key("note");

@@ -157,6 +157,11 @@ void tableSection(QString &out, const Table &table, const QString &anchor)
            (table.records ? QString::number(*table.records) : QStringLiteral("not counted")) + QStringLiteral("\n\n");
     note(out, table.note);
     tableProperties(out, table);
+    // An empty table of fields would say the table has none; the note above says why they are unknown.
+    if (!table.definitionRead) {
+        out += QStringLiteral("Fields and indexes: not read\n\n");
+        return;
+    }
     fieldsTable(out, table);
     indexesTable(out, table);
 }

@@ -89,6 +89,9 @@ struct Table
     std::optional<QString> description;
     // The exact record count; absent when the rows could not be counted.
     std::optional<qint64> records;
+    // False when the table's definition could not be read: its fields and indexes are then unknown
+    // (both lists empty), and no writer may show them as none.
+    bool definitionRead = true;
     QList<Field> fields;
     QList<Index> indexes;
     // The rule every record must keep, and the message Access shows when one does not.

@@ -180,7 +180,8 @@ private slots:
 
     void databaseGoneBeforeTheExport()
     {
-        // Listed first, then moved away: every block is still written, with both counts 0.
+        // Listed first, then moved away: every block is still written, with no count it did not
+        // read, and says why.
         databasePath = TestSupport::copyOfTestDatabase(QStringLiteral("sample.mdb"));
         QVERIFY(QFile::remove(databasePath));
         ScriptedDialogs dialogs;
@@ -189,10 +190,8 @@ private slots:
         StructureReport::generateStructure(dialogs, view, database(), file, 2);
         const QByteArray header = " Printing From " + databasePath.toUtf8() +
                                   "\r\n\r\nPrinting Table Structures:\r\n1) Customers\r\n2) Orders\r\n\r\n\r\n";
-        const QByteArray block1 =
-            "Table Name : Customers    Total Fields : 0    Total Number Of Records For Table: 0\r\n\r\n"
-            "Field Name                DataType     Description\r\n"
-            "__________                ________     ___________\r\n\r\n\r\n";
+        const QByteArray block1 = "Table Name : Customers\r\nThis table could not be read: Could not find file '" +
+                                  databasePath.toUtf8() + "'.\r\n\r\n\r\n";
         QByteArray block2 = block1;
         block2.replace("Customers", "Orders");
         QCOMPARE(TestSupport::readFile(file), header + block1 + block2 + "\r\n");
@@ -202,7 +201,7 @@ private slots:
         QVERIFY(texts.at(0).contains(QStringLiteral("Form2.generateStructure at line 138")));
         QVERIFY(texts.at(1).contains(QStringLiteral("at line 154")));
         QVERIFY(texts.at(2).contains(QStringLiteral("at line 158")));
-        QCOMPARE(texts.constLast(), QStringLiteral("Done."));
+        QCOMPARE(texts.constLast(), QStringLiteral("Done, with errors."));
     }
 
     void tableThatCannotBeQueried()
@@ -213,14 +212,75 @@ private slots:
         StructureReport::generateStructure(dialogs, view, database(), file, 2);
         const QByteArray report = TestSupport::readFile(file);
         QVERIFY(
-            report.contains("Table Name : Vanished    Total Fields : 0    Total Number Of Records For Table: 0\r\n\r\n"
-                            "Field Name                DataType     Description\r\n"
-                            "__________                ________     ___________\r\n\r\n\r\n"
+            report.contains("\r\n\r\n\r\nTable Name : Vanished\r\n"
+                            "This table could not be read: The Microsoft Jet database engine cannot find the "
+                            "input table or query 'Vanished'.  Make sure it exists and that its name is spelled "
+                            "correctly.\r\n\r\n\r\n"
                             "Table Name : Shippers    Total Fields : 3    Total Number Of Records For Table: 3\r\n"));
         QVERIFY(dialogs.texts().at(0).startsWith(
             QStringLiteral("The Microsoft Jet database engine cannot find the input table or query 'Vanished'.")));
         QVERIFY(dialogs.texts().at(0).contains(QStringLiteral("at line 154")));
-        QCOMPARE(dialogs.texts().constLast(), QStringLiteral("Done."));
+        QCOMPARE(dialogs.texts().constLast(), QStringLiteral("Done, with errors."));
+    }
+
+    // A damaged copy whose catalogue is whole but whose tables cannot be read: no table is
+    // documented as empty, and the run does not end as a success.
+    void damagedCopyDocumentsNoTableAsEmpty()
+    {
+        databasePath = out.filePath(QStringLiteral("cut.mdb"));
+        QFile cut(databasePath);
+        QVERIFY(cut.open(QIODevice::WriteOnly));
+        cut.write(TestSupport::readFile(testDatabase(QStringLiteral("sample.mdb"))).left(100000));
+        cut.close();
+        ScriptedDialogs dialogs;
+        RecordingView view = viewOf(SampleTables);
+        const QString file = out.filePath(QStringLiteral("cut_Structure.txt"));
+        StructureReport::generateStructure(dialogs, view, database(), file, 5);
+        QByteArray whole = " Printing From " + databasePath.toUtf8() + "\r\n\r\nPrinting Table Structures:\r\n";
+        for (int i = 0; i < SampleTables.size(); ++i)
+            whole += QByteArray::number(i + 1) + ") " + SampleTables[i].toUtf8() + "\r\n";
+        whole += "\r\n\r\n";
+        for (const QString &table : SampleTables)
+            whole += "Table Name : " + table.toUtf8() +
+                     "\r\nThis table could not be read: Unrecognized database format '" + databasePath.toUtf8() +
+                     "'.\r\n\r\n\r\n";
+        QCOMPARE(TestSupport::readFile(file), whole + "\r\n");
+        // The failures are reported where they happen, as always, and the last word says there were some.
+        const QStringList texts = dialogs.texts();
+        QCOMPARE(texts.size(), 2 * SampleTables.size() + 1);
+        for (int i = 0; i < SampleTables.size(); ++i) {
+            QVERIFY(texts.at(2 * i).startsWith(QStringLiteral("Unrecognized database format '%1'.").arg(databasePath)));
+            QVERIFY(texts.at(2 * i).contains(QStringLiteral("Form2.generateStructure at line 154")));
+            QVERIFY(texts.at(2 * i + 1).contains(QStringLiteral("Form2.generateStructure at line 158")));
+        }
+        QCOMPARE(texts.constLast(), QStringLiteral("Done, with errors."));
+        QCOMPARE(dialogs.messages.constLast().title, QStringLiteral("Strudex"));
+        QCOMPARE(dialogs.messages.constLast().icon, Dialogs::Icon::None);
+    }
+
+    // Each count is written only when it was read; what was not read is said, on one line.
+    void headingStatesOnlyWhatWasRead()
+    {
+        using StructureReport::TableHeading;
+        using StructureReport::UnreadLine;
+        QCOMPARE(TableHeading(QStringLiteral("T"), 3, 91),
+                 QStringLiteral("Table Name : T    Total Fields : 3    Total Number Of Records For Table: 91"));
+        QCOMPARE(TableHeading(QStringLiteral("T"), 0, 0),
+                 QStringLiteral("Table Name : T    Total Fields : 0    Total Number Of Records For Table: 0"));
+        QCOMPARE(TableHeading(QStringLiteral("T"), 3, std::nullopt),
+                 QStringLiteral("Table Name : T    Total Fields : 3"));
+        QCOMPARE(TableHeading(QStringLiteral("T"), std::nullopt, 91),
+                 QStringLiteral("Table Name : T    Total Number Of Records For Table: 91"));
+        QCOMPARE(TableHeading(QStringLiteral("T"), std::nullopt, std::nullopt), QStringLiteral("Table Name : T"));
+
+        QCOMPARE(UnreadLine(true, true, QStringLiteral("Overflow")), QString());
+        QCOMPARE(UnreadLine(true, false, QStringLiteral("Overflow")),
+                 QStringLiteral("Its number of records could not be read: Overflow"));
+        QCOMPARE(UnreadLine(false, true, QStringLiteral("Overflow")),
+                 QStringLiteral("Its fields could not be read: Overflow"));
+        QCOMPARE(UnreadLine(false, false, QStringLiteral("Table 'a\r\nb' is\rdamaged\n")),
+                 QStringLiteral("This table could not be read: Table 'a b' is damaged"));
+        QCOMPARE(UnreadLine(false, false, QString()), QStringLiteral("This table could not be read."));
     }
 
     void reportThatCannotBeWritten()

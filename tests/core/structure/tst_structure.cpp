@@ -214,6 +214,57 @@ private slots:
                     .isEmpty());
     }
 
+    // A table the engine could not read: no writer shows its records or fields as none.
+    void aTableThatCouldNotBeReadIsNotShownAsEmpty()
+    {
+        Document d = shop();
+        Table unread;
+        unread.name = QStringLiteral("Damaged");
+        unread.definitionRead = false;
+        unread.note = QStringLiteral("its records could not be counted: Unrecognized database format 'x.mdb'; its "
+                                     "definition is damaged: its fields and indexes could not be read");
+        d.tables << unread;
+
+        const QJsonDocument parsed = QJsonDocument::fromJson(toJson(d));
+        const QStringList problems = TestSupport::validateJson(
+            parsed.object(), TestSupport::projectSchema(QStringLiteral("structure.schema.json")));
+        QVERIFY2(problems.isEmpty(), qPrintable(problems.join(QLatin1Char('\n'))));
+        const QJsonObject table = parsed[QStringLiteral("tables")].toArray().at(3).toObject();
+        QVERIFY(table.value(QStringLiteral("records")).isNull());
+        QVERIFY(table.value(QStringLiteral("fields")).isNull());
+        QVERIFY(table.value(QStringLiteral("indexes")).isNull());
+        QCOMPARE(table.value(QStringLiteral("note")).toString(), unread.note);
+        // A table that was read has lists, even empty ones.
+        QVERIFY(parsed[QStringLiteral("tables")].toArray().at(2)[QStringLiteral("fields")].isArray());
+
+        const QString md = toMarkdown(d);
+        const QString mdSection =
+            md.section(QStringLiteral("### Damaged\n"), 1).section(QStringLiteral("## Relationships"), 0, 0);
+        QCOMPARE(mdSection, QStringLiteral("\nRecords: not counted\n\n> **Note:** ") + markdownText(unread.note) +
+                                QStringLiteral("\n\nFields and indexes: not read\n\n"));
+
+        const QString html = toHtml(d);
+        const QString htmlSection =
+            html.section(QStringLiteral("<h3>Damaged</h3>\n"), 1).section(QStringLiteral("</section>"), 0, 0);
+        QCOMPARE(htmlSection, QStringLiteral("<p class=\"muted\">Records: not counted &middot; Fields: not read</p>\n"
+                                             "<p class=\"note\">its records could not be counted: Unrecognized "
+                                             "database format &#39;x.mdb&#39;; its definition is damaged: its fields "
+                                             "and indexes could not be read</p>\n"));
+        // Its box in the diagram says so too, rather than standing empty.
+        QVERIFY(html.section(QStringLiteral("<div class=\"diagram\">"), 1).contains(QStringLiteral("fields not read")));
+
+        // Unknown fields are neither removed nor added.
+        Document read = d;
+        read.tables.last().definitionRead = true;
+        read.tables.last().fields << field(QStringLiteral("ID"), QStringLiteral("Number"), 3, 4,
+                                           QStringLiteral("Number"));
+        const QString changes = diffText(diff(read, d));
+        QVERIFY2(!changes.contains(QStringLiteral("Damaged.ID")), qPrintable(changes));
+        QVERIFY2(changes.contains(QStringLiteral("fields and indexes not compared: the table's definition could not "
+                                                 "be read in the new database")),
+                 qPrintable(changes));
+    }
+
     void theSchemaCheckCatchesWhatIsWrong()
     {
         const QJsonObject schema = TestSupport::projectSchema(QStringLiteral("structure.schema.json"));
