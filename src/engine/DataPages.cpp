@@ -78,9 +78,9 @@ template <typename Visit> bool forEachSetBit(std::span<const std::uint8_t> bitma
 
 namespace {
 
-// Calls visit(entry, offset) for every entry of the page's table of offsets that points at a row
-// inside the page, deleted or not. An entry table that runs off the page is damaged; the entries
-// that fit are still read.
+// Calls visit(row, entry) for every entry of the page's table of offsets (its number, and its
+// offset with the flags) that points at a row inside the page, deleted or not. An entry table that runs off the page is
+// damaged; the entries that fit are still read.
 template <typename Visit>
 void forEachRowEntry(std::span<const std::uint8_t> page, const PageLayout &layout, Visit &&visit)
 {
@@ -266,8 +266,9 @@ namespace {
 
 // Every page a usage map names, in ascending order, beyond the end of the file too; visit returns
 // false to stop. False when the map is of a kind libmdb does not know, or names a map page that
-// cannot be read.
-bool forEachNamedPage(std::span<const std::uint8_t> usageMap, PageReader &pages, const PageVisitor &visit)
+// cannot be read (then put in unreadMapPage, when given).
+bool forEachNamedPage(std::span<const std::uint8_t> usageMap, PageReader &pages, const PageVisitor &visit,
+                      std::uint64_t *unreadMapPage = nullptr)
 {
     if (usageMap.empty())
         return false;
@@ -292,8 +293,11 @@ bool forEachNamedPage(std::span<const std::uint8_t> usageMap, PageReader &pages,
             if (mapPage == 0)
                 continue;
             const auto bytes = pages.page(mapPage);
-            if (bytes.empty())
+            if (bytes.empty()) {
+                if (unreadMapPage)
+                    *unreadMapPage = mapPage;
                 return false;
+            }
             // A copy: visiting reads other pages and may move the reader's window.
             bitmap.assign(bytes.begin() + 4, bytes.end());
             const bool goOn =
@@ -373,9 +377,14 @@ StoredRows storedRows(std::span<const std::uint8_t> usageMap, std::uint32_t tabl
         }
         return stored.problem.empty();
     };
-    if (!forEachNamedPage(usageMap, pages, named)) {
-        // libmdb's answer to a map it cannot walk: look at every page of the file.
+    std::uint64_t unreadMapPage = 0;
+    if (!forEachNamedPage(usageMap, pages, named, &unreadMapPage)) {
+        // libmdb's answer to a map it cannot walk: look at every page of the file. The pages that a
+        // map page beyond the end named are gone with it.
         stored = StoredRows{};
+        if (unreadMapPage != 0)
+            stored.problem =
+                "its usage map's page " + std::to_string(unreadMapPage) + " lies beyond the end of the file";
         stored.mapWalked = false;
         for (std::uint64_t number = 1; number < pages.pageCount(); ++number) {
             const auto bytes = pages.page(number);

@@ -125,7 +125,8 @@ struct StoredRows
     // False for a map libmdb cannot walk: then every page of the file was looked at, as it does.
     bool mapWalked = true;
     // The first page the usage map names that the file does not hold whole as one of the table's
-    // data pages (the walk stops there); empty when there is none.
+    // data pages (the walk stops there), or a page of the map itself beyond the end of the file;
+    // empty when there is none.
     std::string problem;
 };
 StoredRows storedRows(std::span<const std::uint8_t> usageMap, std::uint32_t tablePage, PageReader &pages,
