@@ -76,31 +76,49 @@ template <typename Visit> bool forEachSetBit(std::span<const std::uint8_t> bitma
 
 } // namespace
 
-std::size_t liveRowsOnPage(std::span<const std::uint8_t> page, const PageLayout &layout)
+namespace {
+
+// Calls visit(row, entry) for every entry of the page's table of offsets (its number, and its
+// offset with the flags) that points at a row inside the page, deleted or not. An entry table that runs off the page is
+// damaged; the entries that fit are still read.
+template <typename Visit>
+void forEachRowEntry(std::span<const std::uint8_t> page, const PageLayout &layout, Visit &&visit)
 {
     const std::size_t pageSize = page.size();
     if (layout.rowCountOffset + 2 > pageSize)
-        return 0;
-    // An entry table that runs off the page is damaged; the entries that fit are still read.
+        return;
     const std::size_t listed = u16(page, layout.rowCountOffset);
     const std::size_t fit = (pageSize - layout.rowCountOffset - 2) / 2;
     const std::size_t entries = std::min(listed, fit);
 
-    std::size_t live = 0;
     // Rows are stored from the end of the page backwards: each row ends where the one before it
     // in the table starts (the first ends at the end of the page).
     std::size_t end = pageSize;
     for (std::size_t row = 0; row < entries; ++row) {
-        const std::uint32_t entry = u16(page, layout.rowCountOffset + 2 + 2 * row);
+        const std::uint16_t entry = u16(page, layout.rowCountOffset + 2 + 2 * row);
         if (row > 0)
             end = u16(page, layout.rowCountOffset + 2 * row) & kRowOffsetMask;
         const std::size_t start = entry & kRowOffsetMask;
         if (start >= pageSize || end > pageSize || start >= end)
             continue; // points outside the page, or at nothing
-        if (entry & kDeletedRowFlag)
-            continue;
-        ++live;
+        visit(row, entry);
     }
+}
+
+bool isDataPageOf(std::span<const std::uint8_t> page, std::uint32_t tablePage)
+{
+    return page.size() >= 8 && page[0] == kDataPageType && u32(page, 4) == tablePage;
+}
+
+} // namespace
+
+std::size_t liveRowsOnPage(std::span<const std::uint8_t> page, const PageLayout &layout)
+{
+    std::size_t live = 0;
+    forEachRowEntry(page, layout, [&](std::size_t, std::uint16_t entry) {
+        if (!(entry & kDeletedRowFlag))
+            ++live;
+    });
     return live;
 }
 
@@ -244,19 +262,22 @@ std::span<const std::uint8_t> PageReader::page(std::uint64_t number)
         static_cast<std::size_t>((number - m_windowFirst) * m_pageSize), m_pageSize);
 }
 
-bool forEachMappedPage(std::span<const std::uint8_t> usageMap, PageReader &pages, const PageVisitor &visit)
+namespace {
+
+// Every page a usage map names, in ascending order, beyond the end of the file too; visit returns
+// false to stop. False when the map is of a kind libmdb does not know, or names a map page that
+// cannot be read (then put in unreadMapPage, when given).
+bool forEachNamedPage(std::span<const std::uint8_t> usageMap, PageReader &pages, const PageVisitor &visit,
+                      std::uint64_t *unreadMapPage = nullptr)
 {
     if (usageMap.empty())
         return false;
-    const std::uint64_t pageCount = pages.pageCount();
     if (usageMap[0] == 0) {
         // Pages from a first page on, one bit each.
         if (usageMap.size() < 5)
             return true;
         const std::uint64_t first = u32(usageMap, 1);
-        // libmdb stops at the first page it cannot read; later ones lie further out.
-        forEachSetBit(usageMap.subspan(5),
-                      [&](std::uint64_t bit) { return first + bit < pageCount && visit(first + bit); });
+        forEachSetBit(usageMap.subspan(5), [&](std::uint64_t bit) { return visit(first + bit); });
         return true;
     }
     if (usageMap[0] == 1) {
@@ -272,14 +293,15 @@ bool forEachMappedPage(std::span<const std::uint8_t> usageMap, PageReader &pages
             if (mapPage == 0)
                 continue;
             const auto bytes = pages.page(mapPage);
-            if (bytes.empty())
+            if (bytes.empty()) {
+                if (unreadMapPage)
+                    *unreadMapPage = mapPage;
                 return false;
+            }
             // A copy: visiting reads other pages and may move the reader's window.
             bitmap.assign(bytes.begin() + 4, bytes.end());
-            const bool goOn = forEachSetBit(bitmap, [&](std::uint64_t bit) {
-                const std::uint64_t page = index * pagesPerMapPage + bit;
-                return page < pageCount && visit(page);
-            });
+            const bool goOn =
+                forEachSetBit(bitmap, [&](std::uint64_t bit) { return visit(index * pagesPerMapPage + bit); });
             if (!goOn)
                 return true;
         }
@@ -288,13 +310,22 @@ bool forEachMappedPage(std::span<const std::uint8_t> usageMap, PageReader &pages
     return false;
 }
 
+} // namespace
+
+bool forEachMappedPage(std::span<const std::uint8_t> usageMap, PageReader &pages, const PageVisitor &visit)
+{
+    // libmdb stops at the first page it cannot read; later ones lie further out.
+    const std::uint64_t pageCount = pages.pageCount();
+    return forEachNamedPage(usageMap, pages, [&](std::uint64_t page) { return page < pageCount && visit(page); });
+}
+
 std::int64_t countLiveRows(std::span<const std::uint8_t> usageMap, std::uint32_t tablePage, PageReader &pages,
                            const PageLayout &layout, const std::function<void()> &progress)
 {
     std::int64_t rows = 0;
     const auto visit = [&](std::uint64_t number) {
         const auto page = pages.page(number);
-        if (page.size() >= 8 && page[0] == kDataPageType && u32(page, 4) == tablePage)
+        if (isDataPageOf(page, tablePage))
             rows += static_cast<std::int64_t>(liveRowsOnPage(page, layout));
         if (progress)
             progress();
@@ -307,6 +338,61 @@ std::int64_t countLiveRows(std::span<const std::uint8_t> usageMap, std::uint32_t
             visit(number);
     }
     return rows;
+}
+
+namespace {
+
+void addStoredRows(StoredRows &stored, std::uint64_t number, std::span<const std::uint8_t> page,
+                   const PageLayout &layout)
+{
+    forEachRowEntry(page, layout, [&](std::size_t entry, std::uint16_t flags) {
+        if (flags & kDeletedRowFlag)
+            return;
+        ++stored.live;
+        if (!(flags & kOverflowRowFlag))
+            stored.inPlace.push_back({number, entry});
+    });
+}
+
+} // namespace
+
+StoredRows storedRows(std::span<const std::uint8_t> usageMap, std::uint32_t tablePage, PageReader &pages,
+                      const PageLayout &layout)
+{
+    StoredRows stored;
+    const std::uint64_t size = pages.fileSize();
+    const std::uint64_t pageSize = pages.pageSize();
+    const auto named = [&](std::uint64_t number) {
+        const std::string page = "page " + std::to_string(number) + " named by its usage map ";
+        if (number >= size / pageSize + (size % pageSize != 0 ? 1 : 0)) {
+            stored.problem = page + "lies beyond the end of the file";
+        } else if ((number + 1) * pageSize > size) {
+            stored.problem = page + "is cut short by the end of the file";
+        } else {
+            const auto bytes = pages.page(number);
+            if (!isDataPageOf(bytes, tablePage))
+                stored.problem = page + "is not one of its data pages";
+            else
+                addStoredRows(stored, number, bytes, layout);
+        }
+        return stored.problem.empty();
+    };
+    std::uint64_t unreadMapPage = 0;
+    if (!forEachNamedPage(usageMap, pages, named, &unreadMapPage)) {
+        // libmdb's answer to a map it cannot walk: look at every page of the file. The pages that a
+        // map page beyond the end named are gone with it.
+        stored = StoredRows{};
+        if (unreadMapPage != 0)
+            stored.problem =
+                "its usage map's page " + std::to_string(unreadMapPage) + " lies beyond the end of the file";
+        stored.mapWalked = false;
+        for (std::uint64_t number = 1; number < pages.pageCount(); ++number) {
+            const auto bytes = pages.page(number);
+            if (isDataPageOf(bytes, tablePage))
+                addStoredRows(stored, number, bytes, layout);
+        }
+    }
+    return stored;
 }
 
 } // namespace Engine

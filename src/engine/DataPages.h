@@ -61,6 +61,8 @@ public:
     void close();
     std::uint64_t pageCount() const { return m_pageCount; }
     std::size_t pageSize() const { return m_pageSize; }
+    // The bytes the file (or image) really has: page() fills up what lies beyond them with zeros.
+    std::uint64_t fileSize() const { return m_fileSize; }
 
     // The page, or an empty span when it starts beyond the end of the file. A last page that the
     // file cuts short is filled up with zeros, as libmdb does. Valid until the next call.
@@ -99,5 +101,35 @@ bool forEachMappedPage(std::span<const std::uint8_t> usageMap, PageReader &pages
 // names (or from every page, for a map libmdb cannot walk). progress is called once per page.
 std::int64_t countLiveRows(std::span<const std::uint8_t> usageMap, std::uint32_t tablePage, PageReader &pages,
                            const PageLayout &layout, const std::function<void()> &progress);
+
+// Where one row of a table is kept: its data page and its entry in that page's table of offsets.
+struct RowPlace
+{
+    std::uint64_t page = 0;
+    std::size_t entry = 0;
+    bool operator==(const RowPlace &) const = default;
+    bool operator<(const RowPlace &other) const { return page != other.page ? page < other.page : entry < other.entry; }
+};
+
+// What the data pages of a table hold, for judging whether a walk through its rows met them all.
+// libmdb stops without a word at the first page of the usage map it cannot read, and skips a page
+// that is not the table's and a row it cannot take apart, so what it hands out is no proof of
+// what is there.
+struct StoredRows
+{
+    // Its live rows, counted as countLiveRows counts them.
+    std::int64_t live = 0;
+    // The live rows kept at their own entry: every walk through the table meets each of them there.
+    // A row that grew out of its page is met where it went instead.
+    std::vector<RowPlace> inPlace;
+    // False for a map libmdb cannot walk: then every page of the file was looked at, as it does.
+    bool mapWalked = true;
+    // The first page the usage map names that the file does not hold whole as one of the table's
+    // data pages (the walk stops there), or a page of the map itself beyond the end of the file;
+    // empty when there is none.
+    std::string problem;
+};
+StoredRows storedRows(std::span<const std::uint8_t> usageMap, std::uint32_t tablePage, PageReader &pages,
+                      const PageLayout &layout);
 
 } // namespace Engine

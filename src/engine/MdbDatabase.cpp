@@ -18,10 +18,17 @@
 #include <cstring>
 #include <memory>
 #include <string_view>
+#include <utility>
 
 namespace Engine {
 
 namespace {
+
+// MSysObjects' definition is always on this page.
+constexpr std::uint32_t kCatalogPage = 2;
+
+// The TABLE_TYPE of a user table: what the table list shows.
+constexpr std::string_view kUserTableType = "TABLE";
 
 // Access hides the column that keeps the history of an append-only memo.
 constexpr std::string_view kVersionHistoryPrefix = "VersionHistory_";
@@ -90,6 +97,17 @@ FileStart readFileStart(const std::string &path)
 std::string safeText(std::string_view text)
 {
     return EngineProtocol::sanitizeUtf8(text);
+}
+
+// What is said of a catalogue read only in part, to the desktop's table list, the exporter and the
+// structure documents alike.
+std::string incompleteCatalogueNote(const std::string &gap, std::size_t tablesRead)
+{
+    const std::string read = tablesRead == 0   ? "No table"
+                             : tablesRead == 1 ? "Only 1 table"
+                                               : "Only " + std::to_string(tablesRead) + " tables";
+    return "The table catalogue could not be read to its end: " + gap + ". " + read +
+           " could be read; the database may have more.";
 }
 
 // libmdb gives a column the first property block of its name.
@@ -182,6 +200,7 @@ void MdbDatabase::close()
     m_tables.clear();
     m_localTables.clear();
     m_objects.clear();
+    m_catalogueNote.clear();
     m_pages.close();
     if (m_handle) {
         mdb_close(m_handle);
@@ -258,6 +277,15 @@ void MdbDatabase::open(const std::string &path, const std::string &password)
     }
 }
 
+struct MdbDatabase::CatalogColumns
+{
+    // In the order they are bound.
+    enum Column : std::size_t { Id, Name, Type, Flags, LvProp, ColumnCount };
+    std::array<std::vector<char>, ColumnCount> bound;
+    int propertiesLength = 0;
+    const MdbColumn *properties = nullptr;
+};
+
 // The catalogue as mdb_read_catalog makes it (the same rows, types, flags and pages), but without
 // its reading and parsing of every object's properties: those are most of its work on a big
 // database, and its parser is also what loops for ever on some damaged blocks. Of the properties
@@ -267,7 +295,7 @@ void MdbDatabase::readCatalog()
     MdbCatalogEntry entry{};
     entry.mdb = m_handle;
     entry.object_type = MDB_TABLE;
-    entry.table_pg = 2;
+    entry.table_pg = kCatalogPage;
     std::snprintf(entry.object_name, sizeof entry.object_name, "%s", "MSysObjects");
     // Checked before libmdb walks it: without a usage map its row reader dereferences NULL (fixed
     // upstream after 1.0.0), and its row cracker keeps a row's fields in an array of MDB_MAX_COLS.
@@ -279,54 +307,14 @@ void MdbDatabase::readCatalog()
         !mdb_read_columns(table) || table->columns->len != table->num_cols)
         throw Errors::unrecognizedFormat(m_path);
 
-    // libmdb writes bound values with snprintf up to the handle's bind size.
-    const std::size_t bindSize = std::max<std::size_t>(m_handle->bind_size, MDB_BIND_SIZE) + 1;
-    // The columns of MSysObjects that the catalogue is made of, in the order they are bound.
-    enum Column : std::size_t { Id, Name, Type, Flags, LvProp, ColumnCount };
-    std::array<std::vector<char>, ColumnCount> bound;
-    char names[ColumnCount][8] = {"Id", "Name", "Type", "Flags", "LvProp"};
-    int propertiesLength = 0;
-    int propertiesColumn = 0;
-    for (std::size_t i = 0; i < bound.size(); ++i) {
-        bound[i].assign(bindSize, '\0');
-        const bool properties = i == LvProp;
-        const int number =
-            mdb_bind_column_by_name(table, names[i], bound[i].data(), properties ? &propertiesLength : nullptr);
-        // mdb_read_catalog refuses a catalogue without any of them, so the worker does too.
-        if (number < 1)
-            throw Errors::unrecognizedFormat(m_path);
-        if (properties)
-            propertiesColumn = number;
-    }
-    const auto *properties = static_cast<const MdbColumn *>(g_ptr_array_index(table->columns, propertiesColumn - 1));
-
+    CatalogColumns columns;
+    bindCatalog(*table, columns);
+    std::vector<RowPlace> fetched;
     mdb_rewind_table(table);
     while (mdb_fetch_row(table)) {
-        CatalogObject object;
-        // Converted from the bound text exactly as mdb_read_catalog converts it.
-        object.tablePage = static_cast<std::uint32_t>(std::atol(bound[Id].data())) & 0x00FFFFFF;
-        object.name.assign(bound[Name].data(), strnlen(bound[Name].data(), MDB_MAX_OBJ_NAME));
-        object.rawType = std::atoi(bound[Type].data());
-        object.type = object.rawType & 0x7F;
-        object.flags = static_cast<std::uint32_t>(std::atol(bound[Flags].data()));
-        // libmdb reads the properties of every row whose bound LvProp has a length.
-        object.hasProperties = propertiesLength > 0;
-        if (object.hasProperties) {
-            std::memcpy(object.propertiesHeader.data(), bound[LvProp].data(), object.propertiesHeader.size());
-            std::uint32_t length = 0;
-            for (int i = 3; i >= 0; --i)
-                length = length << 8 | object.propertiesHeader[static_cast<std::size_t>(i)];
-            // A value kept in the row is on the page in libmdb's buffer now, and only now.
-            const long size = static_cast<long>(properties->cur_value_len) - MDB_MEMO_OVERHEAD;
-            if ((length & 0x80000000u) && size > 0) {
-                const auto from = static_cast<std::size_t>(properties->cur_value_start) + MDB_MEMO_OVERHEAD;
-                if (properties->cur_value_start < 0 || from + static_cast<std::size_t>(size) > m_layout.page.pageSize)
-                    object.propertiesDamaged = true;
-                else
-                    object.inlineProperties.assign(m_handle->pg_buf + from, m_handle->pg_buf + from + size);
-            }
-        }
-        m_objects.push_back(std::move(object));
+        m_objects.push_back(catalogObject(columns));
+        // libmdb has just read the row at this entry of the page in its buffer.
+        fetched.push_back({table->cur_phys_pg, table->cur_row - 1});
     }
     // The bound buffers go away with this function.
     for (guint i = 0; i < table->columns->len; ++i) {
@@ -334,10 +322,95 @@ void MdbDatabase::readCatalog()
         column->bind_ptr = nullptr;
         column->len_ptr = nullptr;
     }
+    checkCatalogue(*table, std::move(fetched));
 
     for (std::size_t i = 0; i < m_objects.size(); ++i)
         if (m_objects[i].type == kObjectTable)
             m_localTables.emplace(safeText(m_objects[i].name), i); // the first of a name wins
+}
+
+void MdbDatabase::bindCatalog(MdbTableDef &table, CatalogColumns &columns)
+{
+    // libmdb writes bound values with snprintf up to the handle's bind size.
+    const std::size_t bindSize = std::max<std::size_t>(m_handle->bind_size, MDB_BIND_SIZE) + 1;
+    char names[CatalogColumns::ColumnCount][8] = {"Id", "Name", "Type", "Flags", "LvProp"};
+    int propertiesColumn = 0;
+    for (std::size_t i = 0; i < columns.bound.size(); ++i) {
+        columns.bound[i].assign(bindSize, '\0');
+        const bool properties = i == CatalogColumns::LvProp;
+        const int number = mdb_bind_column_by_name(&table, names[i], columns.bound[i].data(),
+                                                   properties ? &columns.propertiesLength : nullptr);
+        // mdb_read_catalog refuses a catalogue without any of them, so the worker does too.
+        if (number < 1)
+            throw Errors::unrecognizedFormat(m_path);
+        if (properties)
+            propertiesColumn = number;
+    }
+    columns.properties = static_cast<const MdbColumn *>(g_ptr_array_index(table.columns, propertiesColumn - 1));
+}
+
+MdbDatabase::CatalogObject MdbDatabase::catalogObject(const CatalogColumns &columns) const
+{
+    using Column = CatalogColumns::Column;
+    const auto &bound = columns.bound;
+    CatalogObject object;
+    // Converted from the bound text exactly as mdb_read_catalog converts it.
+    object.tablePage = static_cast<std::uint32_t>(std::atol(bound[Column::Id].data())) & 0x00FFFFFF;
+    object.name.assign(bound[Column::Name].data(), strnlen(bound[Column::Name].data(), MDB_MAX_OBJ_NAME));
+    object.rawType = std::atoi(bound[Column::Type].data());
+    object.type = object.rawType & 0x7F;
+    object.flags = static_cast<std::uint32_t>(std::atol(bound[Column::Flags].data()));
+    // libmdb reads the properties of every row whose bound LvProp has a length.
+    object.hasProperties = columns.propertiesLength > 0;
+    if (object.hasProperties) {
+        std::memcpy(object.propertiesHeader.data(), bound[Column::LvProp].data(), object.propertiesHeader.size());
+        std::uint32_t length = 0;
+        for (int i = 3; i >= 0; --i)
+            length = length << 8 | object.propertiesHeader[static_cast<std::size_t>(i)];
+        // A value kept in the row is on the page in libmdb's buffer now, and only now.
+        const MdbColumn &properties = *columns.properties;
+        const long size = static_cast<long>(properties.cur_value_len) - MDB_MEMO_OVERHEAD;
+        if ((length & 0x80000000u) && size > 0) {
+            const auto from = static_cast<std::size_t>(properties.cur_value_start) + MDB_MEMO_OVERHEAD;
+            if (properties.cur_value_start < 0 || from + static_cast<std::size_t>(size) > m_layout.page.pageSize)
+                object.propertiesDamaged = true;
+            else
+                object.inlineProperties.assign(m_handle->pg_buf + from, m_handle->pg_buf + from + size);
+        }
+    }
+    return object;
+}
+
+// libmdb's walk ends without a word at the first page of the usage map it cannot read, and passes
+// over a page that is not the catalogue's and a row it cannot take apart: a damaged catalogue would
+// list some of the tables as if they were all. So what its data pages hold is read again, page by
+// page, and held against what libmdb handed out.
+void MdbDatabase::checkCatalogue(const MdbTableDef &table, std::vector<RowPlace> fetched)
+{
+    const StoredRows stored =
+        storedRows(std::span<const std::uint8_t>(table.usage_map, table.map_sz), kCatalogPage, m_pages, m_layout.page);
+    std::string gap = stored.problem;
+    // Where libmdb walked the map, every row kept in place was on a page it read.
+    if (gap.empty() && stored.mapWalked) {
+        std::sort(fetched.begin(), fetched.end());
+        const auto missed = std::find_if(stored.inPlace.begin(), stored.inPlace.end(), [&](const RowPlace &row) {
+            return !std::binary_search(fetched.begin(), fetched.end(), row);
+        });
+        if (missed != stored.inPlace.end())
+            gap = "a row on page " + std::to_string(missed->page) + " cannot be read";
+    }
+    if (gap.empty() && std::cmp_less(fetched.size(), stored.live))
+        gap =
+            "only " + std::to_string(fetched.size()) + " of its " + std::to_string(stored.live) + " rows could be read";
+    if (gap.empty())
+        return;
+    // Not one object: nothing of the database can be read.
+    if (m_objects.empty())
+        throw Errors::unrecognizedFormat(m_path);
+    const std::vector<EngineProtocol::TableRow> rows = tables();
+    const auto read = std::count_if(rows.begin(), rows.end(),
+                                    [](const EngineProtocol::TableRow &row) { return row.type == kUserTableType; });
+    m_catalogueNote = incompleteCatalogueNote(gap, static_cast<std::size_t>(read));
 }
 
 std::vector<EngineProtocol::TableRow> MdbDatabase::tables() const

@@ -50,6 +50,9 @@ public:
 
     // The TABLES rowset, in catalogue order (see TableTypes.h for what is listed).
     std::vector<EngineProtocol::TableRow> tables() const;
+    // When the catalogue could not be read to its end: why, and how many tables could be read, in
+    // one sentence fit to show. Empty when it was read whole.
+    const std::string &catalogueNote() const { return m_catalogueNote; }
 
     // The fields of a local table in design order, and its exact number of rows.
     EngineProtocol::FieldsResult fields(const std::string &tableName, const Heartbeat &heartbeat);
@@ -130,6 +133,13 @@ private:
 
     void close();
     void readCatalog();
+    // The MSysObjects columns the catalogue is made of, bound for libmdb to fill row after row.
+    struct CatalogColumns;
+    void bindCatalog(MdbTableDef &table, CatalogColumns &columns);
+    CatalogObject catalogObject(const CatalogColumns &columns) const;
+    // Whether libmdb's walk met every row the catalogue's data pages hold (fetched: the page and
+    // entry of each row it handed out); sets the catalogue's note when it did not.
+    void checkCatalogue(const MdbTableDef &table, std::vector<RowPlace> fetched);
     Table &table(const std::string &name, std::int32_t missingError);
     Table loadTable(std::size_t object);
     std::vector<std::uint8_t> propertyBlock(const CatalogObject &object);
@@ -153,6 +163,7 @@ private:
     MemoryFile m_image;
 #endif
     std::vector<CatalogObject> m_objects;                       // catalogue order
+    std::string m_catalogueNote;                                // see catalogueNote()
     std::unordered_map<std::string, std::size_t> m_localTables; // safe name -> first local table of it
     std::map<std::string, Table, std::less<>> m_tables;
     std::vector<char> m_decodeBuffer;

@@ -55,7 +55,8 @@ public:
     {
     }
 
-    // The database's own record: versions and protection.
+    // The database's own record: versions and protection; then the catalogue's note, when it could
+    // not be read to its end.
     void sendDatabase();
     // MSysObjects again, for what the catalogue keeps no copy of; the queries and links need it.
     void readObjects();
@@ -129,6 +130,8 @@ void MdbDatabase::StructureReader::sendDatabase()
     record.database.encrypted = m_database.m_officeEncrypted || m_database.m_handle->f->db_key != 0;
     record.database.databasePassword = m_database.m_databasePassword;
     m_emit(std::move(record));
+    // A catalogue read only in part leaves out tables, queries and links alike: the document says so.
+    noteProblem(m_database.catalogueNote());
 }
 
 // ---- MSysObjects again, and the complex columns ---------------------------------------------------------------------

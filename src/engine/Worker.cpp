@@ -75,7 +75,7 @@ EngineProtocol::Bytes Worker::answer(const EngineProtocol::Request &request)
             m_database.open(request.path, request.password);
             return EngineProtocol::encodeOk();
         case Op::Tables:
-            return EngineProtocol::encodeTablesResult(m_database.tables());
+            return EngineProtocol::encodeTablesResult(m_database.tables(), m_database.catalogueNote());
         case Op::Fields:
             return EngineProtocol::encodeFieldsResult(
                 m_database.fields(request.table, [this] { m_channel.heartbeat(); }));

@@ -417,12 +417,15 @@ Bytes encodeHelloResult(std::uint32_t version)
     return w.take();
 }
 
-Bytes encodeTablesResult(const std::vector<TableRow> &rows)
+Bytes encodeTablesResult(const std::vector<TableRow> &rows, std::string_view incomplete)
 {
     Writer w;
     w.u8(static_cast<std::uint8_t>(Status::Ok)).u32(static_cast<std::uint32_t>(rows.size()));
     for (const TableRow &row : rows)
         w.string(row.name).string(row.type);
+    // A whole catalogue is answered as before version 5.
+    if (!incomplete.empty())
+        w.string(incomplete);
     return finish(w);
 }
 
@@ -572,7 +575,7 @@ std::optional<std::uint32_t> decodeHelloResult(Reader &body)
     return version;
 }
 
-std::optional<std::vector<TableRow>> decodeTablesResult(Reader &body)
+std::optional<std::vector<TableRow>> decodeTablesResult(Reader &body, std::string *incomplete)
 {
     // Each row takes at least two string lengths: a count beyond that is a lie, and reserving
     // for it would let a broken peer make us allocate gigabytes.
@@ -588,8 +591,17 @@ std::optional<std::vector<TableRow>> decodeTablesResult(Reader &body)
         row.type = body.string();
         rows.push_back(std::move(row));
     }
+    // Why the catalogue could not be read to its end, when it could not: never empty then.
+    std::string why;
+    if (body.ok() && !body.atEnd()) {
+        why = body.string();
+        if (why.empty())
+            body.fail();
+    }
     if (!body.finished())
         return std::nullopt;
+    if (incomplete)
+        *incomplete = std::move(why);
     return rows;
 }
 

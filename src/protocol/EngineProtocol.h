@@ -19,7 +19,9 @@
 //
 //   request                                   Ok answer
 //   1  Open: path, password                   nothing
-//   2  Tables                                 u32 count, then name, TABLE_TYPE per row, in catalogue order
+//   2  Tables                                 u32 count, then name, TABLE_TYPE per row, in catalogue order;
+//                                             then, only when the catalogue could not be read to its
+//                                             end, a string saying why and how many tables were read
 //   3  Fields: table                          u32 count, then name, i32 ADO type, i64 DefinedSize,
 //                                             i32 ADO attributes per field; i64 record count
 //   4  Description: table, column             u8 present (0/1), string (empty when absent)
@@ -256,7 +258,9 @@ Bytes encodeOk(); // the whole answer to Open and Close
 Bytes encodeError(std::int32_t number, std::string_view description);
 Bytes encodeProgress();
 Bytes encodeHelloResult(std::uint32_t version = kProtocolVersion);
-Bytes encodeTablesResult(const std::vector<TableRow> &rows);
+// The rows read of the catalogue and, since version 5, when it could not be read to its end, why
+// (a whole catalogue leaves it empty, and is answered as before).
+Bytes encodeTablesResult(const std::vector<TableRow> &rows, std::string_view incomplete = {});
 Bytes encodeFieldsResult(const FieldsResult &result);
 Bytes encodeDescriptionResult(const DescriptionResult &result);
 // The columns' descriptions and, since version 4, the table's own.
@@ -277,7 +281,9 @@ std::optional<Response> decodeResponse(ByteView payload);
 // Decoders of Ok bodies. Each consumes the reader completely and fails on leftovers.
 bool decodeEmptyResult(Reader &body); // Open, Close
 std::optional<std::uint32_t> decodeHelloResult(Reader &body);
-std::optional<std::vector<TableRow>> decodeTablesResult(Reader &body);
+// incomplete, when given, receives why the catalogue could not be read to its end (empty when it
+// was read whole).
+std::optional<std::vector<TableRow>> decodeTablesResult(Reader &body, std::string *incomplete = nullptr);
 std::optional<FieldsResult> decodeFieldsResult(Reader &body);
 std::optional<DescriptionResult> decodeDescriptionResult(Reader &body);
 std::optional<std::vector<ColumnDescription>>

@@ -193,6 +193,42 @@ private slots:
         QCOMPARE(result.err, QByteArray("Please select a table first.\n"));
     }
 
+    // A catalogue that cannot be read to its end is said in the desktop's words, with the number of
+    // tables read; what was read is still listed and written, and the exit status says it failed.
+    void aCatalogueReadInPartIsSaid()
+    {
+        // The catalogue of structure.accdb continues on page 101, beyond a cut at 100,000 bytes.
+        QTemporaryDir folder;
+        QFile cut(folder.filePath(QStringLiteral("cut.accdb")));
+        QVERIFY(cut.open(QIODevice::WriteOnly));
+        cut.write(TestSupport::readFile(QDir(TestSupport::dataDir()).filePath(QStringLiteral("structure.accdb")))
+                      .left(100000));
+        cut.close();
+        const QByteArray note = "The table catalogue could not be read to its end: page 101 named by its usage map "
+                                "lies beyond the end of the file. Only 2 tables could be read; the database may have "
+                                "more.";
+
+        Run result = run({QStringLiteral("--list"), cut.fileName()}, folder.path());
+        QCOMPARE(result.exitCode, 1);
+        QCOMPARE(result.out, QByteArray("Customers\nOrders\n"));
+        QCOMPARE(result.err, note + "\nin Strudex2021/08/31.Access.NonSystemTables at line 118\n\n"
+                                    "Please email screenshot of this message to support@strudex.org\n");
+
+        result = run({QStringLiteral("--format"), QStringLiteral("text,json,markdown,html"), QStringLiteral("--output"),
+                      folder.path(), cut.fileName()},
+                     folder.path());
+        QCOMPARE(result.exitCode, 1);
+        QCOMPARE(result.err.count(note), 1);
+        const QByteArray report = TestSupport::readFile(folder.filePath(QStringLiteral("cut_Structure.txt")));
+        QVERIFY2(report.contains("Customers") && report.contains("Orders") && !report.contains("Branches"),
+                 report.constData());
+        for (const char *extension : {".json", ".md", ".html"}) {
+            const QByteArray document =
+                TestSupport::readFile(folder.filePath(QStringLiteral("cut_Structure") + QLatin1String(extension)));
+            QVERIFY2(document.contains(note), extension);
+        }
+    }
+
     // Without its engine the exporter says what the desktop program says: the message names the
     // missing program and says to reinstall. An engine that is there but cannot be run counts as
     // missing; one that the system starts but cannot run (127) is reported as not installed properly.

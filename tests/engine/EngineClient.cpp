@@ -90,9 +90,9 @@ EngineClient::Reply EngineClient::open(const QString &path, const QString &passw
     return request(encodeOpen(path.toStdString(), password.toStdString()));
 }
 
-std::optional<std::vector<TableRow>> EngineClient::tables()
+std::optional<std::vector<TableRow>> EngineClient::tables(std::string *incomplete)
 {
-    return decoded(request(encodeTables()), decodeTablesResult);
+    return decoded(request(encodeTables()), [&](Reader &body) { return decodeTablesResult(body, incomplete); });
 }
 
 std::optional<FieldsResult> EngineClient::fields(const QString &table, Reply *reply)

@@ -38,7 +38,8 @@ public:
     }
 
     Reply open(const QString &path, const QString &password = {});
-    std::optional<std::vector<EngineProtocol::TableRow>> tables();
+    // incomplete, when given, receives why the catalogue could not be read to its end (empty when whole).
+    std::optional<std::vector<EngineProtocol::TableRow>> tables(std::string *incomplete = nullptr);
     std::optional<EngineProtocol::FieldsResult> fields(const QString &table, Reply *reply = nullptr);
     std::optional<EngineProtocol::DescriptionResult> description(const QString &table, const QString &column,
                                                                  Reply *reply = nullptr);

@@ -168,6 +168,7 @@ private slots:
     void everyPropertyAndItsText();
     void dataPageRows();
     void rowsFromMappedPages();
+    void storedRowsAgainstTheFile();
     void tableTypes();
 };
 
@@ -510,6 +511,58 @@ void TestEngineRules::rowsFromMappedPages()
     QVERIFY(looked >= 6);
     // A map page beyond the end: the same.
     QCOMPARE(countLiveRows(Page{1, 0xFF, 0xFF, 0, 0}, kTable, reader, layout, {}), 5);
+}
+
+// What a table's data pages hold, for judging a walk through its rows, and the first page its map
+// names that the file cannot give as one of them.
+void TestEngineRules::storedRowsAgainstTheFile()
+{
+    constexpr std::size_t kPage = 4096;
+    const PageLayout layout{kPage, 0x0C};
+    constexpr std::uint32_t kTable = 2;
+    Page image(6 * kPage, 0);
+    const auto dataPage = [&](std::size_t number, std::uint32_t owner, std::initializer_list<std::uint16_t> offsets) {
+        std::uint8_t *page = image.data() + number * kPage;
+        page[0] = kDataPageType;
+        page[4] = std::uint8_t(owner);
+        page[layout.rowCountOffset] = std::uint8_t(offsets.size());
+        std::size_t at = layout.rowCountOffset + 2;
+        for (std::uint16_t offset : offsets) {
+            page[at++] = std::uint8_t(offset);
+            page[at++] = std::uint8_t(offset >> 8);
+        }
+    };
+    // A row in place, one moved away for want of room, one deleted (or the copy of a moved one).
+    dataPage(3, kTable, {4000, 3900 | kOverflowRowFlag, 3800 | kDeletedRowFlag});
+    dataPage(4, 9, {4000}); // another table's
+    dataPage(5, kTable, {4000, 3900});
+    PageReader reader;
+    QVERIFY(reader.openImage(image, kPage, 0));
+    const auto stored = [&](const Page &map) { return storedRows(map, kTable, reader, layout); };
+
+    const StoredRows whole = stored({0, 3, 0, 0, 0, 0b101});
+    QVERIFY(whole.problem.empty());
+    QVERIFY(whole.mapWalked);
+    QCOMPARE(whole.live, 4);
+    QVERIFY(whole.inPlace == (std::vector<RowPlace>{{3, 0}, {5, 0}, {5, 1}}));
+    QCOMPARE(stored({0, 3, 0, 0, 0, 0b111}).problem,
+             std::string("page 4 named by its usage map is not one of its data pages"));
+    QCOMPARE(stored({0, 3, 0, 0, 0, 0b1001}).problem,
+             std::string("page 6 named by its usage map lies beyond the end of the file"));
+    // The map page of a reference map beyond the end takes its pages with it.
+    QCOMPARE(stored({1, 0xFF, 0, 0, 0}).problem,
+             std::string("its usage map's page 255 lies beyond the end of the file"));
+    // A map of a kind libmdb does not know: every page is looked at, as libmdb does, and nothing is
+    // missing.
+    const StoredRows scanned = stored({7});
+    QVERIFY(!scanned.mapWalked);
+    QVERIFY(scanned.problem.empty());
+    QCOMPARE(scanned.live, 4);
+    // A last page the file cuts short.
+    const Page cut(image.begin(), image.end() - kPage / 2);
+    QVERIFY(reader.openImage(cut, kPage, 0));
+    QCOMPARE(stored({0, 3, 0, 0, 0, 0b101}).problem,
+             std::string("page 5 named by its usage map is cut short by the end of the file"));
 }
 
 void TestEngineRules::tableTypes()

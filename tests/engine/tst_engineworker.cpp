@@ -94,6 +94,8 @@ private slots:
     void malformedRequests();
     void designOrderAndHiddenColumns();
     void countsLiveRows();
+    void incompleteCatalogues_data();
+    void incompleteCatalogues();
     void damagedCopies_data();
     void damagedCopies();
     void heartbeatsWhileCounting();
@@ -382,6 +384,11 @@ void TestEngineWorker::filesThatAreNotDatabases_data()
     broken[rows + 4] = broken[rows + 2]; // row 1 starts where row 0 does
     broken[rows + 5] = broken[rows + 3];
     QTest::newRow("MSysObjects without usage map") << broken;
+
+    // Not one row of the catalogue can be read: its first data page (17) lies beyond the end.
+    QFile structure(dataFile("structure.accdb"));
+    QVERIFY(structure.open(QIODevice::ReadOnly));
+    QTest::newRow("no catalogue page") << structure.readAll().left(17 * 4096);
 }
 
 void TestEngineWorker::filesThatAreNotDatabases()
@@ -559,6 +566,80 @@ void TestEngineWorker::countsLiveRows()
     QCOMPARE(old.fields("Table")->recordCount, 2); // deleted rows do not count
 }
 
+void TestEngineWorker::incompleteCatalogues_data()
+{
+    // structure.accdb keeps MSysObjects' rows on pages 17 and 101; Customers and Orders are on 17.
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<QString>("why");
+    QTest::addColumn<QStringList>("tables");
+    QFile file(dataFile("structure.accdb"));
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QByteArray whole = file.readAll();
+    constexpr int kPage = 4096;
+    const QStringList first{"Customers", "Orders"};
+    QTest::newRow("cut at 100,000 bytes")
+        << whole.left(100000) << "page 101 named by its usage map lies beyond the end of the file" << first;
+    QTest::newRow("last catalogue page cut short")
+        << whole.left(101 * kPage + 2048) << "page 101 named by its usage map is cut short by the end of the file"
+        << first;
+    QByteArray broken = whole;
+    std::fill(broken.begin() + 101 * kPage, broken.begin() + 102 * kPage, '\0');
+    QTest::newRow("catalogue page wiped")
+        << broken << "page 101 named by its usage map is not one of its data pages" << first;
+    // A column count no row can have makes libmdb pass over the row. Entry 1 of page 101 is the
+    // row of Branches; entry 35 of page 17 is where the row of Customers went when it outgrew its
+    // place (its entry carries the deleted flag, so only the count tells it is missing).
+    const auto breakRow = [&](int page, int entry, int stored) {
+        QByteArray bytes = whole;
+        const qsizetype at = qsizetype(page) * kPage + 0x0C + 2 + 2 * entry;
+        const int offset = quint8(bytes[at]) | quint8(bytes[at + 1]) << 8;
+        if (offset != stored)
+            qFatal("structure.accdb changed: entry %d of page %d is %x", entry, page, offset);
+        bytes[qsizetype(page) * kPage + (offset & 0x1FFF)] = '\xFF';
+        bytes[qsizetype(page) * kPage + (offset & 0x1FFF) + 1] = '\x7F';
+        return bytes;
+    };
+    const QStringList all{
+        "<script>alert(1)</script>", "Branches", "Customer Profile", "Customers", "Order Lines", "Orders"};
+    QStringList withoutBranches = all;
+    withoutBranches.removeAll("Branches");
+    QTest::newRow("a row that cannot be read")
+        << breakRow(101, 1, 0x0F50) << "a row on page 101 cannot be read" << withoutBranches;
+    QStringList withoutCustomers = all;
+    withoutCustomers.removeAll("Customers");
+    QTest::newRow("a moved row that cannot be read")
+        << breakRow(17, 35, 0x8192) << "only 43 of its 44 rows could be read" << withoutCustomers;
+}
+
+// A catalogue that cannot be read to its end answers the tables that could be read, and says why
+// and how many. The worker goes on answering.
+void TestEngineWorker::incompleteCatalogues()
+{
+    QFETCH(QByteArray, content);
+    QFETCH(QString, why);
+    QFETCH(QStringList, tables);
+    const QString path = m_temp.filePath(QString::fromLatin1(QTest::currentDataTag()).replace(' ', '_') + ".accdb");
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(content);
+    file.close();
+
+    EngineClient engine;
+    QCOMPARE(engine.open(path).kind, Reply::Ok);
+    std::string note;
+    const auto rows = engine.tables(&note);
+    QVERIFY(rows);
+    QStringList read = namesOfType(*rows, "TABLE");
+    read.sort(Qt::CaseInsensitive);
+    QCOMPARE(read, tables);
+    const QString count =
+        read.size() == 1 ? QStringLiteral("Only 1 table") : QStringLiteral("Only %1 tables").arg(read.size());
+    QCOMPARE(QString::fromStdString(note), "The table catalogue could not be read to its end: " + why + ". " + count +
+                                               " could be read; the database may have more.");
+    QCOMPARE(engine.request(encodeHello()).kind, Reply::Ok);
+    QCOMPARE(engine.close(), 0);
+}
+
 void TestEngineWorker::damagedCopies_data()
 {
     QTest::addColumn<QString>("source");
@@ -609,8 +690,9 @@ void TestEngineWorker::damagedCopies()
         return replies.back(); // once the worker has ended, its last answer stands for the rest
     };
     if (ask(encodeOpen(path.toStdString(), "")).kind == Reply::Ok) {
-        for (const TableRow &row :
-             EngineClient::decoded(ask(encodeTables()), decodeTablesResult).value_or(std::vector<TableRow>{})) {
+        for (const TableRow &row : EngineClient::decoded(ask(encodeTables()), [](Reader &body) {
+                                       return decodeTablesResult(body);
+                                   }).value_or(std::vector<TableRow>{})) {
             if (row.type != "TABLE")
                 continue;
             const auto fields = EngineClient::decoded(ask(encodeFields(row.name)), decodeFieldsResult);

@@ -274,6 +274,31 @@ private slots:
         QVERIFY(list.isVisible());
     }
 
+    void catalogueReadInPartIsReportedOnceThenListed()
+    {
+        // The catalogue of structure.accdb continues on page 101, beyond a cut at 100,000 bytes.
+        const QString cut = home->filePath(QStringLiteral("cut.accdb"));
+        QFile file(cut);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(TestSupport::readFile(QDir(TestSupport::dataDir()).filePath(QStringLiteral("structure.accdb")))
+                       .left(100000));
+        file.close();
+        QVERIFY(program->start());
+        Form1 &selection = program->form1();
+        textBox(selection, "Text1")->setText(cut);
+        QTest::mouseClick(button(selection, "PushButton3"), Qt::LeftButton);
+        Form2 &list = program->form2();
+        QVERIFY(list.isVisible());
+        QCOMPARE(rowsOf(list), (QStringList{QStringLiteral("Customers"), QStringLiteral("Orders")}));
+        QVERIFY(list.rowTicked(1) && list.rowTicked(2));
+        QCOMPARE(dialogs->messages.size(), 1);
+        QCOMPARE(dialogs->messages.constFirst().title, QStringLiteral("Application Error"));
+        QVERIFY2(dialogs->texts().constFirst().contains(
+                     QStringLiteral("Only 2 tables could be read; the database may have more.\r\nin "
+                                    "Strudex2021/08/31.Access.NonSystemTables at line 118")),
+                 qPrintable(dialogs->texts().constFirst()));
+    }
+
     void nextWithNothingToReadDoesNothing()
     {
         QVERIFY(program->start());

@@ -149,6 +149,26 @@ void TestEngineProtocol::messagesRoundTrip()
     QVERIFY(rows && rows->size() == 2);
     QCOMPARE((*rows)[1].name, std::string("Клиенты"));
     QCOMPARE((*rows)[1].type, std::string("LINK"));
+    // A whole catalogue is answered as before version 5: the rows and nothing after them.
+    QCOMPARE(encodeTablesResult({{"Customers", "TABLE"}, {"Клиенты", "LINK"}}, ""),
+             encodeTablesResult({{"Customers", "TABLE"}, {"Клиенты", "LINK"}}));
+    std::string whole = "left from before";
+    Reader wholeReader(tables);
+    QVERIFY(decodeTablesResult(wholeReader, &whole));
+    QVERIFY(whole.empty());
+    // One read in part: the rows read, then why.
+    const std::string why = "The table catalogue could not be read to its end: page 101 named by its usage map lies "
+                            "beyond the end of the file. Only 1 table could be read; the database may have more.";
+    const Bytes partial = body(encodeTablesResult({{"Customers", "TABLE"}}, why));
+    QCOMPARE(partial.size(), tables.size() - (4 + 14 + 4 + 4) + 4 + why.size());
+    Reader partialReader(partial);
+    std::string said;
+    const auto partialRows = decodeTablesResult(partialReader, &said);
+    QVERIFY(partialRows && partialRows->size() == 1);
+    QCOMPARE((*partialRows)[0].name, std::string("Customers"));
+    QCOMPARE(said, why);
+    Reader unaskedReader(partial);
+    QVERIFY(decodeTablesResult(unaskedReader)); // a reader that does not ask still reads it all
 
     const Bytes fields = body(encodeFieldsResult({{{"Notes", 203, 536870910, 0xE6}}, 5000000000LL}));
     Reader fieldsReader(fields);
@@ -217,6 +237,14 @@ void TestEngineProtocol::brokenMessagesAreRejected()
     oneShort[0] = 2;
     Reader oneShortReader(oneShort);
     QVERIFY(!decodeTablesResult(oneShortReader));
+    // After the rows only a reason can follow, and it is never empty.
+    for (const Bytes &after : {bytesOf({0, 0, 0, 0}), bytesOf({1, 0, 0}), bytesOf({1, 0, 0, 0, 'x', 'y'})}) {
+        Bytes tail = body(encodeTablesResult({{"A", "TABLE"}}));
+        tail.insert(tail.end(), after.begin(), after.end());
+        Reader tailReader(tail);
+        std::string said;
+        QVERIFY(!decodeTablesResult(tailReader, &said));
+    }
     Bytes fieldCount = body(encodeFieldsResult({{{"", 3, 4}}, 0}));
     fieldCount[0] = 2; // would fit only by eating the record count
     Reader fieldReader(fieldCount);
@@ -294,6 +322,7 @@ void TestEngineProtocol::randomInputNeverCrashesTheDecoders()
     // Valid messages with bytes flipped, cut or appended, and plain noise. Under the sanitizers
     // this also shows that no read leaves the buffer.
     const std::vector<Bytes> seeds = {encodeTablesResult({{"Customers", "TABLE"}, {"Orders", "VIEW"}}),
+                                      encodeTablesResult({{"Customers", "TABLE"}}, "cut short"),
                                       encodeFieldsResult({{{"A", 202, 50}, {"B", 3, 4}}, 91}),
                                       encodeDescriptionResult({true, "Name"}),
                                       encodeColumnDescriptionsResult({{"A", true, "x"}, {"B", false, ""}}),

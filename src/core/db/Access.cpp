@@ -1,5 +1,6 @@
 #include "core/db/Access.h"
 
+#include "core/ErrorReport.h"
 #include "core/PathUtilities.h"
 #include "core/Routine.h"
 #include "core/db/Ado.h"
@@ -22,7 +23,27 @@ QString BuildConnectionString(const ConnectionParameters &database)
     return ConnectionStringFor(database.path, database.password);
 }
 
-std::optional<QStringList> NonSystemTables(Dialogs &dialogs, const ConnectionParameters &database)
+namespace {
+
+// The tables rowset's next row. Moving past the last table of a catalogue read only in part fails;
+// that failure is reported as the step's own, but it does not stop the routine: the tables read
+// are still the list, so that the user sees which could be read.
+void nextTable(Ado::Recordset &rowset, Dialogs &dialogs, const Routine &routine, PartialCatalogue partial)
+{
+    try {
+        rowset.MoveNext();
+    } catch (const Failure &failure) {
+        if (failure.number() != Ado::adErrCatalogueIncomplete)
+            throw;
+        if (partial == PartialCatalogue::Report)
+            ErrorReport::show(dialogs, routine.tag(), routine.line(), failure.description());
+    }
+}
+
+} // namespace
+
+std::optional<QStringList> NonSystemTables(Dialogs &dialogs, const ConnectionParameters &database,
+                                           PartialCatalogue partial)
 {
     // One report at most: a database that cannot be opened costs exactly one message.
     Routine r(dialogs, QStringLiteral("Access"), QStringLiteral("NonSystemTables"), Routine::OnFailure::Stop);
@@ -41,7 +62,7 @@ std::optional<QStringList> NonSystemTables(Dialogs &dialogs, const ConnectionPar
     while (r.test(112, [&] { return !recordset->Eof(); })) {
         if (r.test(114, [&] { return recordset->Value(QStringLiteral("TABLE_TYPE")) == QStringLiteral("TABLE"); }))
             r.step(116, [&] { names.append(recordset->Value(QStringLiteral("TABLE_NAME"))); });
-        r.step(118, [&] { recordset->MoveNext(); });
+        r.step(118, [&] { nextTable(*recordset, dialogs, r, partial); });
     }
     r.step(120, [&] { result = names; });
 

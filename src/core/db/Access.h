@@ -29,10 +29,16 @@ struct ConnectionParameters
 QString BuildConnectionString(const ConnectionParameters &database);
 QString ConnectionStringFor(const QString &path, const QString &password);
 
+// What NonSystemTables does with a catalogue that could be read only in part: report it, and
+// still list the tables that could be read; or only list them, when the caller only wants to know
+// whether the database can be read and the list that follows says the rest.
+enum class PartialCatalogue { Report, ListOnly };
+
 // The names of the database's user tables, in the engine's order; nothing when no file of that
 // name exists (without a message) or when the database cannot be read (after one report). Each
 // call opens and closes its own connection.
-std::optional<QStringList> NonSystemTables(Dialogs &dialogs, const ConnectionParameters &database);
+std::optional<QStringList> NonSystemTables(Dialogs &dialogs, const ConnectionParameters &database,
+                                           PartialCatalogue partial = PartialCatalogue::Report);
 
 // The report's name for an engine type code; the code in decimal when it has none.
 QString GetFieldTypeName(qint32 code);

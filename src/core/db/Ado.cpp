@@ -16,6 +16,7 @@
 
 #include <algorithm>
 #include <unordered_map>
+#include <utility>
 
 namespace Ado {
 
@@ -42,6 +43,11 @@ Failure itemNotFound()
 Failure notCapable()
 {
     return Failure(3251, QStringLiteral("Object or provider is not capable of performing requested operation."));
+}
+
+Failure catalogueIncomplete(const QString &why)
+{
+    return Failure(adErrCatalogueIncomplete, why);
 }
 
 Failure noCurrentRecord()
@@ -195,6 +201,8 @@ struct Connection::Session
 
     std::optional<std::vector<TableRow>> tables;
     QSet<QString> tableNames;
+    // Why the catalogue could not be read to its end; empty when it was read whole.
+    QString catalogueGap;
     // A Tables request sent ahead whose answer has not been read; a failure it brought.
     bool tablesPending = false;
     std::optional<Failure> tablesFailure;
@@ -244,7 +252,9 @@ void Connection::Session::readTablesAnswer()
 {
     tablesPending = false;
     try {
-        const auto rows = worker->answer<std::vector<P::TableRow>>(worker->receive(), P::decodeTablesResult);
+        std::string gap;
+        const auto rows = worker->answer<std::vector<P::TableRow>>(
+            worker->receive(), [&gap](P::Reader &body) { return P::decodeTablesResult(body, &gap); });
         std::vector<TableRow> rowsRead;
         rowsRead.reserve(rows.size());
         for (const P::TableRow &row : rows)
@@ -258,6 +268,7 @@ void Connection::Session::readTablesAnswer()
         for (const TableRow &row : rowsRead)
             tableNames.insert(row.name);
         tables = std::move(rowsRead);
+        catalogueGap = QString::fromStdString(gap);
     } catch (const Failure &failure) {
         tablesFailure = failure;
         if (!worker->running())
@@ -495,6 +506,12 @@ const std::vector<TableRow> &Connection::tables()
     return *session.tables;
 }
 
+const QString &Connection::catalogueGap() const
+{
+    static const QString none;
+    return m_session ? m_session->catalogueGap : none;
+}
+
 bool Connection::hasTable(const QString &name)
 {
     tables();
@@ -618,8 +635,12 @@ std::unique_ptr<Recordset> Connection::OpenSchema(int schema)
 {
     if (schema != adSchemaTables)
         throw notCapable();
+    const std::vector<TableRow> &rows = tables();
+    // Not one table to show before the end: the rowset cannot be opened.
+    if (rows.empty() && !catalogueGap().isEmpty())
+        throw catalogueIncomplete(catalogueGap());
     auto rowset = std::make_unique<Recordset>();
-    rowset->openRows(tables());
+    rowset->openRows(rows, catalogueGap());
     return rowset;
 }
 
@@ -665,13 +686,15 @@ void Recordset::Open(const QString &source, Connection &connection, int cursorTy
     m_recordCount = result.recordCount;
     m_rows.clear();
     m_row = 0;
+    m_gap.clear();
     m_isSchema = false;
     m_open = true;
 }
 
-void Recordset::openRows(std::vector<TableRow> rows)
+void Recordset::openRows(std::vector<TableRow> rows, const QString &gap)
 {
     m_rows = std::move(rows);
+    m_gap = gap;
     m_row = 0;
     m_fields = {{QStringLiteral("TABLE_NAME"), 202, 128}, {QStringLiteral("TABLE_TYPE"), 202, 128}};
     m_recordCount = qint64(m_rows.size());
@@ -690,6 +713,7 @@ void Recordset::Close()
         throw objectClosed();
     m_open = false;
     m_rows.clear();
+    m_gap.clear();
     m_fields.clear();
     m_recordCount = 0;
 }
@@ -709,6 +733,9 @@ void Recordset::MoveNext()
     if (Eof())
         throw noCurrentRecord();
     ++m_row;
+    // Like a fetch that fails: the rowset stands at its end, and the failure says why.
+    if (Eof() && !m_gap.isEmpty())
+        throw catalogueIncomplete(std::exchange(m_gap, QString()));
 }
 
 QString Recordset::Value(const QString &column) const

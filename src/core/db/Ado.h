@@ -23,6 +23,9 @@ inline constexpr int adStateOpen = 1;
 inline constexpr int adSchemaTables = 20;
 inline constexpr int adOpenStatic = 3;
 inline constexpr int adLockOptimistic = 3;
+// The failure of moving past the last row of a tables rowset whose catalogue could not be read to
+// its end (Jet's number for a database file it finds damaged).
+inline constexpr long adErrCatalogueIncomplete = 3049;
 
 struct FieldInfo
 {
@@ -51,7 +54,10 @@ public:
     // The database of the last connection closed is taken over instead of being opened again
     // when it is the same file with the same password, and the file has not changed since.
     void Open(const QString &connectionText);
-    // The tables schema rowset: one row per table, ordered by name without regard to case.
+    // The tables schema rowset: one row per table, ordered by name without regard to case. Of a
+    // catalogue that could not be read to its end it holds the tables that could be read, and
+    // moving past the last of them fails with adErrCatalogueIncomplete, saying why; when it holds
+    // none, opening it fails so.
     std::unique_ptr<class Recordset> OpenSchema(int schema);
     int State() const;
     void Close();
@@ -62,6 +68,9 @@ public:
     Worker &worker();
     // Every table the catalogue knows, in the schema rowset's order; read once per connection.
     const std::vector<TableRow> &tables();
+    // Why the catalogue could not be read to its end, and how many tables could be; empty when it
+    // was read whole. Known once tables() has answered.
+    const QString &catalogueGap() const;
     // Whether the catalogue knows a table of exactly that name.
     bool hasTable(const QString &name);
     // The "Description" of a column (null when it has none); nothing when the table has no column
@@ -119,12 +128,14 @@ public:
 
 private:
     friend class Connection;
-    void openRows(std::vector<TableRow> rows);
+    void openRows(std::vector<TableRow> rows, const QString &gap);
 
     bool m_open = false;
     bool m_isSchema = false;
     std::vector<TableRow> m_rows;
     std::size_t m_row = 0;
+    // Why the rows end before the catalogue does; said once, by the move past the last row.
+    QString m_gap;
     std::vector<FieldInfo> m_fields;
     qint64 m_recordCount = 0;
 };

@@ -1,3 +1,4 @@
+#include "core/Failure.h"
 #include "core/db/Access.h"
 #include "core/db/Ado.h"
 #include "core/db/ODBCProvider.h"
@@ -98,6 +99,54 @@ private slots:
         QCOMPARE(tables->size(), 300);
         QCOMPARE(tables->constFirst(), QStringLiteral("Table0000"));
         QCOMPARE(tables->constLast(), QStringLiteral("Table0299"));
+    }
+
+    void catalogueReadInPartIsReportedThenListed()
+    {
+        // The catalogue of structure.accdb continues on page 101, beyond a cut at 100,000 bytes.
+        QTemporaryDir dir;
+        const QString cut = dir.filePath(QStringLiteral("cut.accdb"));
+        QFile file(cut);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        QFile whole(testDatabase(QStringLiteral("structure.accdb")));
+        QVERIFY(whole.open(QIODevice::ReadOnly));
+        file.write(whole.read(100000));
+        file.close();
+        const std::optional<QStringList> read({QStringLiteral("Customers"), QStringLiteral("Orders")});
+
+        ScriptedDialogs dialogs;
+        QCOMPARE(tablesOf(dialogs, cut), read);
+        QCOMPARE(dialogs.texts(),
+                 QStringList{QStringLiteral(
+                     "The table catalogue could not be read to its end: page 101 named by its usage map lies beyond "
+                     "the end of the file. Only 2 tables could be read; the database may have more.\r\nin "
+                     "Strudex2021/08/31.Access.NonSystemTables at line 118\r\rPlease email screenshot of this "
+                     "message to support@strudex.org")});
+        // Asked only whether the database can be read: the same list, without a word.
+        dialogs.messages.clear();
+        QCOMPARE(Access::NonSystemTables(dialogs, {cut, QString()}, Access::PartialCatalogue::ListOnly), read);
+        QVERIFY(dialogs.messages.isEmpty());
+
+        // The rowset: moving past its last row fails once, and leaves it at its end.
+        auto connection = open(cut);
+        auto rowset = connection->OpenSchema(Ado::adSchemaTables);
+        QVERIFY(connection->catalogueGap().contains(QStringLiteral("Only 2 tables could be read")));
+        while (!rowset->Eof()) {
+            try {
+                rowset->MoveNext();
+            } catch (const Failure &failure) {
+                QCOMPARE(failure.number(), Ado::adErrCatalogueIncomplete);
+                QCOMPARE(failure.description(), connection->catalogueGap());
+                QVERIFY(rowset->Eof());
+                rowset.reset();
+                break;
+            }
+        }
+        QVERIFY2(!rowset, "moving past the last row did not fail");
+        // A whole catalogue has nothing to say.
+        auto wholeConnection = open(testDatabase(QStringLiteral("structure.accdb")));
+        wholeConnection->tables();
+        QVERIFY(wholeConnection->catalogueGap().isEmpty());
     }
 
     void missingFileGivesNoListAndNoMessage()
