@@ -296,6 +296,38 @@ std::variant<std::vector<ConsoleView::Row>, QString> tickedRows(const QStringLis
     return rows;
 }
 
+// One line per note of the document: what could not be read, and where. A name or note that
+// holds a line break or another control character is kept on its one line.
+QStringList unreadParts(const Structure::Document &document)
+{
+    QStringList lines;
+    const auto add = [&](const QString &where, const QString &note) {
+        if (note.isEmpty())
+            return;
+        QString line = where.isEmpty() ? note : where + QStringLiteral(": ") + note;
+        for (QChar &c : line)
+            if (c.category() == QChar::Other_Control)
+                c = QLatin1Char(' ');
+        lines << line;
+    };
+    for (const QString &note : document.notes)
+        add(QString(), note);
+    for (const Structure::Table &table : document.tables) {
+        add(QStringLiteral("Table ") + table.name, table.note);
+        for (const Structure::Field &field : table.fields)
+            add(QStringLiteral("Field %1.%2").arg(table.name, field.name), field.note);
+        for (const Structure::Index &index : table.indexes)
+            add(QStringLiteral("Index %1.%2").arg(table.name, index.name), index.note);
+    }
+    for (const Structure::Relationship &relationship : document.relationships)
+        add(QStringLiteral("Relationship ") + relationship.name, relationship.note);
+    for (const Structure::Query &query : document.queries)
+        add(QStringLiteral("Query ") + query.name, query.note);
+    for (const Structure::LinkedTable &link : document.linkedTables)
+        add(QStringLiteral("Linked table ") + link.name, link.note);
+    return lines;
+}
+
 // The structure documents: read once, written in every format asked for. Ends the process.
 [[noreturn]] void writeDocuments(const ExportRequest &request, const QList<StructureOutput::Format> &formats,
                                  bool failedBefore)
@@ -305,6 +337,11 @@ std::variant<std::vector<ConsoleView::Row>, QString> tickedRows(const QStringLis
     if (document) {
         for (const QString &problem : StructureOutput::writeAll(*document, formats, request.folder, request.database)) {
             print(stderr, problem + QLatin1Char('\n'));
+            failed = true;
+        }
+        // A document with a gap is written all the same, but the run did not read everything.
+        for (const QString &line : unreadParts(*document)) {
+            print(stderr, line + QLatin1Char('\n'));
             failed = true;
         }
     }
