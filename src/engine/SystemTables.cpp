@@ -1,11 +1,13 @@
 #include "engine/SystemTables.h"
 
 #include <algorithm>
+#include <array>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <memory>
+#include <set>
 #include <span>
 
 namespace Engine {
@@ -30,6 +32,34 @@ struct DefinitionDeleter
     void operator()(MdbTableDef *definition) const { mdb_free_tabledef(definition); }
 };
 
+// Whether libmdb's mdb_memo_to_string reads the long value with this header whole: every row of
+// its chain there, and as many bytes as the header says. A row it cannot find ends the value
+// early (or leaves it empty) without a word.
+bool longValueIsWhole(MdbHandle *mdb, std::span<const unsigned char, MDB_MEMO_OVERHEAD> header)
+{
+    const auto length = static_cast<std::uint32_t>(mdb_get_int32(const_cast<unsigned char *>(header.data()), 0));
+    auto pageRow = static_cast<std::uint32_t>(mdb_get_int32(const_cast<unsigned char *>(header.data()), 4));
+    void *page = nullptr;
+    int start = 0;
+    std::size_t size = 0;
+    if (length & 0x80000000u)
+        return true; // kept in the row itself
+    if (length & 0x40000000u)
+        return mdb_find_pg_row(mdb, static_cast<int>(pageRow), &page, &start, &size) == 0;
+    if (length & 0xFF000000u)
+        return false; // a kind libmdb does not read: it gives nothing
+    std::set<std::uint32_t> seen;
+    std::uint64_t read = 0;
+    while (pageRow != 0) {
+        if (!seen.insert(pageRow).second ||
+            mdb_find_pg_row(mdb, static_cast<int>(pageRow), &page, &start, &size) != 0 || size < 4)
+            return false;
+        read += size - 4;
+        pageRow = static_cast<std::uint32_t>(mdb_get_int32(page, start));
+    }
+    return read == length;
+}
+
 // The wanted columns bound to buffers of their own, and let go again: the buffers go away with
 // this object.
 class BoundColumns
@@ -40,9 +70,13 @@ public:
           m_bound(columns.size(), std::vector<char>(m_size, '\0')), m_lengths(columns.size(), 0),
           m_present(columns.size(), false)
     {
-        for (std::size_t i = 0; i < columns.size(); ++i)
-            m_present[i] = mdb_bind_column_by_name(table, const_cast<char *>(columns[i].c_str()), m_bound[i].data(),
-                                                   &m_lengths[i]) > 0;
+        for (std::size_t i = 0; i < columns.size(); ++i) {
+            const int number = mdb_bind_column_by_name(table, const_cast<char *>(columns[i].c_str()), m_bound[i].data(),
+                                                       &m_lengths[i]);
+            m_present[i] = number > 0;
+            if (m_present[i])
+                m_columns.push_back(static_cast<MdbColumn *>(g_ptr_array_index(table->columns, guint(number - 1))));
+        }
     }
     ~BoundColumns()
     {
@@ -54,6 +88,22 @@ public:
     }
     BoundColumns(const BoundColumns &) = delete;
     BoundColumns &operator=(const BoundColumns &) = delete;
+
+    // Whether every memo of the row just fetched could be read whole; libmdb gives what it could
+    // read of one, or nothing, without a word.
+    bool memosAreWhole() const
+    {
+        MdbHandle *mdb = m_table->entry->mdb;
+        return std::all_of(m_columns.begin(), m_columns.end(), [&](const MdbColumn *column) {
+            if (column->col_type != MDB_MEMO || column->cur_value_len <= 0)
+                return true; // not a memo, or a null
+            if (column->cur_value_len < MDB_MEMO_OVERHEAD)
+                return false;
+            std::array<unsigned char, MDB_MEMO_OVERHEAD> header{};
+            std::memcpy(header.data(), mdb->pg_buf + column->cur_value_start, header.size());
+            return longValueIsWhole(mdb, header);
+        });
+    }
 
     // The values of the row just fetched; the buffers are emptied for the next.
     std::vector<Value> take()
@@ -73,6 +123,7 @@ private:
     std::vector<std::vector<char>> m_bound;
     std::vector<int> m_lengths;
     std::vector<bool> m_present;
+    std::vector<MdbColumn *> m_columns; // the wanted columns the table has
 };
 
 // What mdb_fetch_row should have handed out: the rows of the table's data pages that it does not
@@ -153,13 +204,19 @@ std::string readRows(MdbHandle *mdb, std::uint32_t tablePage, const char *tableN
         return std::string(tableName) + " cannot be read: its definition is damaged";
     BoundColumns bound(table, columns);
     std::size_t rows = 0;
+    std::size_t cutMemos = 0;
     mdb_rewind_table(table);
     while (mdb_fetch_row(table)) {
         if (rows++ >= maxRows)
             return std::string(tableName) + " has more rows than a database can hold; the rest were left out";
+        if (!bound.memosAreWhole())
+            ++cutMemos;
         take(bound.take());
     }
     std::string problem;
+    if (cutMemos > 0)
+        addProblem(problem, std::string(tableName) + ": the long texts of " + std::to_string(cutMemos) +
+                                (cutMemos == 1 ? " row" : " rows") + " could not be read whole");
     const ExpectedRows expected = expectedRows(table, tablePage);
     if (expected.pageMissing)
         addProblem(problem, std::string(tableName) +

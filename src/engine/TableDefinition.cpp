@@ -258,6 +258,23 @@ std::optional<TableDefinition> readTableDefinition(PageReader &pages, const Defi
     return table;
 }
 
+namespace {
+
+// A row of a long value's chain: only a row the page lists counts. libmdb reads a row number
+// beyond the page's count all the same, from whatever bytes stand where its offset would be, and
+// the value would be silently wrong.
+std::optional<std::span<const std::uint8_t>> listedRow(PageReader &pages, const PageLayout &layout,
+                                                       std::uint32_t pageRow)
+{
+    const auto page = pages.page(pageRow >> 8);
+    if (page.size() != layout.pageSize || layout.rowCountOffset + 2 > page.size() ||
+        (pageRow & 0xFF) >= u16(page, layout.rowCountOffset))
+        return std::nullopt;
+    return rowOnPage(page, layout, pageRow & 0xFF);
+}
+
+} // namespace
+
 std::optional<std::vector<std::uint8_t>> readLongValue(std::span<const std::uint8_t> header,
                                                        std::span<const std::uint8_t> inlineValue, PageReader &pages,
                                                        const PageLayout &layout, std::size_t maxBytes)
@@ -275,7 +292,7 @@ std::optional<std::vector<std::uint8_t>> readLongValue(std::span<const std::uint
     if (length & 0x40000000u) {
         // One row on another page. libmdb reads nothing when the row is not there, and the
         // value would silently be empty: the value is damaged.
-        const auto row = pointedRow(pages, layout, pageRow);
+        const auto row = listedRow(pages, layout, pageRow);
         if (!row || row->size() > maxBytes)
             return std::nullopt;
         return std::vector<std::uint8_t>(row->begin(), row->end());
@@ -290,7 +307,7 @@ std::optional<std::vector<std::uint8_t>> readLongValue(std::span<const std::uint
             return std::nullopt;
         // A link to a page beyond the file or a row that is not there: libmdb stops and keeps
         // what it has, which would be a value cut short without a word.
-        const auto row = pointedRow(pages, layout, pageRow);
+        const auto row = listedRow(pages, layout, pageRow);
         if (!row || row->size() < kChainLinkSize)
             return std::nullopt;
         if (value.size() + row->size() > maxBytes)

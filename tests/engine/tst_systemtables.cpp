@@ -191,6 +191,50 @@ private slots:
                                            "beyond the end of the file"));
     }
 
+    // A saved query's expression kept on a page of its own, whose pointer names a page that is not
+    // there: libmdb gives an empty text, the rows come with the problem.
+    void aQueryTextThatEndsEarly()
+    {
+        const QString source =
+            TestSupport::realFile(QStringLiteral("jahlborn+jackcess/src/test/data/V2003/queryTestV2003.mdb"));
+        if (source.isEmpty())
+            STRUDEX_WITHOUT_FIXTURE("the public query test databases are not available");
+        std::uint32_t tablePage = 0;
+        qsizetype pointer = 0;
+        {
+            Database db(source);
+            QVERIFY(db.mdb);
+            tablePage = db.page("MSysQueries");
+            const SystemTable<StoredQueryRow> rows = readQueryRows(db.mdb, tablePage);
+            QVERIFY2(rows.problem.empty(), rows.problem.c_str());
+            // Where the first expression on a page of its own has its pointer (page and row).
+            MdbCatalogEntry entry{};
+            entry.mdb = db.mdb;
+            entry.table_pg = tablePage;
+            MdbTableDef *table = mdb_read_table(&entry);
+            QVERIFY(table && mdb_read_columns(table));
+            auto *expression = static_cast<MdbColumn *>(g_ptr_array_index(
+                table->columns,
+                guint(mdb_bind_column_by_name(table, const_cast<char *>("Expression"), nullptr, nullptr) - 1)));
+            mdb_rewind_table(table);
+            while (!pointer && mdb_fetch_row(table))
+                if (expression->cur_value_len >= 12 &&
+                    (mdb_get_int32(db.mdb->pg_buf, expression->cur_value_start) & 0xC0000000) == 0x40000000)
+                    pointer = qsizetype(table->cur_phys_pg) * 4096 + expression->cur_value_start + 4;
+            mdb_free_tabledef(table);
+            QVERIFY(pointer > 0);
+        }
+        QTemporaryDir folder;
+        // The page (the pointer's upper three bytes) lies far beyond the end of the file.
+        const QString damaged =
+            damagedCopy(folder, source, [&](QByteArray &bytes) { bytes[pointer + 3] = char(0x7F); });
+        Database db(damaged);
+        QVERIFY(db.mdb);
+        const SystemTable<StoredQueryRow> rows = readQueryRows(db.mdb, tablePage);
+        QCOMPARE(rows.rows.size(), std::size_t(90));
+        QCOMPARE(rows.problem, std::string("MSysQueries: the long texts of 1 row could not be read whole"));
+    }
+
     void savedQueriesOfThePublicFiles_data()
     {
         QTest::addColumn<QString>("file");

@@ -532,6 +532,9 @@ void TestTableDefinition::longValues()
         QVERIFY(!readLongValue(header(5, 0xFFFF00u), none, reader, layout.page, 100));
         QVERIFY(!readLongValue(header(5, 1 << 8 | 9), none, reader, layout.page, 100));
         QVERIFY(!readLongValue(header(0x40000000u | 6, 0xFFFF00u), none, reader, layout.page, 100));
+        // Row 3 of a page of three: libmdb would read the bytes where its offset would stand.
+        QVERIFY(!readLongValue(header(0x40000000u | 6, 1 << 8 | 3), none, reader, layout.page, 1u << 20));
+        QVERIFY(!readLongValue(header(5, 2 << 8 | 1), none, reader, layout.page, 1u << 20));
         Page broken = bytes;
         put32(broken, size * 3 - 5, 0xFFFF00u); // the last link now points far beyond
         PageReader brokenReader;
