@@ -89,11 +89,15 @@ public:
     BoundColumns(const BoundColumns &) = delete;
     BoundColumns &operator=(const BoundColumns &) = delete;
 
-    // Whether every memo of the row just fetched could be read whole; libmdb gives what it could
-    // read of one, or nothing, without a word.
-    bool memosAreWhole() const
+    // Whether every text of the row just fetched could be read whole: libmdb gives what it could
+    // read of a memo, or nothing, without a word, and a text that fills its buffer to the end was
+    // cut there, just as silently.
+    bool textsAreWhole() const
     {
         MdbHandle *mdb = m_table->entry->mdb;
+        for (std::size_t i = 0; i < m_bound.size(); ++i)
+            if (m_present[i] && strnlen(m_bound[i].data(), m_size - 1) + 1 >= std::size_t(mdb->bind_size))
+                return false;
         return std::all_of(m_columns.begin(), m_columns.end(), [&](const MdbColumn *column) {
             if (column->col_type != MDB_MEMO || column->cur_value_len <= 0)
                 return true; // not a memo, or a null
@@ -204,19 +208,19 @@ std::string readRows(MdbHandle *mdb, std::uint32_t tablePage, const char *tableN
         return std::string(tableName) + " cannot be read: its definition is damaged";
     BoundColumns bound(table, columns);
     std::size_t rows = 0;
-    std::size_t cutMemos = 0;
+    std::size_t cutTexts = 0;
     mdb_rewind_table(table);
     while (mdb_fetch_row(table)) {
         if (rows++ >= maxRows)
             return std::string(tableName) + " has more rows than a database can hold; the rest were left out";
-        if (!bound.memosAreWhole())
-            ++cutMemos;
+        if (!bound.textsAreWhole())
+            ++cutTexts;
         take(bound.take());
     }
     std::string problem;
-    if (cutMemos > 0)
-        addProblem(problem, std::string(tableName) + ": the long texts of " + std::to_string(cutMemos) +
-                                (cutMemos == 1 ? " row" : " rows") + " could not be read whole");
+    if (cutTexts > 0)
+        addProblem(problem, std::string(tableName) + ": the texts of " + std::to_string(cutTexts) +
+                                (cutTexts == 1 ? " row" : " rows") + " could not be read whole");
     const ExpectedRows expected = expectedRows(table, tablePage);
     if (expected.pageMissing)
         addProblem(problem, std::string(tableName) +

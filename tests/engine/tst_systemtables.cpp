@@ -232,7 +232,7 @@ private slots:
         QVERIFY(db.mdb);
         const SystemTable<StoredQueryRow> rows = readQueryRows(db.mdb, tablePage);
         QCOMPARE(rows.rows.size(), std::size_t(90));
-        QCOMPARE(rows.problem, std::string("MSysQueries: the long texts of 1 row could not be read whole"));
+        QCOMPARE(rows.problem, std::string("MSysQueries: the texts of 1 row could not be read whole"));
     }
 
     void savedQueriesOfThePublicFiles_data()
@@ -343,6 +343,18 @@ private slots:
         QVERIFY(!objects.rows.empty());
         QVERIFY(objects.rows.front()[0]);
         QVERIFY(!objects.rows.front()[1]);
+        // Texts that fill libmdb's buffer were cut there: with a buffer of 8 bytes, every name of
+        // seven characters or more.
+        mdb_set_bind_size(db.mdb, 8);
+        const SystemRows cut = readSystemRows(db.mdb, 2, "MSysObjects", {"Name"});
+        mdb_set_bind_size(db.mdb, MDB_BIND_SIZE);
+        QCOMPARE(cut.rows.size(), objects.rows.size());
+        std::size_t longNames = 0;
+        for (const auto &row : objects.rows)
+            longNames += row[0] && row[0]->size() >= 7;
+        QVERIFY(longNames > 0);
+        QCOMPARE(cut.problem,
+                 "MSysObjects: the texts of " + std::to_string(longNames) + " rows could not be read whole");
         // Read through named fields, the same.
         const SystemTable<StoredQueryRow> queries = readQueryRows(db.mdb, 1);
         QVERIFY(!queries.problem.empty());
