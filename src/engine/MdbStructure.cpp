@@ -74,8 +74,8 @@ private:
     const CatalogObject *systemTable(std::string_view name) const;
     const CatalogObject *anyObject(std::string_view name) const;
     // Every property list of an object's block; a damaged block, or one read only in part, is a
-    // note, not a failure.
-    std::vector<PropertyList> propertyLists(const CatalogObject &object, std::string &note);
+    // note added to *note, not a failure.
+    std::vector<PropertyList> propertyLists(const CatalogObject &object, std::string *note);
     // A system table that could not be read whole is a note of its own.
     void noteProblem(const std::string &problem);
     void beat();
@@ -125,7 +125,7 @@ void MdbDatabase::StructureReader::sendDatabase()
     record.database.version = static_cast<std::uint8_t>(m_database.m_handle->f->jet_version);
     std::string note;
     if (const CatalogObject *database = anyObject("MSysDb")) {
-        for (const PropertyList &list : propertyLists(*database, note))
+        for (const PropertyList &list : propertyLists(*database, &note))
             for (const auto &[name, value] : list.values)
                 if (list.name.empty() && name == "AccessVersion")
                     record.database.accessVersion = safe(Engine::propertyText(value, m_decode));
@@ -295,7 +295,7 @@ StructureRecord MdbDatabase::StructureReader::tableRecord(const CatalogObject &o
         addNote(table.note, "its definition is damaged: its fields and indexes could not be read");
         return record;
     }
-    const std::vector<PropertyList> lists = propertyLists(object, table.note);
+    const std::vector<PropertyList> lists = propertyLists(object, &table.note);
     addTableProperties(table, lists);
     addFields(table, object, *definition, lists);
     addIndexes(table, *definition);
@@ -529,19 +529,19 @@ const MdbDatabase::CatalogObject *MdbDatabase::StructureReader::anyObject(std::s
     return nullptr;
 }
 
-std::vector<PropertyList> MdbDatabase::StructureReader::propertyLists(const CatalogObject &object, std::string &note)
+std::vector<PropertyList> MdbDatabase::StructureReader::propertyLists(const CatalogObject &object, std::string *note)
 {
     std::vector<std::uint8_t> block;
     try {
         block = m_database.propertyBlock(object);
     } catch (const EngineFailure &) {
-        addNote(note, "its properties are damaged and were left out");
+        addNote(*note, "its properties are damaged and were left out");
         return {};
     }
     std::string shortfall;
     std::vector<PropertyList> lists = readAllProperties(block, m_decode, &shortfall);
     if (!shortfall.empty())
-        addNote(note, "its properties could not be read whole (" + safe(shortfall) + ")");
+        addNote(*note, "its properties could not be read whole (" + safe(shortfall) + ")");
     return lists;
 }
 
