@@ -99,6 +99,7 @@ Dialogs::Answer ConsoleDialogs::message(const QString &title, const QString &tex
     if (title == Main::AppTitle() && text == QStringLiteral("Done."))
         return Answer::Ok;
     m_failed = true;
+    m_said << text;
     if (m_view)
         m_view->clearProgress();
     std::fprintf(stderr, "%s\n", forTerminal(text).toLocal8Bit().constData());

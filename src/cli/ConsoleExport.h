@@ -6,6 +6,7 @@
 #include <QElapsedTimer>
 #include <QStringList>
 
+#include <algorithm>
 #include <cstdio>
 #include <vector>
 
@@ -53,6 +54,11 @@ public:
 
     void setView(ConsoleView *view) { m_view = view; }
     bool failed() const { return m_failed; }
+    // Whether a message said so already: what it says is not printed twice.
+    bool said(const QString &text) const
+    {
+        return std::any_of(m_said.cbegin(), m_said.cend(), [&](const QString &m) { return m.contains(text); });
+    }
 
     Answer message(const QString &title, const QString &text, Buttons buttons, Icon icon) override;
     std::optional<QString> openFile(const OpenFileRequest &) override { return std::nullopt; }
@@ -65,4 +71,5 @@ public:
 private:
     ConsoleView *m_view;
     bool m_failed = false;
+    QStringList m_said;
 };

@@ -97,18 +97,49 @@ QStringList writeAll(const Structure::Document &document, const QList<Format> &f
     return out;
 }
 
-QStringList unreadTables(const Structure::Document &document)
+namespace {
+
+// What could not be read of a table as a whole, or an empty text when it was read whole.
+QString unreadTable(const Structure::Table &table)
 {
-    QStringList out;
+    if (table.records && table.definitionRead)
+        return table.note.isEmpty() ? QString() : QStringLiteral("Table %1: %2").arg(table.name, table.note);
+    const QString what = !table.records && !table.definitionRead ? QStringLiteral("could not be read")
+                                                                 : QStringLiteral("could not be read whole");
+    return table.note.isEmpty() ? QStringLiteral("The table '%1' %2.").arg(table.name, what)
+                                : QStringLiteral("The table '%1' %2: %3.").arg(table.name, what, table.note);
+}
+
+} // namespace
+
+QStringList unreadParts(const Structure::Document &document)
+{
+    QStringList lines;
+    const auto add = [&](const QString &where, const QString &note) {
+        if (note.isEmpty())
+            return;
+        QString line = where.isEmpty() ? note : where + QStringLiteral(": ") + note;
+        for (QChar &c : line)
+            if (c.category() == QChar::Other_Control)
+                c = QLatin1Char(' ');
+        lines << line;
+    };
     for (const Structure::Table &table : document.tables) {
-        if (table.records && table.definitionRead)
-            continue;
-        const QString what = !table.records && !table.definitionRead ? QStringLiteral("could not be read")
-                                                                     : QStringLiteral("could not be read whole");
-        out << (table.note.isEmpty() ? QStringLiteral("The table '%1' %2.").arg(table.name, what)
-                                     : QStringLiteral("The table '%1' %2: %3.").arg(table.name, what, table.note));
+        add(QString(), unreadTable(table));
+        for (const Structure::Field &field : table.fields)
+            add(QStringLiteral("Field %1.%2").arg(table.name, field.name), field.note);
+        for (const Structure::Index &index : table.indexes)
+            add(QStringLiteral("Index %1.%2").arg(table.name, index.name), index.note);
     }
-    return out;
+    for (const Structure::Relationship &relationship : document.relationships)
+        add(QStringLiteral("Relationship ") + relationship.name, relationship.note);
+    for (const Structure::Query &query : document.queries)
+        add(QStringLiteral("Query ") + query.name, query.note);
+    for (const Structure::LinkedTable &link : document.linkedTables)
+        add(QStringLiteral("Linked table ") + link.name, link.note);
+    for (const QString &note : document.notes)
+        add(QString(), note);
+    return lines;
 }
 
 std::optional<QByteArray> diffOutput(const Structure::Document &before, const Structure::Document &after,

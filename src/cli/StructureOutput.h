@@ -35,9 +35,11 @@ std::optional<QString> write(const Structure::Document &document, Format format,
 QStringList writeAll(const Structure::Document &document, const QList<Format> &formats, const QString &folder,
                      const QString &databasePath);
 
-// One line per table of which something could not be read (its records were not counted, or its
-// definition was not read), naming the table and saying why; empty when every table was read whole.
-QStringList unreadTables(const Structure::Document &document);
+// One line per note of the document, naming what could not be read and where: a table whose
+// records were not counted or whose definition was not read, a field, index, relationship, query,
+// linked table, or the database itself. Empty when everything was read whole. Each line is one
+// line: control characters in names and notes become spaces.
+QStringList unreadParts(const Structure::Document &document);
 
 // The diff of two schemas in "text", "markdown" or "json"; nothing for another format.
 std::optional<QByteArray> diffOutput(const Structure::Document &before, const Structure::Document &after,

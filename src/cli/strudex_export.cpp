@@ -298,14 +298,16 @@ std::variant<std::vector<ConsoleView::Row>, QString> tickedRows(const QStringLis
 
 // The structure documents: read once, written in every format asked for. Ends the process.
 [[noreturn]] void writeDocuments(const ExportRequest &request, const QList<StructureOutput::Format> &formats,
-                                 bool failedBefore)
+                                 const ConsoleDialogs &dialogs)
 {
     const auto document = readDocument(request.database, request.password, request.wanted);
-    bool failed = failedBefore || !document;
+    bool failed = dialogs.failed() || !document;
     if (document) {
-        // The documents say what could not be read of a table; the exit status says it too.
-        for (const QString &problem : StructureOutput::unreadTables(*document)) {
-            print(stderr, problem + QLatin1Char('\n'));
+        // A document with a gap is written all the same, but the run did not read everything: the
+        // documents say what could not be read, and so do standard error and the exit status.
+        for (const QString &line : StructureOutput::unreadParts(*document)) {
+            if (!dialogs.said(line))
+                print(stderr, line + QLatin1Char('\n'));
             failed = true;
         }
         for (const QString &problem : StructureOutput::writeAll(*document, formats, request.folder, request.database)) {
@@ -364,7 +366,7 @@ int runExport(const CommandLine &line, const ExportRequest &request)
         print(stderr, QStringLiteral("Folder does not exist. Please select another folder.\n"));
         return ExitReported;
     }
-    writeDocuments(request, formats, dialogs.failed());
+    writeDocuments(request, formats, dialogs);
 }
 
 } // namespace

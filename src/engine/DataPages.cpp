@@ -319,6 +319,44 @@ bool forEachMappedPage(std::span<const std::uint8_t> usageMap, PageReader &pages
     return forEachNamedPage(usageMap, pages, [&](std::uint64_t page) { return page < pageCount && visit(page); });
 }
 
+namespace {
+
+// Whether the bitmap has a page at or beyond pageCount, its first bit standing for page `first`.
+bool namesPagesBeyond(std::span<const std::uint8_t> bitmap, std::uint64_t first, std::uint64_t pageCount)
+{
+    bool beyond = false;
+    forEachSetBit(bitmap, [&](std::uint64_t bit) {
+        beyond = first + bit >= pageCount;
+        return !beyond;
+    });
+    return beyond;
+}
+
+} // namespace
+
+std::string usageMapProblem(std::span<const std::uint8_t> usageMap, PageReader &pages)
+{
+    const std::uint64_t pageCount = pages.pageCount();
+    bool beyond = false;
+    if (!usageMap.empty() && usageMap[0] == 0 && usageMap.size() > 5) {
+        beyond = namesPagesBeyond(usageMap.subspan(5), u32(usageMap, 1), pageCount);
+    } else if (!usageMap.empty() && usageMap[0] == 1 && pages.pageSize() > 4) {
+        const std::uint64_t pagesPerMapPage = (pages.pageSize() - 4) * 8;
+        std::vector<std::vector<std::uint8_t>> bitmaps;
+        for (std::size_t index = 0; index < (usageMap.size() - 1) / 4; ++index) {
+            const std::uint32_t mapPage = u32(usageMap, 1 + index * 4);
+            const auto bytes = mapPage == 0 ? std::span<const std::uint8_t>() : pages.page(mapPage);
+            if (mapPage != 0 && bytes.empty())
+                return {}; // a map page that is not there: every page of the file is read instead
+            bitmaps.emplace_back(bytes.empty() ? bytes.begin() : bytes.begin() + 4, bytes.end());
+        }
+        for (std::size_t index = 0; index < bitmaps.size() && !beyond; ++index)
+            beyond = namesPagesBeyond(bitmaps[index], index * pagesPerMapPage, pageCount);
+    }
+    return beyond ? "its usage map names pages beyond the end of the file: the records there could not be counted"
+                  : std::string();
+}
+
 std::int64_t countLiveRows(std::span<const std::uint8_t> usageMap, std::uint32_t tablePage, PageReader &pages,
                            const PageLayout &layout, const std::function<void()> &progress)
 {

@@ -97,6 +97,12 @@ private:
 using PageVisitor = std::function<bool(std::uint64_t page)>;
 bool forEachMappedPage(std::span<const std::uint8_t> usageMap, PageReader &pages, const PageVisitor &visit);
 
+// Why walking the usage map (as forEachMappedPage walks it) misses some of the table's pages: it
+// names pages beyond the end of the file, which libmdb's walk stops at or passes over, so the
+// rows there are neither read nor counted. Empty when the walk misses nothing (a map that cannot
+// be walked at all is answered by reading every page, which misses nothing either).
+std::string usageMapProblem(std::span<const std::uint8_t> usageMap, PageReader &pages);
+
 // The live rows of the table whose definition is on tablePage, from the pages its usage map
 // names (or from every page, for a map libmdb cannot walk). progress is called once per page.
 std::int64_t countLiveRows(std::span<const std::uint8_t> usageMap, std::uint32_t tablePage, PageReader &pages,

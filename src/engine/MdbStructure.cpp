@@ -74,8 +74,9 @@ private:
     // database's own row, MSysDb).
     const CatalogObject *systemTable(std::string_view name) const;
     const CatalogObject *anyObject(std::string_view name) const;
-    // Every property list of an object's block; a damaged block is a note, not a failure.
-    std::vector<PropertyList> propertyLists(const CatalogObject &object, std::string *problem);
+    // Every property list of an object's block; a damaged block, or one read only in part, is a
+    // note added to *note, not a failure.
+    std::vector<PropertyList> propertyLists(const CatalogObject &object, std::string *note);
     // A system table that could not be read whole is a note of its own.
     void noteProblem(const std::string &problem);
     void beat();
@@ -90,6 +91,8 @@ private:
                                            std::string safeName, const std::vector<PropertyList> &lists);
     // Every table's name as stored, links too: what relationships may name.
     std::vector<std::string> allTableNames() const;
+    // The names of Access's own tables, whose relationships are not the database's design.
+    std::vector<std::string> systemTableNames() const;
 
     MdbDatabase &m_database;
     const StructureSink &m_emit;
@@ -121,8 +124,9 @@ void MdbDatabase::StructureReader::sendDatabase()
     StructureRecord record;
     record.kind = StructureKind::Database;
     record.database.version = static_cast<std::uint8_t>(m_database.m_handle->f->jet_version);
+    std::string note;
     if (const CatalogObject *database = anyObject("MSysDb")) {
-        for (const PropertyList &list : propertyLists(*database, nullptr))
+        for (const PropertyList &list : propertyLists(*database, &note))
             for (const auto &[name, value] : list.values)
                 if (list.name.empty() && name == "AccessVersion")
                     record.database.accessVersion = safe(Engine::propertyText(value, m_decode));
@@ -132,6 +136,9 @@ void MdbDatabase::StructureReader::sendDatabase()
     m_emit(std::move(record));
     // A catalogue read only in part leaves out tables, queries and links alike: the document says so.
     noteProblem(m_database.catalogueNote());
+    // Without them the database's Access version is not known.
+    if (!note.empty())
+        noteProblem("MSysDb, the database's own object: " + note);
 }
 
 // ---- MSysObjects again, and the complex columns ---------------------------------------------------------------------
@@ -240,6 +247,15 @@ void addIndexes(EngineProtocol::StructureTable &table, const TableDefinition &de
         table.indexes.push_back(indexOf(index, names));
 }
 
+// A usage map that names pages beyond the end of the file (a file cut short) leaves the rows
+// there uncounted: the count is of what the file still has.
+void addUsageMapNote(EngineProtocol::StructureTable &table, const TableDefinition &definition, PageReader &pages)
+{
+    const std::string problem = usageMapProblem(definition.usageMap, pages);
+    if (!problem.empty())
+        addNote(table.note, problem);
+}
+
 } // namespace
 
 void MdbDatabase::StructureReader::sendTables(const std::vector<std::string> &wantedTables)
@@ -287,6 +303,7 @@ StructureRecord MdbDatabase::StructureReader::tableRecord(const CatalogObject &o
     addTableProperties(table, lists);
     addFields(table, object, *definition, lists);
     addIndexes(table, *definition);
+    addUsageMapNote(table, *definition, m_database.m_pages);
     return record;
 }
 
@@ -386,8 +403,24 @@ void MdbDatabase::StructureReader::sendRelationships()
         return;
     const SystemTable<RelationshipRow> rows = readRelationshipRows(m_database.m_handle, relationships->tablePage);
     noteProblem(rows.problem);
+    const std::vector<std::string> system = systemTableNames();
     for (const Relationship &relationship : readRelationships(rows.rows, allTableNames()))
-        m_emit(relationshipRecord(relationship));
+        if (!joinsSystemTable(relationship, system))
+            m_emit(relationshipRecord(relationship));
+}
+
+// The local tables the catalogue takes for Access's own, as the table list leaves them out.
+std::vector<std::string> MdbDatabase::StructureReader::systemTableNames() const
+{
+    std::vector<std::string> names;
+    for (const CatalogObject &object : m_database.m_objects) {
+        if (object.type != kObjectTable)
+            continue;
+        const std::string type = tableType(object.type, object.flags, false);
+        if (type == "SYSTEM TABLE" || type == "ACCESS TABLE")
+            names.push_back(object.name);
+    }
+    return names;
 }
 
 std::vector<std::string> MdbDatabase::StructureReader::allTableNames() const
@@ -504,15 +537,20 @@ const MdbDatabase::CatalogObject *MdbDatabase::StructureReader::anyObject(std::s
     return nullptr;
 }
 
-std::vector<PropertyList> MdbDatabase::StructureReader::propertyLists(const CatalogObject &object, std::string *problem)
+std::vector<PropertyList> MdbDatabase::StructureReader::propertyLists(const CatalogObject &object, std::string *note)
 {
+    std::vector<std::uint8_t> block;
     try {
-        return readAllProperties(m_database.propertyBlock(object), m_decode);
+        block = m_database.propertyBlock(object);
     } catch (const EngineFailure &) {
-        if (problem)
-            addNote(*problem, "its properties are damaged and were left out");
+        addNote(*note, "its properties are damaged and were left out");
         return {};
     }
+    std::string shortfall;
+    std::vector<PropertyList> lists = readAllProperties(block, m_decode, &shortfall);
+    if (!shortfall.empty())
+        addNote(*note, "its properties could not be read whole (" + safe(shortfall) + ")");
+    return lists;
 }
 
 void MdbDatabase::StructureReader::noteProblem(const std::string &problem)

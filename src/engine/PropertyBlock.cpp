@@ -124,50 +124,96 @@ std::vector<std::string> recordNames(std::span<const std::uint8_t> names, const 
     return decoded;
 }
 
+// Where the reading of a block stopped short of its end, and why; empty while it did not.
+class Shortfall
+{
+public:
+    void note(const std::string &list, const char *what)
+    {
+        if (!m_text.empty())
+            return; // the first stop explains the rest
+        m_text = list.empty() ? std::string("the table's own list: ") + what : "the list of " + list + ": " + what;
+    }
+    void noteBlock(const char *what)
+    {
+        if (m_text.empty())
+            m_text = what;
+    }
+    std::string text() const { return m_text; }
+
+private:
+    std::string m_text;
+};
+
+// The values of one list, from `at` on, each handed to value(name, type, bytes); where the list
+// stops before its end is noted.
+template <class Value>
+void walkValues(std::span<const std::uint8_t> body, std::size_t at, const std::vector<std::string> &names,
+                const std::string &listName, Shortfall &shortfall, Value &value)
+{
+    while (at + kValueHeader <= body.size()) {
+        const std::size_t valueLength = u16(body, at);
+        const int valueType = body[at + 3];
+        const std::size_t nameIndex = u16(body, at + 4);
+        const std::size_t size = u16(body, at + 6);
+        if (nameIndex >= names.size())
+            return shortfall.note(listName, "a value names a property the block does not name");
+        if (at + kValueHeader + size > body.size())
+            return shortfall.note(listName, "a value runs past the end of the list");
+        value(names[nameIndex], valueType, body.subspan(at + kValueHeader, size));
+        if (valueLength == 0)
+            return shortfall.note(listName, "a value has no length"); // libmdb would read it for ever
+        at += valueLength;
+    }
+    if (at != body.size())
+        shortfall.note(listName, "the list ends inside a value");
+}
+
 // Walks the value lists of a block as mdb_kkd_to_props does: a list of names replaces the one
 // before it, a list's values stop at one that names no property or runs past the list. For each
 // list, begin(name) is called (an empty name for the object's own list), then value(name, type,
 // bytes) for each of its values, with the names of the moment; the bytes are the block's own, so
-// that only the values someone keeps are copied.
+// that only the values someone keeps are copied. Gives where the reading stopped short of what
+// the block holds, and why; empty when it read the block whole.
 template <class Begin, class Value>
-void walk(std::span<const std::uint8_t> block, const TextDecoder &decode, Begin begin, Value value)
+std::string walk(std::span<const std::uint8_t> block, const TextDecoder &decode, Begin begin, Value value)
 {
+    Shortfall shortfall;
     std::optional<std::vector<std::string>> names;
     std::size_t pos = 4;
     while (pos + kRecordHeader <= block.size()) {
         const std::size_t length = u32(block, pos);
         const std::uint16_t type = static_cast<std::uint16_t>(u16(block, pos + 4));
-        if (length < kRecordHeader || length > block.size() - pos)
+        if (length < kRecordHeader || length > block.size() - pos) {
+            shortfall.noteBlock("a part of the block runs past its end");
             break;
+        }
         const auto body = block.subspan(pos + kRecordHeader, length - kRecordHeader);
         pos += length;
         if (type == kNamesRecord) {
             names = recordNames(body, decode);
             continue;
         }
-        if (type > 2 || !names || body.size() < 6)
+        if (type > 2)
             continue;
-
-        const std::size_t nameLength = u16(body, 4);
-        std::size_t at = 6 + nameLength;
-        if (at > body.size())
-            continue; // a name running off the block
-        if (!begin(nameLength == 0 ? std::string() : decode(body.subspan(6, nameLength), 3 * nameLength + 1)))
+        if (!names || body.size() < 6) {
+            shortfall.noteBlock(names ? "a list of values is too short to be one"
+                                      : "a list of values comes before the names of the properties");
             continue;
-        while (at + kValueHeader <= body.size()) {
-            const std::size_t valueLength = u16(body, at);
-            const int valueType = body[at + 3];
-            const std::size_t nameIndex = u16(body, at + 4);
-            const std::size_t size = u16(body, at + 6);
-            if (nameIndex >= names->size() || at + kValueHeader + size > body.size())
-                break;
-            const auto bytes = body.subspan(at + kValueHeader, size);
-            value((*names)[nameIndex], valueType, bytes);
-            if (valueLength == 0)
-                break; // libmdb would read this value for ever
-            at += valueLength;
         }
+        const std::size_t nameLength = u16(body, 4);
+        if (6 + nameLength > body.size()) {
+            shortfall.noteBlock("the name of a list runs past the end of the list");
+            continue;
+        }
+        std::string listName =
+            nameLength == 0 ? std::string() : decode(body.subspan(6, nameLength), 3 * nameLength + 1);
+        if (begin(listName))
+            walkValues(body, 6 + nameLength, *names, listName, shortfall, value);
     }
+    if (pos < block.size() && pos + kRecordHeader > block.size())
+        shortfall.noteBlock("the block ends inside a part");
+    return shortfall.text();
 }
 
 } // namespace
@@ -198,12 +244,16 @@ std::vector<NamedProperties> readNamedProperties(std::span<const std::uint8_t> b
     return result;
 }
 
-std::vector<PropertyList> readAllProperties(std::span<const std::uint8_t> block, const TextDecoder &decode)
+std::vector<PropertyList> readAllProperties(std::span<const std::uint8_t> block, const TextDecoder &decode,
+                                            std::string *problem)
 {
     std::vector<PropertyList> result;
-    if (!hasSignature(block))
+    if (!hasSignature(block)) {
+        if (problem)
+            *problem = block.empty() ? std::string() : std::string("the block is not a property block");
         return result;
-    walk(
+    }
+    std::string stop = walk(
         block, decode,
         [&](std::string name) {
             result.push_back(PropertyList{std::move(name), {}});
@@ -219,6 +269,8 @@ std::vector<PropertyList> readAllProperties(std::span<const std::uint8_t> block,
             else
                 values.emplace_back(name, std::move(value));
         });
+    if (problem)
+        *problem = std::move(stop);
     return result;
 }
 

@@ -60,7 +60,11 @@ struct PropertyList
     std::string name;
     std::vector<std::pair<std::string, PropertyValue>> values;
 };
-std::vector<PropertyList> readAllProperties(std::span<const std::uint8_t> block, const TextDecoder &decode);
+// Where the reading stops short of the block's end (a part or a value running past the end of what
+// holds it, a value naming no property, ...), the first such place is told in *problem (when
+// given), which is left empty for a block read whole.
+std::vector<PropertyList> readAllProperties(std::span<const std::uint8_t> block, const TextDecoder &decode,
+                                            std::string *problem = nullptr);
 
 // A property's value as text: numbers in decimal, Yes/No for a Boolean, dates as
 // YYYY-MM-DD hh:mm:ss, a 16-byte GUID in braces, other binary values in hexadecimal. decodeText

@@ -40,9 +40,15 @@ struct Relationship
 };
 
 // Groups the rows by relationship name (without regard to case, in the order the names first
-// appear) and puts each pair of fields at its position. A relationship whose rows disagree, miss
+// appear; a row without a name is a relationship of its own) and puts each pair of fields at its
+// position. A relationship whose rows disagree, miss
 // a pair or name a table that is not among `tables` (when given) is kept with a problem.
 std::vector<Relationship> readRelationships(const std::vector<RelationshipRow> &rows,
                                             const std::vector<std::string> &tables);
+
+// Whether either side of the relationship is one of systemTables (named without regard to ASCII
+// case). Access relates its own tables (the navigation pane's groups, its storage tree) as it
+// relates the user's; those relationships are Access's, not the database's design.
+bool joinsSystemTable(const Relationship &relationship, const std::vector<std::string> &systemTables);
 
 } // namespace Engine

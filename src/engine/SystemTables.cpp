@@ -1,11 +1,13 @@
 #include "engine/SystemTables.h"
 
 #include <algorithm>
+#include <array>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <memory>
+#include <set>
 #include <span>
 
 namespace Engine {
@@ -18,10 +20,173 @@ using RowSink = std::function<void(std::vector<Value> &&values)>;
 constexpr std::uint32_t kObjectsDefinitionPage = 2;
 constexpr std::size_t kMaxRows = 1000000;
 
+void addProblem(std::string &problem, const std::string &text)
+{
+    if (!problem.empty())
+        problem += "; ";
+    problem += text;
+}
+
 struct DefinitionDeleter
 {
     void operator()(MdbTableDef *definition) const { mdb_free_tabledef(definition); }
 };
+
+// Whether libmdb's mdb_memo_to_string reads the long value with this header whole: every row of
+// its chain there, and as many bytes as the header says. A row it cannot find ends the value
+// early (or leaves it empty) without a word.
+bool longValueIsWhole(MdbHandle *mdb, std::span<const unsigned char, MDB_MEMO_OVERHEAD> header)
+{
+    const auto length = static_cast<std::uint32_t>(mdb_get_int32(const_cast<unsigned char *>(header.data()), 0));
+    auto pageRow = static_cast<std::uint32_t>(mdb_get_int32(const_cast<unsigned char *>(header.data()), 4));
+    void *page = nullptr;
+    int start = 0;
+    std::size_t size = 0;
+    if (length & 0x80000000u)
+        return true; // kept in the row itself
+    if (length & 0x40000000u)
+        return mdb_find_pg_row(mdb, static_cast<int>(pageRow), &page, &start, &size) == 0;
+    if (length & 0xFF000000u)
+        return false; // a kind libmdb does not read: it gives nothing
+    std::set<std::uint32_t> seen;
+    std::uint64_t read = 0;
+    while (pageRow != 0) {
+        if (!seen.insert(pageRow).second ||
+            mdb_find_pg_row(mdb, static_cast<int>(pageRow), &page, &start, &size) != 0 || size < 4)
+            return false;
+        read += size - 4;
+        pageRow = static_cast<std::uint32_t>(mdb_get_int32(page, start));
+    }
+    return read == length;
+}
+
+// The wanted columns bound to buffers of their own, and let go again: the buffers go away with
+// this object.
+class BoundColumns
+{
+public:
+    BoundColumns(MdbTableDef *table, const std::vector<std::string> &columns)
+        : m_table(table), m_size(std::max<std::size_t>(table->entry->mdb->bind_size, MDB_BIND_SIZE) + 1),
+          m_bound(columns.size(), std::vector<char>(m_size, '\0')), m_lengths(columns.size(), 0),
+          m_present(columns.size(), false)
+    {
+        for (std::size_t i = 0; i < columns.size(); ++i) {
+            const int number = mdb_bind_column_by_name(table, const_cast<char *>(columns[i].c_str()), m_bound[i].data(),
+                                                       &m_lengths[i]);
+            m_present[i] = number > 0;
+            if (m_present[i])
+                m_columns.push_back(static_cast<MdbColumn *>(g_ptr_array_index(table->columns, guint(number - 1))));
+        }
+    }
+    ~BoundColumns()
+    {
+        for (guint i = 0; i < m_table->columns->len; ++i) {
+            auto *column = static_cast<MdbColumn *>(g_ptr_array_index(m_table->columns, i));
+            column->bind_ptr = nullptr;
+            column->len_ptr = nullptr;
+        }
+    }
+    BoundColumns(const BoundColumns &) = delete;
+    BoundColumns &operator=(const BoundColumns &) = delete;
+
+    // Whether every text of the row just fetched could be read whole: libmdb gives what it could
+    // read of a memo, or nothing, without a word, and a text that fills its buffer to the end was
+    // cut there, just as silently.
+    bool textsAreWhole() const
+    {
+        MdbHandle *mdb = m_table->entry->mdb;
+        for (std::size_t i = 0; i < m_bound.size(); ++i)
+            if (m_present[i] && strnlen(m_bound[i].data(), m_size - 1) + 1 >= std::size_t(mdb->bind_size))
+                return false;
+        return std::all_of(m_columns.begin(), m_columns.end(), [&](const MdbColumn *column) {
+            if (column->col_type != MDB_MEMO || column->cur_value_len <= 0)
+                return true; // not a memo, or a null
+            if (column->cur_value_len < MDB_MEMO_OVERHEAD)
+                return false;
+            std::array<unsigned char, MDB_MEMO_OVERHEAD> header{};
+            std::memcpy(header.data(), mdb->pg_buf + column->cur_value_start, header.size());
+            return longValueIsWhole(mdb, header);
+        });
+    }
+
+    // The values of the row just fetched; the buffers are emptied for the next.
+    std::vector<Value> take()
+    {
+        std::vector<Value> values(m_bound.size());
+        for (std::size_t i = 0; i < m_bound.size(); ++i) {
+            if (m_present[i] && m_lengths[i] > 0)
+                values[i] = std::string(m_bound[i].data(), strnlen(m_bound[i].data(), m_size - 1));
+            m_bound[i][0] = '\0';
+        }
+        return values;
+    }
+
+private:
+    MdbTableDef *m_table;
+    std::size_t m_size;
+    std::vector<std::vector<char>> m_bound;
+    std::vector<int> m_lengths;
+    std::vector<bool> m_present;
+    std::vector<MdbColumn *> m_columns; // the wanted columns the table has
+};
+
+// What mdb_fetch_row should have handed out: the rows of the table's data pages that it does not
+// pass over on purpose (an entry it cannot find, an empty row, a row that moved elsewhere), and
+// whether a page the usage map names could not be read. It passes over a row it cannot crack,
+// and stops at a page it cannot read, without a word: only this count tells.
+struct ExpectedRows
+{
+    std::size_t rows = 0;
+    bool pageMissing = false;
+};
+
+void countRowsOnPage(MdbHandle *mdb, ExpectedRows &expected)
+{
+    constexpr int kMovedRowFlag = 0x4000; // what libmdb's reader skips as deleted
+    const unsigned int entries = static_cast<unsigned int>(mdb_get_int16(mdb->pg_buf, mdb->fmt->row_count_offset));
+    for (unsigned int row = 0; row < entries; ++row) {
+        int start = 0;
+        std::size_t length = 0;
+        if (mdb_find_row(mdb, static_cast<int>(row), &start, &length) == 0 && length != 0 && !(start & kMovedRowFlag))
+            ++expected.rows;
+    }
+}
+
+// mdb_read_pg answers a second read of the page it read last from its buffer, even when that read
+// failed: the page is read for real.
+bool readPage(MdbHandle *mdb, std::uint32_t page)
+{
+    mdb->cur_pg = 0;
+    return mdb_read_pg(mdb, page) != 0;
+}
+
+ExpectedRows expectedRows(MdbTableDef *table, std::uint32_t tablePage)
+{
+    MdbHandle *mdb = table->entry->mdb;
+    const auto isTablePage = [&] {
+        return mdb->pg_buf[0] == MDB_PAGE_DATA &&
+               static_cast<std::uint32_t>(mdb_get_int32(mdb->pg_buf, 4)) == tablePage;
+    };
+    ExpectedRows expected;
+    std::uint32_t page = 0;
+    for (;;) {
+        const gint32 next = mdb_map_find_next(mdb, table->usage_map, table->map_sz, page);
+        if (next < 0) {
+            // A map libmdb cannot walk: it reads every page to the end of the file instead.
+            for (std::uint32_t any = 1; readPage(mdb, any); ++any)
+                if (isTablePage())
+                    countRowsOnPage(mdb, expected);
+            return expected;
+        }
+        if (next == 0)
+            return expected;
+        page = static_cast<std::uint32_t>(next);
+        if (!readPage(mdb, page))
+            expected.pageMissing = true;
+        else if (isTablePage())
+            countRowsOnPage(mdb, expected);
+    }
+}
 
 // Every row of the table, as the values of the wanted columns, handed to take one by one; the
 // problem when the table cannot be read (whole), empty when it can.
@@ -41,36 +206,28 @@ std::string readRows(MdbHandle *mdb, std::uint32_t tablePage, const char *tableN
     if (!table || !table->usage_map || table->map_sz < 1 || table->num_cols > MDB_MAX_COLS ||
         !mdb_read_columns(table) || table->columns->len != table->num_cols)
         return std::string(tableName) + " cannot be read: its definition is damaged";
-    const std::size_t bindSize = std::max<std::size_t>(mdb->bind_size, MDB_BIND_SIZE) + 1;
-    std::vector<std::vector<char>> bound(columns.size(), std::vector<char>(bindSize, '\0'));
-    std::vector<int> lengths(columns.size(), 0);
-    std::vector<bool> present(columns.size(), false);
-    for (std::size_t i = 0; i < columns.size(); ++i)
-        present[i] =
-            mdb_bind_column_by_name(table, const_cast<char *>(columns[i].c_str()), bound[i].data(), &lengths[i]) > 0;
-
-    std::string problem;
+    BoundColumns bound(table, columns);
     std::size_t rows = 0;
+    std::size_t cutTexts = 0;
     mdb_rewind_table(table);
     while (mdb_fetch_row(table)) {
-        if (rows++ >= maxRows) {
-            problem = std::string(tableName) + " has more rows than a database can hold; the rest were left out";
-            break;
-        }
-        std::vector<Value> values(columns.size());
-        for (std::size_t i = 0; i < columns.size(); ++i) {
-            if (present[i] && lengths[i] > 0)
-                values[i] = std::string(bound[i].data(), strnlen(bound[i].data(), bindSize - 1));
-            bound[i][0] = '\0';
-        }
-        take(std::move(values));
+        if (rows++ >= maxRows)
+            return std::string(tableName) + " has more rows than a database can hold; the rest were left out";
+        if (!bound.textsAreWhole())
+            ++cutTexts;
+        take(bound.take());
     }
-    // The bound buffers go away with this function.
-    for (guint i = 0; i < table->columns->len; ++i) {
-        auto *column = static_cast<MdbColumn *>(g_ptr_array_index(table->columns, i));
-        column->bind_ptr = nullptr;
-        column->len_ptr = nullptr;
-    }
+    std::string problem;
+    if (cutTexts > 0)
+        addProblem(problem, std::string(tableName) + ": the texts of " + std::to_string(cutTexts) +
+                                (cutTexts == 1 ? " row" : " rows") + " could not be read whole");
+    const ExpectedRows expected = expectedRows(table, tablePage);
+    if (expected.pageMissing)
+        addProblem(problem, std::string(tableName) +
+                                " could not be read to its end: its usage map names pages beyond the end of the file");
+    if (rows < expected.rows)
+        addProblem(problem, std::string(tableName) + ": " + std::to_string(expected.rows - rows) + " of its " +
+                                std::to_string(expected.rows) + " rows could not be read");
     return problem;
 }
 

@@ -30,18 +30,21 @@ class DefinitionBytes
 public:
     DefinitionBytes(PageReader &pages, std::uint32_t firstPage) : m_pages(pages), m_next(firstPage) {}
 
-    // False when the definition cannot have that many bytes.
+    // False when the definition cannot have that many bytes; stopped() then says why, when it is
+    // not simply the definition's end.
     bool ensure(std::size_t size)
     {
         const std::size_t pageSize = m_pages.pageSize();
         if (size > kMaxDefinitionPages * (pageSize - 8))
-            return false;
+            return stop("the table definition has more pages than any table needs");
         while (m_bytes.size() < size) {
-            if (m_next == 0 || !m_seen.insert(m_next).second)
+            if (m_next == 0)
                 return false;
+            if (!m_seen.insert(m_next).second)
+                return stop("the pages of the table definition run in a circle");
             const auto page = m_pages.page(m_next);
             if (page.size() != pageSize)
-                return false;
+                return stop("a page of the table definition lies beyond the end of the file");
             if (m_bytes.empty()) {
                 if (page[0] != 0x02)
                     return false;
@@ -54,7 +57,8 @@ public:
         return true;
     }
 
-    // Takes in every page the definition has (up to the limit); stops quietly at a damaged one.
+    // Takes in every page the definition has (up to the limit); stops at a damaged one, which
+    // stopped() then names.
     void ensureAll()
     {
         while (m_next != 0 && ensure(m_bytes.size() + 1)) {
@@ -62,12 +66,20 @@ public:
     }
 
     std::span<const std::uint8_t> bytes() const { return m_bytes; }
+    const std::string &stopped() const { return m_stopped; }
 
 private:
+    bool stop(const char *why)
+    {
+        m_stopped = why;
+        return false;
+    }
+
     PageReader &m_pages;
     std::uint32_t m_next;
     std::set<std::uint32_t> m_seen;
     std::vector<std::uint8_t> m_bytes;
+    std::string m_stopped;
 };
 
 } // namespace
@@ -210,8 +222,12 @@ IndexBlock readIndexes(DefinitionBytes &definition, const DefinitionLayout &layo
     definition.ensureAll();
     const std::size_t logicalAt = layout.jet3 ? LogicalIndexCountOffsetJet3 : LogicalIndexCountOffsetJet4;
     const std::uint32_t logicalCount = u32(definition.bytes(), logicalAt);
-    return readIndexDefinitions(definition.bytes(), layout.jet3, indexesStart, realIndexes, logicalCount, decodeName,
-                                layout.nameBufferSize);
+    IndexBlock block = readIndexDefinitions(definition.bytes(), layout.jet3, indexesStart, realIndexes, logicalCount,
+                                            decodeName, layout.nameBufferSize);
+    // Indexes that run past the end of the bytes may have been cut short by the pages themselves.
+    if (!block.problem.empty() && !definition.stopped().empty())
+        block.problem += " (" + definition.stopped() + ")";
+    return block;
 }
 
 } // namespace
@@ -242,6 +258,23 @@ std::optional<TableDefinition> readTableDefinition(PageReader &pages, const Defi
     return table;
 }
 
+namespace {
+
+// A row of a long value's chain: only a row the page lists counts. libmdb reads a row number
+// beyond the page's count all the same, from whatever bytes stand where its offset would be, and
+// the value would be silently wrong.
+std::optional<std::span<const std::uint8_t>> listedRow(PageReader &pages, const PageLayout &layout,
+                                                       std::uint32_t pageRow)
+{
+    const auto page = pages.page(pageRow >> 8);
+    if (page.size() != layout.pageSize || layout.rowCountOffset + 2 > page.size() ||
+        (pageRow & 0xFF) >= u16(page, layout.rowCountOffset))
+        return std::nullopt;
+    return rowOnPage(page, layout, pageRow & 0xFF);
+}
+
+} // namespace
+
 std::optional<std::vector<std::uint8_t>> readLongValue(std::span<const std::uint8_t> header,
                                                        std::span<const std::uint8_t> inlineValue, PageReader &pages,
                                                        const PageLayout &layout, std::size_t maxBytes)
@@ -259,7 +292,7 @@ std::optional<std::vector<std::uint8_t>> readLongValue(std::span<const std::uint
     if (length & 0x40000000u) {
         // One row on another page. libmdb reads nothing when the row is not there, and the
         // value would silently be empty: the value is damaged.
-        const auto row = pointedRow(pages, layout, pageRow);
+        const auto row = listedRow(pages, layout, pageRow);
         if (!row || row->size() > maxBytes)
             return std::nullopt;
         return std::vector<std::uint8_t>(row->begin(), row->end());
@@ -274,7 +307,7 @@ std::optional<std::vector<std::uint8_t>> readLongValue(std::span<const std::uint
             return std::nullopt;
         // A link to a page beyond the file or a row that is not there: libmdb stops and keeps
         // what it has, which would be a value cut short without a word.
-        const auto row = pointedRow(pages, layout, pageRow);
+        const auto row = listedRow(pages, layout, pageRow);
         if (!row || row->size() < kChainLinkSize)
             return std::nullopt;
         if (value.size() + row->size() > maxBytes)

@@ -87,7 +87,8 @@ std::optional<TableDefinition> readTableDefinition(PageReader &pages, const Defi
 // A long value (memo or OLE) read the way libmdb's mdb_ole_read_full reads it, from its 12-byte
 // header and, for a value kept in the row itself, the bytes after the header. The chain of pages
 // is checked: a chain that runs in a circle makes libmdb grow its buffer for ever, and one that
-// points beyond the file or at a row that is not there would end the value early. Nothing when
+// points beyond the file or at a row that is not there would end the value early (or, for a row
+// beyond the page's count, read bytes that are no row at all). Nothing when
 // the chain is unusable or the value longer than maxBytes; an empty value for a header of a kind
 // libmdb does not read.
 std::optional<std::vector<std::uint8_t>> readLongValue(std::span<const std::uint8_t> header,

@@ -166,6 +166,7 @@ private slots:
     void jet3TextAndResultTypes();
     void propertyBlocks();
     void everyPropertyAndItsText();
+    void propertyBlocksReadInPart();
     void dataPageRows();
     void rowsFromMappedPages();
     void storedRowsAgainstTheFile();
@@ -427,6 +428,48 @@ void TestEngineRules::everyPropertyAndItsText()
             for (const auto &entry : list.values)
                 propertyText(entry.second, ascii);
     }
+}
+
+// Wherever the reading of a block stops before its end, the lists read so far are kept and the
+// problem says where it stopped; a block read whole has none.
+void TestEngineRules::propertyBlocksReadInPart()
+{
+    const Page block = propertyBlockOf({"Description", "Format"}, {{"", {{0, 10, Page{'W', 'h', 'o'}}}},
+                                                                   {"Name", {{0, 10, Page{'N'}}, {1, 10, Page{'@'}}}},
+                                                                   {"City", {{1, 10, Page{'>'}}}}});
+    std::string problem = "not told";
+    QCOMPARE(readAllProperties(block, ascii, &problem).size(), std::size_t(3));
+    QVERIFY2(problem.empty(), problem.c_str());
+    // Where "Name"'s second value starts: the block's signature, the names record (6 + 2 * 2 + 17),
+    // the table's list (6 + 6 + 11), "Name"'s list header (6 + 6 + 4) and its first value (9).
+    const std::size_t second = 4 + 27 + 23 + 16 + 9;
+    QCOMPARE(block[second + 4], std::uint8_t(1)); // the value's name index: "Format"
+
+    Page namesNoProperty = block;
+    namesNoProperty[second + 4] = 7;
+    auto lists = readAllProperties(namesNoProperty, ascii, &problem);
+    QCOMPARE(lists.size(), std::size_t(3));
+    QCOMPARE(lists[1].values.size(), std::size_t(1)); // the value before it is kept
+    QCOMPARE(lists[2].values.size(), std::size_t(1)); // and so is the next list
+    QCOMPARE(problem, std::string("the list of Name: a value names a property the block does not name"));
+
+    Page runsPast = block;
+    runsPast[second + 6] = 200;
+    readAllProperties(runsPast, ascii, &problem);
+    QCOMPARE(problem, std::string("the list of Name: a value runs past the end of the list"));
+
+    // Cut anywhere inside a part, the block says so (cut where a part ends, it is a whole block of
+    // fewer parts).
+    for (std::size_t cut = 5; cut < block.size(); ++cut) {
+        if (cut == 31 || cut == 54 || cut == 88)
+            continue;
+        readAllProperties(Page(block.begin(), block.begin() + long(cut)), ascii, &problem);
+        QVERIFY2(!problem.empty(), qPrintable(QString::number(cut)));
+    }
+    readAllProperties(Page{'X', 'Y', 'Z', 0, 1, 2}, ascii, &problem);
+    QCOMPARE(problem, std::string("the block is not a property block"));
+    readAllProperties(Page(), ascii, &problem);
+    QVERIFY(problem.empty()); // no block: no properties, nothing missing
 }
 
 // A data page with rows stored from the end backwards, and its table of row offsets.

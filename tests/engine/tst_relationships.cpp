@@ -118,6 +118,36 @@ private slots:
         QCOMPARE(found[0].primaryFields, (std::vector<std::string>{"a"}));
         QVERIFY(!found[1].problem.empty());
         QVERIFY(readRelationships({}, Tables).empty());
+
+        // Rows without a name are not one relationship: each stands alone, with its note.
+        found = readRelationships({row("", 0, 1, 0, "Orders", "x", "Customers", "a"), RelationshipRow{},
+                                   row("", 0, 1, 0, "Order Lines", "y", "Orders", "b")},
+                                  Tables);
+        QCOMPARE(found.size(), std::size_t(3));
+        QCOMPARE(found[2].foreignTable, std::string("Order Lines"));
+        for (const Relationship &r : found)
+            QVERIFY(r.problem.find("no name") != std::string::npos);
+    }
+
+    void relationshipsOfAccessItself()
+    {
+        const std::vector<std::string> system{"MSysNavPaneGroups", "MSysNavPaneGroupCategories"};
+        const auto found = readRelationships(
+            {row("MSysNavPaneGroupCategoriesMSysNavPaneGroups", 4352, 1, 0, "MSysNavPaneGroups", "GroupCategoryID",
+                 "MSysNavPaneGroupCategories", "Id"),
+             row("ToObjects", 4352, 1, 0, "MSysNavPaneGroupToObjects", "GroupID", "msysnavpanegroups", "Id"),
+             row("CustomersOrders", 4352, 1, 0, "Orders", "CustomerID", "Customers", "CustomerID"),
+             row("Stray", 0, 1, 0, "Orders", "CustomerID", "MSysNowhere", "Id")},
+            Tables);
+        QCOMPARE(found.size(), std::size_t(4));
+        // Either side among Access's own tables, without regard to case.
+        QVERIFY(joinsSystemTable(found[0], system));
+        QVERIFY(joinsSystemTable(found[1], system));
+        QVERIFY(!joinsSystemTable(found[2], system));
+        // A table nobody knows is not taken for Access's own: it is kept, with its note.
+        QVERIFY(!joinsSystemTable(found[3], system));
+        QVERIFY(found[3].problem.find("MSysNowhere") != std::string::npos);
+        QVERIFY(!joinsSystemTable(found[0], {}));
     }
 };
 

@@ -8,8 +8,11 @@
 #include "support/TestSupport.h"
 
 #include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
 #include <QTest>
 
+#include <functional>
 #include <map>
 
 using namespace Engine;
@@ -76,6 +79,34 @@ std::map<std::string, QueryText> queriesOf(const QString &path)
     return out;
 }
 
+// A copy of a Jet 4 or ACE file (4096-byte pages) in folder, changed by damage(bytes).
+QString damagedCopy(const QTemporaryDir &folder, const QString &source, const std::function<void(QByteArray &)> &damage)
+{
+    QByteArray bytes = TestSupport::readFile(source);
+    damage(bytes);
+    static int copies = 0;
+    const QString path = folder.filePath(QStringLiteral("damaged-%1-").arg(++copies) + QFileInfo(source).fileName());
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
+        return {};
+    return path;
+}
+
+std::uint32_t u32At(const QByteArray &bytes, qsizetype at)
+{
+    return std::uint32_t(std::uint8_t(bytes[at])) | std::uint32_t(std::uint8_t(bytes[at + 1])) << 8 |
+           std::uint32_t(std::uint8_t(bytes[at + 2])) << 16 | std::uint32_t(std::uint8_t(bytes[at + 3])) << 24;
+}
+
+// The first data page of the table whose definition is on tablePage.
+qsizetype firstDataPage(const QByteArray &bytes, std::uint32_t tablePage)
+{
+    for (qsizetype page = 1; (page + 1) * 4096 <= bytes.size(); ++page)
+        if (bytes[page * 4096] == 0x01 && u32At(bytes, page * 4096 + 4) == tablePage)
+            return page;
+    return 0;
+}
+
 } // namespace
 
 class SystemTablesTest : public QObject
@@ -112,6 +143,96 @@ private slots:
                            QStringLiteral("Customers(CustomerID) -> Customer Profile enforced null one-to-one inner"),
                            QStringLiteral("Customers(CustomerID) -> Orders enforced updates deletes inner"),
                            QStringLiteral("Orders(OrderID) -> Order Lines enforced deletes inner")}));
+    }
+
+    // MSysRelationships that libmdb reads only in part: a row it cannot take apart, which it passes
+    // over, and a usage map that sends it beyond the end of the file, where it stops. Either way
+    // the rows that were read come with the problem.
+    void relationshipsReadOnlyInPart()
+    {
+        const QString source = QDir(TestSupport::dataDir()).filePath(QStringLiteral("structure.mdb"));
+        std::uint32_t tablePage = 0;
+        {
+            Database db(source);
+            QVERIFY(db.mdb);
+            tablePage = db.page("MSysRelationships");
+        }
+        QTemporaryDir folder;
+        const QString brokenRow = damagedCopy(folder, source, [&](QByteArray &bytes) {
+            const qsizetype page = firstDataPage(bytes, tablePage) * 4096;
+            QVERIFY(page > 0);
+            // The first row's count of columns (Jet 4: two bytes at its start) says 65535.
+            const qsizetype row =
+                page + ((std::uint8_t(bytes[page + 14]) | std::uint8_t(bytes[page + 15]) << 8) & 0x1FFF);
+            bytes[row] = bytes[row + 1] = char(0xFF);
+        });
+        Database damaged(brokenRow);
+        QVERIFY(damaged.mdb);
+        SystemTable<RelationshipRow> rows = readRelationshipRows(damaged.mdb, tablePage);
+        QCOMPARE(rows.rows.size(), std::size_t(4));
+        QCOMPARE(rows.problem, std::string("MSysRelationships: 1 of its 5 rows could not be read"));
+
+        const QString pastTheEnd = damagedCopy(folder, source, [&](QByteArray &bytes) {
+            // The usage map (a row that the definition points to at byte 55) starts its pages far
+            // beyond the end of the file.
+            const std::uint32_t map = u32At(bytes, tablePage * 4096 + 55);
+            const qsizetype page = qsizetype(map >> 8) * 4096;
+            const qsizetype row = page + ((std::uint8_t(bytes[page + 14 + 2 * (map & 0xFF)]) |
+                                           std::uint8_t(bytes[page + 15 + 2 * (map & 0xFF)]) << 8) &
+                                          0x1FFF);
+            QCOMPARE(int(bytes[row]), 0); // a map of the first kind: a first page, then one bit a page
+            bytes[row + 4] = char(0x7F);
+        });
+        Database cut(pastTheEnd);
+        QVERIFY(cut.mdb);
+        rows = readRelationshipRows(cut.mdb, tablePage);
+        QVERIFY(rows.rows.empty());
+        QCOMPARE(rows.problem, std::string("MSysRelationships could not be read to its end: its usage map names pages "
+                                           "beyond the end of the file"));
+    }
+
+    // A saved query's expression kept on a page of its own, whose pointer names a page that is not
+    // there: libmdb gives an empty text, the rows come with the problem.
+    void aQueryTextThatEndsEarly()
+    {
+        const QString source =
+            TestSupport::realFile(QStringLiteral("jahlborn+jackcess/src/test/data/V2003/queryTestV2003.mdb"));
+        if (source.isEmpty())
+            STRUDEX_WITHOUT_FIXTURE("the public query test databases are not available");
+        std::uint32_t tablePage = 0;
+        qsizetype pointer = 0;
+        {
+            Database db(source);
+            QVERIFY(db.mdb);
+            tablePage = db.page("MSysQueries");
+            const SystemTable<StoredQueryRow> rows = readQueryRows(db.mdb, tablePage);
+            QVERIFY2(rows.problem.empty(), rows.problem.c_str());
+            // Where the first expression on a page of its own has its pointer (page and row).
+            MdbCatalogEntry entry{};
+            entry.mdb = db.mdb;
+            entry.table_pg = tablePage;
+            MdbTableDef *table = mdb_read_table(&entry);
+            QVERIFY(table && mdb_read_columns(table));
+            auto *expression = static_cast<MdbColumn *>(g_ptr_array_index(
+                table->columns,
+                guint(mdb_bind_column_by_name(table, const_cast<char *>("Expression"), nullptr, nullptr) - 1)));
+            mdb_rewind_table(table);
+            while (!pointer && mdb_fetch_row(table))
+                if (expression->cur_value_len >= 12 &&
+                    (mdb_get_int32(db.mdb->pg_buf, expression->cur_value_start) & 0xC0000000) == 0x40000000)
+                    pointer = qsizetype(table->cur_phys_pg) * 4096 + expression->cur_value_start + 4;
+            mdb_free_tabledef(table);
+            QVERIFY(pointer > 0);
+        }
+        QTemporaryDir folder;
+        // The page (the pointer's upper three bytes) lies far beyond the end of the file.
+        const QString damaged =
+            damagedCopy(folder, source, [&](QByteArray &bytes) { bytes[pointer + 3] = char(0x7F); });
+        Database db(damaged);
+        QVERIFY(db.mdb);
+        const SystemTable<StoredQueryRow> rows = readQueryRows(db.mdb, tablePage);
+        QCOMPARE(rows.rows.size(), std::size_t(90));
+        QCOMPARE(rows.problem, std::string("MSysQueries: the texts of 1 row could not be read whole"));
     }
 
     void savedQueriesOfThePublicFiles_data()
@@ -222,6 +343,18 @@ private slots:
         QVERIFY(!objects.rows.empty());
         QVERIFY(objects.rows.front()[0]);
         QVERIFY(!objects.rows.front()[1]);
+        // Texts that fill libmdb's buffer were cut there: with a buffer of 8 bytes, every name of
+        // seven characters or more.
+        mdb_set_bind_size(db.mdb, 8);
+        const SystemRows cut = readSystemRows(db.mdb, 2, "MSysObjects", {"Name"});
+        mdb_set_bind_size(db.mdb, MDB_BIND_SIZE);
+        QCOMPARE(cut.rows.size(), objects.rows.size());
+        std::size_t longNames = 0;
+        for (const auto &row : objects.rows)
+            longNames += row[0] && row[0]->size() >= 7;
+        QVERIFY(longNames > 0);
+        QCOMPARE(cut.problem,
+                 "MSysObjects: the texts of " + std::to_string(longNames) + " rows could not be read whole");
         // Read through named fields, the same.
         const SystemTable<StoredQueryRow> queries = readQueryRows(db.mdb, 1);
         QVERIFY(!queries.problem.empty());

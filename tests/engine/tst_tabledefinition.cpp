@@ -208,6 +208,7 @@ private slots:
     void nameLengthPastThePages();
     void variableColumnIndexOutOfRange();
     void damagedCountsAndPointers();
+    void indexesCutShortByTheirPages();
     void continuationPagesThatLoop();
     void realIndexesMoveTheDescriptors();
     void rowsOfTheTableAreCountedThroughItsMap();
@@ -532,6 +533,9 @@ void TestTableDefinition::longValues()
         QVERIFY(!readLongValue(header(5, 0xFFFF00u), none, reader, layout.page, 100));
         QVERIFY(!readLongValue(header(5, 1 << 8 | 9), none, reader, layout.page, 100));
         QVERIFY(!readLongValue(header(0x40000000u | 6, 0xFFFF00u), none, reader, layout.page, 100));
+        // Row 3 of a page of three: libmdb would read the bytes where its offset would stand.
+        QVERIFY(!readLongValue(header(0x40000000u | 6, 1 << 8 | 3), none, reader, layout.page, 1u << 20));
+        QVERIFY(!readLongValue(header(5, 2 << 8 | 1), none, reader, layout.page, 1u << 20));
         Page broken = bytes;
         put32(broken, size * 3 - 5, 0xFFFF00u); // the last link now points far beyond
         PageReader brokenReader;
@@ -543,6 +547,51 @@ void TestTableDefinition::longValues()
         PageReader loopingReader;
         QVERIFY(loopingReader.openImage(looping, size, 0));
         QVERIFY(!readLongValue(header(5, 1 << 8 | 0), none, loopingReader, layout.page, 1u << 20));
+    }
+}
+
+// Indexes that stand on a continuation page the definition cannot reach: the columns are read,
+// and the indexes' problem says why the definition ended before them.
+void TestTableDefinition::indexesCutShortByTheirPages()
+{
+    const DefinitionLayout layout = layoutOf(false);
+    constexpr std::uint32_t kPhysical = 60;
+    Page definition = definitionBytes(layout, kColumns, kPhysical);
+    put32(definition, LogicalIndexCountOffsetJet4, 1);
+    for (std::uint32_t i = 0; i < kPhysical; ++i) {
+        Page entry(52, 0xFF);
+        put16(entry, 4, 0); // the first slot: column 0, the rest empty
+        entry[6] = 0x01;
+        definition.insert(definition.end(), entry.begin(), entry.end());
+    }
+    definition.insert(definition.end(), 28, 0); // one logical index, on physical index 0
+    definition.insert(definition.end(), {4, 0, 'P', 0, 'K', 0});
+    const Image whole = imageOf(layout, definition);
+    QVERIFY(whole.pages.size() > 4); // the index entries run onto a continuation page
+    const auto readWith = [&](const Image &image) {
+        auto read = std::make_unique<Read>();
+        read->bytes = image.bytes();
+        read->reader.openImage(read->bytes, layout.page.pageSize, 0);
+        read->definition = readTableDefinition(read->reader, layout, 1, ascii, true);
+        return read;
+    };
+    auto read = readWith(whole);
+    QVERIFY(read->definition);
+    QVERIFY2(read->definition->indexes.problem.empty(), read->definition->indexes.problem.c_str());
+    QCOMPARE(read->definition->indexes.indexes.size(), std::size_t(1));
+    QCOMPARE(read->definition->indexes.indexes[0].name, std::string("PK"));
+
+    for (const auto &[next, why] :
+         {std::pair{0xFFFFu, "a page of the table definition lies beyond the end of the file"},
+          {1u, "the pages of the table definition run in a circle"}}) {
+        Image broken = whole;
+        put32(broken.pages[1], 4, next);
+        read = readWith(broken);
+        QVERIFY(read->definition);
+        QCOMPARE(read->definition->columns.size(), kColumns.size());
+        QVERIFY(read->definition->indexes.indexes.empty());
+        QCOMPARE(read->definition->indexes.problem,
+                 "the index entries run past the end of the table definition (" + std::string(why) + ")");
     }
 }
 
