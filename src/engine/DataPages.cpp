@@ -79,17 +79,20 @@ template <typename Visit> bool forEachSetBit(std::span<const std::uint8_t> bitma
 namespace {
 
 // Calls visit(row, entry) for every entry of the page's table of offsets (its number, and its
-// offset with the flags) that points at a row inside the page, deleted or not. An entry table that runs off the page is
-// damaged; the entries that fit are still read.
+// offset with the flags) that points at a row inside the page, deleted or not. An entry table that
+// runs off the page is damaged; the entries that fit are still read. False when the page is
+// damaged so: its entry table runs off it, or an entry of a live row points outside the page or
+// at nothing.
 template <typename Visit>
-void forEachRowEntry(std::span<const std::uint8_t> page, const PageLayout &layout, Visit &&visit)
+bool forEachRowEntry(std::span<const std::uint8_t> page, const PageLayout &layout, Visit &&visit)
 {
     const std::size_t pageSize = page.size();
     if (layout.rowCountOffset + 2 > pageSize)
-        return;
+        return false;
     const std::size_t listed = u16(page, layout.rowCountOffset);
     const std::size_t fit = (pageSize - layout.rowCountOffset - 2) / 2;
     const std::size_t entries = std::min(listed, fit);
+    bool intact = listed <= fit;
 
     // Rows are stored from the end of the page backwards: each row ends where the one before it
     // in the table starts (the first ends at the end of the page).
@@ -99,10 +102,15 @@ void forEachRowEntry(std::span<const std::uint8_t> page, const PageLayout &layou
         if (row > 0)
             end = u16(page, layout.rowCountOffset + 2 * row) & kRowOffsetMask;
         const std::size_t start = entry & kRowOffsetMask;
-        if (start >= pageSize || end > pageSize || start >= end)
-            continue; // points outside the page, or at nothing
+        if (start >= pageSize || end > pageSize || start >= end) {
+            // Points outside the page, or at nothing: a deleted row may, a live one may not.
+            if (!(entry & kDeletedRowFlag))
+                intact = false;
+            continue;
+        }
         visit(row, entry);
     }
+    return intact;
 }
 
 bool isDataPageOf(std::span<const std::uint8_t> page, std::uint32_t tablePage)
@@ -112,13 +120,15 @@ bool isDataPageOf(std::span<const std::uint8_t> page, std::uint32_t tablePage)
 
 } // namespace
 
-std::size_t liveRowsOnPage(std::span<const std::uint8_t> page, const PageLayout &layout)
+std::size_t liveRowsOnPage(std::span<const std::uint8_t> page, const PageLayout &layout, bool *intact)
 {
     std::size_t live = 0;
-    forEachRowEntry(page, layout, [&](std::size_t, std::uint16_t entry) {
+    const bool whole = forEachRowEntry(page, layout, [&](std::size_t, std::uint16_t entry) {
         if (!(entry & kDeletedRowFlag))
             ++live;
     });
+    if (intact)
+        *intact = whole;
     return live;
 }
 
@@ -358,13 +368,17 @@ std::string usageMapProblem(std::span<const std::uint8_t> usageMap, PageReader &
 }
 
 std::int64_t countLiveRows(std::span<const std::uint8_t> usageMap, std::uint32_t tablePage, PageReader &pages,
-                           const PageLayout &layout, const std::function<void()> &progress)
+                           const PageLayout &layout, const std::function<void()> &progress, std::size_t *damagedPages)
 {
     std::int64_t rows = 0;
+    std::size_t damaged = 0;
     const auto visit = [&](std::uint64_t number) {
         const auto page = pages.page(number);
-        if (isDataPageOf(page, tablePage))
-            rows += static_cast<std::int64_t>(liveRowsOnPage(page, layout));
+        if (isDataPageOf(page, tablePage)) {
+            bool intact = true;
+            rows += static_cast<std::int64_t>(liveRowsOnPage(page, layout, &intact));
+            damaged += intact ? 0 : 1;
+        }
         if (progress)
             progress();
         return true;
@@ -372,9 +386,12 @@ std::int64_t countLiveRows(std::span<const std::uint8_t> usageMap, std::uint32_t
     if (!forEachMappedPage(usageMap, pages, visit)) {
         // libmdb's answer to a map it cannot walk: look at every page of the file.
         rows = 0;
+        damaged = 0;
         for (std::uint64_t number = 1; number < pages.pageCount(); ++number)
             visit(number);
     }
+    if (damagedPages)
+        *damagedPages = damaged;
     return rows;
 }
 

@@ -38,8 +38,9 @@ inline constexpr std::uint16_t kOverflowRowFlag = 0x4000;
 inline constexpr std::uint16_t kRowOffsetMask = 0x1FFF;
 
 // The live rows listed on one data page. Entries whose offsets lie outside the page, or that
-// describe an empty row, are not rows.
-std::size_t liveRowsOnPage(std::span<const std::uint8_t> page, const PageLayout &layout);
+// describe an empty row, are not rows. intact, when given, tells whether the page's table of row
+// offsets was whole: false when it runs off the page or a live row's entry points outside it.
+std::size_t liveRowsOnPage(std::span<const std::uint8_t> page, const PageLayout &layout, bool *intact = nullptr);
 
 // Reads whole pages of the database file itself, decoded like libmdb decodes them (Jet's RC4 page
 // encoding when the header has a key), several pages per read: the pages of one table mostly lie
@@ -105,8 +106,11 @@ std::string usageMapProblem(std::span<const std::uint8_t> usageMap, PageReader &
 
 // The live rows of the table whose definition is on tablePage, from the pages its usage map
 // names (or from every page, for a map libmdb cannot walk). progress is called once per page.
+// damagedPages, when given, receives how many of its data pages had a damaged table of row
+// offsets: the rows listed there that could not be found are not counted.
 std::int64_t countLiveRows(std::span<const std::uint8_t> usageMap, std::uint32_t tablePage, PageReader &pages,
-                           const PageLayout &layout, const std::function<void()> &progress);
+                           const PageLayout &layout, const std::function<void()> &progress,
+                           std::size_t *damagedPages = nullptr);
 
 // Where one row of a table is kept: its data page and its entry in that page's table of offsets.
 struct RowPlace

@@ -695,7 +695,7 @@ EngineProtocol::FieldsResult MdbDatabase::fields(const std::string &tableName, c
         // The row count in the table definition can be stale (a database closed badly, or simply
         // not updated), so the live rows are counted, the way a recordset sees them.
         found.recordCount = countLiveRows(found.usageMap, static_cast<std::uint32_t>(m_objects[found.object].tablePage),
-                                          m_pages, m_layout.page, heartbeat);
+                                          m_pages, m_layout.page, heartbeat, &found.damagedDataPages);
         found.usageMap = {};
     }
 

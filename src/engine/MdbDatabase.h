@@ -127,6 +127,8 @@ private:
         std::vector<Column> columns;        // design order, hidden columns left out
         std::vector<std::uint8_t> usageMap; // until the rows are counted
         std::optional<std::int64_t> recordCount;
+        // Data pages whose table of row offsets was damaged when the rows were counted.
+        std::size_t damagedDataPages = 0;
         // Once read.
         std::optional<Described> described;
     };

@@ -312,7 +312,13 @@ void MdbDatabase::StructureReader::countRecords(EngineProtocol::StructureTable &
     try {
         // Counted only: the fields are read from the definition, with all their properties.
         m_database.fields(table.name, m_heartbeat, false);
-        table.records = *m_database.m_tables.find(table.name)->second.recordCount;
+        const Table &counted = m_database.m_tables.find(table.name)->second;
+        table.records = *counted.recordCount;
+        if (counted.damagedDataPages > 0)
+            addNote(table.note,
+                    "its records were counted only in part: " + std::to_string(counted.damagedDataPages) +
+                        (counted.damagedDataPages == 1 ? " of its data pages is" : " of its data pages are") +
+                        " damaged (its table of rows runs off the page or points outside it)");
     } catch (const EngineFailure &failure) {
         // The engine's sentence ends in a full stop; the note goes on after it.
         std::string why = failure.what();

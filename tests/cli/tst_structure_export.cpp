@@ -484,10 +484,22 @@ private slots:
                 bytes[list + 6 + u16At(bytes, list + 4) + 4] = char(0xFF);
                 bytes[list + 6 + u16At(bytes, list + 4) + 5] = char(0xFF);
             });
+        const QString badRows =
+            damagedCopy(QStringLiteral("structure.accdb"), QStringLiteral("bad-rows.accdb"), [](QByteArray &bytes) {
+                // A data page of Customers whose table of row offsets claims more rows than fit.
+                const qsizetype definition = bytes.indexOf(utf16(QStringLiteral("ByCountryName"))) / 4096;
+                qsizetype page = 4096;
+                while (page < bytes.size() && !(bytes[page] == 0x01 && u32At(bytes, page + 4) == definition))
+                    page += 4096;
+                QVERIFY(page < bytes.size());
+                bytes[page + 12] = char(0xFF);
+                bytes[page + 13] = char(0xFF);
+            });
         for (const auto &[database, expected] :
              {std::pair{badIndex, QStringLiteral("it names a field number the table does not have (200)")},
-              {cutProperties,
-               QStringLiteral("Table Customers: its properties could not be read whole (the list of ")}}) {
+              {cutProperties, QStringLiteral("Table Customers: its properties could not be read whole (the list of ")},
+              {badRows, QStringLiteral("Table Customers: its records were counted only in part: 1 of its data "
+                                       "pages is damaged")}}) {
             const Run result = run({QStringLiteral("--format"), QStringLiteral("json,markdown,html"), database});
             QCOMPARE(result.exitCode, 1);
             const QString base = QFileInfo(database).completeBaseName() + QStringLiteral("_Structure.");

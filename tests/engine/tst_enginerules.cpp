@@ -486,19 +486,29 @@ void TestEngineRules::dataPageRows()
             page[at++] = std::uint8_t(offset >> 8);
         }
     };
+    bool intact = false;
     entries({4000, 3900});
-    QCOMPARE(liveRowsOnPage(page, layout), std::size_t(2));
+    QCOMPARE(liveRowsOnPage(page, layout, &intact), std::size_t(2));
+    QVERIFY(intact);
     // Deleted rows do not count; a row moved away for want of room still does (its copy elsewhere
     // is flagged deleted).
     entries({4000, 3900 | kDeletedRowFlag, 3800 | kOverflowRowFlag, 3700 | kDeletedRowFlag | kOverflowRowFlag});
-    QCOMPARE(liveRowsOnPage(page, layout), std::size_t(2));
+    QCOMPARE(liveRowsOnPage(page, layout, &intact), std::size_t(2));
+    QVERIFY(intact);
+    // A deleted row may point at nothing; a live one may not.
+    entries({4000, 4000 | kDeletedRowFlag, 3900});
+    liveRowsOnPage(page, layout, &intact);
+    QVERIFY(intact);
     // Offsets outside the page, out of order, or of an empty row.
     entries({4000, 5000, 3900, 4050, 3900, 3800});
-    QCOMPARE(liveRowsOnPage(page, layout), std::size_t(3));
+    QCOMPARE(liveRowsOnPage(page, layout, &intact), std::size_t(3));
+    QVERIFY(!intact);
     // More entries than the page can hold: the ones that fit are read, nothing beyond the page.
     page[layout.rowCountOffset] = 0xFF;
     page[layout.rowCountOffset + 1] = 0xFF;
-    liveRowsOnPage(page, layout);
+    intact = true;
+    liveRowsOnPage(page, layout, &intact);
+    QVERIFY(!intact);
     QCOMPARE(liveRowsOnPage(Page(10, 0), layout), std::size_t(0));
 }
 
