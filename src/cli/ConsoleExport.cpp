@@ -2,6 +2,7 @@
 
 #include "core/PathUtilities.h"
 #include "core/report/StructureReport.h"
+#include "core/structure/Diff.h"
 
 #include <QCoreApplication>
 
@@ -64,8 +65,9 @@ void ConsoleView::draw()
     int width = qEnvironmentVariableIntValue("COLUMNS");
     if (width < 40)
         width = 80;
+    // The caption names the table being written: a name from the database, escaped.
     QString line = QLatin1Char('[') + QString(filled, u'#') + QString(BarWidth - filled, u'-') +
-                   QStringLiteral("] %1% ").arg(percent, 3) + m_caption;
+                   QStringLiteral("] %1% ").arg(percent, 3) + Structure::printable(m_caption);
     if (line.size() > width - 1)
         line.truncate(width - 1);
     line += QString(width - 1 - line.size(), u' ');
@@ -91,7 +93,10 @@ QString ConsoleDialogs::forTerminal(const QString &text)
     QString result = text;
     result.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
     result.replace(QLatin1Char('\r'), QLatin1Char('\n'));
-    return result;
+    // A database's line feed inside a message stays a line break, as the same message's CR LF
+    // would in the desktop program's box; it cannot move the cursor back or send the terminal a
+    // command, and it is all the message needs.
+    return Structure::printable(result, Structure::Escape::ControlsButLineFeeds);
 }
 
 Dialogs::Answer ConsoleDialogs::message(const QString &title, const QString &text, Buttons buttons, Icon)
@@ -99,7 +104,7 @@ Dialogs::Answer ConsoleDialogs::message(const QString &title, const QString &tex
     if (title == Main::AppTitle() && text == QStringLiteral("Done."))
         return Answer::Ok;
     m_failed = true;
-    m_said << text;
+    m_said << Structure::printable(text);
     if (m_view)
         m_view->clearProgress();
     std::fprintf(stderr, "%s\n", forTerminal(text).toLocal8Bit().constData());

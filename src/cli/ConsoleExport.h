@@ -54,10 +54,11 @@ public:
 
     void setView(ConsoleView *view) { m_view = view; }
     bool failed() const { return m_failed; }
-    // Whether a message said so already: what it says is not printed twice.
-    bool said(const QString &text) const
+    // Whether a message said so already: what it says is not printed twice. The text is compared
+    // in its printed form (Structure::printable), as the lines of StructureOutput::unreadParts are.
+    bool said(const QString &printedText) const
     {
-        return std::any_of(m_said.cbegin(), m_said.cend(), [&](const QString &m) { return m.contains(text); });
+        return std::any_of(m_said.cbegin(), m_said.cend(), [&](const QString &m) { return m.contains(printedText); });
     }
 
     Answer message(const QString &title, const QString &text, Buttons buttons, Icon icon) override;
@@ -65,7 +66,9 @@ public:
     QString browseForFolder(const QString &, const QString &) override { return QString(); }
     bool openUrl(const QUrl &) override { return false; }
 
-    // A message text with its CR LF and lone CR line breaks made into plain line feeds.
+    // A message text as the terminal is given it: its CR LF and lone CR line breaks made into plain
+    // line feeds, which it keeps; every other control character in it (names from the database
+    // among them) shown as an escape, as Structure::printable does with ControlsButLineFeeds.
     static QString forTerminal(const QString &text);
 
 private:

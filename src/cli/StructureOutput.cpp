@@ -118,11 +118,7 @@ QStringList unreadParts(const Structure::Document &document)
     const auto add = [&](const QString &where, const QString &note) {
         if (note.isEmpty())
             return;
-        QString line = where.isEmpty() ? note : where + QStringLiteral(": ") + note;
-        for (QChar &c : line)
-            if (c.category() == QChar::Other_Control)
-                c = QLatin1Char(' ');
-        lines << line;
+        lines << Structure::printable(where.isEmpty() ? note : where + QStringLiteral(": ") + note);
     };
     for (const Structure::Table &table : document.tables) {
         add(QString(), unreadTable(table));

@@ -38,7 +38,7 @@ QStringList writeAll(const Structure::Document &document, const QList<Format> &f
 // One line per note of the document, naming what could not be read and where: a table whose
 // records were not counted or whose definition was not read, a field, index, relationship, query,
 // linked table, or the database itself. Empty when everything was read whole. Each line is one
-// line: control characters in names and notes become spaces.
+// line, printed as it is: names and notes in their Structure::printable form.
 QStringList unreadParts(const Structure::Document &document);
 
 // The diff of two schemas in "text", "markdown" or "json"; nothing for another format.

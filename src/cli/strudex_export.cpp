@@ -8,6 +8,7 @@
 #include "core/db/Ado.h"
 #include "core/db/ODBCProvider.h"
 #include "core/report/StructureReport.h"
+#include "core/structure/Diff.h"
 #include "core/structure/Read.h"
 
 #include <QCommandLineParser>
@@ -45,9 +46,16 @@ void print(std::FILE *stream, const QString &text)
     std::fflush(stream);
 }
 
+// A message on a line of its own; names in it, from a database or the command line, cannot send
+// the terminal control characters.
+void printMessage(std::FILE *stream, const QString &text)
+{
+    print(stream, ConsoleDialogs::forTerminal(text) + QLatin1Char('\n'));
+}
+
 int usageError(const QCommandLineParser &parser, const QString &problem)
 {
-    print(stderr, QStringLiteral("strudex-export: %1\n").arg(problem));
+    printMessage(stderr, QStringLiteral("strudex-export: %1").arg(problem));
     print(stderr, QStringLiteral("Try 'strudex-export --help' for more information.\n"));
     Q_UNUSED(parser);
     return ExitUsage;
@@ -123,7 +131,7 @@ std::optional<Structure::Document> readDocument(const QString &database, const Q
                                                 const QStringList &tables)
 {
     if (!Main::FileExists(database)) {
-        print(stderr, QStringLiteral("Could not find file '%1'.\n").arg(database));
+        printMessage(stderr, QStringLiteral("Could not find file '%1'.").arg(database));
         return std::nullopt;
     }
     try {
@@ -133,7 +141,7 @@ std::optional<Structure::Document> readDocument(const QString &database, const Q
         connection->Close();
         return document;
     } catch (const Failure &failure) {
-        print(stderr, ConsoleDialogs::forTerminal(failure.description()) + QLatin1Char('\n'));
+        printMessage(stderr, failure.description());
         return std::nullopt;
     }
 }
@@ -210,7 +218,8 @@ int diffMain(const QStringList &positional, const QString &oldPassword, const QS
     bool different = false;
     const auto output = StructureOutput::diffOutput(*before, *after, format, different);
     if (!output) {
-        print(stderr, QStringLiteral("strudex-export: --diff prints text, markdown or json, not '%1'\n").arg(format));
+        printMessage(stderr,
+                     QStringLiteral("strudex-export: --diff prints text, markdown or json, not '%1'").arg(format));
         return DiffTrouble;
     }
     std::fwrite(output->constData(), 1, std::size_t(output->size()), stdout);
@@ -229,7 +238,7 @@ int runDiff(const CommandLine &line)
     if (oldPw && (parser.isSet(line.newPassword) || parser.isSet(line.newPasswordFile)))
         newPw = passwordOption(parser, line.newPassword, line.newPasswordFile, "Password of NEW: ", problem);
     if (!oldPw || !newPw) {
-        print(stderr, QStringLiteral("strudex-export: %1\n").arg(problem));
+        printMessage(stderr, QStringLiteral("strudex-export: %1").arg(problem));
         return DiffTrouble;
     }
     const QString diffFormat = parser.isSet(line.format) ? parser.value(line.format) : QStringLiteral("text");
@@ -304,14 +313,15 @@ std::variant<std::vector<ConsoleView::Row>, QString> tickedRows(const QStringLis
     bool failed = dialogs.failed() || !document;
     if (document) {
         // A document with a gap is written all the same, but the run did not read everything: the
-        // documents say what could not be read, and so do standard error and the exit status.
+        // documents say what could not be read, and so do standard error and the exit status. The
+        // lines come escaped.
         for (const QString &line : StructureOutput::unreadParts(*document)) {
             if (!dialogs.said(line))
                 print(stderr, line + QLatin1Char('\n'));
             failed = true;
         }
         for (const QString &problem : StructureOutput::writeAll(*document, formats, request.folder, request.database)) {
-            print(stderr, problem + QLatin1Char('\n'));
+            printMessage(stderr, problem);
             failed = true;
         }
     }
@@ -334,7 +344,7 @@ int runExport(const CommandLine &line, const ExportRequest &request)
     if (!ODBCProvider::IsProviderInstalled(dialogs))
         return ExitReported;
     if (!Main::FileExists(database)) {
-        print(stderr, QStringLiteral("Could not find file '%1'.\n").arg(database));
+        printMessage(stderr, QStringLiteral("Could not find file '%1'.").arg(database));
         return ExitReported;
     }
     const std::optional<QStringList> tables = Access::NonSystemTables(dialogs, connectionParameters);
@@ -342,7 +352,7 @@ int runExport(const CommandLine &line, const ExportRequest &request)
         return ExitReported;
     if (request.listOnly) {
         for (const QString &name : *tables)
-            print(stdout, name + QLatin1Char('\n'));
+            print(stdout, Structure::printable(name) + QLatin1Char('\n'));
         return dialogs.failed() ? ExitReported : 0;
     }
     auto rows = tickedRows(*tables, request.wanted);

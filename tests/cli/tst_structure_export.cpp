@@ -16,6 +16,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <algorithm>
 #include <functional>
 
 using Run = TestSupport::ProgramRun;
@@ -314,6 +315,39 @@ private slots:
                       QStringLiteral("sample.mdb"), QStringLiteral("sample.mdb")})
                      .exitCode,
                  2);
+    }
+
+    // What the terminal is given of a database with hostile names: the names as they are (no control
+    // characters in them here), each change one line that starts with its sign, each Markdown change
+    // one row, and not a control character but the line feeds.
+    void printedNamesStayOnTheirLines()
+    {
+        const auto noControls = [](const QByteArray &bytes) {
+            return std::none_of(bytes.cbegin(), bytes.cend(),
+                                [](char c) { return (uchar(c) < 0x20 && c != '\n') || uchar(c) == 0x7f; });
+        };
+        const Run list = run({QStringLiteral("--list"), QStringLiteral("structure.mdb")});
+        QCOMPARE(list.exitCode, 0);
+        QVERIFY2(list.out.split('\n').contains("<script>alert(1)</script>"), list.out.constData());
+        QVERIFY(noControls(list.out));
+        const Run text = run({QStringLiteral("--diff"), QStringLiteral("sample.mdb"), QStringLiteral("structure.mdb")});
+        QCOMPARE(text.exitCode, 1);
+        QVERIFY2(text.out.contains("+ table <script>alert(1)</script>\n"), text.out.constData());
+        QVERIFY(noControls(text.out));
+        for (const QByteArray &line : text.out.split('\n')) {
+            if (!line.isEmpty())
+                QVERIFY2(QByteArrayList({"+ ", "- ", "~ "}).contains(line.left(2)), line.constData());
+        }
+        const Run markdown = run({QStringLiteral("--diff"), QStringLiteral("--format"), QStringLiteral("markdown"),
+                                  QStringLiteral("sample.mdb"), QStringLiteral("structure.mdb")});
+        QCOMPARE(markdown.exitCode, 1);
+        QVERIFY(markdown.out.contains("| added | table | &lt;script&gt;alert(1)&lt;/script&gt; |"));
+        QVERIFY(noControls(markdown.out));
+        // The header, its rule, and a row per change.
+        const QByteArrayList rows = markdown.out.trimmed().split('\n');
+        QCOMPARE(rows.size(), text.out.trimmed().split('\n').size() + 2);
+        for (const QByteArray &row : rows)
+            QVERIFY2(row.startsWith('|') && row.endsWith('|'), row.constData());
     }
 
     // Damaged copies of the structure fixture: whatever part is damaged (system tables, property

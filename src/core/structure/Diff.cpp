@@ -5,69 +5,117 @@
 
 #include <QHash>
 
+#include <optional>
+
 namespace Structure {
 
 namespace {
 
-QString shown(const QString &text)
+// A name or value in a detail: as it is (for JSON) and as it is printed.
+struct Shown
 {
-    return QLatin1Char('"') + text + QLatin1Char('"');
+    QString raw;
+    QString printed;
+};
+
+// The details of one changed item, in both forms.
+struct Details
+{
+    QStringList raw;
+    QStringList printed;
+
+    bool isEmpty() const { return raw.isEmpty(); }
+    // One detail: the pattern's %1 to %9 replaced by the parts, in one pass, so that a "%2" inside
+    // a name stays what it is.
+    void add(const QString &pattern, std::initializer_list<Shown> parts)
+    {
+        QString rawLine;
+        QString printedLine;
+        for (qsizetype i = 0; i < pattern.size(); ++i) {
+            const QChar c = pattern.at(i);
+            const int number = i + 1 < pattern.size() ? pattern.at(i + 1).digitValue() : -1;
+            if (c == QLatin1Char('%') && number >= 1 && std::size_t(number) <= parts.size()) {
+                rawLine += parts.begin()[number - 1].raw;
+                printedLine += parts.begin()[number - 1].printed;
+                ++i;
+                continue;
+            }
+            rawLine += c;
+            printedLine += c;
+        }
+        raw << rawLine;
+        printed << printedLine;
+    }
+};
+
+Shown plain(const QString &text)
+{
+    return {text, text};
 }
-QString shown(const std::optional<QString> &text)
+Shown name(const QString &text)
 {
-    return text ? shown(*text) : QStringLiteral("(none)");
+    return {text, printable(text)};
 }
-QString shown(bool flag)
+Shown shown(const QString &text)
 {
-    return yesNo(flag);
+    const auto quoted = [](const QString &inside) { return QLatin1Char('"') + inside + QLatin1Char('"'); };
+    return {quoted(text), quoted(printable(text, Escape::ControlsAndQuotes))};
 }
-QString shown(const std::optional<bool> &flag)
+Shown shown(const std::optional<QString> &text)
 {
-    return flag ? shown(*flag) : QStringLiteral("(none)");
+    return text ? shown(*text) : plain(QStringLiteral("(none)"));
 }
-QString shown(qint64 number)
+Shown shown(bool flag)
 {
-    return QString::number(number);
+    return plain(yesNo(flag));
 }
-QString shown(int number)
+Shown shown(const std::optional<bool> &flag)
 {
-    return QString::number(number);
+    return flag ? shown(*flag) : plain(QStringLiteral("(none)"));
 }
-QString shown(const std::optional<int> &number)
+Shown shown(qint64 number)
 {
-    return number ? QString::number(*number) : QStringLiteral("(none)");
+    return plain(QString::number(number));
 }
-QString shown(Join join)
+Shown shown(int number)
 {
-    return joinName(join);
+    return plain(QString::number(number));
+}
+Shown shown(const std::optional<int> &number)
+{
+    return number ? plain(QString::number(*number)) : plain(QStringLiteral("(none)"));
+}
+Shown shown(Join join)
+{
+    return plain(joinName(join));
 }
 
-template <class T> void compare(QStringList &details, const char *what, const T &before, const T &after)
+template <class T> void compare(Details &details, const char *what, const T &before, const T &after)
 {
     if (!(before == after))
-        details << QStringLiteral("%1: %2 -> %3").arg(QLatin1String(what), shown(before), shown(after));
+        details.add(QStringLiteral("%1: %2 -> %3"), {plain(QLatin1String(what)), shown(before), shown(after)});
 }
 
-void compareProperties(QStringList &details, const Properties &before, const Properties &after)
+void compareProperties(Details &details, const Properties &before, const Properties &after)
 {
     QHash<QString, QString> old;
     QStringList oldOrder;
-    for (const auto &[name, text] : before) {
-        old.insert(nameKey(name), text);
-        oldOrder << name;
+    for (const auto &[key, text] : before) {
+        old.insert(nameKey(key), text);
+        oldOrder << key;
     }
     QHash<QString, QString> now;
-    for (const auto &[name, text] : after) {
-        now.insert(nameKey(name), text);
-        const auto found = old.constFind(nameKey(name));
+    for (const auto &[key, text] : after) {
+        now.insert(nameKey(key), text);
+        const auto found = old.constFind(nameKey(key));
         if (found == old.constEnd())
-            details << QStringLiteral("property %1: (none) -> %2").arg(name, shown(text));
+            details.add(QStringLiteral("property %1: (none) -> %2"), {name(key), shown(text)});
         else if (*found != text)
-            details << QStringLiteral("property %1: %2 -> %3").arg(name, shown(*found), shown(text));
+            details.add(QStringLiteral("property %1: %2 -> %3"), {name(key), shown(*found), shown(text)});
     }
-    for (const QString &name : oldOrder) {
-        if (!now.contains(nameKey(name)))
-            details << QStringLiteral("property %1: %2 -> (none)").arg(name, shown(old.value(nameKey(name))));
+    for (const QString &key : oldOrder) {
+        if (!now.contains(nameKey(key)))
+            details.add(QStringLiteral("property %1: %2 -> (none)"), {name(key), shown(old.value(nameKey(key)))});
     }
 }
 
@@ -108,35 +156,35 @@ void pair(QList<Change> &changes, const QString &item, const QList<T> &before, c
         now.insert(nameKey(key(entry)), &entry);
     for (const T &entry : before) {
         if (!now.contains(nameKey(key(entry))))
-            changes << Change{Change::Kind::Removed, item, key(entry), {}};
+            changes << Change{Change::Kind::Removed, item, key(entry), {}, {}};
     }
     for (const T &entry : after) {
         const T *earlier = old.value(nameKey(key(entry)));
         if (!earlier) {
-            changes << Change{Change::Kind::Added, item, key(entry), {}};
+            changes << Change{Change::Kind::Added, item, key(entry), {}, {}};
             continue;
         }
         compareItems(changes, *earlier, entry);
     }
 }
 
-void changed(QList<Change> &changes, const QString &item, const QString &name, const QStringList &details)
+void changed(QList<Change> &changes, const QString &item, const QString &name, const Details &details)
 {
     if (!details.isEmpty())
-        changes << Change{Change::Kind::Changed, item, name, details};
+        changes << Change{Change::Kind::Changed, item, name, details.raw, details.printed};
 }
 
 void compareDatabases(QList<Change> &changes, const Database &a, const Database &b)
 {
-    QStringList d;
+    Details d;
     compare(d, "format", a.format, b.format);
     compare(d, "encrypted", a.encrypted, b.encrypted);
     changed(changes, QStringLiteral("database"), QString(), d);
 }
 
-QStringList fieldDetails(const Field &a, const Field &b)
+Details fieldDetails(const Field &a, const Field &b)
 {
-    QStringList d;
+    Details d;
     compare(d, "type", a.type, b.type);
     compare(d, "ADO type", a.adoType, b.adoType);
     compare(d, "size", a.size, b.size);
@@ -152,17 +200,17 @@ QStringList fieldDetails(const Field &a, const Field &b)
     compare(d, "validation text", a.validationText, b.validationText);
     compare(d, "multi-valued", a.multiValued, b.multiValued);
     if (!(a.lookup == b.lookup))
-        d << QStringLiteral("lookup: %1 -> %2").arg(lookupText(a.lookup), lookupText(b.lookup));
+        d.add(QStringLiteral("lookup: %1 -> %2"), {name(lookupText(a.lookup)), name(lookupText(b.lookup))});
     compare(d, "expression", a.expression, b.expression);
     compareProperties(d, a.properties, b.properties);
     return d;
 }
 
-QStringList indexDetails(const Index &a, const Index &b)
+Details indexDetails(const Index &a, const Index &b)
 {
-    QStringList d;
+    Details d;
     if (indexFields(a) != indexFields(b))
-        d << QStringLiteral("fields: %1 -> %2").arg(indexFields(a), indexFields(b));
+        d.add(QStringLiteral("fields: %1 -> %2"), {name(indexFields(a)), name(indexFields(b))});
     compare(d, "primary key", a.primary, b.primary);
     compare(d, "unique", a.unique, b.unique);
     compare(d, "ignore nulls", a.ignoreNulls, b.ignoreNulls);
@@ -174,16 +222,16 @@ QStringList indexDetails(const Index &a, const Index &b)
 // The table's own changes, then those of its fields and of its indexes, named "<table>.<name>".
 void compareTables(QList<Change> &changes, const Table &a, const Table &b)
 {
-    QStringList d;
+    Details d;
     compare(d, "description", a.description, b.description);
     // Validation and the rest of a table's settings are compared as the stored properties they are.
     compareProperties(d, a.properties, b.properties);
     // Fields that could not be read are unknown, not removed or added.
     if (!a.definitionRead || !b.definitionRead) {
-        d << QStringLiteral("fields and indexes not compared: the table's definition could not be read in the %1")
-                 .arg(!a.definitionRead && !b.definitionRead ? QStringLiteral("old and the new database")
-                      : !a.definitionRead                    ? QStringLiteral("old database")
-                                                             : QStringLiteral("new database"));
+        d.add(QStringLiteral("fields and indexes not compared: the table's definition could not be read in the %1"),
+              {plain(!a.definitionRead && !b.definitionRead ? QStringLiteral("old and the new database")
+                     : !a.definitionRead                    ? QStringLiteral("old database")
+                                                            : QStringLiteral("new database"))});
         changed(changes, QStringLiteral("table"), b.name, d);
         return;
     }
@@ -203,7 +251,7 @@ void compareTables(QList<Change> &changes, const Table &a, const Table &b)
 
 void compareRelationships(QList<Change> &changes, const Relationship &a, const Relationship &b)
 {
-    QStringList d;
+    Details d;
     compare(d, "enforced", a.enforced, b.enforced);
     compare(d, "cascade updates", a.cascadeUpdates, b.cascadeUpdates);
     compare(d, "cascade deletes", a.cascadeDeletes, b.cascadeDeletes);
@@ -215,7 +263,7 @@ void compareRelationships(QList<Change> &changes, const Relationship &a, const R
 
 void compareQueries(QList<Change> &changes, const Query &a, const Query &b)
 {
-    QStringList d;
+    Details d;
     compare(d, "type", a.type, b.type);
     compare(d, "SQL", a.sql, b.sql);
     changed(changes, QStringLiteral("query"), b.name, d);
@@ -223,7 +271,7 @@ void compareQueries(QList<Change> &changes, const Query &a, const Query &b)
 
 void compareLinkedTables(QList<Change> &changes, const LinkedTable &a, const LinkedTable &b)
 {
-    QStringList d;
+    Details d;
     compare(d, "target", a.target, b.target);
     compare(d, "source", a.source, b.source);
     changed(changes, QStringLiteral("linked table"), b.name, d);
@@ -255,7 +303,56 @@ const char *word(Change::Kind kind)
     return "changed";
 }
 
+// The C-style escape of one character printable() does not print as it is; nothing for the others.
+std::optional<QString> escaped(char16_t c, Escape escape)
+{
+    switch (c) {
+    case u'\n':
+        return escape == Escape::ControlsButLineFeeds ? std::nullopt : std::optional(QStringLiteral("\\n"));
+    case u'\r':
+        return QStringLiteral("\\r");
+    case u'\t':
+        return QStringLiteral("\\t");
+    case u'\\':
+        return escape == Escape::ControlsButLineFeeds ? std::nullopt : std::optional(QStringLiteral("\\\\"));
+    case u'"':
+        return escape == Escape::ControlsAndQuotes ? std::optional(QStringLiteral("\\\"")) : std::nullopt;
+    default:
+        break;
+    }
+    if (c < 0x20 || c == 0x7f)
+        return QStringLiteral("\\x%1").arg(unsigned(c), 2, 16, QLatin1Char('0'));
+    const bool c1 = c >= 0x80 && c <= 0x9f;
+    const bool separator = c == 0x2028 || c == 0x2029;
+    const bool bidi = (c >= 0x202a && c <= 0x202e) || (c >= 0x2066 && c <= 0x2069);
+    if (c1 || separator || bidi)
+        return QStringLiteral("\\u%1").arg(unsigned(c), 4, 16, QLatin1Char('0'));
+    return std::nullopt;
+}
+
 } // namespace
+
+QString printable(const QString &text, Escape escape)
+{
+    QString out;
+    out.reserve(text.size());
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const QChar c = text.at(i);
+        // A whole surrogate pair is a character beyond U+FFFF and printed as it is; half of one
+        // is no character at all.
+        if (c.isHighSurrogate() && i + 1 < text.size() && text.at(i + 1).isLowSurrogate()) {
+            out += c;
+            out += text.at(++i);
+        } else if (c.isSurrogate()) {
+            out += QStringLiteral("\\u%1").arg(unsigned(c.unicode()), 4, 16, QLatin1Char('0'));
+        } else if (const auto form = escaped(c.unicode(), escape)) {
+            out += *form;
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
 
 QList<Change> diff(const Document &before, const Document &after)
 {
@@ -275,15 +372,30 @@ QList<Change> diff(const Document &before, const Document &after)
     return changes;
 }
 
+namespace {
+
+// A change's details as printed: those diff() made for printing, or else the details escaped whole.
+QStringList printedDetails(const Change &change)
+{
+    if (!change.printedDetails.isEmpty() || change.details.isEmpty())
+        return change.printedDetails;
+    QStringList out;
+    for (const QString &detail : change.details)
+        out << printable(detail);
+    return out;
+}
+
+} // namespace
+
 QString diffText(const QList<Change> &changes)
 {
     QString out;
     for (const Change &change : changes) {
-        out += QLatin1String(sign(change.kind)) + QLatin1Char(' ') + change.item;
+        out += QLatin1String(sign(change.kind)) + QLatin1Char(' ') + printable(change.item);
         if (!change.name.isEmpty())
-            out += QLatin1Char(' ') + change.name;
+            out += QLatin1Char(' ') + printable(change.name);
         if (!change.details.isEmpty())
-            out += QStringLiteral(": ") + change.details.join(QStringLiteral("; "));
+            out += QStringLiteral(": ") + printedDetails(change).join(QStringLiteral("; "));
         out += QLatin1Char('\n');
     }
     return out;
@@ -296,11 +408,11 @@ QString diffMarkdown(const QList<Change> &changes)
     QString out = QStringLiteral("| Change | Item | Name | Details |\n|---|---|---|---|\n");
     for (const Change &change : changes) {
         QStringList details;
-        for (const QString &detail : change.details)
+        for (const QString &detail : printedDetails(change))
             details << markdownText(detail);
         out += QStringLiteral("| %1 | %2 | %3 | %4 |\n")
-                   .arg(QLatin1String(word(change.kind)), markdownText(change.item), markdownText(change.name),
-                        details.join(QStringLiteral("<br>")));
+                   .arg(QLatin1String(word(change.kind)), markdownText(printable(change.item)),
+                        markdownText(printable(change.name)), details.join(QStringLiteral("<br>")));
     }
     return out;
 }

@@ -486,6 +486,107 @@ private slots:
         QVERIFY(md.contains(QStringLiteral("| added | table | Invoices |  |")));
         QVERIFY(md.contains(QStringLiteral("Big \\`\\`\\`orders\\`\\`\\`")));
     }
+
+    // The one form the terminal is given database text in.
+    void printableEscapesWhatATerminalObeys_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("controls");
+        QTest::addColumn<QString>("quoted");
+        QTest::addColumn<QString>("message");
+        const QString bidi = QString(QChar(0x202e)) + QChar(0x2066) + QChar(0x2028) + QChar(0x85);
+        QTest::newRow("plain") << "Orders äé"
+                               << "Orders äé"
+                               << "Orders äé"
+                               << "Orders äé";
+        QTest::newRow("escape sequences") << QStringLiteral("\x1b[2J\x1b]0;title\x07") << "\\x1b[2J\\x1b]0;title\\x07"
+                                          << "\\x1b[2J\\x1b]0;title\\x07"
+                                          << "\\x1b[2J\\x1b]0;title\\x07";
+        QTest::newRow("line breaks") << "a\r\nb\tc"
+                                     << "a\\r\\nb\\tc"
+                                     << "a\\r\\nb\\tc"
+                                     << "a\\r\nb\\tc";
+        QTest::newRow("backslash and quote") << "C:\\x1b \"q\""
+                                             << "C:\\\\x1b \"q\""
+                                             << "C:\\\\x1b \\\"q\\\""
+                                             << "C:\\x1b \"q\"";
+        QTest::newRow("DEL, NUL") << QString(QChar(0x7f)) + QChar(0) << "\\x7f\\x00"
+                                  << "\\x7f\\x00"
+                                  << "\\x7f\\x00";
+        QTest::newRow("C1, separators, bidi") << bidi << "\\u202e\\u2066\\u2028\\u0085"
+                                              << "\\u202e\\u2066\\u2028\\u0085"
+                                              << "\\u202e\\u2066\\u2028\\u0085";
+        // A character beyond U+FFFF is kept; half of one is not.
+        const QString emoji = QString::fromUcs4(U"\U0001F600");
+        QTest::newRow("surrogates") << emoji + QChar(0xd800) << emoji + "\\ud800" << emoji + "\\ud800"
+                                    << emoji + "\\ud800";
+    }
+
+    void printableEscapesWhatATerminalObeys()
+    {
+        QFETCH(QString, text);
+        QFETCH(QString, controls);
+        QFETCH(QString, quoted);
+        QFETCH(QString, message);
+        QCOMPARE(printable(text), controls);
+        QCOMPARE(printable(text, Escape::ControlsAndQuotes), quoted);
+        QCOMPARE(printable(text, Escape::ControlsButLineFeeds), message);
+    }
+
+    // Names and values that try to start a line of their own, or end their quotes: every change
+    // stays one line of text and one Markdown row, and the JSON keeps the values as they are.
+    void diffCannotBeForged()
+    {
+        const QString forged = QStringLiteral("x\n~ field Orders.Total: size: 1 -> 2\r\n+ table Evil");
+        const QString quotes = QStringLiteral("a\" -> \"b\\\"\x1b[2J");
+        Document before = shop();
+        Document after = shop();
+        after.tables[1].name = QStringLiteral("Customers");
+        after.tables[1].fields[1].description = quotes;
+        after.tables[1].fields[1].properties << qMakePair(forged, forged);
+        Table added;
+        added.name = forged;
+        added.description = QStringLiteral("| cell |\n| forged | row |");
+        after.tables << added;
+        Query query;
+        query.name = QStringLiteral("\n- query Real");
+        after.queries << query;
+        const QList<Change> changes = diff(before, after);
+        const QString text = diffText(changes);
+        const QStringList lines = text.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        QCOMPARE(lines.size(), changes.size());
+        for (const QString &line : lines)
+            QVERIFY2(!line.contains(QLatin1Char('\r')) && !line.contains(QChar(0x1b)), qPrintable(line));
+        QVERIFY2(lines.contains(QStringLiteral("+ table x\\n~ field Orders.Total: size: 1 -> 2\\r\\n+ table Evil")),
+                 qPrintable(text));
+        QVERIFY2(lines.contains(QStringLiteral("+ query \\n- query Real")), qPrintable(text));
+        QVERIFY2(text.contains(QStringLiteral(
+                     "description: \"Name | as *printed* on `invoices`\" -> \"a\\\" -> \\\"b\\\\\\\"\\x1b[2J\"")),
+                 qPrintable(text));
+        QVERIFY2(text.contains(QStringLiteral("property x\\n~ field")), qPrintable(text));
+        // A "%2" in a name is the name's own.
+        Document percent = shop();
+        percent.tables[1].fields[1].properties << qMakePair(QStringLiteral("%2 %3"), QStringLiteral("%1"));
+        QVERIFY(diffText(diff(shop(), percent)).contains(QStringLiteral("property %2 %3: (none) -> \"%1\"")));
+
+        const QStringList rows = diffMarkdown(changes).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        QCOMPARE(rows.size(), changes.size() + 2);
+        for (const QString &row : rows)
+            QVERIFY2(row.startsWith(QLatin1String("| ")) || row.startsWith(QLatin1String("|---")), qPrintable(row));
+        // JSON escapes by itself: the values as they are.
+        const QJsonArray json = QJsonDocument::fromJson(diffJson(changes))[QStringLiteral("changes")].toArray();
+        QCOMPARE(json.size(), changes.size());
+        QVERIFY(std::any_of(json.cbegin(), json.cend(), [&](const QJsonValue &change) {
+            return change[QStringLiteral("name")].toString() == forged;
+        }));
+        // A change made by hand has its details escaped whole.
+        QCOMPARE(diffText({Change{Change::Kind::Changed,
+                                  QStringLiteral("table"),
+                                  QStringLiteral("T"),
+                                  {QStringLiteral("note\n+ table X")},
+                                  {}}}),
+                 QStringLiteral("~ table T: note\\n+ table X\n"));
+    }
 };
 
 QTEST_GUILESS_MAIN(StructureTest)
