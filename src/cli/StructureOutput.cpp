@@ -1,6 +1,7 @@
 #include "cli/StructureOutput.h"
 
 #include "core/PathUtilities.h"
+#include "core/report/ReportFile.h"
 #include "core/report/StructureReport.h"
 #include "core/structure/Diff.h"
 #include "core/structure/Html.h"
@@ -69,8 +70,31 @@ std::optional<QString> write(const Structure::Document &document, Format format,
     case Format::Text:
         return QStringLiteral("the text report is written by the report writer");
     }
+    const auto refused = [&path](const QString &what) {
+        return QStringLiteral("'%1' is %2, so it is not replaced; it is left as it was, and so is anything it "
+                              "points to.")
+            .arg(QDir::toNativeSeparators(path), what);
+    };
+    // Never through a link: the save would replace the file it points to. The look is repeated once
+    // the save has resolved the name, and again just before the file takes it.
+    if (const auto what = ReportFile::notReplaceable(path))
+        return refused(*what);
     QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit())
+    const bool opened = file.open(QIODevice::WriteOnly);
+    if (opened) {
+        if (const auto what = ReportFile::notReplaceable(path)) {
+            file.cancelWriting();
+            return refused(*what);
+        }
+    }
+    const bool written = opened && file.write(bytes) == bytes.size();
+    if (written) {
+        if (const auto what = ReportFile::notReplaceable(path)) {
+            file.cancelWriting();
+            return refused(*what);
+        }
+    }
+    if (!written || !file.commit())
         return QStringLiteral("'%1' could not be written: %2. An earlier file of that name is left as it was.")
             .arg(QDir::toNativeSeparators(path), file.errorString());
     return std::nullopt;

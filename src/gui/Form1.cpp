@@ -10,6 +10,22 @@
 #include "gui/WindowLook.h"
 #include "ui_Form1.h"
 
+#include <QKeyEvent>
+
+namespace {
+
+// Enter or keypad Enter, alone and not held down.
+bool isPlainEnter(const QEvent *event)
+{
+    if (event->type() != QEvent::KeyPress)
+        return false;
+    const auto *key = static_cast<const QKeyEvent *>(event);
+    const Qt::KeyboardModifiers modifiers = key->modifiers() & ~Qt::KeypadModifier;
+    return (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) && modifiers == Qt::NoModifier;
+}
+
+} // namespace
+
 Form1::Form1(WindowHost &host) : ProgramWindow(host), ui(std::make_unique<Ui::Form1>())
 {
     ui->setupUi(this);
@@ -140,6 +156,13 @@ void Form1::Text2_GotFocus()
 
 bool Form1::eventFilter(QObject *watched, QEvent *event)
 {
+    // Enter in either box goes on to the tables, as "Next >" does: typing the path or the password
+    // and pressing Enter is the quickest way through.
+    if ((watched == ui->Text1 || watched == ui->Text2) && isPlainEnter(event)) {
+        if (!static_cast<const QKeyEvent *>(event)->isAutoRepeat() && ui->PushButton3->isEnabled())
+            ui->PushButton3->animateClick();
+        return true;
+    }
     if (event->type() == QEvent::FocusIn) {
         if (watched == ui->Text1)
             Text1_GotFocus();

@@ -26,6 +26,7 @@ class Form1;
 //   Text1        no caption: the database path
 //   Text2        no caption: the password, shown as "*"
 //   Frame1       "Access Database"  (around the boxes and their labels)
+// Enter in either box presses "Next >".
 class Form1 : public ProgramWindow
 {
     Q_OBJECT

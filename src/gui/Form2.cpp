@@ -15,8 +15,24 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QHeaderView>
+#include <QKeyEvent>
+#include <QShowEvent>
 
 #include <cmath>
+
+namespace {
+
+// Enter or keypad Enter, alone and not held down.
+bool isPlainEnter(const QEvent *event)
+{
+    if (event->type() != QEvent::KeyPress)
+        return false;
+    const auto *key = static_cast<const QKeyEvent *>(event);
+    const Qt::KeyboardModifiers modifiers = key->modifiers() & ~Qt::KeypadModifier;
+    return (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) && modifiers == Qt::NoModifier;
+}
+
+} // namespace
 
 Form2::Form2(WindowHost &host) : ProgramWindow(host), ui(std::make_unique<Ui::Form2>())
 {
@@ -44,10 +60,32 @@ Form2::Form2(WindowHost &host) : ProgramWindow(host), ui(std::make_unique<Ui::Fo
     connect(ui->PushButton8, &QPushButton::clicked, this, &Form2::PushButton8_Click);
     connect(ui->PushButton9, &QPushButton::clicked, this, &Form2::PushButton9_Click);
     connect(ui->Text1, &QLineEdit::textChanged, this, &Form2::Text1_Change);
+    ui->Text1->installEventFilter(this);
     setUpKeyboard(*ui->ListView1);
 }
 
 Form2::~Form2() = default;
+
+void Form2::showEvent(QShowEvent *event)
+{
+    ProgramWindow::showEvent(event);
+    // Each "Next >" lands on the table list, whatever had the focus when the window was left: a
+    // focus left on "< Back" would make the next Enter go straight back. The window coming back
+    // from the task bar keeps its focus.
+    if (!event->spontaneous())
+        ui->ListView1->setFocus(Qt::TabFocusReason);
+}
+
+bool Form2::eventFilter(QObject *watched, QEvent *event)
+{
+    // Enter in the folder box starts the export, as "Start Exporting" does.
+    if (watched == ui->Text1 && isPlainEnter(event)) {
+        if (!static_cast<const QKeyEvent *>(event)->isAutoRepeat() && ui->PushButton5->isEnabled())
+            ui->PushButton5->animateClick();
+        return true;
+    }
+    return ProgramWindow::eventFilter(watched, event);
+}
 
 void Form2::listTables(const Access::ConnectionParameters &database)
 {

@@ -30,7 +30,8 @@ class Form2;
 //   Frame2        "Save Results To This Folder"  (around Text1 and PushButton4)
 //   ListView1     the table list, one column "Table(s)"
 //   ProgressBar1  "Progress Bar" at rest, "Processing: <table>" during an export
-// The window has no labels.
+// The window has no labels. It opens with the focus on the table list; Enter in the folder box
+// presses "Start Exporting".
 class Form2 : public ProgramWindow, public ExportView
 {
     Q_OBJECT
@@ -65,6 +66,10 @@ public slots:
     void PushButton8_Click();
     void PushButton9_Click();
     void Text1_Change();
+
+protected:
+    void showEvent(QShowEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     std::unique_ptr<Ui::Form2> ui;

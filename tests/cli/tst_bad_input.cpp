@@ -12,12 +12,14 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -262,6 +264,71 @@ private slots:
         QCOMPARE(full.exitCode, 1);
         QVERIFY2(full.err.startsWith("Disk full: '") && full.err.contains("No space left on device"),
                  full.err.constData());
+    }
+
+    void outputNamesHeldByLinksAreRefused()
+    {
+        QTemporaryDir out;
+        QTemporaryDir elsewhere;
+        const QString target = elsewhere.filePath(QStringLiteral("precious.txt"));
+        write(target, "precious");
+        const QString database = TestSupport::copyOfTestDatabase(QStringLiteral("sample.mdb"));
+        // The report, then each document, with a link at its name: refused, link and target kept.
+        const QList<QPair<QString, QString>> cases{{QStringLiteral("text"), QStringLiteral("txt")},
+                                                   {QStringLiteral("json"), QStringLiteral("json")},
+                                                   {QStringLiteral("markdown"), QStringLiteral("md")},
+                                                   {QStringLiteral("html"), QStringLiteral("html")}};
+        for (const auto &[format, extension] : cases) {
+            const QString link = out.filePath(QStringLiteral("sample_Structure.") + extension);
+            QVERIFY(QFile::link(target, link));
+            const Run run =
+                exportCommand({QStringLiteral("--format"), format, QStringLiteral("--output"), out.path(), database});
+            QCOMPARE(run.exitCode, 1);
+            QVERIFY2(run.err.contains(QStringLiteral("'%1' is a symbolic link").arg(link).toUtf8()),
+                     run.err.constData());
+            QCOMPARE(TestSupport::readFile(target), QByteArray("precious"));
+            QCOMPARE(QFileInfo(link).symLinkTarget(), target);
+            QVERIFY(QFile::remove(link));
+        }
+        // A folder or a FIFO at the name is no file to replace either; the other formats are written.
+        QVERIFY(QDir(out.path()).mkdir(QStringLiteral("sample_Structure.json")));
+        QCOMPARE(mkfifo(QFile::encodeName(out.filePath(QStringLiteral("sample_Structure.md"))).constData(), 0600), 0);
+        const Run run = exportCommand({QStringLiteral("--format"), QStringLiteral("json,markdown,html"),
+                                       QStringLiteral("--output"), out.path(), database});
+        QCOMPARE(run.exitCode, 1);
+        QVERIFY2(run.err.contains("sample_Structure.json' is a folder") &&
+                     run.err.contains("sample_Structure.md' is not a regular file"),
+                 run.err.constData());
+        QVERIFY(QFileInfo(out.filePath(QStringLiteral("sample_Structure.json"))).isDir());
+        QVERIFY(QFileInfo(out.filePath(QStringLiteral("sample_Structure.html"))).isFile());
+    }
+
+    void linkOfAnotherUserInAStickyFolder()
+    {
+        if (geteuid() != 0)
+            QSKIP("Only root can give a link to another user; CI runs this as root.");
+        // Root exports into a folder everybody can write, where another user planted a link to a
+        // file of root's.
+        QTemporaryDir shared;
+        QVERIFY(::chmod(QFile::encodeName(shared.path()).constData(), 01777) == 0);
+        QTemporaryDir rootOnly;
+        const QString target = rootOnly.filePath(QStringLiteral("shadow"));
+        write(target, "root's own");
+        const QString database = TestSupport::copyOfTestDatabase(QStringLiteral("sample.mdb"));
+        for (const QString &format : {QStringLiteral("text"), QStringLiteral("json")}) {
+            const QString link =
+                shared.filePath(format == QStringLiteral("text") ? QStringLiteral("sample_Structure.txt")
+                                                                 : QStringLiteral("sample_Structure.json"));
+            QVERIFY(QFile::link(target, link));
+            QCOMPARE(::lchown(QFile::encodeName(link).constData(), 65534, 65534), 0);
+            const Run run = exportCommand(
+                {QStringLiteral("--format"), format, QStringLiteral("--output"), shared.path(), database});
+            QCOMPARE(run.exitCode, 1);
+            QVERIFY2(run.err.contains("is a symbolic link"), run.err.constData());
+            QCOMPARE(TestSupport::readFile(target), QByteArray("root's own"));
+            QVERIFY(QFileInfo(link).isSymLink());
+            QVERIFY(QFile::remove(link));
+        }
     }
 
     void exportKilledMidwayLeavesTheEarlierReport()

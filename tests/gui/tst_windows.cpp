@@ -14,6 +14,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QHeaderView>
 #include <QLabel>
 #include <QMouseEvent>
@@ -369,7 +370,8 @@ private slots:
         QVERIFY(QTest::qWaitForWindowActive(&selection));
         // The window opens on the first control of its tab order.
         QCOMPARE(QApplication::focusWidget(), textBox(selection, "Text1"));
-        // Enter in a text box presses nothing: there is no default button.
+        // Enter in the path box presses "Next >", which finds nothing to read in an empty box; a
+        // push button without the focus is not pressed.
         QTest::keyClick(textBox(selection, "Text1"), Qt::Key_Return);
         QTest::qWait(300);
         QVERIFY(!program->hasForm2());
@@ -433,13 +435,58 @@ private slots:
         QVERIFY(!frame->target());
         QVERIFY(frame->isHidden());
 
-        // Back and Next again: the window keeps the focus it had, on the button that took it away.
-        QTest::mouseClick(button(list, "PushButton2"), Qt::LeftButton);
+        // Back and Next again: the window opens on the table list again, not on "< Back", which
+        // had the focus when it was left (Enter there would go straight back).
+        button(list, "PushButton2")->setFocus();
+        QTest::keyClick(button(list, "PushButton2"), Qt::Key_Return);
         QVERIFY(QTest::qWaitForWindowActive(&selection));
         QTest::mouseClick(button(selection, "PushButton3"), Qt::LeftButton);
         QVERIFY(QTest::qWaitForWindowActive(&list));
-        QTRY_COMPARE(QApplication::focusWidget(), static_cast<QWidget *>(button(list, "PushButton2")));
-        QCOMPARE(frame->target(), static_cast<QWidget *>(button(list, "PushButton2")));
+        QTRY_COMPARE(QApplication::focusWidget(), static_cast<QWidget *>(tableList(list)));
+        QCOMPARE(frame->target(), static_cast<QWidget *>(tableList(list)));
+    }
+
+    void enterInABoxPressesTheWindowsNextStep()
+    {
+        QVERIFY(program->start());
+        Form1 &selection = program->form1();
+        QVERIFY(QTest::qWaitForWindowActive(&selection));
+        textBox(selection, "Text1")->setText(copyOfTestDatabase(QStringLiteral("sample.mdb")));
+        // With a modifier held, Enter in a box is not a press.
+        QTest::keyClick(textBox(selection, "Text2"), Qt::Key_Return, Qt::ShiftModifier);
+        QTest::qWait(300);
+        QVERIFY(!program->hasForm2());
+        // Enter in the password box presses "Next >"; the table window opens on the table list.
+        textBox(selection, "Text2")->setFocus();
+        QTest::keyClick(textBox(selection, "Text2"), Qt::Key_Return);
+        QTRY_VERIFY(program->hasForm2() && program->form2().isVisible());
+        Form2 &list = program->form2();
+        QVERIFY(!selection.isVisible());
+        QVERIFY(QTest::qWaitForWindowActive(&list));
+        QTRY_COMPARE(QApplication::focusWidget(), static_cast<QWidget *>(tableList(list)));
+        QCOMPARE(list.rowCount(), 5);
+
+        // Back, then keypad Enter in the path box: "Next >" again.
+        QTest::mouseClick(button(list, "PushButton2"), Qt::LeftButton);
+        QVERIFY(QTest::qWaitForWindowActive(&selection));
+        textBox(selection, "Text1")->setFocus();
+        QTest::keyClick(textBox(selection, "Text1"), Qt::Key_Enter, Qt::KeypadModifier);
+        QTRY_VERIFY(list.isVisible() && !selection.isVisible());
+        QTRY_COMPARE(QApplication::focusWidget(), static_cast<QWidget *>(tableList(list)));
+
+        // Enter in the folder box presses "Start Exporting": its checks first, then the export.
+        textBox(list, "Text1")->setText(home->filePath(QStringLiteral("missing")));
+        textBox(list, "Text1")->setFocus();
+        QTest::keyClick(textBox(list, "Text1"), Qt::Key_Return);
+        QTRY_COMPARE(dialogs->texts(),
+                     QStringList{QStringLiteral("Folder does not exist. Please select another folder.")});
+        dialogs->messages.clear();
+        QTemporaryDir out;
+        textBox(list, "Text1")->setText(out.path() + QLatin1Char('/'));
+        QTest::keyClick(textBox(list, "Text1"), Qt::Key_Return);
+        QTRY_COMPARE(dialogs->texts(), QStringList{QStringLiteral("Done.")});
+        QVERIFY(QFileInfo(out.filePath(QStringLiteral("sample_Structure.txt"))).isFile());
+        QVERIFY(list.isVisible());
     }
 
     void startExportingChecksAndTheWholeExport()

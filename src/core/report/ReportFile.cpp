@@ -7,6 +7,8 @@
 
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
+#include <system_error>
 
 namespace {
 
@@ -34,7 +36,45 @@ Failure writeFailure(const QSaveFile &file, const QString &fileName, int systemE
     return Failure(57, QStringLiteral("Device I/O error: '%1' (%2).").arg(where, reason) + notSaved());
 }
 
+std::filesystem::path nativePath(const QString &fileName)
+{
+#ifdef Q_OS_WIN
+    return std::filesystem::path(fileName.toStdWString());
+#else
+    return std::filesystem::path(QFile::encodeName(fileName).toStdString());
+#endif
+}
+
+Failure notReplaced(const QString &fileName, const QString &what)
+{
+    return Failure(75, QStringLiteral("Path/File access error: '%1' is %2, so it is not replaced; it is left as it "
+                                      "was, and so is anything it points to.")
+                           .arg(QDir::toNativeSeparators(fileName), what));
+}
+
 } // namespace
+
+std::optional<QString> ReportFile::notReplaceable(const QString &fileName)
+{
+    if (fileName.isEmpty())
+        return std::nullopt;
+    std::error_code error;
+    // The name itself, not what a link there points to.
+    const std::filesystem::file_status status = std::filesystem::symlink_status(nativePath(fileName), error);
+    switch (status.type()) {
+    case std::filesystem::file_type::symlink:
+        return QStringLiteral("a symbolic link");
+    case std::filesystem::file_type::directory:
+        return QStringLiteral("a folder");
+    case std::filesystem::file_type::regular:
+    case std::filesystem::file_type::not_found:
+    case std::filesystem::file_type::none:
+        // Nothing there, or the folder cannot be looked into: the save itself says why it fails.
+        return std::nullopt;
+    default:
+        return QStringLiteral("not a regular file");
+    }
+}
 
 void ReportFile::open(const QString &fileName)
 {
@@ -42,6 +82,8 @@ void ReportFile::open(const QString &fileName)
     m_fileName = fileName;
     m_gaveUp = true;
     m_saved = false;
+    if (const auto what = notReplaceable(fileName))
+        throw notReplaced(fileName, *what);
     const QFileInfo existing(fileName);
     // A report that its owner made read-only is not replaced behind their back.
     if (existing.exists() && existing.isFile() && !(existing.permissions() & QFileDevice::WriteOwner))
@@ -52,6 +94,12 @@ void ReportFile::open(const QString &fileName)
     // its reason, at the moment it happens.
     if (fileName.isEmpty() || !file->open(QIODevice::WriteOnly | QIODevice::Unbuffered))
         throw Failure::fileAccess(QDir::toNativeSeparators(fileName), file->errorString());
+    // The save resolves a link it finds on opening; one put there since the look above is caught
+    // here, before anything of the report is written.
+    if (const auto what = notReplaceable(fileName)) {
+        file->cancelWriting();
+        throw notReplaced(fileName, *what);
+    }
     m_file = std::move(file);
     m_gaveUp = false;
     m_pending.clear();
@@ -111,6 +159,13 @@ void ReportFile::close()
     if (active == this)
         active = nullptr;
     std::unique_ptr<QSaveFile> file = std::move(m_file);
+    // The report takes the name by a rename, which replaces a link rather than following it; a link
+    // put there during the export is still refused rather than replaced.
+    if (const auto what = notReplaceable(m_fileName)) {
+        file->cancelWriting();
+        m_gaveUp = true;
+        throw notReplaced(m_fileName, *what);
+    }
     errno = 0;
     if (!file->commit()) {
         m_gaveUp = true;

@@ -5,6 +5,7 @@
 #include <QStringEncoder>
 
 #include <memory>
+#include <optional>
 
 // The report as it is being written: lines in the system's 8-bit encoding, each ended by CR LF,
 // into a temporary file that takes the report's name only when it is closed. A run that fails or
@@ -14,6 +15,11 @@
 // reason; the lines after it are passed over quietly, since they have nowhere to go, and the
 // report is not saved. An earlier report of that name is replaced only by a complete one, and
 // never when its owner made it read-only.
+//
+// Nothing is written through a symbolic link: a link at the report's name (planted in a folder that
+// others can write, such as /tmp) would make the save replace whatever file the link points to.
+// A name held by anything but a regular file is refused, and the link and its target are left as
+// they were.
 class ReportFile
 {
 public:
@@ -35,6 +41,12 @@ public:
     // Throws away the report being written, if any, leaving no temporary file behind; for a
     // program that ends in the middle of an export.
     static void abandonActive();
+
+    // Why a file must not be saved under this name: "a symbolic link", "a folder" or "not a
+    // regular file" when something other than a regular file holds the name now (a link counts
+    // as one even when it points to a regular file); nothing when the name is free or a regular
+    // file holds it.
+    static std::optional<QString> notReplaceable(const QString &fileName);
 
 private:
     void flush();

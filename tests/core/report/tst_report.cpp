@@ -8,6 +8,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -302,6 +303,37 @@ private slots:
         // report that was not saved.
         QCOMPARE(view.values, (QList<double>{100, 0}));
         QCOMPARE(view.pointers.constLast(), ExportView::Pointer::Default);
+    }
+
+    void reportIsNeverWrittenThroughALink()
+    {
+        // A link planted at the report's name, to a file elsewhere that must not be touched.
+        QTemporaryDir elsewhere;
+        const QString target = elsewhere.filePath(QStringLiteral("precious.txt"));
+        QFile precious(target);
+        QVERIFY(precious.open(QIODevice::WriteOnly));
+        precious.write("precious");
+        precious.close();
+        const QString link = out.filePath(QStringLiteral("linked_Structure.txt"));
+        QVERIFY(QFile::link(target, link));
+        ScriptedDialogs dialogs;
+        RecordingView view = viewOf({QStringLiteral("Shippers")});
+        StructureReport::generateStructure(dialogs, view, database(), link, 1);
+        const QStringList texts = dialogs.texts();
+        QCOMPARE(texts.size(), 1);
+        QVERIFY2(texts.at(0).contains(QStringLiteral("'%1' is a symbolic link").arg(QDir::toNativeSeparators(link))),
+                 qPrintable(texts.at(0)));
+        QCOMPARE(TestSupport::readFile(target), QByteArray("precious"));
+        QCOMPARE(QFileInfo(link).symLinkTarget(), target);
+        // A folder at the name is refused the same way, and left as it was.
+        const QString folder = out.filePath(QStringLiteral("folder_Structure.txt"));
+        QVERIFY(QDir().mkpath(folder));
+        ScriptedDialogs second;
+        StructureReport::generateStructure(second, view, database(), folder, 1);
+        QCOMPARE(second.texts().size(), 1);
+        QVERIFY2(second.texts().at(0).contains(QStringLiteral("is a folder")), qPrintable(second.texts().at(0)));
+        QVERIFY(QFileInfo(folder).isDir());
+        QFile::remove(link);
     }
 
     void secondRunWhileOneIsInProgressDoesNothing()
