@@ -139,6 +139,7 @@ private:
     struct CatalogColumns;
     void bindCatalog(MdbTableDef &table, CatalogColumns &columns);
     CatalogObject catalogObject(const CatalogColumns &columns) const;
+    std::optional<std::string> storedName(const CatalogColumns &columns) const;
     // Whether libmdb's walk met every row the catalogue's data pages hold (fetched: the page and
     // entry of each row it handed out); sets the catalogue's note when it did not.
     void checkCatalogue(const MdbTableDef &table, std::vector<RowPlace> fetched);
