@@ -3,6 +3,7 @@
 #include "engine/DatabaseHeader.h"
 #include "engine/EngineErrors.h"
 #include "engine/PropertyBlock.h"
+#include "engine/StoredText.h"
 #include "engine/TableTypes.h"
 #include "engine/crypto/OfficeCrypto.h"
 
@@ -283,6 +284,7 @@ struct MdbDatabase::CatalogColumns
     enum Column : std::size_t { Id, Name, Type, Flags, LvProp, ColumnCount };
     std::array<std::vector<char>, ColumnCount> bound;
     int propertiesLength = 0;
+    const MdbColumn *name = nullptr;
     const MdbColumn *properties = nullptr;
 };
 
@@ -345,6 +347,8 @@ void MdbDatabase::bindCatalog(MdbTableDef &table, CatalogColumns &columns)
             throw Errors::unrecognizedFormat(m_path);
         if (properties)
             propertiesColumn = number;
+        if (i == CatalogColumns::Name)
+            columns.name = static_cast<const MdbColumn *>(g_ptr_array_index(table.columns, guint(number - 1)));
     }
     columns.properties = static_cast<const MdbColumn *>(g_ptr_array_index(table.columns, propertiesColumn - 1));
 }
@@ -356,7 +360,8 @@ MdbDatabase::CatalogObject MdbDatabase::catalogObject(const CatalogColumns &colu
     CatalogObject object;
     // Converted from the bound text exactly as mdb_read_catalog converts it.
     object.tablePage = static_cast<std::uint32_t>(std::atol(bound[Column::Id].data())) & 0x00FFFFFF;
-    object.name.assign(bound[Column::Name].data(), strnlen(bound[Column::Name].data(), MDB_MAX_OBJ_NAME));
+    object.name = storedName(columns).value_or(
+        std::string(bound[Column::Name].data(), strnlen(bound[Column::Name].data(), MDB_MAX_OBJ_NAME)));
     object.rawType = std::atoi(bound[Column::Type].data());
     object.type = object.rawType & 0x7F;
     object.flags = static_cast<std::uint32_t>(std::atol(bound[Column::Flags].data()));
@@ -379,6 +384,22 @@ MdbDatabase::CatalogObject MdbDatabase::catalogObject(const CatalogColumns &colu
         }
     }
     return object;
+}
+
+// The name of the row just fetched, decoded from its stored bytes (on the page in libmdb's buffer
+// now): libmdb's own conversion turns each half of a surrogate pair into '?', so a table named with
+// a character beyond U+FFFF could neither be shown nor chosen. Nothing when the bytes are not there
+// to be read, or in Jet 3, whose code page libmdb converts as well as anyone.
+std::optional<std::string> MdbDatabase::storedName(const CatalogColumns &columns) const
+{
+    const MdbColumn *name = columns.name;
+    if (m_layout.jet3 || !name || name->col_type != MDB_TEXT || name->cur_value_start < 0 || name->cur_value_len <= 0)
+        return std::nullopt;
+    const auto from = static_cast<std::size_t>(name->cur_value_start);
+    const auto size = static_cast<std::size_t>(name->cur_value_len);
+    if (from + size > m_layout.page.pageSize)
+        return std::nullopt;
+    return decodeStoredText(std::span<const std::uint8_t>(m_handle->pg_buf + from, size), MDB_MAX_OBJ_NAME + 1);
 }
 
 // libmdb's walk ends without a word at the first page of the usage map it cannot read, and passes
@@ -632,9 +653,9 @@ std::optional<std::string> plainAscii(std::span<const std::uint8_t> chars, std::
 
 } // namespace
 
-// mdb_unicode2ascii, with a shortcut for the common case of plain ASCII (names of properties and
-// columns, most descriptions), where its conversion changes nothing: on a big database it runs a
-// few hundred thousand times. Jet 3 text goes through the code page always.
+// Text as mdb_unicode2ascii would give it, but with characters beyond U+FFFF kept, with a shortcut
+// for the common case of plain ASCII (names of properties and columns, most descriptions): on a
+// big database it runs a few hundred thousand times. Jet 3 text goes through the code page always.
 std::string MdbDatabase::decodeText(std::span<const std::uint8_t> text, std::size_t maxBytes)
 {
     if (maxBytes == 0)
@@ -646,6 +667,8 @@ std::string MdbDatabase::decodeText(std::span<const std::uint8_t> text, std::siz
         auto ascii = compressed ? plainAscii<1>(text.subspan(2), maxBytes - 1) : plainAscii<2>(text, maxBytes - 1);
         if (ascii)
             return std::move(*ascii);
+        // Not libmdb's conversion: it turns each half of a surrogate pair into '?'.
+        return decodeStoredText(text, maxBytes);
     }
     m_decodeBuffer.resize(maxBytes);
     m_decodeBuffer[0] = '\0';

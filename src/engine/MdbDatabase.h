@@ -92,7 +92,7 @@ private:
     // One row of MSysObjects, as libmdb's catalogue would have made it.
     struct CatalogObject
     {
-        std::string name; // as stored (libmdb's decoding), not yet made safe to send
+        std::string name; // as stored (decoded from its bytes), not yet made safe to send
         int type = 0;     // the MSysObjects type masked with 0x7F, as libmdb gives it
         int rawType = 0;
         std::uint32_t flags = 0;
@@ -139,6 +139,7 @@ private:
     struct CatalogColumns;
     void bindCatalog(MdbTableDef &table, CatalogColumns &columns);
     CatalogObject catalogObject(const CatalogColumns &columns) const;
+    std::optional<std::string> storedName(const CatalogColumns &columns) const;
     // Whether libmdb's walk met every row the catalogue's data pages hold (fetched: the page and
     // entry of each row it handed out); sets the catalogue's note when it did not.
     void checkCatalogue(const MdbTableDef &table, std::vector<RowPlace> fetched);

@@ -1,5 +1,7 @@
 #include "engine/SystemTables.h"
 
+#include "engine/StoredText.h"
+
 #include <algorithm>
 #include <array>
 #include <cstdio>
@@ -60,6 +62,42 @@ bool longValueIsWhole(MdbHandle *mdb, std::span<const unsigned char, MDB_MEMO_OV
     return read == length;
 }
 
+// The stored bytes of a text or memo value of the row just fetched (the row is on the page in
+// libmdb's buffer); nothing when they cannot all be found. A long value's other pages are read into
+// libmdb's second buffer, which leaves the row's page where it is.
+std::optional<std::vector<std::uint8_t>> storedBytes(MdbHandle *mdb, const MdbColumn &column)
+{
+    const std::size_t pageSize = mdb->fmt->pg_size;
+    if (column.cur_value_start < 0 || column.cur_value_len <= 0 ||
+        std::size_t(column.cur_value_start) + std::size_t(column.cur_value_len) > pageSize)
+        return std::nullopt;
+    const unsigned char *value = mdb->pg_buf + column.cur_value_start;
+    if (column.col_type == MDB_TEXT)
+        return std::vector<std::uint8_t>(value, value + column.cur_value_len);
+    if (column.col_type != MDB_MEMO || column.cur_value_len < MDB_MEMO_OVERHEAD)
+        return std::nullopt;
+    const auto length = static_cast<std::uint32_t>(mdb_get_int32(const_cast<unsigned char *>(value), 0));
+    auto pageRow = static_cast<std::uint32_t>(mdb_get_int32(const_cast<unsigned char *>(value), 4));
+    if (length & 0x80000000u)
+        return std::vector<std::uint8_t>(value + MDB_MEMO_OVERHEAD, value + column.cur_value_len);
+    std::vector<std::uint8_t> bytes;
+    std::set<std::uint32_t> seen;
+    const bool onePage = (length & 0x40000000u) != 0;
+    while (pageRow != 0 && bytes.size() <= MDB_BIND_SIZE * 4) {
+        void *page = nullptr;
+        int start = 0;
+        std::size_t size = 0;
+        if (!seen.insert(pageRow).second ||
+            mdb_find_pg_row(mdb, static_cast<int>(pageRow), &page, &start, &size) != 0 || start < 0 ||
+            std::size_t(start) + size > pageSize || (!onePage && size < 4))
+            return std::nullopt;
+        const auto *row = static_cast<const unsigned char *>(page) + start;
+        bytes.insert(bytes.end(), row + (onePage ? 0 : 4), row + size);
+        pageRow = onePage ? 0 : static_cast<std::uint32_t>(mdb_get_int32(const_cast<unsigned char *>(row), 0));
+    }
+    return bytes;
+}
+
 // The wanted columns bound to buffers of their own, and let go again: the buffers go away with
 // this object.
 class BoundColumns
@@ -74,8 +112,10 @@ public:
             const int number = mdb_bind_column_by_name(table, const_cast<char *>(columns[i].c_str()), m_bound[i].data(),
                                                        &m_lengths[i]);
             m_present[i] = number > 0;
+            m_column.push_back(
+                number > 0 ? static_cast<MdbColumn *>(g_ptr_array_index(table->columns, guint(number - 1))) : nullptr);
             if (m_present[i])
-                m_columns.push_back(static_cast<MdbColumn *>(g_ptr_array_index(table->columns, guint(number - 1))));
+                m_columns.push_back(m_column.back());
         }
     }
     ~BoundColumns()
@@ -89,12 +129,37 @@ public:
     BoundColumns(const BoundColumns &) = delete;
     BoundColumns &operator=(const BoundColumns &) = delete;
 
+    // libmdb writes '?' for each half of a surrogate pair (a character beyond U+FFFF): a text of
+    // the row just fetched that has one is decoded again from its stored bytes. Jet 3 text is in a
+    // code page, which libmdb converts as well as anyone.
+    void redecodeTexts()
+    {
+        MdbHandle *mdb = m_table->entry->mdb;
+        m_cut = false;
+        if (IS_JET3(mdb))
+            return;
+        const std::size_t limit = std::min<std::size_t>(MDB_BIND_SIZE, mdb->bind_size);
+        for (std::size_t i = 0; i < m_bound.size(); ++i) {
+            if (!m_present[i] || m_lengths[i] <= 0 || !std::memchr(m_bound[i].data(), '?', m_size - 1))
+                continue;
+            const auto stored = storedBytes(mdb, *m_column[i]);
+            if (!stored)
+                continue;
+            bool cut = false;
+            const std::string text = decodeStoredText(*stored, limit, &cut);
+            m_cut = m_cut || cut;
+            std::memcpy(m_bound[i].data(), text.c_str(), text.size() + 1);
+        }
+    }
+
     // Whether every text of the row just fetched could be read whole: libmdb gives what it could
     // read of a memo, or nothing, without a word, and a text that fills its buffer to the end was
     // cut there, just as silently.
     bool textsAreWhole() const
     {
         MdbHandle *mdb = m_table->entry->mdb;
+        if (m_cut)
+            return false;
         for (std::size_t i = 0; i < m_bound.size(); ++i)
             if (m_present[i] && strnlen(m_bound[i].data(), m_size - 1) + 1 >= std::size_t(mdb->bind_size))
                 return false;
@@ -128,6 +193,8 @@ private:
     std::vector<int> m_lengths;
     std::vector<bool> m_present;
     std::vector<MdbColumn *> m_columns; // the wanted columns the table has
+    std::vector<MdbColumn *> m_column;  // per wanted column, the table's (null when it has none)
+    bool m_cut = false;                 // a text decoded again did not fit its buffer
 };
 
 // What mdb_fetch_row should have handed out: the rows of the table's data pages that it does not
@@ -213,6 +280,7 @@ std::string readRows(MdbHandle *mdb, std::uint32_t tablePage, const char *tableN
     while (mdb_fetch_row(table)) {
         if (rows++ >= maxRows)
             return std::string(tableName) + " has more rows than a database can hold; the rest were left out";
+        bound.redecodeTexts();
         if (!bound.textsAreWhole())
             ++cutTexts;
         take(bound.take());

@@ -29,7 +29,7 @@ struct SystemRows
 };
 
 // Reads every row of the table whose definition starts at tablePage. maxRows bounds a damaged
-// table's row count. Text is as libmdb decodes it (UTF-8).
+// table's row count. Text is as libmdb decodes it (UTF-8), but with characters beyond U+FFFF kept.
 SystemRows readSystemRows(MdbHandle *mdb, std::uint32_t tablePage, const char *tableName,
                           const std::vector<std::string> &columns, std::size_t maxRows = 1000000);
 

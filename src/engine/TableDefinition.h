@@ -77,7 +77,8 @@ std::optional<std::span<const std::uint8_t>> pointedRow(PageReader &pages, const
 // Nothing when the definition is damaged: not a definition page, more columns than libmdb can
 // hold, two columns with one number, a usage or free-space map that cannot be found, an empty
 // usage map, descriptors or names beyond the pages the definition has.
-// decodeName(bytes, maxBytes) decodes a column name as mdb_unicode2ascii does.
+// decodeName(bytes, maxBytes) decodes a column name as mdb_unicode2ascii does, surrogate pairs
+// included.
 // With withIndexes, the indexes are read too; damage there is told in TableDefinition::indexes and
 // leaves the columns as they are.
 std::optional<TableDefinition> readTableDefinition(PageReader &pages, const DefinitionLayout &layout,

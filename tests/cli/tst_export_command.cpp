@@ -22,6 +22,21 @@ private:
 
     void copyIn(const QString &name) { QFile::copy(QDir(TestSupport::dataDir()).filePath(name), work.filePath(name)); }
 
+    // A copy of a test database with texts stored as UTF-16 rewritten in place (each pair the same
+    // length in UTF-16): a character beyond U+FFFF takes the room of two that are not.
+    static bool rewriteCopy(const QString &from, const QString &to, const QList<QPair<QString, QString>> &texts)
+    {
+        QByteArray bytes = TestSupport::readFile(QDir(TestSupport::dataDir()).filePath(from));
+        for (const auto &[before, after] : texts) {
+            const QByteArray stored(reinterpret_cast<const char *>(before.utf16()), before.size() * 2);
+            if (before.size() != after.size() || !bytes.contains(stored))
+                return false;
+            bytes.replace(stored, QByteArray(reinterpret_cast<const char *>(after.utf16()), after.size() * 2));
+        }
+        QFile file(to);
+        return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+    }
+
 private slots:
     void initTestCase()
     {
@@ -142,6 +157,55 @@ private slots:
         QCOMPARE(QString::fromUtf8(result.out),
                  QStringLiteral("aardvark\nEmpty Table\nNames\nZebra\nКлиенты\n顧客 Café\n"));
         QVERIFY(QDir(empty.path()).isEmpty());
+    }
+
+    // A name, a column name and a description with characters beyond U+FFFF (surrogate pairs in
+    // the file) keep them in the list, every format and the choice of a table; so do the names that
+    // come from the system tables (relationships) and the index names made from them.
+    void charactersBeyondU16SurviveEveryFormat()
+    {
+        const QString grin = QString::fromUcs4(U"\U0001F600", 1);
+        const QString yoshi = QString::fromUcs4(U"\U00020BB7", 1);
+        QTemporaryDir folder;
+        QVERIFY(rewriteCopy(QStringLiteral("layout.mdb"), folder.filePath(QStringLiteral("layout.mdb")),
+                            {{QStringLiteral("顧客"), grin}, {QStringLiteral("名前"), yoshi}}));
+        const QString table = grin + QStringLiteral(" Café");
+        Run result = run({QStringLiteral("--list"), QStringLiteral("layout.mdb")}, folder.path());
+        QCOMPARE(result.exitCode, 0);
+        QCOMPARE(QString::fromUtf8(result.out),
+                 QStringLiteral("aardvark\nEmpty Table\nNames\nZebra\nКлиенты\n") + table + '\n');
+
+        result = run({QStringLiteral("--table"), table, QStringLiteral("--format"), QStringLiteral("text,json"),
+                      QStringLiteral("layout.mdb")},
+                     folder.path());
+        QCOMPARE(result.exitCode, 0);
+        const QString report = QString::fromUtf8(TestSupport::readFile(folder.filePath("layout_Structure.txt")));
+        QVERIFY2(report.contains("1) " + table + "\r\n") && report.contains("Table Name : " + table + "    ") &&
+                     report.contains(" " + yoshi + " ") && report.contains(grin + "の" + yoshi + " — café") &&
+                     !report.contains('?') && !report.contains(QChar(0xFFFD)),
+                 qPrintable(report));
+        const QString json = QString::fromUtf8(TestSupport::readFile(folder.filePath("layout_Structure.json")));
+        QVERIFY2(json.contains("\"name\": \"" + table + "\"") && json.contains("\"name\": \"" + yoshi + "\"") &&
+                     json.contains("\"description\": \"" + grin + "の" + yoshi + " — café\"") &&
+                     !json.contains(QChar(0xFFFD)),
+                 qPrintable(json));
+
+        // The whole document is the original's with the name changed.
+        QTemporaryDir original;
+        QVERIFY(rewriteCopy(QStringLiteral("structure.mdb"), original.filePath(QStringLiteral("structure.mdb")), {}));
+        QVERIFY(rewriteCopy(QStringLiteral("structure.mdb"), folder.filePath(QStringLiteral("structure.mdb")),
+                            {{QStringLiteral("Customers"), "Custo" + grin + "rs"}}));
+        const QStringList arguments{QStringLiteral("--format"), QStringLiteral("text,json"),
+                                    QStringLiteral("structure.mdb")};
+        QCOMPARE(run(arguments, original.path()).exitCode, 0);
+        QCOMPARE(run(arguments, folder.path()).exitCode, 0);
+        for (const char *name : {"structure_Structure.txt", "structure_Structure.json"}) {
+            const QString expected = QString::fromUtf8(TestSupport::readFile(original.filePath(name)))
+                                         .replace(QStringLiteral("Customers"), "Custo" + grin + "rs");
+            const QString written = QString::fromUtf8(TestSupport::readFile(folder.filePath(name)));
+            QVERIFY2(written.contains("Custo" + grin + "rs"), name);
+            QCOMPARE(written, expected);
+        }
     }
 
     void usageErrors()

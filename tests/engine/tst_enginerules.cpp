@@ -7,6 +7,7 @@
 #include "engine/DataPages.h"
 #include "engine/DatabaseHeader.h"
 #include "engine/PropertyBlock.h"
+#include "engine/StoredText.h"
 #include "engine/TableTypes.h"
 #include "protocol/EngineProtocol.h"
 #include "support/TestSupport.h"
@@ -157,6 +158,7 @@ class TestEngineRules : public QObject
 
 private slots:
     void littleEndianNumbersAndUtf8();
+    void storedTextKeepsCharactersBeyondU16();
     void headersAndPasswordsOfRealFiles();
     void jet4PasswordIsMaskedWithTheCreationDate();
     void jet3PasswordInItsCodePage();
@@ -188,6 +190,50 @@ void TestEngineRules::littleEndianNumbersAndUtf8()
         Raw::appendUtf8(text, codePoint);
     QCOMPARE(QString::fromStdString(text), QString::fromUcs4(U"\u007F\u0080\u07FF\u0800\uFFFF\U00010000\U0010FFFF", 7));
     QCOMPARE(text.size(), std::size_t(1 + 2 + 2 + 3 + 3 + 4 + 4));
+}
+
+void TestEngineRules::storedTextKeepsCharactersBeyondU16()
+{
+    // UTF-16LE of the units given.
+    const auto units = [](std::initializer_list<std::uint16_t> list) {
+        Page bytes;
+        for (const std::uint16_t unit : list) {
+            bytes.push_back(static_cast<std::uint8_t>(unit & 0xFF));
+            bytes.push_back(static_cast<std::uint8_t>(unit >> 8));
+        }
+        return bytes;
+    };
+    const auto decoded = [](const Page &stored, std::size_t maxBytes = 100, bool *cut = nullptr) {
+        const std::string text = decodeStoredText(stored, maxBytes, cut);
+        // Whatever the bytes, the text can be sent as it is.
+        return EngineProtocol::isValidUtf8(text) ? QString::fromStdString(text) : QStringLiteral("<invalid UTF-8>");
+    };
+    const QString grin = QString::fromUcs4(U"\U0001F600", 1);
+    const QString replacement(QChar(0xFFFD));
+
+    QCOMPARE(decoded(units({'E', 0xD83D, 0xDE00})), "E" + grin);            // a pair
+    QCOMPARE(decoded(units({'E', 0xD83D, 'x'})), "E" + replacement + "x");  // lone high
+    QCOMPARE(decoded(units({0xDE00, 'x'})), replacement + "x");             // lone low
+    QCOMPARE(decoded(units({0xDE00, 0xD83D})), replacement + replacement);  // reversed
+    QCOMPARE(decoded(units({'E', 0xD83D})), "E" + replacement);             // split at the end
+    QCOMPARE(decoded(units({0xD83D, 0xD83D, 0xDE00})), replacement + grin); // high, then a pair
+    Page odd = units({'E'});
+    odd.push_back(0x41);
+    QCOMPARE(decoded(odd), "E" + replacement);
+    QCOMPARE(decoded(units({'a', 0, 'b'})), QStringLiteral("a")); // a C string ends at U+0000
+
+    // Compressed: a zero byte switches to two bytes per character (U+20BB7 is D842 DFB7).
+    QCOMPARE(decoded(Page{0xFF, 0xFE, 'a', 0x00, 0x42, 0xD8, 0xB7, 0xDF, 0x00, 'z'}),
+             "a" + QString::fromUcs4(U"\U00020BB7", 1) + "z");
+    QCOMPARE(decoded(Page{0xFF, 0xFE, 'a', 0x00, 0x42, 0xD8}), "a" + replacement);
+
+    // A character that does not fit its buffer (maxBytes counts the NUL) is left out whole.
+    bool cut = false;
+    QCOMPARE(decoded(units({'E', 0xD83D, 0xDE00}), 6, &cut), "E" + grin);
+    QVERIFY(!cut);
+    QCOMPARE(decoded(units({'E', 0xD83D, 0xDE00}), 5, &cut), QStringLiteral("E"));
+    QVERIFY(cut);
+    QCOMPARE(decoded(units({'E', 0xD83D, 0xDE00}), 0, &cut), QString());
 }
 
 void TestEngineRules::headersAndPasswordsOfRealFiles()
