@@ -12,20 +12,6 @@
 
 #include <QKeyEvent>
 
-namespace {
-
-// Enter or keypad Enter, alone and not held down.
-bool isPlainEnter(const QEvent *event)
-{
-    if (event->type() != QEvent::KeyPress)
-        return false;
-    const auto *key = static_cast<const QKeyEvent *>(event);
-    const Qt::KeyboardModifiers modifiers = key->modifiers() & ~Qt::KeypadModifier;
-    return (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) && modifiers == Qt::NoModifier;
-}
-
-} // namespace
-
 Form1::Form1(WindowHost &host) : ProgramWindow(host), ui(std::make_unique<Ui::Form1>())
 {
     ui->setupUi(this);

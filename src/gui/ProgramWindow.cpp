@@ -22,17 +22,22 @@ void ProgramWindow::setUpKeyboard(QWidget &firstControl)
     m_focusFrame = new FocusFrame(*this);
 }
 
+bool ProgramWindow::isPlainEnter(const QEvent *event)
+{
+    if (event->type() != QEvent::KeyPress)
+        return false;
+    const auto *key = static_cast<const QKeyEvent *>(event);
+    const Qt::KeyboardModifiers modifiers = key->modifiers() & ~Qt::KeypadModifier;
+    return (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) && modifiers == Qt::NoModifier;
+}
+
 bool ProgramWindow::eventFilter(QObject *watched, QEvent *event)
 {
-    if (event->type() == QEvent::KeyPress) {
-        auto *button = qobject_cast<QPushButton *>(watched);
-        const auto *key = static_cast<QKeyEvent *>(event);
-        const Qt::KeyboardModifiers modifiers = key->modifiers() & ~Qt::KeypadModifier;
-        if (button && (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) && modifiers == Qt::NoModifier) {
-            if (!key->isAutoRepeat() && button->isEnabled())
-                button->animateClick();
-            return true;
-        }
+    auto *button = qobject_cast<QPushButton *>(watched);
+    if (button && isPlainEnter(event)) {
+        if (!static_cast<QKeyEvent *>(event)->isAutoRepeat() && button->isEnabled())
+            button->animateClick();
+        return true;
     }
     return QWidget::eventFilter(watched, event);
 }

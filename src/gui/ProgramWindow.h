@@ -14,6 +14,9 @@ class ProgramWindow : public QWidget
 public:
     explicit ProgramWindow(WindowHost &host);
 
+    // Enter or keypad Enter with no modifier (whether it is held down is the caller's question).
+    static bool isPlainEnter(const QEvent *event);
+
     // Shows which control has the keyboard focus.
     FocusFrame *focusFrame() const { return m_focusFrame; }
 
