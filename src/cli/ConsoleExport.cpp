@@ -2,7 +2,7 @@
 
 #include "core/PathUtilities.h"
 #include "core/report/StructureReport.h"
-#include "core/structure/Diff.h"
+#include "core/structure/Printable.h"
 
 #include <QCoreApplication>
 

@@ -7,6 +7,7 @@
 #include "core/structure/Html.h"
 #include "core/structure/JsonWriter.h"
 #include "core/structure/Markdown.h"
+#include "core/structure/Printable.h"
 
 #include <QDir>
 #include <QSaveFile>
@@ -70,11 +71,7 @@ std::optional<QString> write(const Structure::Document &document, Format format,
     case Format::Text:
         return QStringLiteral("the text report is written by the report writer");
     }
-    const auto refused = [&path](const QString &what) {
-        return QStringLiteral("'%1' is %2, so it is not replaced; it is left as it was, and so is anything it "
-                              "points to.")
-            .arg(QDir::toNativeSeparators(path), what);
-    };
+    const auto refused = [&path](const QString &what) { return ReportFile::notReplacedText(path, what); };
     // Never through a link: the save would replace the file it points to. The look is repeated once
     // the save has resolved the name, and again just before the file takes it.
     if (const auto what = ReportFile::notReplaceable(path))

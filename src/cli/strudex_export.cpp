@@ -8,7 +8,7 @@
 #include "core/db/Ado.h"
 #include "core/db/ODBCProvider.h"
 #include "core/report/StructureReport.h"
-#include "core/structure/Diff.h"
+#include "core/structure/Printable.h"
 #include "core/structure/Read.h"
 
 #include <QCommandLineParser>

@@ -1,6 +1,7 @@
 #include "engine/DatabaseHeader.h"
 
 #include "engine/Bytes.h"
+#include "engine/StoredText.h"
 
 #include "protocol/EngineProtocol.h"
 
@@ -63,24 +64,10 @@ std::int32_t saturatingTruncate(double value)
 // UTF-16LE up to the first NUL; unpaired surrogates become U+FFFD.
 std::string utf16ToUtf8(std::span<const std::uint8_t> bytes)
 {
-    std::string out;
-    for (std::size_t i = 0; i + 1 < bytes.size(); i += 2) {
-        std::uint32_t unit = Raw::u16(bytes, i);
-        if (unit == 0)
-            break;
-        if (unit >= 0xD800 && unit <= 0xDBFF && i + 3 < bytes.size()) {
-            const std::uint32_t low = Raw::u16(bytes, i + 2);
-            if (low >= 0xDC00 && low <= 0xDFFF) {
-                Raw::appendUtf8(out, 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00));
-                i += 2;
-                continue;
-            }
-        }
-        if (unit >= 0xD800 && unit <= 0xDFFF)
-            unit = 0xFFFD;
-        Raw::appendUtf8(out, unit);
-    }
-    return out;
+    std::size_t end = 0;
+    while (end + 1 < bytes.size() && Raw::u16(bytes, end) != 0)
+        end += 2;
+    return utf16leToUtf8(bytes.first(end), std::numeric_limits<std::size_t>::max());
 }
 
 // Jet 3 keeps the password in the database's code page.

@@ -47,12 +47,16 @@ std::filesystem::path nativePath(const QString &fileName)
 
 Failure notReplaced(const QString &fileName, const QString &what)
 {
-    return Failure(75, QStringLiteral("Path/File access error: '%1' is %2, so it is not replaced; it is left as it "
-                                      "was, and so is anything it points to.")
-                           .arg(QDir::toNativeSeparators(fileName), what));
+    return Failure(75, QStringLiteral("Path/File access error: ") + ReportFile::notReplacedText(fileName, what));
 }
 
 } // namespace
+
+QString ReportFile::notReplacedText(const QString &fileName, const QString &what)
+{
+    return QStringLiteral("'%1' is %2, so it is not replaced; it is left as it was, and so is anything it points to.")
+        .arg(QDir::toNativeSeparators(fileName), what);
+}
 
 std::optional<QString> ReportFile::notReplaceable(const QString &fileName)
 {

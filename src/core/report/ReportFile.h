@@ -47,6 +47,8 @@ public:
     // as one even when it points to a regular file); nothing when the name is free or a regular
     // file holds it.
     static std::optional<QString> notReplaceable(const QString &fileName);
+    // What is said when a name is refused so: that file, and what it points to, are left alone.
+    static QString notReplacedText(const QString &fileName, const QString &what);
 
 private:
     void flush();

@@ -35,24 +35,6 @@ struct Change
     bool operator==(const Change &) const = default;
 };
 
-// How printable() treats the text it is given.
-enum class Escape {
-    // Every control character, a backslash as \\: a name printed on its own, unambiguous.
-    Controls,
-    // The same, and a double quote as \": a value printed between quotes.
-    ControlsAndQuotes,
-    // Every control character but the line feeds, which are the message's own line breaks; a
-    // backslash is left as it is, since messages name Windows paths.
-    ControlsButLineFeeds,
-};
-
-// Text from a database in the one form the terminal is given it in: control characters (C0, DEL
-// and C1), the line and paragraph separators U+2028 and U+2029, the bidirectional overrides and
-// isolates (U+202A..U+202E, U+2066..U+2069) and halves of surrogate pairs that have no other half
-// become C-style escapes (\n, \r, \t, \x1b, \u202e), so that no name can clear,
-// retitle or reorder the terminal, or begin a line of its own. Every other character is kept.
-QString printable(const QString &text, Escape escape = Escape::Controls);
-
 // What changed from `before` to `after`: tables, fields and their types, sizes, properties and
 // descriptions, indexes, relationships, queries and linked tables added, removed or changed. Names
 // are compared as Access compares them, without regard to case. Record counts and the database's

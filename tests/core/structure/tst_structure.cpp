@@ -7,6 +7,7 @@
 #include "core/structure/Html.h"
 #include "core/structure/JsonWriter.h"
 #include "core/structure/Markdown.h"
+#include "core/structure/Printable.h"
 #include "core/structure/Structure.h"
 #include "support/JsonSchema.h"
 #include "support/TestSupport.h"
