@@ -65,6 +65,8 @@ public:
 
     // Reports a failure that arrived outside a step, under the current line.
     void report(const QString &description);
+    // The description a routine reports for what a step threw.
+    static QString describe(const std::exception_ptr &thrown);
 
     const QString &tag() const;
     int line() const { return m_line; }
@@ -79,14 +81,8 @@ private:
         try {
             body();
             return true;
-        } catch (const Failure &failure) {
-            report(failure.description());
-        } catch (const std::bad_alloc &) {
-            report(QStringLiteral("Out of memory"));
-        } catch (const std::exception &error) {
-            report(QString::fromLocal8Bit(error.what()));
         } catch (...) {
-            report(QStringLiteral("Unexpected failure"));
+            report(describe(std::current_exception()));
         }
         return false;
     }

@@ -11,7 +11,6 @@
 
 #include <exception>
 #include <limits>
-#include <new>
 
 namespace StructureReport {
 
@@ -71,22 +70,6 @@ private:
     int m_count = 0;
 };
 
-// The description a routine reports for what a step threw.
-QString describe(const std::exception_ptr &thrown)
-{
-    try {
-        std::rethrow_exception(thrown);
-    } catch (const Failure &failure) {
-        return failure.description();
-    } catch (const std::bad_alloc &) {
-        return QStringLiteral("Out of memory");
-    } catch (const std::exception &error) {
-        return QString::fromLocal8Bit(error.what());
-    } catch (...) {
-        return QStringLiteral("Unexpected failure");
-    }
-}
-
 // A step's body that keeps the description of its failure in why, unless why already holds an
 // earlier one (the first failure is the cause; the later ones follow from it). The failure still
 // goes on to the routine, which reports it as always.
@@ -97,7 +80,7 @@ template <class F> auto noting(QString &why, F body)
             body();
         } catch (...) {
             if (why.isEmpty())
-                why = describe(std::current_exception());
+                why = Routine::describe(std::current_exception());
             throw;
         }
     };
