@@ -23,12 +23,7 @@ Properties propertiesOf(const std::vector<EngineProtocol::Property> &stored)
 
 std::optional<QString> property(const Properties &properties, const char *name)
 {
-    const QString wanted = nameKey(QLatin1String(name));
-    for (const auto &[key, value] : properties) {
-        if (nameKey(key) == wanted)
-            return value;
-    }
-    return std::nullopt;
+    return storedProperty(properties, QString::fromLatin1(name));
 }
 
 // A property Access stores as "Yes" or "No"; any other text answers nothing.

@@ -152,4 +152,114 @@ QString maskPasswords(const QString &connection)
     return out;
 }
 
+QString generatorName()
+{
+    return QStringLiteral("Strudex " STRUDEX_VERSION);
+}
+
+std::optional<QString> storedProperty(const Properties &properties, const QString &name)
+{
+    const QString wanted = nameKey(name);
+    for (const auto &[key, value] : properties) {
+        if (nameKey(key) == wanted)
+            return value;
+    }
+    return std::nullopt;
+}
+
+QString sizeText(const Field &field)
+{
+    if (field.accessType == QLatin1String("Short Text") || field.accessType == QLatin1String("Binary"))
+        return QString::number(field.size);
+    return QString();
+}
+
+QString indexedText(const Table &table, const QString &field)
+{
+    QString text = QStringLiteral("No");
+    const QString key = nameKey(field);
+    for (const Index &index : table.indexes) {
+        if (index.foreignKey || index.fields.size() != 1 || nameKey(index.fields.first().name) != key)
+            continue;
+        if (index.unique || index.primary)
+            return QStringLiteral("Yes (No Duplicates)");
+        text = QStringLiteral("Yes (Duplicates OK)");
+    }
+    return text;
+}
+
+namespace {
+
+// Access keeps 255 for "Auto", the number of places the field's format gives.
+QString decimalPlacesText(const QString &stored)
+{
+    return stored == QLatin1String("255") ? QStringLiteral("Auto") : stored;
+}
+
+QString lookupText(const Lookup &lookup)
+{
+    QStringList parts;
+    if (lookup.displayControl)
+        parts << *lookup.displayControl;
+    if (lookup.rowSource && !lookup.rowSource->isEmpty())
+        parts << *lookup.rowSource;
+    if (lookup.allowMultipleValues.value_or(false))
+        parts << QStringLiteral("multiple values");
+    return parts.join(QStringLiteral(": "));
+}
+
+} // namespace
+
+QList<Fact> fieldFacts(const Table &table, const Field &field)
+{
+    QList<Fact> facts;
+    const auto add = [&facts](const char *label, const std::optional<QString> &text) {
+        if (text && !text->isEmpty())
+            facts << Fact{QString::fromLatin1(label), *text};
+    };
+    add("Caption", storedProperty(field.properties, QStringLiteral("Caption")));
+    add("Format", storedProperty(field.properties, QStringLiteral("Format")));
+    add("Input Mask", storedProperty(field.properties, QStringLiteral("InputMask")));
+    if (const auto places = storedProperty(field.properties, QStringLiteral("DecimalPlaces")))
+        add("Decimal Places", decimalPlacesText(*places));
+    add("Default Value", field.defaultValue);
+    add("Validation Rule", field.validationRule);
+    add("Validation Text", field.validationText);
+    if (field.required)
+        add("Required", *field.required ? QStringLiteral("Yes") : QStringLiteral("No"));
+    if (field.allowZeroLength)
+        add("Allow Zero Length", *field.allowZeroLength ? QStringLiteral("Yes") : QStringLiteral("No"));
+    add("Indexed", indexedText(table, field.name));
+    if (field.lookup)
+        add("Lookup", lookupText(*field.lookup));
+    return facts;
+}
+
+RelationshipIndex::RelationshipIndex(const Document &document)
+{
+    for (const Relationship &relationship : document.relationships) {
+        const QString foreign = nameKey(relationship.foreignTable);
+        references_[foreign] << &relationship;
+        referencedBy_[nameKey(relationship.primaryTable)] << &relationship;
+        QHash<QString, const Relationship *> &fields = foreignKeys_[foreign];
+        for (const QString &field : relationship.foreignFields)
+            fields.insert(nameKey(field), fields.value(nameKey(field), &relationship));
+    }
+}
+
+QList<const Relationship *> RelationshipIndex::references(const QString &table) const
+{
+    return references_.value(nameKey(table));
+}
+
+QList<const Relationship *> RelationshipIndex::referencedBy(const QString &table) const
+{
+    return referencedBy_.value(nameKey(table));
+}
+
+const Relationship *RelationshipIndex::foreignKeyOf(const QString &table, const QString &field) const
+{
+    return foreignKeys_.value(nameKey(table)).value(nameKey(field), nullptr);
+}
+
 } // namespace Structure

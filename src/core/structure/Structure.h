@@ -5,6 +5,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <QHash>
+
 #include <optional>
 
 // The whole structure of a database, beyond the report: what the JSON, Markdown and HTML writers
@@ -209,5 +211,59 @@ QString typeDescription(const Field &field);
 // The ODBC connection text of a linked table with the value of every PWD= (any case) replaced by
 // "***", so a documentation never shows a password.
 QString maskPasswords(const QString &connection);
+
+// The program and its version, as every document names its maker ("Strudex 1.0.0").
+QString generatorName();
+
+// The text of a stored property, looked up by its name as Access does; absent when not stored.
+std::optional<QString> storedProperty(const Properties &properties, const QString &name);
+
+// The size the documents show beside a field's type: the characters of Short Text and the bytes of
+// Binary. Empty for every other type: its type already says its size, and Long Text, OLE Object
+// and the like have no defined size (the file's 536870910 is a limit, not a size).
+QString sizeText(const Field &field);
+
+// What Access's Indexed property shows for a field: "No", "Yes (Duplicates OK)" or
+// "Yes (No Duplicates)", from the table's indexes on that field alone. A key over several fields
+// indexes none of them by itself, and the hidden index behind a relationship is not the field's.
+QString indexedText(const Table &table, const QString &field);
+
+// One line of a field's sheet: its label as Access's table design shows it, and its text.
+struct Fact
+{
+    QString label;
+    QString text;
+
+    bool operator==(const Fact &) const = default;
+};
+
+// What Access users look for in a field, in the order of Access's table design, each only when the
+// field has it: "Caption", "Format", "Input Mask", "Decimal Places", "Default Value",
+// "Validation Rule", "Validation Text", "Required", "Allow Zero Length", "Indexed" (always) and
+// "Lookup" (the control and where its values come from).
+QList<Fact> fieldFacts(const Table &table, const Field &field);
+
+// Every table's relationships both ways, found once for the whole document so that a page of
+// thousands of tables does not search every relationship for each of them. It points into the
+// document, which must outlive it.
+class RelationshipIndex
+{
+public:
+    explicit RelationshipIndex(const Document &document);
+
+    // The relationships in which the table is the foreign side (the table points at others),
+    // in document order.
+    QList<const Relationship *> references(const QString &table) const;
+    // The relationships in which the table is the primary side (others point at it).
+    QList<const Relationship *> referencedBy(const QString &table) const;
+    // The first relationship through which the field points at another table; null when none.
+    const Relationship *foreignKeyOf(const QString &table, const QString &field) const;
+
+private:
+    QHash<QString, QList<const Relationship *>> references_;
+    QHash<QString, QList<const Relationship *>> referencedBy_;
+    // By the table's name key, then the field's.
+    QHash<QString, QHash<QString, const Relationship *>> foreignKeys_;
+};
 
 } // namespace Structure

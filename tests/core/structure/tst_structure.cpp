@@ -399,6 +399,36 @@ private slots:
         QCOMPARE(primaryKeyFields(compound), (QStringList{QStringLiteral("Region"), QStringLiteral("Branch")}));
     }
 
+    void fieldSheetsShowWhatAccessUsersLookFor()
+    {
+        Document d = shop();
+        Table &customers = d.tables[1];
+        customers.fields[1].properties << qMakePair(QStringLiteral("decimalplaces"), QStringLiteral("255"));
+        const QList<Fact> name = fieldFacts(customers, customers.fields[1]);
+        QCOMPARE(name, (QList<Fact>{{QStringLiteral("Caption"), QStringLiteral("Customer name")},
+                                    {QStringLiteral("Decimal Places"), QStringLiteral("Auto")},
+                                    {QStringLiteral("Required"), QStringLiteral("Yes")},
+                                    {QStringLiteral("Allow Zero Length"), QStringLiteral("No")},
+                                    {QStringLiteral("Indexed"), QStringLiteral("No")}}));
+        QCOMPARE(indexedText(customers, QStringLiteral("customerid")), QStringLiteral("Yes (No Duplicates)"));
+        // The hidden index behind a relationship is not the field's own.
+        QCOMPARE(indexedText(d.tables[2], QStringLiteral("CustomerID")), QStringLiteral("No"));
+        QCOMPARE(fieldFacts(customers, customers.fields[2]).last().text,
+                 QStringLiteral("Combo Box: \"Norway\";\"Sweden\";\"Denmark\""));
+        Field memo =
+            field(QStringLiteral("Notes"), QStringLiteral("Memo"), 203, 536870910, QStringLiteral("Long Text"));
+        QCOMPARE(sizeText(memo), QString());
+        QCOMPARE(sizeText(customers.fields[1]), QStringLiteral("80"));
+        QVERIFY(generatorName().startsWith(QStringLiteral("Strudex ")));
+
+        const RelationshipIndex links(d);
+        QCOMPARE(links.references(QStringLiteral("ORDERS")).size(), 1);
+        QCOMPARE(links.referencedBy(QStringLiteral("Customers")).first()->name, QStringLiteral("CustomersOrders"));
+        QVERIFY(links.referencedBy(QStringLiteral("Orders")).isEmpty());
+        QCOMPARE(links.foreignKeyOf(QStringLiteral("Orders"), QStringLiteral("customerid")), &d.relationships[0]);
+        QCOMPARE(links.foreignKeyOf(QStringLiteral("Orders"), QStringLiteral("OrderID")), nullptr);
+    }
+
     void tableValidationIsReadFromItsProperties()
     {
         EngineProtocol::StructureRecord record;
