@@ -2,6 +2,7 @@
 
 #include "core/PathUtilities.h"
 #include "core/report/ReportFile.h"
+#include "core/report/SaveFile.h"
 #include "core/report/StructureReport.h"
 #include "core/structure/Diff.h"
 #include "core/structure/Html.h"
@@ -10,7 +11,6 @@
 #include "core/structure/Printable.h"
 
 #include <QDir>
-#include <QSaveFile>
 
 #include <thread>
 #include <vector>
@@ -71,27 +71,12 @@ std::optional<QString> write(const Structure::Document &document, Format format,
     case Format::Text:
         return QStringLiteral("the text report is written by the report writer");
     }
-    const auto refused = [&path](const QString &what) { return ReportFile::notReplacedText(path, what); };
-    // Never through a link: the save would replace the file it points to. The look is repeated once
-    // the save has resolved the name, and again just before the file takes it.
-    if (const auto what = ReportFile::notReplaceable(path))
-        return refused(*what);
-    QSaveFile file(path);
-    const bool opened = file.open(QIODevice::WriteOnly);
-    if (opened) {
-        if (const auto what = ReportFile::notReplaceable(path)) {
-            file.cancelWriting();
-            return refused(*what);
-        }
-    }
-    const bool written = opened && file.write(bytes) == bytes.size();
-    if (written) {
-        if (const auto what = ReportFile::notReplaceable(path)) {
-            file.cancelWriting();
-            return refused(*what);
-        }
-    }
-    if (!written || !file.commit())
+    // Never through a link: the save would replace the file it points to.
+    SaveFile file(path);
+    const bool saved = file.open() && file.write(bytes) == bytes.size() && file.commit();
+    if (!saved && !file.refusal().isEmpty())
+        return ReportFile::notReplacedText(path, file.refusal());
+    if (!saved)
         return QStringLiteral("'%1' could not be written: %2. An earlier file of that name is left as it was.")
             .arg(QDir::toNativeSeparators(path), file.errorString());
     return std::nullopt;

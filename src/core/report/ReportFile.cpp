@@ -1,12 +1,11 @@
 #include "core/report/ReportFile.h"
 
 #include "core/Failure.h"
+#include "core/report/SaveFile.h"
 
 #include <QDir>
 #include <QFileInfo>
 
-#include <cerrno>
-#include <cstring>
 #include <filesystem>
 #include <system_error>
 
@@ -24,14 +23,11 @@ QString notSaved()
     return QStringLiteral(" The report was not saved; an earlier report of that name is left as it was.");
 }
 
-Failure writeFailure(const QSaveFile &file, const QString &fileName, int systemError = 0)
+Failure writeFailure(const SaveFile &file, const QString &fileName)
 {
     const QString where = QDir::toNativeSeparators(fileName);
-    // Qt does not always keep the system's reason for a failed write; the caller's errno has it.
-    QString reason = file.errorString();
-    if ((reason.isEmpty() || reason == QStringLiteral("Unknown error")) && systemError != 0)
-        reason = QString::fromLocal8Bit(std::strerror(systemError));
-    if (file.error() == QFileDevice::ResourceError || systemError == ENOSPC)
+    const QString reason = file.errorString();
+    if (file.error() == QFileDevice::ResourceError)
         return Failure(61, QStringLiteral("Disk full: '%1' (%2).").arg(where, reason) + notSaved());
     return Failure(57, QStringLiteral("Device I/O error: '%1' (%2).").arg(where, reason) + notSaved());
 }
@@ -93,16 +89,11 @@ void ReportFile::open(const QString &fileName)
     if (existing.exists() && existing.isFile() && !(existing.permissions() & QFileDevice::WriteOwner))
         throw Failure(75, QStringLiteral("Path/File access error: '%1' is read-only, so it is not replaced.")
                               .arg(QDir::toNativeSeparators(fileName)));
-    auto file = std::make_unique<QSaveFile>(fileName);
-    // Lines are gathered here and written in large pieces, so that a failing write is seen, with
-    // its reason, at the moment it happens.
-    if (fileName.isEmpty() || !file->open(QIODevice::WriteOnly | QIODevice::Unbuffered))
+    auto file = std::make_unique<SaveFile>(fileName);
+    if (!file->open()) {
+        if (!file->refusal().isEmpty())
+            throw notReplaced(fileName, file->refusal());
         throw Failure::fileAccess(QDir::toNativeSeparators(fileName), file->errorString());
-    // The save resolves a link it finds on opening; one put there since the look above is caught
-    // here, before anything of the report is written.
-    if (const auto what = notReplaceable(fileName)) {
-        file->cancelWriting();
-        throw notReplaced(fileName, *what);
     }
     m_file = std::move(file);
     m_gaveUp = false;
@@ -145,9 +136,8 @@ void ReportFile::writeLine(const QString &text)
 
 void ReportFile::flush()
 {
-    errno = 0;
     if (!m_pending.isEmpty() && m_file->write(m_pending) != m_pending.size())
-        giveUp(errno);
+        giveUp();
     m_pending.clear();
 }
 
@@ -162,25 +152,21 @@ void ReportFile::close()
     flush();
     if (active == this)
         active = nullptr;
-    std::unique_ptr<QSaveFile> file = std::move(m_file);
+    std::unique_ptr<SaveFile> file = std::move(m_file);
     // The report takes the name by a rename, which replaces a link rather than following it; a link
     // put there during the export is still refused rather than replaced.
-    if (const auto what = notReplaceable(m_fileName)) {
-        file->cancelWriting();
-        m_gaveUp = true;
-        throw notReplaced(m_fileName, *what);
-    }
-    errno = 0;
     if (!file->commit()) {
         m_gaveUp = true;
-        throw writeFailure(*file, m_fileName, errno);
+        if (!file->refusal().isEmpty())
+            throw notReplaced(m_fileName, file->refusal());
+        throw writeFailure(*file, m_fileName);
     }
     m_saved = true;
 }
 
-void ReportFile::giveUp(int systemError)
+void ReportFile::giveUp()
 {
-    const Failure failure = writeFailure(*m_file, m_fileName, systemError);
+    const Failure failure = writeFailure(*m_file, m_fileName);
     m_file->cancelWriting();
     m_file.reset();
     m_pending.clear();

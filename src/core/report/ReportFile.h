@@ -1,6 +1,7 @@
 #pragma once
 
-#include <QSaveFile>
+#include "core/report/SaveFile.h"
+
 #include <QString>
 #include <QStringEncoder>
 
@@ -52,9 +53,9 @@ public:
 
 private:
     void flush();
-    [[noreturn]] void giveUp(int systemError);
+    [[noreturn]] void giveUp();
 
-    std::unique_ptr<QSaveFile> m_file;
+    std::unique_ptr<SaveFile> m_file;
     bool m_gaveUp = false;
     bool m_saved = false;
     QStringEncoder m_encoder{QStringConverter::System};

@@ -1,5 +1,6 @@
 #include "core/PathUtilities.h"
 #include "core/db/Access.h"
+#include "core/report/SaveFile.h"
 #include "core/report/StructureReport.h"
 #include "support/EngineFixture.h"
 #include "support/RecordingView.h"
@@ -334,6 +335,37 @@ private slots:
         QVERIFY2(second.texts().at(0).contains(QStringLiteral("is a folder")), qPrintable(second.texts().at(0)));
         QVERIFY(QFileInfo(folder).isDir());
         QFile::remove(link);
+    }
+
+    void savesReplaceNamesAndKeepPermissions()
+    {
+        QTemporaryDir folder;
+        const QString name = folder.filePath(QStringLiteral("kept.txt"));
+        QFile earlier(name);
+        QVERIFY(earlier.open(QIODevice::WriteOnly));
+        earlier.write("earlier");
+        earlier.close();
+        QVERIFY(earlier.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup));
+        const QFileDevice::Permissions kept = QFileInfo(name).permissions();
+        SaveFile save(name);
+        QVERIFY(save.open());
+        QCOMPARE(save.write("new"), qint64(3));
+        QVERIFY2(save.commit(), qPrintable(save.errorString()));
+        QCOMPARE(TestSupport::readFile(name), QByteArray("new"));
+        QCOMPARE(QFileInfo(name).permissions(), kept);
+
+        // A link that appears while the file is written is refused, and what it points to is kept.
+        const QString target = folder.filePath(QStringLiteral("precious.txt"));
+        QVERIFY(QFile::rename(name, target));
+        SaveFile late(name);
+        QVERIFY(late.open());
+        QVERIFY(QFile::link(target, name));
+        late.write("attack");
+        QVERIFY(!late.commit());
+        QCOMPARE(late.refusal(), QStringLiteral("a symbolic link"));
+        QCOMPARE(TestSupport::readFile(target), QByteArray("new"));
+        // Neither save leaves a temporary file behind.
+        QCOMPARE(QDir(folder.path()).entryList(QDir::Files | QDir::Hidden | QDir::System).size(), 2);
     }
 
     void secondRunWhileOneIsInProgressDoesNothing()

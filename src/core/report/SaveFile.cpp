@@ -1,0 +1,219 @@
+#include "core/report/SaveFile.h"
+
+#include "core/report/ReportFile.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QRandomGenerator>
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <system_error>
+
+#ifdef Q_OS_WIN
+#include <io.h>
+#else
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+namespace {
+
+std::filesystem::path nativePath(const QString &fileName)
+{
+#ifdef Q_OS_WIN
+    return std::filesystem::path(fileName.toStdWString());
+#else
+    return std::filesystem::path(QFile::encodeName(fileName).toStdString());
+#endif
+}
+
+bool syncToDisk(QFile &file)
+{
+    if (!file.flush())
+        return false;
+#ifdef Q_OS_WIN
+    return _commit(file.handle()) == 0;
+#else
+    return ::fsync(file.handle()) == 0;
+#endif
+}
+
+} // namespace
+
+SaveFile::SaveFile(QString fileName) : m_fileName(std::move(fileName))
+{
+}
+
+SaveFile::~SaveFile()
+{
+    cancelWriting();
+}
+
+void SaveFile::fail(QFileDevice::FileError kind, const QString &reason)
+{
+    m_errorKind = kind;
+    m_error = reason;
+}
+
+bool SaveFile::refuseHeldName()
+{
+    if (const auto what = ReportFile::notReplaceable(m_fileName)) {
+        m_refusal = *what;
+        fail(QFileDevice::OpenError, ReportFile::notReplacedText(m_fileName, *what));
+        return true;
+    }
+    return false;
+}
+
+bool SaveFile::open()
+{
+    if (m_fileName.isEmpty()) {
+        fail(QFileDevice::OpenError, QStringLiteral("No file name specified"));
+        return false;
+    }
+    if (refuseHeldName())
+        return false;
+    const QFileInfo destination(m_fileName);
+    m_stem = destination.dir().filePath(QLatin1Char('.') + destination.fileName() + QStringLiteral(".tmp-"));
+    if (!openUnnamed(destination.dir().path()) && !openNamed()) {
+        fail(m_temporary.error(), m_temporary.errorString());
+        return false;
+    }
+    keepPermissions(destination);
+    return true;
+}
+
+void SaveFile::keepPermissions(const QFileInfo &destination)
+{
+    // A replaced file keeps the permissions its owner gave it.
+    if (!destination.exists() || !destination.isFile())
+        return;
+#ifdef Q_OS_WIN
+    m_temporary.setPermissions(destination.permissions());
+#else
+    struct stat existing = {};
+    if (::stat(QFile::encodeName(m_fileName).constData(), &existing) == 0)
+        ::fchmod(m_temporary.handle(), existing.st_mode & 07777);
+#endif
+}
+
+QString SaveFile::freshName() const
+{
+    return m_stem + QString::number(QRandomGenerator::global()->generate(), 36);
+}
+
+bool SaveFile::openUnnamed(const QString &folder)
+{
+#ifdef O_TMPFILE
+    // A file without a name until it is complete: a program killed midway leaves nothing behind.
+    const int handle = ::open(QFile::encodeName(folder).constData(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+    if (handle < 0)
+        return false;
+    if (!m_temporary.open(handle, QIODevice::WriteOnly | QIODevice::Unbuffered, QFileDevice::AutoCloseHandle)) {
+        ::close(handle);
+        return false;
+    }
+    m_unnamed = true;
+    return true;
+#else
+    Q_UNUSED(folder);
+    return false;
+#endif
+}
+
+bool SaveFile::openNamed()
+{
+    // A new name each try: "new only" makes the file or fails, and never opens a link planted there.
+    // Unbuffered, so that a failing write is seen, with its reason, at the moment it happens.
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        m_temporary.setFileName(freshName());
+        if (m_temporary.open(QIODevice::WriteOnly | QIODevice::NewOnly | QIODevice::Unbuffered)) {
+            m_made = true;
+            return true;
+        }
+        // Only a name already taken is worth another try; the file of that name is not ours.
+        if (!QFileInfo(m_temporary.fileName()).exists() && !QFileInfo(m_temporary.fileName()).isSymLink())
+            break;
+    }
+    return false;
+}
+
+bool SaveFile::nameUnnamed()
+{
+#ifdef O_TMPFILE
+    const QByteArray self = "/proc/self/fd/" + QByteArray::number(m_temporary.handle());
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const QString name = freshName();
+        if (::linkat(AT_FDCWD, self.constData(), AT_FDCWD, QFile::encodeName(name).constData(), AT_SYMLINK_FOLLOW) ==
+            0) {
+            m_named = name;
+            m_made = true;
+            return true;
+        }
+        if (errno != EEXIST)
+            break;
+    }
+    fail(QFileDevice::RenameError, QString::fromLocal8Bit(std::strerror(errno)));
+#endif
+    return false;
+}
+
+qint64 SaveFile::write(const QByteArray &bytes)
+{
+    errno = 0;
+    const qint64 written = m_temporary.write(bytes);
+    if (written != bytes.size()) {
+        const int systemError = errno;
+        fail(m_temporary.error(),
+             systemError != 0 ? QString::fromLocal8Bit(std::strerror(systemError)) : m_temporary.errorString());
+        if (systemError == ENOSPC)
+            m_errorKind = QFileDevice::ResourceError;
+    }
+    return written;
+}
+
+bool SaveFile::commit()
+{
+    if (!m_temporary.isOpen())
+        return false;
+    errno = 0;
+    if (!syncToDisk(m_temporary)) {
+        const int systemError = errno;
+        fail(systemError == ENOSPC ? QFileDevice::ResourceError : QFileDevice::WriteError,
+             systemError != 0 ? QString::fromLocal8Bit(std::strerror(systemError)) : m_temporary.errorString());
+        cancelWriting();
+        return false;
+    }
+    if (refuseHeldName() || (m_unnamed && !nameUnnamed())) {
+        cancelWriting();
+        return false;
+    }
+    m_temporary.close();
+    std::error_code error;
+    std::filesystem::rename(nativePath(temporaryName()), nativePath(m_fileName), error);
+    if (error) {
+        fail(QFileDevice::RenameError, QString::fromStdString(error.message()));
+        cancelWriting();
+        return false;
+    }
+    m_made = false;
+    m_unnamed = false;
+    return true;
+}
+
+QString SaveFile::temporaryName() const
+{
+    return m_unnamed ? m_named : m_temporary.fileName();
+}
+
+void SaveFile::cancelWriting()
+{
+    m_temporary.close();
+    if (m_made)
+        QFile::remove(temporaryName());
+    m_made = false;
+    m_unnamed = false;
+}
