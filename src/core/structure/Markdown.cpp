@@ -515,7 +515,12 @@ QString mermaidText(const QString &text)
             out += QStringLiteral("#quot;");
             break;
         case u'#':
+        case u'$':
         case u'%':
+        case u'&':
+        case u'*':
+        case u'_':
+        case u'`':
         case u'\\':
         case u'~':
         case u':':
@@ -529,9 +534,6 @@ QString mermaidText(const QString &text)
             break;
         case u'\n':
             out += QStringLiteral("#92;n");
-            break;
-        case u'`':
-            out += QLatin1Char(' ');
             break;
         default:
             out += c;

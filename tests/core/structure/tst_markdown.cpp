@@ -321,7 +321,7 @@ private slots:
         const QRegularExpression entity(QStringLiteral("^    T\\d+(\\[\"[^\"]*\"\\])?( \\{)?$"));
         const QRegularExpression attribute(
             QStringLiteral("^        (?!PK|FK|UK)[A-Za-z][A-Za-z0-9_-]* (?!PK|FK|UK)[A-Za-z][A-Za-z0-9_-]* "
-                           "(PK|FK|PK, FK)( \"[^\"%\\\\`~:#]*(#\\w+;[^\"%\\\\`~:#]*)*\")?$"));
+                           "(PK|FK|PK, FK)( \"[^\"%\\\\`~:#*_$&<>]*(#\\w+;[^\"%\\\\`~:#*_$&<>]*)*\")?$"));
         const QRegularExpression relationshipLine(
             QStringLiteral("^    T\\d+ \\|\\|(--|\\.\\.)o[|{] T\\d+ : \"[^\"]*\"$"));
         const QStringList lines = diagram.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
