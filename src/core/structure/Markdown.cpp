@@ -1,13 +1,237 @@
 #include "core/structure/Markdown.h"
 
 #include "core/structure/Diagram.h"
+#include "core/structure/Printable.h"
 
 #include <QHash>
 #include <QRegularExpression>
+#include <QSet>
+
+#include <algorithm>
 
 namespace Structure {
 
 namespace {
+
+// A part of a text written as a code span instead of escaped text.
+struct Span
+{
+    qsizetype start = 0;
+    qsizetype size = 0;
+};
+
+// The e-mail addresses of a text (GitHub's reading: letters, digits and ".+-_" before an "@", a
+// domain with a dot after it). GitHub's autolinking reads the text after escapes are undone, so no
+// escape keeps one from becoming a link; a code span does, and shows the address as it is.
+QList<Span> emailSpans(const QString &text)
+{
+    QList<Span> spans;
+    if (!text.contains(QLatin1Char('@')))
+        return spans;
+    static const QRegularExpression address(QStringLiteral("[A-Za-z0-9.+_-]+@[A-Za-z0-9._@-]+"));
+    for (auto it = address.globalMatch(text); it.hasNext();) {
+        const QRegularExpressionMatch match = it.next();
+        const QString found = match.captured();
+        if (found.indexOf(QLatin1Char('.'), found.indexOf(QLatin1Char('@'))) > 0)
+            spans << Span{match.capturedStart(), match.capturedLength()};
+    }
+    return spans;
+}
+
+// Where the run of "#" that would close a heading starts (a run at the end, after a space or
+// alone); the text's size when there is none.
+qsizetype closingHashes(const QString &text)
+{
+    qsizetype end = text.size();
+    while (end > 0 && text.at(end - 1) == QLatin1Char(' '))
+        --end;
+    qsizetype start = end;
+    while (start > 0 && text.at(start - 1) == QLatin1Char('#'))
+        --start;
+    if (start == end || (start > 0 && text.at(start - 1) != QLatin1Char(' ')))
+        return text.size();
+    return start;
+}
+
+// True when the text is nothing but the character c and spaces: a rule or a heading's underline.
+bool onlyOf(const QString &text, QChar c)
+{
+    return std::all_of(text.cbegin(), text.cend(), [c](QChar t) { return t == c || t == QLatin1Char(' '); });
+}
+
+// Writes what would start a block at the beginning of a line (a heading, list item, rule, setext
+// underline or indented code) as text; returns how many characters it wrote. Only a marker that
+// Markdown would read is escaped, so "=Now()", "-5", "1.5" and "#1/1/1990#" stay as they are.
+qsizetype appendLineStart(QString &out, const QString &text)
+{
+    if (text.isEmpty())
+        return 0;
+    const QChar first = text.at(0);
+    if (first == QLatin1Char(' ')) {
+        out += QStringLiteral("&#32;");
+        return 1;
+    }
+    // How long the marker of a heading, bullet or numbered item would be.
+    qsizetype marker = 0;
+    if (first == QLatin1Char('#')) {
+        while (marker < text.size() && text.at(marker) == QLatin1Char('#'))
+            ++marker;
+    } else if (first == QLatin1Char('-') || first == QLatin1Char('+')) {
+        marker = 1;
+    } else {
+        while (marker < text.size() && text.at(marker) >= QLatin1Char('0') && text.at(marker) <= QLatin1Char('9'))
+            ++marker;
+        marker = marker > 0 && marker < text.size() && QStringLiteral(".)").contains(text.at(marker)) ? marker + 1 : 0;
+    }
+    const bool isMarker = marker > 0 && (marker == text.size() || text.at(marker) == QLatin1Char(' '));
+    const bool isRule = (first == QLatin1Char('-') || first == QLatin1Char('=')) && onlyOf(text, first);
+    if (!isMarker && !isRule)
+        return 0;
+    // A numbered item's number stays: its "." or ")" is what makes it one.
+    const qsizetype at = first.isDigit() ? marker - 1 : 0;
+    out += QStringView(text).left(at);
+    out += QLatin1Char('\\');
+    out += text.at(at);
+    return at + 1;
+}
+
+// The characters a scheme's "://" or a "www." would turn into a link.
+bool startsLink(const QString &text, qsizetype i)
+{
+    const QChar c = text.at(i);
+    if (c == QLatin1Char(':'))
+        return QStringView(text).mid(i + 1, 2) == QLatin1String("//");
+    return c == QLatin1Char('.') && i >= 3 &&
+           QStringView(text).mid(i - 3, 3).compare(QLatin1String("www"), Qt::CaseInsensitive) == 0;
+}
+
+// A character Printable.h shows as an escape (control characters, separators, bidirectional
+// controls, half a surrogate pair) may be one of these; printable() has the last word.
+bool mayBeControl(char16_t c)
+{
+    return c < 0x20 || (c >= 0x7f && c <= 0x9f) || (c >= 0x2028 && c <= 0x2069) || (c >= 0xd800 && c <= 0xdfff);
+}
+
+// Code as it is, but for the controls that would reach a terminal: tabs and line feeds are the
+// code's own layout.
+QString codeText(const QString &text)
+{
+    QString out;
+    out.reserve(text.size());
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const QChar c = text.at(i);
+        if (c.isHighSurrogate() && i + 1 < text.size() && text.at(i + 1).isLowSurrogate()) {
+            out += c;
+            out += text.at(++i);
+        } else if (mayBeControl(c.unicode()) && c != QLatin1Char('\t') && c != QLatin1Char('\n')) {
+            out += printable(QString(c));
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
+// Writes the character at i (two for a surrogate pair or a CR LF) and returns where the next starts.
+qsizetype appendCharacter(QString &out, const QString &text, qsizetype i, LineBreaks breaks, qsizetype hashes)
+{
+    // Inline markup and table cells; "$" is GitHub's mathematics.
+    static const QString special = QStringLiteral("\\`*_[]|~$");
+    const QChar c = text.at(i);
+    if (c == QLatin1Char('<')) {
+        out += QStringLiteral("&lt;");
+    } else if (c == QLatin1Char('>')) {
+        out += QStringLiteral("&gt;");
+    } else if (c == QLatin1Char('&')) {
+        out += QStringLiteral("&amp;");
+    } else if (breaks == LineBreaks::Break && (c == QLatin1Char('\r') || c == QLatin1Char('\n'))) {
+        out += QStringLiteral("<br>");
+        if (c == QLatin1Char('\r') && i + 1 < text.size() && text.at(i + 1) == QLatin1Char('\n'))
+            return i + 2;
+    } else if (special.contains(c) || startsLink(text, i) || (c == QLatin1Char('#') && i >= hashes)) {
+        out += QLatin1Char('\\');
+        out += c;
+    } else if (c.isHighSurrogate() && i + 1 < text.size() && text.at(i + 1).isLowSurrogate()) {
+        out += c;
+        out += text.at(i + 1);
+        return i + 2;
+    } else if (mayBeControl(c.unicode())) {
+        // A backslash before a letter is no escape in Markdown: "\x1b" shows as it is written.
+        out += printable(QString(c));
+    } else {
+        out += c;
+    }
+    return i + 1;
+}
+
+} // namespace
+
+void appendMarkdownText(QString &out, const QString &text, LineBreaks breaks)
+{
+    const QList<Span> code = emailSpans(text);
+    const qsizetype hashes = closingHashes(text);
+    // A code span at the start starts no block.
+    qsizetype i = code.isEmpty() || code.first().start > 0 ? appendLineStart(out, text) : 0;
+    qsizetype next = 0;
+    while (i < text.size()) {
+        if (next < code.size() && code.at(next).start == i) {
+            out += QLatin1Char('`');
+            out += QStringView(text).mid(i, code.at(next).size);
+            out += QLatin1Char('`');
+            i += code.at(next++).size;
+        } else {
+            i = appendCharacter(out, text, i, breaks, hashes);
+        }
+    }
+}
+
+QString markdownText(const QString &text, LineBreaks breaks)
+{
+    QString out;
+    out.reserve(text.size() + 8);
+    appendMarkdownText(out, text, breaks);
+    return out;
+}
+
+QString markdownFence(const QString &text, const QString &language)
+{
+    qsizetype longest = 0;
+    qsizetype run = 0;
+    for (const QChar c : text) {
+        run = c == QLatin1Char('`') ? run + 1 : 0;
+        longest = std::max(longest, run);
+    }
+    const QString fence(std::max<qsizetype>(3, longest + 1), QLatin1Char('`'));
+    QString body = text;
+    body.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    body.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    if (!body.endsWith(QLatin1Char('\n')))
+        body += QLatin1Char('\n');
+    return fence + language + QLatin1Char('\n') + codeText(body) + fence + QLatin1Char('\n');
+}
+
+namespace {
+
+// What every section looks names up in, found once for the whole document.
+struct Context
+{
+    explicit Context(const Document &d) : document(d), anchors(tableAnchors(d)), relationships(d)
+    {
+        for (qsizetype i = d.tables.size() - 1; i >= 0; --i)
+            anchorOf.insert(nameKey(d.tables[i].name), anchors[i]);
+    }
+
+    const Document &document;
+    const QStringList anchors;
+    // By the table's name key: the first table of that name.
+    QHash<QString, QString> anchorOf;
+    const RelationshipIndex relationships;
+};
+
+QString markdownName(const QString &name)
+{
+    return markdownText(name, LineBreaks::Show);
+}
 
 // A flag in a table's column of flags.
 QString flag(bool value)
@@ -15,48 +239,20 @@ QString flag(bool value)
     return yesNo(value, No::Blank);
 }
 
-// Mermaid reads a quoted text up to the next quote: quotes and the characters it treats as markup
-// become its own entity codes.
-QString mermaidText(const QString &text)
+// A link to the table's section; its name alone when the document does not hold it.
+QString tableLink(const Context &context, const QString &table)
 {
-    QString out;
-    for (const QChar c : text) {
-        switch (c.unicode()) {
-        case u'"':
-            out += QStringLiteral("#quot;");
-            break;
-        case u'#':
-            out += QStringLiteral("#35;");
-            break;
-        case u'%':
-            out += QStringLiteral("#37;");
-            break;
-        case u'\\':
-            out += QStringLiteral("#92;");
-            break;
-        case u'<':
-            out += QStringLiteral("#lt;");
-            break;
-        case u'>':
-            out += QStringLiteral("#gt;");
-            break;
-        case u'\n':
-        case u'\r':
-        case u'`':
-            out += QLatin1Char(' ');
-            break;
-        default:
-            out += c;
-        }
-    }
-    return out;
+    const QString anchor = context.anchorOf.value(nameKey(table));
+    if (anchor.isEmpty())
+        return markdownName(table);
+    return QLatin1Char('[') + markdownName(table) + QStringLiteral("](#") + anchor + QLatin1Char(')');
 }
 
 QString fieldList(const QStringList &names)
 {
     QStringList escaped;
     for (const QString &name : names)
-        escaped << markdownText(name);
+        escaped << markdownName(name);
     return escaped.join(QStringLiteral(", "));
 }
 
@@ -66,24 +262,34 @@ void note(QString &out, const QString &text)
         out += QStringLiteral("> **Note:** ") + markdownText(text) + QStringLiteral("\n\n");
 }
 
+// The note of a named part: the name is one line, the note may be several.
+void noteOf(QString &out, const QString &name, const QString &text)
+{
+    if (!text.isEmpty())
+        out += QStringLiteral("> **Note:** ") + markdownName(name) + QStringLiteral(": ") + markdownText(text) +
+               QStringLiteral("\n\n");
+}
+
 void databaseSection(QString &out, const Document &document)
 {
     const QString fileName = document.database.path.section(QRegularExpression(QStringLiteral("[/\\\\]")), -1);
-    out += QStringLiteral("# Structure of ") + markdownText(fileName) + QStringLiteral("\n\n");
-    out += QStringLiteral("- Database: ") + markdownText(document.database.path) + QLatin1Char('\n');
-    out += QStringLiteral("- Format: ") + markdownText(document.database.format) + QLatin1Char('\n');
-    out += QStringLiteral("- Encrypted or password-protected: ") + yesNo(document.database.encrypted) +
-           QStringLiteral("\n\n");
+    out += QStringLiteral("# Structure of ") + markdownName(fileName) + QStringLiteral("\n\n");
+    out += QStringLiteral("- Database: ") + markdownName(document.database.path) + QLatin1Char('\n');
+    out += QStringLiteral("- Format: ") + markdownName(document.database.format) + QLatin1Char('\n');
+    out +=
+        QStringLiteral("- Encrypted or password-protected: ") + yesNo(document.database.encrypted) + QLatin1Char('\n');
+    out += QStringLiteral("- Written by: ") + markdownName(generatorName()) + QStringLiteral("\n\n");
     for (const QString &text : document.notes)
         note(out, text);
 }
 
-void contentsSection(QString &out, const Document &document, const QStringList &anchors)
+void contentsSection(QString &out, const Context &context)
 {
     out += QStringLiteral("## Contents\n\n");
     out += QStringLiteral("- [Tables](#tables)\n");
-    for (int i = 0; i < document.tables.size(); ++i)
-        out += QStringLiteral("  - [%1](#%2)\n").arg(markdownText(document.tables[i].name), anchors[i]);
+    for (qsizetype i = 0; i < context.document.tables.size(); ++i)
+        out += QStringLiteral("  - [") + markdownName(context.document.tables[i].name) + QStringLiteral("](#") +
+               context.anchors[i] + QStringLiteral(")\n");
     out +=
         QStringLiteral("- [Relationships](#relationships)\n- [Queries](#queries)\n- [Linked tables](#linked-tables)\n"
                        "- [Diagram](#diagram)\n\n");
@@ -98,33 +304,79 @@ void tableProperties(QString &out, const Table &table)
         out += QStringLiteral("Validation rule: ") + markdownText(*table.validationRule) + QStringLiteral("\n\n");
 }
 
-void fieldsTable(QString &out, const Table &table)
+// The type with the size Access shows beside it, once: "Short Text (50)". A multi-valued field's
+// size is its values' column's, which the file does not give here.
+QString typeText(const Field &field)
 {
-    out += QStringLiteral("| Field | Type | Size | Required | Default | Description |\n");
-    out += QStringLiteral("|---|---|---|---|---|---|\n");
+    const QString size = sizeText(field);
+    if (size.isEmpty() || field.multiValued)
+        return typeDescription(field);
+    return (field.accessType.isEmpty() ? field.type : field.accessType) + QStringLiteral(" (") + size +
+           QLatin1Char(')');
+}
+
+// "Primary key" and "Foreign key to <table>", as they apply.
+QString keyText(const Context &context, const Table &table, const Field &field, const QSet<QString> &primary)
+{
+    QString text;
+    if (primary.contains(nameKey(field.name)))
+        text += QStringLiteral("Primary key");
+    if (const Relationship *r = context.relationships.foreignKeyOf(table.name, field.name)) {
+        if (!text.isEmpty())
+            text += QStringLiteral("<br>");
+        text += QStringLiteral("Foreign key to ") + tableLink(context, r->primaryTable);
+    }
+    return text;
+}
+
+// Access's field properties, one a line of the cell; a calculated field's expression first.
+void appendProperties(QString &out, const Table &table, const Field &field)
+{
+    bool first = true;
+    const auto add = [&](const QString &label, const QString &text) {
+        if (!first)
+            out += QLatin1String("<br>");
+        first = false;
+        out += label;
+        out += QLatin1String(": ");
+        appendMarkdownText(out, text);
+    };
+    if (field.expression)
+        add(QStringLiteral("Expression"), *field.expression);
+    for (const Fact &fact : fieldFacts(table, field))
+        add(fact.label, fact.text);
+}
+
+QSet<QString> primaryKeySet(const Table &table)
+{
+    QSet<QString> keys;
+    for (const QString &name : primaryKeyFields(table))
+        keys.insert(nameKey(name));
+    return keys;
+}
+
+void fieldsTable(QString &out, const Context &context, const Table &table)
+{
+    const QSet<QString> primary = primaryKeySet(table);
+    out += QStringLiteral("| Field | Key | Type | Description | Properties |\n|---|---|---|---|---|\n");
     for (const Field &field : table.fields) {
         // The biggest part of a big database's page: written straight into it.
         out += QLatin1String("| ");
-        appendMarkdownText(out, field.name);
+        appendMarkdownText(out, field.name, LineBreaks::Show);
         out += QLatin1String(" | ");
-        appendMarkdownText(out, typeDescription(field));
+        out += keyText(context, table, field, primary);
         out += QLatin1String(" | ");
-        out += QString::number(field.size);
-        out += QLatin1String(" | ");
-        out += flag(field.required.value_or(false));
-        out += QLatin1String(" | ");
-        if (field.defaultValue)
-            appendMarkdownText(out, *field.defaultValue);
+        appendMarkdownText(out, typeText(field), LineBreaks::Show);
         out += QLatin1String(" | ");
         if (field.description)
             appendMarkdownText(out, *field.description);
+        out += QLatin1String(" | ");
+        appendProperties(out, table, field);
         out += QLatin1String(" |\n");
     }
     out += QLatin1Char('\n');
-    for (const Field &field : table.fields) {
-        if (!field.note.isEmpty())
-            note(out, field.name + QStringLiteral(": ") + field.note);
-    }
+    for (const Field &field : table.fields)
+        noteOf(out, field.name, field.note);
 }
 
 void indexesTable(QString &out, const Table &table)
@@ -136,21 +388,42 @@ void indexesTable(QString &out, const Table &table)
     for (const Index &index : table.indexes) {
         QStringList fields;
         for (const IndexField &field : index.fields)
-            fields << markdownText(field.name) + (field.descending ? QStringLiteral(" (descending)") : QString());
+            fields << markdownName(field.name) + (field.descending ? QStringLiteral(" (descending)") : QString());
         out += QStringLiteral("| %1 | %2 | %3 | %4 | %5 | %6 | %7 |\n")
-                   .arg(markdownText(index.name), fields.join(QStringLiteral(", ")), flag(index.primary),
+                   .arg(markdownName(index.name), fields.join(QStringLiteral(", ")), flag(index.primary),
                         flag(index.unique), flag(index.ignoreNulls), flag(index.required), flag(index.foreignKey));
     }
     out += QLatin1Char('\n');
-    for (const Index &index : table.indexes) {
-        if (!index.note.isEmpty())
-            note(out, index.name + QStringLiteral(": ") + index.note);
-    }
+    for (const Index &index : table.indexes)
+        noteOf(out, index.name, index.note);
 }
 
-void tableSection(QString &out, const Table &table, const QString &anchor)
+// The table's relationships, each as "foreign fields → primary fields": the ones through which it
+// points at other tables, or the ones through which others point at it.
+void relationshipList(QString &out, const Context &context, const QList<const Relationship *> &relationships,
+                      bool references)
 {
-    out += QStringLiteral("<a id=\"%1\"></a>\n\n### ").arg(anchor) + markdownText(table.name) + QStringLiteral("\n\n");
+    if (relationships.isEmpty())
+        return;
+    out += references ? QStringLiteral("References:\n\n") : QStringLiteral("Referenced by:\n\n");
+    for (const Relationship *r : relationships) {
+        out += QStringLiteral("- ");
+        if (references)
+            out += fieldList(r->foreignFields) + QStringLiteral(" → ") + tableLink(context, r->primaryTable) +
+                   QStringLiteral(" (") + fieldList(r->primaryFields) + QLatin1Char(')');
+        else
+            out += tableLink(context, r->foreignTable) + QStringLiteral(" (") + fieldList(r->foreignFields) +
+                   QStringLiteral(") → ") + fieldList(r->primaryFields);
+        out += QStringLiteral(", relationship ") + markdownName(r->name) + QLatin1Char('\n');
+    }
+    out += QLatin1Char('\n');
+}
+
+void tableSection(QString &out, const Context &context, qsizetype index)
+{
+    const Table &table = context.document.tables[index];
+    out += QStringLiteral("<a id=\"%1\"></a>\n\n### ").arg(context.anchors[index]) + markdownName(table.name) +
+           QStringLiteral("\n\n");
     if (table.description)
         out += markdownText(*table.description) + QStringLiteral("\n\n");
     out += QStringLiteral("Records: ") +
@@ -158,21 +431,23 @@ void tableSection(QString &out, const Table &table, const QString &anchor)
     note(out, table.note);
     tableProperties(out, table);
     // An empty table of fields would say the table has none; the note above says why they are unknown.
-    if (!table.definitionRead) {
+    if (table.definitionRead) {
+        fieldsTable(out, context, table);
+        indexesTable(out, table);
+    } else {
         out += QStringLiteral("Fields and indexes: not read\n\n");
-        return;
     }
-    fieldsTable(out, table);
-    indexesTable(out, table);
+    relationshipList(out, context, context.relationships.references(table.name), true);
+    relationshipList(out, context, context.relationships.referencedBy(table.name), false);
 }
 
-void tablesSection(QString &out, const Document &document, const QStringList &anchors)
+void tablesSection(QString &out, const Context &context)
 {
     out += QStringLiteral("## Tables\n\n");
-    if (document.tables.isEmpty())
+    if (context.document.tables.isEmpty())
         out += QStringLiteral("No user tables.\n\n");
-    for (int i = 0; i < document.tables.size(); ++i)
-        tableSection(out, document.tables[i], anchors[i]);
+    for (qsizetype i = 0; i < context.document.tables.size(); ++i)
+        tableSection(out, context, i);
 }
 
 void relationshipsSection(QString &out, const QList<Relationship> &relationships)
@@ -187,16 +462,14 @@ void relationshipsSection(QString &out, const QList<Relationship> &relationships
                           "|---|---|---|---|---|---|---|---|---|---|---|\n");
     for (const Relationship &r : relationships) {
         out += QStringLiteral("| %1 | %2 | %3 | %4 | %5 | %6 | %7 | %8 | %9 | ")
-                   .arg(markdownText(r.name), markdownText(r.primaryTable), fieldList(r.primaryFields),
-                        markdownText(r.foreignTable), fieldList(r.foreignFields), flag(r.enforced),
+                   .arg(markdownName(r.name), markdownName(r.primaryTable), fieldList(r.primaryFields),
+                        markdownName(r.foreignTable), fieldList(r.foreignFields), flag(r.enforced),
                         flag(r.cascadeUpdates), flag(r.cascadeDeletes), flag(r.cascadeNull)) +
                flag(r.oneToOne) + QStringLiteral(" | ") + joinName(r.join) + QStringLiteral(" |\n");
     }
     out += QLatin1Char('\n');
-    for (const Relationship &r : relationships) {
-        if (!r.note.isEmpty())
-            note(out, r.name + QStringLiteral(": ") + r.note);
-    }
+    for (const Relationship &r : relationships)
+        noteOf(out, r.name, r.note);
 }
 
 void queriesSection(QString &out, const QList<Query> &queries)
@@ -205,8 +478,8 @@ void queriesSection(QString &out, const QList<Query> &queries)
     if (queries.isEmpty())
         out += QStringLiteral("None.\n\n");
     for (const Query &query : queries) {
-        out += QStringLiteral("### ") + markdownText(query.name) + QStringLiteral("\n\n");
-        out += QStringLiteral("Type: ") + markdownText(query.type) + QStringLiteral("\n\n");
+        out += QStringLiteral("### ") + markdownName(query.name) + QStringLiteral("\n\n");
+        out += QStringLiteral("Type: ") + markdownName(query.type) + QStringLiteral("\n\n");
         note(out, query.note);
         out += markdownFence(query.sql, QStringLiteral("sql")) + QLatin1Char('\n');
     }
@@ -222,17 +495,120 @@ void linkedTablesSection(QString &out, const QList<LinkedTable> &links)
     out += QStringLiteral("| Table | Target | Source |\n|---|---|---|\n");
     for (const LinkedTable &link : links) {
         out += QStringLiteral("| %1 | %2 | %3 |\n")
-                   .arg(markdownText(link.name), markdownText(link.target), markdownText(link.source));
+                   .arg(markdownName(link.name), markdownName(link.target), markdownName(link.source));
     }
     out += QLatin1Char('\n');
-    for (const LinkedTable &link : links) {
-        if (!link.note.isEmpty())
-            note(out, link.name + QStringLiteral(": ") + link.note);
-    }
+    for (const LinkedTable &link : links)
+        noteOf(out, link.name, link.note);
 }
 
-void diagramSection(QString &out, const Document &document)
+// Mermaid reads a quoted text up to the next quote and takes "#name;" for an entity: quotes and
+// the characters it treats as markup become its own entity codes (":" too, since Mermaid rewrites
+// a line with "style", ":" and "#" before it reads it), and control characters are shown as
+// escapes (a line break too: a diagram's line is one statement).
+QString mermaidText(const QString &text)
 {
+    QString out;
+    for (const QChar c : printable(text, Escape::ControlsButLineFeeds)) {
+        switch (c.unicode()) {
+        case u'"':
+            out += QStringLiteral("#quot;");
+            break;
+        case u'#':
+        case u'$':
+        case u'%':
+        case u'&':
+        case u'*':
+        case u'_':
+        case u'`':
+        case u'\\':
+        case u'~':
+        case u':':
+            out += QStringLiteral("#%1;").arg(int(c.unicode()));
+            break;
+        case u'<':
+            out += QStringLiteral("#lt;");
+            break;
+        case u'>':
+            out += QStringLiteral("#gt;");
+            break;
+        case u'\n':
+            out += QStringLiteral("#92;n");
+            break;
+        default:
+            out += c;
+        }
+    }
+    return out;
+}
+
+// A word Mermaid takes as an attribute's type or name: ASCII letters, digits, "_" and "-",
+// starting with a letter and not with a key's word (PK, FK, UK), which its lexer would take first.
+QString mermaidWord(const QString &text, const QString &fallback)
+{
+    QString word;
+    for (const QChar c : text) {
+        const bool kept = (c >= QLatin1Char('a') && c <= QLatin1Char('z')) ||
+                          (c >= QLatin1Char('A') && c <= QLatin1Char('Z')) ||
+                          (c >= QLatin1Char('0') && c <= QLatin1Char('9')) || c == QLatin1Char('-');
+        if (kept)
+            word += c;
+        else if (!word.endsWith(QLatin1Char('_')))
+            word += QLatin1Char('_');
+    }
+    while (word.endsWith(QLatin1Char('_')))
+        word.chop(1);
+    while (word.startsWith(QLatin1Char('_')))
+        word.remove(0, 1);
+    static const QRegularExpression badStart(QStringLiteral("^([^A-Za-z]|PK|FK|UK|$)"));
+    if (badStart.match(word).hasMatch())
+        word.prepend(fallback + QLatin1Char('_'));
+    return word;
+}
+
+// The type of a key field in the diagram: a number's size ("Long_Integer"), Access's type
+// otherwise, with the size of text ("Short_Text_50").
+QString mermaidType(const Field &field)
+{
+    if (field.accessType == QLatin1String("Number") && field.fieldSize)
+        return mermaidWord(*field.fieldSize, QStringLiteral("type"));
+    const QString size = field.multiValued ? QString() : sizeText(field);
+    const QString type = field.accessType.isEmpty() ? field.type : field.accessType;
+    return mermaidWord(size.isEmpty() ? type : type + QLatin1Char(' ') + size, QStringLiteral("type"));
+}
+
+// A drawn table: its alias, and its primary and foreign key fields with their types; a field's
+// real name is the attribute's comment when the diagram's word for it is not the name itself.
+void mermaidEntity(QString &out, const Context &context, const Table &table, const QString &id)
+{
+    const QString label = mermaidText(table.name);
+    out += QStringLiteral("    ") + id;
+    if (!label.trimmed().isEmpty())
+        out += QStringLiteral("[\"") + label + QStringLiteral("\"]");
+    const QSet<QString> primary = primaryKeySet(table);
+    QString attributes;
+    for (const Field &field : table.fields) {
+        const bool pk = primary.contains(nameKey(field.name));
+        const bool fk = context.relationships.foreignKeyOf(table.name, field.name) != nullptr;
+        if (!pk && !fk)
+            continue;
+        const QString name = mermaidWord(field.name, QStringLiteral("field"));
+        attributes += QStringLiteral("        ") + mermaidType(field) + QLatin1Char(' ') + name + QLatin1Char(' ') +
+                      (pk && fk ? QStringLiteral("PK, FK")
+                       : pk     ? QStringLiteral("PK")
+                                : QStringLiteral("FK"));
+        if (name != field.name)
+            attributes += QStringLiteral(" \"") + mermaidText(field.name) + QLatin1Char('"');
+        attributes += QLatin1Char('\n');
+    }
+    if (!attributes.isEmpty())
+        out += QStringLiteral(" {\n") + attributes + QStringLiteral("    }");
+    out += QLatin1Char('\n');
+}
+
+void diagramSection(QString &out, const Context &context)
+{
+    const Document &document = context.document;
     out += QStringLiteral("## Diagram\n\n");
     const DiagramScope scope = diagramScope(document);
     if (scope.onlyRelated) {
@@ -250,7 +626,7 @@ void diagramSection(QString &out, const Document &document)
     for (int index : scope.tables) {
         const QString id = QStringLiteral("T%1").arg(index + 1);
         ids.insert(nameKey(document.tables[index].name), id);
-        out += QStringLiteral("    %1[\"%2\"]\n").arg(id, mermaidText(document.tables[index].name));
+        mermaidEntity(out, context, document.tables[index], id);
     }
     for (const Relationship &r : document.relationships) {
         const QString from = ids.value(nameKey(r.primaryTable));
@@ -267,80 +643,21 @@ void diagramSection(QString &out, const Document &document)
 
 } // namespace
 
-void appendMarkdownText(QString &out, const QString &text)
-{
-    // Inline markup and table cells; the characters that start a block matter only at the start.
-    static const QString special = QStringLiteral("\\`*_[]|~");
-    static const QString blockStart = QStringLiteral("#-+>=");
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        const QChar c = text.at(i);
-        if (i == 0 &&
-            (blockStart.contains(c) || (c.isDigit() && text.size() > 1 && QStringLiteral(".)").contains(text.at(1))))) {
-            out += c.isDigit() ? QString(c) + QLatin1Char('\\') + text.at(1) : QLatin1Char('\\') + QString(c);
-            if (c.isDigit())
-                ++i;
-            continue;
-        }
-        if (c == QLatin1Char('<')) {
-            out += QStringLiteral("&lt;");
-        } else if (c == QLatin1Char('>')) {
-            out += QStringLiteral("&gt;");
-        } else if (c == QLatin1Char('&')) {
-            out += QStringLiteral("&amp;");
-        } else if (c == QLatin1Char('\r')) {
-            if (i + 1 < text.size() && text.at(i + 1) == QLatin1Char('\n'))
-                ++i;
-            out += QStringLiteral("<br>");
-        } else if (c == QLatin1Char('\n')) {
-            out += QStringLiteral("<br>");
-        } else if (special.contains(c)) {
-            out += QLatin1Char('\\');
-            out += c;
-        } else {
-            out += c;
-        }
-    }
-}
-
-QString markdownText(const QString &text)
-{
-    QString out;
-    out.reserve(text.size() + 8);
-    appendMarkdownText(out, text);
-    return out;
-}
-
-QString markdownFence(const QString &text, const QString &language)
-{
-    qsizetype longest = 0;
-    qsizetype run = 0;
-    for (const QChar c : text) {
-        run = c == QLatin1Char('`') ? run + 1 : 0;
-        longest = std::max(longest, run);
-    }
-    const QString fence(std::max<qsizetype>(3, longest + 1), QLatin1Char('`'));
-    QString body = text;
-    body.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-    if (!body.endsWith(QLatin1Char('\n')))
-        body += QLatin1Char('\n');
-    return fence + language + QLatin1Char('\n') + body + fence + QLatin1Char('\n');
-}
-
 QString toMarkdown(const Document &document)
 {
     qsizetype fields = 0;
     for (const Table &table : document.tables)
         fields += table.fields.size();
-    const QStringList anchors = tableAnchors(document);
+    const Context context(document);
     QString out;
-    out.reserve(4096 + 80 * fields);
+    out.reserve(4096 + 120 * fields);
     databaseSection(out, document);
-    contentsSection(out, document, anchors);
-    tablesSection(out, document, anchors);
+    contentsSection(out, context);
+    tablesSection(out, context);
     relationshipsSection(out, document.relationships);
     queriesSection(out, document.queries);
     linkedTablesSection(out, document.linkedTables);
-    diagramSection(out, document);
+    diagramSection(out, context);
     return out;
 }
 

@@ -6,18 +6,31 @@
 
 namespace Structure {
 
-// The document as GitHub-flavoured Markdown: contents, per table its fields and its keys and
-// indexes, the relationships, the queries with their SQL in fenced blocks, the linked tables and a
-// Mermaid entity-relationship diagram. Every name and text is escaped, so a name with "|",
-// backticks or HTML shows as it is.
+// The document as GitHub-flavoured Markdown: who wrote it, contents, per table its fields (with
+// their keys and Access's field properties), its keys and indexes and the tables it references and
+// is referenced by, the relationships, the queries with their SQL in fenced blocks, the linked
+// tables and a Mermaid entity-relationship diagram with each table's key fields. Every name and
+// text is escaped, so a name with "|", backticks, HTML, a URL or control characters shows as it is.
 QString toMarkdown(const Document &document);
 
-// Text for a Markdown table cell or a line of prose: Markdown's own characters are escaped, HTML
-// is shown as text and a line break becomes <br>.
-QString markdownText(const QString &text);
-void appendMarkdownText(QString &out, const QString &text);
+// How a text's line breaks are written: as the document's own line breaks (<br>), for
+// descriptions, rules and values typed over several lines; or shown as "\n" like every other
+// control character, for names, which are one line.
+enum class LineBreaks {
+    Break,
+    Show,
+};
 
-// A fenced block that no backtick run of the text can close.
+// Text for a Markdown table cell, a heading or a line of prose that renders as the text itself:
+// Markdown's own characters are escaped, HTML and entities are shown as typed, nothing becomes a
+// link (an e-mail address becomes a code span: GitHub's autolinking finds one even through
+// backslash escapes), control characters are shown as C-style escapes ("\x1b") and line breaks
+// as the caller asks.
+QString markdownText(const QString &text, LineBreaks breaks = LineBreaks::Break);
+void appendMarkdownText(QString &out, const QString &text, LineBreaks breaks = LineBreaks::Break);
+
+// A fenced block that no backtick run of the text can close; control characters other than tabs
+// and line breaks are shown as C-style escapes.
 QString markdownFence(const QString &text, const QString &language);
 
 } // namespace Structure
