@@ -339,6 +339,27 @@ private slots:
                  2);
     }
 
+    // A copy of the structure fixture with a table, and one with a field, renamed everywhere the
+    // file names it: one rename each, the relationships following the new names. A field's new name
+    // in a table's validation rule is a change of that rule.
+    void diffShowsRenames()
+    {
+        const auto renamedCopy = [&](const QString &from, const QString &to) {
+            return damagedCopy(QStringLiteral("structure.accdb"), to + QStringLiteral(".accdb"),
+                               [&](QByteArray &bytes) { bytes.replace(utf16(from), utf16(to)); });
+        };
+        Run diff = run({QStringLiteral("--diff"), QStringLiteral("structure.accdb"),
+                        renamedCopy(QStringLiteral("Branches"), QStringLiteral("Brunches"))});
+        QCOMPARE(diff.exitCode, 1);
+        QCOMPARE(diff.out, QByteArray("> renamed table Branches to Brunches\n"));
+        diff = run({QStringLiteral("--diff"), QStringLiteral("structure.accdb"),
+                    renamedCopy(QStringLiteral("Since"), QStringLiteral("Start"))});
+        QCOMPARE(diff.exitCode, 1);
+        QCOMPARE(diff.out,
+                 QByteArray("~ table Customers: property ValidationRule: \"[Since] > #1/1/1990#\" -> \"[Start] "
+                            "> #1/1/1990#\"\n> renamed field Customers.Since to Customers.Start\n"));
+    }
+
     // What the terminal is given of a database with hostile names: the names as they are (no control
     // characters in them here), each change one line that starts with its sign, each Markdown change
     // one row, and not a control character but the line feeds.

@@ -155,9 +155,11 @@ template <class T> using Matches = QList<QPair<const T *, const T *>>;
 // The items of `before` whose name `after` does not have, matched to the items of `after` whose
 // name `before` does not have, when `same` finds them equal but for the name. Only a match that is
 // the one and only for both of its items counts: a guess between look-alikes would be a wrong
-// statement, and a removal and an addition are the safe answer.
-template <class T, class Key, class Same>
-Matches<T> renamed(const QList<T> &before, const QList<T> &after, Key key, Same same)
+// statement, and a removal and an addition are the safe answer. Only items of the same shape (a
+// cheap summary that equal items share) are compared, so that two unrelated databases of
+// thousands of tables are not compared table by table.
+template <class T, class Key, class Shape, class Same>
+Matches<T> renamed(const QList<T> &before, const QList<T> &after, Key key, Shape shape, Same same)
 {
     QSet<QString> oldKeys;
     for (const T &entry : before)
@@ -165,17 +167,17 @@ Matches<T> renamed(const QList<T> &before, const QList<T> &after, Key key, Same 
     QSet<QString> newKeys;
     for (const T &entry : after)
         newKeys.insert(nameKey(key(entry)));
-    QList<const T *> gone;
+    QHash<QString, QList<const T *>> goneByShape;
     for (const T &entry : before) {
         if (!newKeys.contains(nameKey(key(entry))))
-            gone << &entry;
+            goneByShape[shape(entry)] << &entry;
     }
     Matches<T> candidates;
     QHash<const T *, int> matchesOf;
     for (const T &entry : after) {
-        if (oldKeys.contains(nameKey(key(entry))))
+        if (goneByShape.isEmpty() || oldKeys.contains(nameKey(key(entry))))
             continue;
-        for (const T *old : std::as_const(gone)) {
+        for (const T *old : goneByShape.value(shape(entry))) {
             if (same(*old, entry)) {
                 candidates.append(qMakePair(old, &entry));
                 ++matchesOf[old];
@@ -189,6 +191,21 @@ Matches<T> renamed(const QList<T> &before, const QList<T> &after, Key key, Same 
             found.append(candidate);
     }
     return found;
+}
+
+// What a field's shape is made of: its types and size.
+QString fieldShape(const Field &field)
+{
+    return QStringLiteral("%1 %2 %3 ").arg(field.adoType).arg(field.size).arg(field.accessType);
+}
+
+// A table's: its fields' shapes in order and its number of indexes.
+QString tableShape(const Table &table)
+{
+    QString shape = QString::number(table.indexes.size()) + QLatin1Char(':');
+    for (const Field &field : table.fields)
+        shape += fieldShape(field);
+    return shape;
 }
 
 // The renames of a list as pair() looks them up: the old key of the item each new key names.
@@ -321,9 +338,9 @@ void compareTables(QList<Change> &changes, const Table &a, const Table &b, const
     }
     changed(changes, QStringLiteral("table"), b.name, d);
     const auto plainName = [](const Field &field) { return field.name; };
-    const Matches<Field> renames = renamed(a.fields, b.fields, plainName, [&](const Field &old, const Field &now) {
-        return fieldDetails(old, now, options).isEmpty();
-    });
+    const Matches<Field> renames =
+        renamed(a.fields, b.fields, plainName, fieldShape,
+                [&](const Field &old, const Field &now) { return fieldDetails(old, now, options).isEmpty(); });
     QHash<QString, QString> newNames;
     for (const auto &[old, now] : renames)
         newNames.insert(nameKey(old->name), now->name);
@@ -436,7 +453,7 @@ QList<Change> diff(const Document &before, const Document &after, const DiffOpti
     compareDatabases(changes, before.database, after.database);
     const auto tableName = [](const Table &t) { return t.name; };
     const Matches<Table> renamedTables =
-        renamed(before.tables, after.tables, tableName,
+        renamed(before.tables, after.tables, tableName, tableShape,
                 [&](const Table &a, const Table &b) { return sameButForName(a, b, options); });
     QHash<QString, QString> tableRenames;
     for (const auto &[old, now] : renamedTables)
