@@ -482,50 +482,20 @@ QList<Change> diff(const Document &before, const Document &after, const DiffOpti
 
 bool isLayoutProperty(const QString &name)
 {
-    // What Access stores of a datasheet's look and of the object's identity and replication: it
-    // changes when a column is widened or a sort is left on, not when the design does.
+    // What Access stores of a datasheet's look and of an object's identity and replication: it
+    // changes when a column is widened or a sort is left on, not when the design does. Besides
+    // these, every name that starts with "Datasheet" or "Subdatasheet".
     static const QSet<QString> names = [] {
         QSet<QString> keys;
-        for (const char *property : {"NameMap",
-                                     "GUID",
-                                     "ColumnWidth",
-                                     "ColumnOrder",
-                                     "ColumnHidden",
-                                     "TabularCharSet",
-                                     "TabularFamily",
-                                     "OrderBy",
-                                     "OrderByOn",
-                                     "OrderByOnLoad",
-                                     "OrderOn",
-                                     "Filter",
-                                     "FilterOn",
-                                     "FilterOnLoad",
-                                     "LinkChildFields",
-                                     "LinkMasterFields",
-                                     "ReplicableBool",
-                                     "DOL",
-                                     "ConflictTable",
-                                     "Orientation",
-                                     "DisplayViewsOnSharePointSite",
-                                     "TotalsRow",
-                                     "AggregateType",
-                                     "PublishToWeb",
-                                     "ReadOnlyWhenDisconnected",
-                                     "ThemeFontIndex",
-                                     "BackColor",
-                                     "BackShade",
-                                     "BackTint",
-                                     "BackThemeColorIndex",
-                                     "AlternateBackColor",
-                                     "AlternateBackShade",
-                                     "AlternateBackTint",
-                                     "AlternateBackThemeColorIndex",
-                                     "DefaultView",
-                                     "FrozenColumns",
-                                     "HideNewField",
-                                     "HorizontalDatasheetGridlineStyle",
-                                     "VerticalDatasheetGridlineStyle"})
-            keys.insert(nameKey(QLatin1String(property)));
+        const QString listed = QStringLiteral(
+            "NameMap GUID ColumnWidth ColumnOrder ColumnHidden TabularCharSet TabularFamily OrderBy OrderByOn "
+            "OrderByOnLoad OrderOn Filter FilterOn FilterOnLoad LinkChildFields LinkMasterFields ReplicableBool DOL "
+            "ConflictTable Orientation DisplayViewsOnSharePointSite TotalsRow AggregateType PublishToWeb "
+            "ReadOnlyWhenDisconnected ThemeFontIndex BackColor BackShade BackTint BackThemeColorIndex "
+            "AlternateBackColor AlternateBackShade AlternateBackTint AlternateBackThemeColorIndex DefaultView "
+            "FrozenColumns HideNewField HorizontalDatasheetGridlineStyle VerticalDatasheetGridlineStyle");
+        for (const QString &property : listed.split(QLatin1Char(' ')))
+            keys.insert(nameKey(property));
         return keys;
     }();
     return name.startsWith(QLatin1String("Datasheet"), Qt::CaseInsensitive) ||
