@@ -5,7 +5,7 @@
 
 # Every option of strudex-export; its test compares this list with the program's --help.
 _strudex_export_options='-h --help --version --password --password-file --output --table --list
---format --diff --new-password --new-password-file'
+--format --diff --diff-all --new-password --new-password-file'
 
 # The word as the shell will pass it: quotes and backslashes removed, a leading ~ kept for compgen.
 # Fails on words whose value only the shell could work out ($ and ` outside single quotes): those

@@ -88,6 +88,12 @@ void ConsoleView::clearProgress()
     m_drawn = false;
 }
 
+QString ConsoleView::currentTable() const
+{
+    static const QString processing = QStringLiteral("Processing: ");
+    return m_caption.startsWith(processing) ? m_caption.mid(processing.size()) : QString();
+}
+
 QString ConsoleDialogs::forTerminal(const QString &text)
 {
     QString result = text;
@@ -105,9 +111,11 @@ Dialogs::Answer ConsoleDialogs::message(const QString &title, const QString &tex
         return Answer::Ok;
     m_failed = true;
     m_said << Structure::printable(text);
+    const QString said =
+        CommandLineMessages::fromDesktop(title, text, m_files, m_view ? m_view->currentTable() : QString());
     if (m_view)
         m_view->clearProgress();
-    std::fprintf(stderr, "%s\n", forTerminal(text).toLocal8Bit().constData());
+    std::fprintf(stderr, "%s\n", said.toLocal8Bit().constData());
     std::fflush(stderr);
     // Nobody is there to say yes.
     return buttons == Buttons::YesNo ? Answer::No : Answer::Ok;

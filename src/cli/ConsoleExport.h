@@ -1,5 +1,6 @@
 #pragma once
 
+#include "cli/CommandLineMessages.h"
 #include "core/Dialogs.h"
 #include "core/report/ExportView.h"
 
@@ -33,6 +34,8 @@ public:
 
     // Wipes the progress bar so that a message can be printed in its place.
     void clearProgress();
+    // The table the report writer is at, as its progress caption names it; empty between tables.
+    QString currentTable() const;
 
 private:
     void draw();
@@ -46,13 +49,15 @@ private:
     unsigned m_yieldsUnlooked = 0;
 };
 
-// Messages go to standard error; every one of them but the closing "Done." counts as a failure.
+// Messages go to standard error in the words of a command line (CommandLineMessages), each naming
+// the file it concerns; every one of them but the closing "Done." counts as a failure.
 class ConsoleDialogs : public Dialogs
 {
 public:
     explicit ConsoleDialogs(ConsoleView *view = nullptr) : m_view(view) {}
 
     void setView(ConsoleView *view) { m_view = view; }
+    void setFiles(const CommandLineMessages::Files &files) { m_files = files; }
     bool failed() const { return m_failed; }
     // Whether a message said so already: what it says is not printed twice. The text is compared
     // in its printed form (Structure::printable), as the lines of StructureOutput::unreadParts are.
@@ -73,6 +78,7 @@ public:
 
 private:
     ConsoleView *m_view;
+    CommandLineMessages::Files m_files;
     bool m_failed = false;
     QStringList m_said;
 };

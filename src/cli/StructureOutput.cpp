@@ -145,9 +145,9 @@ QStringList unreadParts(const Structure::Document &document)
 }
 
 std::optional<QByteArray> diffOutput(const Structure::Document &before, const Structure::Document &after,
-                                     const QString &format, bool &different)
+                                     const QString &format, const Structure::DiffOptions &options, bool &different)
 {
-    const QList<Structure::Change> changes = Structure::diff(before, after);
+    const QList<Structure::Change> changes = Structure::diff(before, after, options);
     different = !changes.isEmpty();
     const QString name = format.toLower();
     if (name == QStringLiteral("text"))

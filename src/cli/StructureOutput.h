@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/structure/Diff.h"
 #include "core/structure/Structure.h"
 
 #include <QList>
@@ -43,6 +44,6 @@ QStringList unreadParts(const Structure::Document &document);
 
 // The diff of two schemas in "text", "markdown" or "json"; nothing for another format.
 std::optional<QByteArray> diffOutput(const Structure::Document &before, const Structure::Document &after,
-                                     const QString &format, bool &different);
+                                     const QString &format, const Structure::DiffOptions &options, bool &different);
 
 } // namespace StructureOutput

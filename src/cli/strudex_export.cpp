@@ -1,5 +1,6 @@
 // strudex-export: writes the structure report of an Access database from the command line.
 
+#include "cli/CommandLineMessages.h"
 #include "cli/ConsoleExport.h"
 #include "cli/StructureOutput.h"
 #include "core/Failure.h"
@@ -13,6 +14,7 @@
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QDir>
 #include <QFile>
 #include <QSet>
 
@@ -126,12 +128,19 @@ std::optional<QString> passwordOption(const QCommandLineParser &parser, const QC
     return parser.value(value);
 }
 
+// What is said of a database that is not there.
+void printMissing(const QString &database)
+{
+    print(stderr,
+          CommandLineMessages::aboutFile(database, QStringLiteral("the file could not be found.")) + QLatin1Char('\n'));
+}
+
 // The whole structure of a database, or the failure that stopped its reading, printed.
 std::optional<Structure::Document> readDocument(const QString &database, const QString &password,
                                                 const QStringList &tables)
 {
     if (!Main::FileExists(database)) {
-        printMessage(stderr, QStringLiteral("Could not find file '%1'.").arg(database));
+        printMissing(database);
         return std::nullopt;
     }
     try {
@@ -141,7 +150,9 @@ std::optional<Structure::Document> readDocument(const QString &database, const Q
         connection->Close();
         return document;
     } catch (const Failure &failure) {
-        printMessage(stderr, failure.description());
+        print(stderr, CommandLineMessages::aboutFile(database, QStringLiteral("the database could not be read: ") +
+                                                                   failure.description()) +
+                          QLatin1Char('\n'));
         return std::nullopt;
     }
 }
@@ -181,6 +192,11 @@ struct CommandLine
     const QCommandLineOption diff{QStringLiteral("diff"),
                                   QStringLiteral("Compare the structure of two databases, OLD and NEW, and print the "
                                                  "differences. Exit status 0: none, 1: some, 2: trouble.")};
+    const QCommandLineOption diffAll{
+        QStringLiteral("diff-all"),
+        QStringLiteral("With --diff: compare the datasheet and layout properties too (column widths and order, "
+                       "fonts, colours, sort and filter, subdatasheets, GUID, NameMap and the like), which are "
+                       "left out by default.")};
     const QCommandLineOption newPassword{
         QStringLiteral("new-password"),
         QStringLiteral("With --diff: the password of NEW (default: the password of OLD); '-' reads it from "
@@ -197,13 +213,13 @@ CommandLine::CommandLine()
         QStringLiteral("Writes the structure report of an Access database (.mdb or .accdb): every chosen table's name, "
                        "field count and record count, and per field its name, data type and description, into "
                        "DIR/<database name>_Structure.txt."));
-    parser.addOptions(
-        {help, version, password, passwordFile, output, table, list, format, diff, newPassword, newPasswordFile});
+    parser.addOptions({help, version, password, passwordFile, output, table, list, format, diff, diffAll, newPassword,
+                       newPasswordFile});
     parser.addPositionalArgument(QStringLiteral("DATABASE"), QStringLiteral("The Access database file."));
 }
 
 int diffMain(const QStringList &positional, const QString &oldPassword, const QString &newPassword,
-             const QString &format)
+             const QString &format, const Structure::DiffOptions &options)
 {
     if (positional.size() != 2) {
         print(stderr, QStringLiteral("strudex-export: --diff compares two databases: OLD NEW\n"));
@@ -216,7 +232,7 @@ int diffMain(const QStringList &positional, const QString &oldPassword, const QS
     if (!after)
         return DiffTrouble;
     bool different = false;
-    const auto output = StructureOutput::diffOutput(*before, *after, format, different);
+    const auto output = StructureOutput::diffOutput(*before, *after, format, options, different);
     if (!output) {
         printMessage(stderr,
                      QStringLiteral("strudex-export: --diff prints text, markdown or json, not '%1'").arg(format));
@@ -243,9 +259,12 @@ int runDiff(const CommandLine &line)
     }
     const QString diffFormat = parser.isSet(line.format) ? parser.value(line.format) : QStringLiteral("text");
     ConsoleDialogs dialogs;
+    dialogs.setFiles({parser.positionalArguments().value(0), QString(), QString()});
     if (!ODBCProvider::IsProviderInstalled(dialogs))
         return DiffTrouble;
-    return diffMain(parser.positionalArguments(), *oldPw, *newPw, diffFormat);
+    Structure::DiffOptions options;
+    options.layoutProperties = parser.isSet(line.diffAll);
+    return diffMain(parser.positionalArguments(), *oldPw, *newPw, diffFormat, options);
 }
 
 // What one export of one database was asked for.
@@ -265,6 +284,8 @@ std::variant<ExportRequest, int> exportRequest(const CommandLine &line)
     const QCommandLineParser &parser = line.parser;
     if (parser.isSet(line.newPassword) || parser.isSet(line.newPasswordFile))
         return usageError(parser, QStringLiteral("--new-password and --new-password-file go with --diff"));
+    if (parser.isSet(line.diffAll))
+        return usageError(parser, QStringLiteral("--diff-all goes with --diff"));
     ExportRequest request;
     if (parser.isSet(line.format)) {
         QString problem;
@@ -317,11 +338,12 @@ std::variant<std::vector<ConsoleView::Row>, QString> tickedRows(const QStringLis
         // lines come escaped.
         for (const QString &line : StructureOutput::unreadParts(*document)) {
             if (!dialogs.said(line))
-                print(stderr, line + QLatin1Char('\n'));
+                print(stderr, CommandLineMessages::aboutFile(request.database, line) + QLatin1Char('\n'));
             failed = true;
         }
+        // Each problem names the file that could not be written.
         for (const QString &problem : StructureOutput::writeAll(*document, formats, request.folder, request.database)) {
-            printMessage(stderr, problem);
+            printMessage(stderr, QStringLiteral("strudex-export: ") + problem);
             failed = true;
         }
     }
@@ -340,11 +362,12 @@ int runExport(const CommandLine &line, const ExportRequest &request)
     const Access::ConnectionParameters connectionParameters{database, request.password};
 
     ConsoleDialogs dialogs;
-    // The same check, and the same message, as the desktop program's at start-up.
+    dialogs.setFiles({database, StructureReport::ReportFileName(request.folder, database), request.folder});
+    // The same check as the desktop program's at start-up.
     if (!ODBCProvider::IsProviderInstalled(dialogs))
         return ExitReported;
     if (!Main::FileExists(database)) {
-        printMessage(stderr, QStringLiteral("Could not find file '%1'.").arg(database));
+        printMissing(database);
         return ExitReported;
     }
     const std::optional<QStringList> tables = Access::NonSystemTables(dialogs, connectionParameters);
@@ -357,8 +380,8 @@ int runExport(const CommandLine &line, const ExportRequest &request)
     }
     auto rows = tickedRows(*tables, request.wanted);
     if (const QString *missing = std::get_if<QString>(&rows))
-        return usageError(line.parser,
-                          QStringLiteral("the database has no table named '%1' (--list shows them)").arg(*missing));
+        return usageError(line.parser, QStringLiteral("'%1' has no table named '%2' (--list shows them)")
+                                           .arg(QDir::toNativeSeparators(database), *missing));
 
     QList<StructureOutput::Format> formats = request.formats;
     if (formats.contains(StructureOutput::Format::Text)) {
@@ -373,7 +396,9 @@ int runExport(const CommandLine &line, const ExportRequest &request)
     if (formats.isEmpty())
         return dialogs.failed() ? ExitReported : 0;
     if (!Main::IsFolder(request.folder).value_or(false)) {
-        print(stderr, QStringLiteral("Folder does not exist. Please select another folder.\n"));
+        // The desktop program's message, which the console puts in its own words.
+        dialogs.message(Main::AppTitle(), QStringLiteral("Folder does not exist. Please select another folder."),
+                        Dialogs::Buttons::Ok, Dialogs::Icon::None);
         return ExitReported;
     }
     writeDocuments(request, formats, dialogs);

@@ -165,7 +165,8 @@ private slots:
         QVERIFY(dialogs.messages.isEmpty());
         const Run run = exportCommand({dir.filePath(QStringLiteral("missing.mdb"))});
         QCOMPARE(run.exitCode, 1);
-        QVERIFY(run.err.startsWith("Could not find file '"));
+        QCOMPARE(run.err, "strudex-export: " + dir.filePath(QStringLiteral("missing.mdb")).toUtf8() +
+                              ": the file could not be found.\n");
     }
 
     void truncatedAnywhereTheExportStillEnds()
@@ -248,7 +249,10 @@ private slots:
         QCOMPARE(limited.exitCode, 1);
         QVERIFY2(limited.err.contains("File too large") && limited.err.contains("was not saved"),
                  limited.err.constData());
-        QCOMPARE(limited.err.count("Please email"), 1);
+        // One message, naming the report, and no "Done." after it.
+        QCOMPARE(limited.err.count("strudex-export: "), 1);
+        QVERIFY2(limited.err.startsWith("strudex-export: " + report.toUtf8() + ": the report could not be written: "),
+                 limited.err.constData());
         QCOMPARE(TestSupport::readFile(report), QByteArray("earlier report"));
         QCOMPARE(filesIn(out.path()), QStringList{QStringLiteral("many_Structure.txt")});
 
@@ -262,7 +266,8 @@ private slots:
         if (full.exitCode == 1 && full.err.contains("mount"))
             QSKIP("No small disk can be made here; the file size limit above stood in for it.");
         QCOMPARE(full.exitCode, 1);
-        QVERIFY2(full.err.startsWith("Disk full: '") && full.err.contains("No space left on device"),
+        QVERIFY2(full.err.startsWith("strudex-export: " + mounted.toUtf8() + "/many_Structure.txt: ") &&
+                     full.err.contains(": Disk full: '") && full.err.contains("No space left on device"),
                  full.err.constData());
     }
 

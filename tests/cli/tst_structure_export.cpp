@@ -53,6 +53,15 @@ QStringList linesOf(const QByteArray &text)
     return QString::fromUtf8(text).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
 }
 
+// The notes as the exporter prints them: each naming the database.
+QStringList printedNotes(const QStringList &notes, const QString &database)
+{
+    QStringList lines;
+    for (const QString &note : notes)
+        lines << QStringLiteral("strudex-export: %1: %2").arg(database, note);
+    return lines;
+}
+
 std::uint32_t u32At(const QByteArray &bytes, qsizetype at)
 {
     return std::uint32_t(std::uint8_t(bytes[at])) | std::uint32_t(std::uint8_t(bytes[at + 1])) << 8 |
@@ -269,10 +278,11 @@ private slots:
         result = run({QStringLiteral("--format"), QStringLiteral("html"), QStringLiteral("--output"),
                       work.filePath(QStringLiteral("no-such-folder")), QStringLiteral("sample.mdb")});
         QCOMPARE(result.exitCode, 1);
-        QVERIFY(result.err.contains("Folder does not exist."));
+        QVERIFY(result.err.contains("no-such-folder: there is no folder of that name to write into."));
         result = run({QStringLiteral("--format"), QStringLiteral("json"), QStringLiteral("password.mdb")});
         QCOMPARE(result.exitCode, 1);
-        QVERIFY(result.err.contains("Not a valid password."));
+        QCOMPARE(result.err,
+                 QByteArray("strudex-export: password.mdb: the database could not be opened: Not a valid password.\n"));
         // Text and the documents together: the report is the same as ever.
         result = run({QStringLiteral("--format"), QStringLiteral("text,markdown"), QStringLiteral("sample.mdb")});
         QCOMPARE(result.exitCode, 0);
@@ -301,6 +311,15 @@ private slots:
                               QStringLiteral("sample.mdb"), QStringLiteral("structure.mdb")});
         QCOMPARE(json.exitCode, 1);
         QVERIFY(!QJsonDocument::fromJson(json.out)[QStringLiteral("changes")].toArray().isEmpty());
+        QVERIFY(QJsonDocument::fromJson(json.out)[QStringLiteral("generator")].toString().startsWith("Strudex "));
+        // Layout properties too, on request; --diff-all means nothing without --diff.
+        QCOMPARE(run({QStringLiteral("--diff"), QStringLiteral("--diff-all"), QStringLiteral("structure.accdb"),
+                      QStringLiteral("structure.accdb")})
+                     .exitCode,
+                 0);
+        const Run alone = run({QStringLiteral("--diff-all"), QStringLiteral("sample.mdb")});
+        QCOMPARE(alone.exitCode, 2);
+        QVERIFY2(alone.err.contains("--diff-all goes with --diff"), alone.err.constData());
         // Passwords for each side.
         const Run passwords = run({QStringLiteral("--diff"), QStringLiteral("--password"), QStringLiteral("Pa;ss=w0rd"),
                                    QStringLiteral("--new-password"), QString(), QStringLiteral("password.mdb"),
@@ -308,13 +327,37 @@ private slots:
         QCOMPARE(passwords.exitCode, 1);
         // Trouble: a database missing, a wrong password, one database only, an unknown form.
         QCOMPARE(run({QStringLiteral("--diff"), QStringLiteral("sample.mdb"), QStringLiteral("gone.mdb")}).exitCode, 2);
-        QCOMPARE(run({QStringLiteral("--diff"), QStringLiteral("password.mdb"), QStringLiteral("sample.mdb")}).exitCode,
-                 2);
+        const Run locked =
+            run({QStringLiteral("--diff"), QStringLiteral("password.mdb"), QStringLiteral("sample.mdb")});
+        QCOMPARE(locked.exitCode, 2);
+        QCOMPARE(locked.err,
+                 QByteArray("strudex-export: password.mdb: the database could not be read: Not a valid password.\n"));
         QCOMPARE(run({QStringLiteral("--diff"), QStringLiteral("sample.mdb")}).exitCode, 2);
         QCOMPARE(run({QStringLiteral("--diff"), QStringLiteral("--format"), QStringLiteral("html"),
                       QStringLiteral("sample.mdb"), QStringLiteral("sample.mdb")})
                      .exitCode,
                  2);
+    }
+
+    // A copy of the structure fixture with a table, and one with a field, renamed everywhere the
+    // file names it: one rename each, the relationships following the new names. A field's new name
+    // in a table's validation rule is a change of that rule.
+    void diffShowsRenames()
+    {
+        const auto renamedCopy = [&](const QString &from, const QString &to) {
+            return damagedCopy(QStringLiteral("structure.accdb"), to + QStringLiteral(".accdb"),
+                               [&](QByteArray &bytes) { bytes.replace(utf16(from), utf16(to)); });
+        };
+        Run diff = run({QStringLiteral("--diff"), QStringLiteral("structure.accdb"),
+                        renamedCopy(QStringLiteral("Branches"), QStringLiteral("Brunches"))});
+        QCOMPARE(diff.exitCode, 1);
+        QCOMPARE(diff.out, QByteArray("> renamed table Branches to Brunches\n"));
+        diff = run({QStringLiteral("--diff"), QStringLiteral("structure.accdb"),
+                    renamedCopy(QStringLiteral("Since"), QStringLiteral("Start"))});
+        QCOMPARE(diff.exitCode, 1);
+        QCOMPARE(diff.out,
+                 QByteArray("~ table Customers: property ValidationRule: \"[Since] > #1/1/1990#\" -> \"[Start] "
+                            "> #1/1/1990#\"\n> renamed field Customers.Since to Customers.Start\n"));
     }
 
     // What the terminal is given of a database with hostile names: the names as they are (no control
@@ -406,8 +449,16 @@ private slots:
 
         const Run text = run({QStringLiteral("cut.mdb")});
         QCOMPARE(text.exitCode, 1);
-        QVERIFY2(text.err.endsWith("Done, with errors.\n"), text.err.constData());
-        QCOMPARE(text.err.count("generateStructure at line 154"), 5);
+        QVERIFY2(text.err.endsWith("strudex-export: ./cut_Structure.txt: the report was written, but not all of the "
+                                   "database could be read (the failures are above).\n"),
+                 text.err.constData());
+        for (const QString &table : tables)
+            QVERIFY2(text.err.contains("strudex-export: cut.mdb: the table '" + table.toUtf8() +
+                                       "' could not be read: " + why + ".\n"),
+                     text.err.constData());
+        for (const QString &line : linesOf(text.err))
+            QVERIFY2(line.startsWith(QLatin1String("strudex-export: ")) && !line.contains(QLatin1String(" at line ")),
+                     qPrintable(line));
         const QByteArray report = TestSupport::readFile(work.filePath(QStringLiteral("cut_Structure.txt")));
         for (const QString &table : tables)
             QVERIFY(report.contains("\r\n\r\n\r\nTable Name : " + table.toUtf8() +
@@ -419,7 +470,8 @@ private slots:
         QCOMPARE(documents.exitCode, 1);
         const QByteArray note = "its records could not be counted: " + why +
                                 "; its definition is damaged: its fields and indexes could not be read";
-        QVERIFY2(documents.err.startsWith("The table 'Customers' could not be read: " + note + ".\n"),
+        QVERIFY2(documents.err.startsWith("strudex-export: cut.mdb: The table 'Customers' could not be read: " + note +
+                                          ".\n"),
                  documents.err.constData());
         const QByteArray json = TestSupport::readFile(work.filePath(QStringLiteral("cut_Structure.json")));
         const QStringList problems = problemsOf(json);
@@ -541,7 +593,7 @@ private slots:
             QVERIFY(problemsOf(json).isEmpty());
             QVERIFY(QFile::exists(work.filePath(base + QStringLiteral("html"))));
             const QStringList notes = notesOf(QJsonDocument::fromJson(json).object());
-            QCOMPARE(linesOf(result.err), notes);
+            QCOMPARE(linesOf(result.err), printedNotes(notes, database));
             QVERIFY(!notes.isEmpty());
             for (const QString &note : notes)
                 QVERIFY2(note.contains(expected), qPrintable(note));
@@ -571,7 +623,7 @@ private slots:
             const QStringList notes = notesOf(QJsonDocument::fromJson(json).object());
             QVERIFY2(result.exitCode == (notes.isEmpty() ? 0 : 1),
                      qPrintable(name + QStringLiteral(": ") + QString::fromUtf8(result.err)));
-            QCOMPARE(linesOf(result.err), notes);
+            QCOMPARE(linesOf(result.err), printedNotes(notes, file.path));
             const QStringList problems = problemsOf(json);
             QVERIFY2(problems.isEmpty(), qPrintable(name + QStringLiteral(": ") + problems.join(QLatin1Char('\n'))));
             const QString page =

@@ -5,6 +5,7 @@
 #include "core/structure/Printable.h"
 
 #include <QHash>
+#include <QSet>
 
 #include <optional>
 
@@ -97,16 +98,21 @@ template <class T> void compare(Details &details, const char *what, const T &bef
         details.add(QStringLiteral("%1: %2 -> %3"), {plain(QLatin1String(what)), shown(before), shown(after)});
 }
 
-void compareProperties(Details &details, const Properties &before, const Properties &after)
+void compareProperties(Details &details, const Properties &before, const Properties &after, const DiffOptions &options)
 {
+    const auto compared = [&](const QString &key) { return options.layoutProperties || !isLayoutProperty(key); };
     QHash<QString, QString> old;
     QStringList oldOrder;
     for (const auto &[key, text] : before) {
+        if (!compared(key))
+            continue;
         old.insert(nameKey(key), text);
         oldOrder << key;
     }
     QHash<QString, QString> now;
     for (const auto &[key, text] : after) {
+        if (!compared(key))
+            continue;
         now.insert(nameKey(key), text);
         const auto found = old.constFind(nameKey(key));
         if (found == old.constEnd())
@@ -143,11 +149,88 @@ QString relationshipKey(const Relationship &r)
              r.foreignFields.join(QStringLiteral(", ")));
 }
 
+// Items of an old list and of a new one, taken to be the same item under another name.
+template <class T> using Matches = QList<QPair<const T *, const T *>>;
+
+// The items of `before` whose name `after` does not have, matched to the items of `after` whose
+// name `before` does not have, when `same` finds them equal but for the name. Only a match that is
+// the one and only for both of its items counts: a guess between look-alikes would be a wrong
+// statement, and a removal and an addition are the safe answer. Only items of the same shape (a
+// cheap summary that equal items share) are compared, so that two unrelated databases of
+// thousands of tables are not compared table by table.
+template <class T, class Key, class Shape, class Same>
+Matches<T> renamed(const QList<T> &before, const QList<T> &after, Key key, Shape shape, Same same)
+{
+    QSet<QString> oldKeys;
+    for (const T &entry : before)
+        oldKeys.insert(nameKey(key(entry)));
+    QSet<QString> newKeys;
+    for (const T &entry : after)
+        newKeys.insert(nameKey(key(entry)));
+    QHash<QString, QList<const T *>> goneByShape;
+    for (const T &entry : before) {
+        if (!newKeys.contains(nameKey(key(entry))))
+            goneByShape[shape(entry)] << &entry;
+    }
+    Matches<T> candidates;
+    QHash<const T *, int> matchesOf;
+    for (const T &entry : after) {
+        if (goneByShape.isEmpty() || oldKeys.contains(nameKey(key(entry))))
+            continue;
+        for (const T *old : goneByShape.value(shape(entry))) {
+            if (same(*old, entry)) {
+                candidates.append(qMakePair(old, &entry));
+                ++matchesOf[old];
+                ++matchesOf[&entry];
+            }
+        }
+    }
+    Matches<T> found;
+    for (const auto &candidate : std::as_const(candidates)) {
+        if (matchesOf.value(candidate.first) == 1 && matchesOf.value(candidate.second) == 1)
+            found.append(candidate);
+    }
+    return found;
+}
+
+// What a field's shape is made of: its types and size.
+QString fieldShape(const Field &field)
+{
+    return QStringLiteral("%1 %2 %3 ").arg(field.adoType).arg(field.size).arg(field.accessType);
+}
+
+// A table's: its fields' shapes in order and its number of indexes.
+QString tableShape(const Table &table)
+{
+    QString shape = QString::number(table.indexes.size()) + QLatin1Char(':');
+    for (const Field &field : table.fields)
+        shape += fieldShape(field);
+    return shape;
+}
+
+// The renames of a list as pair() looks them up: the old key of the item each new key names.
+struct RenameKeys
+{
+    QHash<QString, QString> oldByNew;
+    QSet<QString> old;
+};
+
+template <class T, class Key> RenameKeys renameKeys(const Matches<T> &matches, Key key)
+{
+    RenameKeys keys;
+    for (const auto &[old, now] : matches) {
+        keys.oldByNew.insert(nameKey(key(*now)), key(*old));
+        keys.old.insert(nameKey(key(*old)));
+    }
+    return keys;
+}
+
 // Pairs the items of two lists by a key, without regard to case: removed ones in the old order,
-// then the changed and added ones in the new order. Items found in both go to compareItems.
+// then the changed, renamed and added ones in the new order. Items found in both go to
+// compareItems.
 template <class T, class Key, class Compare>
 void pair(QList<Change> &changes, const QString &item, const QList<T> &before, const QList<T> &after, Key key,
-          Compare compareItems)
+          Compare compareItems, const RenameKeys &renames = {})
 {
     QHash<QString, const T *> old;
     for (const T &entry : before)
@@ -156,23 +239,28 @@ void pair(QList<Change> &changes, const QString &item, const QList<T> &before, c
     for (const T &entry : after)
         now.insert(nameKey(key(entry)), &entry);
     for (const T &entry : before) {
-        if (!now.contains(nameKey(key(entry))))
-            changes << Change{Change::Kind::Removed, item, key(entry), {}, {}};
+        const QString oldKey = nameKey(key(entry));
+        if (!now.contains(oldKey) && !renames.old.contains(oldKey))
+            changes << Change{Change::Kind::Removed, item, key(entry), {}, {}, {}};
     }
     for (const T &entry : after) {
         const T *earlier = old.value(nameKey(key(entry)));
-        if (!earlier) {
-            changes << Change{Change::Kind::Added, item, key(entry), {}, {}};
+        if (earlier) {
+            compareItems(changes, *earlier, entry);
             continue;
         }
-        compareItems(changes, *earlier, entry);
+        const auto from = renames.oldByNew.constFind(nameKey(key(entry)));
+        if (from != renames.oldByNew.constEnd())
+            changes << Change{Change::Kind::Renamed, item, *from, {}, {}, key(entry)};
+        else
+            changes << Change{Change::Kind::Added, item, key(entry), {}, {}, {}};
     }
 }
 
 void changed(QList<Change> &changes, const QString &item, const QString &name, const Details &details)
 {
     if (!details.isEmpty())
-        changes << Change{Change::Kind::Changed, item, name, details.raw, details.printed};
+        changes << Change{Change::Kind::Changed, item, name, details.raw, details.printed, {}};
 }
 
 void compareDatabases(QList<Change> &changes, const Database &a, const Database &b)
@@ -183,7 +271,7 @@ void compareDatabases(QList<Change> &changes, const Database &a, const Database 
     changed(changes, QStringLiteral("database"), QString(), d);
 }
 
-Details fieldDetails(const Field &a, const Field &b)
+Details fieldDetails(const Field &a, const Field &b, const DiffOptions &options)
 {
     Details d;
     compare(d, "type", a.type, b.type);
@@ -203,7 +291,7 @@ Details fieldDetails(const Field &a, const Field &b)
     if (!(a.lookup == b.lookup))
         d.add(QStringLiteral("lookup: %1 -> %2"), {name(lookupText(a.lookup)), name(lookupText(b.lookup))});
     compare(d, "expression", a.expression, b.expression);
-    compareProperties(d, a.properties, b.properties);
+    compareProperties(d, a.properties, b.properties, options);
     return d;
 }
 
@@ -220,13 +308,25 @@ Details indexDetails(const Index &a, const Index &b)
     return d;
 }
 
+// An index as the old database would have it had its fields carried the new names.
+QList<Index> withFieldsRenamed(QList<Index> indexes, const QHash<QString, QString> &newNames)
+{
+    for (Index &index : indexes) {
+        for (IndexField &field : index.fields)
+            field.name = newNames.value(nameKey(field.name), field.name);
+    }
+    return indexes;
+}
+
 // The table's own changes, then those of its fields and of its indexes, named "<table>.<name>".
-void compareTables(QList<Change> &changes, const Table &a, const Table &b)
+// The fields found renamed go to fieldRenames (the new name by the old one's key) when it is given.
+void compareTables(QList<Change> &changes, const Table &a, const Table &b, const DiffOptions &options,
+                   QHash<QString, QString> *fieldRenames = nullptr)
 {
     Details d;
     compare(d, "description", a.description, b.description);
     // Validation and the rest of a table's settings are compared as the stored properties they are.
-    compareProperties(d, a.properties, b.properties);
+    compareProperties(d, a.properties, b.properties, options);
     // Fields that could not be read are unknown, not removed or added.
     if (!a.definitionRead || !b.definitionRead) {
         d.add(QStringLiteral("fields and indexes not compared: the table's definition could not be read in the %1"),
@@ -237,17 +337,54 @@ void compareTables(QList<Change> &changes, const Table &a, const Table &b)
         return;
     }
     changed(changes, QStringLiteral("table"), b.name, d);
+    const auto plainName = [](const Field &field) { return field.name; };
+    const Matches<Field> renames =
+        renamed(a.fields, b.fields, plainName, fieldShape,
+                [&](const Field &old, const Field &now) { return fieldDetails(old, now, options).isEmpty(); });
+    QHash<QString, QString> newNames;
+    for (const auto &[old, now] : renames)
+        newNames.insert(nameKey(old->name), now->name);
+    if (fieldRenames)
+        *fieldRenames = newNames;
     const QString prefix = b.name + QLatin1Char('.');
     const auto fieldName = [&](const Field &field) { return prefix + field.name; };
-    pair(changes, QStringLiteral("field"), a.fields, b.fields, fieldName,
-         [&](QList<Change> &out, const Field &old, const Field &now) {
-             changed(out, QStringLiteral("field"), fieldName(now), fieldDetails(old, now));
-         });
+    pair(
+        changes, QStringLiteral("field"), a.fields, b.fields, fieldName,
+        [&](QList<Change> &out, const Field &old, const Field &now) {
+            changed(out, QStringLiteral("field"), fieldName(now), fieldDetails(old, now, options));
+        },
+        renameKeys(renames, fieldName));
     const auto indexName = [&](const Index &index) { return prefix + index.name; };
-    pair(changes, QStringLiteral("index"), a.indexes, b.indexes, indexName,
+    pair(changes, QStringLiteral("index"), withFieldsRenamed(a.indexes, newNames), b.indexes, indexName,
          [&](QList<Change> &out, const Index &old, const Index &now) {
              changed(out, QStringLiteral("index"), indexName(now), indexDetails(old, now));
          });
+}
+
+// Whether two tables are the same in every respect but their names, under the options.
+bool sameButForName(const Table &a, const Table &b, const DiffOptions &options)
+{
+    if (!a.definitionRead || !b.definitionRead || a.fields.size() != b.fields.size() ||
+        a.indexes.size() != b.indexes.size())
+        return false;
+    QList<Change> differences;
+    compareTables(differences, a, b, options);
+    return differences.isEmpty();
+}
+
+// A relationship of the old database with the names its tables and fields have in the new one.
+Relationship withNewNames(Relationship r, const QHash<QString, QString> &tableRenames,
+                          const QHash<QString, QHash<QString, QString>> &fieldRenames)
+{
+    const auto follow = [&](QString &table, QStringList &fields) {
+        table = tableRenames.value(nameKey(table), table);
+        const QHash<QString, QString> renames = fieldRenames.value(nameKey(table));
+        for (QString &field : fields)
+            field = renames.value(nameKey(field), field);
+    };
+    follow(r.primaryTable, r.primaryFields);
+    follow(r.foreignTable, r.foreignFields);
+    return r;
 }
 
 void compareRelationships(QList<Change> &changes, const Relationship &a, const Relationship &b)
@@ -287,6 +424,8 @@ const char *sign(Change::Kind kind)
         return "-";
     case Change::Kind::Changed:
         return "~";
+    case Change::Kind::Renamed:
+        return ">";
     }
     return "~";
 }
@@ -300,20 +439,37 @@ const char *word(Change::Kind kind)
         return "removed";
     case Change::Kind::Changed:
         return "changed";
+    case Change::Kind::Renamed:
+        return "renamed";
     }
     return "changed";
 }
 
 } // namespace
 
-QList<Change> diff(const Document &before, const Document &after)
+QList<Change> diff(const Document &before, const Document &after, const DiffOptions &options)
 {
     QList<Change> changes;
     compareDatabases(changes, before.database, after.database);
+    const auto tableName = [](const Table &t) { return t.name; };
+    const Matches<Table> renamedTables =
+        renamed(before.tables, after.tables, tableName, tableShape,
+                [&](const Table &a, const Table &b) { return sameButForName(a, b, options); });
+    QHash<QString, QString> tableRenames;
+    for (const auto &[old, now] : renamedTables)
+        tableRenames.insert(nameKey(old->name), now->name);
+    QHash<QString, QHash<QString, QString>> fieldRenames;
     pair(
-        changes, QStringLiteral("table"), before.tables, after.tables, [](const Table &t) { return t.name; },
-        compareTables);
-    pair(changes, QStringLiteral("relationship"), before.relationships, after.relationships, relationshipKey,
+        changes, QStringLiteral("table"), before.tables, after.tables, tableName,
+        [&](QList<Change> &out, const Table &a, const Table &b) {
+            compareTables(out, a, b, options, &fieldRenames[nameKey(b.name)]);
+        },
+        renameKeys(renamedTables, tableName));
+    // A relationship is not changed by the renaming of its tables or fields.
+    QList<Relationship> oldRelationships;
+    for (const Relationship &r : before.relationships)
+        oldRelationships << withNewNames(r, tableRenames, fieldRenames);
+    pair(changes, QStringLiteral("relationship"), oldRelationships, after.relationships, relationshipKey,
          compareRelationships);
     pair(
         changes, QStringLiteral("query"), before.queries, after.queries, [](const Query &q) { return q.name; },
@@ -322,6 +478,28 @@ QList<Change> diff(const Document &before, const Document &after)
         changes, QStringLiteral("linked table"), before.linkedTables, after.linkedTables,
         [](const LinkedTable &l) { return l.name; }, compareLinkedTables);
     return changes;
+}
+
+bool isLayoutProperty(const QString &name)
+{
+    // What Access stores of a datasheet's look and of an object's identity and replication: it
+    // changes when a column is widened or a sort is left on, not when the design does. Besides
+    // these, every name that starts with "Datasheet" or "Subdatasheet".
+    static const QSet<QString> names = [] {
+        QSet<QString> keys;
+        const QString listed = QStringLiteral(
+            "NameMap GUID ColumnWidth ColumnOrder ColumnHidden TabularCharSet TabularFamily OrderBy OrderByOn "
+            "OrderByOnLoad OrderOn Filter FilterOn FilterOnLoad LinkChildFields LinkMasterFields ReplicableBool DOL "
+            "ConflictTable Orientation DisplayViewsOnSharePointSite TotalsRow AggregateType PublishToWeb "
+            "ReadOnlyWhenDisconnected ThemeFontIndex BackColor BackShade BackTint BackThemeColorIndex "
+            "AlternateBackColor AlternateBackShade AlternateBackTint AlternateBackThemeColorIndex DefaultView "
+            "FrozenColumns HideNewField HorizontalDatasheetGridlineStyle VerticalDatasheetGridlineStyle");
+        for (const QString &property : listed.split(QLatin1Char(' ')))
+            keys.insert(nameKey(property));
+        return keys;
+    }();
+    return name.startsWith(QLatin1String("Datasheet"), Qt::CaseInsensitive) ||
+           name.startsWith(QLatin1String("Subdatasheet"), Qt::CaseInsensitive) || names.contains(nameKey(name));
 }
 
 namespace {
@@ -343,9 +521,15 @@ QString diffText(const QList<Change> &changes)
 {
     QString out;
     for (const Change &change : changes) {
-        out += QLatin1String(sign(change.kind)) + QLatin1Char(' ') + printable(change.item);
+        const bool renamed = change.kind == Change::Kind::Renamed;
+        out += QLatin1String(sign(change.kind)) + QLatin1Char(' ');
+        if (renamed)
+            out += QStringLiteral("renamed ");
+        out += printable(change.item);
         if (!change.name.isEmpty())
             out += QLatin1Char(' ') + printable(change.name);
+        if (renamed)
+            out += QStringLiteral(" to ") + printable(change.newName);
         if (!change.details.isEmpty())
             out += QStringLiteral(": ") + printedDetails(change).join(QStringLiteral("; "));
         out += QLatin1Char('\n');
@@ -360,6 +544,8 @@ QString diffMarkdown(const QList<Change> &changes)
     QString out = QStringLiteral("| Change | Item | Name | Details |\n|---|---|---|---|\n");
     for (const Change &change : changes) {
         QStringList details;
+        if (change.kind == Change::Kind::Renamed)
+            details << QStringLiteral("to ") + markdownText(printable(change.newName));
         for (const QString &detail : printedDetails(change))
             details << markdownText(detail);
         out += QStringLiteral("| %1 | %2 | %3 | %4 |\n")
@@ -371,13 +557,16 @@ QString diffMarkdown(const QList<Change> &changes)
 
 QByteArray diffJson(const QList<Change> &changes)
 {
-    QByteArray out = "{\n  \"changes\": [";
+    QByteArray out = "{\n  \"generator\": " + jsonString(generatorName()) + ",\n  \"changes\": [";
     for (qsizetype i = 0; i < changes.size(); ++i) {
         const Change &change = changes[i];
         out += i == 0 ? "\n" : ",\n";
         out += "    {\n      \"change\": \"" + QByteArray(word(change.kind)) + "\",\n";
         out += "      \"item\": " + jsonString(change.item) + ",\n";
         out += "      \"name\": " + jsonString(change.name) + ",\n";
+        // Absent, as everywhere in the documents, is null rather than a missing key.
+        out += "      \"newName\": " +
+               (change.kind == Change::Kind::Renamed ? jsonString(change.newName) : QByteArray("null")) + ",\n";
         out += "      \"details\": [";
         for (qsizetype j = 0; j < change.details.size(); ++j)
             out += (j == 0 ? "" : ", ") + jsonString(change.details[j]);

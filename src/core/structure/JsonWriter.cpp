@@ -309,6 +309,8 @@ QByteArray toJson(const Document &document)
         fields += table.fields.size();
     JsonOut out(4096 + 600 * fields);
     out.beginObject();
+    // Which program wrote the document, and which version of it: a reader knows what to expect.
+    out.field("generator", generatorName());
     out.key("database");
     out.beginObject();
     out.field("path", document.database.path);

@@ -7,7 +7,8 @@
 namespace Structure {
 
 // The document as JSON (UTF-8, two-space indents, keys in a fixed order, a final newline), as
-// described by docs/structure.schema.json: absent values are null, never missing keys.
+// described by docs/structure.schema.json: the generator's name and version first, then the
+// structure; absent values are null, never missing keys.
 QByteArray toJson(const Document &document);
 
 // A JSON string literal of the text, quotes included (UTF-8; a lone half of a surrogate pair is

@@ -202,7 +202,10 @@ private slots:
                  QStringLiteral("ODBC;DSN=x;UID=me;PWD=***;"));
         QVERIFY(!json.contains("secret"));
 
-        // Keys in the documented order, and stable: the same document gives the same bytes.
+        // The document names its maker first; keys in the documented order, and stable: the same
+        // document gives the same bytes.
+        QVERIFY(json.startsWith("{\n  \"generator\": " + jsonString(generatorName()) + ",\n"));
+        QVERIFY(generatorName().startsWith(QStringLiteral("Strudex ")));
         QVERIFY(json.indexOf("\"database\"") < json.indexOf("\"tables\""));
         QVERIFY(json.indexOf("\"name\": \"a|b\"") < json.indexOf("\"type\": \"Text\""));
         QCOMPARE(toJson(shop()), json);
@@ -277,8 +280,10 @@ private slots:
         table.insert(QStringLiteral("records"), -1);
         tables[0] = table;
         root[QStringLiteral("tables")] = tables;
+        root.remove(QStringLiteral("generator"));
         const QStringList problems = TestSupport::validateJson(root, schema);
-        QCOMPARE(problems.size(), 3);
+        QCOMPARE(problems.size(), 4);
+        QVERIFY(problems.join(QLatin1Char('\n')).contains(QStringLiteral("generator is missing")));
         QVERIFY(problems.join(QLatin1Char('\n')).contains(QStringLiteral("$.tables[0]: description is missing")));
     }
 
@@ -518,6 +523,85 @@ private slots:
         QVERIFY(md.contains(QStringLiteral("Big \\`\\`\\`orders\\`\\`\\`")));
     }
 
+    // What Access rewrites when a datasheet is arranged is not a change of design, unless asked for.
+    void diffLeavesLayoutPropertiesOutUnlessAsked()
+    {
+        Document after = shop();
+        Field &name = after.tables[1].fields[1];
+        name.properties << qMakePair(QStringLiteral("ColumnWidth"), QStringLiteral("2400"))
+                        << qMakePair(QStringLiteral("columnorder"), QStringLiteral("3"));
+        after.tables[1].properties << qMakePair(QStringLiteral("DatasheetFontName"), QStringLiteral("Calibri"))
+                                   << qMakePair(QStringLiteral("SubdatasheetExpanded"), QStringLiteral("False"))
+                                   << qMakePair(QStringLiteral("GUID"), QStringLiteral("{0123}"));
+        after.tables[2].properties << qMakePair(QStringLiteral("OrderBy"), QStringLiteral("[Orders].[OrderID]"));
+        QVERIFY2(diff(shop(), after).isEmpty(), qPrintable(diffText(diff(shop(), after))));
+        DiffOptions all;
+        all.layoutProperties = true;
+        QCOMPARE(diffText(diff(shop(), after, all)).split(QLatin1Char('\n'), Qt::SkipEmptyParts),
+                 (QStringList{QStringLiteral("~ table Customers: property DatasheetFontName: (none) -> \"Calibri\"; "
+                                             "property SubdatasheetExpanded: (none) -> \"False\"; property GUID: "
+                                             "(none) -> \"{0123}\""),
+                              QStringLiteral("~ field Customers.Name: property ColumnWidth: (none) -> \"2400\"; "
+                                             "property columnorder: (none) -> \"3\""),
+                              QStringLiteral("~ table Orders: property OrderBy: (none) -> \"[Orders].[OrderID]\"")}));
+        // A design property beside them still counts; a lookup's column widths are design.
+        name.properties << qMakePair(QStringLiteral("Format"), QStringLiteral(">"))
+                        << qMakePair(QStringLiteral("ColumnWidths"), QStringLiteral("0;1440"));
+        QCOMPARE(diffText(diff(shop(), after)), QStringLiteral("~ field Customers.Name: property Format: (none) -> "
+                                                               "\">\"; property ColumnWidths: (none) -> \"0;1440\"\n"));
+        QVERIFY(isLayoutProperty(QStringLiteral("DATASHEETFONTHEIGHT")) && isLayoutProperty(QStringLiteral("NameMap")));
+        QVERIFY(!isLayoutProperty(QStringLiteral("Caption")) && !isLayoutProperty(QStringLiteral("ValidationRule")));
+    }
+
+    // A table or field that only changed its name is one rename; its relationships, and the indexes
+    // over a renamed field, follow it without a change of their own.
+    void diffFindsRenamesOnlyWhenTheyAreCertain()
+    {
+        Document after = shop();
+        after.tables[1].name = QStringLiteral("Clients");
+        after.relationships[0].primaryTable = QStringLiteral("Clients");
+        QList<Change> changes = diff(shop(), after);
+        QCOMPARE(diffText(changes), QStringLiteral("> renamed table Customers to Clients\n"));
+        QVERIFY(diffMarkdown(changes).contains(QStringLiteral("| renamed | table | Customers | to Clients |")));
+        const QJsonObject json = QJsonDocument::fromJson(diffJson(changes)).object();
+        QCOMPARE(json[QStringLiteral("generator")].toString(), generatorName());
+        const QJsonObject renamed = json[QStringLiteral("changes")].toArray().at(0).toObject();
+        QCOMPARE(renamed[QStringLiteral("change")].toString(), QStringLiteral("renamed"));
+        QCOMPARE(renamed[QStringLiteral("name")].toString(), QStringLiteral("Customers"));
+        QCOMPARE(renamed[QStringLiteral("newName")].toString(), QStringLiteral("Clients"));
+
+        after = shop();
+        after.tables[2].fields[1].name = QStringLiteral("ClientID");
+        after.tables[2].indexes[1].fields[0].name = QStringLiteral("ClientID");
+        after.relationships[0].foreignFields = {QStringLiteral("ClientID")};
+        QCOMPARE(diffText(diff(shop(), after)),
+                 QStringLiteral("> renamed field Orders.CustomerID to Orders.ClientID\n"));
+        QVERIFY(QJsonDocument::fromJson(diffJson({}))[QStringLiteral("changes")].toArray().isEmpty());
+
+        // Two look-alikes for one field gone, or a rename with another change: no guess.
+        Document twins = after;
+        twins.tables[2].fields << twins.tables[2].fields[1];
+        twins.tables[2].fields.last().name = QStringLiteral("Twin");
+        Document resized = after;
+        resized.tables[2].fields[1].size = 8;
+        for (const Document &changed : {twins, resized}) {
+            changes = diff(shop(), changed);
+            QVERIFY2(diffText(changes).contains(QStringLiteral("- field Orders.CustomerID\n")) &&
+                         diffText(changes).contains(QStringLiteral("+ field Orders.ClientID\n")),
+                     qPrintable(diffText(changes)));
+            QVERIFY(std::none_of(changes.cbegin(), changes.cend(),
+                                 [](const Change &c) { return c.kind == Change::Kind::Renamed; }));
+        }
+
+        // A hostile new name stays on the rename's one line and row.
+        after = shop();
+        after.tables[2].name = QStringLiteral("Orders\n+ table Evil\x1b[2J");
+        after.relationships[0].foreignTable = after.tables[2].name;
+        changes = diff(shop(), after);
+        QCOMPARE(diffText(changes), QStringLiteral("> renamed table Orders to Orders\\n+ table Evil\\x1b[2J\n"));
+        QCOMPARE(diffMarkdown(changes).count(QLatin1Char('\n')), 3);
+    }
+
     // The one form the terminal is given database text in.
     void printableEscapesWhatATerminalObeys_data()
     {
@@ -615,8 +699,17 @@ private slots:
                                   QStringLiteral("table"),
                                   QStringLiteral("T"),
                                   {QStringLiteral("note\n+ table X")},
+                                  {},
                                   {}}}),
                  QStringLiteral("~ table T: note\\n+ table X\n"));
+        // So has a rename's new name.
+        QCOMPARE(diffText({Change{Change::Kind::Renamed,
+                                  QStringLiteral("field"),
+                                  QStringLiteral("T.a"),
+                                  {},
+                                  {},
+                                  QStringLiteral("T.b\n+ table X")}}),
+                 QStringLiteral("> renamed field T.a to T.b\\n+ table X\n"));
     }
 };
 
