@@ -52,10 +52,11 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE https://strudex.org/)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 # The libraries the programs are linked with are found by dpkg-shlibdeps. What it cannot see: Qt's
-# platform plugins, loaded at run time, and a font with Arial's metrics, which the windows' fixed
-# sizes are laid out for (without one, captions are cut off).
+# platform plugins, loaded at run time, libsecret, which QtKeychain loads at run time to reach the
+# keyring (without it the password silently stays in the settings file), and a font with Arial's
+# metrics, which the windows' fixed sizes are laid out for (without one, captions are cut off).
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins, fonts-liberation2 | fonts-liberation | fonts-croscore")
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins, libsecret-1-0, fonts-liberation2 | fonts-liberation | fonts-croscore")
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "bash-completion")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "document the structure of Microsoft Access databases")
 # The first line of the description is the summary above; this is the rest.

@@ -1,6 +1,7 @@
 #include "core/Settings.h"
 
 #include "core/Failure.h"
+#include "core/Keyring.h"
 
 #include <QDir>
 #include <QFile>
@@ -10,6 +11,7 @@
 #include <QStandardPaths>
 
 #include <memory>
+#include <optional>
 
 namespace Settings {
 
@@ -20,6 +22,11 @@ QString overrideFile;
 // Qt keeps the parsed store of a file for the whole process and reports damage only when it
 // parses; the files found damaged are remembered here until they are rewritten.
 QSet<QString> damagedFiles;
+
+// The keyring chosen by SetKeyring; without a choice, the desktop's for the user's own store and
+// none for a store a test points at.
+std::shared_ptr<Keyring> chosenKeyring;
+bool keyringChosen = false;
 
 constexpr QFileDevice::Permissions OwnerOnly = QFileDevice::ReadOwner | QFileDevice::WriteOwner;
 
@@ -54,6 +61,16 @@ std::unique_ptr<QSettings> openStore()
     return store;
 }
 
+Keyring *currentKeyring()
+{
+    if (keyringChosen)
+        return chosenKeyring.get();
+    if (!overrideFile.isEmpty())
+        return nullptr;
+    static const std::unique_ptr<Keyring> desktop = Keyring::desktop(QLatin1String(KeyringService));
+    return desktop.get();
+}
+
 Failure storeFailure(QSettings::Status status, const QString &doing)
 {
     const QString where = StoreLocation();
@@ -81,9 +98,8 @@ void prepareIniFile(const QString &path)
     }
 }
 
-} // namespace
-
-QString GetSetting(const QString &key, const QString &defaultValue)
+// The value the store holds under the key, if any.
+std::optional<QString> readStore(const QString &key)
 {
     if (usesIniFile()) {
         const QFileInfo info(iniFile());
@@ -98,18 +114,19 @@ QString GetSetting(const QString &key, const QString &defaultValue)
         // A damaged store is told once; after that it reads as if it were empty until it is
         // rewritten, rather than handing out what the damage left.
         if (damagedFiles.contains(iniFile()))
-            return defaultValue;
+            return std::nullopt;
         damagedFiles.insert(iniFile());
         throw storeFailure(QSettings::FormatError, QStringLiteral("read"));
     }
     if (status != QSettings::NoError)
         throw storeFailure(status, QStringLiteral("read"));
     if (!value.isValid())
-        return defaultValue;
+        return std::nullopt;
     return value.toString();
 }
 
-void SaveSetting(const QString &key, const QString &value)
+// Stores the value under the key, or removes the key when there is no value.
+void writeStore(const QString &key, const std::optional<QString> &value)
 {
     if (usesIniFile())
         prepareIniFile(iniFile());
@@ -125,7 +142,10 @@ void SaveSetting(const QString &key, const QString &value)
             throw storeFailure(QSettings::FormatError, QStringLiteral("written"));
         QFile::setPermissions(kept, OwnerOnly);
     }
-    store->setValue(key, value);
+    if (value)
+        store->setValue(key, *value);
+    else
+        store->remove(key);
     store->sync();
     QSettings::Status status = store->status();
     if (usesIniFile())
@@ -139,6 +159,60 @@ void SaveSetting(const QString &key, const QString &value)
         throw storeFailure(status, QStringLiteral("written"));
 }
 
+// Whether the store holds the key; a store that cannot be read holds nothing here (its reader
+// and writer report it).
+bool storeHolds(const QString &key)
+{
+    if (usesIniFile() && !QFileInfo(iniFile()).isFile())
+        return false;
+    return openStore()->contains(key);
+}
+
+// A password the store still holds goes into the keyring, and leaves the store once the keyring
+// has it.
+void movePasswordToKeyring(Keyring &keyring)
+{
+    const QString key = QLatin1String(Password);
+    if (!storeHolds(key))
+        return;
+    const QString password = openStore()->value(key).toString();
+    if (keyring.write(key, password))
+        writeStore(key, std::nullopt);
+}
+
+} // namespace
+
+QString GetSetting(const QString &key, const QString &defaultValue)
+{
+    if (const std::optional<QString> stored = readStore(key))
+        return *stored;
+    if (key == QLatin1String(Password)) {
+        if (Keyring *keyring = currentKeyring()) {
+            if (const std::optional<QString> kept = keyring->read(key))
+                return *kept;
+        }
+    }
+    return defaultValue;
+}
+
+void SaveSetting(const QString &key, const QString &value)
+{
+    Keyring *keyring = currentKeyring();
+    if (key == QLatin1String(Password)) {
+        if (keyring && keyring->write(key, value)) {
+            // The keyring has it now; an older one in the store would shadow it.
+            if (storeHolds(key))
+                writeStore(key, std::nullopt);
+            return;
+        }
+        writeStore(key, value);
+        return;
+    }
+    writeStore(key, value);
+    if (keyring)
+        movePasswordToKeyring(*keyring);
+}
+
 QString StoreLocation()
 {
     if (usesIniFile())
@@ -150,6 +224,14 @@ QString StoreLocation()
 void SetStoreFile(const QString &file)
 {
     overrideFile = file;
+    chosenKeyring.reset();
+    keyringChosen = false;
+}
+
+void SetKeyring(std::shared_ptr<Keyring> keyring)
+{
+    chosenKeyring = std::move(keyring);
+    keyringChosen = true;
 }
 
 } // namespace Settings

@@ -68,9 +68,12 @@ private slots:
     {
         Settings::SaveSetting(QLatin1String(Settings::Database), QStringLiteral("/data/shop.mdb"));
         Settings::SaveSetting(QLatin1String(Settings::OutputFolder), QStringLiteral("/reports/"));
+        // A test's store has no keyring: the password is kept in the store, as without one.
+        Settings::SaveSetting(QLatin1String(Settings::Password), QStringLiteral("secret"));
         QSettings raw(file, QSettings::IniFormat);
         QCOMPARE(raw.value(QStringLiteral("Strudex Software/Database")).toString(), QStringLiteral("/data/shop.mdb"));
         QCOMPARE(raw.value(QStringLiteral("Strudex Software/Output Folder")).toString(), QStringLiteral("/reports/"));
+        QCOMPARE(raw.value(QStringLiteral("Strudex Software/Password")).toString(), QStringLiteral("secret"));
         QCOMPARE(raw.childGroups(), QStringList{QStringLiteral("Strudex Software")});
     }
 
