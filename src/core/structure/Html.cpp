@@ -223,13 +223,13 @@ QString diagramSection(const Document &document, const QStringList &anchors)
     if (!summary.isEmpty())
         out += QStringLiteral("<p class=\"muted\">") + htmlText(summary) + QStringLiteral("</p>\n");
     const QString svg = relationshipDiagramSvg(document, plan.drawn, anchors);
-    if (!svg.isEmpty()) {
-        // A big drawing scrolls inside its frame rather than stretching the page.
-        out += QStringLiteral("<div class=\"diagram\" style=\"max-height: 85vh\">\n") + svg +
-               QStringLiteral("\n</div>\n");
-    }
+    if (!svg.isEmpty())
+        out += QStringLiteral("<div class=\"diagram\">\n") + svg + QStringLiteral("\n</div>\n");
     if (svg.startsWith(QLatin1String("<svg")))
         out += diagramLegendHtml(document, plan.drawn);
+    // Without a single relationship, the list would only repeat the contents.
+    if (plan.drawn.isEmpty() && plan.leftOut.isEmpty())
+        return out;
     return out + unrelatedTablesHtml(document, plan.unrelated, anchors);
 }
 
