@@ -107,6 +107,49 @@ QHash<QString, int> tableIndexes(const Document &document)
     return indexes;
 }
 
+// Which tables each table is joined to, and the groups they make.
+struct Links
+{
+    mutable Groups groups;
+    std::vector<QList<int>> neighbours;
+    int unresolved = 0; // relationships one of whose tables is not a table of the document
+};
+
+Links linksOf(const Document &document)
+{
+    const QHash<QString, int> indexes = tableIndexes(document);
+    Links links{Groups(document.tables.size()), std::vector<QList<int>>(size_t(document.tables.size())), 0};
+    for (const Relationship &r : document.relationships) {
+        const int primary = indexes.value(nameKey(r.primaryTable), -1);
+        const int foreign = indexes.value(nameKey(r.foreignTable), -1);
+        if (primary < 0 || foreign < 0) {
+            ++links.unresolved;
+            continue;
+        }
+        links.neighbours[size_t(primary)] << foreign;
+        links.neighbours[size_t(foreign)] << primary;
+        links.groups.join(primary, foreign);
+    }
+    return links;
+}
+
+// Up to size tables joined to each other, found breadth first from the first one, so that a part
+// of a group too big to draw whole still shows the lines between its tables.
+QList<int> connectedPart(int first, int size, const std::vector<QList<int>> &neighbours)
+{
+    QList<int> part{first};
+    QSet<int> seen{first};
+    for (qsizetype next = 0; next < part.size() && part.size() < size; ++next) {
+        for (int table : neighbours[size_t(part[next])]) {
+            if (part.size() < size && !seen.contains(table)) {
+                seen.insert(table);
+                part << table;
+            }
+        }
+    }
+    return part;
+}
+
 // The relationships whose two tables are both among these, in document order.
 QList<const Relationship *> relationshipsAmong(const Document &document, const QList<int> &tables)
 {
@@ -518,40 +561,33 @@ DiagramScope diagramScope(const Document &document)
 
 DiagramPlan diagramPlan(const Document &document, int limit)
 {
-    DiagramPlan plan;
-    const QHash<QString, int> indexes = tableIndexes(document);
+    const Links links = linksOf(document);
     const int count = int(document.tables.size());
-    Groups groups(count);
     std::vector<int> groupSize(size_t(count), 0);
-    std::vector<bool> related(size_t(count), false);
-    for (const Relationship &r : document.relationships) {
-        const int primary = indexes.value(nameKey(r.primaryTable), -1);
-        const int foreign = indexes.value(nameKey(r.foreignTable), -1);
-        if (primary < 0 || foreign < 0) {
-            ++plan.unresolved;
-            continue;
-        }
-        related[size_t(primary)] = related[size_t(foreign)] = true;
-        groups.join(primary, foreign);
-    }
     for (int i = 0; i < count; ++i) {
-        if (related[size_t(i)])
-            ++groupSize[size_t(groups.find(i))];
+        if (!links.neighbours[size_t(i)].isEmpty())
+            ++groupSize[size_t(links.groups.find(i))];
     }
-    // A group is decided at its first table, which is its root: drawn whole while there is room.
-    std::vector<bool> drawnGroup(size_t(count), false);
+    // A group is decided at its first table, which is its root: drawn whole while there is room,
+    // else as much of it as there is room for, tables joined to each other, and no more.
+    DiagramPlan plan;
+    plan.unresolved = links.unresolved;
+    std::vector<bool> drawn(size_t(count), false);
     int room = limit;
     for (int i = 0; i < count; ++i) {
-        if (!related[size_t(i)]) {
+        if (links.neighbours[size_t(i)].isEmpty()) {
             plan.unrelated << i;
             continue;
         }
-        const int root = groups.find(i);
-        if (root == i && groupSize[size_t(i)] <= room) {
-            drawnGroup[size_t(i)] = true;
-            room -= groupSize[size_t(i)];
+        const int root = links.groups.find(i);
+        const int size = groupSize[size_t(i)];
+        if (root == i && (size <= room || room >= 2)) {
+            const QList<int> part = connectedPart(i, std::min(room, size), links.neighbours);
+            for (int table : part)
+                drawn[size_t(table)] = true;
+            room -= int(part.size());
         }
-        (drawnGroup[size_t(root)] ? plan.drawn : plan.leftOut) << i;
+        (drawn[size_t(i)] ? plan.drawn : plan.leftOut) << i;
     }
     return plan;
 }
@@ -569,9 +605,9 @@ QString diagramSummary(const Document &document, const DiagramPlan &plan)
         sentences << QStringLiteral("None of the %1 tables takes part in a relationship: there is nothing to draw.")
                          .arg(number(total));
     else if (!plan.leftOut.isEmpty())
-        sentences << QStringLiteral("The diagram shows %1 of the %2 tables that take part in relationships, whole "
-                                    "groups of related tables as many as stay legible; the relationships of the "
-                                    "other %3 are listed under Relationships.")
+        sentences << QStringLiteral("The diagram shows %1 of the %2 tables that take part in relationships, as "
+                                    "many as stay legible and quick to draw; the relationships of the other %3 are "
+                                    "listed under Relationships.")
                          .arg(number(plan.drawn.size()), number(related), number(plan.leftOut.size()));
     else if (!plan.unrelated.isEmpty())
         sentences << QStringLiteral("The diagram shows the %1 that take part in relationships.")
