@@ -36,6 +36,9 @@ namespace {
 // A narrow table's box lists every field; a wider one its key and related fields, then others
 // up to this many, and counts the rest.
 constexpr int MaxFieldsInBox = 15;
+// A drawing of more tables than this lists only the key and related fields in each box: boxes
+// of fifteen rows would make it many screens tall.
+constexpr int CompactAbove = 40;
 
 QString number(qsizetype n)
 {
@@ -170,6 +173,7 @@ struct BoxFacts
     QSet<QString> keys;     // primary key fields, by name key
     QSet<QString> foreign;  // fields that point at another table
     QSet<QString> related;  // fields at either end of a drawn line
+    int room = MaxFieldsInBox; // the rows a box of a wide table fills up to
 };
 
 // The fields a box lists, in table order: every field of a narrow table; of a wide one its key
@@ -177,16 +181,17 @@ struct BoxFacts
 QList<int> shownFields(const Table &table, const BoxFacts &facts)
 {
     const qsizetype count = table.fields.size();
-    std::vector<bool> shown(size_t(count), count <= MaxFieldsInBox);
+    const bool wide = count > facts.room;
+    std::vector<bool> shown(size_t(count), !wide);
     qsizetype taken = 0;
-    for (qsizetype i = 0; i < count && count > MaxFieldsInBox; ++i) {
+    for (qsizetype i = 0; i < count && wide; ++i) {
         const QString key = nameKey(table.fields[i].name);
         if (facts.keys.contains(key) || facts.related.contains(key)) {
             shown[size_t(i)] = true;
             ++taken;
         }
     }
-    for (qsizetype i = 0; i < count && count > MaxFieldsInBox && taken < MaxFieldsInBox; ++i) {
+    for (qsizetype i = 0; i < count && wide && taken < facts.room; ++i) {
         if (!shown[size_t(i)]) {
             shown[size_t(i)] = true;
             ++taken;
@@ -344,7 +349,9 @@ void addBoxes(Drawing &drawing, const QList<int> &tables, const QList<QString> &
         const Table &table = drawing.document.tables[i];
         const QByteArray name = QByteArray("t") + QByteArray::number(i + 1);
         Agnode_t *node = agnode(drawing.graph, const_cast<char *>(name.constData()), 1);
-        QByteArray html = boxLabel(table, boxFacts(table, drawn, index)).toUtf8();
+        BoxFacts facts = boxFacts(table, drawn, index);
+        facts.room = tables.size() > CompactAbove ? 0 : MaxFieldsInBox;
+        QByteArray html = boxLabel(table, facts).toUtf8();
         char *htmlLabel = agstrdup_html(drawing.graph, html.data());
         agxset(node, label, htmlLabel);
         agstrfree(drawing.graph, htmlLabel);
@@ -638,6 +645,10 @@ QString relationshipDiagramSvg(const Document &document, const QList<int> &table
         return QStringLiteral("<p class=\"note\">The diagram could not be drawn: Graphviz did not start.</p>");
     std::unique_ptr<Agraph_t, GraphDeleter> graph(agopen(const_cast<char *>("relationships"), Agdirected, nullptr));
     setLooks(graph.get());
+    // A big drawing grows in breadth, top to bottom, since its frame scrolls sideways while a tall
+    // one would push the rest of the page many screens down.
+    if (tables.size() > CompactAbove)
+        agattr(graph.get(), AGRAPH, const_cast<char *>("rankdir"), const_cast<char *>("TB"));
     Drawing drawing{document, graph.get(), {}, {}, {}};
     const QList<const Relationship *> drawn = relationshipsAmong(document, tables);
     addBoxes(drawing, tables, tableAnchors, drawn);
