@@ -205,9 +205,10 @@ QList<int> shownFields(const Table &table, const BoxFacts &facts)
     return fields;
 }
 
-// One field's row: its marks in a column of their own, so that the names line up. A line leaves
-// a foreign key at its row's right end and reaches the field it points at at its row's left end,
-// as the layout puts pointing tables to the left of the tables they point at.
+// One field's row: its name at the left, where the names line up whatever the box's width, and
+// its marks at the right. A line leaves a foreign key at its row's right end and reaches the
+// field it points at at its row's left end, as the layout puts pointing tables before the tables
+// they point at.
 QString fieldRow(int index, const QString &name, const BoxFacts &facts)
 {
     const QString key = nameKey(name);
@@ -220,9 +221,9 @@ QString fieldRow(int index, const QString &name, const BoxFacts &facts)
         marks.isEmpty() ? QString()
                         : QStringLiteral("<FONT POINT-SIZE=\"7\" COLOR=\"#2b5797\">%1</FONT>").arg(marks.join(u' '));
     // Not bold: Graphviz measures text by its regular metrics, and a bold name would overflow its box.
-    return QStringLiteral("<TR><TD PORT=\"m%1\" ALIGN=\"LEFT\" WIDTH=\"24\">%2</TD>"
-                          "<TD PORT=\"f%1\" ALIGN=\"LEFT\">%3</TD></TR>")
-        .arg(QString::number(index), markText, labelText(name));
+    return QStringLiteral("<TR><TD PORT=\"f%1\" ALIGN=\"LEFT\">%2</TD>"
+                          "<TD PORT=\"m%1\" ALIGN=\"RIGHT\" WIDTH=\"24\">%3</TD></TR>")
+        .arg(QString::number(index), labelText(name), markText);
 }
 
 // Graphviz measures text by its regular metrics: no-break spaces on both sides of a bold title
@@ -320,7 +321,7 @@ QByteArray portOf(const Table *table, const QString &field, bool pointing)
     const QString key = nameKey(field);
     for (qsizetype i = 0; table && i < table->fields.size(); ++i) {
         if (nameKey(table->fields[i].name) == key)
-            return (pointing ? QByteArray("f") : QByteArray("m")) + QByteArray::number(i) + (pointing ? ":e" : ":w");
+            return (pointing ? QByteArray("m") : QByteArray("f")) + QByteArray::number(i) + (pointing ? ":e" : ":w");
     }
     return pointing ? QByteArrayLiteral("h:e") : QByteArrayLiteral("h:w");
 }
@@ -368,6 +369,8 @@ void addBoxes(Drawing &drawing, const QList<int> &tables, const QList<QString> &
 // One line per pair of related fields, from the foreign field's row to the primary field's.
 void addLines(Drawing &drawing, const QList<const Relationship *> &drawn)
 {
+    // Lines that reach the same field share their end: one "1" there says it for all of them.
+    QSet<QByteArray> labelledEnds;
     for (qsizetype n = 0; n < drawn.size(); ++n) {
         const Relationship &r = *drawn[n];
         Agnode_t *primary = drawing.nodes.value(nameKey(r.primaryTable));
@@ -378,12 +381,15 @@ void addLines(Drawing &drawing, const QList<const Relationship *> &drawn)
             Agedge_t *edge = agedge(drawing.graph, foreign, primary, const_cast<char *>(id.constData()), 1);
             set(edge, "id", id);
             set(edge, "tailport", portOf(drawing.tables.value(nameKey(r.foreignTable)), r.foreignFields.value(pair), true));
-            set(edge, "headport", portOf(drawing.tables.value(nameKey(r.primaryTable)), r.primaryFields.value(pair), false));
+            const QByteArray head = portOf(drawing.tables.value(nameKey(r.primaryTable)), r.primaryFields.value(pair), false);
+            set(edge, "headport", head);
+            const QByteArray end = QByteArray(agnameof(primary)) + ':' + head;
             set(edge, "dir", "both");
             // Access's arrow points at the table of which only the matching rows are included.
             set(edge, "arrowtail", r.join == Join::Left ? "normal" : "none");
             set(edge, "arrowhead", r.join == Join::Right ? "normal" : "none");
-            set(edge, "headlabel", "1");
+            set(edge, "headlabel", labelledEnds.contains(end) ? QByteArray() : QByteArrayLiteral("1"));
+            labelledEnds.insert(end);
             set(edge, "taillabel", r.oneToOne ? "1" : "\xE2\x88\x9E"); // the infinity sign, as Access draws it
             set(edge, "style", r.enforced ? "solid" : "dashed");
             set(edge, "label", pair == 0 ? cascadeLetters(r).toUtf8() : QByteArray());
@@ -529,20 +535,12 @@ QString laidOut(GVC_t *context, Drawing &drawing)
 
 QString diagramName(const QString &name)
 {
-    QString pictured;
-    pictured.reserve(name.size());
-    for (const QChar c : name) {
-        const char16_t u = c.unicode();
-        if (u < 0x20)
-            pictured += QChar(char16_t(0x2400 + u)); // the control pictures: \u2409 for a tab, ...
-        else if (u == 0x7f)
-            pictured += QChar(char16_t(0x2421));
-        else if (u == 0xfffe || u == 0xffff) // not characters at all, and not allowed in XML
-            pictured += QStringLiteral("\\u%1").arg(unsigned(u), 4, 16, QLatin1Char('0'));
-        else
-            pictured += c;
-    }
-    return printable(pictured, Escape::ControlsButLineFeeds);
+    QString text = name;
+    // What printable() leaves for a terminal's own line breaks, and what is no character at all.
+    text.replace(QLatin1Char('\n'), QStringLiteral("\\n"));
+    text.replace(QChar(0xfffe), QStringLiteral("\\ufffe"));
+    text.replace(QChar(0xffff), QStringLiteral("\\uffff"));
+    return printable(text, Escape::ControlsButLineFeeds);
 }
 
 DiagramScope diagramScope(const Document &document)

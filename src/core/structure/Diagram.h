@@ -62,9 +62,10 @@ QString diagramLegendHtml(const Document &document, const QList<int> &tables);
 // when there are none.
 QString unrelatedTablesHtml(const Document &document, const QList<int> &tables, const QList<QString> &tableAnchors);
 
-// A name as a picture shows it: control characters as their visible symbols (U+2400...), and
-// bidirectional overrides and isolates, line separators, C1 controls and lone surrogates as
-// "\u202e", so that no name can reorder, break or invalidate the drawing. Backslashes stay.
+// A name as a picture shows it: control characters, bidirectional overrides and isolates, line
+// separators, lone surrogates and the non-characters U+FFFE and U+FFFF as C-style escapes ("\n",
+// "\x01", "\u202e"), so that no name can reorder, break or invalidate the drawing. Backslashes
+// stay as they are: a name is shown as it is.
 QString diagramName(const QString &name);
 
 } // namespace Structure

@@ -205,17 +205,17 @@ private slots:
         QVERIFY(first.shows(escapes));
         QVERIFY(first.shows(QStringLiteral("ID\\G")) && first.shows(QStringLiteral("\\E\\T")));
 
-        const QString shown = QStringLiteral("Ctl\u2401\u241b\u2409\u240a\u240d]]>\"'<&amp;\u2421\\u202egpj.exe\\u2066");
+        const QString shown = QStringLiteral("Ctl\\x01\\x1b\\t\\n\\r]]>\"'<&amp;\\x7f\\u202egpj.exe\\u2066");
         QCOMPARE(diagramName(controls), shown);
         const Shape &second = drawn[QStringLiteral("diagram-t2")];
         QCOMPARE(second.title, shown);
         QCOMPARE(second.linkTitle, shown);
         QVERIFY(second.shows(shown));
-        QVERIFY(second.shows(QStringLiteral("F\\N\\u202e\u2400")));
+        QVERIFY(second.shows(QStringLiteral("F\\N\\u202e\\x00")));
 
         const Shape &line = drawn[QStringLiteral("diagram-r1-1")];
-        QCOMPARE(line.title, shown + QStringLiteral(".F\\N\\u202e\u2400 \u2192 ") + escapes +
-                                 QStringLiteral(".ID\\G (R\\N<&>\u2407: one-to-many, integrity enforced)"));
+        QCOMPARE(line.title, shown + QStringLiteral(".F\\N\\u202e\\x00 \u2192 ") + escapes +
+                                 QStringLiteral(".ID\\G (R\\N<&>\\x07: one-to-many, integrity enforced)"));
     }
 
     // Each line leaves the pointing field's row and reaches the row of the field it points at,
@@ -292,6 +292,20 @@ private slots:
         QVERIFY(wide.shows(QStringLiteral("\u2026 25 more fields")));
         QVERIFY(joins(drawn[QStringLiteral("diagram-r1-1")].ends().first, wide, QStringLiteral("F35")));
         QVERIFY(drawn[QStringLiteral("diagram-t2")].shows(QStringLiteral("fields not read")));
+
+        // In a drawing of many tables every box lists only its key and related fields.
+        Document many;
+        for (int i = 0; i < 50; ++i) {
+            many.tables << table(QStringLiteral("M%1").arg(i), {QStringLiteral("ID"), QStringLiteral("Up"),
+                                                               QStringLiteral("Name"), QStringLiteral("Notes")},
+                                 {QStringLiteral("ID")});
+            if (i > 0)
+                many.relationships << relationship(QString(), QStringLiteral("M%1").arg(i / 2), {QStringLiteral("ID")},
+                                                   QStringLiteral("M%1").arg(i), {QStringLiteral("Up")});
+        }
+        const Shape &box = shapes(svgOf(many))[QStringLiteral("diagram-t8")];
+        QVERIFY(box.shows(QStringLiteral("ID")) && box.shows(QStringLiteral("Up")) && !box.shows(QStringLiteral("Name")));
+        QVERIFY(box.shows(QStringLiteral("\u2026 2 more fields")));
     }
 
     // Only related tables are drawn, group by group up to a limit; the page says plainly what
