@@ -170,9 +170,9 @@ QList<const Relationship *> relationshipsAmong(const Document &document, const Q
 // What a table's box shows of each field: the marks and whether it takes part in a drawn line.
 struct BoxFacts
 {
-    QSet<QString> keys;     // primary key fields, by name key
-    QSet<QString> foreign;  // fields that point at another table
-    QSet<QString> related;  // fields at either end of a drawn line
+    QSet<QString> keys;        // primary key fields, by name key
+    QSet<QString> foreign;     // fields that point at another table
+    QSet<QString> related;     // fields at either end of a drawn line
     int room = MaxFieldsInBox; // the rows a box of a wide table fills up to
 };
 
@@ -236,13 +236,15 @@ QString boldRoom(const QString &text)
 QString boxLabel(const Table &table, const BoxFacts &facts)
 {
     QString html = QStringLiteral("<TABLE BORDER=\"1\" CELLBORDER=\"0\" CELLSPACING=\"0\" CELLPADDING=\"3\" "
-                                  "COLOR=\"#7d8ca0\" BGCOLOR=\"white\"><TR><TD PORT=\"h\" COLSPAN=\"2\" BGCOLOR=\"#dbe4f0\" CELLPADDING=\"4\">"
+                                  "COLOR=\"#7d8ca0\" BGCOLOR=\"white\"><TR><TD PORT=\"h\" COLSPAN=\"2\" "
+                                  "BGCOLOR=\"#dbe4f0\" CELLPADDING=\"4\">"
                                   "<B>%1%2%1</B></TD></TR>")
                        .arg(boldRoom(table.name), labelText(table.name));
     const QList<int> shown = shownFields(table, facts);
     for (int i : shown)
         html += fieldRow(i, table.fields[i].name, facts);
-    const QString italic = QStringLiteral("<TR><TD COLSPAN=\"2\" ALIGN=\"LEFT\"><FONT COLOR=\"#5d6875\"><I>%1</I></FONT></TD></TR>");
+    const QString italic =
+        QStringLiteral("<TR><TD COLSPAN=\"2\" ALIGN=\"LEFT\"><FONT COLOR=\"#5d6875\"><I>%1</I></FONT></TD></TR>");
     if (table.fields.size() > shown.size())
         html += italic.arg(QStringLiteral("\u2026 ") + counted(table.fields.size() - shown.size(),
                                                                QStringLiteral("more field"),
@@ -336,9 +338,9 @@ struct Drawing
 {
     const Document &document;
     Agraph_t *graph = nullptr;
-    QHash<QString, Agnode_t *> nodes;      // by the table's name key
-    QHash<QString, const Table *> tables;  // by the table's name key
-    QHash<QString, QString> titles;        // by SVG id
+    QHash<QString, Agnode_t *> nodes;     // by the table's name key
+    QHash<QString, const Table *> tables; // by the table's name key
+    QHash<QString, QString> titles;       // by SVG id
 };
 
 void addBoxes(Drawing &drawing, const QList<int> &tables, const QList<QString> &anchors,
@@ -380,8 +382,10 @@ void addLines(Drawing &drawing, const QList<const Relationship *> &drawn)
             const QByteArray id = "diagram-r" + QByteArray::number(n + 1) + '-' + QByteArray::number(pair + 1);
             Agedge_t *edge = agedge(drawing.graph, foreign, primary, const_cast<char *>(id.constData()), 1);
             set(edge, "id", id);
-            set(edge, "tailport", portOf(drawing.tables.value(nameKey(r.foreignTable)), r.foreignFields.value(pair), true));
-            const QByteArray head = portOf(drawing.tables.value(nameKey(r.primaryTable)), r.primaryFields.value(pair), false);
+            set(edge, "tailport",
+                portOf(drawing.tables.value(nameKey(r.foreignTable)), r.foreignFields.value(pair), true));
+            const QByteArray head =
+                portOf(drawing.tables.value(nameKey(r.primaryTable)), r.primaryFields.value(pair), false);
             set(edge, "headport", head);
             const QByteArray end = QByteArray(agnameof(primary)) + ':' + head;
             set(edge, "dir", "both");
@@ -401,11 +405,11 @@ void addLines(Drawing &drawing, const QList<const Relationship *> &drawn)
 void setLooks(Agraph_t *graph)
 {
     const char *const looks[][3] = {
-        {"G", "rankdir", "LR"},          {"G", "nodesep", "0.3"},           {"G", "ranksep", "1.1"},
-        {"G", "fontname", "Helvetica"},  {"N", "shape", "plaintext"},       {"N", "fontname", "Helvetica"},
-        {"N", "fontsize", "10"},         {"N", "margin", "0"},              {"E", "fontname", "Helvetica"},
-        {"E", "fontsize", "8"},          {"E", "fontcolor", "#2b5797"},     {"E", "labelfontsize", "10"},
-        {"E", "labeldistance", "1.4"},   {"E", "labelangle", "35"},         {"E", "color", "#44546a"},
+        {"G", "rankdir", "LR"},         {"G", "nodesep", "0.3"},       {"G", "ranksep", "1.1"},
+        {"G", "fontname", "Helvetica"}, {"N", "shape", "plaintext"},   {"N", "fontname", "Helvetica"},
+        {"N", "fontsize", "10"},        {"N", "margin", "0"},          {"E", "fontname", "Helvetica"},
+        {"E", "fontsize", "8"},         {"E", "fontcolor", "#2b5797"}, {"E", "labelfontsize", "10"},
+        {"E", "labeldistance", "1.4"},  {"E", "labelangle", "35"},     {"E", "color", "#44546a"},
     };
     for (const auto &look : looks) {
         const int kind = look[0][0] == 'G' ? AGRAPH : look[0][0] == 'N' ? AGNODE : AGEDGE;
@@ -601,14 +605,18 @@ QString diagramSummary(const Document &document, const DiagramPlan &plan)
 {
     const qsizetype total = document.tables.size();
     const qsizetype related = plan.drawn.size() + plan.leftOut.size();
+    // A relationship with a linked table is one, but not one the diagram can draw.
+    const QString within = plan.unresolved > 0 ? QStringLiteral(" with a table of this database") : QString();
     QStringList sentences;
     if (total == 0)
         sentences << QStringLiteral("No tables to draw.");
     else if (related == 0 && total == 1)
-        sentences << QStringLiteral("The database's one table takes part in no relationship: there is nothing to draw.");
+        sentences << QStringLiteral("The database's one table takes part in no relationship%1: there is nothing to "
+                                    "draw.")
+                         .arg(within);
     else if (related == 0)
-        sentences << QStringLiteral("None of the %1 tables takes part in a relationship: there is nothing to draw.")
-                         .arg(number(total));
+        sentences << QStringLiteral("None of the %1 tables takes part in a relationship%2: there is nothing to draw.")
+                         .arg(number(total), within);
     else if (!plan.leftOut.isEmpty())
         sentences << QStringLiteral("The diagram shows %1 of the %2 tables that take part in relationships, as "
                                     "many as stay legible and quick to draw; the relationships of the other %3 are "
