@@ -218,16 +218,19 @@ QString contents(const Document &document, const QStringList &anchors)
 QString diagramSection(const Document &document, const QStringList &anchors)
 {
     QString out = QStringLiteral("<h2 id=\"diagram\">Diagram</h2>\n");
-    const DiagramScope scope = diagramScope(document);
-    if (scope.onlyRelated) {
-        out += QStringLiteral("<p class=\"muted\">The database has more than %1 tables: the diagram shows only the %2 "
-                              "that take part in relationships.</p>\n")
-                   .arg(DiagramTableLimit)
-                   .arg(scope.tables.size());
-    }
-    const QString svg = relationshipDiagramSvg(document, scope, anchors);
-    return out + (svg.isEmpty() ? QStringLiteral("<p class=\"muted\">No tables to draw.</p>\n")
-                                : QStringLiteral("<div class=\"diagram\">\n") + svg + QStringLiteral("\n</div>\n"));
+    const DiagramPlan plan = diagramPlan(document);
+    const QString summary = diagramSummary(document, plan);
+    if (!summary.isEmpty())
+        out += QStringLiteral("<p class=\"muted\">") + htmlText(summary) + QStringLiteral("</p>\n");
+    const QString svg = relationshipDiagramSvg(document, plan.drawn, anchors);
+    if (!svg.isEmpty())
+        out += QStringLiteral("<div class=\"diagram\">\n") + svg + QStringLiteral("\n</div>\n");
+    if (svg.startsWith(QLatin1String("<svg")))
+        out += diagramLegendHtml(document, plan.drawn);
+    // Without a single relationship, the list would only repeat the contents.
+    if (plan.drawn.isEmpty() && plan.leftOut.isEmpty())
+        return out;
+    return out + unrelatedTablesHtml(document, plan.unrelated, anchors);
 }
 
 QString tablesSection(const Document &document, const QStringList &anchors)

@@ -254,8 +254,6 @@ private slots:
                                              "<p class=\"note\">its records could not be counted: Unrecognized "
                                              "database format &#39;x.mdb&#39;; its definition is damaged: its fields "
                                              "and indexes could not be read</p>\n"));
-        // Its box in the diagram says so too, rather than standing empty.
-        QVERIFY(html.section(QStringLiteral("<div class=\"diagram\">"), 1).contains(QStringLiteral("fields not read")));
 
         // Unknown fields are neither removed nor added.
         Document read = d;
@@ -331,13 +329,12 @@ private slots:
         QVERIFY(page.contains(QStringLiteral("&lt;/table&gt;&lt;img src=x onerror=alert(2)&gt;")));
         QVERIFY(page.contains(QStringLiteral("Zoë Ölpreis 注文")));
         QVERIFY(page.contains(QStringLiteral("it&#39;s &quot;quoted&quot; *star*")));
-        // The diagram: inline SVG, a box per table linking to its section, the relationship drawn.
+        // The diagram: inline SVG, a box per related table linking to its section, the relationship drawn.
         QVERIFY(page.contains(QStringLiteral("<div class=\"diagram\">\n<svg")));
-        for (const QString &anchor : tableAnchors(shop())) {
+        for (const QString &anchor : tableAnchors(shop()))
             QVERIFY(page.contains(QStringLiteral("id=\"%1\"").arg(anchor)));
-            QVERIFY(page.contains(QStringLiteral("xlink:href=\"#%1\"").arg(anchor)));
-        }
-        QVERIFY(page.contains(QStringLiteral("<title>t2&#45;&gt;t3</title>")));
+        QVERIFY(page.contains(QStringLiteral("xlink:href=\"#table-customers\"")));
+        QVERIFY(page.contains(QStringLiteral("<title>Orders.CustomerID \u2192 Customers.CustomerID (CustomersOrders")));
         QVERIFY(page.contains(QStringLiteral("@media print")));
         QVERIFY(page.contains(QStringLiteral("id=\"search\"")));
         QVERIFY(!page.contains(QStringLiteral("secret")));
@@ -386,7 +383,6 @@ private slots:
         for (const QString &anchor : anchors) {
             QCOMPARE(page.count(QStringLiteral("id=\"%1\"").arg(anchor)), 1);
             QVERIFY(page.contains(QStringLiteral("<a href=\"#%1\">").arg(anchor)));
-            QVERIFY(page.contains(QStringLiteral("xlink:href=\"#%1\"").arg(anchor)));
             QCOMPARE(md.count(QStringLiteral("<a id=\"%1\"></a>").arg(anchor)), 1);
             QVERIFY(md.contains(QStringLiteral("](#%1)\n").arg(anchor)));
         }
@@ -444,26 +440,6 @@ private slots:
         QCOMPARE(d.tables.size(), 1);
         QCOMPARE(d.tables[0].validationRule, std::optional<QString>(QStringLiteral("[Since] > #1/1/1990#")));
         QCOMPARE(d.tables[0].validationText, std::optional<QString>());
-    }
-
-    void bigDatabasesDrawOnlyRelatedTables()
-    {
-        Document big = shop();
-        for (int i = 0; i < DiagramTableLimit; ++i) {
-            Table t;
-            t.name = QStringLiteral("Lonely%1").arg(i);
-            big.tables << t;
-        }
-        const DiagramScope scope = diagramScope(big);
-        QVERIFY(scope.onlyRelated);
-        QCOMPARE(scope.tables, (QList<int>{1, 2}));
-        QVERIFY(toHtml(big).contains(QStringLiteral("the diagram shows only the 2 that take part in relationships")));
-        QVERIFY(!diagramScope(shop()).onlyRelated);
-        QCOMPARE(diagramScope(shop()).tables.size(), 3);
-        // Nothing to draw: no picture, a sentence instead.
-        Document none;
-        QVERIFY(relationshipDiagramSvg(none, diagramScope(none), {}).isEmpty());
-        QVERIFY(toHtml(none).contains(QStringLiteral("No tables to draw.")));
     }
 
     void diffOfASchemaWithItselfIsEmpty()
