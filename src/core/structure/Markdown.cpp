@@ -611,11 +611,18 @@ void diagramSection(QString &out, const Context &context)
     const Document &document = context.document;
     out += QStringLiteral("## Diagram\n\n");
     const DiagramScope scope = diagramScope(document);
+    // A big database's diagram draws only its related tables, and says how many it leaves out.
+    const qsizetype leftOut = document.tables.size() - scope.tables.size();
+    if (scope.onlyRelated && scope.tables.isEmpty()) {
+        out += QStringLiteral("None of the %1 tables takes part in a relationship: there is nothing to draw.\n")
+                   .arg(document.tables.size());
+        return;
+    }
     if (scope.onlyRelated) {
-        out += QStringLiteral("The database has more than %1 tables: the diagram shows only the %2 that take part in "
-                              "relationships.\n\n")
-                   .arg(DiagramTableLimit)
-                   .arg(scope.tables.size());
+        out += QStringLiteral("The diagram shows the %1 tables that take part in relationships; the %2 without "
+                              "relationships are left out.\n\n")
+                   .arg(scope.tables.size())
+                   .arg(leftOut);
     }
     if (scope.tables.isEmpty()) {
         out += QStringLiteral("No tables to draw.\n");

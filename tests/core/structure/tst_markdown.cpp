@@ -335,6 +335,26 @@ private slots:
 
     // The document as GitHub renders it, read back: each hostile name is the text of its heading,
     // table cell and description; nothing links out, strikes through, lists or quotes.
+    void bigDatabasesSayWhatTheDiagramLeavesOut()
+    {
+        Document big;
+        for (int i = 0; i < 201; ++i) {
+            Table t;
+            t.name = QStringLiteral("T%1").arg(i);
+            big.tables << t;
+        }
+        QVERIFY(toMarkdown(big).contains(
+            QStringLiteral("None of the 201 tables takes part in a relationship: there is nothing to draw.\n")));
+        Relationship r;
+        r.primaryTable = QStringLiteral("T1");
+        r.foreignTable = QStringLiteral("T7");
+        big.relationships << r;
+        const QString md = toMarkdown(big);
+        QVERIFY(md.contains(QStringLiteral("The diagram shows the 2 tables that take part in relationships; the 199 "
+                                           "without relationships are left out.")));
+        QCOMPARE(md.count(QRegularExpression(QStringLiteral("^    T\\d+\\["), QRegularExpression::MultilineOption)), 2);
+    }
+
     void hostileNamesRenderAsTyped()
     {
         const QString cmark = QStandardPaths::findExecutable(QStringLiteral("cmark-gfm"));
