@@ -342,14 +342,22 @@ int main(int argc, char *argv[])
             std::fprintf(stderr, "strudex-export: %s\n", process.readAllStandardError().left(500).constData());
         exportCpu.push_back(childCpuSeconds() - cpuBefore);
     };
-    // The whole structure in every document format at once.
+    // The whole structure in every document format at once, with its memory.
+    qint64 formatsPeakKb = 0;
     const auto exportFormats = [&] {
         QProcess process;
         process.setStandardOutputFile(QProcess::nullDevice());
         process.start(bin + QStringLiteral("/strudex-export"),
                       {QStringLiteral("--format"), QStringLiteral("json,markdown,html"), QStringLiteral("--output"),
                        out.path(), file});
-        process.waitForFinished(-1);
+        process.waitForStarted();
+        const qint64 pid = process.processId();
+        while (!process.waitForFinished(5)) {
+            qint64 total = rssKb(pid);
+            for (qint64 child : childrenOf(pid))
+                total += rssKb(child);
+            formatsPeakKb = std::max(formatsPeakKb, total);
+        }
         if (process.exitCode() != 0)
             std::fprintf(stderr, "strudex-export --format: %s\n", process.readAllStandardError().left(500).constData());
     };
@@ -410,8 +418,8 @@ int main(int argc, char *argv[])
     results.push_back({"count Events (vs mdb-export | wc -l)", counting, mdbExport, 0.1, "x"});
 
     results.push_back({"strudex-export, all tables (vs mdb-schema postgres)", exporting, mdbSchema, 0.25, "x"});
-    results.push_back(
-        {"all formats (json,markdown,html), all tables (vs mdb-schema)", median(formatTimes), mdbSchema, 1.0, "x"});
+    results.push_back({"text report alone vs mdb-schema", exporting, mdbSchema, 0.15, "x"});
+    results.push_back({"all formats (json, markdown, html) vs mdb-schema", median(formatTimes), mdbSchema, 0.35, "x"});
 
     // The conversation of one whole export, the exporter's way (list, then report), in this
     // process: frames both ways and databases opened, plain and encrypted.
@@ -536,6 +544,9 @@ int main(int argc, char *argv[])
     const bool memoryOk = peakKb < 150 * 1024;
     std::printf("%-62s %9.1fMB %31s %s\n", "peak memory of strudex-export and its worker", double(peakKb) / 1024,
                 "< 150 MB", memoryOk ? "ok" : "MISSED");
+    const bool formatsMemoryOk = formatsPeakKb <= 80 * 1024;
+    std::printf("%-62s %9.1fMB %31s %s\n", "peak memory, all formats", double(formatsPeakKb) / 1024, "<= 80 MB",
+                formatsMemoryOk ? "ok" : "MISSED");
     const bool cpuOk = exportCpuSeconds <= exporting;
     std::printf("%-62s %9.3fs %9.3fs %7.2fx %7.2fx %s\n", "strudex-export CPU, program + worker (vs its wall time)",
                 exportCpuSeconds, exporting, exportCpuSeconds / exporting, 1.0, cpuOk ? "ok" : "MISSED");
@@ -566,8 +577,8 @@ int main(int argc, char *argv[])
     const bool desktopMemoryOk = desktopPeakKb < 150 * 1024;
     std::printf("%-62s %9.1fMB %31s %s\n", "desktop: peak memory of the program and its worker",
                 double(desktopPeakKb) / 1024, "< 150 MB", desktopMemoryOk ? "ok" : "MISSED");
-    met = met && memoryOk && cpuOk && waitingOk && idleOk && framesOk && decryptOk && nextOk && startOk && breathOk &&
-          desktopMemoryOk;
+    met = met && memoryOk && formatsMemoryOk && cpuOk && waitingOk && idleOk && framesOk && decryptOk && nextOk &&
+          startOk && breathOk && desktopMemoryOk;
     if (dialogs.failures)
         std::printf("%d failures were reported during the runs\n", dialogs.failures);
     return met && dialogs.failures == 0 ? 0 : 1;

@@ -12,6 +12,7 @@
 
 #include <QDir>
 
+#include <algorithm>
 #include <thread>
 #include <vector>
 
@@ -55,25 +56,65 @@ QString fileName(Format format, const QString &folder, const QString &databasePa
     return name + extension;
 }
 
-std::optional<QString> write(const Structure::Document &document, Format format, const QString &path)
+namespace {
+
+// What a writer made: JSON comes as its UTF-8 bytes, the pages as text.
+struct Rendering
 {
-    QByteArray bytes;
+    bool isText = false;
+    QByteArray utf8;
+    QString text;
+};
+
+Rendering render(const Structure::Document &document, Format format)
+{
     switch (format) {
     case Format::Json:
-        bytes = Structure::toJson(document);
-        break;
+        return {false, Structure::toJson(document), QString()};
     case Format::Markdown:
-        bytes = Structure::toMarkdown(document).toUtf8();
-        break;
+        return {true, QByteArray(), Structure::toMarkdown(document)};
     case Format::Html:
-        bytes = Structure::toHtml(document).toUtf8();
-        break;
+        return {true, QByteArray(), Structure::toHtml(document)};
     case Format::Text:
-        return QStringLiteral("the text report is written by the report writer");
+        break;
     }
+    return {};
+}
+
+bool writeRendering(QIODevice &file, const Rendering &rendering)
+{
+    if (rendering.isText)
+        return writeUtf8(file, rendering.text);
+    return file.write(rendering.utf8) == rendering.utf8.size();
+}
+
+} // namespace
+
+// Each piece is made UTF-8 on its own. A piece never ends between the halves of a surrogate pair,
+// so each converts exactly as it does within the whole text.
+bool writeUtf8(QIODevice &file, QStringView text)
+{
+    constexpr qsizetype kPiece = 1 << 18;
+    for (qsizetype at = 0; at < text.size();) {
+        qsizetype length = std::min(kPiece, text.size() - at);
+        if (at + length < text.size() && text[at + length - 1].isHighSurrogate())
+            ++length;
+        const QByteArray piece = text.mid(at, length).toUtf8();
+        if (file.write(piece) != piece.size())
+            return false;
+        at += length;
+    }
+    return true;
+}
+
+std::optional<QString> write(const Structure::Document &document, Format format, const QString &path)
+{
+    if (format == Format::Text)
+        return QStringLiteral("the text report is written by the report writer");
+    const Rendering rendering = render(document, format);
     // Never through a link: the save would replace the file it points to.
     SaveFile file(path);
-    const bool saved = file.open() && file.write(bytes) == bytes.size() && file.commit();
+    const bool saved = file.open() && writeRendering(file.device(), rendering) && file.commit();
     if (!saved && !file.refusal().isEmpty())
         return ReportFile::notReplacedText(path, file.refusal());
     if (!saved)
@@ -85,16 +126,31 @@ std::optional<QString> write(const Structure::Document &document, Format format,
 QStringList writeAll(const Structure::Document &document, const QList<Format> &formats, const QString &folder,
                      const QString &databasePath)
 {
-    std::vector<std::optional<QString>> problems(std::size_t(formats.size()));
-    std::vector<std::thread> writers;
-    for (qsizetype i = 0; i < formats.size(); ++i) {
-        const QString path = fileName(formats[i], folder, databasePath);
-        const Format format = formats[i];
-        auto &problem = problems[std::size_t(i)];
-        writers.emplace_back([&document, format, path, &problem] { problem = write(document, format, path); });
+    // Two lanes: JSON, the biggest document, in one, the others one after the other in the second.
+    // That takes as long as writing all side by side on two cores, and no more than two documents
+    // are ever held at once.
+    std::vector<qsizetype> first;
+    std::vector<qsizetype> second;
+    for (qsizetype i = 0; i < formats.size(); ++i)
+        (formats[i] == Format::Json ? first : second).push_back(i);
+    if (first.empty() && !second.empty()) {
+        first.push_back(second.front());
+        second.erase(second.begin());
     }
-    for (std::thread &writer : writers)
-        writer.join();
+    QStringList paths;
+    for (const Format format : formats)
+        paths << fileName(format, folder, databasePath);
+    std::vector<std::optional<QString>> problems(std::size_t(formats.size()));
+    const auto writeLane = [&](const std::vector<qsizetype> &lane) {
+        for (const qsizetype i : lane)
+            problems[std::size_t(i)] = write(document, formats[i], paths[i]);
+    };
+    std::thread other;
+    if (!second.empty())
+        other = std::thread(writeLane, std::cref(second));
+    writeLane(first);
+    if (other.joinable())
+        other.join();
     QStringList out;
     for (const auto &problem : problems) {
         if (problem)

@@ -3,6 +3,7 @@
 #include "core/structure/Diff.h"
 #include "core/structure/Structure.h"
 
+#include <QIODevice>
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -31,7 +32,11 @@ QString fileName(Format format, const QString &folder, const QString &databasePa
 // is complete. Nothing on success; otherwise what went wrong, naming the file.
 std::optional<QString> write(const Structure::Document &document, Format format, const QString &path);
 
-// Writes the document in each format to its file name in the folder, the formats side by side (the
+// The text as UTF-8 into the file, in pieces: the bytes of text.toUtf8() without ever holding a
+// UTF-8 copy of the whole. False when a piece could not be written.
+bool writeUtf8(QIODevice &file, QStringView text);
+
+// Writes the document in each format to its file name in the folder, two formats side by side (the
 // document is only read). What went wrong, per format that failed, in the formats' order.
 QStringList writeAll(const Structure::Document &document, const QList<Format> &formats, const QString &folder,
                      const QString &databasePath);

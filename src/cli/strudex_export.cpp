@@ -331,6 +331,8 @@ std::variant<std::vector<ConsoleView::Row>, QString> tickedRows(const QStringLis
                                  const ConsoleDialogs &dialogs)
 {
     const auto document = readDocument(request.database, request.password, request.wanted);
+    // Everything is read: the worker's memory is not held while the documents are written.
+    Ado::Connection::releaseKept();
     bool failed = dialogs.failed() || !document;
     if (document) {
         // A document with a gap is written all the same, but the run did not read everything: the
@@ -348,8 +350,7 @@ std::variant<std::vector<ConsoleView::Row>, QString> tickedRows(const QStringLis
         }
     }
     // Everything is written. Taking a big database's document apart, piece by piece, would only
-    // make the user wait: the worker is let go and the process ends here.
-    Ado::Connection::releaseKept();
+    // make the user wait: the process ends here.
     std::fflush(stdout);
     std::fflush(stderr);
     std::_Exit(failed ? ExitReported : 0);

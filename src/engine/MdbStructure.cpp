@@ -77,13 +77,16 @@ private:
     // Every property list of an object's block; a damaged block, or one read only in part, is a
     // note added to *note, not a failure.
     std::vector<PropertyList> propertyLists(const CatalogObject &object, std::string *note);
+    std::vector<PropertyList> propertyLists(const std::optional<std::vector<std::uint8_t>> &block, std::string *note);
     // A system table that could not be read whole is a note of its own.
     void noteProblem(const std::string &problem);
     void beat();
 
     bool isUserTable(std::size_t object, const std::string &safeName) const;
     StructureRecord tableRecord(const CatalogObject &object, const std::string &safeName);
-    void countRecords(EngineProtocol::StructureTable &table);
+    // The live rows the definition's usage map names; why they could not be counted otherwise.
+    void countRecords(EngineProtocol::StructureTable &table, const CatalogObject &object,
+                      const TableDefinition *definition, const std::optional<EngineFailure> &blockFailure);
     void addTableProperties(EngineProtocol::StructureTable &table, const std::vector<PropertyList> &lists);
     void addFields(EngineProtocol::StructureTable &table, const CatalogObject &object,
                    const TableDefinition &definition, const std::vector<PropertyList> &lists);
@@ -284,22 +287,32 @@ bool MdbDatabase::StructureReader::isUserTable(std::size_t object, const std::st
            tableType(found.type, found.flags, false) == "TABLE";
 }
 
-// The table with its record count, its own properties, its fields and its indexes.
+// The table with its record count, its own properties, its fields and its indexes, from one
+// reading of its definition and of its property block.
 StructureRecord MdbDatabase::StructureReader::tableRecord(const CatalogObject &object, const std::string &safeName)
 {
     StructureRecord record;
     record.kind = StructureKind::Table;
     EngineProtocol::StructureTable &table = record.table;
     table.name = safeName;
-    countRecords(table);
     const std::optional<TableDefinition> definition =
         readTableDefinition(m_database.m_pages, m_database.m_layout, object.tablePage, m_decode, true);
+    std::optional<std::vector<std::uint8_t>> block;
+    std::optional<EngineFailure> blockFailure;
+    if (definition) {
+        try {
+            block = m_database.propertyBlock(object);
+        } catch (const EngineFailure &failure) {
+            blockFailure = failure;
+        }
+    }
+    countRecords(table, object, definition ? &*definition : nullptr, blockFailure);
     if (!definition) {
         table.definitionRead = false;
         addNote(table.note, "its definition is damaged: its fields and indexes could not be read");
         return record;
     }
-    const std::vector<PropertyList> lists = propertyLists(object, &table.note);
+    const std::vector<PropertyList> lists = propertyLists(block, &table.note);
     addTableProperties(table, lists);
     addFields(table, object, *definition, lists);
     addIndexes(table, *definition);
@@ -307,18 +320,26 @@ StructureRecord MdbDatabase::StructureReader::tableRecord(const CatalogObject &o
     return record;
 }
 
-void MdbDatabase::StructureReader::countRecords(EngineProtocol::StructureTable &table)
+// The rows are counted as a Describe counts them, with the same failures: a definition that cannot
+// be read, or (for a table with a calculated field, whose type its properties give) a property
+// block that cannot, leaves them uncounted.
+void MdbDatabase::StructureReader::countRecords(EngineProtocol::StructureTable &table, const CatalogObject &object,
+                                                const TableDefinition *definition,
+                                                const std::optional<EngineFailure> &blockFailure)
 {
+    const auto calculated = [](const DefinedColumn &column) { return column.stored.calculated; };
     try {
-        // Counted only: the fields are read from the definition, with all their properties.
-        m_database.fields(table.name, m_heartbeat, false);
-        const Table &counted = m_database.m_tables.find(table.name)->second;
-        table.records = *counted.recordCount;
-        if (counted.damagedDataPages > 0)
-            addNote(table.note,
-                    "its records were counted only in part: " + std::to_string(counted.damagedDataPages) +
-                        (counted.damagedDataPages == 1 ? " of its data pages is" : " of its data pages are") +
-                        " damaged (its table of rows runs off the page or points outside it)");
+        if (!definition)
+            throw Errors::unrecognizedFormat(m_database.m_path);
+        if (blockFailure && std::any_of(definition->columns.begin(), definition->columns.end(), calculated))
+            throw *blockFailure;
+        std::size_t damagedDataPages = 0;
+        table.records = countLiveRows(definition->usageMap, object.tablePage, m_database.m_pages,
+                                      m_database.m_layout.page, m_heartbeat, &damagedDataPages);
+        if (damagedDataPages > 0)
+            addNote(table.note, "its records were counted only in part: " + std::to_string(damagedDataPages) +
+                                    (damagedDataPages == 1 ? " of its data pages is" : " of its data pages are") +
+                                    " damaged (its table of rows runs off the page or points outside it)");
     } catch (const EngineFailure &failure) {
         // The engine's sentence ends in a full stop; the note goes on after it.
         std::string why = failure.what();
@@ -545,15 +566,24 @@ const MdbDatabase::CatalogObject *MdbDatabase::StructureReader::anyObject(std::s
 
 std::vector<PropertyList> MdbDatabase::StructureReader::propertyLists(const CatalogObject &object, std::string *note)
 {
-    std::vector<std::uint8_t> block;
+    std::optional<std::vector<std::uint8_t>> block;
     try {
         block = m_database.propertyBlock(object);
     } catch (const EngineFailure &) {
+    }
+    return propertyLists(block, note);
+}
+
+// A block that could not be read (nothing) is a note.
+std::vector<PropertyList>
+MdbDatabase::StructureReader::propertyLists(const std::optional<std::vector<std::uint8_t>> &block, std::string *note)
+{
+    if (!block) {
         addNote(*note, "its properties are damaged and were left out");
         return {};
     }
     std::string shortfall;
-    std::vector<PropertyList> lists = readAllProperties(block, m_decode, &shortfall);
+    std::vector<PropertyList> lists = readAllProperties(*block, m_decode, &shortfall);
     if (!shortfall.empty())
         addNote(*note, "its properties could not be read whole (" + safe(shortfall) + ")");
     return lists;

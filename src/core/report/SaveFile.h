@@ -27,10 +27,12 @@ public:
     // Writes the file out to the disk and gives it the name; false with the reason when it fails,
     // and the temporary file is gone either way.
     bool commit();
+    // The open temporary file, for writers that write to a device; its failures are this save's.
+    QIODevice &device() { return m_temporary; }
     // Throws the temporary file away.
     void cancelWriting();
 
-    QString errorString() const { return m_error; }
+    QString errorString() const { return m_error.isEmpty() ? m_temporary.errorString() : m_error; }
     QFileDevice::FileError error() const { return m_errorKind; }
     // What holds the name, when the save was refused for it ("a symbolic link", "a folder", ...).
     QString refusal() const { return m_refusal; }

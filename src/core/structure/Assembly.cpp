@@ -4,6 +4,9 @@
 
 #include <QHash>
 
+#include <algorithm>
+#include <array>
+
 namespace Structure {
 
 namespace {
@@ -13,39 +16,93 @@ QString text(const std::string &utf8)
     return QString::fromStdString(utf8);
 }
 
-Properties propertiesOf(const std::vector<EngineProtocol::Property> &stored)
+// The properties the document reads into their own places.
+enum Wanted : std::size_t {
+    Description,
+    Required,
+    AllowZeroLength,
+    DefaultValue,
+    ValidationRule,
+    ValidationText,
+    Expression,
+    DisplayControl,
+    RowSource,
+    RowSourceType,
+    BoundColumn,
+    ColumnCount,
+    AllowMultipleValues,
+    WantedCount,
+};
+
+// Their names as nameKey() makes them.
+constexpr std::array<QLatin1StringView, WantedCount> kWantedKeys = {
+    QLatin1StringView("description"),         QLatin1StringView("required"),       QLatin1StringView("allowzerolength"),
+    QLatin1StringView("defaultvalue"),        QLatin1StringView("validationrule"), QLatin1StringView("validationtext"),
+    QLatin1StringView("expression"),          QLatin1StringView("displaycontrol"), QLatin1StringView("rowsource"),
+    QLatin1StringView("rowsourcetype"),       QLatin1StringView("boundcolumn"),    QLatin1StringView("columncount"),
+    QLatin1StringView("allowmultiplevalues"),
+};
+
+bool isAscii(const QString &name)
 {
-    Properties out;
-    for (const EngineProtocol::Property &p : stored)
-        out << qMakePair(text(p.name), text(p.text));
-    return out;
+    return std::all_of(name.cbegin(), name.cend(), [](QChar c) { return c.unicode() < 0x80; });
 }
 
-std::optional<QString> property(const Properties &properties, const char *name)
+// Which wanted property a stored name is, matched as storedProperty() matches names (nameKey);
+// WantedCount for none. An ASCII name is lowered the same way without making its key.
+std::size_t wantedIndex(const QString &name)
 {
-    return storedProperty(properties, QString::fromLatin1(name));
+    const bool ascii = isAscii(name);
+    const QString key = ascii ? QString() : nameKey(name);
+    for (std::size_t i = 0; i < WantedCount; ++i) {
+        const QLatin1StringView wanted = kWantedKeys[i];
+        if (ascii ? name.size() == wanted.size() && name.compare(wanted, Qt::CaseInsensitive) == 0 : key == wanted)
+            return i;
+    }
+    return WantedCount;
 }
 
-// A property Access stores as "Yes" or "No"; any other text answers nothing.
-std::optional<bool> yesNoProperty(const Properties &properties, const char *name)
+// The first stored property of each wanted name, found in one pass over the properties: what
+// storedProperty() would find for each, without lowering every name for every lookup.
+class Sheet
 {
-    const auto value = property(properties, name);
-    if (!value)
+public:
+    explicit Sheet(const Properties &properties)
+    {
+        for (const auto &[name, value] : properties) {
+            const std::size_t which = wantedIndex(name);
+            if (which < WantedCount && !m_found[which])
+                m_found[which] = &value;
+        }
+    }
+
+    std::optional<QString> text(Wanted which) const
+    {
+        return m_found[which] ? std::optional<QString>(*m_found[which]) : std::nullopt;
+    }
+
+    // A property Access stores as "Yes" or "No"; any other text answers nothing.
+    std::optional<bool> yesNo(Wanted which) const
+    {
+        if (!m_found[which])
+            return std::nullopt;
+        if (*m_found[which] == QStringLiteral("Yes"))
+            return true;
+        if (*m_found[which] == QStringLiteral("No"))
+            return false;
         return std::nullopt;
-    if (*value == QStringLiteral("Yes"))
-        return true;
-    if (*value == QStringLiteral("No"))
-        return false;
-    return std::nullopt;
-}
+    }
 
-std::optional<int> whole(const Properties &properties, const char *name)
-{
-    const auto value = property(properties, name);
-    bool ok = false;
-    const int number = value ? value->toInt(&ok) : 0;
-    return ok ? std::optional<int>(number) : std::nullopt;
-}
+    std::optional<int> whole(Wanted which) const
+    {
+        bool ok = false;
+        const int number = m_found[which] ? m_found[which]->toInt(&ok) : 0;
+        return ok ? std::optional<int>(number) : std::nullopt;
+    }
+
+private:
+    std::array<const QString *, WantedCount> m_found{};
+};
 
 QString displayControlName(const QString &code)
 {
@@ -56,72 +113,38 @@ QString displayControlName(const QString &code)
     return names.value(code, code);
 }
 
-Field fieldOf(const EngineProtocol::StructureField &stored)
+// A lookup field shows a list or combo box, or names where its values come from.
+std::optional<Lookup> lookupOf(const Sheet &sheet)
 {
-    Field f;
-    f.name = text(stored.name);
-    f.adoType = stored.adoType;
-    f.type = Access::GetFieldTypeName(stored.adoType);
-    f.size = stored.definedSize;
-    f.accessType = text(stored.accessType);
-    if (stored.fieldSize)
-        f.fieldSize = text(*stored.fieldSize);
-    f.precision = stored.precision;
-    f.scale = stored.scale;
-    f.multiValued = stored.multiValued;
-    f.properties = propertiesOf(stored.properties);
-    f.note = text(stored.note);
-    f.description = property(f.properties, "Description");
-    f.required = yesNoProperty(f.properties, "Required");
-    f.allowZeroLength = yesNoProperty(f.properties, "AllowZeroLength");
-    f.defaultValue = property(f.properties, "DefaultValue");
-    f.validationRule = property(f.properties, "ValidationRule");
-    f.validationText = property(f.properties, "ValidationText");
-    f.expression = property(f.properties, "Expression");
-    const auto control = property(f.properties, "DisplayControl");
-    const auto rowSource = property(f.properties, "RowSource");
-    // A lookup field shows a list or combo box, or names where its values come from.
-    if ((control && (*control == QStringLiteral("110") || *control == QStringLiteral("111"))) || rowSource) {
-        Lookup lookup;
-        if (control)
-            lookup.displayControl = displayControlName(*control);
-        lookup.rowSourceType = property(f.properties, "RowSourceType");
-        lookup.rowSource = rowSource;
-        lookup.boundColumn = whole(f.properties, "BoundColumn");
-        lookup.columnCount = whole(f.properties, "ColumnCount");
-        lookup.allowMultipleValues = yesNoProperty(f.properties, "AllowMultipleValues");
-        f.lookup = lookup;
-    }
-    return f;
+    const auto control = sheet.text(DisplayControl);
+    const auto rowSource = sheet.text(RowSource);
+    if (!(control && (*control == QStringLiteral("110") || *control == QStringLiteral("111"))) && !rowSource)
+        return std::nullopt;
+    Lookup lookup;
+    if (control)
+        lookup.displayControl = displayControlName(*control);
+    lookup.rowSourceType = sheet.text(RowSourceType);
+    lookup.rowSource = rowSource;
+    lookup.boundColumn = sheet.whole(BoundColumn);
+    lookup.columnCount = sheet.whole(ColumnCount);
+    lookup.allowMultipleValues = sheet.yesNo(AllowMultipleValues);
+    return lookup;
 }
 
-Table tableOf(const EngineProtocol::StructureTable &stored)
+Index indexOf(const EngineProtocol::StructureIndex &index)
 {
-    Table t;
-    t.name = text(stored.name);
-    t.records = stored.records;
-    t.definitionRead = stored.definitionRead;
-    t.properties = propertiesOf(stored.properties);
-    t.description = property(t.properties, "Description");
-    t.validationRule = property(t.properties, "ValidationRule");
-    t.validationText = property(t.properties, "ValidationText");
-    t.note = text(stored.note);
-    for (const EngineProtocol::StructureField &field : stored.fields)
-        t.fields << fieldOf(field);
-    for (const EngineProtocol::StructureIndex &index : stored.indexes) {
-        Index i;
-        i.name = text(index.name);
-        for (const auto &[name, descending] : index.fields)
-            i.fields << IndexField{text(name), descending};
-        i.primary = index.primary;
-        i.unique = index.unique;
-        i.ignoreNulls = index.ignoreNulls;
-        i.required = index.required;
-        i.foreignKey = index.foreignKey;
-        i.note = text(index.note);
-        t.indexes << i;
-    }
-    return t;
+    Index i;
+    i.name = text(index.name);
+    i.fields.reserve(qsizetype(index.fields.size()));
+    for (const auto &[name, descending] : index.fields)
+        i.fields << IndexField{text(name), descending};
+    i.primary = index.primary;
+    i.unique = index.unique;
+    i.ignoreNulls = index.ignoreNulls;
+    i.required = index.required;
+    i.foreignKey = index.foreignKey;
+    i.note = text(index.note);
+    return i;
 }
 
 QStringList textsOf(const std::vector<std::string> &items)
@@ -132,7 +155,98 @@ QStringList textsOf(const std::vector<std::string> &items)
     return out;
 }
 
+Relationship relationshipOf(const EngineProtocol::StructureRelationship &r)
+{
+    Relationship out;
+    out.name = text(r.name);
+    out.primaryTable = text(r.primaryTable);
+    out.primaryFields = textsOf(r.primaryFields);
+    out.foreignTable = text(r.foreignTable);
+    out.foreignFields = textsOf(r.foreignFields);
+    out.enforced = r.enforced;
+    out.cascadeUpdates = r.cascadeUpdates;
+    out.cascadeDeletes = r.cascadeDeletes;
+    out.cascadeNull = r.cascadeNull;
+    out.oneToOne = r.oneToOne;
+    out.join = r.join == "left" ? Join::Left : r.join == "right" ? Join::Right : Join::Inner;
+    out.note = text(r.note);
+    return out;
+}
+
+LinkedTable linkOf(const EngineProtocol::StructureLink &l)
+{
+    // An Access link points at a file; an ODBC link at a data source, whose password is never
+    // shown.
+    const QString source = l.database.empty() ? maskPasswords(text(l.connection)) : text(l.database);
+    return LinkedTable{text(l.name), text(l.target), source, text(l.note)};
+}
+
 } // namespace
+
+QString Assembler::shared(const std::string &utf8)
+{
+    const auto found = m_shared.find(utf8);
+    if (found != m_shared.end())
+        return found->second;
+    return m_shared.emplace(utf8, text(utf8)).first->second;
+}
+
+Properties Assembler::propertiesOf(const std::vector<EngineProtocol::Property> &stored)
+{
+    Properties out;
+    out.reserve(qsizetype(stored.size()));
+    for (const EngineProtocol::Property &p : stored)
+        out << qMakePair(shared(p.name), text(p.text));
+    return out;
+}
+
+Field Assembler::fieldOf(const EngineProtocol::StructureField &stored)
+{
+    Field f;
+    f.name = text(stored.name);
+    f.adoType = stored.adoType;
+    f.type = Access::GetFieldTypeName(stored.adoType);
+    f.size = stored.definedSize;
+    f.accessType = shared(stored.accessType);
+    if (stored.fieldSize)
+        f.fieldSize = shared(*stored.fieldSize);
+    f.precision = stored.precision;
+    f.scale = stored.scale;
+    f.multiValued = stored.multiValued;
+    f.properties = propertiesOf(stored.properties);
+    f.note = text(stored.note);
+    const Sheet sheet(f.properties);
+    f.description = sheet.text(Description);
+    f.required = sheet.yesNo(Required);
+    f.allowZeroLength = sheet.yesNo(AllowZeroLength);
+    f.defaultValue = sheet.text(DefaultValue);
+    f.validationRule = sheet.text(ValidationRule);
+    f.validationText = sheet.text(ValidationText);
+    f.expression = sheet.text(Expression);
+    f.lookup = lookupOf(sheet);
+    return f;
+}
+
+Table Assembler::tableOf(const EngineProtocol::StructureTable &stored)
+{
+    Table t;
+    t.name = text(stored.name);
+    t.records = stored.records;
+    t.definitionRead = stored.definitionRead;
+    t.properties = propertiesOf(stored.properties);
+    const Sheet sheet(t.properties);
+    t.description = sheet.text(Description);
+    t.validationRule = sheet.text(ValidationRule);
+    t.validationText = sheet.text(ValidationText);
+    t.note = text(stored.note);
+    t.fields.reserve(qsizetype(stored.fields.size()));
+    for (const EngineProtocol::StructureField &field : stored.fields)
+        t.fields << fieldOf(field);
+    t.indexes.reserve(qsizetype(stored.indexes.size()));
+    for (const EngineProtocol::StructureIndex &index : stored.indexes)
+        t.indexes << indexOf(index);
+    return t;
+}
 
 QString formatName(int version, const QString &accessVersion)
 {
@@ -159,68 +273,71 @@ QString formatName(int version, const QString &accessVersion)
     }
 }
 
+Assembler::Assembler(const QString &databasePath)
+{
+    m_document.database.path = databasePath;
+}
+
+void Assembler::add(const EngineProtocol::StructureRecord &record)
+{
+    using EngineProtocol::StructureKind;
+    switch (record.kind) {
+    case StructureKind::Database:
+        m_document.database.format = formatName(record.database.version, text(record.database.accessVersion));
+        m_document.database.encrypted = record.database.encrypted || record.database.databasePassword;
+        break;
+    case StructureKind::Table:
+        m_tables << tableOf(record.table);
+        break;
+    case StructureKind::Relationship:
+        m_document.relationships << relationshipOf(record.relationship);
+        break;
+    case StructureKind::Query:
+        m_document.queries << Query{text(record.query.name), shared(record.query.type), text(record.query.sql),
+                                    text(record.query.note)};
+        break;
+    case StructureKind::Link:
+        m_document.linkedTables << linkOf(record.link);
+        break;
+    case StructureKind::Note:
+        m_document.notes << text(record.note);
+        break;
+    }
+}
+
+Document Assembler::finish(const QStringList &tableOrder)
+{
+    // Where each name's tables are, in the order they came: the table list's order takes the first
+    // of a name not yet taken, then whatever it does not name follows.
+    QHash<QString, QList<qsizetype>> byName;
+    for (qsizetype i = 0; i < m_tables.size(); ++i)
+        byName[m_tables[i].name] << i;
+    std::vector<bool> taken(std::size_t(m_tables.size()), false);
+    m_document.tables.reserve(m_tables.size());
+    for (const QString &name : tableOrder) {
+        const auto found = byName.find(name);
+        if (found == byName.end() || found->isEmpty())
+            continue;
+        const qsizetype i = found->takeFirst();
+        taken[std::size_t(i)] = true;
+        m_document.tables << std::move(m_tables[i]);
+    }
+    for (qsizetype i = 0; i < m_tables.size(); ++i) {
+        if (!taken[std::size_t(i)])
+            m_document.tables << std::move(m_tables[i]);
+    }
+    m_tables.clear();
+    m_shared.clear();
+    return std::move(m_document);
+}
+
 Document assemble(const QString &databasePath, const std::vector<EngineProtocol::StructureRecord> &records,
                   const QStringList &tableOrder)
 {
-    using EngineProtocol::StructureKind;
-    Document d;
-    d.database.path = databasePath;
-    QList<Table> tables;
-    for (const EngineProtocol::StructureRecord &record : records) {
-        switch (record.kind) {
-        case StructureKind::Database:
-            d.database.format = formatName(record.database.version, text(record.database.accessVersion));
-            d.database.encrypted = record.database.encrypted || record.database.databasePassword;
-            break;
-        case StructureKind::Table:
-            tables << tableOf(record.table);
-            break;
-        case StructureKind::Relationship: {
-            const auto &r = record.relationship;
-            Relationship out;
-            out.name = text(r.name);
-            out.primaryTable = text(r.primaryTable);
-            out.primaryFields = textsOf(r.primaryFields);
-            out.foreignTable = text(r.foreignTable);
-            out.foreignFields = textsOf(r.foreignFields);
-            out.enforced = r.enforced;
-            out.cascadeUpdates = r.cascadeUpdates;
-            out.cascadeDeletes = r.cascadeDeletes;
-            out.cascadeNull = r.cascadeNull;
-            out.oneToOne = r.oneToOne;
-            out.join = r.join == "left" ? Join::Left : r.join == "right" ? Join::Right : Join::Inner;
-            out.note = text(r.note);
-            d.relationships << out;
-            break;
-        }
-        case StructureKind::Query:
-            d.queries << Query{text(record.query.name), text(record.query.type), text(record.query.sql),
-                               text(record.query.note)};
-            break;
-        case StructureKind::Link: {
-            const auto &l = record.link;
-            // An Access link points at a file; an ODBC link at a data source, whose password is never
-            // shown.
-            const QString source = l.database.empty() ? maskPasswords(text(l.connection)) : text(l.database);
-            d.linkedTables << LinkedTable{text(l.name), text(l.target), source, text(l.note)};
-            break;
-        }
-        case StructureKind::Note:
-            d.notes << text(record.note);
-            break;
-        }
-    }
-    // The table list's order, then whatever it does not name.
-    for (const QString &name : tableOrder) {
-        for (qsizetype i = 0; i < tables.size(); ++i) {
-            if (tables[i].name == name) {
-                d.tables << tables.takeAt(i);
-                break;
-            }
-        }
-    }
-    d.tables << tables;
-    return d;
+    Assembler assembler(databasePath);
+    for (const EngineProtocol::StructureRecord &record : records)
+        assembler.add(record);
+    return assembler.finish(tableOrder);
 }
 
 } // namespace Structure

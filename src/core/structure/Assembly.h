@@ -3,16 +3,43 @@
 #include "core/structure/Structure.h"
 #include "protocol/StructureProtocol.h"
 
+#include <QHash>
 #include <QStringList>
 
+#include <string>
+#include <unordered_map>
 #include <vector>
 
 namespace Structure {
 
-// The document from the worker's structure records. Tables come in the order of `tableOrder` (the
-// table list: by name, without regard to case); any the list does not name follow in the order
-// they came. Field and table properties are also read into their own places (description,
-// required, default value, lookup, ...). Passwords in ODBC connection texts are masked.
+// The document built from the worker's structure records as they arrive, so that a part of the
+// answer is taken into the document (and let go) while the worker reads the next. Field and table
+// properties are also read into their own places (description, required, default value, lookup,
+// ...). Passwords in ODBC connection texts are masked.
+class Assembler
+{
+public:
+    explicit Assembler(const QString &databasePath);
+
+    void add(const EngineProtocol::StructureRecord &record);
+    // Tables come in the order of `tableOrder` (the table list: by name, without regard to case);
+    // any the list does not name follow in the order they came.
+    Document finish(const QStringList &tableOrder);
+
+private:
+    Field fieldOf(const EngineProtocol::StructureField &stored);
+    Table tableOf(const EngineProtocol::StructureTable &stored);
+    Properties propertiesOf(const std::vector<EngineProtocol::Property> &stored);
+    // The same short texts (property names, types, field sizes) come tens of thousands of times in
+    // a big database: each is made once and shared.
+    QString shared(const std::string &utf8);
+
+    Document m_document;
+    QList<Table> m_tables;
+    std::unordered_map<std::string, QString> m_shared;
+};
+
+// The document from all the worker's structure records at once (see Assembler).
 Document assemble(const QString &databasePath, const std::vector<EngineProtocol::StructureRecord> &records,
                   const QStringList &tableOrder);
 

@@ -25,7 +25,9 @@ Document read(Ado::Connection &connection, const QStringList &tables)
         throw Failure(3265, QStringLiteral("Item cannot be found in the collection corresponding to the requested "
                                            "name or ordinal."));
     worker.send(request);
-    std::vector<EngineProtocol::StructureRecord> records;
+    // Each part is taken into the document as it comes, while the worker reads the next.
+    Assembler assembler(connection.dataSource());
+    std::size_t received = 0;
     for (;;) {
         const EngineProtocol::Bytes payload = worker.receive();
         auto response = EngineProtocol::decodeResponse(payload);
@@ -35,8 +37,9 @@ Document read(Ado::Connection &connection, const QStringList &tables)
             auto part = EngineProtocol::decodeStructurePart(response->body);
             if (!part)
                 throw worker.broken();
-            for (auto &record : *part)
-                records.push_back(std::move(record));
+            for (const auto &record : *part)
+                assembler.add(record);
+            received += part->size();
             continue;
         }
         if (response->status == EngineProtocol::Status::Error)
@@ -44,11 +47,11 @@ Document read(Ado::Connection &connection, const QStringList &tables)
         if (response->status != EngineProtocol::Status::Ok)
             throw worker.broken();
         const auto count = EngineProtocol::decodeDescribeEnd(response->body);
-        if (!count || *count != records.size())
+        if (!count || *count != received)
             throw worker.broken();
         break;
     }
-    return assemble(connection.dataSource(), records, order);
+    return assembler.finish(order);
 }
 
 } // namespace Structure
