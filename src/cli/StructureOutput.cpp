@@ -58,34 +58,21 @@ QString fileName(Format format, const QString &folder, const QString &databasePa
 
 namespace {
 
-// What a writer made: JSON comes as its UTF-8 bytes, the pages as text.
-struct Rendering
-{
-    bool isText = false;
-    QByteArray utf8;
-    QString text;
-};
-
-Rendering render(const Structure::Document &document, Format format)
+// Each writer sends its document to the file in pieces as it makes it: a big database's documents
+// are never held whole. False when a piece could not be written.
+bool writeDocument(QIODevice &file, const Structure::Document &document, Format format)
 {
     switch (format) {
     case Format::Json:
-        return {false, Structure::toJson(document), QString()};
+        return Structure::writeJson(document, file);
     case Format::Markdown:
-        return {true, QByteArray(), Structure::toMarkdown(document)};
+        return Structure::writeMarkdown(document, file);
     case Format::Html:
-        return {true, QByteArray(), Structure::toHtml(document)};
+        return writeUtf8(file, Structure::toHtml(document));
     case Format::Text:
         break;
     }
-    return {};
-}
-
-bool writeRendering(QIODevice &file, const Rendering &rendering)
-{
-    if (rendering.isText)
-        return writeUtf8(file, rendering.text);
-    return file.write(rendering.utf8) == rendering.utf8.size();
+    return false;
 }
 
 } // namespace
@@ -111,10 +98,9 @@ std::optional<QString> write(const Structure::Document &document, Format format,
 {
     if (format == Format::Text)
         return QStringLiteral("the text report is written by the report writer");
-    const Rendering rendering = render(document, format);
     // Never through a link: the save would replace the file it points to.
     SaveFile file(path);
-    const bool saved = file.open() && writeRendering(file.device(), rendering) && file.commit();
+    const bool saved = file.open() && writeDocument(file.device(), document, format) && file.commit();
     if (!saved && !file.refusal().isEmpty())
         return ReportFile::notReplacedText(path, file.refusal());
     if (!saved)
@@ -127,8 +113,7 @@ QStringList writeAll(const Structure::Document &document, const QList<Format> &f
                      const QString &databasePath)
 {
     // Two lanes: JSON, the biggest document, in one, the others one after the other in the second.
-    // That takes as long as writing all side by side on two cores, and no more than two documents
-    // are ever held at once.
+    // That takes as long as writing all side by side on two cores.
     std::vector<qsizetype> first;
     std::vector<qsizetype> second;
     for (qsizetype i = 0; i < formats.size(); ++i)

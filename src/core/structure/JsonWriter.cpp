@@ -1,5 +1,7 @@
 #include "core/structure/JsonWriter.h"
 
+#include <QIODevice>
+
 #include <algorithm>
 #include <charconv>
 
@@ -14,11 +16,32 @@ namespace {
 class JsonOut
 {
 public:
-    explicit JsonOut(qsizetype expectedSize = 0) { m_out.reserve(expectedSize); }
+    // With a device, the text goes to it in pieces as flush() is called; without, it is kept whole.
+    JsonOut(QIODevice *device, qsizetype wholeSize) : m_device(device)
+    {
+        m_out.reserve(device ? kPiece + kPiece / 4 : wholeSize);
+    }
     QByteArray take()
     {
         m_out += '\n';
         return std::move(m_out);
+    }
+    // Sends what has gathered once it is a piece's worth; only between values.
+    void flush(qsizetype atLeast = kPiece)
+    {
+        if (!m_device || m_out.size() < atLeast)
+            return;
+        // After a failed write the rest is dropped: the device keeps its first error.
+        if (m_written)
+            m_written = m_device->write(m_out) == m_out.size();
+        m_out.truncate(0);
+    }
+    // Writes what is left; false when any piece could not be written.
+    bool finish()
+    {
+        m_out += '\n';
+        flush(0);
+        return m_written;
     }
 
     void beginObject(bool oneLine = false) { open('{', oneLine); }
@@ -131,9 +154,13 @@ private:
         m_out += bracket;
     }
 
+    static constexpr qsizetype kPiece = 1 << 18;
+
+    QIODevice *m_device;
     QByteArray m_out;
     QList<Level> m_levels;
     bool m_afterKey = false;
+    bool m_written = true;
 };
 
 void writeLookup(JsonOut &out, const std::optional<Lookup> &lookup)
@@ -239,8 +266,10 @@ template <class T> void writeList(JsonOut &out, const char *name, const QList<T>
 {
     out.key(name);
     out.beginArray();
-    for (const T &item : items)
+    for (const T &item : items) {
         write(out, item);
+        out.flush();
+    }
     out.endArray();
 }
 
@@ -302,12 +331,10 @@ QByteArray jsonString(const QString &text)
     return out;
 }
 
-QByteArray toJson(const Document &document)
+namespace {
+
+void writeDocument(JsonOut &out, const Document &document)
 {
-    qsizetype fields = 0;
-    for (const Table &table : document.tables)
-        fields += table.fields.size();
-    JsonOut out(4096 + 600 * fields);
     out.beginObject();
     // Which program wrote the document, and which version of it: a reader knows what to expect.
     out.field("generator", generatorName());
@@ -358,7 +385,25 @@ QByteArray toJson(const Document &document)
     out.key("notes");
     out.strings(document.notes);
     out.endObject();
+}
+
+} // namespace
+
+QByteArray toJson(const Document &document)
+{
+    qsizetype fields = 0;
+    for (const Table &table : document.tables)
+        fields += table.fields.size();
+    JsonOut out(nullptr, 4096 + 600 * fields);
+    writeDocument(out, document);
     return out.take();
+}
+
+bool writeJson(const Document &document, QIODevice &device)
+{
+    JsonOut out(&device, 0);
+    writeDocument(out, document);
+    return out.finish();
 }
 
 } // namespace Structure

@@ -3,6 +3,7 @@
 #include "core/structure/Structure.h"
 
 #include <QByteArray>
+#include <QIODevice>
 
 namespace Structure {
 
@@ -10,6 +11,9 @@ namespace Structure {
 // described by docs/structure.schema.json: the generator's name and version first, then the
 // structure; absent values are null, never missing keys.
 QByteArray toJson(const Document &document);
+// The same bytes written to the device in pieces of a few hundred KB as they are made, so the
+// whole text is never held. False when a piece could not be written (the device says why).
+bool writeJson(const Document &document, QIODevice &device);
 
 // A JSON string literal of the text, quotes included (UTF-8; a lone half of a surrogate pair is
 // kept as an escape).

@@ -2,6 +2,7 @@
 
 #include "core/structure/Diagram.h"
 #include "core/structure/Printable.h"
+#include "core/structure/TextSink.h"
 
 #include <QHash>
 #include <QRegularExpression>
@@ -441,13 +442,16 @@ void tableSection(QString &out, const Context &context, qsizetype index)
     relationshipList(out, context, context.relationships.referencedBy(table.name), false);
 }
 
-void tablesSection(QString &out, const Context &context)
+void tablesSection(TextSink &sink, const Context &context)
 {
+    QString &out = sink.text();
     out += QStringLiteral("## Tables\n\n");
     if (context.document.tables.isEmpty())
         out += QStringLiteral("No user tables.\n\n");
-    for (qsizetype i = 0; i < context.document.tables.size(); ++i)
+    for (qsizetype i = 0; i < context.document.tables.size(); ++i) {
         tableSection(out, context, i);
+        sink.flush();
+    }
 }
 
 void relationshipsSection(QString &out, const QList<Relationship> &relationships)
@@ -650,22 +654,42 @@ void diagramSection(QString &out, const Context &context)
 
 } // namespace
 
+namespace {
+
+void writeDocument(TextSink &sink, const Document &document)
+{
+    const Context context(document);
+    QString &out = sink.text();
+    databaseSection(out, document);
+    contentsSection(out, context);
+    sink.flush();
+    tablesSection(sink, context);
+    relationshipsSection(out, document.relationships);
+    sink.flush();
+    queriesSection(out, document.queries);
+    sink.flush();
+    linkedTablesSection(out, document.linkedTables);
+    sink.flush();
+    diagramSection(out, context);
+}
+
+} // namespace
+
 QString toMarkdown(const Document &document)
 {
     qsizetype fields = 0;
     for (const Table &table : document.tables)
         fields += table.fields.size();
-    const Context context(document);
-    QString out;
-    out.reserve(4096 + 120 * fields);
-    databaseSection(out, document);
-    contentsSection(out, context);
-    tablesSection(out, context);
-    relationshipsSection(out, document.relationships);
-    queriesSection(out, document.queries);
-    linkedTablesSection(out, document.linkedTables);
-    diagramSection(out, context);
-    return out;
+    TextSink sink(nullptr, 4096 + 120 * fields);
+    writeDocument(sink, document);
+    return sink.take();
+}
+
+bool writeMarkdown(const Document &document, QIODevice &device)
+{
+    TextSink sink(&device, 0);
+    writeDocument(sink, document);
+    return sink.finish();
 }
 
 } // namespace Structure

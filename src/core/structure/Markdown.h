@@ -2,6 +2,7 @@
 
 #include "core/structure/Structure.h"
 
+#include <QIODevice>
 #include <QString>
 
 namespace Structure {
@@ -12,6 +13,9 @@ namespace Structure {
 // tables and a Mermaid entity-relationship diagram with each table's key fields. Every name and
 // text is escaped, so a name with "|", backticks, HTML, a URL or control characters shows as it is.
 QString toMarkdown(const Document &document);
+// The same text written to the device as UTF-8, in pieces of a few hundred KB as it is made, so
+// the whole page is never held. False when a piece could not be written (the device says why).
+bool writeMarkdown(const Document &document, QIODevice &device);
 
 // How a text's line breaks are written: as the document's own line breaks (<br>), for
 // descriptions, rules and values typed over several lines; or shown as "\n" like every other

@@ -1,0 +1,45 @@
+#pragma once
+
+#include <QByteArray>
+#include <QIODevice>
+#include <QString>
+#include <QStringEncoder>
+
+namespace Structure {
+
+// A document's text on its way to a device: a writer appends to text() and, each time it has
+// finished a part of the document, calls flush(), which sends what has gathered as UTF-8 once it is
+// a few hundred KB. So a big database's page is never held whole, neither as text nor as UTF-8.
+// Without a device the text is kept whole, for the writers that return it.
+class TextSink
+{
+public:
+    // The text's first capacity: enough for a piece, or the whole document's estimate when kept.
+    TextSink(QIODevice *device, qsizetype wholeSize);
+
+    QString &text() { return m_text; }
+    void flush()
+    {
+        if (m_device && m_text.size() >= kPiece)
+            write();
+    }
+    // Writes what is left. False when any piece could not be written (the device says why).
+    bool finish();
+    // The whole text, when there is no device.
+    QString take() { return std::move(m_text); }
+
+    static constexpr qsizetype kPiece = 1 << 18;
+
+private:
+    void write();
+
+    QIODevice *m_device;
+    QString m_text;
+    QByteArray m_utf8;
+    // Keeps half a surrogate pair at the end of one piece for the next, so the pieces' bytes are
+    // those of the whole text's UTF-8.
+    QStringEncoder m_encoder{QStringEncoder::Utf8};
+    bool m_written = true;
+};
+
+} // namespace Structure
