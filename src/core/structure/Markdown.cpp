@@ -165,6 +165,21 @@ qsizetype appendCharacter(QString &out, const QString &text, qsizetype i, LineBr
     return i + 1;
 }
 
+// How many characters from i on, up to end, are ASCII letters, digits or spaces: characters that
+// appendCharacter() writes as they are wherever they stand, so a run of them is copied at once.
+qsizetype plainRun(const QString &text, qsizetype i, qsizetype end)
+{
+    qsizetype at = i;
+    for (; at < end; ++at) {
+        const char16_t c = text.at(at).unicode();
+        const bool plain =
+            (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z') || (c >= u'0' && c <= u'9') || c == u' ';
+        if (!plain)
+            break;
+    }
+    return at - i;
+}
+
 } // namespace
 
 void appendMarkdownText(QString &out, const QString &text, LineBreaks breaks)
@@ -175,11 +190,15 @@ void appendMarkdownText(QString &out, const QString &text, LineBreaks breaks)
     qsizetype i = code.isEmpty() || code.first().start > 0 ? appendLineStart(out, text) : 0;
     qsizetype next = 0;
     while (i < text.size()) {
-        if (next < code.size() && code.at(next).start == i) {
+        const qsizetype spanStart = next < code.size() ? code.at(next).start : text.size();
+        if (spanStart == i) {
             out += QLatin1Char('`');
             out += QStringView(text).mid(i, code.at(next).size);
             out += QLatin1Char('`');
             i += code.at(next++).size;
+        } else if (const qsizetype run = plainRun(text, i, spanStart); run > 0) {
+            out += QStringView(text).mid(i, run);
+            i += run;
         } else {
             i = appendCharacter(out, text, i, breaks, hashes);
         }
@@ -316,18 +335,28 @@ QString typeText(const Field &field)
            QLatin1Char(')');
 }
 
-// "Primary key" and "Foreign key to <table>", as they apply.
-QString keyText(const Context &context, const Table &table, const Field &field, const QSet<QString> &primary)
+// What a table's fields are looked up in to say which are keys, found once per table.
+struct TableKeys
 {
-    QString text;
-    if (primary.contains(nameKey(field.name)))
-        text += QStringLiteral("Primary key");
+    QSet<QString> primary;
+    // Whether any of the table's fields can point at another table.
+    bool references = false;
+};
+
+// "Primary key" and "Foreign key to <table>", as they apply.
+void appendKeyText(QString &out, const Context &context, const Table &table, const Field &field, const TableKeys &keys)
+{
+    const bool primary = !keys.primary.isEmpty() && keys.primary.contains(nameKey(field.name));
+    if (primary)
+        out += QLatin1String("Primary key");
+    if (!keys.references)
+        return;
     if (const Relationship *r = context.relationships.foreignKeyOf(table.name, field.name)) {
-        if (!text.isEmpty())
-            text += QStringLiteral("<br>");
-        text += QStringLiteral("Foreign key to ") + tableLink(context, r->primaryTable);
+        if (primary)
+            out += QLatin1String("<br>");
+        out += QLatin1String("Foreign key to ");
+        out += tableLink(context, r->primaryTable);
     }
-    return text;
 }
 
 // Access's field properties, one a line of the cell; a calculated field's expression first.
@@ -358,14 +387,14 @@ QSet<QString> primaryKeySet(const Table &table)
 
 void fieldsTable(QString &out, const Context &context, const Table &table)
 {
-    const QSet<QString> primary = primaryKeySet(table);
+    const TableKeys keys{primaryKeySet(table), !context.relationships.references(table.name).isEmpty()};
     out += QStringLiteral("| Field | Key | Type | Description | Properties |\n|---|---|---|---|---|\n");
     for (const Field &field : table.fields) {
         // The biggest part of a big database's page: written straight into it.
         out += QLatin1String("| ");
         appendMarkdownText(out, field.name, LineBreaks::Show);
         out += QLatin1String(" | ");
-        out += keyText(context, table, field, primary);
+        appendKeyText(out, context, table, field, keys);
         out += QLatin1String(" | ");
         appendMarkdownText(out, typeText(field), LineBreaks::Show);
         out += QLatin1String(" | ");

@@ -43,7 +43,17 @@ QString joinName(Join join)
 
 QString nameKey(const QString &name)
 {
-    return name.toLower();
+    // Nearly every name is ASCII, whose lower case needs no look-up in Unicode's tables; names are
+    // keyed several times per field of every document.
+    QString key = name;
+    for (qsizetype i = 0; i < key.size(); ++i) {
+        const char16_t c = key.at(i).unicode();
+        if (c >= 0x80)
+            return name.toLower();
+        if (c >= u'A' && c <= u'Z')
+            key[i] = QChar(c + (u'a' - u'A'));
+    }
+    return key;
 }
 
 QString yesNo(bool value, No no)
@@ -157,11 +167,32 @@ QString generatorName()
     return QStringLiteral("Strudex " STRUDEX_VERSION);
 }
 
+namespace {
+
+// nameKey(name) == key, without making the name's key when the name is ASCII (nearly every name):
+// an ASCII name's key is the name with A-Z in lower case. The documents ask this for every field
+// of a big database several times over.
+bool hasKey(const QString &name, const QString &key)
+{
+    bool same = name.size() == key.size();
+    for (qsizetype i = 0; i < name.size(); ++i) {
+        char16_t c = name.at(i).unicode();
+        if (c >= 0x80)
+            return nameKey(name) == key;
+        if (c >= u'A' && c <= u'Z')
+            c += u'a' - u'A';
+        same = same && c == key.at(i).unicode();
+    }
+    return same;
+}
+
+} // namespace
+
 std::optional<QString> storedProperty(const Properties &properties, const QString &name)
 {
     const QString wanted = nameKey(name);
     for (const auto &[key, value] : properties) {
-        if (nameKey(key) == wanted)
+        if (hasKey(key, wanted))
             return value;
     }
     return std::nullopt;
@@ -179,7 +210,7 @@ QString indexedText(const Table &table, const QString &field)
     QString text = QStringLiteral("No");
     const QString key = nameKey(field);
     for (const Index &index : table.indexes) {
-        if (index.foreignKey || index.fields.size() != 1 || nameKey(index.fields.first().name) != key)
+        if (index.foreignKey || index.fields.size() != 1 || !hasKey(index.fields.first().name, key))
             continue;
         if (index.unique || index.primary)
             return QStringLiteral("Yes (No Duplicates)");
