@@ -4,10 +4,61 @@
 
 #include <algorithm>
 #include <charconv>
+#include <string>
+#include <vector>
 
 namespace Structure {
 
 namespace {
+
+// A JSON string literal of the text in UTF-8, appended to a QByteArray or a standard string.
+template <class Out> void appendJson(Out &out, const QString &text)
+{
+    static const char hex[] = "0123456789abcdef";
+    const auto escape = [&](char16_t unit) {
+        const char code[] = {
+            '\\', 'u', hex[(unit >> 12) & 0xF], hex[(unit >> 8) & 0xF], hex[(unit >> 4) & 0xF], hex[unit & 0xF]};
+        out.append(code, 6);
+    };
+    out += '"';
+    const QChar *chars = text.constData();
+    const qsizetype size = text.size();
+    for (qsizetype i = 0; i < size; ++i) {
+        const char16_t unit = chars[i].unicode();
+        if (unit >= 0x20 && unit < 0x80 && unit != u'"' && unit != u'\\') {
+            out += char(unit);
+        } else if (unit == u'"') {
+            out.append("\\\"", 2);
+        } else if (unit == u'\\') {
+            out.append("\\\\", 2);
+        } else if (unit == u'\n') {
+            out.append("\\n", 2);
+        } else if (unit == u'\r') {
+            out.append("\\r", 2);
+        } else if (unit == u'\t') {
+            out.append("\\t", 2);
+        } else if (unit < 0x20) {
+            escape(unit);
+        } else if (unit < 0x800) {
+            const char bytes[] = {char(0xC0 | (unit >> 6)), char(0x80 | (unit & 0x3F))};
+            out.append(bytes, 2);
+        } else if (QChar::isHighSurrogate(unit) && i + 1 < size && chars[i + 1].isLowSurrogate()) {
+            const char32_t code = QChar::surrogateToUcs4(unit, chars[i + 1].unicode());
+            const char bytes[] = {char(0xF0 | (code >> 18)), char(0x80 | ((code >> 12) & 0x3F)),
+                                  char(0x80 | ((code >> 6) & 0x3F)), char(0x80 | (code & 0x3F))};
+            out.append(bytes, 4);
+            ++i;
+        } else if (QChar::isSurrogate(unit)) {
+            // A lone half of a pair has no UTF-8 form: it stays an escape.
+            escape(unit);
+        } else {
+            const char bytes[] = {char(0xE0 | (unit >> 12)), char(0x80 | ((unit >> 6) & 0x3F)),
+                                  char(0x80 | (unit & 0x3F))};
+            out.append(bytes, 3);
+        }
+    }
+    out += '"';
+}
 
 // Writes one JSON value at a time, keeping the indentation and the commas. An object opened
 // "on one line" keeps itself and everything in it on one line: a field or an index is one line
@@ -24,17 +75,17 @@ public:
     QByteArray take()
     {
         m_out += '\n';
-        return std::move(m_out);
+        return QByteArray(m_out.data(), qsizetype(m_out.size()));
     }
     // Sends what has gathered once it is a piece's worth; only between values.
     void flush(qsizetype atLeast = kPiece)
     {
-        if (!m_device || m_out.size() < atLeast)
+        if (!m_device || qsizetype(m_out.size()) < atLeast)
             return;
         // After a failed write the rest is dropped: the device keeps its first error.
         if (m_written)
-            m_written = m_device->write(m_out) == m_out.size();
-        m_out.truncate(0);
+            m_written = m_device->write(m_out.data(), qsizetype(m_out.size())) == qsizetype(m_out.size());
+        m_out.clear();
     }
     // Writes what is left; false when any piece could not be written.
     bool finish()
@@ -62,7 +113,7 @@ public:
     void value(const QString &text)
     {
         separate();
-        appendJsonString(m_out, text);
+        appendJson(m_out, text);
     }
     void value(const std::optional<QString> &text) { text ? value(*text) : null(); }
     void value(bool flag) { scalar(flag ? "true" : "false"); }
@@ -100,7 +151,7 @@ public:
         beginObject(true);
         for (const auto &[name, text] : properties) {
             separate();
-            appendJsonString(m_out, name);
+            appendJson(m_out, name);
             m_out += ": ";
             m_afterKey = true;
             value(text);
@@ -121,7 +172,7 @@ private:
             m_afterKey = false;
             return;
         }
-        if (m_levels.isEmpty())
+        if (m_levels.empty())
             return;
         Level &level = m_levels.back();
         if (!level.empty)
@@ -141,7 +192,7 @@ private:
     {
         separate();
         m_out += bracket;
-        m_levels.push_back({true, oneLine || (!m_levels.isEmpty() && m_levels.back().oneLine)});
+        m_levels.push_back({true, oneLine || (!m_levels.empty() && m_levels.back().oneLine)});
     }
     void close(char bracket)
     {
@@ -157,8 +208,10 @@ private:
     static constexpr qsizetype kPiece = 1 << 18;
 
     QIODevice *m_device;
-    QByteArray m_out;
-    QList<Level> m_levels;
+    // Appending to a standard string is inlined, where QByteArray's appends are calls: the document
+    // is made of millions of small appends.
+    std::string m_out;
+    std::vector<Level> m_levels;
     bool m_afterKey = false;
     bool m_written = true;
 };
@@ -277,50 +330,7 @@ template <class T> void writeList(JsonOut &out, const char *name, const QList<T>
 
 void appendJsonString(QByteArray &out, const QString &text)
 {
-    static const char hex[] = "0123456789abcdef";
-    const auto escape = [&](char16_t unit) {
-        const char code[] = {
-            '\\', 'u', hex[(unit >> 12) & 0xF], hex[(unit >> 8) & 0xF], hex[(unit >> 4) & 0xF], hex[unit & 0xF]};
-        out.append(code, 6);
-    };
-    out += '"';
-    const QChar *chars = text.constData();
-    const qsizetype size = text.size();
-    for (qsizetype i = 0; i < size; ++i) {
-        const char16_t unit = chars[i].unicode();
-        if (unit >= 0x20 && unit < 0x80 && unit != u'"' && unit != u'\\') {
-            out += char(unit);
-        } else if (unit == u'"') {
-            out.append("\\\"", 2);
-        } else if (unit == u'\\') {
-            out.append("\\\\", 2);
-        } else if (unit == u'\n') {
-            out.append("\\n", 2);
-        } else if (unit == u'\r') {
-            out.append("\\r", 2);
-        } else if (unit == u'\t') {
-            out.append("\\t", 2);
-        } else if (unit < 0x20) {
-            escape(unit);
-        } else if (unit < 0x800) {
-            const char bytes[] = {char(0xC0 | (unit >> 6)), char(0x80 | (unit & 0x3F))};
-            out.append(bytes, 2);
-        } else if (QChar::isHighSurrogate(unit) && i + 1 < size && chars[i + 1].isLowSurrogate()) {
-            const char32_t code = QChar::surrogateToUcs4(unit, chars[i + 1].unicode());
-            const char bytes[] = {char(0xF0 | (code >> 18)), char(0x80 | ((code >> 12) & 0x3F)),
-                                  char(0x80 | ((code >> 6) & 0x3F)), char(0x80 | (code & 0x3F))};
-            out.append(bytes, 4);
-            ++i;
-        } else if (QChar::isSurrogate(unit)) {
-            // A lone half of a pair has no UTF-8 form: it stays an escape.
-            escape(unit);
-        } else {
-            const char bytes[] = {char(0xE0 | (unit >> 12)), char(0x80 | ((unit >> 6) & 0x3F)),
-                                  char(0x80 | (unit & 0x3F))};
-            out.append(bytes, 3);
-        }
-    }
-    out += '"';
+    appendJson(out, text);
 }
 
 QByteArray jsonString(const QString &text)
