@@ -112,29 +112,18 @@ std::optional<QString> write(const Structure::Document &document, Format format,
 QStringList writeAll(const Structure::Document &document, const QList<Format> &formats, const QString &folder,
                      const QString &databasePath)
 {
-    // Two lanes: JSON, the biggest document, in one, the others one after the other in the second.
-    // That takes as long as writing all side by side on two cores.
-    std::vector<qsizetype> first;
-    std::vector<qsizetype> second;
-    for (qsizetype i = 0; i < formats.size(); ++i)
-        (formats[i] == Format::Json ? first : second).push_back(i);
-    if (first.empty() && !second.empty()) {
-        first.push_back(second.front());
-        second.erase(second.begin());
-    }
+    // Side by side: each writer holds only a piece of its document at a time, and on two cores
+    // three writers finish together sooner than any fixed pairing of them.
     QStringList paths;
     for (const Format format : formats)
         paths << fileName(format, folder, databasePath);
     std::vector<std::optional<QString>> problems(std::size_t(formats.size()));
-    const auto writeLane = [&](const std::vector<qsizetype> &lane) {
-        for (const qsizetype i : lane)
-            problems[std::size_t(i)] = write(document, formats[i], paths[i]);
-    };
-    std::thread other;
-    if (!second.empty())
-        other = std::thread(writeLane, std::cref(second));
-    writeLane(first);
-    if (other.joinable())
+    std::vector<std::thread> others;
+    for (qsizetype i = 1; i < formats.size(); ++i)
+        others.emplace_back([&, i] { problems[std::size_t(i)] = write(document, formats[i], paths[i]); });
+    if (!formats.isEmpty())
+        problems[0] = write(document, formats[0], paths[0]);
+    for (std::thread &other : others)
         other.join();
     QStringList out;
     for (const auto &problem : problems) {
