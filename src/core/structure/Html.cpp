@@ -62,13 +62,17 @@ pre { background: #f6f8fa; border: 1px solid var(--line); padding: 8px 12px; ove
 .diagram { overflow: auto; border: 1px solid var(--line); padding: 8px; background: #fff; }
 .diagram svg { max-width: none; height: auto; }
 footer { margin-top: 16px; padding: 10px 24px; border-top: 1px solid var(--line); color: var(--muted); font-size: 12px; }
-[hidden], .gone { display: none !important; }
+[hidden] { display: none !important; }
+nav #results, nav.searching > ul { display: none; }
+nav.searching #results { display: block; }
+/* A section the search leaves out keeps what the browser worked out for it: showing it again is cheap. */
+section.gone { content-visibility: hidden; contain-intrinsic-size: 0 0; height: 0; margin: 0; padding: 0; border: 0; }
 @media print {
   nav, #search { display: none; }
   main { display: block; }
   header { background: none; color: #000; border-bottom: 2px solid #000; }
   section.table, section.query { content-visibility: visible; }
-  section.gone { display: block !important; }
+  section.gone { content-visibility: visible; height: auto; padding-top: 2px; border-top: 1px solid var(--line); }
   .wide { overflow: visible; }
   section.table, table.grid tr { break-inside: avoid; }
   a { color: inherit; text-decoration: none; }
@@ -104,7 +108,8 @@ const char *const Script = R"(
   if ('IntersectionObserver' in window) {
     var observer = new IntersectionObserver(function (entries) {
       entries.forEach(function (entry) {
-        if (!entry.isIntersecting) return;
+        // A section the search left out stands at no height, in view or not: it waits.
+        if (!entry.isIntersecting || entry.target.classList.contains('gone')) return;
         materialiseIn(entry.target);
         observer.unobserve(entry.target);
       });
@@ -121,28 +126,44 @@ const char *const Script = R"(
   }
   idle(fill);
 
-  // The search: lower-cased names read once, a class toggled only where the answer changes.
+  // The search: lower-cased names read once, a class toggled only where the answer changes. While
+  // searching, the contents make way for a short list of what matches (hiding thousands of entries
+  // one by one would cost the browser far more than the search).
+  var nav = document.querySelector('nav');
   var box = document.getElementById('search');
   var found = document.getElementById('found');
+  var results = document.getElementById('results');
   var sections = list('section[data-search]');
   var items = {};
   list('nav li > a[href^="#"]').forEach(function (a) { items[a.getAttribute('href').slice(1)] = a.parentNode; });
   var texts = sections.map(function (s) { return s.getAttribute('data-search'); });
   var navItems = sections.map(function (s) { return items[s.id] || null; });
   var shown = sections.map(function () { return true; });
+  var listed = 100;
   function filter() {
     var term = box.value.trim().toLowerCase();
-    var count = 0;
+    var matches = [];
     for (var i = 0; i < sections.length; i++) {
       var show = !term || texts[i].indexOf(term) >= 0;
-      if (show) count++;
+      if (show && term) matches.push(i);
       if (show === shown[i]) continue;
       shown[i] = show;
       sections[i].classList.toggle('gone', !show);
-      if (navItems[i]) navItems[i].classList.toggle('gone', !show);
     }
-    found.textContent = term ? count + ' of ' + sections.length + ' match' : '';
-    return term ? shown.indexOf(true) : -1;
+    var entries = document.createDocumentFragment();
+    matches.slice(0, listed).forEach(function (i) {
+      if (navItems[i]) entries.appendChild(navItems[i].cloneNode(true));
+    });
+    if (matches.length > listed) {
+      var more = entries.appendChild(document.createElement('li'));
+      more.className = 'muted';
+      more.textContent = 'and ' + (matches.length - listed) + ' more';
+    }
+    results.textContent = '';
+    results.appendChild(entries);
+    nav.classList.toggle('searching', term !== '');
+    found.textContent = term ? matches.length + ' of ' + sections.length + ' match' : '';
+    return matches.length ? matches[0] : -1;
   }
   var timer = 0;
   box.addEventListener('input', function () {
@@ -626,7 +647,7 @@ QString contents(const Page &page)
     // The search box needs the script: hidden until the script shows it.
     return QStringLiteral("<nav>\n<input id=\"search\" type=\"search\" placeholder=\"Find a table, field or query\" "
                           "aria-label=\"Find a table, field or query\" hidden>\n"
-                          "<p id=\"found\" class=\"muted\" aria-live=\"polite\"></p>\n<ul>\n"
+                          "<p id=\"found\" class=\"muted\" aria-live=\"polite\"></p>\n<ul id=\"results\"></ul>\n<ul>\n"
                           "<li><a href=\"#diagram\">Diagram</a></li>\n<li><a href=\"#tables\">Tables</a>") +
            navList(page.tableAnchors, tables) +
            QStringLiteral("</li>\n<li><a href=\"#relationships\">Relationships</a></li>\n"
