@@ -40,9 +40,9 @@ double renderSeconds(const QString &program, const QString &page, const QString 
     process.setStandardErrorFile(QProcess::nullDevice());
     QElapsedTimer timer;
     timer.start();
-    process.start(program, {QStringLiteral("--headless"), QStringLiteral("--disable-gpu"), QStringLiteral("--no-sandbox"),
-                            QStringLiteral("--screenshot=") + screenshot, QStringLiteral("--window-size=1280,900"),
-                            QUrl::fromLocalFile(page).toString()});
+    process.start(program, {QStringLiteral("--headless"), QStringLiteral("--disable-gpu"),
+                            QStringLiteral("--no-sandbox"), QStringLiteral("--screenshot=") + screenshot,
+                            QStringLiteral("--window-size=1280,900"), QUrl::fromLocalFile(page).toString()});
     const bool finished = process.waitForFinished(120000);
     const double seconds = double(timer.nsecsElapsed()) / 1e9;
     if (!finished) {
@@ -78,10 +78,11 @@ Timing measure(const QString &exporter, const QString &database, const QString &
     }
     QProcess exporting;
     exporting.setStandardOutputFile(QProcess::nullDevice());
-    exporting.start(exporter, {QStringLiteral("--format"), QStringLiteral("html"), QStringLiteral("--output"), folder,
-                               database});
+    exporting.start(exporter,
+                    {QStringLiteral("--format"), QStringLiteral("html"), QStringLiteral("--output"), folder, database});
     exporting.waitForFinished(-1);
-    const QString page = QDir(folder).filePath(QFileInfo(database).completeBaseName() + QStringLiteral("_Structure.html"));
+    const QString page =
+        QDir(folder).filePath(QFileInfo(database).completeBaseName() + QStringLiteral("_Structure.html"));
     if (exporting.exitCode() != 0 || !QFileInfo(page).isFile()) {
         timing.problem = QStringLiteral("strudex-export --format html failed: ") +
                          QString::fromLocal8Bit(exporting.readAllStandardError().left(300));
@@ -89,7 +90,8 @@ Timing measure(const QString &exporter, const QString &database, const QString &
     }
     const QString tiny = QDir(folder).filePath(QStringLiteral("tiny.html"));
     QFile file(tiny);
-    if (!file.open(QIODevice::WriteOnly) || file.write("<!DOCTYPE html>\n<title>Tiny</title>\n<p>A tiny page.</p>\n") < 0) {
+    if (!file.open(QIODevice::WriteOnly) ||
+        file.write("<!DOCTYPE html>\n<title>Tiny</title>\n<p>A tiny page.</p>\n") < 0) {
         timing.problem = QStringLiteral("cannot write ") + tiny;
         return timing;
     }
@@ -105,8 +107,8 @@ Timing measure(const QString &exporter, const QString &database, const QString &
 
 bool report(const Timing &timing, qsizetype tables)
 {
-    const QString what =
-        QStringLiteral("HTML page of %1 tables rendered in Chromium").arg(QLocale(QLocale::English).toString(qint64(tables)));
+    const QString what = QStringLiteral("HTML page of %1 tables rendered in Chromium")
+                             .arg(QLocale(QLocale::English).toString(qint64(tables)));
     if (!timing.problem.isEmpty()) {
         std::printf("%-62s skipped: %s\n", qPrintable(what), qPrintable(timing.problem));
         return true;

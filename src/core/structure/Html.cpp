@@ -27,7 +27,7 @@ nav { position: sticky; top: 0; flex: none; width: 260px; max-height: 100vh; ove
 nav input { width: 100%; padding: 6px 8px; border: 1px solid var(--line); border-radius: 4px; }
 #found { margin: 2px 0 8px; min-height: 1.45em; font-size: 12px; }
 nav ul { list-style: none; padding-left: 0; margin: 0; }
-nav ul ul { padding-left: 14px; }
+nav ul ul, #results { padding-left: 14px; font-size: 13px; }
 nav a { color: var(--accent); text-decoration: none; overflow-wrap: anywhere; }
 nav a:hover { text-decoration: underline; }
 article { flex: 1; padding: 8px 24px 32px; min-width: 0; }
@@ -358,8 +358,8 @@ QString typeText(const Field &field)
     const QString size = sizeText(field);
     if (size.isEmpty())
         return typeDescription(field);
-    QString text = (field.accessType.isEmpty() ? field.type : field.accessType) + QStringLiteral(" (") + size +
-                   QLatin1Char(')');
+    QString text =
+        (field.accessType.isEmpty() ? field.type : field.accessType) + QStringLiteral(" (") + size + QLatin1Char(')');
     if (field.multiValued)
         text += QStringLiteral(", multi-valued");
     return text;
@@ -400,10 +400,10 @@ void appendFieldMarks(QString &out, const Page &page, const Table &table, const 
     while (at < r->foreignFields.size() && nameKey(r->foreignFields[at]) != nameKey(field.name))
         ++at;
     const QString title = QStringLiteral("Foreign key to ") + r->primaryTable + QLatin1Char('.') +
-                          r->primaryFields.value(at) + QStringLiteral(" (relationship ") + r->name +
-                          QLatin1Char(')');
+                          r->primaryFields.value(at) + QStringLiteral(" (relationship ") + r->name + QLatin1Char(')');
     const QString anchor = page.anchorOfTable.value(nameKey(r->primaryTable));
-    out += anchor.isEmpty() ? QStringLiteral("<span class=\"fk\"") : QStringLiteral("<a class=\"fk\" href=\"#%1\"").arg(anchor);
+    out += anchor.isEmpty() ? QStringLiteral("<span class=\"fk\"")
+                            : QStringLiteral("<a class=\"fk\" href=\"#%1\"").arg(anchor);
     out += QLatin1String(" title=\"") + attribute(title) + QLatin1String("\">FK &rarr; ") + name(r->primaryTable);
     out += anchor.isEmpty() ? QLatin1String("</span>") : QLatin1String("</a>");
 }
@@ -618,12 +618,12 @@ QString pageStart(const Document &document)
     return QStringLiteral("<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n"
                           "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n"
                           "<meta name=\"generator\" content=\"") +
-           attribute(generatorName()) +
-           QStringLiteral("\">\n<meta http-equiv=\"Content-Security-Policy\" content=\"") + contentSecurityPolicy() +
-           QStringLiteral("\">\n<title>Structure of ") + attribute(title) + QStringLiteral("</title>\n<style>") +
-           QString::fromUtf8(Style) + QStringLiteral("</style>\n</head>\n<body>\n<header>\n<h1>Structure of ") +
-           name(fileName) + QStringLiteral("</h1>\n<p>") + name(document.database.path) +
-           QStringLiteral(" &middot; ") + prose(document.database.format) +
+           attribute(generatorName()) + QStringLiteral("\">\n<meta http-equiv=\"Content-Security-Policy\" content=\"") +
+           contentSecurityPolicy() + QStringLiteral("\">\n<title>Structure of ") + attribute(title) +
+           QStringLiteral("</title>\n<style>") + QString::fromUtf8(Style) +
+           QStringLiteral("</style>\n</head>\n<body>\n<header>\n<h1>Structure of ") + name(fileName) +
+           QStringLiteral("</h1>\n<p>") + name(document.database.path) + QStringLiteral(" &middot; ") +
+           prose(document.database.format) +
            (document.database.encrypted ? QStringLiteral(" &middot; encrypted or password-protected") : QString()) +
            QStringLiteral("</p>\n<p>") + summary(document) + QStringLiteral("</p>\n</header>\n");
 }
@@ -632,8 +632,7 @@ QString navList(const QStringList &anchors, const QStringList &titles)
 {
     QString out = QStringLiteral("\n<ul>\n");
     for (int i = 0; i < anchors.size(); ++i)
-        out += QStringLiteral("<li><a href=\"#%1\">").arg(anchors[i]) + name(titles[i]) +
-               QStringLiteral("</a></li>\n");
+        out += QStringLiteral("<li><a href=\"#%1\">").arg(anchors[i]) + name(titles[i]) + QStringLiteral("</a></li>\n");
     return out + QStringLiteral("</ul>");
 }
 
@@ -687,9 +686,10 @@ QString relationshipsSection(const Page &page)
     QString out = QStringLiteral("<h2 id=\"relationships\">Relationships</h2>\n");
     if (relationships.isEmpty())
         return out + QStringLiteral("<p class=\"muted\">None.</p>\n");
-    out += QStringLiteral("<div class=\"wide\"><table class=\"grid\"><tr><th>Relationship</th><th>Primary table</th>"
-                          "<th>Fields</th><th>Foreign table</th><th>Fields</th><th>Enforced</th><th>Cascade updates</th>"
-                          "<th>Cascade deletes</th><th>Cascade to null</th><th>One-to-one</th><th>Join</th></tr>\n");
+    out +=
+        QStringLiteral("<div class=\"wide\"><table class=\"grid\"><tr><th>Relationship</th><th>Primary table</th>"
+                       "<th>Fields</th><th>Foreign table</th><th>Fields</th><th>Enforced</th><th>Cascade updates</th>"
+                       "<th>Cascade deletes</th><th>Cascade to null</th><th>One-to-one</th><th>Join</th></tr>\n");
     for (const Relationship &r : relationships) {
         out += QStringLiteral("<tr><td>%1</td><td>%2</td><td>%3</td><td>%4</td><td>%5</td><td>%6</td><td>%7</td>"
                               "<td>%8</td><td>%9</td>")

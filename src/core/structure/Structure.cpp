@@ -81,7 +81,8 @@ QStringList anchorsOf(const QStringList &names, const QString &prefix)
         QString base = slug(name);
         // A name of other scripts only: its hash keeps the anchor from depending on its place.
         if (base.isEmpty())
-            base = QString::fromLatin1(QCryptographicHash::hash(name.toUtf8(), QCryptographicHash::Sha1).toHex().left(8));
+            base =
+                QString::fromLatin1(QCryptographicHash::hash(name.toUtf8(), QCryptographicHash::Sha1).toHex().left(8));
         base.prepend(prefix);
         QString anchor = base;
         for (int n = 2; taken.contains(anchor); ++n)

@@ -78,8 +78,8 @@ Document shop()
     r.enforced = true;
     r.cascadeDeletes = true;
     d.relationships << r;
-    d.queries << Query{QStringLiteral("Orders"), QStringLiteral("select"),
-                       QStringLiteral("SELECT *\r\nFROM Orders;"), QString()}
+    d.queries << Query{QStringLiteral("Orders"), QStringLiteral("select"), QStringLiteral("SELECT *\r\nFROM Orders;"),
+                       QString()}
               << Query{Reversing, QStringLiteral("select"), QStringLiteral("SELECT 1;"), QString()};
     return d;
 }
@@ -102,11 +102,12 @@ private slots:
     {
         const QString page = toHtml(shop());
         // Line breaks are line breaks; every other control character shows as its escape.
-        QVERIFY(page.contains(QStringLiteral(
-            "Line one<br>line two<br>line three<br>line four<span class=\"ctl\">\\x07</span> end")));
+        QVERIFY(page.contains(
+            QStringLiteral("Line one<br>line two<br>line three<br>line four<span class=\"ctl\">\\x07</span> end")));
         QVERIFY(page.contains(QStringLiteral("Default Value:</span> 0<br>+ 1")));
         QVERIFY(page.contains(QStringLiteral("<pre><code>SELECT *\nFROM Orders;</code></pre>")));
-        QVERIFY(page.contains(QStringLiteral("<span class=\"ctl\">\\x1b</span>]0;title<span class=\"ctl\">\\x07</span>")));
+        QVERIFY(
+            page.contains(QStringLiteral("<span class=\"ctl\">\\x1b</span>]0;title<span class=\"ctl\">\\x07</span>")));
         // (The diagram is drawn elsewhere and checked there.)
         const QString drawn = page.section(QStringLiteral("<div class=\"diagram\">"), 1)
                                   .section(QStringLiteral("<h2 id=\"tables\">"), 0, 0);
@@ -129,16 +130,16 @@ private slots:
     void onlyThePagesOwnScriptMayRun()
     {
         const QString page = toHtml(shop());
-        const QString script =
-            page.section(QStringLiteral("<script>"), 1).section(QStringLiteral("</script>"), 0, 0);
+        const QString script = page.section(QStringLiteral("<script>"), 1).section(QStringLiteral("</script>"), 0, 0);
         QVERIFY(script.contains(QStringLiteral("beforeprint")));
-        const QString hash = QString::fromLatin1(
-            QCryptographicHash::hash(script.toUtf8(), QCryptographicHash::Sha256).toBase64());
+        const QString hash =
+            QString::fromLatin1(QCryptographicHash::hash(script.toUtf8(), QCryptographicHash::Sha256).toBase64());
         const QString policy = page.section(QStringLiteral("http-equiv=\"Content-Security-Policy\" content=\""), 1)
                                    .section(QLatin1Char('"'), 0, 0);
         QVERIFY2(policy.contains(QStringLiteral("script-src 'sha256-%1';").arg(hash)), qPrintable(policy));
-        QVERIFY(!policy.section(QStringLiteral("script-src"), 1).section(QLatin1Char(';'), 0, 0).contains(
-            QStringLiteral("unsafe")));
+        QVERIFY(!policy.section(QStringLiteral("script-src"), 1)
+                     .section(QLatin1Char(';'), 0, 0)
+                     .contains(QStringLiteral("unsafe")));
         // The page names its maker.
         QVERIFY(page.contains(QStringLiteral("<meta name=\"generator\" content=\"%1\">").arg(generatorName())));
         QVERIFY(page.contains(QStringLiteral("<footer>Written by %1</footer>").arg(generatorName())));
@@ -163,7 +164,8 @@ private slots:
                                                   "href=\"#table-orders\"><bdi>Orders</bdi></a>")));
         QVERIFY(!customers.contains(QStringLiteral("<h4>References</h4>")));
         // The field's sheet in one cell; the size beside the type, once, and none made up.
-        QVERIFY(customers.contains(QStringLiteral("<th>Field</th><th>Type</th><th>Description</th><th>Properties</th>")));
+        QVERIFY(
+            customers.contains(QStringLiteral("<th>Field</th><th>Type</th><th>Description</th><th>Properties</th>")));
         QVERIFY(customers.contains(QStringLiteral("<td>Short Text (80)</td>")));
         QVERIFY(customers.contains(QStringLiteral("<span class=\"k\">Caption:</span> Company<br><span "
                                                   "class=\"k\">Required:</span> Yes<br><span class=\"k\">Indexed:"
