@@ -193,9 +193,13 @@ enum class Kind {
     Attribute,
 };
 
+// Control characters, the separators of lines and paragraphs, and the marks that embed, override or
+// isolate a direction: even inside its isolation a name with an override would read as another
+// ("Invoices\u202Etxt.exe" as "Invoicesexe.txt"), so the marks show.
 bool isControl(char16_t u)
 {
-    return u < 0x20 || (u >= 0x7f && u <= 0x9f) || u == 0x2028 || u == 0x2029;
+    return u < 0x20 || (u >= 0x7f && u <= 0x9f) || u == 0x2028 || u == 0x2029 || (u >= 0x202a && u <= 0x202e) ||
+           (u >= 0x2066 && u <= 0x2069);
 }
 
 // A control character as it is written in C: "\x1b", "\u2028".
@@ -614,12 +618,12 @@ QString pageStart(const Document &document)
 {
     const QString fileName = fileNameOf(document);
     // A title holds no markup: the isolating marks of plain text keep the name's direction to itself.
-    const QString title = QChar(0x2068) + fileName + QChar(0x2069);
+    const QString title = QChar(0x2068) + attribute(fileName) + QChar(0x2069);
     return QStringLiteral("<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n"
                           "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n"
                           "<meta name=\"generator\" content=\"") +
            attribute(generatorName()) + QStringLiteral("\">\n<meta http-equiv=\"Content-Security-Policy\" content=\"") +
-           contentSecurityPolicy() + QStringLiteral("\">\n<title>Structure of ") + attribute(title) +
+           contentSecurityPolicy() + QStringLiteral("\">\n<title>Structure of ") + title +
            QStringLiteral("</title>\n<style>") + QString::fromUtf8(Style) +
            QStringLiteral("</style>\n</head>\n<body>\n<header>\n<h1>Structure of ") + name(fileName) +
            QStringLiteral("</h1>\n<p>") + name(document.database.path) + QStringLiteral(" &middot; ") +
