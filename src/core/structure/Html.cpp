@@ -162,7 +162,8 @@ const char *const Script = R"(
     results.textContent = '';
     results.appendChild(entries);
     nav.classList.toggle('searching', term !== '');
-    found.textContent = term ? matches.length + ' of ' + sections.length + ' match' : '';
+    found.textContent = term ? matches.length.toLocaleString('en') + ' of ' + sections.length.toLocaleString('en') +
+      ' match' : '';
     return matches.length ? matches[0] : -1;
   }
   var timer = 0;
