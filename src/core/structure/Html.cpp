@@ -394,11 +394,12 @@ QString relationshipTraits(const Relationship &r)
 }
 
 // The field's marks: "PK" in the primary key, "FK" with the table it points at.
-void appendFieldMarks(QString &out, const Page &page, const Table &table, const Field &field, bool primary)
+void appendFieldMarks(QString &out, const Page &page, const Table &table, const Field &field, bool primary,
+                      bool pointsAtOthers)
 {
     if (primary)
         out += QLatin1String("<span class=\"pk\" title=\"Primary key\">PK</span>");
-    const Relationship *r = page.links.foreignKeyOf(table.name, field.name);
+    const Relationship *r = pointsAtOthers ? page.links.foreignKeyOf(table.name, field.name) : nullptr;
     if (!r)
         return;
     qsizetype at = 0;
@@ -449,11 +450,14 @@ Details fieldsTable(const Page &page, const Table &table)
     QSet<QString> keys;
     for (const QString &key : primaryKeyFields(table))
         keys.insert(nameKey(key));
+    // Most tables of a big database have no key or relationship: no field of theirs is looked up.
+    const bool pointsAtOthers = !page.links.references(table.name).isEmpty();
     details.height = 48;
     for (const Field &field : table.fields) {
         out += QLatin1String("<tr><td>");
         appendText(out, field.name, Kind::Name);
-        appendFieldMarks(out, page, table, field, keys.contains(nameKey(field.name)));
+        appendFieldMarks(out, page, table, field, !keys.isEmpty() && keys.contains(nameKey(field.name)),
+                         pointsAtOthers);
         out += QLatin1String("</td>");
         QString type = prose(typeText(field));
         if (field.expression)
