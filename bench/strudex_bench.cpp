@@ -5,6 +5,7 @@
 //   strudex-bench [large.accdb.gz]
 
 #include "EncryptedCopy.h"
+#include "PageRender.h"
 #include "core/Dialogs.h"
 #include "core/PathUtilities.h"
 #include "core/Settings.h"
@@ -378,6 +379,9 @@ int main(int argc, char *argv[])
     std::printf("%lld fields\n", fields);
     results.push_back({"read fields, descriptions, counts (vs mdb-schema postgres)", reading, mdbSchema, 0.15, "x"});
 
+    // The page of every table in a browser, next to a tiny page (the browser's own start).
+    const PageRender::Timing page = PageRender::measure(bin + QStringLiteral("/strudex-export"), file, out.path());
+
     // The exact count of the million-row table.
     const double mdbExport =
         seconds([&] { runCommand(QStringLiteral("mdb-export %1 Events | wc -l").arg(quoted(file))); }, 1);
@@ -579,6 +583,7 @@ int main(int argc, char *argv[])
                 double(desktopPeakKb) / 1024, "< 150 MB", desktopMemoryOk ? "ok" : "MISSED");
     met = met && memoryOk && formatsMemoryOk && cpuOk && waitingOk && idleOk && framesOk && decryptOk && nextOk &&
           startOk && breathOk && desktopMemoryOk;
+    met = PageRender::report(page, tables.size()) && met;
     if (dialogs.failures)
         std::printf("%d failures were reported during the runs\n", dialogs.failures);
     return met && dialogs.failures == 0 ? 0 : 1;

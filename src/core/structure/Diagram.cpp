@@ -698,10 +698,9 @@ QString unrelatedTablesHtml(const Document &document, const QList<int> &tables, 
                       .arg(tables.size() <= 40 ? QStringLiteral(" open") : QString(),
                            counted(tables.size(), QStringLiteral("table"), QStringLiteral("tables")));
     for (int i : tables) {
-        const QString name = htmlText(document.tables[i].name);
-        out += i < tableAnchors.size()
-                   ? QStringLiteral("<li><a href=\"#%1\"><bdi>%2</bdi></a></li>\n").arg(tableAnchors[i], name)
-                   : QStringLiteral("<li><bdi>%1</bdi></li>\n").arg(name);
+        const QString name = htmlName(document.tables[i].name);
+        out += i < tableAnchors.size() ? QStringLiteral("<li><a href=\"#%1\">%2</a></li>\n").arg(tableAnchors[i], name)
+                                       : QStringLiteral("<li>%1</li>\n").arg(name);
     }
     return out + QStringLiteral("</ul>\n</details>\n");
 }

@@ -2,310 +2,250 @@
 
 #include "core/structure/Diagram.h"
 
+#include <QCryptographicHash>
+#include <QHash>
+#include <QLocale>
 #include <QRegularExpression>
+#include <QSet>
+
+#include <algorithm>
 
 namespace Structure {
 
 namespace {
 
 const char *const Style = R"(
-:root { color-scheme: light; --line: #c8ced6; --head: #eef2f7; --accent: #2b5797; }
+:root { color-scheme: light; --line: #c8ced6; --head: #eef2f7; --accent: #2b5797; --muted: #5d6875; }
 * { box-sizing: border-box; }
 body { font: 14px/1.45 "Segoe UI", "Liberation Sans", Arial, sans-serif; margin: 0; color: #1d232b; }
 header { background: var(--accent); color: #fff; padding: 16px 24px; }
-header h1 { margin: 0 0 4px; font-size: 22px; }
-header p { margin: 0; opacity: .9; }
+header h1 { margin: 0 0 4px; font-size: 22px; overflow-wrap: anywhere; }
+header p { margin: 0; opacity: .9; overflow-wrap: anywhere; }
 main { display: flex; align-items: flex-start; }
-nav { position: sticky; top: 0; width: 260px; max-height: 100vh; overflow: auto; padding: 16px; border-right: 1px solid var(--line); }
-nav input { width: 100%; padding: 6px 8px; margin-bottom: 12px; border: 1px solid var(--line); border-radius: 4px; }
+nav { position: sticky; top: 0; flex: none; width: 260px; max-height: 100vh; overflow: auto; padding: 16px;
+      border-right: 1px solid var(--line); }
+nav input { width: 100%; padding: 6px 8px; border: 1px solid var(--line); border-radius: 4px; }
+#found { margin: 2px 0 8px; min-height: 1.45em; font-size: 12px; }
 nav ul { list-style: none; padding-left: 0; margin: 0; }
-nav ul ul { padding-left: 14px; }
-nav a { color: var(--accent); text-decoration: none; word-break: break-word; }
+nav ul ul, #results { padding-left: 14px; font-size: 13px; }
+nav a { color: var(--accent); text-decoration: none; overflow-wrap: anywhere; }
+nav a:hover { text-decoration: underline; }
 article { flex: 1; padding: 8px 24px 32px; min-width: 0; }
-section.table { border-top: 1px solid var(--line); padding-top: 4px; }
-table.grid { border-collapse: collapse; margin: 8px 0 16px; width: 100%; }
-table.grid th, table.grid td { border: 1px solid var(--line); padding: 4px 8px; text-align: left; vertical-align: top; word-break: break-word; }
+h2 { margin: 28px 0 8px; padding-bottom: 2px; border-bottom: 2px solid var(--accent); font-size: 20px; }
+h3 { margin: 14px 0 4px; font-size: 17px; overflow-wrap: anywhere; }
+h4 { margin: 12px 0 4px; font-size: 14px; }
+/* Sections off screen are neither laid out nor painted: a page of thousands of tables opens at once. */
+section.table, section.query { border-top: 1px solid var(--line); padding-top: 2px;
+                               content-visibility: auto; contain-intrinsic-size: auto 400px; }
+.wide { overflow-x: auto; }
+table.grid { border-collapse: collapse; margin: 8px 0 12px; width: 100%; }
+/* Cells keep their words whole (min-content never splits a word); only a cell holding one token
+   too long for any column may break it, where the page marks it "long". */
+table.grid th, table.grid td { border: 1px solid var(--line); padding: 4px 8px; text-align: left;
+                               vertical-align: top; overflow-wrap: break-word; }
+table.grid td.long { overflow-wrap: anywhere; }
 table.grid th { background: var(--head); font-weight: 600; }
+table.fields td:first-child { font-weight: 600; }
+.facts { font-size: 13px; }
+.facts .k { color: var(--muted); }
+.pk, .fk { display: inline-block; margin-left: 6px; padding: 0 5px; border-radius: 3px; font-size: 11px;
+           font-weight: 600; line-height: 1.6; vertical-align: 1px; }
+.pk { background: #fbe3a1; color: #5c4200; }
+a.fk { background: #dce8f8; color: var(--accent); text-decoration: none; }
+a.fk:hover { text-decoration: underline; }
+ul.links { margin: 4px 0 8px; padding-left: 20px; }
+ul.links a { color: var(--accent); }
+.ctl { color: var(--muted); font: 12px monospace; }
 pre { background: #f6f8fa; border: 1px solid var(--line); padding: 8px 12px; overflow: auto; white-space: pre-wrap; }
 .note { background: #fff4e5; border-left: 4px solid #e8a33d; padding: 6px 10px; }
-.muted { color: #5d6875; }
+.muted { color: var(--muted); }
 .diagram { overflow: auto; border: 1px solid var(--line); padding: 8px; background: #fff; }
 .diagram svg { max-width: none; height: auto; }
+footer { margin-top: 16px; padding: 10px 24px; border-top: 1px solid var(--line); color: var(--muted); font-size: 12px; }
 [hidden] { display: none !important; }
+nav #results, nav.searching > ul { display: none; }
+nav.searching #results { display: block; }
+/* A section the search leaves out keeps what the browser worked out for it: showing it again is cheap. */
+section.gone { content-visibility: hidden; contain-intrinsic-size: 0 0; height: 0; margin: 0; padding: 0; border: 0; }
 @media print {
   nav, #search { display: none; }
   main { display: block; }
   header { background: none; color: #000; border-bottom: 2px solid #000; }
+  section.table, section.query { content-visibility: visible; }
+  section.gone { content-visibility: visible; height: auto; padding-top: 2px; border-top: 1px solid var(--line); }
+  .wide { overflow: visible; }
   section.table, table.grid tr { break-inside: avoid; }
   a { color: inherit; text-decoration: none; }
 }
 )";
 
-// Narrows the tables shown to those whose name or field names hold the typed text.
+// The page's one script. Each table's details are written inside <noscript>: with scripts off the
+// browser shows them as they are; with scripts on it keeps them as unparsed text, which this script
+// turns into the page's content near the view, then the rest while the browser is idle, all of it
+// before printing. It also runs the search box.
 const char *const Script = R"(
 (function () {
-  var box = document.getElementById('search');
-  if (!box) return;
-  box.addEventListener('input', function () {
-    var term = box.value.trim().toLowerCase();
-    document.querySelectorAll('section.table').forEach(function (section) {
-      var text = section.getAttribute('data-search');
-      var show = !term || text.indexOf(term) >= 0;
-      section.hidden = !show;
-      var link = document.querySelector('nav a[href="#' + section.id + '"]');
-      if (link) link.parentElement.hidden = !show;
-    });
+  'use strict';
+  var list = function (selector) { return Array.prototype.slice.call(document.querySelectorAll(selector)); };
+
+  var holders = list('noscript.later');
+  var next = 0;
+  function materialise(holder) {
+    if (!holder || !holder.parentNode) return;
+    holder.insertAdjacentHTML('afterend', holder.textContent);
+    holder.parentNode.removeChild(holder);
+  }
+  function materialiseIn(section) {
+    if (section) materialise(section.querySelector('noscript.later'));
+  }
+  var begun = Date.now();
+  while (next < holders.length && Date.now() - begun < 30) materialise(holders[next++]);
+  if (location.hash) materialiseIn(document.getElementById(location.hash.slice(1)));
+  window.addEventListener('hashchange', function () {
+    materialiseIn(document.getElementById(location.hash.slice(1)));
   });
+  window.addEventListener('beforeprint', function () { holders.forEach(materialise); });
+  if ('IntersectionObserver' in window) {
+    var observer = new IntersectionObserver(function (entries) {
+      entries.forEach(function (entry) {
+        // A section the search left out stands at no height, in view or not: it waits.
+        if (!entry.isIntersecting || entry.target.classList.contains('gone')) return;
+        materialiseIn(entry.target);
+        observer.unobserve(entry.target);
+      });
+    }, { rootMargin: '100% 0px' });
+    holders.slice(next).forEach(function (holder) { observer.observe(holder.parentNode); });
+  }
+  var idle = window.requestIdleCallback ? window.requestIdleCallback.bind(window) : function (work) {
+    var end = Date.now() + 10;
+    return setTimeout(function () { work({ timeRemaining: function () { return end - Date.now(); } }); }, 20);
+  };
+  function fill(deadline) {
+    while (next < holders.length && deadline.timeRemaining() > 2) materialise(holders[next++]);
+    if (next < holders.length) idle(fill);
+  }
+  idle(fill);
+
+  // The search: lower-cased names read once, a class toggled only where the answer changes. While
+  // searching, the contents make way for a short list of what matches (hiding thousands of entries
+  // one by one would cost the browser far more than the search).
+  var nav = document.querySelector('nav');
+  var box = document.getElementById('search');
+  var found = document.getElementById('found');
+  var results = document.getElementById('results');
+  var sections = list('section[data-search]');
+  var items = {};
+  list('nav li > a[href^="#"]').forEach(function (a) { items[a.getAttribute('href').slice(1)] = a.parentNode; });
+  var texts = sections.map(function (s) { return s.getAttribute('data-search'); });
+  var navItems = sections.map(function (s) { return items[s.id] || null; });
+  var shown = sections.map(function () { return true; });
+  var listed = 100;
+  function filter() {
+    var term = box.value.trim().toLowerCase();
+    var matches = [];
+    for (var i = 0; i < sections.length; i++) {
+      var show = !term || texts[i].indexOf(term) >= 0;
+      if (show && term) matches.push(i);
+      if (show === shown[i]) continue;
+      shown[i] = show;
+      sections[i].classList.toggle('gone', !show);
+    }
+    var entries = document.createDocumentFragment();
+    matches.slice(0, listed).forEach(function (i) {
+      if (navItems[i]) entries.appendChild(navItems[i].cloneNode(true));
+    });
+    if (matches.length > listed) {
+      var more = entries.appendChild(document.createElement('li'));
+      more.className = 'muted';
+      more.textContent = 'and ' + (matches.length - listed) + ' more';
+    }
+    results.textContent = '';
+    results.appendChild(entries);
+    nav.classList.toggle('searching', term !== '');
+    found.textContent = term ? matches.length.toLocaleString('en') + ' of ' + sections.length.toLocaleString('en') +
+      ' match' : '';
+    return matches.length ? matches[0] : -1;
+  }
+  var timer = 0;
+  box.addEventListener('input', function () {
+    clearTimeout(timer);
+    timer = setTimeout(filter, 150);
+  });
+  box.addEventListener('keydown', function (event) {
+    if (event.key !== 'Enter') return;
+    clearTimeout(timer);
+    var first = filter();
+    if (first >= 0) location.hash = '#' + sections[first].id;
+  });
+  box.hidden = false;
 })();
 )";
 
-// A flag in a table's column of flags.
-QString flag(bool value)
+// How a text from the database is written into the page. Whatever the kind, no character can open
+// an element or leave an attribute, and no control character reaches the page raw.
+enum class Kind {
+    // A name: isolated for bidirectional text; a line break in it shows as its escape.
+    Name,
+    // A description, a value, a note: its line breaks (CR LF, CR or LF) are line breaks.
+    Prose,
+    // SQL in a <pre>: its line breaks are new lines.
+    Code,
+    // An attribute's value: plain text, control characters as their escapes.
+    Attribute,
+};
+
+// Control characters, the separators of lines and paragraphs, and the marks that embed, override or
+// isolate a direction: even inside its isolation a name with an override would read as another
+// ("Invoices\u202Etxt.exe" as "Invoicesexe.txt"), so the marks show.
+bool isControl(char16_t u)
 {
-    return yesNo(value, No::Blank);
+    return u < 0x20 || (u >= 0x7f && u <= 0x9f) || u == 0x2028 || u == 0x2029 || (u >= 0x202a && u <= 0x202e) ||
+           (u >= 0x2066 && u <= 0x2069);
 }
 
-QString optional(const std::optional<QString> &text)
+// A control character as it is written in C: "\x1b", "\u2028".
+QString escapeOf(char16_t u)
 {
-    return text ? htmlText(*text) : QString();
+    if (u > 0xff)
+        return QStringLiteral("\\u%1").arg(uint(u), 4, 16, QLatin1Char('0'));
+    return QStringLiteral("\\x%1").arg(uint(u), 2, 16, QLatin1Char('0'));
 }
 
-QString noteOf(const QString &text)
+// The line break a control character stands for in text of this kind; empty when it is none.
+QLatin1String lineBreak(const QString &text, qsizetype &i, Kind kind)
 {
-    return text.isEmpty() ? QString()
-                          : QStringLiteral("<p class=\"note\">") + htmlText(text) + QStringLiteral("</p>\n");
+    const char16_t u = text[i].unicode();
+    if (kind != Kind::Prose && kind != Kind::Code)
+        return QLatin1String();
+    if (u == u'\r' && i + 1 < text.size() && text[i + 1] == QLatin1Char('\n'))
+        ++i;
+    else if (u != u'\r' && u != u'\n' && u != 0x2028 && u != 0x2029)
+        return QLatin1String();
+    return kind == Kind::Prose ? QLatin1String("<br>") : QLatin1String("\n");
 }
 
-QString propertyList(const Properties &properties)
+void appendControl(QString &out, const QString &text, qsizetype &i, Kind kind)
 {
-    if (properties.isEmpty())
-        return QString();
-    QString out =
-        QStringLiteral("<details><summary>Stored properties</summary>\n<table class=\"grid\"><tr><th>Property</th>"
-                       "<th>Value</th></tr>\n");
-    for (const auto &[name, text] : properties)
-        out += QStringLiteral("<tr><td>%1</td><td>%2</td></tr>\n").arg(htmlText(name), htmlText(text));
-    return out + QStringLiteral("</table></details>\n");
-}
-
-QString fieldsTable(const Table &table)
-{
-    QString out = QStringLiteral("<table class=\"grid\"><tr><th>Field</th><th>Type</th><th>Size</th><th>Required</th>"
-                                 "<th>Default</th><th>Validation</th><th>Description</th></tr>\n");
-    for (const Field &field : table.fields) {
-        QString validation = optional(field.validationRule);
-        if (field.validationText)
-            validation += (validation.isEmpty() ? QString() : QStringLiteral("<br>")) +
-                          QStringLiteral("<span class=\"muted\">") + htmlText(*field.validationText) +
-                          QStringLiteral("</span>");
-        QString type = htmlText(typeDescription(field));
-        if (field.expression)
-            type += QStringLiteral("<br><code>") + htmlText(*field.expression) + QStringLiteral("</code>");
-        if (field.lookup && field.lookup->rowSource)
-            type += QStringLiteral("<br><span class=\"muted\">Lookup: ") + htmlText(*field.lookup->rowSource) +
-                    QStringLiteral("</span>");
-        // The biggest part of a big database's page: written straight into it.
-        out += QLatin1String("<tr><td>");
-        appendHtmlText(out, field.name);
-        out += QLatin1String("</td><td>");
-        out += type;
-        out += QLatin1String("</td><td>");
-        out += QString::number(field.size);
-        out += QLatin1String("</td><td>");
-        out += flag(field.required.value_or(false));
-        out += QLatin1String("</td><td>");
-        if (field.defaultValue)
-            appendHtmlText(out, *field.defaultValue);
-        out += QLatin1String("</td><td>");
-        out += validation;
-        out += QLatin1String("</td><td>");
-        if (field.description)
-            appendHtmlText(out, *field.description);
-        out += QLatin1String("</td></tr>\n");
+    if (const QLatin1String brk = lineBreak(text, i, kind); !brk.isEmpty()) {
+        out += brk;
+    } else if (text[i] == QLatin1Char('\t') && kind != Kind::Name) {
+        out += QLatin1Char('\t');
+    } else if (kind == Kind::Attribute) {
+        out += escapeOf(text[i].unicode());
+    } else {
+        out += QLatin1String("<span class=\"ctl\">");
+        out += escapeOf(text[i].unicode());
+        out += QLatin1String("</span>");
     }
-    out += QStringLiteral("</table>\n");
-    for (const Field &field : table.fields) {
-        if (!field.note.isEmpty())
-            out += noteOf(field.name + QStringLiteral(": ") + field.note);
-    }
-    return out;
 }
 
-QString indexesTable(const Table &table)
+void appendText(QString &out, const QString &text, Kind kind)
 {
-    if (table.indexes.isEmpty())
-        return QString();
-    QString out = QStringLiteral("<h4>Keys and indexes</h4>\n<table class=\"grid\"><tr><th>Index</th><th>Fields</th>"
-                                 "<th>Primary key</th><th>Unique</th><th>Ignore nulls</th><th>Required</th>"
-                                 "<th>For a relationship</th></tr>\n");
-    for (const Index &index : table.indexes) {
-        QStringList fields;
-        for (const IndexField &field : index.fields)
-            fields << htmlText(field.name) + (field.descending ? QStringLiteral(" &darr;") : QString());
-        out +=
-            QStringLiteral("<tr><td>%1</td><td>%2</td><td>%3</td><td>%4</td><td>%5</td><td>%6</td><td>%7</td></tr>\n")
-                .arg(htmlText(index.name), fields.join(QStringLiteral(", ")), flag(index.primary), flag(index.unique),
-                     flag(index.ignoreNulls), flag(index.required), flag(index.foreignKey));
-    }
-    out += QStringLiteral("</table>\n");
-    for (const Index &index : table.indexes) {
-        if (!index.note.isEmpty())
-            out += noteOf(index.name + QStringLiteral(": ") + index.note);
-    }
-    return out;
-}
-
-QString tableSection(const Table &table, const QString &anchor)
-{
-    // Lower-cased as the page's script lower-cases what is typed (toLowerCase), not by the name key.
-    QStringList searchable{table.name.toLower()};
-    for (const Field &field : table.fields)
-        searchable << field.name.toLower();
-    QString out = QStringLiteral("<section class=\"table\" id=\"%1\" data-search=\"%2\">\n<h3>%3</h3>\n")
-                      .arg(anchor, htmlText(searchable.join(QLatin1Char(' '))), htmlText(table.name));
-    if (table.description)
-        out += QStringLiteral("<p>") + htmlText(*table.description) + QStringLiteral("</p>\n");
-    out += QStringLiteral("<p class=\"muted\">Records: %1 &middot; Fields: %2</p>\n")
-               .arg(table.records ? QString::number(*table.records) : QStringLiteral("not counted"),
-                    table.definitionRead ? QString::number(table.fields.size()) : QStringLiteral("not read"));
-    out += noteOf(table.note);
-    // Without its definition the table's fields and indexes are unknown: no empty grid claims none.
-    if (table.definitionRead) {
-        out += fieldsTable(table);
-        out += indexesTable(table);
-    }
-    out += propertyList(table.properties);
-    return out + QStringLiteral("</section>\n");
-}
-
-QString names(const QStringList &list)
-{
-    QStringList escaped;
-    for (const QString &name : list)
-        escaped << htmlText(name);
-    return escaped.join(QStringLiteral(", "));
-}
-
-QString pageStart(const Document &document)
-{
-    const QString fileName = document.database.path.section(QRegularExpression(QStringLiteral("[/\\\\]")), -1);
-    return QStringLiteral("<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n"
-                          "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n"
-                          "<meta http-equiv=\"Content-Security-Policy\" content=\"default-src 'none'; "
-                          "style-src 'unsafe-inline'; script-src 'unsafe-inline'; img-src data:\">\n"
-                          "<title>Structure of ") +
-           htmlText(fileName) + QStringLiteral("</title>\n<style>") + QString::fromUtf8(Style) +
-           QStringLiteral("</style>\n</head>\n<body>\n<header>\n<h1>Structure of ") + htmlText(fileName) +
-           QStringLiteral("</h1>\n<p>") + htmlText(document.database.path) + QStringLiteral(" &middot; ") +
-           htmlText(document.database.format) +
-           (document.database.encrypted ? QStringLiteral(" &middot; encrypted or password-protected") : QString()) +
-           QStringLiteral("</p>\n</header>\n");
-}
-
-QString contents(const Document &document, const QStringList &anchors)
-{
-    QString out =
-        QStringLiteral("<nav>\n<input id=\"search\" type=\"search\" placeholder=\"Find a table or field\" "
-                       "aria-label=\"Find a table or field\">\n<ul>\n"
-                       "<li><a href=\"#diagram\">Diagram</a></li>\n<li><a href=\"#tables\">Tables</a>\n<ul>\n");
-    for (int i = 0; i < document.tables.size(); ++i)
-        out += QStringLiteral("<li><a href=\"#%1\">%2</a></li>\n").arg(anchors[i], htmlText(document.tables[i].name));
-    return out + QStringLiteral("</ul></li>\n<li><a href=\"#relationships\">Relationships</a></li>\n"
-                                "<li><a href=\"#queries\">Queries</a></li>\n<li><a href=\"#linked-tables\">Linked "
-                                "tables</a></li>\n</ul>\n</nav>\n");
-}
-
-QString diagramSection(const Document &document, const QStringList &anchors)
-{
-    QString out = QStringLiteral("<h2 id=\"diagram\">Diagram</h2>\n");
-    const DiagramPlan plan = diagramPlan(document);
-    const QString summary = diagramSummary(document, plan);
-    if (!summary.isEmpty())
-        out += QStringLiteral("<p class=\"muted\">") + htmlText(summary) + QStringLiteral("</p>\n");
-    const QString svg = relationshipDiagramSvg(document, plan.drawn, anchors);
-    if (!svg.isEmpty())
-        out += QStringLiteral("<div class=\"diagram\">\n") + svg + QStringLiteral("\n</div>\n");
-    if (svg.startsWith(QLatin1String("<svg")))
-        out += diagramLegendHtml(document, plan.drawn);
-    // Without a single relationship, the list would only repeat the contents.
-    if (plan.drawn.isEmpty() && plan.leftOut.isEmpty())
-        return out;
-    return out + unrelatedTablesHtml(document, plan.unrelated, anchors);
-}
-
-QString tablesSection(const Document &document, const QStringList &anchors)
-{
-    QString out = QStringLiteral("<h2 id=\"tables\">Tables</h2>\n");
-    if (document.tables.isEmpty())
-        out += QStringLiteral("<p class=\"muted\">No user tables.</p>\n");
-    for (int i = 0; i < document.tables.size(); ++i)
-        out += tableSection(document.tables[i], anchors[i]);
-    return out;
-}
-
-QString relationshipsSection(const QList<Relationship> &relationships)
-{
-    QString out = QStringLiteral("<h2 id=\"relationships\">Relationships</h2>\n");
-    if (relationships.isEmpty())
-        return out + QStringLiteral("<p class=\"muted\">None.</p>\n");
-    out += QStringLiteral("<table class=\"grid\"><tr><th>Relationship</th><th>Primary table</th><th>Fields</th>"
-                          "<th>Foreign table</th><th>Fields</th><th>Enforced</th><th>Cascade updates</th>"
-                          "<th>Cascade deletes</th><th>Cascade to null</th><th>One-to-one</th><th>Join</th></tr>\n");
-    for (const Relationship &r : relationships) {
-        out += QStringLiteral("<tr><td>%1</td><td>%2</td><td>%3</td><td>%4</td><td>%5</td><td>%6</td><td>%7</td>"
-                              "<td>%8</td><td>%9</td>")
-                   .arg(htmlText(r.name), htmlText(r.primaryTable), names(r.primaryFields), htmlText(r.foreignTable),
-                        names(r.foreignFields), flag(r.enforced), flag(r.cascadeUpdates), flag(r.cascadeDeletes),
-                        flag(r.cascadeNull)) +
-               QStringLiteral("<td>") + flag(r.oneToOne) + QStringLiteral("</td><td>") + joinName(r.join) +
-               QStringLiteral("</td></tr>\n");
-    }
-    out += QStringLiteral("</table>\n");
-    for (const Relationship &r : relationships) {
-        if (!r.note.isEmpty())
-            out += noteOf(r.name + QStringLiteral(": ") + r.note);
-    }
-    return out;
-}
-
-QString queriesSection(const QList<Query> &queries)
-{
-    QString out = QStringLiteral("<h2 id=\"queries\">Queries</h2>\n");
-    if (queries.isEmpty())
-        out += QStringLiteral("<p class=\"muted\">None.</p>\n");
-    for (const Query &query : queries) {
-        out +=
-            QStringLiteral("<h3>%1</h3>\n<p class=\"muted\">%2</p>\n").arg(htmlText(query.name), htmlText(query.type));
-        out += noteOf(query.note);
-        out += QStringLiteral("<pre><code>") + htmlText(query.sql) + QStringLiteral("</code></pre>\n");
-    }
-    return out;
-}
-
-QString linkedTablesSection(const QList<LinkedTable> &links)
-{
-    QString out = QStringLiteral("<h2 id=\"linked-tables\">Linked tables</h2>\n");
-    if (links.isEmpty())
-        return out + QStringLiteral("<p class=\"muted\">None.</p>\n");
-    out += QStringLiteral("<table class=\"grid\"><tr><th>Table</th><th>Target</th><th>Source</th></tr>\n");
-    for (const LinkedTable &link : links) {
-        out += QStringLiteral("<tr><td>%1</td><td>%2</td><td>%3</td></tr>\n")
-                   .arg(htmlText(link.name), htmlText(link.target), htmlText(link.source));
-    }
-    out += QStringLiteral("</table>\n");
-    for (const LinkedTable &link : links) {
-        if (!link.note.isEmpty())
-            out += noteOf(link.name + QStringLiteral(": ") + link.note);
-    }
-    return out;
-}
-
-} // namespace
-
-void appendHtmlText(QString &out, const QString &text)
-{
-    for (const QChar c : text) {
-        switch (c.unicode()) {
+    if (kind == Kind::Name)
+        out += QLatin1String("<bdi>");
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const char16_t u = text[i].unicode();
+        switch (u) {
         case u'&':
             out += QLatin1String("&amp;");
             break;
@@ -322,33 +262,521 @@ void appendHtmlText(QString &out, const QString &text)
             out += QLatin1String("&#39;");
             break;
         default:
-            // Control characters have no place in a page; they show as the replacement sign.
-            out += (c.unicode() < 0x20 && c != QLatin1Char('\n') && c != QLatin1Char('\t')) ? QChar(0xFFFD) : c;
+            if (isControl(u))
+                appendControl(out, text, i, kind);
+            else
+                out += text[i];
         }
     }
+    if (kind == Kind::Name)
+        out += QLatin1String("</bdi>");
 }
 
-QString htmlText(const QString &text)
+// A name from the database, isolated so that its direction (a right-to-left override in it, say)
+// cannot reorder the page around it.
+QString name(const QString &text)
+{
+    QString out;
+    out.reserve(text.size() + 16);
+    appendText(out, text, Kind::Name);
+    return out;
+}
+
+QString prose(const QString &text)
 {
     QString out;
     out.reserve(text.size() + 8);
-    appendHtmlText(out, text);
+    appendText(out, text, Kind::Prose);
     return out;
+}
+
+QString attribute(const QString &text)
+{
+    QString out;
+    out.reserve(text.size() + 8);
+    appendText(out, text, Kind::Attribute);
+    return out;
+}
+
+QString names(const QStringList &list)
+{
+    QStringList written;
+    for (const QString &each : list)
+        written << name(each);
+    return written.join(QStringLiteral(", "));
+}
+
+// True when the text holds a run without spaces too long to fit a column of the grid: only such a
+// cell may break inside a word.
+bool hasLongToken(const QString &text)
+{
+    constexpr int longest = 32;
+    int run = 0;
+    for (const QChar c : text) {
+        run = c.isSpace() ? 0 : run + 1;
+        if (run > longest)
+            return true;
+    }
+    return false;
+}
+
+// What every part of one page looks up: the anchors, and each table's relationships both ways.
+struct Page
+{
+    explicit Page(const Document &d)
+        : document(d), tableAnchors(Structure::tableAnchors(d)), queryAnchors(Structure::queryAnchors(d)), links(d)
+    {
+        for (int i = 0; i < d.tables.size(); ++i)
+            anchorOfTable.insert(nameKey(d.tables[i].name), tableAnchors[i]);
+    }
+
+    // A table's name, linked to its section when the page has one (a relationship may name a
+    // table that was not exported).
+    QString tableLink(const QString &table) const
+    {
+        const QString anchor = anchorOfTable.value(nameKey(table));
+        return anchor.isEmpty() ? name(table)
+                                : QStringLiteral("<a href=\"#%1\">").arg(anchor) + name(table) + QStringLiteral("</a>");
+    }
+
+    const Document &document;
+    const QStringList tableAnchors;
+    const QStringList queryAnchors;
+    QHash<QString, QString> anchorOfTable;
+    const RelationshipIndex links;
+};
+
+QString noteOf(const QString &html)
+{
+    return html.isEmpty() ? QString() : QStringLiteral("<p class=\"note\">") + html + QStringLiteral("</p>\n");
+}
+
+// A note about a named part: the name isolated, the note as prose.
+QString noteOf(const QString &partName, const QString &note)
+{
+    return note.isEmpty() ? QString() : noteOf(name(partName) + QStringLiteral(": ") + prose(note));
+}
+
+// The type as a user reads it, with its size beside it only where the type has one.
+QString typeText(const Field &field)
+{
+    const QString size = sizeText(field);
+    if (size.isEmpty())
+        return typeDescription(field);
+    QString text =
+        (field.accessType.isEmpty() ? field.type : field.accessType) + QStringLiteral(" (") + size + QLatin1Char(')');
+    if (field.multiValued)
+        text += QStringLiteral(", multi-valued");
+    return text;
+}
+
+// A cell of prose; one holding a token too long for any column may break it.
+void appendCell(QString &out, const QString &html, bool long_)
+{
+    out += long_ ? QLatin1String("<td class=\"long\">") : QLatin1String("<td>");
+    out += html;
+    out += QLatin1String("</td>");
+}
+
+QString relationshipTraits(const Relationship &r)
+{
+    QStringList traits{r.enforced ? QStringLiteral("enforced") : QStringLiteral("not enforced"),
+                       r.oneToOne ? QStringLiteral("one-to-one") : QStringLiteral("one-to-many")};
+    if (r.cascadeUpdates)
+        traits << QStringLiteral("cascade updates");
+    if (r.cascadeDeletes)
+        traits << QStringLiteral("cascade deletes");
+    if (r.cascadeNull)
+        traits << QStringLiteral("cascade to null");
+    if (r.join != Join::Inner)
+        traits << joinName(r.join) + QStringLiteral(" join");
+    return traits.join(QStringLiteral(", "));
+}
+
+// The field's marks: "PK" in the primary key, "FK" with the table it points at.
+void appendFieldMarks(QString &out, const Page &page, const Table &table, const Field &field, bool primary,
+                      bool pointsAtOthers)
+{
+    if (primary)
+        out += QLatin1String("<span class=\"pk\" title=\"Primary key\">PK</span>");
+    const Relationship *r = pointsAtOthers ? page.links.foreignKeyOf(table.name, field.name) : nullptr;
+    if (!r)
+        return;
+    qsizetype at = 0;
+    while (at < r->foreignFields.size() && nameKey(r->foreignFields[at]) != nameKey(field.name))
+        ++at;
+    const QString title = QStringLiteral("Foreign key to ") + r->primaryTable + QLatin1Char('.') +
+                          r->primaryFields.value(at) + QStringLiteral(" (relationship ") + r->name + QLatin1Char(')');
+    const QString anchor = page.anchorOfTable.value(nameKey(r->primaryTable));
+    out += anchor.isEmpty() ? QStringLiteral("<span class=\"fk\"")
+                            : QStringLiteral("<a class=\"fk\" href=\"#%1\"").arg(anchor);
+    out += QLatin1String(" title=\"") + attribute(title) + QLatin1String("\">FK &rarr; ") + name(r->primaryTable);
+    out += anchor.isEmpty() ? QLatin1String("</span>") : QLatin1String("</a>");
+}
+
+// The lines of a field's sheet, "Caption: Customer name" and so on. Returns how many.
+int appendFacts(QString &out, const Table &table, const Field &field)
+{
+    const QList<Fact> facts = fieldFacts(table, field);
+    QString cell;
+    bool long_ = false;
+    for (const Fact &fact : facts) {
+        if (!cell.isEmpty())
+            cell += QLatin1String("<br>");
+        cell += QLatin1String("<span class=\"k\">") + prose(fact.label) + QLatin1String(":</span> ") + prose(fact.text);
+        long_ = long_ || hasLongToken(fact.text);
+    }
+    out += long_ ? QLatin1String("<td class=\"facts long\">") : QLatin1String("<td class=\"facts\">");
+    out += cell;
+    out += QLatin1String("</td>");
+    return int(facts.size());
+}
+
+// A table's details and roughly how tall they stand, so that the page's scroll bar is about right
+// before they are laid out.
+struct Details
+{
+    QString html;
+    int height = 0;
+};
+
+// The biggest part of a big database's page: written straight into it.
+Details fieldsTable(const Page &page, const Table &table)
+{
+    Details details;
+    QString &out = details.html;
+    out = QStringLiteral("<div class=\"wide\"><table class=\"grid fields\"><tr><th>Field</th><th>Type</th>"
+                         "<th>Description</th><th>Properties</th></tr>\n");
+    QSet<QString> keys;
+    for (const QString &key : primaryKeyFields(table))
+        keys.insert(nameKey(key));
+    // Most tables of a big database have no key or relationship: no field of theirs is looked up.
+    const bool pointsAtOthers = !page.links.references(table.name).isEmpty();
+    details.height = 48;
+    for (const Field &field : table.fields) {
+        out += QLatin1String("<tr><td>");
+        appendText(out, field.name, Kind::Name);
+        appendFieldMarks(out, page, table, field, !keys.isEmpty() && keys.contains(nameKey(field.name)),
+                         pointsAtOthers);
+        out += QLatin1String("</td>");
+        QString type = prose(typeText(field));
+        if (field.expression)
+            type += QStringLiteral("<br><code>") + prose(*field.expression) + QStringLiteral("</code>");
+        appendCell(out, type, field.expression && hasLongToken(*field.expression));
+        const QString description = field.description.value_or(QString());
+        appendCell(out, prose(description), hasLongToken(description));
+        const int lines = appendFacts(out, table, field);
+        out += QLatin1String("</tr>\n");
+        details.height += 9 + 19 * std::max({1, lines, int(description.size() / 60) + 1});
+    }
+    out += QLatin1String("</table></div>\n");
+    for (const Field &field : table.fields)
+        out += noteOf(field.name, field.note);
+    return details;
+}
+
+// "References" (the tables this one points at) and "Referenced by" (the tables pointing at it),
+// each line naming the fields on both sides and the relationship.
+QString relationshipLinks(const Page &page, const Table &table)
+{
+    QString out;
+    const QList<const Relationship *> references = page.links.references(table.name);
+    if (!references.isEmpty()) {
+        out += QStringLiteral("<h4>References</h4>\n<ul class=\"links\">\n");
+        for (const Relationship *r : references)
+            out += QStringLiteral("<li>") + names(r->foreignFields) + QStringLiteral(" &rarr; ") +
+                   page.tableLink(r->primaryTable) + QStringLiteral(" (") + names(r->primaryFields) +
+                   QStringLiteral(") <span class=\"muted\">&middot; ") + name(r->name) + QStringLiteral(": ") +
+                   relationshipTraits(*r) + QStringLiteral("</span></li>\n");
+        out += QStringLiteral("</ul>\n");
+    }
+    const QList<const Relationship *> referencedBy = page.links.referencedBy(table.name);
+    if (!referencedBy.isEmpty()) {
+        out += QStringLiteral("<h4>Referenced by</h4>\n<ul class=\"links\">\n");
+        for (const Relationship *r : referencedBy)
+            out += QStringLiteral("<li>") + page.tableLink(r->foreignTable) + QStringLiteral(" (") +
+                   names(r->foreignFields) + QStringLiteral(") &rarr; ") + names(r->primaryFields) +
+                   QStringLiteral(" <span class=\"muted\">&middot; ") + name(r->name) + QStringLiteral(": ") +
+                   relationshipTraits(*r) + QStringLiteral("</span></li>\n");
+        out += QStringLiteral("</ul>\n");
+    }
+    return out;
+}
+
+// A flag in a table's column of flags.
+QString flag(bool value)
+{
+    return yesNo(value, No::Blank);
+}
+
+QString indexesTable(const Table &table)
+{
+    if (table.indexes.isEmpty())
+        return QString();
+    QString out = QStringLiteral("<h4>Keys and indexes</h4>\n<div class=\"wide\"><table class=\"grid\"><tr>"
+                                 "<th>Index</th><th>Fields</th><th>Primary key</th><th>Unique</th>"
+                                 "<th>Ignore nulls</th><th>Required</th><th>For a relationship</th></tr>\n");
+    for (const Index &index : table.indexes) {
+        QStringList fields;
+        for (const IndexField &field : index.fields)
+            fields << name(field.name) + (field.descending ? QStringLiteral(" &darr;") : QString());
+        out +=
+            QStringLiteral("<tr><td>%1</td><td>%2</td><td>%3</td><td>%4</td><td>%5</td><td>%6</td><td>%7</td></tr>\n")
+                .arg(name(index.name), fields.join(QStringLiteral(", ")), flag(index.primary), flag(index.unique),
+                     flag(index.ignoreNulls), flag(index.required), flag(index.foreignKey));
+    }
+    out += QStringLiteral("</table></div>\n");
+    for (const Index &index : table.indexes)
+        out += noteOf(index.name, index.note);
+    return out;
+}
+
+QString propertyList(const Properties &properties)
+{
+    if (properties.isEmpty())
+        return QString();
+    QString out = QStringLiteral("<details><summary>Stored properties</summary>\n<div class=\"wide\"><table "
+                                 "class=\"grid\"><tr><th>Property</th><th>Value</th></tr>\n");
+    for (const auto &[property, text] : properties) {
+        out += QStringLiteral("<tr><td>") + name(property) + QStringLiteral("</td>");
+        appendCell(out, prose(text), hasLongToken(text));
+        out += QStringLiteral("</tr>\n");
+    }
+    return out + QStringLiteral("</table></div></details>\n");
+}
+
+// What the section shows once the browser needs it: fields, relationships, indexes, properties.
+Details tableDetails(const Page &page, const Table &table)
+{
+    Details details;
+    // Without its definition the table's fields and indexes are unknown: no empty grid claims none.
+    if (table.definitionRead)
+        details = fieldsTable(page, table);
+    const QString links = relationshipLinks(page, table);
+    details.html += links;
+    details.height += 24 * int(links.count(QLatin1String("<li>")) + 2 * links.count(QLatin1String("<h4>")));
+    if (table.definitionRead && !table.indexes.isEmpty()) {
+        details.html += indexesTable(table);
+        details.height += 72 + 30 * int(table.indexes.size());
+    }
+    if (!table.properties.isEmpty()) {
+        details.html += propertyList(table.properties);
+        details.height += 30;
+    }
+    return details;
+}
+
+QString tableSection(const Page &page, int i)
+{
+    const Table &table = page.document.tables[i];
+    // Lower-cased as the page's script lower-cases what is typed (toLowerCase), not by the name key.
+    QStringList searchable{table.name.toLower()};
+    for (const Field &field : table.fields)
+        searchable << field.name.toLower();
+    const Details details = tableDetails(page, table);
+    QString out = QStringLiteral("<section class=\"table\" id=\"%1\" data-search=\"%2\" "
+                                 "style=\"contain-intrinsic-size: auto %3px\">\n<h3>")
+                      .arg(page.tableAnchors[i], attribute(searchable.join(QLatin1Char(' '))))
+                      .arg(90 + details.height) +
+                  name(table.name) + QStringLiteral("</h3>\n");
+    if (table.description)
+        out += QStringLiteral("<p>") + prose(*table.description) + QStringLiteral("</p>\n");
+    out += QStringLiteral("<p class=\"muted\">Records: %1 &middot; Fields: %2</p>\n")
+               .arg(table.records ? QString::number(*table.records) : QStringLiteral("not counted"),
+                    table.definitionRead ? QString::number(table.fields.size()) : QStringLiteral("not read"));
+    if (!table.note.isEmpty())
+        out += noteOf(prose(table.note));
+    // Shown as they are without scripts; with scripts the page builds them when they are needed.
+    if (!details.html.isEmpty())
+        out += QStringLiteral("<noscript class=\"later\">\n") + details.html + QStringLiteral("</noscript>\n");
+    return out + QStringLiteral("</section>\n");
+}
+
+QString fileNameOf(const Document &document)
+{
+    return document.database.path.section(QRegularExpression(QStringLiteral("[/\\\\]")), -1);
+}
+
+QString summary(const Document &document)
+{
+    const QLocale english(QLocale::English);
+    const auto count = [&english](qsizetype n, const char *one, const char *many) {
+        return english.toString(qint64(n)) + QLatin1Char(' ') + QLatin1String(n == 1 ? one : many);
+    };
+    return QStringList{count(document.tables.size(), "table", "tables"),
+                       count(document.relationships.size(), "relationship", "relationships"),
+                       count(document.queries.size(), "query", "queries"),
+                       count(document.linkedTables.size(), "linked table", "linked tables")}
+        .join(QStringLiteral(" &middot; "));
+}
+
+// The policy lets in the page's own script alone, named by its hash: a name that found a way into
+// markup still could not run anything.
+QString contentSecurityPolicy()
+{
+    const QByteArray hash = QCryptographicHash::hash(QByteArray(Script), QCryptographicHash::Sha256).toBase64();
+    return QStringLiteral("default-src 'none'; style-src 'unsafe-inline'; script-src 'sha256-%1'; img-src data:")
+        .arg(QString::fromLatin1(hash));
+}
+
+QString pageStart(const Document &document)
+{
+    const QString fileName = fileNameOf(document);
+    // A title holds no markup: the isolating marks of plain text keep the name's direction to itself.
+    const QString title = QChar(0x2068) + attribute(fileName) + QChar(0x2069);
+    return QStringLiteral("<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n"
+                          "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n"
+                          "<meta name=\"generator\" content=\"") +
+           attribute(generatorName()) + QStringLiteral("\">\n<meta http-equiv=\"Content-Security-Policy\" content=\"") +
+           contentSecurityPolicy() + QStringLiteral("\">\n<title>Structure of ") + title +
+           QStringLiteral("</title>\n<style>") + QString::fromUtf8(Style) +
+           QStringLiteral("</style>\n</head>\n<body>\n<header>\n<h1>Structure of ") + name(fileName) +
+           QStringLiteral("</h1>\n<p>") + name(document.database.path) + QStringLiteral(" &middot; ") +
+           prose(document.database.format) +
+           (document.database.encrypted ? QStringLiteral(" &middot; encrypted or password-protected") : QString()) +
+           QStringLiteral("</p>\n<p>") + summary(document) + QStringLiteral("</p>\n</header>\n");
+}
+
+QString navList(const QStringList &anchors, const QStringList &titles)
+{
+    QString out = QStringLiteral("\n<ul>\n");
+    for (int i = 0; i < anchors.size(); ++i)
+        out += QStringLiteral("<li><a href=\"#%1\">").arg(anchors[i]) + name(titles[i]) + QStringLiteral("</a></li>\n");
+    return out + QStringLiteral("</ul>");
+}
+
+QString contents(const Page &page)
+{
+    QStringList tables, queries;
+    for (const Table &table : page.document.tables)
+        tables << table.name;
+    for (const Query &query : page.document.queries)
+        queries << query.name;
+    // The search box needs the script: hidden until the script shows it.
+    return QStringLiteral("<nav>\n<input id=\"search\" type=\"search\" placeholder=\"Find a table, field or query\" "
+                          "aria-label=\"Find a table, field or query\" hidden>\n"
+                          "<p id=\"found\" class=\"muted\" aria-live=\"polite\"></p>\n<ul id=\"results\"></ul>\n<ul>\n"
+                          "<li><a href=\"#diagram\">Diagram</a></li>\n<li><a href=\"#tables\">Tables</a>") +
+           navList(page.tableAnchors, tables) +
+           QStringLiteral("</li>\n<li><a href=\"#relationships\">Relationships</a></li>\n"
+                          "<li><a href=\"#queries\">Queries</a>") +
+           (queries.isEmpty() ? QString() : navList(page.queryAnchors, queries)) +
+           QStringLiteral("</li>\n<li><a href=\"#linked-tables\">Linked tables</a></li>\n</ul>\n</nav>\n");
+}
+
+QString diagramSection(const Document &document, const QStringList &anchors)
+{
+    QString out = QStringLiteral("<h2 id=\"diagram\">Diagram</h2>\n");
+    const DiagramPlan plan = diagramPlan(document);
+    const QString summary = diagramSummary(document, plan);
+    if (!summary.isEmpty())
+        out += QStringLiteral("<p class=\"muted\">") + prose(summary) + QStringLiteral("</p>\n");
+    const QString svg = relationshipDiagramSvg(document, plan.drawn, anchors);
+    if (!svg.isEmpty())
+        out += QStringLiteral("<div class=\"diagram\">\n") + svg + QStringLiteral("\n</div>\n");
+    if (svg.startsWith(QLatin1String("<svg")))
+        out += diagramLegendHtml(document, plan.drawn);
+    // Without a single relationship, the list would only repeat the contents.
+    if (plan.drawn.isEmpty() && plan.leftOut.isEmpty())
+        return out;
+    return out + unrelatedTablesHtml(document, plan.unrelated, anchors);
+}
+
+QString tablesSection(const Page &page)
+{
+    QString out = QStringLiteral("<h2 id=\"tables\">Tables</h2>\n");
+    if (page.document.tables.isEmpty())
+        out += QStringLiteral("<p class=\"muted\">No user tables.</p>\n");
+    for (int i = 0; i < page.document.tables.size(); ++i)
+        out += tableSection(page, i);
+    return out;
+}
+
+QString relationshipsSection(const Page &page)
+{
+    const QList<Relationship> &relationships = page.document.relationships;
+    QString out = QStringLiteral("<h2 id=\"relationships\">Relationships</h2>\n");
+    if (relationships.isEmpty())
+        return out + QStringLiteral("<p class=\"muted\">None.</p>\n");
+    out +=
+        QStringLiteral("<div class=\"wide\"><table class=\"grid\"><tr><th>Relationship</th><th>Primary table</th>"
+                       "<th>Fields</th><th>Foreign table</th><th>Fields</th><th>Enforced</th><th>Cascade updates</th>"
+                       "<th>Cascade deletes</th><th>Cascade to null</th><th>One-to-one</th><th>Join</th></tr>\n");
+    for (const Relationship &r : relationships) {
+        out += QStringLiteral("<tr><td>%1</td><td>%2</td><td>%3</td><td>%4</td><td>%5</td><td>%6</td><td>%7</td>"
+                              "<td>%8</td><td>%9</td>")
+                   .arg(name(r.name), page.tableLink(r.primaryTable), names(r.primaryFields),
+                        page.tableLink(r.foreignTable), names(r.foreignFields), flag(r.enforced),
+                        flag(r.cascadeUpdates), flag(r.cascadeDeletes), flag(r.cascadeNull)) +
+               QStringLiteral("<td>") + flag(r.oneToOne) + QStringLiteral("</td><td>") + joinName(r.join) +
+               QStringLiteral("</td></tr>\n");
+    }
+    out += QStringLiteral("</table></div>\n");
+    for (const Relationship &r : relationships)
+        out += noteOf(r.name, r.note);
+    return out;
+}
+
+QString queriesSection(const Page &page)
+{
+    const QList<Query> &queries = page.document.queries;
+    QString out = QStringLiteral("<h2 id=\"queries\">Queries</h2>\n");
+    if (queries.isEmpty())
+        out += QStringLiteral("<p class=\"muted\">None.</p>\n");
+    for (int i = 0; i < queries.size(); ++i) {
+        const Query &query = queries[i];
+        out += QStringLiteral("<section class=\"query\" id=\"%1\" data-search=\"%2\">\n<h3>")
+                   .arg(page.queryAnchors[i], attribute(query.name.toLower())) +
+               name(query.name) + QStringLiteral("</h3>\n<p class=\"muted\">") + prose(query.type) +
+               QStringLiteral("</p>\n");
+        if (!query.note.isEmpty())
+            out += noteOf(prose(query.note));
+        out += QStringLiteral("<pre><code>");
+        appendText(out, query.sql, Kind::Code);
+        out += QStringLiteral("</code></pre>\n</section>\n");
+    }
+    return out;
+}
+
+QString linkedTablesSection(const QList<LinkedTable> &links)
+{
+    QString out = QStringLiteral("<h2 id=\"linked-tables\">Linked tables</h2>\n");
+    if (links.isEmpty())
+        return out + QStringLiteral("<p class=\"muted\">None.</p>\n");
+    out += QStringLiteral("<div class=\"wide\"><table class=\"grid\"><tr><th>Table</th><th>Target</th><th>Source</th>"
+                          "</tr>\n");
+    for (const LinkedTable &link : links) {
+        out += QStringLiteral("<tr><td>") + name(link.name) + QStringLiteral("</td><td>") + name(link.target) +
+               QStringLiteral("</td>");
+        appendCell(out, prose(link.source), hasLongToken(link.source));
+        out += QStringLiteral("</tr>\n");
+    }
+    out += QStringLiteral("</table></div>\n");
+    for (const LinkedTable &link : links)
+        out += noteOf(link.name, link.note);
+    return out;
+}
+
+} // namespace
+
+QString htmlName(const QString &text)
+{
+    return name(text);
 }
 
 QString toHtml(const Document &document)
 {
-    const QStringList anchors = tableAnchors(document);
-    QString out =
-        pageStart(document) + QStringLiteral("<main>\n") + contents(document, anchors) + QStringLiteral("<article>\n");
+    const Page page(document);
+    QString out = pageStart(document) + QStringLiteral("<main>\n") + contents(page) + QStringLiteral("<article>\n");
     for (const QString &text : document.notes)
-        out += noteOf(text);
-    out += diagramSection(document, anchors);
-    out += tablesSection(document, anchors);
-    out += relationshipsSection(document.relationships);
-    out += queriesSection(document.queries);
+        out += noteOf(prose(text));
+    out += diagramSection(document, page.tableAnchors);
+    out += tablesSection(page);
+    out += relationshipsSection(page);
+    out += queriesSection(page);
     out += linkedTablesSection(document.linkedTables);
-    out += QStringLiteral("</article>\n</main>\n<script>") + QString::fromUtf8(Script) +
+    out += QStringLiteral("</article>\n</main>\n<footer>Written by ") + prose(generatorName()) +
+           QStringLiteral("</footer>\n<script>") + QString::fromUtf8(Script) +
            QStringLiteral("</script>\n</body>\n</html>\n");
     return out;
 }

@@ -7,13 +7,17 @@
 namespace Structure {
 
 // The document as one self-contained HTML page: inline styles and script, the relationship
-// diagram as inline SVG, no reference to anything outside the page. A contents list, a search box
-// that narrows the tables shown, print styles, every table with its fields, keys, indexes and
-// properties, the relationships, queries and linked tables. Every name and text is escaped.
+// diagram as inline SVG, no reference to anything outside the page. A contents list of the tables
+// and queries, a search box that narrows them, print styles, every table with its fields (primary
+// and foreign keys marked, each field's sheet), the tables it references and is referenced by, its
+// keys, indexes and properties, then the relationships, queries and linked tables. Every name is
+// escaped and isolated for bidirectional text; control characters show as their escapes. Each
+// table's details wait in the page until the browser needs them, so that a page of thousands of
+// tables opens at once; without scripts they show as they are.
 QString toHtml(const Document &document);
 
-// Text escaped for HTML element content and attribute values.
-QString htmlText(const QString &text);
-void appendHtmlText(QString &out, const QString &text);
+// A name from the database as the page shows it: escaped, its control characters and direction
+// marks shown as their escapes, and isolated (<bdi>) so that it cannot reorder the page around it.
+QString htmlName(const QString &text);
 
 } // namespace Structure

@@ -80,17 +80,20 @@ QStringList primaryKeyFields(const Table &table)
     return names;
 }
 
-QStringList tableAnchors(const Document &document)
+namespace {
+
+// Anchors for a list of names: the prefix and a slug of each name, as tableAnchors describes.
+QStringList anchorsOf(const QStringList &names, const QString &prefix)
 {
     QStringList anchors;
     QSet<QString> taken;
-    for (const Table &table : document.tables) {
-        QString base = slug(table.name);
-        // A name of other scripts only: its hash keeps the anchor from depending on the table's place.
+    for (const QString &name : names) {
+        QString base = slug(name);
+        // A name of other scripts only: its hash keeps the anchor from depending on its place.
         if (base.isEmpty())
-            base = QString::fromLatin1(
-                QCryptographicHash::hash(table.name.toUtf8(), QCryptographicHash::Sha1).toHex().left(8));
-        base.prepend(QStringLiteral("table-"));
+            base =
+                QString::fromLatin1(QCryptographicHash::hash(name.toUtf8(), QCryptographicHash::Sha1).toHex().left(8));
+        base.prepend(prefix);
         QString anchor = base;
         for (int n = 2; taken.contains(anchor); ++n)
             anchor = base + QLatin1Char('-') + QString::number(n);
@@ -98,6 +101,24 @@ QStringList tableAnchors(const Document &document)
         anchors << anchor;
     }
     return anchors;
+}
+
+} // namespace
+
+QStringList tableAnchors(const Document &document)
+{
+    QStringList names;
+    for (const Table &table : document.tables)
+        names << table.name;
+    return anchorsOf(names, QStringLiteral("table-"));
+}
+
+QStringList queryAnchors(const Document &document)
+{
+    QStringList names;
+    for (const Query &query : document.queries)
+        names << query.name;
+    return anchorsOf(names, QStringLiteral("query-"));
 }
 
 QString typeDescription(const Field &field)

@@ -204,6 +204,10 @@ QStringList primaryKeyFields(const Table &table);
 // selector without any escaping.
 QStringList tableAnchors(const Document &document);
 
+// Each query's anchor in the page, in query order: "query-" and a slug of its name, by the same
+// rules as the tables' anchors (a query and a table of the same name never share an anchor).
+QStringList queryAnchors(const Document &document);
+
 // A field's type as the documents show it: Access's own type, its field size (with precision and
 // scale for a decimal) and whether it is multi-valued ("Number, Decimal (18, 4)").
 QString typeDescription(const Field &field);

@@ -248,8 +248,8 @@ private slots:
                                 QStringLiteral("\n\nFields and indexes: not read\n\n"));
 
         const QString html = toHtml(d);
-        const QString htmlSection =
-            html.section(QStringLiteral("<h3>Damaged</h3>\n"), 1).section(QStringLiteral("</section>"), 0, 0);
+        const QString htmlSection = html.section(QStringLiteral("<h3><bdi>Damaged</bdi></h3>\n"), 1)
+                                        .section(QStringLiteral("</section>"), 0, 0);
         QCOMPARE(htmlSection, QStringLiteral("<p class=\"muted\">Records: not counted &middot; Fields: not read</p>\n"
                                              "<p class=\"note\">its records could not be counted: Unrecognized "
                                              "database format &#39;x.mdb&#39;; its definition is damaged: its fields "
