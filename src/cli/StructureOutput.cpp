@@ -68,7 +68,7 @@ bool writeDocument(QIODevice &file, const Structure::Document &document, Format 
     case Format::Markdown:
         return Structure::writeMarkdown(document, file);
     case Format::Html:
-        return writeUtf8(file, Structure::toHtml(document));
+        return Structure::writeHtml(document, file);
     case Format::Text:
         break;
     }

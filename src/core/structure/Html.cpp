@@ -1,6 +1,7 @@
 #include "core/structure/Html.h"
 
 #include "core/structure/Diagram.h"
+#include "core/structure/TextSink.h"
 
 #include <QCryptographicHash>
 #include <QHash>
@@ -566,19 +567,32 @@ Details tableDetails(const Page &page, const Table &table)
     return details;
 }
 
-QString tableSection(const Page &page, int i)
+// What the page's search box looks through: the table's name and its fields' names, lower-cased as
+// the page's script lower-cases what is typed (toLowerCase), not by the name key.
+QString searchText(const Table &table)
+{
+    QString text = table.name.toLower();
+    for (const Field &field : table.fields) {
+        text += QLatin1Char(' ');
+        text += field.name.toLower();
+    }
+    return text;
+}
+
+void appendTableSection(QString &out, const Page &page, int i)
 {
     const Table &table = page.document.tables[i];
-    // Lower-cased as the page's script lower-cases what is typed (toLowerCase), not by the name key.
-    QStringList searchable{table.name.toLower()};
-    for (const Field &field : table.fields)
-        searchable << field.name.toLower();
     const Details details = tableDetails(page, table);
-    QString out = QStringLiteral("<section class=\"table\" id=\"%1\" data-search=\"%2\" "
-                                 "style=\"contain-intrinsic-size: auto %3px\">\n<h3>")
-                      .arg(page.tableAnchors[i], attribute(searchable.join(QLatin1Char(' '))))
-                      .arg(90 + details.height) +
-                  name(table.name) + QStringLiteral("</h3>\n");
+    // Written piece by piece rather than through arg(): a name holding "%1" stays as it is.
+    out += QLatin1String("<section class=\"table\" id=\"");
+    out += page.tableAnchors[i];
+    out += QLatin1String("\" data-search=\"");
+    appendText(out, searchText(table), Kind::Attribute);
+    out += QLatin1String("\" style=\"contain-intrinsic-size: auto ");
+    out += QString::number(90 + details.height);
+    out += QLatin1String("px\">\n<h3>");
+    appendText(out, table.name, Kind::Name);
+    out += QLatin1String("</h3>\n");
     if (table.description)
         out += QStringLiteral("<p>") + prose(*table.description) + QStringLiteral("</p>\n");
     out += QStringLiteral("<p class=\"muted\">Records: %1 &middot; Fields: %2</p>\n")
@@ -587,9 +601,12 @@ QString tableSection(const Page &page, int i)
     if (!table.note.isEmpty())
         out += noteOf(prose(table.note));
     // Shown as they are without scripts; with scripts the page builds them when they are needed.
-    if (!details.html.isEmpty())
-        out += QStringLiteral("<noscript class=\"later\">\n") + details.html + QStringLiteral("</noscript>\n");
-    return out + QStringLiteral("</section>\n");
+    if (!details.html.isEmpty()) {
+        out += QLatin1String("<noscript class=\"later\">\n");
+        out += details.html;
+        out += QLatin1String("</noscript>\n");
+    }
+    out += QLatin1String("</section>\n");
 }
 
 QString fileNameOf(const Document &document)
@@ -682,14 +699,16 @@ QString diagramSection(const Document &document, const QStringList &anchors)
     return out + unrelatedTablesHtml(document, plan.unrelated, anchors);
 }
 
-QString tablesSection(const Page &page)
+void tablesSection(TextSink &sink, const Page &page)
 {
-    QString out = QStringLiteral("<h2 id=\"tables\">Tables</h2>\n");
+    QString &out = sink.text();
+    out += QStringLiteral("<h2 id=\"tables\">Tables</h2>\n");
     if (page.document.tables.isEmpty())
         out += QStringLiteral("<p class=\"muted\">No user tables.</p>\n");
-    for (int i = 0; i < page.document.tables.size(); ++i)
-        out += tableSection(page, i);
-    return out;
+    for (int i = 0; i < page.document.tables.size(); ++i) {
+        appendTableSection(out, page, i);
+        sink.flush();
+    }
 }
 
 QString relationshipsSection(const Page &page)
@@ -764,21 +783,48 @@ QString htmlName(const QString &text)
     return name(text);
 }
 
-QString toHtml(const Document &document)
+namespace {
+
+void writePage(TextSink &sink, const Document &document)
 {
     const Page page(document);
-    QString out = pageStart(document) + QStringLiteral("<main>\n") + contents(page) + QStringLiteral("<article>\n");
+    QString &out = sink.text();
+    out += pageStart(document);
+    out += QLatin1String("<main>\n");
+    out += contents(page);
+    out += QLatin1String("<article>\n");
     for (const QString &text : document.notes)
         out += noteOf(prose(text));
     out += diagramSection(document, page.tableAnchors);
-    out += tablesSection(page);
+    sink.flush();
+    tablesSection(sink, page);
     out += relationshipsSection(page);
+    sink.flush();
     out += queriesSection(page);
+    sink.flush();
     out += linkedTablesSection(document.linkedTables);
     out += QStringLiteral("</article>\n</main>\n<footer>Written by ") + prose(generatorName()) +
            QStringLiteral("</footer>\n<script>") + QString::fromUtf8(Script) +
            QStringLiteral("</script>\n</body>\n</html>\n");
-    return out;
+}
+
+} // namespace
+
+QString toHtml(const Document &document)
+{
+    qsizetype fields = 0;
+    for (const Table &table : document.tables)
+        fields += table.fields.size();
+    TextSink sink(nullptr, 8192 + 150 * fields);
+    writePage(sink, document);
+    return sink.take();
+}
+
+bool writeHtml(const Document &document, QIODevice &device)
+{
+    TextSink sink(&device, 0);
+    writePage(sink, document);
+    return sink.finish();
 }
 
 } // namespace Structure

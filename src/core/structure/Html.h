@@ -2,6 +2,7 @@
 
 #include "core/structure/Structure.h"
 
+#include <QIODevice>
 #include <QString>
 
 namespace Structure {
@@ -15,6 +16,9 @@ namespace Structure {
 // table's details wait in the page until the browser needs them, so that a page of thousands of
 // tables opens at once; without scripts they show as they are.
 QString toHtml(const Document &document);
+// The same page written to the device as UTF-8, in pieces of a few hundred KB as it is made, so
+// the whole page is never held. False when a piece could not be written (the device says why).
+bool writeHtml(const Document &document, QIODevice &device);
 
 // A name from the database as the page shows it: escaped, its control characters and direction
 // marks shown as their escapes, and isolated (<bdi>) so that it cannot reorder the page around it.

@@ -10,22 +10,25 @@ TextSink::TextSink(QIODevice *device, qsizetype wholeSize) : m_device(device)
 bool TextSink::finish()
 {
     if (m_device && !m_text.isEmpty())
-        write();
+        write(true);
     return m_written;
 }
 
-void TextSink::write()
+void TextSink::write(bool last)
 {
+    // A piece never ends between the halves of a surrogate pair, so each converts exactly as it
+    // does within the whole text (QString::toUtf8(), which writes a lone half as "?").
+    qsizetype size = m_text.size();
+    if (!last && m_text.back().isHighSurrogate())
+        --size;
     // After a failed write the rest is dropped: the save is lost anyway, and the device keeps its
     // first error for the message.
     if (m_written) {
-        m_utf8.resize(m_encoder.requiredSpace(m_text.size()));
-        const char *end = m_encoder.appendToBuffer(m_utf8.data(), m_text);
-        const qsizetype size = end - m_utf8.constData();
-        m_written = m_device->write(m_utf8.constData(), size) == size;
+        const QByteArray utf8 = QStringView(m_text).left(size).toUtf8();
+        m_written = m_device->write(utf8) == utf8.size();
     }
-    // Truncating keeps the capacity for the next piece.
-    m_text.truncate(0);
+    // Removing from the front keeps the capacity for the next piece.
+    m_text.remove(0, size);
 }
 
 } // namespace Structure

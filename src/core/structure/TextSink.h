@@ -3,7 +3,6 @@
 #include <QByteArray>
 #include <QIODevice>
 #include <QString>
-#include <QStringEncoder>
 
 namespace Structure {
 
@@ -21,7 +20,7 @@ public:
     void flush()
     {
         if (m_device && m_text.size() >= kPiece)
-            write();
+            write(false);
     }
     // Writes what is left. False when any piece could not be written (the device says why).
     bool finish();
@@ -31,14 +30,10 @@ public:
     static constexpr qsizetype kPiece = 1 << 18;
 
 private:
-    void write();
+    void write(bool last);
 
     QIODevice *m_device;
     QString m_text;
-    QByteArray m_utf8;
-    // Keeps half a surrogate pair at the end of one piece for the next, so the pieces' bytes are
-    // those of the whole text's UTF-8.
-    QStringEncoder m_encoder{QStringEncoder::Utf8};
     bool m_written = true;
 };
 

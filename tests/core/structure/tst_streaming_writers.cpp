@@ -105,6 +105,7 @@ private slots:
         const Document d = bigDocument();
         QTest::newRow("json") << Writer(writeJson) << toJson(d);
         QTest::newRow("markdown") << Writer(writeMarkdown) << toMarkdown(d).toUtf8();
+        QTest::newRow("html") << Writer(writeHtml) << toHtml(d).toUtf8();
     }
     void streamsAreTheWholeTextsBytesInPieces()
     {
@@ -123,6 +124,23 @@ private slots:
         QCOMPARE(full.errorString(), QStringLiteral("No space left on device"));
         QVERIFY(full.bytes.size() <= whole.size() / 2);
         QVERIFY(whole.startsWith(full.bytes));
+    }
+
+    // A name that looks like a placeholder of Qt's arg() reaches the page as it is, and so does
+    // the section's height beside it.
+    void namesLikePlaceholdersStayAsTheyAre()
+    {
+        Document d;
+        Table table;
+        table.name = QStringLiteral("Rate %1 %2");
+        table.fields << Field{};
+        table.fields[0].name = QStringLiteral("Cost %3");
+        d.tables << table;
+        const QString page = toHtml(d);
+        QVERIFY2(page.contains(QStringLiteral("data-search=\"rate %1 %2 cost %3\" style=\"contain-intrinsic-size: "
+                                              "auto ")),
+                 qPrintable(page));
+        QVERIFY(!page.contains(QStringLiteral("auto %3px")));
     }
 
     // Names are keyed by their lower case, with or without letters beyond ASCII.
