@@ -240,11 +240,26 @@ void appendControl(QString &out, const QString &text, qsizetype &i, Kind kind)
     }
 }
 
+// Whether the character is written into the page as it is, whatever the kind of text.
+bool isPlain(char16_t u)
+{
+    return u != u'&' && u != u'<' && u != u'>' && u != u'"' && u != u'\'' && !isControl(u);
+}
+
 void appendText(QString &out, const QString &text, Kind kind)
 {
     if (kind == Kind::Name)
         out += QLatin1String("<bdi>");
     for (qsizetype i = 0; i < text.size(); ++i) {
+        // Runs of plain characters, nearly all of a big database's text, are copied at once.
+        qsizetype run = i;
+        while (run < text.size() && isPlain(text[run].unicode()))
+            ++run;
+        if (run > i) {
+            out += QStringView(text).mid(i, run - i);
+            i = run - 1;
+            continue;
+        }
         const char16_t u = text[i].unicode();
         switch (u) {
         case u'&':
@@ -419,18 +434,30 @@ void appendFieldMarks(QString &out, const Page &page, const Table &table, const 
 int appendFacts(QString &out, const Table &table, const Field &field)
 {
     const QList<Fact> facts = fieldFacts(table, field);
-    QString cell;
-    bool long_ = false;
-    for (const Fact &fact : facts) {
-        if (!cell.isEmpty())
-            cell += QLatin1String("<br>");
-        cell += QLatin1String("<span class=\"k\">") + prose(fact.label) + QLatin1String(":</span> ") + prose(fact.text);
-        long_ = long_ || hasLongToken(fact.text);
-    }
+    const bool long_ = std::any_of(facts.cbegin(), facts.cend(), [](const Fact &f) { return hasLongToken(f.text); });
     out += long_ ? QLatin1String("<td class=\"facts long\">") : QLatin1String("<td class=\"facts\">");
-    out += cell;
+    for (qsizetype i = 0; i < facts.size(); ++i) {
+        out += QLatin1String(i > 0 ? "<br><span class=\"k\">" : "<span class=\"k\">");
+        appendText(out, facts[i].label, Kind::Prose);
+        out += QLatin1String(":</span> ");
+        appendText(out, facts[i].text, Kind::Prose);
+    }
     out += QLatin1String("</td>");
     return int(facts.size());
+}
+
+// The field's type, and a calculated field's expression below it.
+void appendTypeCell(QString &out, const Field &field)
+{
+    out += field.expression && hasLongToken(*field.expression) ? QLatin1String("<td class=\"long\">")
+                                                               : QLatin1String("<td>");
+    appendText(out, typeText(field), Kind::Prose);
+    if (field.expression) {
+        out += QLatin1String("<br><code>");
+        appendText(out, *field.expression, Kind::Prose);
+        out += QLatin1String("</code>");
+    }
+    out += QLatin1String("</td>");
 }
 
 // A table's details and roughly how tall they stand, so that the page's scroll bar is about right
@@ -460,12 +487,11 @@ Details fieldsTable(const Page &page, const Table &table)
         appendFieldMarks(out, page, table, field, !keys.isEmpty() && keys.contains(nameKey(field.name)),
                          pointsAtOthers);
         out += QLatin1String("</td>");
-        QString type = prose(typeText(field));
-        if (field.expression)
-            type += QStringLiteral("<br><code>") + prose(*field.expression) + QStringLiteral("</code>");
-        appendCell(out, type, field.expression && hasLongToken(*field.expression));
+        appendTypeCell(out, field);
         const QString description = field.description.value_or(QString());
-        appendCell(out, prose(description), hasLongToken(description));
+        out += hasLongToken(description) ? QLatin1String("<td class=\"long\">") : QLatin1String("<td>");
+        appendText(out, description, Kind::Prose);
+        out += QLatin1String("</td>");
         const int lines = appendFacts(out, table, field);
         out += QLatin1String("</tr>\n");
         details.height += 9 + 19 * std::max({1, lines, int(description.size() / 60) + 1});

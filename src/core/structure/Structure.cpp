@@ -3,6 +3,8 @@
 #include <QCryptographicHash>
 #include <QSet>
 
+#include <algorithm>
+
 namespace Structure {
 
 namespace {
@@ -190,30 +192,34 @@ QString generatorName()
 
 namespace {
 
-// nameKey(name) == key, without making the name's key when the name is ASCII (nearly every name):
-// an ASCII name's key is the name with A-Z in lower case. The documents ask this for every field
-// of a big database several times over.
-bool hasKey(const QString &name, const QString &key)
+bool isAscii(const QString &text)
 {
-    bool same = name.size() == key.size();
-    for (qsizetype i = 0; i < name.size(); ++i) {
-        char16_t c = name.at(i).unicode();
-        if (c >= 0x80)
-            return nameKey(name) == key;
-        if (c >= u'A' && c <= u'Z')
-            c += u'a' - u'A';
-        same = same && c == key.at(i).unicode();
+    return std::all_of(text.cbegin(), text.cend(), [](QChar c) { return c.unicode() < 0x80; });
+}
+
+// nameKey(a) == nameKey(b), without making either key when both names are ASCII (nearly every
+// name): an ASCII name's key is the name with A-Z in lower case. The documents ask this for every
+// field of a big database several times over.
+bool sameKey(const QString &a, const QString &b)
+{
+    if (!isAscii(a) || !isAscii(b))
+        return nameKey(a) == nameKey(b);
+    if (a.size() != b.size())
+        return false;
+    const auto lower = [](QChar c) { return c >= u'A' && c <= u'Z' ? char16_t(c.unicode() + 32) : c.unicode(); };
+    for (qsizetype i = 0; i < a.size(); ++i) {
+        if (lower(a[i]) != lower(b[i]))
+            return false;
     }
-    return same;
+    return true;
 }
 
 } // namespace
 
 std::optional<QString> storedProperty(const Properties &properties, const QString &name)
 {
-    const QString wanted = nameKey(name);
     for (const auto &[key, value] : properties) {
-        if (hasKey(key, wanted))
+        if (sameKey(key, name))
             return value;
     }
     return std::nullopt;
@@ -229,9 +235,8 @@ QString sizeText(const Field &field)
 QString indexedText(const Table &table, const QString &field)
 {
     QString text = QStringLiteral("No");
-    const QString key = nameKey(field);
     for (const Index &index : table.indexes) {
-        if (index.foreignKey || index.fields.size() != 1 || !hasKey(index.fields.first().name, key))
+        if (index.foreignKey || index.fields.size() != 1 || !sameKey(index.fields.first().name, field))
             continue;
         if (index.unique || index.primary)
             return QStringLiteral("Yes (No Duplicates)");
