@@ -101,12 +101,12 @@ public:
     void endArray() { close(']'); }
 
     // The key of the next value in the current object.
-    void key(const char *name)
+    template <std::size_t N> void key(const char (&name)[N])
     {
         separate();
         m_out += '"';
-        m_out += name;
-        m_out += "\": ";
+        m_out.append(name, N - 1);
+        m_out.append("\": ", 3);
         m_afterKey = true;
     }
 
@@ -132,7 +132,7 @@ public:
     // An empty note is no note.
     void note(const QString &text) { text.isEmpty() ? null() : value(text); }
 
-    void field(const char *name, const auto &content)
+    template <std::size_t N> void field(const char (&name)[N], const auto &content)
     {
         key(name);
         value(content);
@@ -315,7 +315,7 @@ void writeTable(JsonOut &out, const Table &table)
     out.endObject();
 }
 
-template <class T> void writeList(JsonOut &out, const char *name, const QList<T> &items, auto write)
+template <class T, std::size_t N> void writeList(JsonOut &out, const char (&name)[N], const QList<T> &items, auto write)
 {
     out.key(name);
     out.beginArray();

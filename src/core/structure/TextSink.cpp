@@ -27,8 +27,11 @@ void TextSink::write(bool last)
         const QByteArray utf8 = QStringView(m_text).left(size).toUtf8();
         m_written = m_device->write(utf8) == utf8.size();
     }
-    // Removing from the front keeps the capacity for the next piece.
-    m_text.remove(0, size);
+    // Truncating keeps the capacity for the next piece, without a new allocation to fill.
+    if (size == m_text.size())
+        m_text.truncate(0);
+    else
+        m_text.remove(0, size);
 }
 
 } // namespace Structure
