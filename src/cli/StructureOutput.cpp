@@ -158,10 +158,15 @@ QStringList unreadParts(const Structure::Document &document)
     };
     for (const Structure::Table &table : document.tables) {
         add(QString(), unreadTable(table));
-        for (const Structure::Field &field : table.fields)
-            add(QStringLiteral("Field %1.%2").arg(table.name, field.name), field.note);
-        for (const Structure::Index &index : table.indexes)
-            add(QStringLiteral("Index %1.%2").arg(table.name, index.name), index.note);
+        // Nearly every field and index was read whole: their names are only put together for a note.
+        for (const Structure::Field &field : table.fields) {
+            if (!field.note.isEmpty())
+                add(QStringLiteral("Field %1.%2").arg(table.name, field.name), field.note);
+        }
+        for (const Structure::Index &index : table.indexes) {
+            if (!index.note.isEmpty())
+                add(QStringLiteral("Index %1.%2").arg(table.name, index.name), index.note);
+        }
     }
     for (const Structure::Relationship &relationship : document.relationships)
         add(QStringLiteral("Relationship ") + relationship.name, relationship.note);

@@ -597,12 +597,13 @@ Details tableDetails(const Page &page, const Table &table)
 // the page's script lower-cases what is typed (toLowerCase), not by the name key.
 QString searchText(const Table &table)
 {
-    QString text = table.name.toLower();
+    QString text = table.name;
     for (const Field &field : table.fields) {
         text += QLatin1Char(' ');
-        text += field.name.toLower();
+        text += field.name;
     }
-    return text;
+    // Lower case goes character by character: the whole lower-cased at once is each name lower-cased.
+    return std::move(text).toLower();
 }
 
 void appendTableSection(QString &out, const Page &page, int i)
