@@ -1,5 +1,7 @@
 #include "core/structure/JsonWriter.h"
 
+#include "core/structure/TextSink.h"
+
 #include <QIODevice>
 
 #include <algorithm>
@@ -84,7 +86,7 @@ public:
             return;
         // After a failed write the rest is dropped: the device keeps its first error.
         if (m_written)
-            m_written = m_device->write(m_out.data(), qsizetype(m_out.size())) == qsizetype(m_out.size());
+            m_written = writeWhole(*m_device, m_out.data(), qsizetype(m_out.size()));
         m_out.clear();
     }
     // Writes what is left; false when any piece could not be written.

@@ -7,6 +7,18 @@ TextSink::TextSink(QIODevice *device, qsizetype wholeSize) : m_device(device)
     m_text.reserve(device ? kPiece + kPiece / 4 : wholeSize);
 }
 
+bool writeWhole(QIODevice &device, const char *data, qsizetype size)
+{
+    while (size > 0) {
+        const qint64 written = device.write(data, size);
+        if (written <= 0)
+            return false;
+        data += written;
+        size -= written;
+    }
+    return true;
+}
+
 bool TextSink::finish()
 {
     if (m_device && !m_text.isEmpty())
@@ -25,7 +37,7 @@ void TextSink::write(bool last)
     // first error for the message.
     if (m_written) {
         const QByteArray utf8 = QStringView(m_text).left(size).toUtf8();
-        m_written = m_device->write(utf8) == utf8.size();
+        m_written = writeWhole(*m_device, utf8.constData(), utf8.size());
     }
     // Truncating keeps the capacity for the next piece, without a new allocation to fill.
     if (size == m_text.size())

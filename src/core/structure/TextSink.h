@@ -6,6 +6,11 @@
 
 namespace Structure {
 
+// Writes every byte to the device. A write it takes only in part is followed by one for the rest,
+// so that a full disk or a file size limit is reported with its reason: the part taken sets no
+// error. False when a write failed.
+bool writeWhole(QIODevice &device, const char *data, qsizetype size);
+
 // A document's text on its way to a device: a writer appends to text() and, each time it has
 // finished a part of the document, calls flush(), which sends what has gathered as UTF-8 once it is
 // a few hundred KB. So a big database's page is never held whole, neither as text nor as UTF-8.
