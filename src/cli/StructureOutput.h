@@ -28,16 +28,18 @@ std::optional<QList<Format>> parseFormats(const QString &value, QString &problem
 // "<folder>/<database name>_Structure.<json|md|html>" (the report's own name for text).
 QString fileName(Format format, const QString &folder, const QString &databasePath);
 
-// Writes the document in one format, replacing an earlier file of that name only when the new one
-// is complete. Nothing on success; otherwise what went wrong, naming the file.
+// Writes the document in one format, in pieces as it is made, replacing an earlier file of that
+// name only when the new one is complete. Nothing on success; otherwise what went wrong, naming the
+// file.
 std::optional<QString> write(const Structure::Document &document, Format format, const QString &path);
 
 // The text as UTF-8 into the file, in pieces: the bytes of text.toUtf8() without ever holding a
 // UTF-8 copy of the whole. False when a piece could not be written.
 bool writeUtf8(QIODevice &file, QStringView text);
 
-// Writes the document in each format to its file name in the folder, two formats side by side (the
-// document is only read). What went wrong, per format that failed, in the formats' order.
+// Writes the document in each format to its file name in the folder, all formats side by side (the
+// document is only read; each writer holds a piece of its document at a time). What went wrong, per
+// format that failed, in the formats' order.
 QStringList writeAll(const Structure::Document &document, const QList<Format> &formats, const QString &folder,
                      const QString &databasePath);
 
