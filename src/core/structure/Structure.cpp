@@ -129,7 +129,8 @@ QString typeDescription(const Field &field)
     if (field.fieldSize && !field.fieldSize->isEmpty()) {
         QString size = *field.fieldSize;
         if (field.precision)
-            size += QStringLiteral(" (%1, %2)").arg(*field.precision).arg(field.scale.value_or(0));
+            size += QStringLiteral(" (") + QString::number(*field.precision) + QStringLiteral(", ") +
+                    QString::number(field.scale.value_or(0)) + QLatin1Char(')');
         text += QStringLiteral(", ") + size;
     }
     if (field.multiValued)
