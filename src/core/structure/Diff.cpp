@@ -134,7 +134,7 @@ QString indexFields(const Index &index)
     return QLatin1Char('(') + names.join(QStringLiteral(", ")) + QLatin1Char(')');
 }
 
-QString lookupText(const std::optional<Lookup> &lookup)
+QString lookupText(const Rare<Lookup> &lookup)
 {
     if (!lookup)
         return QStringLiteral("(none)");

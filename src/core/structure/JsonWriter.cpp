@@ -218,7 +218,7 @@ private:
     bool m_written = true;
 };
 
-void writeLookup(JsonOut &out, const std::optional<Lookup> &lookup)
+void writeLookup(JsonOut &out, const Rare<Lookup> &lookup)
 {
     if (!lookup) {
         out.null();

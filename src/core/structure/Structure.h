@@ -7,6 +7,7 @@
 
 #include <QHash>
 
+#include <memory>
 #include <optional>
 
 // The whole structure of a database, beyond the report: what the JSON, Markdown and HTML writers
@@ -30,6 +31,31 @@ struct Lookup
     bool operator==(const Lookup &) const = default;
 };
 
+// A part that few fields have, kept apart so that a field without it costs one pointer (a big
+// database has tens of thousands of fields). It reads like a std::optional and compares by value.
+template <class T> class Rare
+{
+public:
+    Rare() = default;
+    Rare(std::nullopt_t) {}
+    Rare(T value) : m_value(std::make_shared<const T>(std::move(value))) {}
+    Rare(const std::optional<T> &value)
+        : m_value(value ? std::make_shared<const T>(*value) : std::shared_ptr<const T>())
+    {
+    }
+
+    explicit operator bool() const { return m_value != nullptr; }
+    const T &operator*() const { return *m_value; }
+    const T *operator->() const { return m_value.get(); }
+    bool operator==(const Rare &other) const
+    {
+        return m_value == other.m_value || (m_value && other.m_value && *m_value == *other.m_value);
+    }
+
+private:
+    std::shared_ptr<const T> m_value;
+};
+
 struct Field
 {
     QString name;
@@ -51,7 +77,7 @@ struct Field
     std::optional<QString> validationRule;
     std::optional<QString> validationText;
     bool multiValued = false;
-    std::optional<Lookup> lookup;
+    Rare<Lookup> lookup;
     // A calculated field's expression.
     std::optional<QString> expression;
     // Every stored property, the ones above included.
