@@ -129,6 +129,27 @@ FileStamp stampOf(const QString &path)
 
 } // namespace
 
+namespace {
+
+// Whether a name the program holds is the name the worker sent. Names are mostly ASCII, which is
+// compared here character by character; anything else is compared as Unicode.
+bool sameText(const QString &text, const std::string &utf8)
+{
+    if (std::size_t(text.size()) != utf8.size())
+        return QAnyStringView::equal(text, QUtf8StringView(utf8.data(), qsizetype(utf8.size())));
+    const QChar *chars = text.constData();
+    for (std::size_t i = 0; i < utf8.size(); ++i) {
+        const auto byte = static_cast<unsigned char>(utf8[i]);
+        if (byte >= 0x80)
+            return QAnyStringView::equal(text, QUtf8StringView(utf8.data(), qsizetype(utf8.size())));
+        if (chars[i].unicode() != byte)
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
 // The descriptions of a table's columns, in the order of its fields, as the worker sent them;
 // made into the program's texts one at a time, when asked for.
 struct ColumnTexts
@@ -141,27 +162,30 @@ struct ColumnTexts
     // The table's own description.
     P::DescriptionResult table;
 
+    // Whether two columns share a name. Compared by a hash first: a table's names differ, as a rule,
+    // and a big database has a hundred thousand of them.
+    bool hasDuplicates() const
+    {
+        std::vector<std::pair<std::size_t, std::string_view>> names;
+        names.reserve(columns.size());
+        for (const P::ColumnDescription &c : columns)
+            names.emplace_back(std::hash<std::string_view>()(c.column), c.column);
+        std::sort(names.begin(), names.end());
+        return std::adjacent_find(names.begin(), names.end()) != names.end();
+    }
+
     // The description of the column of that name (null when it has none); nothing when the table
     // has no such column.
     std::optional<QVariant> find(const QString &column)
     {
-        const auto matches = [&](std::size_t i) {
-            const std::string &name = columns[i].column;
-            return QAnyStringView::equal(column, QUtf8StringView(name.data(), qsizetype(name.size())));
-        };
+        const auto matches = [&](std::size_t i) { return sameText(column, columns[i].column); };
         const auto found = [&](std::size_t i) {
             next = i + 1;
             const P::ColumnDescription &hit = columns[i];
-            return hit.present ? QVariant(QString::fromStdString(hit.value)) : QVariant();
+            return hit.present ? QVariant(QString::fromUtf8(hit.value.data(), qsizetype(hit.value.size()))) : QVariant();
         };
-        if (!duplicates) {
-            std::vector<std::string_view> names;
-            names.reserve(columns.size());
-            for (const P::ColumnDescription &c : columns)
-                names.emplace_back(c.column);
-            std::sort(names.begin(), names.end());
-            duplicates = std::adjacent_find(names.begin(), names.end()) != names.end();
-        }
+        if (!duplicates)
+            duplicates = hasDuplicates();
         if (!*duplicates && next < columns.size() && matches(next))
             return found(next);
         for (std::size_t i = columns.size(); i-- > 0;)
@@ -755,7 +779,7 @@ int Recordset::FieldCount() const
     return m_open ? int(m_fields.size()) : 0;
 }
 
-FieldInfo Recordset::Field(int index) const
+const FieldInfo &Recordset::Field(int index) const
 {
     if (!m_open)
         throw objectClosed();
