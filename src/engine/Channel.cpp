@@ -19,7 +19,7 @@ Channel::Channel(int inputFd, int outputFd, std::chrono::milliseconds heartbeatI
     // A streamed answer goes out in parts of up to one and a half megabytes, while the program is
     // still busy with the part before; with the default pipe of 64 KiB the worker would stop
     // reading until the program catches up. Where the system allows no larger pipe, it stays as it is.
-    if (!getenv("XNOPIPE")) ::fcntl(outputFd, F_SETPIPE_SZ, kLargePipe);
+    ::fcntl(outputFd, F_SETPIPE_SZ, kLargePipe);
 #endif
 }
 

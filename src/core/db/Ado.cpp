@@ -698,15 +698,16 @@ void Recordset::Open(const QString &source, Connection &connection, int cursorTy
     // A field count must fit the 16 bits that callers keep it in; record counts are never negative.
     if (result.fields.size() > 32767 || result.recordCount < 0)
         throw Failure(0, QStringLiteral("The database engine gave an impossible answer for table '%1'.").arg(*table));
-    std::vector<FieldInfo> fields;
-    fields.reserve(result.fields.size());
-    for (const P::FieldInfo &field : result.fields) {
+    for (const P::FieldInfo &field : result.fields)
         if (field.definedSize < 0)
             throw Failure(0,
                           QStringLiteral("The database engine gave an impossible answer for table '%1'.").arg(*table));
-        fields.push_back({QString::fromStdString(field.name), field.adoType, field.definedSize, field.attributes});
-    }
-    m_fields = std::move(fields);
+    // Filled in place: the list of the table before keeps its memory for this one.
+    m_fields.clear();
+    m_fields.reserve(result.fields.size());
+    for (const P::FieldInfo &field : result.fields)
+        m_fields.push_back({QString::fromUtf8(field.name.data(), qsizetype(field.name.size())), field.adoType,
+                            field.definedSize, field.attributes});
     m_recordCount = result.recordCount;
     m_rows.clear();
     m_row = 0;
