@@ -10,7 +10,7 @@
 #include "core/report/ReportFile.h"
 
 #include <algorithm>
-#include <cstdio>
+#include <array>
 #include <exception>
 #include <limits>
 
@@ -118,14 +118,27 @@ QString FieldLine(const QString &name, qint32 typeCode, const QString &typeText,
 QString TypeText(qint32 typeCode, qint64 definedSize)
 {
     QString name = Access::GetFieldTypeName(typeCode);
-    if (name == QLatin1String("Text")) {
-        // "Text[" and the size's digits, without the temporaries of concatenation.
-        char digits[24];
-        const int length = std::snprintf(digits, sizeof digits, "%lld", static_cast<long long>(definedSize));
-        name.reserve(name.size() + 2 + length);
-        name.append(QLatin1Char('[')).append(QLatin1StringView(digits, length)).append(QLatin1Char(']'));
-    }
-    return name;
+    if (name != QLatin1String("Text"))
+        return name;
+    // "Text[size]" made in one piece: a big report has one for every text field.
+    std::array<char16_t, 32> text{u'T', u'e', u'x', u't', u'['};
+    std::array<char16_t, 24> digits{};
+    std::size_t count = 0;
+    const bool negative = definedSize < 0;
+    // The digits of the magnitude, taken without negating it (the smallest value has no positive).
+    qint64 rest = definedSize;
+    do {
+        const qint64 digit = rest % 10;
+        digits[count++] = char16_t(u'0' + (digit < 0 ? -digit : digit));
+        rest /= 10;
+    } while (rest != 0);
+    std::size_t length = 5;
+    if (negative)
+        text[length++] = u'-';
+    while (count > 0)
+        text[length++] = digits[--count];
+    text[length++] = u']';
+    return QString(reinterpret_cast<const QChar *>(text.data()), qsizetype(length));
 }
 
 QString ReportFileName(const QString &folderText, const QString &databasePath)
