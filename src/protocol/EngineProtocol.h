@@ -143,6 +143,9 @@ public:
     std::uint32_t u32() noexcept;
     std::int64_t i64() noexcept;
     std::string string();
+    // The same string, pointing into the reader's bytes instead of copied out of them; valid as
+    // long as they are.
+    std::string_view stringView();
 
     bool ok() const noexcept { return m_ok; }
     bool atEnd() const noexcept { return m_pos == m_data.size(); }
@@ -379,6 +382,26 @@ Bytes encodeDescribeEnd(std::uint32_t recordCount);
 
 // Decoders of the body of a Part and of the final Ok answer to Describe.
 std::optional<std::vector<DescribeRecord>> decodePart(Reader &body);
+// The records of a Part with their texts pointing into the body's bytes, for a reader that makes
+// them into texts of its own at once; the same checks as decodePart.
+struct ColumnTextView
+{
+    std::string_view column;
+    bool present = false;
+    std::string_view value; // empty when absent
+};
+struct DescribeRecordView
+{
+    RecordKind kind = RecordKind::Fields;
+    std::string_view table;
+    std::vector<FieldView> fields;          // Fields
+    std::int64_t recordCount = 0;           // Fields
+    std::vector<ColumnTextView> columns;    // Descriptions
+    ColumnTextView tableDescription;        // Descriptions: the table's own (no column name)
+    std::int32_t errorNumber = 0;           // FieldsFailed, DescriptionsFailed
+    std::string_view errorDescription;      // FieldsFailed, DescriptionsFailed
+};
+std::optional<std::vector<DescribeRecordView>> decodePartViews(Reader &body);
 std::optional<std::uint32_t> decodeDescribeEnd(Reader &body);
 
 } // namespace EngineProtocol

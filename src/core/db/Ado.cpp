@@ -133,7 +133,7 @@ namespace {
 
 // Whether a name the program holds is the name the worker sent. Names are mostly ASCII, which is
 // compared here character by character; anything else is compared as Unicode.
-bool sameText(const QString &text, const std::string &utf8)
+bool sameText(const QString &text, std::string_view utf8)
 {
     if (std::size_t(text.size()) != utf8.size())
         return QAnyStringView::equal(text, QUtf8StringView(utf8.data(), qsizetype(utf8.size())));
@@ -150,17 +150,49 @@ bool sameText(const QString &text, const std::string &utf8)
 
 } // namespace
 
-// The descriptions of a table's columns, in the order of its fields, as the worker sent them;
-// made into the program's texts one at a time, when asked for.
+QString fromUtf8(std::string_view text)
+{
+    return QString::fromUtf8(text.data(), qsizetype(text.size()));
+}
+
+// One column's description: the column's name as the worker sent it (for finding it), and the
+// description made into the program's text when it arrived.
+struct ColumnText
+{
+    std::string column;
+    bool present = false;
+    QString value;
+};
+
+// The descriptions of a table's columns, in the order of its fields.
 struct ColumnTexts
 {
-    std::vector<P::ColumnDescription> columns;
+    std::vector<ColumnText> columns;
     // Where the next question is expected: the report asks field after field.
     std::size_t next = 0;
     // Two columns of one name (a damaged table): the last one counts, as in a lookup table.
     std::optional<bool> duplicates;
     // The table's own description.
-    P::DescriptionResult table;
+    ColumnText table;
+
+    static ColumnTexts of(const std::vector<P::ColumnDescription> &columns, const P::DescriptionResult &own)
+    {
+        ColumnTexts texts;
+        texts.columns.reserve(columns.size());
+        for (const P::ColumnDescription &c : columns)
+            texts.columns.push_back({c.column, c.present, c.present ? fromUtf8(c.value) : QString()});
+        texts.table = {std::string(), own.present, own.present ? fromUtf8(own.value) : QString()};
+        return texts;
+    }
+    static ColumnTexts of(const std::vector<P::ColumnTextView> &columns, const P::ColumnTextView &own)
+    {
+        ColumnTexts texts;
+        texts.columns.reserve(columns.size());
+        for (const P::ColumnTextView &c : columns)
+            texts.columns.push_back({std::string(c.column), c.present, c.present ? fromUtf8(c.value) : QString()});
+        texts.table = {std::string(), own.present, own.present ? fromUtf8(own.value) : QString()};
+        return texts;
+    }
 
     // Whether two columns share a name. Compared by a hash first: a table's names differ, as a rule,
     // and a big database has a hundred thousand of them.
@@ -168,7 +200,7 @@ struct ColumnTexts
     {
         std::vector<std::pair<std::size_t, std::string_view>> names;
         names.reserve(columns.size());
-        for (const P::ColumnDescription &c : columns)
+        for (const ColumnText &c : columns)
             names.emplace_back(std::hash<std::string_view>()(c.column), c.column);
         std::sort(names.begin(), names.end());
         return std::adjacent_find(names.begin(), names.end()) != names.end();
@@ -181,8 +213,8 @@ struct ColumnTexts
         const auto matches = [&](std::size_t i) { return sameText(column, columns[i].column); };
         const auto found = [&](std::size_t i) {
             next = i + 1;
-            const P::ColumnDescription &hit = columns[i];
-            return hit.present ? QVariant(QString::fromUtf8(hit.value.data(), qsizetype(hit.value.size()))) : QVariant();
+            const ColumnText &hit = columns[i];
+            return hit.present ? QVariant(hit.value) : QVariant();
         };
         if (!duplicates)
             duplicates = hasDuplicates();
@@ -251,7 +283,7 @@ struct Connection::Session
     void readTablesAnswer();
     void pump();
     void finishStream();
-    void take(P::DescribeRecord &&record);
+    void take(const P::DescribeRecordView &record);
     Described *find(const QString &table);
 };
 
@@ -300,11 +332,11 @@ void Connection::Session::readTablesAnswer()
     }
 }
 
-void Connection::Session::take(P::DescribeRecord &&record)
+void Connection::Session::take(const P::DescribeRecordView &record)
 {
     const std::size_t index = nextRecord / 2;
     const bool fieldsStage = nextRecord % 2 == 0;
-    if (index >= streamOrder.size() || record.table != streamOrder[index].toStdString())
+    if (index >= streamOrder.size() || !sameText(streamOrder[index], record.table))
         throw worker->broken();
     Described &entry = described[streamOrder[index]];
     switch (record.kind) {
@@ -312,10 +344,15 @@ void Connection::Session::take(P::DescribeRecord &&record)
     case P::RecordKind::FieldsFailed:
         if (!fieldsStage)
             throw worker->broken();
-        if (record.kind == P::RecordKind::Fields)
-            entry.fields = std::move(record.fields);
-        else
-            entry.fieldsFailure = Failure(record.error.number, QString::fromStdString(record.error.description));
+        if (record.kind == P::RecordKind::Fields) {
+            entry.fields.recordCount = record.recordCount;
+            entry.fields.fields.reserve(record.fields.size());
+            for (const P::FieldView &field : record.fields)
+                entry.fields.fields.push_back(
+                    {std::string(field.name), field.adoType, field.definedSize, field.attributes});
+        } else {
+            entry.fieldsFailure = Failure(record.errorNumber, fromUtf8(record.errorDescription));
+        }
         entry.fieldsArrived = true;
         break;
     case P::RecordKind::Descriptions:
@@ -323,10 +360,9 @@ void Connection::Session::take(P::DescribeRecord &&record)
         if (fieldsStage)
             throw worker->broken();
         if (record.kind == P::RecordKind::Descriptions)
-            entry.descriptions =
-                ColumnTexts{std::move(record.columns), 0, std::nullopt, std::move(record.tableDescription)};
+            entry.descriptions = ColumnTexts::of(record.columns, record.tableDescription);
         else
-            entry.descriptionsFailure = Failure(record.error.number, QString::fromStdString(record.error.description));
+            entry.descriptionsFailure = Failure(record.errorNumber, fromUtf8(record.errorDescription));
         entry.descriptionsArrived = true;
         break;
     default:
@@ -349,11 +385,12 @@ void Connection::Session::pump()
             throw worker->broken();
         switch (response->status) {
         case P::Status::Part: {
-            auto records = P::decodePart(response->body);
+            // Made into the program's texts straight from the frame: it is gone after this part.
+            const auto records = P::decodePartViews(response->body);
             if (!records)
                 throw worker->broken();
-            for (P::DescribeRecord &record : *records)
-                take(std::move(record));
+            for (const P::DescribeRecordView &record : *records)
+                take(record);
             return;
         }
         case P::Status::Ok: {
@@ -638,7 +675,7 @@ ColumnTexts &Connection::descriptionsOf(const QString &table)
         auto columns = engine.call<std::vector<P::ColumnDescription>>(
             P::encodeColumnDescriptions(utf8(table)),
             [&own](P::Reader &body) { return P::decodeColumnDescriptionsResult(body, &own); });
-        session.descriptions = ColumnTexts{std::move(columns), 0, std::nullopt, std::move(own)};
+        session.descriptions = ColumnTexts::of(columns, own);
         session.describedTable = table;
     }
     return session.descriptions;
@@ -651,8 +688,8 @@ std::optional<QVariant> Connection::columnDescription(const QString &table, cons
 
 QVariant Connection::tableDescription(const QString &table)
 {
-    const P::DescriptionResult &own = descriptionsOf(table).table;
-    return own.present ? QVariant(QString::fromStdString(own.value)) : QVariant();
+    const ColumnText &own = descriptionsOf(table).table;
+    return own.present ? QVariant(own.value) : QVariant();
 }
 
 std::unique_ptr<Recordset> Connection::OpenSchema(int schema)
