@@ -150,8 +150,15 @@ bool sameText(const QString &text, std::string_view utf8)
 
 } // namespace
 
+// Names and descriptions are mostly ASCII, which needs widening only, not decoding. Looked at whole
+// first: a loop without an early way out is made into vector instructions.
 QString fromUtf8(std::string_view text)
 {
+    unsigned char seen = 0;
+    for (const char c : text)
+        seen |= static_cast<unsigned char>(c);
+    if (!text.empty() && seen < 0x80)
+        return QString::fromLatin1(text.data(), qsizetype(text.size()));
     return QString::fromUtf8(text.data(), qsizetype(text.size()));
 }
 
@@ -743,7 +750,7 @@ void Recordset::Open(const QString &source, Connection &connection, int cursorTy
     m_fields.clear();
     m_fields.reserve(result.fields.size());
     for (const P::FieldInfo &field : result.fields)
-        m_fields.push_back({QString::fromUtf8(field.name.data(), qsizetype(field.name.size())), field.adoType,
+        m_fields.push_back({fromUtf8(field.name), field.adoType,
                             field.definedSize, field.attributes});
     m_recordCount = result.recordCount;
     m_rows.clear();
