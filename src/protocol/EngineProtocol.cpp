@@ -781,7 +781,8 @@ std::optional<std::vector<DescribeRecord>> decodePart(Reader &body)
         record.fields.recordCount = view.recordCount;
         record.fields.fields.reserve(view.fields.size());
         for (const FieldView &field : view.fields)
-            record.fields.fields.push_back({std::string(field.name), field.adoType, field.definedSize, field.attributes});
+            record.fields.fields.push_back(
+                {std::string(field.name), field.adoType, field.definedSize, field.attributes});
         record.columns.reserve(view.columns.size());
         for (const ColumnTextView &column : view.columns)
             record.columns.push_back({std::string(column.column), column.present, std::string(column.value)});

@@ -394,12 +394,12 @@ struct DescribeRecordView
 {
     RecordKind kind = RecordKind::Fields;
     std::string_view table;
-    std::vector<FieldView> fields;          // Fields
-    std::int64_t recordCount = 0;           // Fields
-    std::vector<ColumnTextView> columns;    // Descriptions
-    ColumnTextView tableDescription;        // Descriptions: the table's own (no column name)
-    std::int32_t errorNumber = 0;           // FieldsFailed, DescriptionsFailed
-    std::string_view errorDescription;      // FieldsFailed, DescriptionsFailed
+    std::vector<FieldView> fields;       // Fields
+    std::int64_t recordCount = 0;        // Fields
+    std::vector<ColumnTextView> columns; // Descriptions
+    ColumnTextView tableDescription;     // Descriptions: the table's own (no column name)
+    std::int32_t errorNumber = 0;        // FieldsFailed, DescriptionsFailed
+    std::string_view errorDescription;   // FieldsFailed, DescriptionsFailed
 };
 std::optional<std::vector<DescribeRecordView>> decodePartViews(Reader &body);
 std::optional<std::uint32_t> decodeDescribeEnd(Reader &body);

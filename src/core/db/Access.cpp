@@ -5,7 +5,6 @@
 #include "core/Routine.h"
 #include "core/db/Ado.h"
 
-
 namespace Access {
 
 QString ConnectionStringFor(const QString &path, const QString &password)

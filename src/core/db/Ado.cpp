@@ -750,8 +750,7 @@ void Recordset::Open(const QString &source, Connection &connection, int cursorTy
     m_fields.clear();
     m_fields.reserve(result.fields.size());
     for (const P::FieldInfo &field : result.fields)
-        m_fields.push_back({fromUtf8(field.name), field.adoType,
-                            field.definedSize, field.attributes});
+        m_fields.push_back({fromUtf8(field.name), field.adoType, field.definedSize, field.attributes});
     m_recordCount = result.recordCount;
     m_rows.clear();
     m_row = 0;

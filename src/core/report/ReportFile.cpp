@@ -7,8 +7,8 @@
 #include <QFileInfo>
 
 #include <filesystem>
-#include <utility>
 #include <system_error>
+#include <utility>
 
 namespace {
 

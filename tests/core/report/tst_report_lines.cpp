@@ -59,7 +59,8 @@ private slots:
             QString(200000, QLatin1Char('x')), // longer than what waits before it is written
         };
         for (int i = 0; i < 5000; ++i) // past the point where what waits is written out
-            lines.append(QStringLiteral(" Field%1                  Number       Column %1").arg(i, 3, 10, QLatin1Char('0')));
+            lines.append(
+                QStringLiteral(" Field%1                  Number       Column %1").arg(i, 3, 10, QLatin1Char('0')));
         lines.append(QStringLiteral("last é"));
 
         QTemporaryDir folder;
