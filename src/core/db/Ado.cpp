@@ -148,8 +148,6 @@ bool sameText(const QString &text, std::string_view utf8)
     return true;
 }
 
-} // namespace
-
 // Names and descriptions are mostly ASCII, which needs widening only, not decoding. Looked at whole
 // first: a loop without an early way out is made into vector instructions.
 QString fromUtf8(std::string_view text)
@@ -161,6 +159,8 @@ QString fromUtf8(std::string_view text)
         return QString::fromLatin1(text.data(), qsizetype(text.size()));
     return QString::fromUtf8(text.data(), qsizetype(text.size()));
 }
+
+} // namespace
 
 // One column's description: the column's name as the worker sent it (for finding it), and the
 // description made into the program's text when it arrived.
@@ -182,20 +182,12 @@ struct ColumnTexts
     // The table's own description.
     ColumnText table;
 
-    static ColumnTexts of(const std::vector<P::ColumnDescription> &columns, const P::DescriptionResult &own)
+    // From the worker's answer, whether copied out of its frame or still in it.
+    template <class Column, class Own> static ColumnTexts of(const std::vector<Column> &columns, const Own &own)
     {
         ColumnTexts texts;
         texts.columns.reserve(columns.size());
-        for (const P::ColumnDescription &c : columns)
-            texts.columns.push_back({c.column, c.present, c.present ? fromUtf8(c.value) : QString()});
-        texts.table = {std::string(), own.present, own.present ? fromUtf8(own.value) : QString()};
-        return texts;
-    }
-    static ColumnTexts of(const std::vector<P::ColumnTextView> &columns, const P::ColumnTextView &own)
-    {
-        ColumnTexts texts;
-        texts.columns.reserve(columns.size());
-        for (const P::ColumnTextView &c : columns)
+        for (const Column &c : columns)
             texts.columns.push_back({std::string(c.column), c.present, c.present ? fromUtf8(c.value) : QString()});
         texts.table = {std::string(), own.present, own.present ? fromUtf8(own.value) : QString()};
         return texts;
