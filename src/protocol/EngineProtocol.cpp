@@ -166,40 +166,6 @@ Writer &Writer::string(std::string_view value)
 
 // ---- Reader -------------------------------------------------------------------------------------
 
-bool Reader::take(std::size_t count, const std::uint8_t *&out) noexcept
-{
-    if (!m_ok || count > remaining()) {
-        m_ok = false;
-        return false;
-    }
-    out = m_data.data() + m_pos;
-    m_pos += count;
-    return true;
-}
-
-std::uint8_t Reader::u8() noexcept
-{
-    const std::uint8_t *p = nullptr;
-    return take(1, p) ? *p : 0;
-}
-
-std::int32_t Reader::i32() noexcept
-{
-    return static_cast<std::int32_t>(u32());
-}
-
-std::uint32_t Reader::u32() noexcept
-{
-    const std::uint8_t *p = nullptr;
-    return take(4, p) ? static_cast<std::uint32_t>(getLittleEndian(p, 4)) : 0;
-}
-
-std::int64_t Reader::i64() noexcept
-{
-    const std::uint8_t *p = nullptr;
-    return take(8, p) ? static_cast<std::int64_t>(getLittleEndian(p, 8)) : 0;
-}
-
 std::string Reader::string()
 {
     return std::string(stringView());

@@ -138,10 +138,23 @@ public:
     explicit Reader(Bytes &&) = delete;
     explicit Reader(const Bytes &&) = delete;
 
-    std::uint8_t u8() noexcept;
-    std::int32_t i32() noexcept;
-    std::uint32_t u32() noexcept;
-    std::int64_t i64() noexcept;
+    // Numbers are read inline: a part of a big answer holds hundreds of thousands of them.
+    std::uint8_t u8() noexcept
+    {
+        const std::uint8_t *p = nullptr;
+        return take(1, p) ? *p : 0;
+    }
+    std::int32_t i32() noexcept { return static_cast<std::int32_t>(u32()); }
+    std::uint32_t u32() noexcept
+    {
+        const std::uint8_t *p = nullptr;
+        return take(4, p) ? littleEndian<std::uint32_t>(p) : 0;
+    }
+    std::int64_t i64() noexcept
+    {
+        const std::uint8_t *p = nullptr;
+        return take(8, p) ? static_cast<std::int64_t>(littleEndian<std::uint64_t>(p)) : 0;
+    }
     std::string string();
     // The same string, pointing into the reader's bytes instead of copied out of them; valid as
     // long as they are.
@@ -156,7 +169,23 @@ public:
     bool finished() const noexcept { return m_ok && atEnd(); }
 
 private:
-    bool take(std::size_t count, const std::uint8_t *&out) noexcept;
+    bool take(std::size_t count, const std::uint8_t *&out) noexcept
+    {
+        if (!m_ok || count > remaining()) {
+            m_ok = false;
+            return false;
+        }
+        out = m_data.data() + m_pos;
+        m_pos += count;
+        return true;
+    }
+    template <class Unsigned> static Unsigned littleEndian(const std::uint8_t *p) noexcept
+    {
+        Unsigned value = 0;
+        for (std::size_t i = sizeof(Unsigned); i-- > 0;)
+            value = static_cast<Unsigned>(value << 8) | p[i];
+        return value;
+    }
 
     ByteView m_data;
     std::size_t m_pos = 0;
