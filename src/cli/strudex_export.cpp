@@ -327,6 +327,15 @@ std::variant<std::vector<ConsoleView::Row>, QString> tickedRows(const QStringLis
 }
 
 // The structure documents: read once, written in every format asked for. Ends the process.
+// The report is saved and everything said: the kept worker ends by itself when its input closes
+// with this process, and taking the program's objects apart would only make the user wait.
+[[noreturn]] void endNow(int status)
+{
+    std::fflush(stdout);
+    std::fflush(stderr);
+    std::_Exit(status);
+}
+
 [[noreturn]] void writeDocuments(const ExportRequest &request, const QList<StructureOutput::Format> &formats,
                                  const ConsoleDialogs &dialogs)
 {
@@ -395,7 +404,7 @@ int runExport(const CommandLine &line, const ExportRequest &request)
     }
     formats.removeAll(StructureOutput::Format::Text);
     if (formats.isEmpty())
-        return dialogs.failed() ? ExitReported : 0;
+        endNow(dialogs.failed() ? ExitReported : 0);
     if (!Main::IsFolder(request.folder).value_or(false)) {
         // The desktop program's message, which the console puts in its own words.
         dialogs.message(Main::AppTitle(), QStringLiteral("Folder does not exist. Please select another folder."),

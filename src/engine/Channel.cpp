@@ -2,6 +2,7 @@
 
 #include "engine/CrashGuard.h"
 
+#include <fcntl.h>
 #include <sys/uio.h>
 #include <unistd.h>
 
@@ -14,6 +15,12 @@ Channel::Channel(int inputFd, int outputFd, std::chrono::milliseconds heartbeatI
     : m_input(inputFd), m_output(outputFd), m_heartbeatInterval(heartbeatInterval),
       m_lastSent(std::chrono::steady_clock::now())
 {
+#ifdef F_SETPIPE_SZ
+    // A streamed answer goes out in parts of up to one and a half megabytes, while the program is
+    // still busy with the part before; with the default pipe of 64 KiB the worker would stop
+    // reading until the program catches up. Where the system allows no larger pipe, it stays as it is.
+    ::fcntl(outputFd, F_SETPIPE_SZ, kLargePipe);
+#endif
 }
 
 Channel::ReadResult Channel::read(EngineProtocol::Bytes &payload)

@@ -28,6 +28,8 @@ public:
     // The longest silence heartbeat() allows by default; well below the parent's no-progress
     // time-out.
     static constexpr std::chrono::milliseconds kHeartbeatInterval{200};
+    // The pipe to the program asked for when the output is one (the system caps it).
+    static constexpr int kLargePipe = 1 << 20;
 
 private:
     int m_input;

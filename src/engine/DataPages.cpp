@@ -95,20 +95,21 @@ bool forEachRowEntry(std::span<const std::uint8_t> page, const PageLayout &layou
     bool intact = listed <= fit;
 
     // Rows are stored from the end of the page backwards: each row ends where the one before it
-    // in the table starts (the first ends at the end of the page).
+    // in the table starts (the first ends at the end of the page). Each entry is read once, and
+    // the start it gives is the next row's end: a big table has a million of them.
+    const std::uint8_t *table = page.data() + layout.rowCountOffset + 2;
     std::size_t end = pageSize;
     for (std::size_t row = 0; row < entries; ++row) {
-        const std::uint16_t entry = u16(page, layout.rowCountOffset + 2 + 2 * row);
-        if (row > 0)
-            end = u16(page, layout.rowCountOffset + 2 * row) & kRowOffsetMask;
+        const auto entry = static_cast<std::uint16_t>(table[2 * row] | table[2 * row + 1] << 8);
         const std::size_t start = entry & kRowOffsetMask;
         if (start >= pageSize || end > pageSize || start >= end) {
             // Points outside the page, or at nothing: a deleted row may, a live one may not.
             if (!(entry & kDeletedRowFlag))
                 intact = false;
-            continue;
+        } else {
+            visit(row, entry);
         }
-        visit(row, entry);
+        end = start;
     }
     return intact;
 }

@@ -115,20 +115,24 @@ std::string incompleteCatalogueNote(const std::string &gap, std::size_t tablesRe
 class BlocksByName
 {
 public:
-    // Sorted by name, the blocks of one name in their stored order: a lookup finds the first.
+    // Sorted by the names' hashes, then names: a table's names are told apart by the hash, as a
+    // rule, without comparing their characters. The blocks of one name stay in their stored order:
+    // a lookup finds the first.
     explicit BlocksByName(const std::vector<NamedProperties> &blocks)
     {
         m_sorted.reserve(blocks.size());
         for (std::size_t i = 0; i < blocks.size(); ++i)
-            m_sorted.push_back({blocks[i].name, i});
+            m_sorted.push_back({hashOf(blocks[i].name), blocks[i].name, i});
         std::sort(m_sorted.begin(), m_sorted.end(), [](const Entry &a, const Entry &b) {
+            if (a.hash != b.hash)
+                return a.hash < b.hash;
             const int order = a.name.compare(b.name);
             return order < 0 || (order == 0 && a.index < b.index);
         });
         m_blocks = &blocks;
         m_first.assign(blocks.size(), false);
         for (std::size_t i = 0; i < m_sorted.size(); ++i)
-            if (i == 0 || m_sorted[i].name != m_sorted[i - 1].name)
+            if (i == 0 || m_sorted[i].hash != m_sorted[i - 1].hash || m_sorted[i].name != m_sorted[i - 1].name)
                 m_first[m_sorted[i].index] = true;
     }
     // Columns are asked for in the order their blocks are usually stored in: the block after the
@@ -137,9 +141,12 @@ public:
     {
         if (m_next < m_blocks->size() && m_first[m_next] && (*m_blocks)[m_next].name == name)
             return &(*m_blocks)[m_next++];
-        const auto found = std::lower_bound(m_sorted.begin(), m_sorted.end(), name,
-                                            [](const Entry &entry, std::string_view key) { return entry.name < key; });
-        if (found == m_sorted.end() || found->name != name)
+        const std::size_t hash = hashOf(name);
+        const auto found =
+            std::lower_bound(m_sorted.begin(), m_sorted.end(), name, [hash](const Entry &entry, std::string_view key) {
+                return entry.hash != hash ? entry.hash < hash : entry.name < key;
+            });
+        if (found == m_sorted.end() || found->hash != hash || found->name != name)
             return nullptr;
         m_next = found->index + 1;
         return &(*m_blocks)[found->index];
@@ -148,9 +155,12 @@ public:
 private:
     struct Entry
     {
+        std::size_t hash;
         std::string_view name;
         std::size_t index;
     };
+    static std::size_t hashOf(std::string_view name) { return std::hash<std::string_view>()(name); }
+
     const std::vector<NamedProperties> *m_blocks = nullptr;
     std::vector<Entry> m_sorted;
     std::vector<bool> m_first; // per stored block: the first of its name

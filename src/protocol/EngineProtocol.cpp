@@ -166,41 +166,12 @@ Writer &Writer::string(std::string_view value)
 
 // ---- Reader -------------------------------------------------------------------------------------
 
-bool Reader::take(std::size_t count, const std::uint8_t *&out) noexcept
-{
-    if (!m_ok || count > remaining()) {
-        m_ok = false;
-        return false;
-    }
-    out = m_data.data() + m_pos;
-    m_pos += count;
-    return true;
-}
-
-std::uint8_t Reader::u8() noexcept
-{
-    const std::uint8_t *p = nullptr;
-    return take(1, p) ? *p : 0;
-}
-
-std::int32_t Reader::i32() noexcept
-{
-    return static_cast<std::int32_t>(u32());
-}
-
-std::uint32_t Reader::u32() noexcept
-{
-    const std::uint8_t *p = nullptr;
-    return take(4, p) ? static_cast<std::uint32_t>(getLittleEndian(p, 4)) : 0;
-}
-
-std::int64_t Reader::i64() noexcept
-{
-    const std::uint8_t *p = nullptr;
-    return take(8, p) ? static_cast<std::int64_t>(getLittleEndian(p, 8)) : 0;
-}
-
 std::string Reader::string()
+{
+    return std::string(stringView());
+}
+
+std::string_view Reader::stringView()
 {
     const std::uint32_t length = u32();
     if (!m_ok)
@@ -212,7 +183,7 @@ std::string Reader::string()
     const std::uint8_t *p = nullptr;
     if (!take(length, p))
         return {};
-    std::string value(reinterpret_cast<const char *>(p), length);
+    const std::string_view value(reinterpret_cast<const char *>(p), length);
     if (!isValidUtf8(value)) {
         m_ok = false;
         return {};
@@ -609,48 +580,64 @@ namespace {
 
 // The fields of a table, as the Fields answer and the Fields record carry them. Fails the reader
 // when they are malformed.
-FieldsResult readFields(Reader &body)
+std::vector<FieldView> readFieldViews(Reader &body, std::int64_t &recordCount)
 {
     constexpr std::size_t kMinFieldSize = 4 + 4 + 8 + 4; // name length, type, size, attributes
     constexpr std::size_t kRecordCountSize = 8;
-    FieldsResult result;
+    std::vector<FieldView> fields;
     const std::uint32_t count = body.u32();
     if (!body.ok() || body.remaining() < kRecordCountSize ||
         count > (body.remaining() - kRecordCountSize) / kMinFieldSize) {
         body.fail();
-        return result;
+        return fields;
     }
-    result.fields.reserve(count);
+    fields.reserve(count);
     for (std::uint32_t i = 0; i < count && body.ok(); ++i) {
-        FieldInfo field;
-        field.name = body.string();
+        FieldView field;
+        field.name = body.stringView();
         field.adoType = body.i32();
         field.definedSize = body.i64();
         field.attributes = body.i32();
-        result.fields.push_back(std::move(field));
+        fields.push_back(field);
     }
-    result.recordCount = body.i64();
-    if (result.recordCount < 0)
+    recordCount = body.i64();
+    if (recordCount < 0)
         body.fail();
+    return fields;
+}
+
+FieldsResult readFields(Reader &body)
+{
+    FieldsResult result;
+    const std::vector<FieldView> views = readFieldViews(body, result.recordCount);
+    result.fields.reserve(views.size());
+    for (const FieldView &view : views)
+        result.fields.push_back({std::string(view.name), view.adoType, view.definedSize, view.attributes});
     return result;
 }
 
 // A description that may be absent: u8 present, string value (empty when absent).
-DescriptionResult readDescription(Reader &body)
+ColumnTextView readDescriptionView(Reader &body)
 {
-    DescriptionResult result;
+    ColumnTextView result;
     const std::uint8_t present = body.u8();
-    result.value = body.string();
+    result.value = body.stringView();
     if (present > 1 || (present == 0 && !result.value.empty()))
         body.fail();
     result.present = present == 1;
     return result;
 }
 
-std::vector<ColumnDescription> readColumns(Reader &body, DescriptionResult &table)
+DescriptionResult readDescription(Reader &body)
+{
+    const ColumnTextView view = readDescriptionView(body);
+    return {view.present, std::string(view.value)};
+}
+
+std::vector<ColumnTextView> readColumnViews(Reader &body, ColumnTextView &table)
 {
     constexpr std::size_t kMinColumnSize = 4 + 1 + 4; // name length, present, value length
-    std::vector<ColumnDescription> columns;
+    std::vector<ColumnTextView> columns;
     const std::uint32_t count = body.u32();
     if (!body.ok() || count > body.remaining() / kMinColumnSize) {
         body.fail();
@@ -658,16 +645,24 @@ std::vector<ColumnDescription> readColumns(Reader &body, DescriptionResult &tabl
     }
     columns.reserve(count);
     for (std::uint32_t i = 0; i < count && body.ok(); ++i) {
-        ColumnDescription column;
-        column.column = body.string();
-        const std::uint8_t present = body.u8();
-        column.value = body.string();
-        if (present > 1 || (present == 0 && !column.value.empty()))
-            body.fail();
-        column.present = present == 1;
-        columns.push_back(std::move(column));
+        const std::string_view name = body.stringView();
+        ColumnTextView column = readDescriptionView(body);
+        column.column = name;
+        columns.push_back(column);
     }
-    table = readDescription(body);
+    table = readDescriptionView(body);
+    return columns;
+}
+
+std::vector<ColumnDescription> readColumns(Reader &body, DescriptionResult &table)
+{
+    ColumnTextView own;
+    const std::vector<ColumnTextView> views = readColumnViews(body, own);
+    std::vector<ColumnDescription> columns;
+    columns.reserve(views.size());
+    for (const ColumnTextView &view : views)
+        columns.push_back({std::string(view.column), view.present, std::string(view.value)});
+    table = {own.present, std::string(own.value)};
     return columns;
 }
 
@@ -701,30 +696,30 @@ std::optional<std::vector<ColumnDescription>> decodeColumnDescriptionsResult(Rea
     return columns;
 }
 
-std::optional<std::vector<DescribeRecord>> decodePart(Reader &body)
+std::optional<std::vector<DescribeRecordView>> decodePartViews(Reader &body)
 {
     // A record takes at least its kind and the table name's length.
     constexpr std::size_t kMinRecordSize = 1 + 4;
     const std::uint32_t count = body.u32();
     if (!body.ok() || count == 0 || count > body.remaining() / kMinRecordSize)
         return std::nullopt;
-    std::vector<DescribeRecord> records;
+    std::vector<DescribeRecordView> records;
     records.reserve(count);
     for (std::uint32_t i = 0; i < count && body.ok(); ++i) {
-        DescribeRecord record;
+        DescribeRecordView record;
         const std::uint8_t kind = body.u8();
-        record.table = body.string();
+        record.table = body.stringView();
         switch (kind) {
         case static_cast<std::uint8_t>(RecordKind::Fields):
-            record.fields = readFields(body);
+            record.fields = readFieldViews(body, record.recordCount);
             break;
         case static_cast<std::uint8_t>(RecordKind::Descriptions):
-            record.columns = readColumns(body, record.tableDescription);
+            record.columns = readColumnViews(body, record.tableDescription);
             break;
         case static_cast<std::uint8_t>(RecordKind::FieldsFailed):
         case static_cast<std::uint8_t>(RecordKind::DescriptionsFailed):
-            record.error.number = body.i32();
-            record.error.description = body.string();
+            record.errorNumber = body.i32();
+            record.errorDescription = body.stringView();
             break;
         default:
             body.fail();
@@ -735,6 +730,32 @@ std::optional<std::vector<DescribeRecord>> decodePart(Reader &body)
     }
     if (!body.finished())
         return std::nullopt;
+    return records;
+}
+
+std::optional<std::vector<DescribeRecord>> decodePart(Reader &body)
+{
+    const auto views = decodePartViews(body);
+    if (!views)
+        return std::nullopt;
+    std::vector<DescribeRecord> records;
+    records.reserve(views->size());
+    for (const DescribeRecordView &view : *views) {
+        DescribeRecord record;
+        record.kind = view.kind;
+        record.table = std::string(view.table);
+        record.fields.recordCount = view.recordCount;
+        record.fields.fields.reserve(view.fields.size());
+        for (const FieldView &field : view.fields)
+            record.fields.fields.push_back(
+                {std::string(field.name), field.adoType, field.definedSize, field.attributes});
+        record.columns.reserve(view.columns.size());
+        for (const ColumnTextView &column : view.columns)
+            record.columns.push_back({std::string(column.column), column.present, std::string(column.value)});
+        record.tableDescription = {view.tableDescription.present, std::string(view.tableDescription.value)};
+        record.error = {view.errorNumber, std::string(view.errorDescription)};
+        records.push_back(std::move(record));
+    }
     return records;
 }
 

@@ -138,11 +138,27 @@ public:
     explicit Reader(Bytes &&) = delete;
     explicit Reader(const Bytes &&) = delete;
 
-    std::uint8_t u8() noexcept;
-    std::int32_t i32() noexcept;
-    std::uint32_t u32() noexcept;
-    std::int64_t i64() noexcept;
+    // Numbers are read inline: a part of a big answer holds hundreds of thousands of them.
+    std::uint8_t u8() noexcept
+    {
+        const std::uint8_t *p = nullptr;
+        return take(1, p) ? *p : 0;
+    }
+    std::int32_t i32() noexcept { return static_cast<std::int32_t>(u32()); }
+    std::uint32_t u32() noexcept
+    {
+        const std::uint8_t *p = nullptr;
+        return take(4, p) ? littleEndian<std::uint32_t>(p) : 0;
+    }
+    std::int64_t i64() noexcept
+    {
+        const std::uint8_t *p = nullptr;
+        return take(8, p) ? static_cast<std::int64_t>(littleEndian<std::uint64_t>(p)) : 0;
+    }
     std::string string();
+    // The same string, pointing into the reader's bytes instead of copied out of them; valid as
+    // long as they are.
+    std::string_view stringView();
 
     bool ok() const noexcept { return m_ok; }
     bool atEnd() const noexcept { return m_pos == m_data.size(); }
@@ -153,7 +169,23 @@ public:
     bool finished() const noexcept { return m_ok && atEnd(); }
 
 private:
-    bool take(std::size_t count, const std::uint8_t *&out) noexcept;
+    bool take(std::size_t count, const std::uint8_t *&out) noexcept
+    {
+        if (!m_ok || count > remaining()) {
+            m_ok = false;
+            return false;
+        }
+        out = m_data.data() + m_pos;
+        m_pos += count;
+        return true;
+    }
+    template <class Unsigned> static Unsigned littleEndian(const std::uint8_t *p) noexcept
+    {
+        Unsigned value = 0;
+        for (std::size_t i = sizeof(Unsigned); i-- > 0;)
+            value = static_cast<Unsigned>(value << 8) | p[i];
+        return value;
+    }
 
     ByteView m_data;
     std::size_t m_pos = 0;
@@ -379,6 +411,26 @@ Bytes encodeDescribeEnd(std::uint32_t recordCount);
 
 // Decoders of the body of a Part and of the final Ok answer to Describe.
 std::optional<std::vector<DescribeRecord>> decodePart(Reader &body);
+// The records of a Part with their texts pointing into the body's bytes, for a reader that makes
+// them into texts of its own at once; the same checks as decodePart.
+struct ColumnTextView
+{
+    std::string_view column;
+    bool present = false;
+    std::string_view value; // empty when absent
+};
+struct DescribeRecordView
+{
+    RecordKind kind = RecordKind::Fields;
+    std::string_view table;
+    std::vector<FieldView> fields;       // Fields
+    std::int64_t recordCount = 0;        // Fields
+    std::vector<ColumnTextView> columns; // Descriptions
+    ColumnTextView tableDescription;     // Descriptions: the table's own (no column name)
+    std::int32_t errorNumber = 0;        // FieldsFailed, DescriptionsFailed
+    std::string_view errorDescription;   // FieldsFailed, DescriptionsFailed
+};
+std::optional<std::vector<DescribeRecordView>> decodePartViews(Reader &body);
 std::optional<std::uint32_t> decodeDescribeEnd(Reader &body);
 
 } // namespace EngineProtocol

@@ -5,8 +5,6 @@
 #include "core/Routine.h"
 #include "core/db/Ado.h"
 
-#include <QHash>
-
 namespace Access {
 
 QString ConnectionStringFor(const QString &path, const QString &password)
@@ -85,41 +83,66 @@ std::optional<QStringList> NonSystemTables(Dialogs &dialogs, const ConnectionPar
 
 QString GetFieldTypeName(qint32 code)
 {
-    static const QHash<qint32, QString> names{
-        {2, QStringLiteral("SmallInt")},
-        {3, QStringLiteral("Number")},
-        {4, QStringLiteral("Single")},
-        {5, QStringLiteral("Double")},
-        {6, QStringLiteral("Currency")},
-        {7, QStringLiteral("Date/Time")},
-        {8, QStringLiteral("BSTR")},
-        {11, QStringLiteral("Boolean")},
-        {12, QStringLiteral("Variant")},
-        {14, QStringLiteral("Decimal")},
-        {16, QStringLiteral("TinyInt")},
-        {17, QStringLiteral("UnsignedTinyInt")},
-        {18, QStringLiteral("UnsignedSmallInt")},
-        {19, QStringLiteral("UnsignedInt")},
-        {20, QStringLiteral("BigInt")},
-        {21, QStringLiteral("UnsignedBigInt")},
-        {72, QStringLiteral("GUID")},
-        {128, QStringLiteral("adBinary")},
-        {129, QStringLiteral("Text")},
-        {130, QStringLiteral("Text")},
-        {131, QStringLiteral("Numeric")},
-        {132, QStringLiteral("UserDefined")},
-        {133, QStringLiteral("Date/Time")},
-        {134, QStringLiteral("Date/Time")},
-        {135, QStringLiteral("Date/Time")},
-        {200, QStringLiteral("Text")},
-        {201, QStringLiteral("Text")},
-        {202, QStringLiteral("Text")},
-        {203, QStringLiteral("Memo")},
-        {204, QStringLiteral("adVarBinary")},
-        {205, QStringLiteral("OLE Object")},
-    };
-    const auto found = names.constFind(code);
-    return found != names.constEnd() ? *found : QString::number(code);
+    // A switch over literals: the report asks once per field, and a literal costs no allocation.
+    switch (code) {
+    case 2:
+        return QStringLiteral("SmallInt");
+    case 3:
+        return QStringLiteral("Number");
+    case 4:
+        return QStringLiteral("Single");
+    case 5:
+        return QStringLiteral("Double");
+    case 6:
+        return QStringLiteral("Currency");
+    case 7:
+    case 133:
+    case 134:
+    case 135:
+        return QStringLiteral("Date/Time");
+    case 8:
+        return QStringLiteral("BSTR");
+    case 11:
+        return QStringLiteral("Boolean");
+    case 12:
+        return QStringLiteral("Variant");
+    case 14:
+        return QStringLiteral("Decimal");
+    case 16:
+        return QStringLiteral("TinyInt");
+    case 17:
+        return QStringLiteral("UnsignedTinyInt");
+    case 18:
+        return QStringLiteral("UnsignedSmallInt");
+    case 19:
+        return QStringLiteral("UnsignedInt");
+    case 20:
+        return QStringLiteral("BigInt");
+    case 21:
+        return QStringLiteral("UnsignedBigInt");
+    case 72:
+        return QStringLiteral("GUID");
+    case 128:
+        return QStringLiteral("adBinary");
+    case 129:
+    case 130:
+    case 200:
+    case 201:
+    case 202:
+        return QStringLiteral("Text");
+    case 131:
+        return QStringLiteral("Numeric");
+    case 132:
+        return QStringLiteral("UserDefined");
+    case 203:
+        return QStringLiteral("Memo");
+    case 204:
+        return QStringLiteral("adVarBinary");
+    case 205:
+        return QStringLiteral("OLE Object");
+    default:
+        return QString::number(code);
+    }
 }
 
 QVariant GetFieldDesc_ADO(Dialogs &dialogs, const QString &tableName, const QString &fieldName,

@@ -129,39 +129,94 @@ FileStamp stampOf(const QString &path)
 
 } // namespace
 
-// The descriptions of a table's columns, in the order of its fields, as the worker sent them;
-// made into the program's texts one at a time, when asked for.
+namespace {
+
+// Whether a name the program holds is the name the worker sent. Names are mostly ASCII, which is
+// compared here character by character; anything else is compared as Unicode.
+bool sameText(const QString &text, std::string_view utf8)
+{
+    if (std::size_t(text.size()) != utf8.size())
+        return QAnyStringView::equal(text, QUtf8StringView(utf8.data(), qsizetype(utf8.size())));
+    const QChar *chars = text.constData();
+    for (std::size_t i = 0; i < utf8.size(); ++i) {
+        const auto byte = static_cast<unsigned char>(utf8[i]);
+        if (byte >= 0x80)
+            return QAnyStringView::equal(text, QUtf8StringView(utf8.data(), qsizetype(utf8.size())));
+        if (chars[i].unicode() != byte)
+            return false;
+    }
+    return true;
+}
+
+// Names and descriptions are mostly ASCII, which needs widening only, not decoding. Looked at whole
+// first: a loop without an early way out is made into vector instructions.
+QString fromUtf8(std::string_view text)
+{
+    unsigned char seen = 0;
+    for (const char c : text)
+        seen |= static_cast<unsigned char>(c);
+    if (!text.empty() && seen < 0x80)
+        return QString::fromLatin1(text.data(), qsizetype(text.size()));
+    return QString::fromUtf8(text.data(), qsizetype(text.size()));
+}
+
+} // namespace
+
+// One column's description: the column's name as the worker sent it (for finding it), and the
+// description made into the program's text when it arrived.
+struct ColumnText
+{
+    std::string column;
+    bool present = false;
+    QString value;
+};
+
+// The descriptions of a table's columns, in the order of its fields.
 struct ColumnTexts
 {
-    std::vector<P::ColumnDescription> columns;
+    std::vector<ColumnText> columns;
     // Where the next question is expected: the report asks field after field.
     std::size_t next = 0;
     // Two columns of one name (a damaged table): the last one counts, as in a lookup table.
     std::optional<bool> duplicates;
     // The table's own description.
-    P::DescriptionResult table;
+    ColumnText table;
+
+    // From the worker's answer, whether copied out of its frame or still in it.
+    template <class Column, class Own> static ColumnTexts of(const std::vector<Column> &columns, const Own &own)
+    {
+        ColumnTexts texts;
+        texts.columns.reserve(columns.size());
+        for (const Column &c : columns)
+            texts.columns.push_back({std::string(c.column), c.present, c.present ? fromUtf8(c.value) : QString()});
+        texts.table = {std::string(), own.present, own.present ? fromUtf8(own.value) : QString()};
+        return texts;
+    }
+
+    // Whether two columns share a name. Compared by a hash first: a table's names differ, as a rule,
+    // and a big database has a hundred thousand of them.
+    bool hasDuplicates() const
+    {
+        std::vector<std::pair<std::size_t, std::string_view>> names;
+        names.reserve(columns.size());
+        for (const ColumnText &c : columns)
+            names.emplace_back(std::hash<std::string_view>()(c.column), c.column);
+        std::sort(names.begin(), names.end());
+        return std::adjacent_find(names.begin(), names.end()) != names.end();
+    }
 
     // The description of the column of that name (null when it has none); nothing when the table
     // has no such column.
     std::optional<QVariant> find(const QString &column)
     {
-        const auto matches = [&](std::size_t i) {
-            const std::string &name = columns[i].column;
-            return QAnyStringView::equal(column, QUtf8StringView(name.data(), qsizetype(name.size())));
-        };
+        const auto matches = [&](std::size_t i) { return sameText(column, columns[i].column); };
         const auto found = [&](std::size_t i) {
             next = i + 1;
-            const P::ColumnDescription &hit = columns[i];
-            return hit.present ? QVariant(QString::fromStdString(hit.value)) : QVariant();
+            const ColumnText &hit = columns[i];
+            return hit.present ? QVariant(hit.value) : QVariant();
         };
-        if (!duplicates) {
-            std::vector<std::string_view> names;
-            names.reserve(columns.size());
-            for (const P::ColumnDescription &c : columns)
-                names.emplace_back(c.column);
-            std::sort(names.begin(), names.end());
-            duplicates = std::adjacent_find(names.begin(), names.end()) != names.end();
-        }
+        if (!duplicates)
+            duplicates = hasDuplicates();
         if (!*duplicates && next < columns.size() && matches(next))
             return found(next);
         for (std::size_t i = columns.size(); i-- > 0;)
@@ -227,7 +282,7 @@ struct Connection::Session
     void readTablesAnswer();
     void pump();
     void finishStream();
-    void take(P::DescribeRecord &&record);
+    void take(const P::DescribeRecordView &record);
     Described *find(const QString &table);
 };
 
@@ -276,11 +331,11 @@ void Connection::Session::readTablesAnswer()
     }
 }
 
-void Connection::Session::take(P::DescribeRecord &&record)
+void Connection::Session::take(const P::DescribeRecordView &record)
 {
     const std::size_t index = nextRecord / 2;
     const bool fieldsStage = nextRecord % 2 == 0;
-    if (index >= streamOrder.size() || record.table != streamOrder[index].toStdString())
+    if (index >= streamOrder.size() || !sameText(streamOrder[index], record.table))
         throw worker->broken();
     Described &entry = described[streamOrder[index]];
     switch (record.kind) {
@@ -288,10 +343,15 @@ void Connection::Session::take(P::DescribeRecord &&record)
     case P::RecordKind::FieldsFailed:
         if (!fieldsStage)
             throw worker->broken();
-        if (record.kind == P::RecordKind::Fields)
-            entry.fields = std::move(record.fields);
-        else
-            entry.fieldsFailure = Failure(record.error.number, QString::fromStdString(record.error.description));
+        if (record.kind == P::RecordKind::Fields) {
+            entry.fields.recordCount = record.recordCount;
+            entry.fields.fields.reserve(record.fields.size());
+            for (const P::FieldView &field : record.fields)
+                entry.fields.fields.push_back(
+                    {std::string(field.name), field.adoType, field.definedSize, field.attributes});
+        } else {
+            entry.fieldsFailure = Failure(record.errorNumber, fromUtf8(record.errorDescription));
+        }
         entry.fieldsArrived = true;
         break;
     case P::RecordKind::Descriptions:
@@ -299,10 +359,9 @@ void Connection::Session::take(P::DescribeRecord &&record)
         if (fieldsStage)
             throw worker->broken();
         if (record.kind == P::RecordKind::Descriptions)
-            entry.descriptions =
-                ColumnTexts{std::move(record.columns), 0, std::nullopt, std::move(record.tableDescription)};
+            entry.descriptions = ColumnTexts::of(record.columns, record.tableDescription);
         else
-            entry.descriptionsFailure = Failure(record.error.number, QString::fromStdString(record.error.description));
+            entry.descriptionsFailure = Failure(record.errorNumber, fromUtf8(record.errorDescription));
         entry.descriptionsArrived = true;
         break;
     default:
@@ -325,11 +384,12 @@ void Connection::Session::pump()
             throw worker->broken();
         switch (response->status) {
         case P::Status::Part: {
-            auto records = P::decodePart(response->body);
+            // Made into the program's texts straight from the frame: it is gone after this part.
+            const auto records = P::decodePartViews(response->body);
             if (!records)
                 throw worker->broken();
-            for (P::DescribeRecord &record : *records)
-                take(std::move(record));
+            for (const P::DescribeRecordView &record : *records)
+                take(record);
             return;
         }
         case P::Status::Ok: {
@@ -614,7 +674,7 @@ ColumnTexts &Connection::descriptionsOf(const QString &table)
         auto columns = engine.call<std::vector<P::ColumnDescription>>(
             P::encodeColumnDescriptions(utf8(table)),
             [&own](P::Reader &body) { return P::decodeColumnDescriptionsResult(body, &own); });
-        session.descriptions = ColumnTexts{std::move(columns), 0, std::nullopt, std::move(own)};
+        session.descriptions = ColumnTexts::of(columns, own);
         session.describedTable = table;
     }
     return session.descriptions;
@@ -627,8 +687,8 @@ std::optional<QVariant> Connection::columnDescription(const QString &table, cons
 
 QVariant Connection::tableDescription(const QString &table)
 {
-    const P::DescriptionResult &own = descriptionsOf(table).table;
-    return own.present ? QVariant(QString::fromStdString(own.value)) : QVariant();
+    const ColumnText &own = descriptionsOf(table).table;
+    return own.present ? QVariant(own.value) : QVariant();
 }
 
 std::unique_ptr<Recordset> Connection::OpenSchema(int schema)
@@ -674,15 +734,15 @@ void Recordset::Open(const QString &source, Connection &connection, int cursorTy
     // A field count must fit the 16 bits that callers keep it in; record counts are never negative.
     if (result.fields.size() > 32767 || result.recordCount < 0)
         throw Failure(0, QStringLiteral("The database engine gave an impossible answer for table '%1'.").arg(*table));
-    std::vector<FieldInfo> fields;
-    fields.reserve(result.fields.size());
-    for (const P::FieldInfo &field : result.fields) {
+    for (const P::FieldInfo &field : result.fields)
         if (field.definedSize < 0)
             throw Failure(0,
                           QStringLiteral("The database engine gave an impossible answer for table '%1'.").arg(*table));
-        fields.push_back({QString::fromStdString(field.name), field.adoType, field.definedSize, field.attributes});
-    }
-    m_fields = std::move(fields);
+    // Filled in place: the list of the table before keeps its memory for this one.
+    m_fields.clear();
+    m_fields.reserve(result.fields.size());
+    for (const P::FieldInfo &field : result.fields)
+        m_fields.push_back({fromUtf8(field.name), field.adoType, field.definedSize, field.attributes});
     m_recordCount = result.recordCount;
     m_rows.clear();
     m_row = 0;
@@ -755,7 +815,7 @@ int Recordset::FieldCount() const
     return m_open ? int(m_fields.size()) : 0;
 }
 
-FieldInfo Recordset::Field(int index) const
+const FieldInfo &Recordset::Field(int index) const
 {
     if (!m_open)
         throw objectClosed();

@@ -120,7 +120,8 @@ public:
 
     // Fields and rows (a table).
     int FieldCount() const;
-    FieldInfo Field(int index) const;
+    // Valid while the recordset stays open on this table.
+    const FieldInfo &Field(int index) const;
     qint64 RecordCount() const;
 
     // The table name inside "select * from [...]"; nothing for any other text.

@@ -6,6 +6,7 @@
 #include <QFileInfo>
 #include <QProcessEnvironment>
 
+#include <array>
 #include <csignal>
 
 namespace Ado {
@@ -219,6 +220,31 @@ void Worker::send(const EngineProtocol::Bytes &request)
     ++sentFrames;
 }
 
+std::optional<EngineProtocol::Bytes> Worker::nextFrame()
+{
+    // Taken from the process's own buffer once it holds the whole frame: one copy, where cutting
+    // it out of a stream of pieces would make three of every part of a big answer.
+    const qint64 available = m_process->bytesAvailable();
+    if (available < qint64(EngineProtocol::kFrameHeaderSize))
+        return std::nullopt;
+    std::array<unsigned char, EngineProtocol::kFrameHeaderSize> head{};
+    if (m_process->peek(reinterpret_cast<char *>(head.data()), qint64(head.size())) != qint64(head.size()))
+        throw broken();
+    std::uint32_t length = 0;
+    for (std::size_t i = head.size(); i-- > 0;)
+        length = (length << 8) | head[i];
+    // A frame announced beyond the limit: the stream cannot be trusted any more.
+    if (length > EngineProtocol::kMaxFrameLength)
+        throw broken();
+    if (available - qint64(head.size()) < qint64(length))
+        return std::nullopt;
+    EngineProtocol::Bytes payload(length);
+    if (m_process->skip(qint64(head.size())) != qint64(head.size()) ||
+        m_process->read(reinterpret_cast<char *>(payload.data()), qint64(length)) != qint64(length))
+        throw broken();
+    return payload;
+}
+
 EngineProtocol::Bytes Worker::receive()
 {
     if (!m_process)
@@ -226,7 +252,7 @@ EngineProtocol::Bytes Worker::receive()
     QElapsedTimer silence;
     silence.start();
     for (;;) {
-        while (auto payload = m_splitter.next()) {
+        while (auto payload = nextFrame()) {
             ++receivedFrames;
             m_spoke = true;
             if (payload->size() == 1 && (*payload)[0] == std::uint8_t(EngineProtocol::Status::Progress)) {
@@ -235,21 +261,16 @@ EngineProtocol::Bytes Worker::receive()
             }
             return std::move(*payload);
         }
-        if (m_splitter.failed())
-            throw broken();
-        if (m_process->state() == QProcess::NotRunning && m_process->bytesAvailable() == 0)
+        // An ended worker sends nothing more: a frame not whole by now never will be.
+        if (m_process->state() == QProcess::NotRunning)
             throw died();
         const qint64 left = WorkerSettings::noProgressTimeoutMs() - silence.elapsed();
         if (left <= 0)
             throw hung();
-        if (m_process->bytesAvailable() > 0 || m_process->waitForReadyRead(int(std::min<qint64>(left, WaitSliceMs)))) {
-            const QByteArray bytes = m_process->readAll();
-            if (!bytes.isEmpty()) {
-                m_splitter.append(EngineProtocol::ByteView(reinterpret_cast<const std::uint8_t *>(bytes.constData()),
-                                                           std::size_t(bytes.size())));
-                silence.restart();
-            }
-        }
+        const qint64 before = m_process->bytesAvailable();
+        if (m_process->waitForReadyRead(int(std::min<qint64>(left, WaitSliceMs))) &&
+            m_process->bytesAvailable() > before)
+            silence.restart();
         if (const auto &waitHook = WorkerSettings::waitHook())
             waitHook();
     }

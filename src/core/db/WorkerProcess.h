@@ -103,10 +103,11 @@ private:
     void checkProtocolVersion();
     Failure died();
     Failure hung();
+    // The next whole frame the worker sent, if it has all arrived; fails when the stream is broken.
+    std::optional<EngineProtocol::Bytes> nextFrame();
 
     QString m_database;
     std::unique_ptr<QProcess> m_process;
-    EngineProtocol::FrameSplitter m_splitter;
     // Whether this worker ever said anything: one that ends before it does could not be started.
     bool m_spoke = false;
 };

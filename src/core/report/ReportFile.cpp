@@ -8,6 +8,7 @@
 
 #include <filesystem>
 #include <system_error>
+#include <utility>
 
 namespace {
 
@@ -44,6 +45,20 @@ std::filesystem::path nativePath(const QString &fileName)
 Failure notReplaced(const QString &fileName, const QString &what)
 {
     return Failure(75, QStringLiteral("Path/File access error: ") + ReportFile::notReplacedText(fileName, what));
+}
+
+// Whether the encoding writes every ASCII character as its own byte, as UTF-8 and the 8-bit code
+// pages do: then a line of ASCII needs no encoder.
+bool encodesAsciiAsIs()
+{
+    QString ascii(0x80, Qt::Uninitialized);
+    QByteArray expected(0x80, Qt::Uninitialized);
+    for (int c = 0; c < 0x80; ++c) {
+        ascii[c] = QChar(c);
+        expected[c] = char(c);
+    }
+    QStringEncoder probe(QStringConverter::System, QStringConverter::Flag::Stateless);
+    return probe.isValid() && QByteArray(probe.encode(ascii)) == expected;
 }
 
 } // namespace
@@ -97,7 +112,12 @@ void ReportFile::open(const QString &fileName)
     }
     m_file = std::move(file);
     m_gaveUp = false;
-    m_pending.clear();
+    // Room for what waits, and the longest line that can come after it, without growing.
+    m_pending.resize(2 * FlushSize);
+    m_used = 0;
+    m_encoder = QStringEncoder(QStringConverter::System);
+    m_encoderHolds = false;
+    m_asciiAsIs = encodesAsciiAsIs();
     active = this;
 }
 
@@ -124,21 +144,53 @@ void ReportFile::writeLine(const QString &text)
     if (!m_file)
         throw notOpen();
     // Encoded straight onto what is waiting: a report has a line per field.
-    const qsizetype start = m_pending.size();
-    m_pending.resize(start + m_encoder.requiredSpace(text.size()) + 2);
-    char *end = m_encoder.appendToBuffer(m_pending.data() + start, text);
-    *end++ = '\r';
-    *end++ = '\n';
-    m_pending.truncate(end - m_pending.constData());
-    if (m_pending.size() >= 64 * 1024)
+    if (!(m_asciiAsIs && !m_encoderHolds && appendAscii(text))) {
+        char *start = room(m_encoder.requiredSpace(text.size()) + 2);
+        char *end = m_encoder.appendToBuffer(start, text);
+        *end++ = '\r';
+        *end++ = '\n';
+        m_used += end - start;
+        // A line that ends in half of a surrogate pair leaves that half with the encoder, which
+        // settles it with the next line's text: that line goes through the encoder too.
+        if (!text.isEmpty())
+            m_encoderHolds = text.back().isHighSurrogate();
+    }
+    if (m_used >= FlushSize)
         flush();
+}
+
+char *ReportFile::room(qsizetype bytes)
+{
+    if (m_pending.size() - m_used < bytes)
+        m_pending.resize(m_used + bytes);
+    return m_pending.data() + m_used;
+}
+
+bool ReportFile::appendAscii(const QString &text)
+{
+    // Looked at whole before anything is copied: loops without an early way out are made into
+    // vector instructions by the compiler.
+    const char16_t *in = reinterpret_cast<const char16_t *>(text.constData());
+    const qsizetype size = text.size();
+    char16_t seen = 0;
+    for (qsizetype i = 0; i < size; ++i)
+        seen |= in[i];
+    if (seen >= 0x80)
+        return false;
+    char *out = room(size + 2);
+    for (qsizetype i = 0; i < size; ++i)
+        out[i] = char(in[i]);
+    out[size] = '\r';
+    out[size + 1] = '\n';
+    m_used += size + 2;
+    return true;
 }
 
 void ReportFile::flush()
 {
-    if (!m_pending.isEmpty() && m_file->write(m_pending) != m_pending.size())
+    const qsizetype used = std::exchange(m_used, 0);
+    if (used > 0 && m_file->write(QByteArray::fromRawData(m_pending.constData(), used)) != used)
         giveUp();
-    m_pending.clear();
 }
 
 void ReportFile::close()
@@ -170,6 +222,7 @@ void ReportFile::giveUp()
     m_file->cancelWriting();
     m_file.reset();
     m_pending.clear();
+    m_used = 0;
     m_gaveUp = true;
     if (active == this)
         active = nullptr;

@@ -54,11 +54,22 @@ public:
 private:
     void flush();
     [[noreturn]] void giveUp();
+    // Appends a line of ASCII byte for byte; false, appending nothing, when it holds anything else.
+    bool appendAscii(const QString &text);
+    // Where the next bytes of what waits go, with room for that many.
+    char *room(qsizetype bytes);
+
+    static constexpr qsizetype FlushSize = 64 * 1024;
 
     std::unique_ptr<SaveFile> m_file;
     bool m_gaveUp = false;
     bool m_saved = false;
     QStringEncoder m_encoder{QStringConverter::System};
+    // Whether ASCII lines may skip the encoder, and whether it may hold half a character.
+    bool m_asciiAsIs = false;
+    bool m_encoderHolds = false;
     QString m_fileName;
+    // What waits to be written: the first m_used bytes of m_pending.
     QByteArray m_pending;
+    qsizetype m_used = 0;
 };

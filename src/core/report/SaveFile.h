@@ -60,4 +60,7 @@ private:
     QString m_error;
     QFileDevice::FileError m_errorKind = QFileDevice::NoError;
     QString m_refusal;
+    // Bytes written, and how many of them were sent on their way to the disk.
+    qint64 m_written = 0;
+    qint64 m_writtenBack = 0;
 };

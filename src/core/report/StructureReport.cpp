@@ -9,6 +9,8 @@
 #include "core/report/ExportView.h"
 #include "core/report/ReportFile.h"
 
+#include <algorithm>
+#include <array>
 #include <exception>
 #include <limits>
 
@@ -97,21 +99,46 @@ QString FieldLine(const QString &name, qint32 typeCode, const QString &typeText,
 {
     if (name.size() >= 25)
         return name + QString::number(typeCode);
-    // Built in place: a report has a line per field, and a big one has a hundred thousand.
-    QString line;
-    line.reserve(1 + 25 + 1 + std::max<qsizetype>(12, typeText.size()) + 1 + description.size());
-    line.append(QLatin1Char(' ')).append(name).append(QString(25 - name.size(), u' ')).append(QLatin1Char(' '));
-    line.append(typeText).append(QString(std::max<qsizetype>(0, 12 - typeText.size()), u' '));
-    line.append(QLatin1Char(' ')).append(description);
+    // Sized once and filled in place: a report has a line per field, and a big one has a hundred
+    // thousand, so the blanks are not made as strings of their own.
+    const qsizetype typeColumn = std::max<qsizetype>(12, typeText.size());
+    QString line(1 + 25 + 1 + typeColumn + 1 + description.size(), Qt::Uninitialized);
+    QChar *out = line.data();
+    const auto put = [&out](const QString &text) { out = std::copy_n(text.constData(), text.size(), out); };
+    const auto blanks = [&out](qsizetype count) { out = std::fill_n(out, count, QChar(u' ')); };
+    blanks(1);
+    put(name);
+    blanks(25 - name.size() + 1);
+    put(typeText);
+    blanks(typeColumn - typeText.size() + 1);
+    put(description);
     return line;
 }
 
 QString TypeText(qint32 typeCode, qint64 definedSize)
 {
-    const QString name = Access::GetFieldTypeName(typeCode);
-    if (name == QStringLiteral("Text"))
-        return name + QLatin1Char('[') + QString::number(definedSize) + QLatin1Char(']');
-    return name;
+    QString name = Access::GetFieldTypeName(typeCode);
+    if (name != QLatin1String("Text"))
+        return name;
+    // "Text[size]" made in one piece: a big report has one for every text field.
+    std::array<char16_t, 32> text{u'T', u'e', u'x', u't', u'['};
+    std::array<char16_t, 24> digits{};
+    std::size_t count = 0;
+    const bool negative = definedSize < 0;
+    // The digits of the magnitude, taken without negating it (the smallest value has no positive).
+    qint64 rest = definedSize;
+    do {
+        const qint64 digit = rest % 10;
+        digits[count++] = char16_t(u'0' + (digit < 0 ? -digit : digit));
+        rest /= 10;
+    } while (rest != 0);
+    std::size_t length = 5;
+    if (negative)
+        text[length++] = u'-';
+    while (count > 0)
+        text[length++] = digits[--count];
+    text[length++] = u']';
+    return QString(reinterpret_cast<const QChar *>(text.data()), qsizetype(length));
 }
 
 QString ReportFileName(const QString &folderText, const QString &databasePath)
