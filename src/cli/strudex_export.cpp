@@ -326,9 +326,8 @@ std::variant<std::vector<ConsoleView::Row>, QString> tickedRows(const QStringLis
     return rows;
 }
 
-// The structure documents: read once, written in every format asked for. Ends the process.
-// The report is saved and everything said: the kept worker ends by itself when its input closes
-// with this process, and taking the program's objects apart would only make the user wait.
+// Everything is saved and said: the kept worker ends by itself when its input closes with this
+// process, and taking the program's objects apart would only make the user wait.
 [[noreturn]] void endNow(int status)
 {
     std::fflush(stdout);
@@ -336,6 +335,7 @@ std::variant<std::vector<ConsoleView::Row>, QString> tickedRows(const QStringLis
     std::_Exit(status);
 }
 
+// The structure documents: read once, written in every format asked for. Ends the process.
 [[noreturn]] void writeDocuments(const ExportRequest &request, const QList<StructureOutput::Format> &formats,
                                  const ConsoleDialogs &dialogs)
 {
@@ -360,9 +360,7 @@ std::variant<std::vector<ConsoleView::Row>, QString> tickedRows(const QStringLis
     }
     // Everything is written. Taking a big database's document apart, piece by piece, would only
     // make the user wait: the process ends here.
-    std::fflush(stdout);
-    std::fflush(stderr);
-    std::_Exit(failed ? ExitReported : 0);
+    endNow(failed ? ExitReported : 0);
 }
 
 int runExport(const CommandLine &line, const ExportRequest &request)
