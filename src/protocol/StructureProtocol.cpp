@@ -58,6 +58,7 @@ std::vector<std::string> readStrings(Reader &in)
 {
     std::vector<std::string> items;
     const auto n = count(in, 4);
+    items.reserve(n.value_or(0));
     for (std::uint32_t i = 0; n && i < *n && in.ok(); ++i)
         items.push_back(in.string());
     return items;
@@ -67,6 +68,7 @@ std::vector<Property> readProperties(Reader &in)
 {
     std::vector<Property> items;
     const auto n = count(in, 8);
+    items.reserve(n.value_or(0));
     for (std::uint32_t i = 0; n && i < *n && in.ok(); ++i) {
         Property p;
         p.name = in.string();
@@ -117,6 +119,7 @@ StructureIndex readIndex(Reader &in)
     StructureIndex index;
     index.name = in.string();
     const auto fields = count(in, 5);
+    index.fields.reserve(fields.value_or(0));
     for (std::uint32_t j = 0; fields && j < *fields && in.ok(); ++j) {
         std::string name = in.string();
         index.fields.emplace_back(std::move(name), flag(in));
@@ -145,9 +148,12 @@ StructureTable readTable(Reader &in)
     t.definitionRead = flag(in);
     // A field takes at least 4+4+8+4+1+1+1+1+4+4 bytes.
     const auto fieldCount = count(in, 32);
+    // Made in place: a field moved when the list grows costs as much as reading it.
+    t.fields.reserve(fieldCount.value_or(0));
     for (std::uint32_t i = 0; fieldCount && i < *fieldCount && in.ok(); ++i)
         t.fields.push_back(readField(in));
     const auto indexCount = count(in, 13);
+    t.indexes.reserve(indexCount.value_or(0));
     for (std::uint32_t i = 0; indexCount && i < *indexCount && in.ok(); ++i)
         t.indexes.push_back(readIndex(in));
     t.note = in.string();
