@@ -62,47 +62,62 @@ std::size_t wantedIndex(const QString &name)
     return WantedCount;
 }
 
-// The first stored property of each wanted name, found in one pass over the properties: what
+} // namespace
+
+// The first stored property of each wanted name, noted while the properties are made: what
 // storedProperty() would find for each, without lowering every name for every lookup.
-class Sheet
+class Assembler::Sheet
 {
 public:
-    explicit Sheet(const Properties &properties)
+    Sheet() { m_at.fill(-1); }
+
+    void note(std::size_t which, qsizetype position)
     {
-        for (const auto &[name, value] : properties) {
-            const std::size_t which = wantedIndex(name);
-            if (which < WantedCount && !m_found[which])
-                m_found[which] = &value;
-        }
+        if (which < WantedCount && m_at[which] < 0)
+            m_at[which] = position;
     }
 
-    std::optional<QString> text(Wanted which) const
+    // The properties the noted positions are in, once they are in their place.
+    void over(const Properties &properties) { m_properties = &properties; }
+
+    std::optional<QString> text(std::size_t which) const
     {
-        return m_found[which] ? std::optional<QString>(*m_found[which]) : std::nullopt;
+        const QString *value = found(which);
+        return value ? std::optional<QString>(*value) : std::nullopt;
     }
 
     // A property Access stores as "Yes" or "No"; any other text answers nothing.
-    std::optional<bool> yesNo(Wanted which) const
+    std::optional<bool> yesNo(std::size_t which) const
     {
-        if (!m_found[which])
+        const QString *value = found(which);
+        if (!value)
             return std::nullopt;
-        if (*m_found[which] == QStringLiteral("Yes"))
+        if (*value == QStringLiteral("Yes"))
             return true;
-        if (*m_found[which] == QStringLiteral("No"))
+        if (*value == QStringLiteral("No"))
             return false;
         return std::nullopt;
     }
 
-    std::optional<int> whole(Wanted which) const
+    std::optional<int> whole(std::size_t which) const
     {
         bool ok = false;
-        const int number = m_found[which] ? m_found[which]->toInt(&ok) : 0;
+        const QString *value = found(which);
+        const int number = value ? value->toInt(&ok) : 0;
         return ok ? std::optional<int>(number) : std::nullopt;
     }
 
 private:
-    std::array<const QString *, WantedCount> m_found{};
+    const QString *found(std::size_t which) const
+    {
+        return m_at[which] < 0 ? nullptr : &(*m_properties)[m_at[which]].second;
+    }
+
+    std::array<qsizetype, WantedCount> m_at;
+    const Properties *m_properties = nullptr;
 };
+
+namespace {
 
 QString displayControlName(const QString &code)
 {
@@ -114,7 +129,7 @@ QString displayControlName(const QString &code)
 }
 
 // A lookup field shows a list or combo box, or names where its values come from.
-std::optional<Lookup> lookupOf(const Sheet &sheet)
+std::optional<Lookup> lookupOf(const Assembler::Sheet &sheet)
 {
     const auto control = sheet.text(DisplayControl);
     const auto rowSource = sheet.text(RowSource);
@@ -191,12 +206,26 @@ QString Assembler::shared(const std::string &utf8)
     return m_shared.emplace(utf8, text(utf8)).first->second;
 }
 
-Properties Assembler::propertiesOf(const std::vector<EngineProtocol::Property> &stored)
+const Assembler::PropertyName &Assembler::propertyName(const std::string &utf8)
+{
+    const auto found = m_propertyNames.find(utf8);
+    if (found != m_propertyNames.end())
+        return found->second;
+    const QString name = text(utf8);
+    return m_propertyNames.emplace(utf8, PropertyName{name, wantedIndex(name)}).first->second;
+}
+
+Properties Assembler::propertiesOf(const std::vector<EngineProtocol::Property> &stored, Sheet &sheet)
 {
     Properties out;
+    if (stored.empty())
+        return out;
     out.reserve(qsizetype(stored.size()));
-    for (const EngineProtocol::Property &p : stored)
-        out << qMakePair(shared(p.name), text(p.text));
+    for (const EngineProtocol::Property &p : stored) {
+        const PropertyName &name = propertyName(p.name);
+        sheet.note(name.wanted, out.size());
+        out << qMakePair(name.text, text(p.text));
+    }
     return out;
 }
 
@@ -213,9 +242,10 @@ Field Assembler::fieldOf(const EngineProtocol::StructureField &stored)
     f.precision = stored.precision;
     f.scale = stored.scale;
     f.multiValued = stored.multiValued;
-    f.properties = propertiesOf(stored.properties);
+    Sheet sheet;
+    f.properties = propertiesOf(stored.properties, sheet);
+    sheet.over(f.properties);
     f.note = text(stored.note);
-    const Sheet sheet(f.properties);
     f.description = sheet.text(Description);
     f.required = sheet.yesNo(Required);
     f.allowZeroLength = sheet.yesNo(AllowZeroLength);
@@ -233,8 +263,9 @@ Table Assembler::tableOf(const EngineProtocol::StructureTable &stored)
     t.name = text(stored.name);
     t.records = stored.records;
     t.definitionRead = stored.definitionRead;
-    t.properties = propertiesOf(stored.properties);
-    const Sheet sheet(t.properties);
+    Sheet sheet;
+    t.properties = propertiesOf(stored.properties, sheet);
+    sheet.over(t.properties);
     t.description = sheet.text(Description);
     t.validationRule = sheet.text(ValidationRule);
     t.validationText = sheet.text(ValidationText);
@@ -328,6 +359,7 @@ Document Assembler::finish(const QStringList &tableOrder)
     }
     m_tables.clear();
     m_shared.clear();
+    m_propertyNames.clear();
     return std::move(m_document);
 }
 

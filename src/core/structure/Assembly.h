@@ -26,10 +26,22 @@ public:
     // any the list does not name follow in the order they came.
     Document finish(const QStringList &tableOrder);
 
+    class Sheet;
+
 private:
+    // A property name made once, with which of the properties the document reads into their own
+    // places it is (a count of them for none).
+    struct PropertyName
+    {
+        QString text;
+        std::size_t wanted;
+    };
+
     Field fieldOf(const EngineProtocol::StructureField &stored);
     Table tableOf(const EngineProtocol::StructureTable &stored);
-    Properties propertiesOf(const std::vector<EngineProtocol::Property> &stored);
+    // The properties, with where the wanted ones are noted on the sheet.
+    Properties propertiesOf(const std::vector<EngineProtocol::Property> &stored, Sheet &sheet);
+    const PropertyName &propertyName(const std::string &utf8);
     // The same short texts (property names, types, field sizes) come tens of thousands of times in
     // a big database: each is made once and shared.
     QString shared(const std::string &utf8);
@@ -37,6 +49,7 @@ private:
     Document m_document;
     QList<Table> m_tables;
     std::unordered_map<std::string, QString> m_shared;
+    std::unordered_map<std::string, PropertyName> m_propertyNames;
 };
 
 // The document from all the worker's structure records at once (see Assembler).
