@@ -11,9 +11,9 @@ namespace Structure {
 
 namespace {
 
-QString text(const std::string &utf8)
+QString text(std::string_view utf8)
 {
-    return QString::fromStdString(utf8);
+    return QString::fromUtf8(utf8.data(), qsizetype(utf8.size()));
 }
 
 // The properties the document reads into their own places.
@@ -146,7 +146,7 @@ std::optional<Lookup> lookupOf(const Assembler::Sheet &sheet)
     return lookup;
 }
 
-Index indexOf(const EngineProtocol::StructureIndex &index)
+template <class Text> Index indexOf(const EngineProtocol::BasicStructureIndex<Text> &index)
 {
     Index i;
     i.name = text(index.name);
@@ -162,15 +162,15 @@ Index indexOf(const EngineProtocol::StructureIndex &index)
     return i;
 }
 
-QStringList textsOf(const std::vector<std::string> &items)
+template <class Text> QStringList textsOf(const std::vector<Text> &items)
 {
     QStringList out;
-    for (const std::string &item : items)
+    for (const Text &item : items)
         out << text(item);
     return out;
 }
 
-Relationship relationshipOf(const EngineProtocol::StructureRelationship &r)
+template <class Text> Relationship relationshipOf(const EngineProtocol::BasicStructureRelationship<Text> &r)
 {
     Relationship out;
     out.name = text(r.name);
@@ -188,7 +188,7 @@ Relationship relationshipOf(const EngineProtocol::StructureRelationship &r)
     return out;
 }
 
-LinkedTable linkOf(const EngineProtocol::StructureLink &l)
+template <class Text> LinkedTable linkOf(const EngineProtocol::BasicStructureLink<Text> &l)
 {
     // An Access link points at a file; an ODBC link at a data source, whose password is never
     // shown.
@@ -198,30 +198,31 @@ LinkedTable linkOf(const EngineProtocol::StructureLink &l)
 
 } // namespace
 
-QString Assembler::shared(const std::string &utf8)
+QString Assembler::shared(std::string_view utf8)
 {
     const auto found = m_shared.find(utf8);
     if (found != m_shared.end())
         return found->second;
-    return m_shared.emplace(utf8, text(utf8)).first->second;
+    return m_shared.emplace(std::string(utf8), text(utf8)).first->second;
 }
 
-const Assembler::PropertyName &Assembler::propertyName(const std::string &utf8)
+const Assembler::PropertyName &Assembler::propertyName(std::string_view utf8)
 {
     const auto found = m_propertyNames.find(utf8);
     if (found != m_propertyNames.end())
         return found->second;
     const QString name = text(utf8);
-    return m_propertyNames.emplace(utf8, PropertyName{name, wantedIndex(name)}).first->second;
+    return m_propertyNames.emplace(std::string(utf8), PropertyName{name, wantedIndex(name)}).first->second;
 }
 
-Properties Assembler::propertiesOf(const std::vector<EngineProtocol::Property> &stored, Sheet &sheet)
+template <class Text>
+Properties Assembler::propertiesOf(const std::vector<EngineProtocol::BasicProperty<Text>> &stored, Sheet &sheet)
 {
     Properties out;
     if (stored.empty())
         return out;
     out.reserve(qsizetype(stored.size()));
-    for (const EngineProtocol::Property &p : stored) {
+    for (const EngineProtocol::BasicProperty<Text> &p : stored) {
         const PropertyName &name = propertyName(p.name);
         sheet.note(name.wanted, out.size());
         out << qMakePair(name.text, text(p.text));
@@ -229,7 +230,7 @@ Properties Assembler::propertiesOf(const std::vector<EngineProtocol::Property> &
     return out;
 }
 
-Field Assembler::fieldOf(const EngineProtocol::StructureField &stored)
+template <class Text> Field Assembler::fieldOf(const EngineProtocol::BasicStructureField<Text> &stored)
 {
     Field f;
     f.name = text(stored.name);
@@ -257,7 +258,7 @@ Field Assembler::fieldOf(const EngineProtocol::StructureField &stored)
     return f;
 }
 
-Table Assembler::tableOf(const EngineProtocol::StructureTable &stored)
+template <class Text> Table Assembler::tableOf(const EngineProtocol::BasicStructureTable<Text> &stored)
 {
     Table t;
     t.name = text(stored.name);
@@ -271,10 +272,10 @@ Table Assembler::tableOf(const EngineProtocol::StructureTable &stored)
     t.validationText = sheet.text(ValidationText);
     t.note = text(stored.note);
     t.fields.reserve(qsizetype(stored.fields.size()));
-    for (const EngineProtocol::StructureField &field : stored.fields)
+    for (const EngineProtocol::BasicStructureField<Text> &field : stored.fields)
         t.fields << fieldOf(field);
     t.indexes.reserve(qsizetype(stored.indexes.size()));
-    for (const EngineProtocol::StructureIndex &index : stored.indexes)
+    for (const EngineProtocol::BasicStructureIndex<Text> &index : stored.indexes)
         t.indexes << indexOf(index);
     return t;
 }
@@ -309,7 +310,7 @@ Assembler::Assembler(const QString &databasePath)
     m_document.database.path = databasePath;
 }
 
-void Assembler::add(const EngineProtocol::StructureRecord &record)
+template <class Text> void Assembler::addRecord(const EngineProtocol::BasicStructureRecord<Text> &record)
 {
     using EngineProtocol::StructureKind;
     switch (record.kind) {
@@ -334,6 +335,16 @@ void Assembler::add(const EngineProtocol::StructureRecord &record)
         m_document.notes << text(record.note);
         break;
     }
+}
+
+void Assembler::add(const EngineProtocol::StructureRecord &record)
+{
+    addRecord(record);
+}
+
+void Assembler::add(const EngineProtocol::StructureRecordView &record)
+{
+    addRecord(record);
 }
 
 Document Assembler::finish(const QStringList &tableOrder)
