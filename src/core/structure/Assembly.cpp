@@ -1,6 +1,7 @@
 #include "core/structure/Assembly.h"
 
 #include "core/db/Access.h"
+#include "core/db/Ado.h"
 
 #include <QHash>
 
@@ -13,7 +14,7 @@ namespace {
 
 QString text(std::string_view utf8)
 {
-    return QString::fromUtf8(utf8.data(), qsizetype(utf8.size()));
+    return Ado::fromUtf8(utf8);
 }
 
 // The properties the document reads into their own places.
