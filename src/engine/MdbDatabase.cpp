@@ -658,7 +658,7 @@ std::optional<std::string> plainAscii(std::span<const std::uint8_t> chars, std::
         for (; i < ascii.size(); ++i)
             ascii[i] = static_cast<char>(chars[2 * i]);
     }
-    return ascii;
+    return std::optional<std::string>(std::move(ascii));
 }
 
 } // namespace
