@@ -241,16 +241,17 @@ void setFieldTypes(EngineProtocol::StructureField &field, const ColumnDesign &de
     field.multiValued = access.multiValued;
 }
 
-// Indexes name their fields by stored column number, hidden columns included.
-std::map<unsigned int, std::string> columnNamesByNumber(const TableDefinition &definition)
+// Indexes name their fields by stored column number, hidden columns included. Of two columns with
+// one number the later is named. A table has few indexes: looked for, not mapped.
+const DefinedColumn *columnNumbered(const TableDefinition &definition, unsigned int number)
 {
-    std::map<unsigned int, std::string> names;
-    for (const DefinedColumn &column : definition.columns)
-        names[column.number] = safe(column.name);
-    return names;
+    for (auto column = definition.columns.rbegin(); column != definition.columns.rend(); ++column)
+        if (column->number == number)
+            return &*column;
+    return nullptr;
 }
 
-EngineProtocol::StructureIndex indexOf(const IndexDefinition &index, const std::map<unsigned int, std::string> &names)
+EngineProtocol::StructureIndex indexOf(const IndexDefinition &index, const TableDefinition &definition)
 {
     EngineProtocol::StructureIndex out;
     out.name = safe(index.name);
@@ -261,13 +262,13 @@ EngineProtocol::StructureIndex indexOf(const IndexDefinition &index, const std::
     out.foreignKey = index.foreignKey;
     out.note = safe(index.problem);
     for (const IndexColumn &column : index.columns) {
-        const auto found = names.find(column.columnNumber);
-        if (found == names.end()) {
+        const DefinedColumn *found = columnNumbered(definition, column.columnNumber);
+        if (!found) {
             addNote(out.note,
                     "it names a field number the table does not have (" + std::to_string(column.columnNumber) + ")");
             continue;
         }
-        out.fields.emplace_back(found->second, column.descending);
+        out.fields.emplace_back(safe(found->name), column.descending);
     }
     return out;
 }
@@ -276,9 +277,8 @@ void addIndexes(EngineProtocol::StructureTable &table, const TableDefinition &de
 {
     if (!definition.indexes.problem.empty())
         addNote(table.note, "indexes: " + definition.indexes.problem);
-    const std::map<unsigned int, std::string> names = columnNamesByNumber(definition);
     for (const IndexDefinition &index : definition.indexes.indexes)
-        table.indexes.push_back(indexOf(index, names));
+        table.indexes.push_back(indexOf(index, definition));
 }
 
 // A usage map that names pages beyond the end of the file (a file cut short) leaves the rows
