@@ -676,8 +676,7 @@ std::string MdbDatabase::decodeText(std::span<const std::uint8_t> text, std::siz
         // switches to two.
         const bool compressed = text.size() >= 2 && text[0] == 0xFF && text[1] == 0xFE;
         std::string ascii;
-        if (compressed ? plainAscii<1>(text.subspan(2), maxBytes - 1, ascii)
-                       : plainAscii<2>(text, maxBytes - 1, ascii))
+        if (compressed ? plainAscii<1>(text.subspan(2), maxBytes - 1, ascii) : plainAscii<2>(text, maxBytes - 1, ascii))
             return ascii;
         // Not libmdb's conversion: it turns each half of a surrogate pair into '?'.
         return decodeStoredText(text, maxBytes);
