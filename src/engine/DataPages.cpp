@@ -332,15 +332,17 @@ bool forEachMappedPage(std::span<const std::uint8_t> usageMap, PageReader &pages
 
 namespace {
 
-// Whether the bitmap has a page at or beyond pageCount, its first bit standing for page `first`.
+// Whether the bitmap has a page at or beyond pageCount, its first bit standing for page `first`:
+// whether any bit from pageCount's on is set, looked at byte by byte rather than bit by bit.
 bool namesPagesBeyond(std::span<const std::uint8_t> bitmap, std::uint64_t first, std::uint64_t pageCount)
 {
-    bool beyond = false;
-    forEachSetBit(bitmap, [&](std::uint64_t bit) {
-        beyond = first + bit >= pageCount;
-        return !beyond;
-    });
-    return beyond;
+    const std::uint64_t from = pageCount > first ? pageCount - first : 0;
+    if (from >= bitmap.size() * 8)
+        return false;
+    const std::size_t byte = static_cast<std::size_t>(from / 8);
+    if (bitmap[byte] >> (from % 8))
+        return true;
+    return std::any_of(bitmap.begin() + byte + 1, bitmap.end(), [](std::uint8_t b) { return b != 0; });
 }
 
 } // namespace
@@ -353,16 +355,18 @@ std::string usageMapProblem(std::span<const std::uint8_t> usageMap, PageReader &
         beyond = namesPagesBeyond(usageMap.subspan(5), u32(usageMap, 1), pageCount);
     } else if (!usageMap.empty() && usageMap[0] == 1 && pages.pageSize() > 4) {
         const std::uint64_t pagesPerMapPage = (pages.pageSize() - 4) * 8;
-        std::vector<std::vector<std::uint8_t>> bitmaps;
+        // Each map page is looked at as it is read (the next read may move the reader's window);
+        // one that is not there settles the answer whatever the others name.
         for (std::size_t index = 0; index < (usageMap.size() - 1) / 4; ++index) {
             const std::uint32_t mapPage = u32(usageMap, 1 + index * 4);
-            const auto bytes = mapPage == 0 ? std::span<const std::uint8_t>() : pages.page(mapPage);
-            if (mapPage != 0 && bytes.empty())
+            if (mapPage == 0)
+                continue;
+            const auto bytes = pages.page(mapPage);
+            if (bytes.empty())
                 return {}; // a map page that is not there: every page of the file is read instead
-            bitmaps.emplace_back(bytes.empty() ? bytes.begin() : bytes.begin() + 4, bytes.end());
+            if (!beyond)
+                beyond = namesPagesBeyond(bytes.subspan(4), index * pagesPerMapPage, pageCount);
         }
-        for (std::size_t index = 0; index < bitmaps.size() && !beyond; ++index)
-            beyond = namesPagesBeyond(bitmaps[index], index * pagesPerMapPage, pageCount);
     }
     return beyond ? "its usage map names pages beyond the end of the file: the records there could not be counted"
                   : std::string();

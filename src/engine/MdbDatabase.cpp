@@ -620,9 +620,10 @@ std::optional<std::string> MdbDatabase::propertyText(int type, const std::vector
 namespace {
 
 // Text of characters 1..0x7F only, STEP bytes per character (1 compressed, 2 plain UCS-2), as
-// ASCII; nothing when any character is something else. Checked eight bytes at a time.
+// ASCII into `ascii`; false (and `ascii` untouched) when any character is something else. Checked
+// eight bytes at a time. Made in the caller's string, which it returns without a move.
 template <std::size_t Step>
-std::optional<std::string> plainAscii(std::span<const std::uint8_t> chars, std::size_t maxLength)
+bool plainAscii(std::span<const std::uint8_t> chars, std::size_t maxLength, std::string &ascii)
 {
     // Per lane (a byte, or a UCS-2 unit): the bits that must be clear, the lowest bit of each lane
     // and the highest, for the "some lane is zero" test.
@@ -637,13 +638,13 @@ std::optional<std::string> plainAscii(std::span<const std::uint8_t> chars, std::
     for (std::uint64_t word = 0; kWords && pos + 8 <= bytes; pos += 8) {
         std::memcpy(&word, chars.data() + pos, 8);
         if ((word & kMustBeClear) || ((word - kLaneOnes) & ~word & kLaneTops))
-            return std::nullopt;
+            return false;
     }
     for (; pos < bytes; pos += Step) {
         if (chars[pos] == 0 || chars[pos] >= 0x80 || (Step == 2 && chars[pos + 1] != 0))
-            return std::nullopt;
+            return false;
     }
-    std::string ascii(std::min(length, maxLength), '\0');
+    ascii.resize(std::min(length, maxLength));
     if constexpr (Step == 1) {
         std::memcpy(ascii.data(), chars.data(), ascii.size());
     } else {
@@ -658,7 +659,7 @@ std::optional<std::string> plainAscii(std::span<const std::uint8_t> chars, std::
         for (; i < ascii.size(); ++i)
             ascii[i] = static_cast<char>(chars[2 * i]);
     }
-    return ascii;
+    return true;
 }
 
 } // namespace
@@ -674,9 +675,9 @@ std::string MdbDatabase::decodeText(std::span<const std::uint8_t> text, std::siz
         // Compressed text starts with FF FE and has one byte per character until a zero byte
         // switches to two.
         const bool compressed = text.size() >= 2 && text[0] == 0xFF && text[1] == 0xFE;
-        auto ascii = compressed ? plainAscii<1>(text.subspan(2), maxBytes - 1) : plainAscii<2>(text, maxBytes - 1);
-        if (ascii)
-            return std::move(*ascii);
+        std::string ascii;
+        if (compressed ? plainAscii<1>(text.subspan(2), maxBytes - 1, ascii) : plainAscii<2>(text, maxBytes - 1, ascii))
+            return ascii;
         // Not libmdb's conversion: it turns each half of a surrogate pair into '?'.
         return decodeStoredText(text, maxBytes);
     }

@@ -17,6 +17,7 @@
 
 #include <algorithm>
 #include <map>
+#include <unordered_map>
 
 namespace Engine {
 
@@ -32,6 +33,36 @@ std::string safe(std::string_view text)
 {
     return EngineProtocol::sanitizeUtf8(text);
 }
+
+// A text made for the record: one that needs nothing is kept, not copied.
+std::string safe(std::string &&text)
+{
+    if (text.size() <= EngineProtocol::kMaxStringLength && EngineProtocol::isValidUtf8(text))
+        return std::move(text);
+    return EngineProtocol::sanitizeUtf8(text);
+}
+
+// A table's property lists by name, each name's first, as libmdb attaches them to columns: found
+// once per column without comparing its name with every list before it.
+class ListsByName
+{
+public:
+    explicit ListsByName(const std::vector<PropertyList> &lists)
+    {
+        m_lists.reserve(lists.size());
+        for (const PropertyList &list : lists)
+            m_lists.emplace(list.name, &list);
+    }
+
+    const PropertyList *find(const std::string &name) const
+    {
+        const auto found = m_lists.find(name);
+        return found == m_lists.end() ? nullptr : found->second;
+    }
+
+private:
+    std::unordered_map<std::string_view, const PropertyList *> m_lists;
+};
 
 void addNote(std::string &note, const std::string &text)
 {
@@ -89,9 +120,9 @@ private:
                       const TableDefinition *definition, const std::optional<EngineFailure> &blockFailure);
     void addTableProperties(EngineProtocol::StructureTable &table, const std::vector<PropertyList> &lists);
     void addFields(EngineProtocol::StructureTable &table, const CatalogObject &object,
-                   const TableDefinition &definition, const std::vector<PropertyList> &lists);
+                   const TableDefinition &definition, const ListsByName &lists);
     EngineProtocol::StructureField fieldOf(const CatalogObject &object, const DefinedColumn &column,
-                                           std::string safeName, const std::vector<PropertyList> &lists);
+                                           std::string safeName, const ListsByName &lists);
     // Every table's name as stored, links too: what relationships may name.
     std::vector<std::string> allTableNames() const;
     // The names of Access's own tables, whose relationships are not the database's design.
@@ -210,16 +241,17 @@ void setFieldTypes(EngineProtocol::StructureField &field, const ColumnDesign &de
     field.multiValued = access.multiValued;
 }
 
-// Indexes name their fields by stored column number, hidden columns included.
-std::map<unsigned int, std::string> columnNamesByNumber(const TableDefinition &definition)
+// Indexes name their fields by stored column number, hidden columns included. Of two columns with
+// one number the later is named. A table has few indexes: looked for, not mapped.
+const DefinedColumn *columnNumbered(const TableDefinition &definition, unsigned int number)
 {
-    std::map<unsigned int, std::string> names;
-    for (const DefinedColumn &column : definition.columns)
-        names[column.number] = safe(column.name);
-    return names;
+    for (auto column = definition.columns.rbegin(); column != definition.columns.rend(); ++column)
+        if (column->number == number)
+            return &*column;
+    return nullptr;
 }
 
-EngineProtocol::StructureIndex indexOf(const IndexDefinition &index, const std::map<unsigned int, std::string> &names)
+EngineProtocol::StructureIndex indexOf(const IndexDefinition &index, const TableDefinition &definition)
 {
     EngineProtocol::StructureIndex out;
     out.name = safe(index.name);
@@ -230,13 +262,13 @@ EngineProtocol::StructureIndex indexOf(const IndexDefinition &index, const std::
     out.foreignKey = index.foreignKey;
     out.note = safe(index.problem);
     for (const IndexColumn &column : index.columns) {
-        const auto found = names.find(column.columnNumber);
-        if (found == names.end()) {
+        const DefinedColumn *found = columnNumbered(definition, column.columnNumber);
+        if (!found) {
             addNote(out.note,
                     "it names a field number the table does not have (" + std::to_string(column.columnNumber) + ")");
             continue;
         }
-        out.fields.emplace_back(found->second, column.descending);
+        out.fields.emplace_back(safe(found->name), column.descending);
     }
     return out;
 }
@@ -245,9 +277,8 @@ void addIndexes(EngineProtocol::StructureTable &table, const TableDefinition &de
 {
     if (!definition.indexes.problem.empty())
         addNote(table.note, "indexes: " + definition.indexes.problem);
-    const std::map<unsigned int, std::string> names = columnNamesByNumber(definition);
     for (const IndexDefinition &index : definition.indexes.indexes)
-        table.indexes.push_back(indexOf(index, names));
+        table.indexes.push_back(indexOf(index, definition));
 }
 
 // A usage map that names pages beyond the end of the file (a file cut short) leaves the rows
@@ -314,7 +345,7 @@ StructureRecord MdbDatabase::StructureReader::tableRecord(const CatalogObject &o
     }
     const std::vector<PropertyList> lists = propertyLists(block, &table.note);
     addTableProperties(table, lists);
-    addFields(table, object, *definition, lists);
+    addFields(table, object, *definition, ListsByName(lists));
     addIndexes(table, *definition);
     addUsageMapNote(table, *definition, m_database.m_pages);
     return record;
@@ -358,7 +389,7 @@ void MdbDatabase::StructureReader::addTableProperties(EngineProtocol::StructureT
 }
 
 void MdbDatabase::StructureReader::addFields(EngineProtocol::StructureTable &table, const CatalogObject &object,
-                                             const TableDefinition &definition, const std::vector<PropertyList> &lists)
+                                             const TableDefinition &definition, const ListsByName &lists)
 {
     for (const DefinedColumn &column : definition.columns) {
         std::string name = safe(column.name);
@@ -371,17 +402,17 @@ void MdbDatabase::StructureReader::addFields(EngineProtocol::StructureTable &tab
 // template (a complex field).
 EngineProtocol::StructureField MdbDatabase::StructureReader::fieldOf(const CatalogObject &object,
                                                                      const DefinedColumn &column, std::string safeName,
-                                                                     const std::vector<PropertyList> &lists)
+                                                                     const ListsByName &lists)
 {
     EngineProtocol::StructureField field;
     field.name = std::move(safeName);
     ColumnDesign design{column.stored, column.flags, column.precision, column.scale, std::nullopt};
-    if (const PropertyList *list = listNamed(lists, column.name)) {
+    if (const PropertyList *list = lists.find(column.name)) {
         for (const auto &[propertyName, value] : list->values) {
-            const std::string text = Engine::propertyText(value, m_decode);
+            std::string text = Engine::propertyText(value, m_decode);
             if (propertyName == kResultTypeName)
                 design.stored.resultType = parseResultType(text);
-            field.properties.push_back({safe(propertyName), safe(text)});
+            field.properties.push_back({safe(propertyName), safe(std::move(text))});
         }
     }
     if (column.stored.type == kComplex) {

@@ -54,31 +54,42 @@ bool flag(Reader &in)
     return value == 1;
 }
 
-std::vector<std::string> readStrings(Reader &in)
+// A text read as the record's kind keeps it: copied, or as a view into the bytes.
+template <class Text> Text readText(Reader &in)
 {
-    std::vector<std::string> items;
+    if constexpr (std::is_same_v<Text, std::string_view>)
+        return in.stringView();
+    else
+        return in.string();
+}
+
+template <class Text> std::vector<Text> readStrings(Reader &in)
+{
+    std::vector<Text> items;
     const auto n = count(in, 4);
+    items.reserve(n.value_or(0));
     for (std::uint32_t i = 0; n && i < *n && in.ok(); ++i)
-        items.push_back(in.string());
+        items.push_back(readText<Text>(in));
     return items;
 }
 
-std::vector<Property> readProperties(Reader &in)
+template <class Text> std::vector<BasicProperty<Text>> readProperties(Reader &in)
 {
-    std::vector<Property> items;
+    std::vector<BasicProperty<Text>> items;
     const auto n = count(in, 8);
+    items.reserve(n.value_or(0));
     for (std::uint32_t i = 0; n && i < *n && in.ok(); ++i) {
-        Property p;
-        p.name = in.string();
-        p.text = in.string();
+        BasicProperty<Text> p;
+        p.name = readText<Text>(in);
+        p.text = readText<Text>(in);
         items.push_back(std::move(p));
     }
     return items;
 }
 
-std::optional<std::string> readOptionalString(Reader &in)
+template <class Text> std::optional<Text> readOptionalString(Reader &in)
 {
-    return flag(in) ? std::optional<std::string>(in.string()) : std::nullopt;
+    return flag(in) ? std::optional<Text>(readText<Text>(in)) : std::nullopt;
 }
 
 std::optional<std::int32_t> readOptionalNumber(Reader &in)
@@ -86,39 +97,40 @@ std::optional<std::int32_t> readOptionalNumber(Reader &in)
     return flag(in) ? std::optional<std::int32_t>(in.i32()) : std::nullopt;
 }
 
-StructureDatabase readDatabase(Reader &in)
+template <class Text> BasicStructureDatabase<Text> readDatabase(Reader &in)
 {
-    StructureDatabase d;
+    BasicStructureDatabase<Text> d;
     d.version = in.u8();
-    d.accessVersion = in.string();
+    d.accessVersion = readText<Text>(in);
     d.encrypted = flag(in);
     d.databasePassword = flag(in);
     return d;
 }
 
-StructureField readField(Reader &in)
+template <class Text> BasicStructureField<Text> readField(Reader &in)
 {
-    StructureField f;
-    f.name = in.string();
+    BasicStructureField<Text> f;
+    f.name = readText<Text>(in);
     f.adoType = in.i32();
     f.definedSize = in.i64();
-    f.accessType = in.string();
-    f.fieldSize = readOptionalString(in);
+    f.accessType = readText<Text>(in);
+    f.fieldSize = readOptionalString<Text>(in);
     f.precision = readOptionalNumber(in);
     f.scale = readOptionalNumber(in);
     f.multiValued = flag(in);
-    f.properties = readProperties(in);
-    f.note = in.string();
+    f.properties = readProperties<Text>(in);
+    f.note = readText<Text>(in);
     return f;
 }
 
-StructureIndex readIndex(Reader &in)
+template <class Text> BasicStructureIndex<Text> readIndex(Reader &in)
 {
-    StructureIndex index;
-    index.name = in.string();
+    BasicStructureIndex<Text> index;
+    index.name = readText<Text>(in);
     const auto fields = count(in, 5);
+    index.fields.reserve(fields.value_or(0));
     for (std::uint32_t j = 0; fields && j < *fields && in.ok(); ++j) {
-        std::string name = in.string();
+        Text name = readText<Text>(in);
         index.fields.emplace_back(std::move(name), flag(in));
     }
     const std::uint8_t flags = in.u8();
@@ -129,42 +141,45 @@ StructureIndex readIndex(Reader &in)
     index.ignoreNulls = flags & kIdxIgnoreNulls;
     index.required = flags & kIdxRequired;
     index.foreignKey = flags & kIdxForeignKey;
-    index.note = in.string();
+    index.note = readText<Text>(in);
     return index;
 }
 
-StructureTable readTable(Reader &in)
+template <class Text> BasicStructureTable<Text> readTable(Reader &in)
 {
-    StructureTable t;
-    t.name = in.string();
+    BasicStructureTable<Text> t;
+    t.name = readText<Text>(in);
     const bool counted = flag(in);
     const std::int64_t records = in.i64();
     if (counted)
         t.records = records;
-    t.properties = readProperties(in);
+    t.properties = readProperties<Text>(in);
     t.definitionRead = flag(in);
     // A field takes at least 4+4+8+4+1+1+1+1+4+4 bytes.
     const auto fieldCount = count(in, 32);
+    // Made in place: a field moved when the list grows costs as much as reading it.
+    t.fields.reserve(fieldCount.value_or(0));
     for (std::uint32_t i = 0; fieldCount && i < *fieldCount && in.ok(); ++i)
-        t.fields.push_back(readField(in));
+        t.fields.push_back(readField<Text>(in));
     const auto indexCount = count(in, 13);
+    t.indexes.reserve(indexCount.value_or(0));
     for (std::uint32_t i = 0; indexCount && i < *indexCount && in.ok(); ++i)
-        t.indexes.push_back(readIndex(in));
-    t.note = in.string();
+        t.indexes.push_back(readIndex<Text>(in));
+    t.note = readText<Text>(in);
     // What was not read cannot have parts.
     if (!t.definitionRead && (!t.fields.empty() || !t.indexes.empty()))
         in.fail();
     return t;
 }
 
-StructureRelationship readRelationship(Reader &in)
+template <class Text> BasicStructureRelationship<Text> readRelationship(Reader &in)
 {
-    StructureRelationship r;
-    r.name = in.string();
-    r.primaryTable = in.string();
-    r.primaryFields = readStrings(in);
-    r.foreignTable = in.string();
-    r.foreignFields = readStrings(in);
+    BasicStructureRelationship<Text> r;
+    r.name = readText<Text>(in);
+    r.primaryTable = readText<Text>(in);
+    r.primaryFields = readStrings<Text>(in);
+    r.foreignTable = readText<Text>(in);
+    r.foreignFields = readStrings<Text>(in);
     const std::uint32_t flags = in.u32();
     if (flags > 31)
         in.fail();
@@ -173,32 +188,85 @@ StructureRelationship readRelationship(Reader &in)
     r.cascadeDeletes = flags & kRelCascadeDeletes;
     r.cascadeNull = flags & kRelCascadeNull;
     r.oneToOne = flags & kRelOneToOne;
-    r.join = in.string();
-    r.note = in.string();
+    r.join = readText<Text>(in);
+    r.note = readText<Text>(in);
     if (r.join != "inner" && r.join != "left" && r.join != "right")
         in.fail();
     return r;
 }
 
-StructureQuery readQuery(Reader &in)
+template <class Text> BasicStructureQuery<Text> readQuery(Reader &in)
 {
-    StructureQuery q;
-    q.name = in.string();
-    q.type = in.string();
-    q.sql = in.string();
-    q.note = in.string();
+    BasicStructureQuery<Text> q;
+    q.name = readText<Text>(in);
+    q.type = readText<Text>(in);
+    q.sql = readText<Text>(in);
+    q.note = readText<Text>(in);
     return q;
 }
 
-StructureLink readLink(Reader &in)
+template <class Text> BasicStructureLink<Text> readLink(Reader &in)
 {
-    StructureLink l;
-    l.name = in.string();
-    l.target = in.string();
-    l.database = in.string();
-    l.connection = in.string();
-    l.note = in.string();
+    BasicStructureLink<Text> l;
+    l.name = readText<Text>(in);
+    l.target = readText<Text>(in);
+    l.database = readText<Text>(in);
+    l.connection = readText<Text>(in);
+    l.note = readText<Text>(in);
     return l;
+}
+
+template <class Text> std::optional<BasicStructureRecord<Text>> readRecord(Reader &in)
+{
+    BasicStructureRecord<Text> record;
+    const std::uint8_t kind = in.u8();
+    if (!in.ok() || kind < 1 || kind > 6) {
+        in.fail();
+        return std::nullopt;
+    }
+    record.kind = static_cast<StructureKind>(kind);
+    switch (record.kind) {
+    case StructureKind::Database:
+        record.database = readDatabase<Text>(in);
+        break;
+    case StructureKind::Table:
+        record.table = readTable<Text>(in);
+        break;
+    case StructureKind::Relationship:
+        record.relationship = readRelationship<Text>(in);
+        break;
+    case StructureKind::Query:
+        record.query = readQuery<Text>(in);
+        break;
+    case StructureKind::Link:
+        record.link = readLink<Text>(in);
+        break;
+    case StructureKind::Note:
+        record.note = readText<Text>(in);
+        break;
+    }
+    if (!in.ok())
+        return std::nullopt;
+    return record;
+}
+
+template <class Text> std::optional<std::vector<BasicStructureRecord<Text>>> decodePart(Reader &body)
+{
+    const std::uint32_t count = body.u32();
+    // A record takes at least its kind and one string's length.
+    if (!body.ok() || count > body.remaining() / 5)
+        return std::nullopt;
+    std::vector<BasicStructureRecord<Text>> records;
+    records.reserve(count);
+    for (std::uint32_t i = 0; i < count; ++i) {
+        auto record = readRecord<Text>(body);
+        if (!record)
+            return std::nullopt;
+        records.push_back(std::move(*record));
+    }
+    if (!body.finished())
+        return std::nullopt;
+    return records;
 }
 
 } // namespace
@@ -270,55 +338,17 @@ void appendStructureRecord(Writer &out, const StructureRecord &record)
 
 std::optional<StructureRecord> readStructureRecord(Reader &in)
 {
-    StructureRecord record;
-    const std::uint8_t kind = in.u8();
-    if (!in.ok() || kind < 1 || kind > 6) {
-        in.fail();
-        return std::nullopt;
-    }
-    record.kind = static_cast<StructureKind>(kind);
-    switch (record.kind) {
-    case StructureKind::Database:
-        record.database = readDatabase(in);
-        break;
-    case StructureKind::Table:
-        record.table = readTable(in);
-        break;
-    case StructureKind::Relationship:
-        record.relationship = readRelationship(in);
-        break;
-    case StructureKind::Query:
-        record.query = readQuery(in);
-        break;
-    case StructureKind::Link:
-        record.link = readLink(in);
-        break;
-    case StructureKind::Note:
-        record.note = in.string();
-        break;
-    }
-    if (!in.ok())
-        return std::nullopt;
-    return record;
+    return readRecord<std::string>(in);
 }
 
 std::optional<std::vector<StructureRecord>> decodeStructurePart(Reader &body)
 {
-    const std::uint32_t count = body.u32();
-    // A record takes at least its kind and one string's length.
-    if (!body.ok() || count > body.remaining() / 5)
-        return std::nullopt;
-    std::vector<StructureRecord> records;
-    records.reserve(count);
-    for (std::uint32_t i = 0; i < count; ++i) {
-        auto record = readStructureRecord(body);
-        if (!record)
-            return std::nullopt;
-        records.push_back(std::move(*record));
-    }
-    if (!body.finished())
-        return std::nullopt;
-    return records;
+    return decodePart<std::string>(body);
+}
+
+std::optional<std::vector<StructureRecordView>> decodeStructurePartViews(Reader &body)
+{
+    return decodePart<std::string_view>(body);
 }
 
 } // namespace EngineProtocol

@@ -29,102 +29,103 @@
 
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace EngineProtocol {
 
-struct Property
+template <class Text> struct BasicProperty
 {
-    std::string name;
-    std::string text;
-    bool operator==(const Property &) const = default;
+    Text name;
+    Text text;
+    bool operator==(const BasicProperty &) const = default;
 };
 
-struct StructureField
+template <class Text> struct BasicStructureField
 {
-    std::string name;
+    Text name;
     std::int32_t adoType = 0;
     std::int64_t definedSize = 0;
-    std::string accessType;
-    std::optional<std::string> fieldSize;
+    Text accessType;
+    std::optional<Text> fieldSize;
     std::optional<std::int32_t> precision;
     std::optional<std::int32_t> scale;
     bool multiValued = false;
-    std::vector<Property> properties;
-    std::string note;
-    bool operator==(const StructureField &) const = default;
+    std::vector<BasicProperty<Text>> properties;
+    Text note;
+    bool operator==(const BasicStructureField &) const = default;
 };
 
-struct StructureIndex
+template <class Text> struct BasicStructureIndex
 {
-    std::string name;
-    std::vector<std::pair<std::string, bool>> fields; // name, descending
+    Text name;
+    std::vector<std::pair<Text, bool>> fields; // name, descending
     bool primary = false;
     bool unique = false;
     bool ignoreNulls = false;
     bool required = false;
     bool foreignKey = false;
-    std::string note;
-    bool operator==(const StructureIndex &) const = default;
+    Text note;
+    bool operator==(const BasicStructureIndex &) const = default;
 };
 
-struct StructureTable
+template <class Text> struct BasicStructureTable
 {
-    std::string name;
+    Text name;
     std::optional<std::int64_t> records;
-    std::vector<Property> properties;
+    std::vector<BasicProperty<Text>> properties;
     // Whether the table's definition was read: without it its fields and indexes are unknown, which
     // is not the same as having none.
     bool definitionRead = true;
-    std::vector<StructureField> fields;
-    std::vector<StructureIndex> indexes;
-    std::string note;
-    bool operator==(const StructureTable &) const = default;
+    std::vector<BasicStructureField<Text>> fields;
+    std::vector<BasicStructureIndex<Text>> indexes;
+    Text note;
+    bool operator==(const BasicStructureTable &) const = default;
 };
 
-struct StructureRelationship
+template <class Text> struct BasicStructureRelationship
 {
-    std::string name;
-    std::string primaryTable;
-    std::vector<std::string> primaryFields;
-    std::string foreignTable;
-    std::vector<std::string> foreignFields;
+    Text name;
+    Text primaryTable;
+    std::vector<Text> primaryFields;
+    Text foreignTable;
+    std::vector<Text> foreignFields;
     bool enforced = false;
     bool cascadeUpdates = false;
     bool cascadeDeletes = false;
     bool cascadeNull = false;
     bool oneToOne = false;
-    std::string join;
-    std::string note;
-    bool operator==(const StructureRelationship &) const = default;
+    Text join;
+    Text note;
+    bool operator==(const BasicStructureRelationship &) const = default;
 };
 
-struct StructureQuery
+template <class Text> struct BasicStructureQuery
 {
-    std::string name;
-    std::string type;
-    std::string sql;
-    std::string note;
-    bool operator==(const StructureQuery &) const = default;
+    Text name;
+    Text type;
+    Text sql;
+    Text note;
+    bool operator==(const BasicStructureQuery &) const = default;
 };
 
-struct StructureLink
+template <class Text> struct BasicStructureLink
 {
-    std::string name;
-    std::string target;
-    std::string database;   // a linked Access (or other file) database's path
-    std::string connection; // an ODBC link's connection text, as stored
-    std::string note;
-    bool operator==(const StructureLink &) const = default;
+    Text name;
+    Text target;
+    Text database;   // a linked Access (or other file) database's path
+    Text connection; // an ODBC link's connection text, as stored
+    Text note;
+    bool operator==(const BasicStructureLink &) const = default;
 };
 
-struct StructureDatabase
+template <class Text> struct BasicStructureDatabase
 {
     std::uint8_t version = 0;
-    std::string accessVersion;
+    Text accessVersion;
     bool encrypted = false;
     bool databasePassword = false;
-    bool operator==(const StructureDatabase &) const = default;
+    bool operator==(const BasicStructureDatabase &) const = default;
 };
 
 enum class StructureKind : std::uint8_t {
@@ -136,16 +137,35 @@ enum class StructureKind : std::uint8_t {
     Note = 6,
 };
 
-struct StructureRecord
+template <class Text> struct BasicStructureRecord
 {
     StructureKind kind = StructureKind::Note;
-    StructureDatabase database;
-    StructureTable table;
-    StructureRelationship relationship;
-    StructureQuery query;
-    StructureLink link;
-    std::string note;
+    BasicStructureDatabase<Text> database;
+    BasicStructureTable<Text> table;
+    BasicStructureRelationship<Text> relationship;
+    BasicStructureQuery<Text> query;
+    BasicStructureLink<Text> link;
+    Text note;
 };
+
+// The records as the program keeps or the worker writes them; the views are read in place and
+// point into the answer they were read from.
+using Property = BasicProperty<std::string>;
+using StructureField = BasicStructureField<std::string>;
+using StructureIndex = BasicStructureIndex<std::string>;
+using StructureTable = BasicStructureTable<std::string>;
+using StructureRelationship = BasicStructureRelationship<std::string>;
+using StructureQuery = BasicStructureQuery<std::string>;
+using StructureLink = BasicStructureLink<std::string>;
+using StructureDatabase = BasicStructureDatabase<std::string>;
+using StructureRecord = BasicStructureRecord<std::string>;
+using PropertyView = BasicProperty<std::string_view>;
+using StructureFieldView = BasicStructureField<std::string_view>;
+using StructureIndexView = BasicStructureIndex<std::string_view>;
+using StructureTableView = BasicStructureTable<std::string_view>;
+using StructureRelationshipView = BasicStructureRelationship<std::string_view>;
+using StructureLinkView = BasicStructureLink<std::string_view>;
+using StructureRecordView = BasicStructureRecord<std::string_view>;
 
 // Appends one record to a writer that collects records.
 void appendStructureRecord(Writer &out, const StructureRecord &record);
@@ -157,5 +177,7 @@ std::optional<StructureRecord> readStructureRecord(Reader &in);
 // records); nothing when it is not exactly that. The final Ok answer gives the number of records
 // sent in all, as Describe's does (decodeDescribeEnd).
 std::optional<std::vector<StructureRecord>> decodeStructurePart(Reader &body);
+// The same, read in place: the records' texts are views into the body's bytes, valid while they are.
+std::optional<std::vector<StructureRecordView>> decodeStructurePartViews(Reader &body);
 
 } // namespace EngineProtocol

@@ -148,6 +148,8 @@ bool sameText(const QString &text, std::string_view utf8)
     return true;
 }
 
+} // namespace
+
 // Names and descriptions are mostly ASCII, which needs widening only, not decoding. Looked at whole
 // first: a loop without an early way out is made into vector instructions.
 QString fromUtf8(std::string_view text)
@@ -159,8 +161,6 @@ QString fromUtf8(std::string_view text)
         return QString::fromLatin1(text.data(), qsizetype(text.size()));
     return QString::fromUtf8(text.data(), qsizetype(text.size()));
 }
-
-} // namespace
 
 // One column's description: the column's name as the worker sent it (for finding it), and the
 // description made into the program's text when it arrived.

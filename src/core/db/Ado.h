@@ -9,6 +9,7 @@
 #include <QVariant>
 
 #include <memory>
+#include <string_view>
 #include <vector>
 
 // The database engine as the rest of the program sees it: a connection, a recordset and a
@@ -17,6 +18,9 @@
 namespace Ado {
 
 class Worker;
+
+// A text the worker sent (UTF-8) as the program's: ASCII, the usual case, is widened, not decoded.
+QString fromUtf8(std::string_view text);
 
 inline constexpr int adStateClosed = 0;
 inline constexpr int adStateOpen = 1;

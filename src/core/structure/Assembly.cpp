@@ -1,6 +1,7 @@
 #include "core/structure/Assembly.h"
 
 #include "core/db/Access.h"
+#include "core/db/Ado.h"
 
 #include <QHash>
 
@@ -11,9 +12,9 @@ namespace Structure {
 
 namespace {
 
-QString text(const std::string &utf8)
+QString text(std::string_view utf8)
 {
-    return QString::fromStdString(utf8);
+    return Ado::fromUtf8(utf8);
 }
 
 // The properties the document reads into their own places.
@@ -62,47 +63,62 @@ std::size_t wantedIndex(const QString &name)
     return WantedCount;
 }
 
-// The first stored property of each wanted name, found in one pass over the properties: what
+} // namespace
+
+// The first stored property of each wanted name, noted while the properties are made: what
 // storedProperty() would find for each, without lowering every name for every lookup.
-class Sheet
+class Assembler::Sheet
 {
 public:
-    explicit Sheet(const Properties &properties)
+    Sheet() { m_at.fill(-1); }
+
+    void note(std::size_t which, qsizetype position)
     {
-        for (const auto &[name, value] : properties) {
-            const std::size_t which = wantedIndex(name);
-            if (which < WantedCount && !m_found[which])
-                m_found[which] = &value;
-        }
+        if (which < WantedCount && m_at[which] < 0)
+            m_at[which] = position;
     }
 
-    std::optional<QString> text(Wanted which) const
+    // The properties the noted positions are in, once they are in their place.
+    void over(const Properties &properties) { m_properties = &properties; }
+
+    std::optional<QString> text(std::size_t which) const
     {
-        return m_found[which] ? std::optional<QString>(*m_found[which]) : std::nullopt;
+        const QString *value = found(which);
+        return value ? std::optional<QString>(*value) : std::nullopt;
     }
 
     // A property Access stores as "Yes" or "No"; any other text answers nothing.
-    std::optional<bool> yesNo(Wanted which) const
+    std::optional<bool> yesNo(std::size_t which) const
     {
-        if (!m_found[which])
+        const QString *value = found(which);
+        if (!value)
             return std::nullopt;
-        if (*m_found[which] == QStringLiteral("Yes"))
+        if (*value == QStringLiteral("Yes"))
             return true;
-        if (*m_found[which] == QStringLiteral("No"))
+        if (*value == QStringLiteral("No"))
             return false;
         return std::nullopt;
     }
 
-    std::optional<int> whole(Wanted which) const
+    std::optional<int> whole(std::size_t which) const
     {
         bool ok = false;
-        const int number = m_found[which] ? m_found[which]->toInt(&ok) : 0;
+        const QString *value = found(which);
+        const int number = value ? value->toInt(&ok) : 0;
         return ok ? std::optional<int>(number) : std::nullopt;
     }
 
 private:
-    std::array<const QString *, WantedCount> m_found{};
+    const QString *found(std::size_t which) const
+    {
+        return m_at[which] < 0 ? nullptr : &(*m_properties)[m_at[which]].second;
+    }
+
+    std::array<qsizetype, WantedCount> m_at;
+    const Properties *m_properties = nullptr;
 };
+
+namespace {
 
 QString displayControlName(const QString &code)
 {
@@ -114,7 +130,7 @@ QString displayControlName(const QString &code)
 }
 
 // A lookup field shows a list or combo box, or names where its values come from.
-std::optional<Lookup> lookupOf(const Sheet &sheet)
+std::optional<Lookup> lookupOf(const Assembler::Sheet &sheet)
 {
     const auto control = sheet.text(DisplayControl);
     const auto rowSource = sheet.text(RowSource);
@@ -131,7 +147,7 @@ std::optional<Lookup> lookupOf(const Sheet &sheet)
     return lookup;
 }
 
-Index indexOf(const EngineProtocol::StructureIndex &index)
+template <class Text> Index indexOf(const EngineProtocol::BasicStructureIndex<Text> &index)
 {
     Index i;
     i.name = text(index.name);
@@ -147,15 +163,15 @@ Index indexOf(const EngineProtocol::StructureIndex &index)
     return i;
 }
 
-QStringList textsOf(const std::vector<std::string> &items)
+template <class Text> QStringList textsOf(const std::vector<Text> &items)
 {
     QStringList out;
-    for (const std::string &item : items)
+    for (const Text &item : items)
         out << text(item);
     return out;
 }
 
-Relationship relationshipOf(const EngineProtocol::StructureRelationship &r)
+template <class Text> Relationship relationshipOf(const EngineProtocol::BasicStructureRelationship<Text> &r)
 {
     Relationship out;
     out.name = text(r.name);
@@ -173,7 +189,7 @@ Relationship relationshipOf(const EngineProtocol::StructureRelationship &r)
     return out;
 }
 
-LinkedTable linkOf(const EngineProtocol::StructureLink &l)
+template <class Text> LinkedTable linkOf(const EngineProtocol::BasicStructureLink<Text> &l)
 {
     // An Access link points at a file; an ODBC link at a data source, whose password is never
     // shown.
@@ -183,24 +199,39 @@ LinkedTable linkOf(const EngineProtocol::StructureLink &l)
 
 } // namespace
 
-QString Assembler::shared(const std::string &utf8)
+QString Assembler::shared(std::string_view utf8)
 {
     const auto found = m_shared.find(utf8);
     if (found != m_shared.end())
         return found->second;
-    return m_shared.emplace(utf8, text(utf8)).first->second;
+    return m_shared.emplace(std::string(utf8), text(utf8)).first->second;
 }
 
-Properties Assembler::propertiesOf(const std::vector<EngineProtocol::Property> &stored)
+const Assembler::PropertyName &Assembler::propertyName(std::string_view utf8)
+{
+    const auto found = m_propertyNames.find(utf8);
+    if (found != m_propertyNames.end())
+        return found->second;
+    const QString name = text(utf8);
+    return m_propertyNames.emplace(std::string(utf8), PropertyName{name, wantedIndex(name)}).first->second;
+}
+
+template <class Text>
+Properties Assembler::propertiesOf(const std::vector<EngineProtocol::BasicProperty<Text>> &stored, Sheet &sheet)
 {
     Properties out;
+    if (stored.empty())
+        return out;
     out.reserve(qsizetype(stored.size()));
-    for (const EngineProtocol::Property &p : stored)
-        out << qMakePair(shared(p.name), text(p.text));
+    for (const EngineProtocol::BasicProperty<Text> &p : stored) {
+        const PropertyName &name = propertyName(p.name);
+        sheet.note(name.wanted, out.size());
+        out << qMakePair(name.text, text(p.text));
+    }
     return out;
 }
 
-Field Assembler::fieldOf(const EngineProtocol::StructureField &stored)
+template <class Text> Field Assembler::fieldOf(const EngineProtocol::BasicStructureField<Text> &stored)
 {
     Field f;
     f.name = text(stored.name);
@@ -213,9 +244,10 @@ Field Assembler::fieldOf(const EngineProtocol::StructureField &stored)
     f.precision = stored.precision;
     f.scale = stored.scale;
     f.multiValued = stored.multiValued;
-    f.properties = propertiesOf(stored.properties);
+    Sheet sheet;
+    f.properties = propertiesOf(stored.properties, sheet);
+    sheet.over(f.properties);
     f.note = text(stored.note);
-    const Sheet sheet(f.properties);
     f.description = sheet.text(Description);
     f.required = sheet.yesNo(Required);
     f.allowZeroLength = sheet.yesNo(AllowZeroLength);
@@ -227,23 +259,24 @@ Field Assembler::fieldOf(const EngineProtocol::StructureField &stored)
     return f;
 }
 
-Table Assembler::tableOf(const EngineProtocol::StructureTable &stored)
+template <class Text> Table Assembler::tableOf(const EngineProtocol::BasicStructureTable<Text> &stored)
 {
     Table t;
     t.name = text(stored.name);
     t.records = stored.records;
     t.definitionRead = stored.definitionRead;
-    t.properties = propertiesOf(stored.properties);
-    const Sheet sheet(t.properties);
+    Sheet sheet;
+    t.properties = propertiesOf(stored.properties, sheet);
+    sheet.over(t.properties);
     t.description = sheet.text(Description);
     t.validationRule = sheet.text(ValidationRule);
     t.validationText = sheet.text(ValidationText);
     t.note = text(stored.note);
     t.fields.reserve(qsizetype(stored.fields.size()));
-    for (const EngineProtocol::StructureField &field : stored.fields)
+    for (const EngineProtocol::BasicStructureField<Text> &field : stored.fields)
         t.fields << fieldOf(field);
     t.indexes.reserve(qsizetype(stored.indexes.size()));
-    for (const EngineProtocol::StructureIndex &index : stored.indexes)
+    for (const EngineProtocol::BasicStructureIndex<Text> &index : stored.indexes)
         t.indexes << indexOf(index);
     return t;
 }
@@ -278,7 +311,7 @@ Assembler::Assembler(const QString &databasePath)
     m_document.database.path = databasePath;
 }
 
-void Assembler::add(const EngineProtocol::StructureRecord &record)
+template <class Text> void Assembler::addRecord(const EngineProtocol::BasicStructureRecord<Text> &record)
 {
     using EngineProtocol::StructureKind;
     switch (record.kind) {
@@ -305,6 +338,16 @@ void Assembler::add(const EngineProtocol::StructureRecord &record)
     }
 }
 
+void Assembler::add(const EngineProtocol::StructureRecord &record)
+{
+    addRecord(record);
+}
+
+void Assembler::add(const EngineProtocol::StructureRecordView &record)
+{
+    addRecord(record);
+}
+
 Document Assembler::finish(const QStringList &tableOrder)
 {
     // Where each name's tables are, in the order they came: the table list's order takes the first
@@ -328,6 +371,7 @@ Document Assembler::finish(const QStringList &tableOrder)
     }
     m_tables.clear();
     m_shared.clear();
+    m_propertyNames.clear();
     return std::move(m_document);
 }
 

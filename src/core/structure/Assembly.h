@@ -7,6 +7,7 @@
 #include <QStringList>
 
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -22,21 +23,45 @@ public:
     explicit Assembler(const QString &databasePath);
 
     void add(const EngineProtocol::StructureRecord &record);
+    // A record read in place: its texts are made into the document's before this returns.
+    void add(const EngineProtocol::StructureRecordView &record);
     // Tables come in the order of `tableOrder` (the table list: by name, without regard to case);
     // any the list does not name follow in the order they came.
     Document finish(const QStringList &tableOrder);
 
+    class Sheet;
+
 private:
-    Field fieldOf(const EngineProtocol::StructureField &stored);
-    Table tableOf(const EngineProtocol::StructureTable &stored);
-    Properties propertiesOf(const std::vector<EngineProtocol::Property> &stored);
+    // A property name made once, with which of the properties the document reads into their own
+    // places it is (a count of them for none).
+    struct PropertyName
+    {
+        QString text;
+        std::size_t wanted;
+    };
+
+    template <class Text> void addRecord(const EngineProtocol::BasicStructureRecord<Text> &record);
+    template <class Text> Field fieldOf(const EngineProtocol::BasicStructureField<Text> &stored);
+    template <class Text> Table tableOf(const EngineProtocol::BasicStructureTable<Text> &stored);
+    // The properties, with where the wanted ones are noted on the sheet.
+    template <class Text>
+    Properties propertiesOf(const std::vector<EngineProtocol::BasicProperty<Text>> &stored, Sheet &sheet);
+    const PropertyName &propertyName(std::string_view utf8);
     // The same short texts (property names, types, field sizes) come tens of thousands of times in
     // a big database: each is made once and shared.
-    QString shared(const std::string &utf8);
+    QString shared(std::string_view utf8);
+
+    // Texts are looked up by views without making a string of each.
+    struct TextHash
+    {
+        using is_transparent = void;
+        std::size_t operator()(std::string_view text) const { return std::hash<std::string_view>()(text); }
+    };
 
     Document m_document;
     QList<Table> m_tables;
-    std::unordered_map<std::string, QString> m_shared;
+    std::unordered_map<std::string, QString, TextHash, std::equal_to<>> m_shared;
+    std::unordered_map<std::string, PropertyName, TextHash, std::equal_to<>> m_propertyNames;
 };
 
 // The document from all the worker's structure records at once (see Assembler).

@@ -34,7 +34,8 @@ Document read(Ado::Connection &connection, const QStringList &tables)
         if (!response)
             throw worker.broken();
         if (response->status == EngineProtocol::Status::Part) {
-            auto part = EngineProtocol::decodeStructurePart(response->body);
+            // Read in place: each text is made into the program's once, straight from the frame.
+            const auto part = EngineProtocol::decodeStructurePartViews(response->body);
             if (!part)
                 throw worker.broken();
             for (const auto &record : *part)
