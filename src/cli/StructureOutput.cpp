@@ -77,23 +77,6 @@ bool writeDocument(QIODevice &file, const Structure::Document &document, Format 
 
 } // namespace
 
-// Each piece is made UTF-8 on its own. A piece never ends between the halves of a surrogate pair,
-// so each converts exactly as it does within the whole text.
-bool writeUtf8(QIODevice &file, QStringView text)
-{
-    constexpr qsizetype kPiece = 1 << 18;
-    for (qsizetype at = 0; at < text.size();) {
-        qsizetype length = std::min(kPiece, text.size() - at);
-        if (at + length < text.size() && text[at + length - 1].isHighSurrogate())
-            ++length;
-        const QByteArray piece = text.mid(at, length).toUtf8();
-        if (file.write(piece) != piece.size())
-            return false;
-        at += length;
-    }
-    return true;
-}
-
 std::optional<QString> write(const Structure::Document &document, Format format, const QString &path)
 {
     if (format == Format::Text)

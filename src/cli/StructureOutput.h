@@ -33,10 +33,6 @@ QString fileName(Format format, const QString &folder, const QString &databasePa
 // file.
 std::optional<QString> write(const Structure::Document &document, Format format, const QString &path);
 
-// The text as UTF-8 into the file, in pieces: the bytes of text.toUtf8() without ever holding a
-// UTF-8 copy of the whole. False when a piece could not be written.
-bool writeUtf8(QIODevice &file, QStringView text);
-
 // Writes the document in each format to its file name in the folder, all formats side by side (the
 // document is only read; each writer holds a piece of its document at a time). What went wrong, per
 // format that failed, in the formats' order.

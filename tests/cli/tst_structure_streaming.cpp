@@ -1,8 +1,8 @@
 // The whole structure taken in part by part and written in pieces: the same document and the same
 // bytes as taking it whole.
 
-#include "cli/StructureOutput.h"
 #include "core/structure/Assembly.h"
+#include "core/structure/TextSink.h"
 
 #include <QBuffer>
 #include <QTest>
@@ -115,11 +115,11 @@ private slots:
         QCOMPARE(assembler.finish(order), d);
     }
 
-    // Text written in pieces is the text's UTF-8, with surrogate pairs and lone halves of them at
-    // the places where a piece would end.
+    // Text a document's writer sends in pieces is the text's UTF-8, with surrogate pairs and lone
+    // halves of them at the places where a piece would end.
     void textIsWrittenInPiecesAsItsUtf8()
     {
-        const qsizetype piece = 1 << 18;
+        const qsizetype piece = Structure::TextSink::kPiece;
         QString text(3 * piece + 7, QLatin1Char('a'));
         // A pair across the first boundary, a lone high half at the second, a lone low half at the
         // third, and a pair at the very end.
@@ -133,7 +133,12 @@ private slots:
         for (const QString &sample : {text, QString(), QStringLiteral("\u00e9t\u00e9"), text.left(piece)}) {
             QBuffer buffer;
             QVERIFY(buffer.open(QIODevice::WriteOnly));
-            QVERIFY(StructureOutput::writeUtf8(buffer, sample));
+            Structure::TextSink sink(&buffer, 0);
+            for (qsizetype at = 0; at < sample.size(); at += piece) {
+                sink.text() += QStringView(sample).mid(at, piece);
+                sink.flush();
+            }
+            QVERIFY(sink.finish());
             QCOMPARE(buffer.data(), sample.toUtf8());
         }
     }

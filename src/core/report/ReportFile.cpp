@@ -33,15 +33,6 @@ Failure writeFailure(const SaveFile &file, const QString &fileName)
     return Failure(57, QStringLiteral("Device I/O error: '%1' (%2).").arg(where, reason) + notSaved());
 }
 
-std::filesystem::path nativePath(const QString &fileName)
-{
-#ifdef Q_OS_WIN
-    return std::filesystem::path(fileName.toStdWString());
-#else
-    return std::filesystem::path(QFile::encodeName(fileName).toStdString());
-#endif
-}
-
 Failure notReplaced(const QString &fileName, const QString &what)
 {
     return Failure(75, QStringLiteral("Path/File access error: ") + ReportFile::notReplacedText(fileName, what));
@@ -75,7 +66,7 @@ std::optional<QString> ReportFile::notReplaceable(const QString &fileName)
         return std::nullopt;
     std::error_code error;
     // The name itself, not what a link there points to.
-    const std::filesystem::file_status status = std::filesystem::symlink_status(nativePath(fileName), error);
+    const std::filesystem::file_status status = std::filesystem::symlink_status(SaveFile::systemPath(fileName), error);
     switch (status.type()) {
     case std::filesystem::file_type::symlink:
         return QStringLiteral("a symbolic link");

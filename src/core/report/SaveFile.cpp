@@ -21,15 +21,6 @@
 
 namespace {
 
-std::filesystem::path nativePath(const QString &fileName)
-{
-#ifdef Q_OS_WIN
-    return std::filesystem::path(fileName.toStdWString());
-#else
-    return std::filesystem::path(QFile::encodeName(fileName).toStdString());
-#endif
-}
-
 bool syncToDisk(QFile &file)
 {
     if (!file.flush())
@@ -59,6 +50,15 @@ void startWriteBack(QFile &file, qint64 &from, qint64 upTo)
 }
 
 } // namespace
+
+std::filesystem::path SaveFile::systemPath(const QString &fileName)
+{
+#ifdef Q_OS_WIN
+    return std::filesystem::path(fileName.toStdWString());
+#else
+    return std::filesystem::path(QFile::encodeName(fileName).toStdString());
+#endif
+}
 
 SaveFile::SaveFile(QString fileName) : m_fileName(std::move(fileName))
 {
@@ -214,7 +214,7 @@ bool SaveFile::commit()
     }
     m_temporary.close();
     std::error_code error;
-    std::filesystem::rename(nativePath(temporaryName()), nativePath(m_fileName), error);
+    std::filesystem::rename(systemPath(temporaryName()), systemPath(m_fileName), error);
     if (error) {
         fail(QFileDevice::RenameError, QString::fromStdString(error.message()));
         cancelWriting();

@@ -4,6 +4,8 @@
 #include <QFileInfo>
 #include <QString>
 
+#include <filesystem>
+
 // A file written under a temporary name beside its destination and put in place by one rename
 // when it is complete, so a failed or abandoned save leaves an earlier file of that name as it was.
 //
@@ -34,6 +36,9 @@ public:
 
     QString errorString() const { return m_error.isEmpty() ? m_temporary.errorString() : m_error; }
     QFileDevice::FileError error() const { return m_errorKind; }
+    // A file name as the system's own calls take it.
+    static std::filesystem::path systemPath(const QString &fileName);
+
     // What holds the name, when the save was refused for it ("a symbolic link", "a folder", ...).
     QString refusal() const { return m_refusal; }
 

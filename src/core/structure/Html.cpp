@@ -1,6 +1,7 @@
 #include "core/structure/Html.h"
 
 #include "core/structure/Diagram.h"
+#include "core/structure/Printable.h"
 #include "core/structure/TextSink.h"
 
 #include <QCryptographicHash>
@@ -195,15 +196,6 @@ enum class Kind {
     Attribute,
 };
 
-// Control characters, the separators of lines and paragraphs, and the marks that embed, override or
-// isolate a direction: even inside its isolation a name with an override would read as another
-// ("Invoices\u202Etxt.exe" as "Invoicesexe.txt"), so the marks show.
-bool isControl(char16_t u)
-{
-    return u < 0x20 || (u >= 0x7f && u <= 0x9f) || u == 0x2028 || u == 0x2029 || (u >= 0x202a && u <= 0x202e) ||
-           (u >= 0x2066 && u <= 0x2069);
-}
-
 // A control character as it is written in C: "\x1b", "\u2028".
 QString escapeOf(char16_t u)
 {
@@ -243,7 +235,7 @@ void appendControl(QString &out, const QString &text, qsizetype &i, Kind kind)
 // Whether the character is written into the page as it is, whatever the kind of text.
 bool isPlain(char16_t u)
 {
-    return u != u'&' && u != u'<' && u != u'>' && u != u'"' && u != u'\'' && !isControl(u);
+    return u != u'&' && u != u'<' && u != u'>' && u != u'"' && u != u'\'' && !isControlOrMark(u);
 }
 
 void appendText(QString &out, const QString &text, Kind kind)
@@ -278,7 +270,9 @@ void appendText(QString &out, const QString &text, Kind kind)
             out += QLatin1String("&#39;");
             break;
         default:
-            if (isControl(u))
+            // Direction marks show too: even inside its isolation a name with an override would
+            // read as another ("Invoices\u202Etxt.exe" as "Invoicesexe.txt").
+            if (isControlOrMark(u))
                 appendControl(out, text, i, kind);
             else
                 out += text[i];

@@ -106,11 +106,11 @@ bool startsLink(const QString &text, qsizetype i)
            QStringView(text).mid(i - 3, 3).compare(QLatin1String("www"), Qt::CaseInsensitive) == 0;
 }
 
-// A character Printable.h shows as an escape (control characters, separators, bidirectional
-// controls, half a surrogate pair) may be one of these; printable() has the last word.
-bool mayBeControl(char16_t c)
+// A character printable() shows as an escape: a control character, a separator, a direction mark,
+// or half of a surrogate pair (a whole pair is taken before this is asked).
+bool isControl(char16_t c)
 {
-    return c < 0x20 || (c >= 0x7f && c <= 0x9f) || (c >= 0x2028 && c <= 0x2069) || (c >= 0xd800 && c <= 0xdfff);
+    return isControlOrMark(c) || QChar::isSurrogate(c);
 }
 
 // Code as it is, but for the controls that would reach a terminal: tabs and line feeds are the
@@ -124,7 +124,7 @@ QString codeText(const QString &text)
         if (c.isHighSurrogate() && i + 1 < text.size() && text.at(i + 1).isLowSurrogate()) {
             out += c;
             out += text.at(++i);
-        } else if (mayBeControl(c.unicode()) && c != QLatin1Char('\t') && c != QLatin1Char('\n')) {
+        } else if (isControl(c.unicode()) && c != QLatin1Char('\t') && c != QLatin1Char('\n')) {
             out += printable(QString(c));
         } else {
             out += c;
@@ -156,7 +156,7 @@ qsizetype appendCharacter(QString &out, const QString &text, qsizetype i, LineBr
         out += c;
         out += text.at(i + 1);
         return i + 2;
-    } else if (mayBeControl(c.unicode())) {
+    } else if (isControl(c.unicode())) {
         // A backslash before a letter is no escape in Markdown: "\x1b" shows as it is written.
         out += printable(QString(c));
     } else {

@@ -25,10 +25,7 @@ std::optional<QString> escaped(char16_t c, Escape escape)
     }
     if (c < 0x20 || c == 0x7f)
         return QStringLiteral("\\x%1").arg(unsigned(c), 2, 16, QLatin1Char('0'));
-    const bool c1 = c >= 0x80 && c <= 0x9f;
-    const bool separator = c == 0x2028 || c == 0x2029;
-    const bool bidi = (c >= 0x202a && c <= 0x202e) || (c >= 0x2066 && c <= 0x2069);
-    if (c1 || separator || bidi)
+    if (isControlOrMark(c))
         return QStringLiteral("\\u%1").arg(unsigned(c), 4, 16, QLatin1Char('0'));
     return std::nullopt;
 }
