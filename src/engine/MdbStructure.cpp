@@ -391,6 +391,8 @@ void MdbDatabase::StructureReader::addTableProperties(EngineProtocol::StructureT
 void MdbDatabase::StructureReader::addFields(EngineProtocol::StructureTable &table, const CatalogObject &object,
                                              const TableDefinition &definition, const ListsByName &lists)
 {
+    // Room for every field at once: a field moved to a bigger vector moves each of its texts.
+    table.fields.reserve(definition.columns.size());
     for (const DefinedColumn &column : definition.columns) {
         std::string name = safe(column.name);
         if (!isVersionHistory(column, name))
@@ -408,6 +410,7 @@ EngineProtocol::StructureField MdbDatabase::StructureReader::fieldOf(const Catal
     field.name = std::move(safeName);
     ColumnDesign design{column.stored, column.flags, column.precision, column.scale, std::nullopt};
     if (const PropertyList *list = lists.find(column.name)) {
+        field.properties.reserve(list->values.size());
         for (const auto &[propertyName, value] : list->values) {
             std::string text = Engine::propertyText(value, m_decode);
             if (propertyName == kResultTypeName)

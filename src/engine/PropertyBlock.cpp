@@ -253,6 +253,9 @@ std::vector<PropertyList> readAllProperties(std::span<const std::uint8_t> block,
             *problem = block.empty() ? std::string() : std::string("the block is not a property block");
         return result;
     }
+    // A list for the table and one for each of its fields, as a rule: room for a usual table's
+    // saves moving the lists made so far each time the vector grows.
+    result.reserve(64);
     std::string stop = walk(
         block, decode,
         [&](std::string name) {

@@ -51,6 +51,26 @@ void startWriteBack(QFile &file, qint64 &from, qint64 upTo)
 
 } // namespace
 
+// The temporary file as a device for the document writers: every write goes through the save's own.
+class SaveFile::Device : public QIODevice
+{
+public:
+    explicit Device(SaveFile &file) : m_file(file) { QIODevice::open(QIODevice::WriteOnly | QIODevice::Unbuffered); }
+
+protected:
+    qint64 readData(char *, qint64) override { return -1; }
+    qint64 writeData(const char *data, qint64 size) override
+    {
+        const qint64 written = m_file.write(data, size);
+        if (written <= 0)
+            setErrorString(m_file.errorString());
+        return written;
+    }
+
+private:
+    SaveFile &m_file;
+};
+
 std::filesystem::path SaveFile::systemPath(const QString &fileName)
 {
 #ifdef Q_OS_WIN
@@ -67,6 +87,13 @@ SaveFile::SaveFile(QString fileName) : m_fileName(std::move(fileName))
 SaveFile::~SaveFile()
 {
     cancelWriting();
+}
+
+QIODevice &SaveFile::device()
+{
+    if (!m_device)
+        m_device = std::make_unique<Device>(*this);
+    return *m_device;
 }
 
 void SaveFile::fail(QFileDevice::FileError kind, const QString &reason)
@@ -178,15 +205,15 @@ bool SaveFile::nameUnnamed()
     return false;
 }
 
-qint64 SaveFile::write(const QByteArray &bytes)
+qint64 SaveFile::write(const char *data, qint64 size)
 {
     errno = 0;
-    const qint64 written = m_temporary.write(bytes);
+    const qint64 written = m_temporary.write(data, size);
     if (written > 0) {
         m_written += written;
         startWriteBack(m_temporary, m_writtenBack, m_written);
     }
-    if (written != bytes.size()) {
+    if (written != size) {
         const int systemError = errno;
         fail(m_temporary.error(),
              systemError != 0 ? QString::fromLocal8Bit(std::strerror(systemError)) : m_temporary.errorString());

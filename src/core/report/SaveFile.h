@@ -5,6 +5,7 @@
 #include <QString>
 
 #include <filesystem>
+#include <memory>
 
 // A file written under a temporary name beside its destination and put in place by one rename
 // when it is complete, so a failed or abandoned save leaves an earlier file of that name as it was.
@@ -25,12 +26,14 @@ public:
     // Makes the temporary file. False with errorString() when it cannot be made, or with
     // refusal() when the name is held by something that must not be replaced.
     bool open();
-    qint64 write(const QByteArray &bytes);
+    qint64 write(const QByteArray &bytes) { return write(bytes.constData(), bytes.size()); }
+    qint64 write(const char *data, qint64 size);
     // Writes the file out to the disk and gives it the name; false with the reason when it fails,
     // and the temporary file is gone either way.
     bool commit();
     // The open temporary file, for writers that write to a device; its failures are this save's.
-    QIODevice &device() { return m_temporary; }
+    // What is written there is sent on its way to the disk as it comes, like write()'s.
+    QIODevice &device();
     // Throws the temporary file away.
     void cancelWriting();
 
@@ -43,6 +46,8 @@ public:
     QString refusal() const { return m_refusal; }
 
 private:
+    class Device;
+
     bool refuseHeldName();
     bool openUnnamed(const QString &folder);
     bool openNamed();
@@ -55,6 +60,7 @@ private:
 
     QString m_fileName;
     QFile m_temporary;
+    std::unique_ptr<Device> m_device;
     // The temporary names are this and a random ending: hidden, beside the destination.
     QString m_stem;
     // True while the file has no name on the disk (made with O_TMPFILE, where the system has it).

@@ -205,30 +205,30 @@ QString escapeOf(char16_t u)
 }
 
 // The line break a control character stands for in text of this kind; empty when it is none.
-QLatin1String lineBreak(const QString &text, qsizetype &i, Kind kind)
+QStringView lineBreak(const QString &text, qsizetype &i, Kind kind)
 {
     const char16_t u = text[i].unicode();
     if (kind != Kind::Prose && kind != Kind::Code)
-        return QLatin1String();
+        return QStringView();
     if (u == u'\r' && i + 1 < text.size() && text[i + 1] == QLatin1Char('\n'))
         ++i;
     else if (u != u'\r' && u != u'\n' && u != 0x2028 && u != 0x2029)
-        return QLatin1String();
-    return kind == Kind::Prose ? QLatin1String("<br>") : QLatin1String("\n");
+        return QStringView();
+    return kind == Kind::Prose ? u"<br>"_sv : u"\n"_sv;
 }
 
-void appendControl(QString &out, const QString &text, qsizetype &i, Kind kind)
+template <class Out> void appendControl(Out &out, const QString &text, qsizetype &i, Kind kind)
 {
-    if (const QLatin1String brk = lineBreak(text, i, kind); !brk.isEmpty()) {
+    if (const QStringView brk = lineBreak(text, i, kind); !brk.isEmpty()) {
         out += brk;
     } else if (text[i] == QLatin1Char('\t') && kind != Kind::Name) {
         out += QLatin1Char('\t');
     } else if (kind == Kind::Attribute) {
         out += escapeOf(text[i].unicode());
     } else {
-        out += QLatin1String("<span class=\"ctl\">");
+        out += u"<span class=\"ctl\">"_sv;
         out += escapeOf(text[i].unicode());
-        out += QLatin1String("</span>");
+        out += u"</span>"_sv;
     }
 }
 
@@ -238,10 +238,10 @@ bool isPlain(char16_t u)
     return u != u'&' && u != u'<' && u != u'>' && u != u'"' && u != u'\'' && !isControlOrMark(u);
 }
 
-void appendText(QString &out, const QString &text, Kind kind)
+template <class Out> void appendText(Out &out, const QString &text, Kind kind)
 {
     if (kind == Kind::Name)
-        out += QLatin1String("<bdi>");
+        out += u"<bdi>"_sv;
     for (qsizetype i = 0; i < text.size(); ++i) {
         // Runs of plain characters, nearly all of a big database's text, are copied at once.
         qsizetype run = i;
@@ -255,19 +255,19 @@ void appendText(QString &out, const QString &text, Kind kind)
         const char16_t u = text[i].unicode();
         switch (u) {
         case u'&':
-            out += QLatin1String("&amp;");
+            out += u"&amp;"_sv;
             break;
         case u'<':
-            out += QLatin1String("&lt;");
+            out += u"&lt;"_sv;
             break;
         case u'>':
-            out += QLatin1String("&gt;");
+            out += u"&gt;"_sv;
             break;
         case u'"':
-            out += QLatin1String("&quot;");
+            out += u"&quot;"_sv;
             break;
         case u'\'':
-            out += QLatin1String("&#39;");
+            out += u"&#39;"_sv;
             break;
         default:
             // Direction marks show too: even inside its isolation a name with an override would
@@ -279,7 +279,7 @@ void appendText(QString &out, const QString &text, Kind kind)
         }
     }
     if (kind == Kind::Name)
-        out += QLatin1String("</bdi>");
+        out += u"</bdi>"_sv;
 }
 
 // A name from the database, isolated so that its direction (a right-to-left override in it, say)
@@ -383,9 +383,9 @@ QString typeText(const Field &field)
 // A cell of prose; one holding a token too long for any column may break it.
 void appendCell(QString &out, const QString &html, bool long_)
 {
-    out += long_ ? QLatin1String("<td class=\"long\">") : QLatin1String("<td>");
+    out += long_ ? u"<td class=\"long\">"_sv : u"<td>"_sv;
     out += html;
-    out += QLatin1String("</td>");
+    out += u"</td>"_sv;
 }
 
 QString relationshipTraits(const Relationship &r)
@@ -404,11 +404,12 @@ QString relationshipTraits(const Relationship &r)
 }
 
 // The field's marks: "PK" in the primary key, "FK" with the table it points at.
-void appendFieldMarks(QString &out, const Page &page, const Table &table, const Field &field, bool primary,
+template <class Out>
+void appendFieldMarks(Out &out, const Page &page, const Table &table, const Field &field, bool primary,
                       bool pointsAtOthers)
 {
     if (primary)
-        out += QLatin1String("<span class=\"pk\" title=\"Primary key\">PK</span>");
+        out += u"<span class=\"pk\" title=\"Primary key\">PK</span>"_sv;
     const Relationship *r = pointsAtOthers ? page.links.foreignKeyOf(table.name, field.name) : nullptr;
     if (!r)
         return;
@@ -420,38 +421,41 @@ void appendFieldMarks(QString &out, const Page &page, const Table &table, const 
     const QString anchor = page.anchorOfTable.value(nameKey(r->primaryTable));
     out += anchor.isEmpty() ? QStringLiteral("<span class=\"fk\"")
                             : QStringLiteral("<a class=\"fk\" href=\"#%1\"").arg(anchor);
-    out += QLatin1String(" title=\"") + attribute(title) + QLatin1String("\">FK &rarr; ") + name(r->primaryTable);
-    out += anchor.isEmpty() ? QLatin1String("</span>") : QLatin1String("</a>");
+    out += u" title=\""_sv;
+    out += attribute(title);
+    out += u"\">FK &rarr; "_sv;
+    out += name(r->primaryTable);
+    out += anchor.isEmpty() ? u"</span>"_sv : u"</a>"_sv;
 }
 
 // The lines of a field's sheet, "Caption: Customer name" and so on. Returns how many.
-int appendFacts(QString &out, const Table &table, const Field &field)
+template <class Out> int appendFacts(Out &out, const Table &table, const Field &field)
 {
     const QList<Fact> facts = fieldFacts(table, field);
     const bool long_ = std::any_of(facts.cbegin(), facts.cend(), [](const Fact &f) { return hasLongToken(f.text); });
-    out += long_ ? QLatin1String("<td class=\"facts long\">") : QLatin1String("<td class=\"facts\">");
+    out += long_ ? u"<td class=\"facts long\">"_sv : u"<td class=\"facts\">"_sv;
     for (qsizetype i = 0; i < facts.size(); ++i) {
-        out += QLatin1String(i > 0 ? "<br><span class=\"k\">" : "<span class=\"k\">");
+        out += i > 0 ? u"<br><span class=\"k\">"_sv : u"<span class=\"k\">"_sv;
         appendText(out, facts[i].label, Kind::Prose);
-        out += QLatin1String(":</span> ");
+        out += u":</span> "_sv;
         appendText(out, facts[i].text, Kind::Prose);
     }
-    out += QLatin1String("</td>");
+    out += u"</td>"_sv;
     return int(facts.size());
 }
 
 // The field's type, and a calculated field's expression below it.
-void appendTypeCell(QString &out, const Field &field)
+template <class Out> void appendTypeCell(Out &out, const Field &field)
 {
-    out += field.expression && hasLongToken(*field.expression) ? QLatin1String("<td class=\"long\">")
-                                                               : QLatin1String("<td>");
+    out += field.expression && hasLongToken(*field.expression) ? u"<td class=\"long\">"_sv
+                                                               : u"<td>"_sv;
     appendText(out, typeText(field), Kind::Prose);
     if (field.expression) {
-        out += QLatin1String("<br><code>");
+        out += u"<br><code>"_sv;
         appendText(out, *field.expression, Kind::Prose);
-        out += QLatin1String("</code>");
+        out += u"</code>"_sv;
     }
-    out += QLatin1String("</td>");
+    out += u"</td>"_sv;
 }
 
 // A table's details and roughly how tall they stand, so that the page's scroll bar is about right
@@ -475,22 +479,26 @@ Details fieldsTable(const Page &page, const Table &table)
     // Most tables of a big database have no key or relationship: no field of theirs is looked up.
     const bool pointsAtOthers = !page.links.references(table.name).isEmpty();
     details.height = 48;
-    for (const Field &field : table.fields) {
-        out += QLatin1String("<tr><td>");
-        appendText(out, field.name, Kind::Name);
-        appendFieldMarks(out, page, table, field, !keys.isEmpty() && keys.contains(nameKey(field.name)),
-                         pointsAtOthers);
-        out += QLatin1String("</td>");
-        appendTypeCell(out, field);
-        const QString description = field.description.value_or(QString());
-        out += hasLongToken(description) ? QLatin1String("<td class=\"long\">") : QLatin1String("<td>");
-        appendText(out, description, Kind::Prose);
-        out += QLatin1String("</td>");
-        const int lines = appendFacts(out, table, field);
-        out += QLatin1String("</tr>\n");
-        details.height += 9 + 19 * std::max({1, lines, int(description.size() / 60) + 1});
+    {
+        // Room for a usual field's row; it grows when a row needs more.
+        Appender grid(out, 200 * table.fields.size());
+        for (const Field &field : table.fields) {
+            grid += u"<tr><td>"_sv;
+            appendText(grid, field.name, Kind::Name);
+            appendFieldMarks(grid, page, table, field, !keys.isEmpty() && keys.contains(nameKey(field.name)),
+                             pointsAtOthers);
+            grid += u"</td>"_sv;
+            appendTypeCell(grid, field);
+            const QString description = field.description.value_or(QString());
+            grid += hasLongToken(description) ? u"<td class=\"long\">"_sv : u"<td>"_sv;
+            appendText(grid, description, Kind::Prose);
+            grid += u"</td>"_sv;
+            const int lines = appendFacts(grid, table, field);
+            grid += u"</tr>\n"_sv;
+            details.height += 9 + 19 * std::max({1, lines, int(description.size() / 60) + 1});
+        }
     }
-    out += QLatin1String("</table></div>\n");
+    out += u"</table></div>\n"_sv;
     for (const Field &field : table.fields)
         out += noteOf(field.name, field.note);
     return details;
@@ -575,7 +583,7 @@ Details tableDetails(const Page &page, const Table &table)
         details = fieldsTable(page, table);
     const QString links = relationshipLinks(page, table);
     details.html += links;
-    details.height += 24 * int(links.count(QLatin1String("<li>")) + 2 * links.count(QLatin1String("<h4>")));
+    details.height += 24 * int(links.count(u"<li>"_sv) + 2 * links.count(u"<h4>"_sv));
     if (table.definitionRead && !table.indexes.isEmpty()) {
         details.html += indexesTable(table);
         details.height += 72 + 30 * int(table.indexes.size());
@@ -597,7 +605,14 @@ QString searchText(const Table &table)
         text += field.name;
     }
     // Lower case goes character by character: the whole lower-cased at once is each name lower-cased.
-    return std::move(text).toLower();
+    // Nearly every name is ASCII, whose lower case is A-Z's alone.
+    if (!std::all_of(text.cbegin(), text.cend(), [](QChar c) { return c.unicode() < 0x80; }))
+        return std::move(text).toLower();
+    for (QChar &c : text) {
+        if (c >= u'A' && c <= u'Z')
+            c = QChar(char16_t(c.unicode() + 32));
+    }
+    return text;
 }
 
 void appendTableSection(QString &out, const Page &page, int i)
@@ -605,15 +620,15 @@ void appendTableSection(QString &out, const Page &page, int i)
     const Table &table = page.document.tables[i];
     const Details details = tableDetails(page, table);
     // Written piece by piece rather than through arg(): a name holding "%1" stays as it is.
-    out += QLatin1String("<section class=\"table\" id=\"");
+    out += u"<section class=\"table\" id=\""_sv;
     out += page.tableAnchors[i];
-    out += QLatin1String("\" data-search=\"");
+    out += u"\" data-search=\""_sv;
     appendText(out, searchText(table), Kind::Attribute);
-    out += QLatin1String("\" style=\"contain-intrinsic-size: auto ");
+    out += u"\" style=\"contain-intrinsic-size: auto "_sv;
     out += QString::number(90 + details.height);
-    out += QLatin1String("px\">\n<h3>");
+    out += u"px\">\n<h3>"_sv;
     appendText(out, table.name, Kind::Name);
-    out += QLatin1String("</h3>\n");
+    out += u"</h3>\n"_sv;
     if (table.description)
         out += QStringLiteral("<p>") + prose(*table.description) + QStringLiteral("</p>\n");
     out += QStringLiteral("<p class=\"muted\">Records: %1 &middot; Fields: %2</p>\n")
@@ -623,11 +638,11 @@ void appendTableSection(QString &out, const Page &page, int i)
         out += noteOf(prose(table.note));
     // Shown as they are without scripts; with scripts the page builds them when they are needed.
     if (!details.html.isEmpty()) {
-        out += QLatin1String("<noscript class=\"later\">\n");
+        out += u"<noscript class=\"later\">\n"_sv;
         out += details.html;
-        out += QLatin1String("</noscript>\n");
+        out += u"</noscript>\n"_sv;
     }
-    out += QLatin1String("</section>\n");
+    out += u"</section>\n"_sv;
 }
 
 QString fileNameOf(const Document &document)
@@ -712,7 +727,7 @@ QString diagramSection(const Document &document, const QStringList &anchors)
     const QString svg = relationshipDiagramSvg(document, plan.drawn, anchors);
     if (!svg.isEmpty())
         out += QStringLiteral("<div class=\"diagram\">\n") + svg + QStringLiteral("\n</div>\n");
-    if (svg.startsWith(QLatin1String("<svg")))
+    if (svg.startsWith(u"<svg"_sv))
         out += diagramLegendHtml(document, plan.drawn);
     // Without a single relationship, the list would only repeat the contents.
     if (plan.drawn.isEmpty() && plan.leftOut.isEmpty())
@@ -811,9 +826,9 @@ void writePage(TextSink &sink, const Document &document)
     const Page page(document);
     QString &out = sink.text();
     out += pageStart(document);
-    out += QLatin1String("<main>\n");
+    out += u"<main>\n"_sv;
     out += contents(page);
-    out += QLatin1String("<article>\n");
+    out += u"<article>\n"_sv;
     for (const QString &text : document.notes)
         out += noteOf(prose(text));
     out += diagramSection(document, page.tableAnchors);

@@ -5,7 +5,11 @@
 #include <QIODevice>
 
 #include <algorithm>
+#include <bit>
 #include <charconv>
+#include <cstdint>
+#include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -13,54 +17,138 @@ namespace Structure {
 
 namespace {
 
-// A JSON string literal of the text in UTF-8, appended to a QByteArray or a standard string.
-template <class Out> void appendJson(Out &out, const QString &text)
+// The most bytes a JSON string literal of a text of this many UTF-16 units can take.
+constexpr qsizetype literalBound(qsizetype units)
+{
+    return 6 * units + 2;
+}
+
+// Writes a JSON string literal of the text in UTF-8 at `out`, which has room for literalBound()
+// bytes, and returns where it ends.
+char *writeLiteral(char *out, const QString &text)
 {
     static const char hex[] = "0123456789abcdef";
     const auto escape = [&](char16_t unit) {
-        const char code[] = {
-            '\\', 'u', hex[(unit >> 12) & 0xF], hex[(unit >> 8) & 0xF], hex[(unit >> 4) & 0xF], hex[unit & 0xF]};
-        out.append(code, 6);
+        *out++ = '\\';
+        *out++ = 'u';
+        *out++ = hex[(unit >> 12) & 0xF];
+        *out++ = hex[(unit >> 8) & 0xF];
+        *out++ = hex[(unit >> 4) & 0xF];
+        *out++ = hex[unit & 0xF];
     };
-    out += '"';
+    *out++ = '"';
     const QChar *chars = text.constData();
     const qsizetype size = text.size();
     for (qsizetype i = 0; i < size; ++i) {
+        // Four characters at a time while they are printable ASCII other than '"' and '\\', as
+        // nearly all of a database's text is: each of the four UTF-16 units, read as one
+        // little-endian word, must be below 0x80, at least 0x20, and neither of the two.
+        if constexpr (std::endian::native == std::endian::little) {
+            constexpr std::uint64_t ones = 0x0001000100010001u;
+            constexpr std::uint64_t tops = 0x8000800080008000u;
+            const auto hasZeroUnit = [](std::uint64_t w) { return ((w - ones) & ~w & tops) != 0; };
+            while (i + 4 <= size) {
+                std::uint64_t word;
+                std::memcpy(&word, chars + i, 8);
+                if ((word & 0xFF80FF80FF80FF80u) != 0 || ((word + 0x0060 * ones) & 0x0080 * ones) != 0x0080 * ones ||
+                    hasZeroUnit(word ^ (0x22 * ones)) || hasZeroUnit(word ^ (0x5C * ones)))
+                    break;
+                word = (word | word >> 8) & 0x0000FFFF0000FFFFu;
+                const auto packed = static_cast<std::uint32_t>(word | word >> 16);
+                std::memcpy(out, &packed, 4);
+                out += 4;
+                i += 4;
+            }
+            if (i == size)
+                break;
+        }
         const char16_t unit = chars[i].unicode();
         if (unit >= 0x20 && unit < 0x80 && unit != u'"' && unit != u'\\') {
-            out += char(unit);
-        } else if (unit == u'"') {
-            out.append("\\\"", 2);
-        } else if (unit == u'\\') {
-            out.append("\\\\", 2);
+            *out++ = char(unit);
+        } else if (unit == u'"' || unit == u'\\') {
+            *out++ = '\\';
+            *out++ = char(unit);
         } else if (unit == u'\n') {
-            out.append("\\n", 2);
+            *out++ = '\\';
+            *out++ = 'n';
         } else if (unit == u'\r') {
-            out.append("\\r", 2);
+            *out++ = '\\';
+            *out++ = 'r';
         } else if (unit == u'\t') {
-            out.append("\\t", 2);
+            *out++ = '\\';
+            *out++ = 't';
         } else if (unit < 0x20) {
             escape(unit);
         } else if (unit < 0x800) {
-            const char bytes[] = {char(0xC0 | (unit >> 6)), char(0x80 | (unit & 0x3F))};
-            out.append(bytes, 2);
+            *out++ = char(0xC0 | (unit >> 6));
+            *out++ = char(0x80 | (unit & 0x3F));
         } else if (QChar::isHighSurrogate(unit) && i + 1 < size && chars[i + 1].isLowSurrogate()) {
             const char32_t code = QChar::surrogateToUcs4(unit, chars[i + 1].unicode());
-            const char bytes[] = {char(0xF0 | (code >> 18)), char(0x80 | ((code >> 12) & 0x3F)),
-                                  char(0x80 | ((code >> 6) & 0x3F)), char(0x80 | (code & 0x3F))};
-            out.append(bytes, 4);
+            *out++ = char(0xF0 | (code >> 18));
+            *out++ = char(0x80 | ((code >> 12) & 0x3F));
+            *out++ = char(0x80 | ((code >> 6) & 0x3F));
+            *out++ = char(0x80 | (code & 0x3F));
             ++i;
         } else if (QChar::isSurrogate(unit)) {
             // A lone half of a pair has no UTF-8 form: it stays an escape.
             escape(unit);
         } else {
-            const char bytes[] = {char(0xE0 | (unit >> 12)), char(0x80 | ((unit >> 6) & 0x3F)),
-                                  char(0x80 | (unit & 0x3F))};
-            out.append(bytes, 3);
+            *out++ = char(0xE0 | (unit >> 12));
+            *out++ = char(0x80 | ((unit >> 6) & 0x3F));
+            *out++ = char(0x80 | (unit & 0x3F));
         }
     }
-    out += '"';
+    *out++ = '"';
+    return out;
 }
+
+// The document's bytes as they are made. Each writer first makes room for the most it can write
+// and then writes without further checks: the document is millions of small pieces.
+class Bytes
+{
+public:
+    explicit Bytes(qsizetype capacity) : m_data(new char[std::size_t(capacity)]), m_capacity(capacity) {}
+
+    const char *data() const { return m_data.get(); }
+    qsizetype size() const { return m_end; }
+    void clear() { m_end = 0; }
+    void room(qsizetype bytes)
+    {
+        if (m_capacity - m_end < bytes)
+            grow(bytes);
+    }
+    // These need room() first.
+    void put(char c) { m_data[std::size_t(m_end++)] = c; }
+    void put(const char *text, qsizetype size)
+    {
+        std::memcpy(m_data.get() + m_end, text, std::size_t(size));
+        m_end += size;
+    }
+    void spaces(qsizetype count)
+    {
+        std::memset(m_data.get() + m_end, ' ', std::size_t(count));
+        m_end += count;
+    }
+    void literal(const QString &text)
+    {
+        room(literalBound(text.size()));
+        m_end = writeLiteral(m_data.get() + m_end, text) - m_data.get();
+    }
+
+private:
+    void grow(qsizetype bytes)
+    {
+        const qsizetype capacity = std::max(2 * m_capacity, m_end + bytes);
+        std::unique_ptr<char[]> data(new char[std::size_t(capacity)]);
+        std::memcpy(data.get(), m_data.get(), std::size_t(m_end));
+        m_data = std::move(data);
+        m_capacity = capacity;
+    }
+
+    std::unique_ptr<char[]> m_data;
+    qsizetype m_capacity;
+    qsizetype m_end = 0;
+};
 
 // Writes one JSON value at a time, keeping the indentation and the commas. An object opened
 // "on one line" keeps itself and everything in it on one line: a field or an index is one line
@@ -70,29 +158,30 @@ class JsonOut
 {
 public:
     // With a device, the text goes to it in pieces as flush() is called; without, it is kept whole.
-    JsonOut(QIODevice *device, qsizetype wholeSize) : m_device(device)
+    JsonOut(QIODevice *device, qsizetype wholeSize) : m_device(device), m_out(device ? kPiece + kPiece / 4 : wholeSize)
     {
-        m_out.reserve(device ? kPiece + kPiece / 4 : wholeSize);
     }
     QByteArray take()
     {
-        m_out += '\n';
-        return QByteArray(m_out.data(), qsizetype(m_out.size()));
+        m_out.room(1);
+        m_out.put('\n');
+        return QByteArray(m_out.data(), m_out.size());
     }
     // Sends what has gathered once it is a piece's worth; only between values.
     void flush(qsizetype atLeast = kPiece)
     {
-        if (!m_device || qsizetype(m_out.size()) < atLeast)
+        if (!m_device || m_out.size() < atLeast)
             return;
         // After a failed write the rest is dropped: the device keeps its first error.
         if (m_written)
-            m_written = writeWhole(*m_device, m_out.data(), qsizetype(m_out.size()));
+            m_written = writeWhole(*m_device, m_out.data(), m_out.size());
         m_out.clear();
     }
     // Writes what is left; false when any piece could not be written.
     bool finish()
     {
-        m_out += '\n';
+        m_out.room(1);
+        m_out.put('\n');
         flush(0);
         return m_written;
     }
@@ -106,26 +195,28 @@ public:
     template <std::size_t N> void key(const char (&name)[N])
     {
         separate();
-        m_out += '"';
-        m_out.append(name, N - 1);
-        m_out.append("\": ", 3);
+        m_out.room(N + 3);
+        m_out.put('"');
+        m_out.put(name, N - 1);
+        m_out.put("\": ", 3);
         m_afterKey = true;
     }
 
     void value(const QString &text)
     {
         separate();
-        appendJson(m_out, text);
+        m_out.literal(text);
     }
     void value(const std::optional<QString> &text) { text ? value(*text) : null(); }
-    void value(bool flag) { scalar(flag ? "true" : "false"); }
+    void value(bool flag) { flag ? scalar("true") : scalar("false"); }
     void value(const std::optional<bool> &flag) { flag ? value(*flag) : null(); }
     void value(qint64 number)
     {
         separate();
         char digits[24];
         const auto end = std::to_chars(digits, digits + sizeof digits, number).ptr;
-        m_out.append(digits, end - digits);
+        m_out.room(sizeof digits);
+        m_out.put(digits, end - digits);
     }
     void value(int number) { value(qint64(number)); }
     void value(const std::optional<int> &number) { number ? value(*number) : null(); }
@@ -153,8 +244,9 @@ public:
         beginObject(true);
         for (const auto &[name, text] : properties) {
             separate();
-            appendJson(m_out, name);
-            m_out += ": ";
+            m_out.literal(name);
+            m_out.room(2);
+            m_out.put(": ", 2);
             m_afterKey = true;
             value(text);
         }
@@ -177,42 +269,46 @@ private:
         if (m_levels.empty())
             return;
         Level &level = m_levels.back();
+        const qsizetype indent = 2 * qsizetype(m_levels.size());
+        m_out.room(3 + indent);
         if (!level.empty)
-            m_out += level.oneLine ? ", " : ",";
+            level.oneLine ? m_out.put(", ", 2) : m_out.put(',');
         level.empty = false;
         if (!level.oneLine) {
-            m_out += '\n';
-            m_out.append(2 * m_levels.size(), ' ');
+            m_out.put('\n');
+            m_out.spaces(indent);
         }
     }
-    void scalar(const char *text)
+    template <std::size_t N> void scalar(const char (&text)[N])
     {
         separate();
-        m_out += text;
+        m_out.room(N);
+        m_out.put(text, N - 1);
     }
     void open(char bracket, bool oneLine)
     {
         separate();
-        m_out += bracket;
+        m_out.room(1);
+        m_out.put(bracket);
         m_levels.push_back({true, oneLine || (!m_levels.empty() && m_levels.back().oneLine)});
     }
     void close(char bracket)
     {
         const Level level = m_levels.back();
         m_levels.pop_back();
+        const qsizetype indent = 2 * qsizetype(m_levels.size());
+        m_out.room(2 + indent);
         if (!level.empty && !level.oneLine) {
-            m_out += '\n';
-            m_out.append(2 * m_levels.size(), ' ');
+            m_out.put('\n');
+            m_out.spaces(indent);
         }
-        m_out += bracket;
+        m_out.put(bracket);
     }
 
     static constexpr qsizetype kPiece = 1 << 18;
 
     QIODevice *m_device;
-    // Appending to a standard string is inlined, where QByteArray's appends are calls: the document
-    // is made of millions of small appends.
-    std::string m_out;
+    Bytes m_out;
     std::vector<Level> m_levels;
     bool m_afterKey = false;
     bool m_written = true;
@@ -332,7 +428,9 @@ template <class T, std::size_t N> void writeList(JsonOut &out, const char (&name
 
 void appendJsonString(QByteArray &out, const QString &text)
 {
-    appendJson(out, text);
+    const qsizetype start = out.size();
+    out.resize(start + literalBound(text.size()));
+    out.truncate(writeLiteral(out.data() + start, text) - out.constData());
 }
 
 QByteArray jsonString(const QString &text)

@@ -63,7 +63,7 @@ bool onlyOf(const QString &text, QChar c)
 // Writes what would start a block at the beginning of a line (a heading, list item, rule, setext
 // underline or indented code) as text; returns how many characters it wrote. Only a marker that
 // Markdown would read is escaped, so "=Now()", "-5", "1.5" and "#1/1/1990#" stay as they are.
-qsizetype appendLineStart(QString &out, const QString &text)
+template <class Out> qsizetype appendLineStart(Out &out, const QString &text)
 {
     if (text.isEmpty())
         return 0;
@@ -101,9 +101,9 @@ bool startsLink(const QString &text, qsizetype i)
 {
     const QChar c = text.at(i);
     if (c == QLatin1Char(':'))
-        return QStringView(text).mid(i + 1, 2) == QLatin1String("//");
+        return QStringView(text).mid(i + 1, 2) == u"//"_sv;
     return c == QLatin1Char('.') && i >= 3 &&
-           QStringView(text).mid(i - 3, 3).compare(QLatin1String("www"), Qt::CaseInsensitive) == 0;
+           QStringView(text).mid(i - 3, 3).compare(u"www"_sv, Qt::CaseInsensitive) == 0;
 }
 
 // A character printable() shows as an escape: a control character, a separator, a direction mark,
@@ -134,7 +134,8 @@ QString codeText(const QString &text)
 }
 
 // Writes the character at i (two for a surrogate pair or a CR LF) and returns where the next starts.
-qsizetype appendCharacter(QString &out, const QString &text, qsizetype i, LineBreaks breaks, qsizetype hashes)
+template <class Out>
+qsizetype appendCharacter(Out &out, const QString &text, qsizetype i, LineBreaks breaks, qsizetype hashes)
 {
     // Inline markup and table cells; "$" is GitHub's mathematics.
     static const QString special = QStringLiteral("\\`*_[]|~$");
@@ -182,7 +183,9 @@ qsizetype plainRun(const QString &text, qsizetype i, qsizetype end)
 
 } // namespace
 
-void appendMarkdownText(QString &out, const QString &text, LineBreaks breaks)
+namespace {
+
+template <class Out> void appendMarkdown(Out &out, const QString &text, LineBreaks breaks)
 {
     const QList<Span> code = emailSpans(text);
     const qsizetype hashes = closingHashes(text);
@@ -203,6 +206,13 @@ void appendMarkdownText(QString &out, const QString &text, LineBreaks breaks)
             i = appendCharacter(out, text, i, breaks, hashes);
         }
     }
+}
+
+} // namespace
+
+void appendMarkdownText(QString &out, const QString &text, LineBreaks breaks)
+{
+    appendMarkdown(out, text, breaks);
 }
 
 QString markdownText(const QString &text, LineBreaks breaks)
@@ -344,32 +354,33 @@ struct TableKeys
 };
 
 // "Primary key" and "Foreign key to <table>", as they apply.
-void appendKeyText(QString &out, const Context &context, const Table &table, const Field &field, const TableKeys &keys)
+template <class Out>
+void appendKeyText(Out &out, const Context &context, const Table &table, const Field &field, const TableKeys &keys)
 {
     const bool primary = !keys.primary.isEmpty() && keys.primary.contains(nameKey(field.name));
     if (primary)
-        out += QLatin1String("Primary key");
+        out += u"Primary key"_sv;
     if (!keys.references)
         return;
     if (const Relationship *r = context.relationships.foreignKeyOf(table.name, field.name)) {
         if (primary)
-            out += QLatin1String("<br>");
-        out += QLatin1String("Foreign key to ");
+            out += u"<br>"_sv;
+        out += u"Foreign key to "_sv;
         out += tableLink(context, r->primaryTable);
     }
 }
 
 // Access's field properties, one a line of the cell; a calculated field's expression first.
-void appendProperties(QString &out, const Table &table, const Field &field)
+template <class Out> void appendProperties(Out &out, const Table &table, const Field &field)
 {
     bool first = true;
     const auto add = [&](const QString &label, const QString &text) {
         if (!first)
-            out += QLatin1String("<br>");
+            out += u"<br>"_sv;
         first = false;
         out += label;
-        out += QLatin1String(": ");
-        appendMarkdownText(out, text);
+        out += u": "_sv;
+        appendMarkdown(out, text, LineBreaks::Break);
     };
     if (field.expression)
         add(QStringLiteral("Expression"), *field.expression);
@@ -389,20 +400,24 @@ void fieldsTable(QString &out, const Context &context, const Table &table)
 {
     const TableKeys keys{primaryKeySet(table), !context.relationships.references(table.name).isEmpty()};
     out += QStringLiteral("| Field | Key | Type | Description | Properties |\n|---|---|---|---|---|\n");
-    for (const Field &field : table.fields) {
-        // The biggest part of a big database's page: written straight into it.
-        out += QLatin1String("| ");
-        appendMarkdownText(out, field.name, LineBreaks::Show);
-        out += QLatin1String(" | ");
-        appendKeyText(out, context, table, field, keys);
-        out += QLatin1String(" | ");
-        appendMarkdownText(out, typeText(field), LineBreaks::Show);
-        out += QLatin1String(" | ");
-        if (field.description)
-            appendMarkdownText(out, *field.description);
-        out += QLatin1String(" | ");
-        appendProperties(out, table, field);
-        out += QLatin1String(" |\n");
+    {
+        // The biggest part of a big database's page: written straight into it, with room for a
+        // usual field's row made ahead.
+        Appender grid(out, 120 * table.fields.size());
+        for (const Field &field : table.fields) {
+            grid += u"| "_sv;
+            appendMarkdown(grid, field.name, LineBreaks::Show);
+            grid += u" | "_sv;
+            appendKeyText(grid, context, table, field, keys);
+            grid += u" | "_sv;
+            appendMarkdown(grid, typeText(field), LineBreaks::Show);
+            grid += u" | "_sv;
+            if (field.description)
+                appendMarkdown(grid, *field.description, LineBreaks::Break);
+            grid += u" | "_sv;
+            appendProperties(grid, table, field);
+            grid += u" |\n"_sv;
+        }
     }
     out += QLatin1Char('\n');
     for (const Field &field : table.fields)
@@ -603,7 +618,7 @@ QString mermaidWord(const QString &text, const QString &fallback)
 // otherwise, with the size of text ("Short_Text_50").
 QString mermaidType(const Field &field)
 {
-    if (field.accessType == QLatin1String("Number") && field.fieldSize)
+    if (field.accessType == u"Number"_sv && field.fieldSize)
         return mermaidWord(*field.fieldSize, QStringLiteral("type"));
     const QString size = field.multiValued ? QString() : sizeText(field);
     const QString type = field.accessType.isEmpty() ? field.type : field.accessType;

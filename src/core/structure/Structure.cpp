@@ -193,26 +193,26 @@ QString generatorName()
 
 namespace {
 
-bool isAscii(const QString &text)
-{
-    return std::all_of(text.cbegin(), text.cend(), [](QChar c) { return c.unicode() < 0x80; });
-}
-
-// nameKey(a) == nameKey(b), without making either key when both names are ASCII (nearly every
+// nameKey(a) == nameKey(b), without making either key while both names are ASCII (nearly every
 // name): an ASCII name's key is the name with A-Z in lower case. The documents ask this for every
-// field of a big database several times over.
+// field of a big database several times over, mostly of names that differ from the first letter.
 bool sameKey(const QString &a, const QString &b)
 {
-    if (!isAscii(a) || !isAscii(b))
-        return nameKey(a) == nameKey(b);
-    if (a.size() != b.size())
-        return false;
-    const auto lower = [](QChar c) { return c >= u'A' && c <= u'Z' ? char16_t(c.unicode() + 32) : c.unicode(); };
-    for (qsizetype i = 0; i < a.size(); ++i) {
-        if (lower(a[i]) != lower(b[i]))
+    const auto lower = [](char16_t c) { return c >= u'A' && c <= u'Z' ? char16_t(c + 32) : c; };
+    const qsizetype common = std::min(a.size(), b.size());
+    for (qsizetype i = 0; i < common; ++i) {
+        const char16_t x = a[i].unicode();
+        const char16_t y = b[i].unicode();
+        // Lower case goes character by character, and up to here both names are ASCII: a
+        // difference here is a difference of the keys.
+        if ((x | y) >= 0x80)
+            return nameKey(a) == nameKey(b);
+        if (lower(x) != lower(y))
             return false;
     }
-    return true;
+    // One name is the other and more: lower case never takes a character away, so the longer
+    // name's key is the longer.
+    return a.size() == b.size();
 }
 
 } // namespace
@@ -270,26 +270,41 @@ QString lookupText(const Lookup &lookup)
 
 QList<Fact> fieldFacts(const Table &table, const Field &field)
 {
+    // The stored properties are looked through once for the four shown, the first of each name
+    // counting: the documents ask this for every field of a big database.
+    std::optional<QString> caption, format, inputMask, decimalPlaces;
+    const std::pair<QString, std::optional<QString> *> shown[] = {{QStringLiteral("Caption"), &caption},
+                                                                  {QStringLiteral("Format"), &format},
+                                                                  {QStringLiteral("InputMask"), &inputMask},
+                                                                  {QStringLiteral("DecimalPlaces"), &decimalPlaces}};
+    for (const auto &[key, value] : field.properties) {
+        for (const auto &[name, slot] : shown) {
+            if (!*slot && sameKey(key, name))
+                *slot = value;
+        }
+    }
     QList<Fact> facts;
-    const auto add = [&facts](const char *label, const std::optional<QString> &text) {
+    facts.reserve(4);
+    // The labels are literals: no field's sheet makes one.
+    const auto add = [&facts](const QString &label, const std::optional<QString> &text) {
         if (text && !text->isEmpty())
-            facts << Fact{QString::fromLatin1(label), *text};
+            facts << Fact{label, *text};
     };
-    add("Caption", storedProperty(field.properties, QStringLiteral("Caption")));
-    add("Format", storedProperty(field.properties, QStringLiteral("Format")));
-    add("Input Mask", storedProperty(field.properties, QStringLiteral("InputMask")));
-    if (const auto places = storedProperty(field.properties, QStringLiteral("DecimalPlaces")))
-        add("Decimal Places", decimalPlacesText(*places));
-    add("Default Value", field.defaultValue);
-    add("Validation Rule", field.validationRule);
-    add("Validation Text", field.validationText);
+    add(QStringLiteral("Caption"), caption);
+    add(QStringLiteral("Format"), format);
+    add(QStringLiteral("Input Mask"), inputMask);
+    if (decimalPlaces)
+        add(QStringLiteral("Decimal Places"), decimalPlacesText(*decimalPlaces));
+    add(QStringLiteral("Default Value"), field.defaultValue);
+    add(QStringLiteral("Validation Rule"), field.validationRule);
+    add(QStringLiteral("Validation Text"), field.validationText);
     if (field.required)
-        add("Required", *field.required ? QStringLiteral("Yes") : QStringLiteral("No"));
+        add(QStringLiteral("Required"), *field.required ? QStringLiteral("Yes") : QStringLiteral("No"));
     if (field.allowZeroLength)
-        add("Allow Zero Length", *field.allowZeroLength ? QStringLiteral("Yes") : QStringLiteral("No"));
-    add("Indexed", indexedText(table, field.name));
+        add(QStringLiteral("Allow Zero Length"), *field.allowZeroLength ? QStringLiteral("Yes") : QStringLiteral("No"));
+    add(QStringLiteral("Indexed"), indexedText(table, field.name));
     if (field.lookup)
-        add("Lookup", lookupText(*field.lookup));
+        add(QStringLiteral("Lookup"), lookupText(*field.lookup));
     return facts;
 }
 

@@ -6,6 +6,7 @@
 #include "core/structure/JsonWriter.h"
 #include "core/structure/Markdown.h"
 #include "core/structure/Structure.h"
+#include "core/structure/TextSink.h"
 
 #include <QBuffer>
 #include <QTest>
@@ -143,6 +144,25 @@ private slots:
                                QStringLiteral("\" style=\"contain-intrinsic-size: auto ")),
                  qPrintable(page));
         QVERIFY(!page.contains(QStringLiteral("auto %3px")));
+    }
+
+    // The grids are appended through room made ahead: a row longer than that room grows it, and
+    // the text ends where the last piece does.
+    void appendsGrowPastTheRoomMadeAhead()
+    {
+        QString text = QStringLiteral("start:");
+        QString expected = text;
+        {
+            Appender out(text, 4);
+            for (int i = 0; i < 300; ++i) {
+                const QString piece = QString(i % 17, QChar(u'a' + i % 26));
+                out += piece;
+                out += QLatin1Char('|');
+                out += u"<td>"_sv;
+                expected += piece + QLatin1Char('|') + QStringLiteral("<td>");
+            }
+        }
+        QCOMPARE(text, expected);
     }
 
     // Names are keyed by their lower case, with or without letters beyond ASCII.
