@@ -11,6 +11,7 @@
 #include <QSet>
 
 #include <algorithm>
+#include <array>
 
 namespace Structure {
 
@@ -235,7 +236,14 @@ template <class Out> void appendControl(Out &out, const QString &text, qsizetype
 // Whether the character is written into the page as it is, whatever the kind of text.
 bool isPlain(char16_t u)
 {
-    return u != u'&' && u != u'<' && u != u'>' && u != u'"' && u != u'\'' && !isControlOrMark(u);
+    // Looked up for ASCII, nearly all of a big database's text.
+    static constexpr auto plainAscii = [] {
+        std::array<bool, 128> plain{};
+        for (char16_t c = 0; c < 0x80; ++c)
+            plain[c] = c != u'&' && c != u'<' && c != u'>' && c != u'"' && c != u'\'' && !isControlOrMark(c);
+        return plain;
+    }();
+    return u < 0x80 ? plainAscii[u] : !isControlOrMark(u);
 }
 
 template <class Out> void appendText(Out &out, const QString &text, Kind kind)
@@ -373,10 +381,15 @@ QString typeText(const Field &field)
     const QString size = sizeText(field);
     if (size.isEmpty())
         return typeDescription(field);
-    QString text =
-        (field.accessType.isEmpty() ? field.type : field.accessType) + QStringLiteral(" (") + size + QLatin1Char(')');
+    const QString &type = field.accessType.isEmpty() ? field.type : field.accessType;
+    QString text;
+    text.reserve(type.size() + size.size() + 20);
+    text += type;
+    text += u" (";
+    text += size;
+    text += u')';
     if (field.multiValued)
-        text += QStringLiteral(", multi-valued");
+        text += u", multi-valued";
     return text;
 }
 
@@ -431,7 +444,8 @@ void appendFieldMarks(Out &out, const Page &page, const Table &table, const Fiel
 // The lines of a field's sheet, "Caption: Customer name" and so on. Returns how many.
 template <class Out> int appendFacts(Out &out, const Table &table, const Field &field)
 {
-    const QList<Fact> facts = fieldFacts(table, field);
+    Facts facts;
+    fieldFacts(table, field, facts);
     const bool long_ = std::any_of(facts.cbegin(), facts.cend(), [](const Fact &f) { return hasLongToken(f.text); });
     out += long_ ? u"<td class=\"facts long\">"_sv : u"<td class=\"facts\">"_sv;
     for (qsizetype i = 0; i < facts.size(); ++i) {

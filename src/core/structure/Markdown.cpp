@@ -9,6 +9,8 @@
 #include <QSet>
 
 #include <algorithm>
+#include <array>
+#include <string_view>
 
 namespace Structure {
 
@@ -166,16 +168,21 @@ qsizetype appendCharacter(Out &out, const QString &text, qsizetype i, LineBreaks
     return i + 1;
 }
 
-// How many characters from i on, up to end, are ASCII letters, digits or spaces: characters that
-// appendCharacter() writes as they are wherever they stand, so a run of them is copied at once.
+// How many characters from i on, up to end, are printable ASCII that appendCharacter() writes as
+// they are wherever they stand (all but "<>&", its escaped marks, and ":", "." and "#", which
+// may start a link or close a heading), so a run of them is copied at once.
 qsizetype plainRun(const QString &text, qsizetype i, qsizetype end)
 {
+    static constexpr auto plainAscii = [] {
+        std::array<bool, 128> plain{};
+        for (char16_t c = 0x20; c < 0x7f; ++c)
+            plain[c] = std::u16string_view(u"<>&\\`*_[]|~$#:.").find(c) == std::u16string_view::npos;
+        return plain;
+    }();
     qsizetype at = i;
     for (; at < end; ++at) {
         const char16_t c = text.at(at).unicode();
-        const bool plain =
-            (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z') || (c >= u'0' && c <= u'9') || c == u' ';
-        if (!plain)
+        if (c >= 0x80 || !plainAscii[c])
             break;
     }
     return at - i;
@@ -341,8 +348,14 @@ QString typeText(const Field &field)
     const QString size = sizeText(field);
     if (size.isEmpty() || field.multiValued)
         return typeDescription(field);
-    return (field.accessType.isEmpty() ? field.type : field.accessType) + QStringLiteral(" (") + size +
-           QLatin1Char(')');
+    const QString &type = field.accessType.isEmpty() ? field.type : field.accessType;
+    QString text;
+    text.reserve(type.size() + size.size() + 3);
+    text += type;
+    text += u" (";
+    text += size;
+    text += u')';
+    return text;
 }
 
 // What a table's fields are looked up in to say which are keys, found once per table.
@@ -384,7 +397,9 @@ template <class Out> void appendProperties(Out &out, const Table &table, const F
     };
     if (field.expression)
         add(QStringLiteral("Expression"), *field.expression);
-    for (const Fact &fact : fieldFacts(table, field))
+    Facts facts;
+    fieldFacts(table, field, facts);
+    for (const Fact &fact : facts)
         add(fact.label, fact.text);
 }
 

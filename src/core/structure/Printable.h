@@ -24,7 +24,7 @@ QString printable(const QString &text, Escape escape = Escape::Controls);
 
 // The characters every document shows as escapes rather than as they are: C0 and C1 controls, DEL,
 // U+2028 and U+2029, and the marks that embed, override or isolate a direction.
-inline bool isControlOrMark(char16_t c)
+constexpr bool isControlOrMark(char16_t c)
 {
     return c < 0x20 || (c >= 0x7f && c <= 0x9f) || c == 0x2028 || c == 0x2029 || (c >= 0x202a && c <= 0x202e) ||
            (c >= 0x2066 && c <= 0x2069);

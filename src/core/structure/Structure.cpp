@@ -125,16 +125,27 @@ QStringList queryAnchors(const Document &document)
 
 QString typeDescription(const Field &field)
 {
-    QString text = field.accessType.isEmpty() ? field.type : field.accessType;
-    if (field.fieldSize && !field.fieldSize->isEmpty()) {
-        QString size = *field.fieldSize;
-        if (field.precision)
-            size += QStringLiteral(" (") + QString::number(*field.precision) + QStringLiteral(", ") +
-                    QString::number(field.scale.value_or(0)) + QLatin1Char(')');
-        text += QStringLiteral(", ") + size;
+    const QString &type = field.accessType.isEmpty() ? field.type : field.accessType;
+    const bool sized = field.fieldSize && !field.fieldSize->isEmpty();
+    if (!sized && !field.multiValued)
+        return type;
+    // Made in one piece: the documents ask this of nearly every field of a big database.
+    QString text;
+    text.reserve(type.size() + (sized ? field.fieldSize->size() + 32 : 0) + 16);
+    text += type;
+    if (sized) {
+        text += u", ";
+        text += *field.fieldSize;
+        if (field.precision) {
+            text += u" (";
+            text += QString::number(*field.precision);
+            text += u", ";
+            text += QString::number(field.scale.value_or(0));
+            text += u')';
+        }
     }
     if (field.multiValued)
-        text += QStringLiteral(", multi-valued");
+        text += u", multi-valued";
     return text;
 }
 
@@ -268,7 +279,7 @@ QString lookupText(const Lookup &lookup)
 
 } // namespace
 
-QList<Fact> fieldFacts(const Table &table, const Field &field)
+void fieldFacts(const Table &table, const Field &field, Facts &facts)
 {
     // The stored properties are looked through once for the four shown, the first of each name
     // counting: the documents ask this for every field of a big database.
@@ -283,8 +294,7 @@ QList<Fact> fieldFacts(const Table &table, const Field &field)
                 *slot = value;
         }
     }
-    QList<Fact> facts;
-    facts.reserve(4);
+    facts.clear();
     // The labels are literals: no field's sheet makes one.
     const auto add = [&facts](const QString &label, const std::optional<QString> &text) {
         if (text && !text->isEmpty())
@@ -305,7 +315,13 @@ QList<Fact> fieldFacts(const Table &table, const Field &field)
     add(QStringLiteral("Indexed"), indexedText(table, field.name));
     if (field.lookup)
         add(QStringLiteral("Lookup"), lookupText(*field.lookup));
-    return facts;
+}
+
+QList<Fact> fieldFacts(const Table &table, const Field &field)
+{
+    Facts facts;
+    fieldFacts(table, field, facts);
+    return QList<Fact>(facts.cbegin(), facts.cend());
 }
 
 RelationshipIndex::RelationshipIndex(const Document &document)

@@ -4,6 +4,7 @@
 #include <QPair>
 #include <QString>
 #include <QStringList>
+#include <QVarLengthArray>
 
 #include <QHash>
 
@@ -272,6 +273,9 @@ struct Fact
 // "Validation Rule", "Validation Text", "Required", "Allow Zero Length", "Indexed" (always) and
 // "Lookup" (the control and where its values come from).
 QList<Fact> fieldFacts(const Table &table, const Field &field);
+// The same, into a list that a field's sheet never outgrows: nothing is allocated for it.
+using Facts = QVarLengthArray<Fact, 12>;
+void fieldFacts(const Table &table, const Field &field, Facts &facts);
 
 // Every table's relationships both ways, found once for the whole document so that a page of
 // thousands of tables does not search every relationship for each of them. It points into the
