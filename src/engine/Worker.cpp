@@ -16,15 +16,16 @@ namespace {
 constexpr std::string_view kMalformedRequest = "The database engine received a request it does not understand.";
 
 // A streamed answer goes out in parts: the first soon, so that the program can start on it while
-// the rest is read; then parts of up to one and a half megabytes, so that a whole big database
-// takes ten frames or so, and towards the end half of what is still to come (judged by the tables
-// read so far), so that the program finishes soon after the worker. A slow read still sends what
-// it has at every heartbeat interval.
+// the rest is read; then parts of about an eighth of the whole answer (judged by the tables read
+// so far), from 320 KB to one and a half megabytes. The program works on each part while the next
+// is read, and is never left waiting long for one: parts that grow would keep it waiting for
+// each, while a whole big database still takes ten frames or so. A slow read still sends what it
+// has at every heartbeat interval.
 constexpr std::chrono::milliseconds kFirstPartAfter{5};
 constexpr std::size_t kFirstPart = 64u << 10;
 constexpr std::size_t kSmallestPart = 320u << 10;
 constexpr std::size_t kLargestPart = 1536u << 10;
-constexpr std::size_t kShareOfWhatIsLeft = 2;
+constexpr std::size_t kPartsOfTheWhole = 8;
 
 } // namespace
 
@@ -258,8 +259,8 @@ EngineProtocol::Bytes Worker::describe(const std::vector<std::string> &tables)
             const std::size_t size = stream.waitingBytes();
             ++tablesRead;
             const std::size_t perTable = (stream.bytesSent() + size) / tablesRead;
-            const std::size_t left = perTable * (tables.size() - tablesRead);
-            const std::size_t partSize = std::clamp(left / kShareOfWhatIsLeft, kSmallestPart, kLargestPart);
+            const std::size_t partSize =
+                std::clamp(perTable * tables.size() / kPartsOfTheWhole, kSmallestPart, kLargestPart);
             const auto quiet = stream.quiet();
             if (size >= partSize || quiet >= m_channel.heartbeatInterval() ||
                 (!stream.firstSent() && (size >= kFirstPart || quiet >= kFirstPartAfter)))
