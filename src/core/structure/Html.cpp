@@ -461,8 +461,7 @@ template <class Out> int appendFacts(Out &out, const Table &table, const Field &
 // The field's type, and a calculated field's expression below it.
 template <class Out> void appendTypeCell(Out &out, const Field &field)
 {
-    out += field.expression && hasLongToken(*field.expression) ? u"<td class=\"long\">"_sv
-                                                               : u"<td>"_sv;
+    out += field.expression && hasLongToken(*field.expression) ? u"<td class=\"long\">"_sv : u"<td>"_sv;
     appendText(out, typeText(field), Kind::Prose);
     if (field.expression) {
         out += u"<br><code>"_sv;
