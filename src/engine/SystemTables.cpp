@@ -1,6 +1,7 @@
 #include "engine/SystemTables.h"
 
 #include "engine/StoredText.h"
+#include "engine/TableDefinition.h"
 
 #include <algorithm>
 #include <array>
@@ -17,7 +18,6 @@ namespace Engine {
 namespace {
 
 using Value = std::optional<std::string>;
-using RowSink = std::function<void(std::vector<Value> &&values)>;
 
 constexpr std::uint32_t kObjectsDefinitionPage = 2;
 constexpr std::size_t kMaxRows = 1000000;
@@ -174,6 +174,29 @@ public:
         });
     }
 
+    // The stored parts of the long value (memo or OLE) in wanted column i of the row just fetched:
+    // its 12-byte header and what follows it in the row. Nothing for a null; `damaged` when the
+    // row does not hold them.
+    struct LongValueParts
+    {
+        std::span<const std::uint8_t> header;
+        std::span<const std::uint8_t> inRow;
+        bool damaged = false;
+    };
+    std::optional<LongValueParts> longValue(std::size_t i) const
+    {
+        const MdbColumn *column = m_column[i];
+        if (!column || column->cur_value_len <= 0)
+            return std::nullopt;
+        MdbHandle *mdb = m_table->entry->mdb;
+        const std::size_t start = std::size_t(std::max(column->cur_value_start, 0));
+        const std::size_t length = std::size_t(column->cur_value_len);
+        if (column->cur_value_start < 0 || length < MDB_MEMO_OVERHEAD || start + length > mdb->fmt->pg_size)
+            return LongValueParts{{}, {}, true};
+        const std::span<const std::uint8_t> value(mdb->pg_buf + start, length);
+        return LongValueParts{value.first(MDB_MEMO_OVERHEAD), value.subspan(MDB_MEMO_OVERHEAD), false};
+    }
+
     // The values of the row just fetched; the buffers are emptied for the next.
     std::vector<Value> take()
     {
@@ -257,8 +280,10 @@ ExpectedRows expectedRows(MdbTableDef *table, std::uint32_t tablePage)
 
 // Every row of the table, as the values of the wanted columns, handed to take one by one; the
 // problem when the table cannot be read (whole), empty when it can.
+using FetchedRowSink = std::function<void(std::vector<Value> &&values, const BoundColumns &row)>;
+
 std::string readRows(MdbHandle *mdb, std::uint32_t tablePage, const char *tableName,
-                     const std::vector<std::string> &columns, std::size_t maxRows, const RowSink &take)
+                     const std::vector<std::string> &columns, std::size_t maxRows, const FetchedRowSink &take)
 {
     MdbCatalogEntry entry{};
     entry.mdb = mdb;
@@ -283,7 +308,7 @@ std::string readRows(MdbHandle *mdb, std::uint32_t tablePage, const char *tableN
         bound.redecodeTexts();
         if (!bound.textsAreWhole())
             ++cutTexts;
-        take(bound.take());
+        take(bound.take(), bound);
     }
     std::string problem;
     if (cutTexts > 0)
@@ -334,7 +359,7 @@ SystemTable<Row> readTable(MdbHandle *mdb, std::uint32_t tablePage, const char *
     for (const Column<Row> &column : columns)
         names.emplace_back(column.name);
     SystemTable<Row> result;
-    result.problem = readRows(mdb, tablePage, tableName, names, kMaxRows, [&](std::vector<Value> &&values) {
+    result.problem = readRows(mdb, tablePage, tableName, names, kMaxRows, [&](std::vector<Value> &&values, auto &) {
         Row row;
         for (std::size_t i = 0; i < columns.size(); ++i)
             columns[i].fill(row, std::move(values[i]));
@@ -387,7 +412,7 @@ SystemRows readSystemRows(MdbHandle *mdb, std::uint32_t tablePage, const char *t
 {
     SystemRows result;
     result.problem = readRows(mdb, tablePage, tableName, columns, maxRows,
-                              [&](std::vector<Value> &&values) { result.rows.push_back(std::move(values)); });
+                              [&](std::vector<Value> &&values, auto &) { result.rows.push_back(std::move(values)); });
     return result;
 }
 
@@ -409,6 +434,34 @@ SystemTable<RelationshipRow> readRelationshipRows(MdbHandle *mdb, std::uint32_t 
 SystemTable<StoredQueryRow> readQueryRows(MdbHandle *mdb, std::uint32_t tablePage)
 {
     return readTable<StoredQueryRow>(mdb, tablePage, "MSysQueries", kQueryColumns);
+}
+
+SystemTable<StorageRow> readStorageRows(MdbHandle *mdb, std::uint32_t tablePage, PageReader &pages,
+                                        const PageLayout &layout, std::size_t maxStreamBytes)
+{
+    enum { Id, ParentId, Name, Type, Lv };
+    SystemTable<StorageRow> result;
+    std::size_t unread = 0;
+    result.problem = readRows(mdb, tablePage, "MSysAccessStorage", {"Id", "ParentId", "Name", "Type", "Lv"}, kMaxRows,
+                              [&](std::vector<Value> &&values, const BoundColumns &row) {
+                                  StorageRow storage;
+                                  storage.id = number(values[Id]);
+                                  storage.parentId = number(values[ParentId]);
+                                  storage.name = std::move(values[Name]);
+                                  storage.type = number(values[Type]);
+                                  if (const auto parts = row.longValue(Lv)) {
+                                      if (!parts->damaged)
+                                          storage.bytes =
+                                              readLongValue(parts->header, parts->inRow, pages, layout, maxStreamBytes);
+                                      storage.damaged = !storage.bytes;
+                                      unread += storage.damaged ? 1 : 0;
+                                  }
+                                  result.rows.push_back(std::move(storage));
+                              });
+    if (unread > 0)
+        addProblem(result.problem, "MSysAccessStorage: the bytes of " + std::to_string(unread) +
+                                       (unread == 1 ? " stream" : " streams") + " could not be read");
+    return result;
 }
 
 } // namespace Engine

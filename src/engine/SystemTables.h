@@ -8,6 +8,8 @@
 // (SystemTables.cpp): nobody counts columns. A null, a column the table does not have and a
 // number that does not parse all leave a field empty.
 
+#include "engine/AccessStorage.h"
+#include "engine/DataPages.h"
 #include "engine/Mdb.h"
 #include "engine/QueryText.h"
 #include "engine/Relationships.h"
@@ -77,5 +79,8 @@ SystemTable<ObjectRow> readObjectRows(MdbHandle *mdb);
 SystemTable<ComplexColumnRow> readComplexColumnRows(MdbHandle *mdb, std::uint32_t tablePage);
 SystemTable<RelationshipRow> readRelationshipRows(MdbHandle *mdb, std::uint32_t tablePage);
 SystemTable<StoredQueryRow> readQueryRows(MdbHandle *mdb, std::uint32_t tablePage);
+// The streams' bytes are read with the worker's own page reader, each up to maxStreamBytes.
+SystemTable<StorageRow> readStorageRows(MdbHandle *mdb, std::uint32_t tablePage, PageReader &pages,
+                                        const PageLayout &layout, std::size_t maxStreamBytes);
 
 } // namespace Engine

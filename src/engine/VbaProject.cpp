@@ -1,5 +1,7 @@
 #include "engine/VbaProject.h"
 
+#include "engine/StoredText.h"
+
 #include <algorithm>
 
 namespace Engine::Vba {
@@ -118,12 +120,10 @@ std::string text(std::span<const std::uint8_t> bytes)
     return std::string(bytes.begin(), bytes.end());
 }
 
-std::u16string utf16(std::span<const std::uint8_t> bytes)
+// A name in its UTF-16 form, as UTF-8.
+std::string utf16(std::span<const std::uint8_t> bytes)
 {
-    std::u16string out;
-    for (std::size_t i = 0; i + 1 < bytes.size(); i += 2)
-        out.push_back(static_cast<char16_t>(u16(bytes, i)));
-    return out;
+    return utf16leToUtf8(bytes, bytes.size() * 2 + 1);
 }
 
 // A counted string inside a record: a u32 length, then that many bytes. Empty when it runs out.

@@ -34,12 +34,13 @@ enum class ModuleKind {
 
 struct Module
 {
-    // The name in the project's code page, as stored, and in UTF-16 when the file has it.
+    // The name in the project's code page, as stored, and in UTF-8 from its UTF-16 form when the
+    // file has one.
     std::string name;
-    std::u16string unicodeName;
+    std::string unicodeName;
     // The stream that holds the module, and where its compressed source starts in it.
     std::string streamName;
-    std::u16string unicodeStreamName;
+    std::string unicodeStreamName;
     std::uint32_t sourceOffset = 0;
     ModuleKind kind = ModuleKind::Standard;
 };
@@ -47,7 +48,7 @@ struct Module
 struct Reference
 {
     std::string name;
-    std::u16string unicodeName;
+    std::string unicodeName;
     // The type library's or the project's identifier as stored ("*\G{GUID}#2.0#0#path#description"
     // for a registered library, a path for a project).
     std::string libid;

@@ -242,7 +242,7 @@ private slots:
         QCOMPARE(read->projectName, std::string("VCS Testing"));
         QCOMPARE(read->references.size(), std::size_t(3));
         QCOMPARE(read->references[0].name, std::string("stdole"));
-        QVERIFY(read->references[0].unicodeName == u"stdole");
+        QCOMPARE(read->references[0].unicodeName, std::string("stdole"));
         QVERIFY(read->references[0].libid.starts_with("*\\G{00020430"));
         QVERIFY(read->references[1].project);
         QCOMPARE(read->references[1].libid, std::string("*\\CC:\\Data\\Other.accdb"));

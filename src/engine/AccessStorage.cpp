@@ -1,0 +1,228 @@
+#include "engine/AccessStorage.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <map>
+#include <string_view>
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <iconv.h>
+#endif
+
+namespace Engine {
+
+namespace {
+
+constexpr std::int64_t kStorage = 1;
+constexpr std::int64_t kStream = 2;
+
+// The rows by their parent, each storage's children in the order they are stored.
+class StorageTree
+{
+public:
+    explicit StorageTree(const std::vector<StorageRow> &rows)
+    {
+        for (const StorageRow &row : rows) {
+            if (!row.id || !row.parentId || !row.name)
+                continue;
+            if (*row.id == *row.parentId) {
+                if (*row.name == "MSysAccessStorage_ROOT")
+                    m_root = *row.id;
+                continue;
+            }
+            m_children[*row.parentId].push_back(&row);
+        }
+    }
+
+    std::optional<std::int64_t> root() const { return m_root; }
+
+    // The child of that name and type: of several (a damaged tree), the first.
+    const StorageRow *child(std::int64_t parent, std::string_view name, std::int64_t type) const
+    {
+        const auto found = m_children.find(parent);
+        if (found == m_children.end())
+            return nullptr;
+        for (const StorageRow *row : found->second)
+            if (row->type == type && *row->name == name)
+                return row;
+        return nullptr;
+    }
+
+    // The storage at the end of a path of storage names.
+    std::optional<std::int64_t> storage(std::initializer_list<std::string_view> path) const
+    {
+        std::optional<std::int64_t> at = m_root;
+        for (std::string_view name : path) {
+            const StorageRow *row = at ? child(*at, name, kStorage) : nullptr;
+            if (!row)
+                return std::nullopt;
+            at = row->id;
+        }
+        return at;
+    }
+
+private:
+    std::optional<std::int64_t> m_root;
+    std::map<std::int64_t, std::vector<const StorageRow *>> m_children;
+};
+
+// A module's source: decompressed from where the directory says it starts.
+ProjectModule readModule(const StorageTree &tree, std::int64_t vba, const Vba::Module &stored, std::uint32_t codePage)
+{
+    ProjectModule module;
+    module.name = stored.unicodeName.empty() ? codePageToUtf8(stored.name, codePage) : stored.unicodeName;
+    module.kind = stored.kind;
+    const std::string streamName =
+        stored.unicodeStreamName.empty() ? codePageToUtf8(stored.streamName, codePage) : stored.unicodeStreamName;
+    const StorageRow *stream = tree.child(vba, streamName, kStream);
+    if (!stream) {
+        module.note = "its stream is not in the project";
+        return module;
+    }
+    if (!stream->bytes) {
+        module.note = "its stream could not be read";
+        return module;
+    }
+    const std::vector<std::uint8_t> &bytes = *stream->bytes;
+    if (stored.sourceOffset >= bytes.size()) {
+        // A compiled-only file (.mde, .accde) keeps no source after the compiled code.
+        module.note = "the file keeps only its compiled code";
+        return module;
+    }
+    std::string problem;
+    const auto source = Vba::decompress(std::span<const std::uint8_t>(bytes).subspan(stored.sourceOffset), problem);
+    if (!source) {
+        module.note = "its source could not be read: " + problem;
+        return module;
+    }
+    module.source = codePageToUtf8(std::string(source->begin(), source->end()), codePage);
+    return module;
+}
+
+// A compiled-only file's project: its text stream (PROJECT) still names the modules, one a line
+// ("Module=", "Class=", "BaseClass=", or "DocClass=" for the code of a form or a report).
+std::optional<Project> compiledProject(const StorageTree &tree, std::int64_t vbaProject, std::string &problem)
+{
+    const StorageRow *text = tree.child(vbaProject, "PROJECT", kStream);
+    if (!text || !text->bytes) {
+        problem = "the VBA project's directory could not be read";
+        return std::nullopt;
+    }
+    Project project;
+    project.compiledOnly = true;
+    const std::string stream(text->bytes->begin(), text->bytes->end());
+    std::size_t at = 0;
+    while (at < stream.size()) {
+        std::size_t end = stream.find('\n', at);
+        if (end == std::string::npos)
+            end = stream.size();
+        std::string line = stream.substr(at, end - at);
+        at = end + 1;
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        const std::size_t equals = line.find('=');
+        if (equals == std::string::npos)
+            continue;
+        const std::string key = line.substr(0, equals);
+        std::string value = codePageToUtf8(line.substr(equals + 1), 1252);
+        if (key == "Name" && value.size() >= 2 && value.front() == '"' && value.back() == '"') {
+            project.name = value.substr(1, value.size() - 2);
+            continue;
+        }
+        const bool standard = key == "Module";
+        if (!standard && key != "Class" && key != "BaseClass" && key != "DocClass")
+            continue;
+        if (key == "DocClass")
+            value = value.substr(0, value.find('/'));
+        project.modules.push_back(ProjectModule{value, standard ? Vba::ModuleKind::Standard : Vba::ModuleKind::Class,
+                                                std::nullopt, "the file keeps only its compiled code"});
+    }
+    return project;
+}
+
+} // namespace
+
+std::optional<Project> readStorageProject(const std::vector<StorageRow> &rows, std::string &problem)
+{
+    const StorageTree tree(rows);
+    const auto vbaProject = tree.storage({"VBA", "VBAProject"});
+    const auto vba = tree.storage({"VBA", "VBAProject", "VBA"});
+    if (!vbaProject || !vba) {
+        problem = "the database has no VBA project";
+        return std::nullopt;
+    }
+    const StorageRow *dirStream = tree.child(*vba, "dir", kStream);
+    if (!dirStream)
+        return compiledProject(tree, *vbaProject, problem);
+    if (!dirStream->bytes) {
+        problem = "the VBA project's directory could not be read";
+        return std::nullopt;
+    }
+    const auto dirBytes = Vba::decompress(*dirStream->bytes, problem);
+    if (!dirBytes)
+        return std::nullopt;
+    const auto directory = Vba::readDirectory(*dirBytes, problem);
+    if (!directory)
+        return std::nullopt;
+    Project project;
+    // Empty projects made by Access say code page 0; their names are ASCII.
+    project.codePage = directory->codePage;
+    const std::uint32_t codePage = directory->codePage ? directory->codePage : 1252;
+    project.name = codePageToUtf8(directory->projectName, codePage);
+    for (const Vba::Reference &reference : directory->references)
+        project.references.push_back(ProjectReference{
+            reference.unicodeName.empty() ? codePageToUtf8(reference.name, codePage) : reference.unicodeName,
+            codePageToUtf8(reference.libid, codePage), reference.project});
+    for (const Vba::Module &module : directory->modules)
+        project.modules.push_back(readModule(tree, *vba, module, codePage));
+    return project;
+}
+
+std::string codePageToUtf8(const std::string &bytes, std::uint32_t codePage)
+{
+    if (std::all_of(bytes.begin(), bytes.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; }))
+        return bytes;
+#ifdef _WIN32
+    const int units = MultiByteToWideChar(codePage, 0, bytes.data(), int(bytes.size()), nullptr, 0);
+    std::wstring wide(std::size_t(std::max(units, 0)), L'\0');
+    MultiByteToWideChar(codePage, 0, bytes.data(), int(bytes.size()), wide.data(), units);
+    const int size = WideCharToMultiByte(CP_UTF8, 0, wide.data(), units, nullptr, 0, nullptr, nullptr);
+    std::string out(std::size_t(std::max(size, 0)), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, wide.data(), units, out.data(), size, nullptr, nullptr);
+    return out;
+#else
+    const std::string name = codePage == 65001 ? std::string("UTF-8") : "CP" + std::to_string(codePage);
+    iconv_t convert = iconv_open("UTF-8", name.c_str());
+    if (convert == iconv_t(-1))
+        convert = iconv_open("UTF-8", "CP1252");
+    if (convert == iconv_t(-1)) {
+        std::string out;
+        for (char c : bytes)
+            out += static_cast<unsigned char>(c) < 0x80 ? std::string(1, c) : std::string("\xEF\xBF\xBD");
+        return out;
+    }
+    std::string out;
+    out.reserve(bytes.size() * 2);
+    char *in = const_cast<char *>(bytes.data());
+    std::size_t inLeft = bytes.size();
+    char buffer[4096];
+    while (inLeft > 0) {
+        char *to = buffer;
+        std::size_t toLeft = sizeof buffer;
+        const std::size_t done = iconv(convert, &in, &inLeft, &to, &toLeft);
+        out.append(buffer, std::size_t(to - buffer));
+        if (done == std::size_t(-1) && errno != E2BIG) {
+            // A byte the code page does not have.
+            out += "\xEF\xBF\xBD";
+            ++in;
+            --inLeft;
+        }
+    }
+    iconv_close(convert);
+    return out;
+#endif
+}
+
+} // namespace Engine

@@ -1,0 +1,64 @@
+#pragma once
+
+// The tree of storages and streams in MSysAccessStorage, in which Access 2002 and later keep
+// forms, reports, macros and the VBA project, and the VBA project read from it: its name, code
+// page, references, and every module with its source in UTF-8.
+
+#include "engine/VbaProject.h"
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace Engine {
+
+// A row of MSysAccessStorage.
+struct StorageRow
+{
+    std::optional<std::int64_t> id;       // Id
+    std::optional<std::int64_t> parentId; // ParentId: the root is its own parent
+    std::optional<std::string> name;      // Name
+    std::optional<std::int64_t> type;     // Type: 1 a storage, 2 a stream
+    // Lv: the stream's bytes; nothing for a storage, and nothing with `damaged` when they are
+    // stored but could not be read.
+    std::optional<std::vector<std::uint8_t>> bytes;
+    bool damaged = false;
+};
+
+struct ProjectReference
+{
+    std::string name;
+    // As stored: "*\G{GUID}#version#lcid#path#description" for a library, a path for a project.
+    std::string libid;
+    bool project = false;
+};
+
+struct ProjectModule
+{
+    std::string name;
+    Vba::ModuleKind kind = Vba::ModuleKind::Standard;
+    // The source as stored, in UTF-8; nothing when it could not be read (`note` says why).
+    std::optional<std::string> source;
+    std::string note;
+};
+
+struct Project
+{
+    std::string name;
+    std::uint32_t codePage = 0;
+    // A compiled-only file (.mde, .accde): its modules are listed, without their source.
+    bool compiledOnly = false;
+    std::vector<ProjectReference> references;
+    std::vector<ProjectModule> modules;
+};
+
+// The project in the storage tree. Nothing, with the reason in `problem`, when the tree has no
+// project or its directory cannot be read; a module that cannot be read is listed with its note.
+// A compiled-only file has no directory: its modules come from the project's text stream.
+std::optional<Project> readStorageProject(const std::vector<StorageRow> &rows, std::string &problem);
+
+// Text in a Windows code page as UTF-8; a byte the code page does not have becomes U+FFFD.
+std::string codePageToUtf8(const std::string &bytes, std::uint32_t codePage);
+
+} // namespace Engine

@@ -1,0 +1,206 @@
+// The VBA code of real Access applications, read from their storage tree and held against the
+// text that Access (or its VBA editor) exported from the same files: every module must read as
+// Access wrote it out, after the differences the export makes on its own (its Attribute lines,
+// a class file's header, trailing blanks and line ends).
+
+#include "engine/AccessStorage.h"
+#include "engine/Mdb.h"
+#include "engine/SystemTables.h"
+#include "support/TestSupport.h"
+
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QRegularExpression>
+#include <QStringConverter>
+#include <QTest>
+
+#include <cstring>
+#include <map>
+
+using namespace Engine;
+
+namespace {
+
+std::optional<Project> projectOf(const QString &path, std::string &problem)
+{
+    MdbHandle *mdb = mdb_open(path.toLocal8Bit().constData(), MDB_NOFLAGS);
+    if (!mdb || !mdb_read_catalog(mdb, MDB_ANY)) {
+        if (mdb)
+            mdb_close(mdb);
+        problem = "cannot open";
+        return std::nullopt;
+    }
+    std::uint32_t storagePage = 0;
+    for (guint i = 0; i < mdb->num_catalog; ++i) {
+        auto *entry = static_cast<MdbCatalogEntry *>(g_ptr_array_index(mdb->catalog, i));
+        if (std::strcmp(entry->object_name, "MSysAccessStorage") == 0)
+            storagePage = entry->table_pg;
+    }
+    const PageLayout layout{std::size_t(mdb->fmt->pg_size), std::size_t(mdb->fmt->row_count_offset)};
+    PageReader pages;
+    std::optional<Project> project;
+    if (storagePage && pages.open(path.toLocal8Bit().toStdString(), layout.pageSize, mdb->f->db_key)) {
+        const SystemTable<StorageRow> rows = readStorageRows(mdb, storagePage, pages, layout, 256u << 20);
+        problem = rows.problem;
+        if (rows.problem.empty())
+            project = readStorageProject(rows.rows, problem);
+    } else {
+        problem = "no MSysAccessStorage";
+    }
+    mdb_close(mdb);
+    return project;
+}
+
+// An exported file's text, in whichever of the encodings exports come in.
+QString exportedText(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return QString();
+    const QByteArray bytes = file.readAll();
+    if (bytes.startsWith("\xFF\xFE"))
+        return QStringDecoder(QStringDecoder::Utf16LE).decode(bytes.mid(2));
+    QStringDecoder utf8(QStringDecoder::Utf8);
+    const QString text = utf8.decode(bytes);
+    if (!utf8.hasError())
+        return text.startsWith(QChar(0xFEFF)) ? text.mid(1) : text;
+    return QStringDecoder("windows-1252").decode(bytes);
+}
+
+// Code lines to compare: without Attribute lines, a class file's header, trailing blanks and the
+// blank lines at either end.
+QStringList codeLines(const QString &text)
+{
+    QStringList lines;
+    bool inHeader = false;
+    for (QString line : QString(text).replace(QStringLiteral("\r\n"), QStringLiteral("\n")).split(QLatin1Char('\n'))) {
+        while (!line.isEmpty() && line.back().isSpace())
+            line.chop(1);
+        if (line == QStringLiteral("VERSION 1.0 CLASS"))
+            continue;
+        if (line == QStringLiteral("BEGIN") && lines.isEmpty()) {
+            inHeader = true;
+            continue;
+        }
+        if (inHeader) {
+            inHeader = line != QStringLiteral("END");
+            continue;
+        }
+        if (line.startsWith(QStringLiteral("Attribute VB_")))
+            continue;
+        lines << line;
+    }
+    while (!lines.isEmpty() && lines.first().isEmpty())
+        lines.removeFirst();
+    while (!lines.isEmpty() && lines.last().isEmpty())
+        lines.removeLast();
+    return lines;
+}
+
+// The code of a form or report exported as Access's text definition: what follows CodeBehindForm.
+QString codeBehind(const QString &definition)
+{
+    const qsizetype at = definition.indexOf(QStringLiteral("CodeBehindForm"));
+    return at < 0 ? QString() : definition.mid(definition.indexOf(QLatin1Char('\n'), at) + 1);
+}
+
+// Every exported module of a fixture, by the module name it holds: modules and classes as the VBA
+// editor or Access wrote them, and the code behind forms and reports from their text definitions.
+std::map<QString, QString> exportedModules(const QString &folder)
+{
+    std::map<QString, QString> modules;
+    QDirIterator files(folder + QStringLiteral("/exported"), QDir::Files, QDirIterator::Subdirectories);
+    while (files.hasNext()) {
+        const QFileInfo file(files.next());
+        const QString kind = file.dir().dirName().toLower();
+        const QString suffix = file.suffix().toLower();
+        const QString text = exportedText(file.filePath());
+        const bool form = kind == QStringLiteral("forms") || suffix == QStringLiteral("frm");
+        const bool report = kind == QStringLiteral("reports") || suffix == QStringLiteral("rpt");
+        if (form || report) {
+            if (text.contains(QStringLiteral("CodeBehindForm")))
+                modules[(form ? QStringLiteral("Form_") : QStringLiteral("Report_")) + file.completeBaseName()] =
+                    codeBehind(text);
+        } else if ((suffix == QStringLiteral("bas") || suffix == QStringLiteral("cls")) &&
+                   kind != QStringLiteral("macros") && kind != QStringLiteral("queries")) {
+            // Named by its VB_Name line where it has one: a file may be named otherwise.
+            static const QRegularExpression vbName(QStringLiteral("^Attribute VB_Name = \"([^\"]*)\""),
+                                                   QRegularExpression::MultilineOption);
+            const QRegularExpressionMatch named = vbName.match(text);
+            modules[named.hasMatch() ? named.captured(1) : file.completeBaseName()] = text;
+        }
+    }
+    return modules;
+}
+
+} // namespace
+
+class TestApplicationCode : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void modulesReadAsAccessExportedThem_data()
+    {
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<int>("modules");
+        QTest::addColumn<int>("exported");
+        // Module counts are the VBA project's (forms' and reports' code included); exported, how
+        // many of them the fixture's exported/ folder holds.
+        QTest::newRow("ACE, Access's own export") << QStringLiteral("vcs-testing/Testing.accdb") << 7 << 6;
+        QTest::newRow("ACE, another version") << QStringLiteral("vcs-demo/demo.accdb") << 4 << 4;
+        QTest::newRow("ACE add-in, VBA editor's export")
+            << QStringLiteral("charts-new/BetterAccessCharts.accda") << 37 << 36;
+        QTest::newRow("ACE add-in, older") << QStringLiteral("charts-old/BetterAccessCharts.accda") << 37 << 36;
+        QTest::newRow("Access 2002-2003") << QStringLiteral("barcode-jet4/CodBarra39Etiquetas_2003.mdb") << 5 << 0;
+        QTest::newRow("ACE before compiling") << QStringLiteral("tmdb-accdb/TM-DB-2012v1b.accdb") << 27 << 0;
+    }
+    void modulesReadAsAccessExportedThem()
+    {
+        QFETCH(QString, file);
+        QFETCH(int, modules);
+        QFETCH(int, exported);
+        file = TestSupport::realFile(QStringLiteral("code/") + file);
+        if (file.isEmpty())
+            STRUDEX_WITHOUT_FIXTURE("The applications of the public collection are not here");
+        std::string problem;
+        const auto project = projectOf(file, problem);
+        QVERIFY2(project, problem.c_str());
+        const auto expected = exportedModules(QFileInfo(file).path());
+        int equal = 0;
+        for (const ProjectModule &module : project->modules) {
+            QVERIFY2(module.source, (module.name + ": " + module.note).c_str());
+            const auto found = expected.find(QString::fromStdString(module.name));
+            if (found == expected.end())
+                continue;
+            QCOMPARE(codeLines(QString::fromStdString(*module.source)), codeLines(found->second));
+            ++equal;
+        }
+        qInfo("%s: %d modules read, %d equal to the export", qPrintable(QFileInfo(file).fileName()),
+              int(project->modules.size()), equal);
+        QCOMPARE(int(project->modules.size()), modules);
+        // Every module that the fixture exported reads the same; the exports of the add-in's
+        // repository also hold files of its demo database, which this file does not have.
+        QCOMPARE(equal, exported);
+    }
+
+    // A compiled file keeps no source: its modules are listed, each with the reason.
+    void compiledFilesListModulesWithoutSource()
+    {
+        const QString file = TestSupport::realFile(QStringLiteral("code/tmdb-accde/TM-DB-Main.accde"));
+        if (file.isEmpty())
+            STRUDEX_WITHOUT_FIXTURE("The applications of the public collection are not here");
+        std::string problem;
+        const auto project = projectOf(file, problem);
+        QVERIFY2(project, problem.c_str());
+        QVERIFY(!project->modules.empty());
+        for (const ProjectModule &module : project->modules) {
+            QVERIFY2(!module.source, module.name.c_str());
+            QVERIFY(!module.note.empty());
+        }
+    }
+};
+
+QTEST_GUILESS_MAIN(TestApplicationCode)
+#include "tst_applicationcode.moc"
