@@ -28,15 +28,15 @@ public:
             if (!row.id || !row.parentId || !row.name)
                 continue;
             if (*row.id == *row.parentId) {
-                if (*row.name == "MSysAccessStorage_ROOT")
+                if (*row.name == "MSysAccessStorage_ROOT" && !m_hasRoot) {
                     m_root = *row.id;
+                    m_hasRoot = true;
+                }
                 continue;
             }
             m_children[*row.parentId].push_back(&row);
         }
     }
-
-    std::optional<std::int64_t> root() const { return m_root; }
 
     // The child of that name and type: of several (a damaged tree), the first.
     const StorageRow *child(std::int64_t parent, std::string_view name, std::int64_t type) const
@@ -53,18 +53,21 @@ public:
     // The storage at the end of a path of storage names.
     std::optional<std::int64_t> storage(std::initializer_list<std::string_view> path) const
     {
-        std::optional<std::int64_t> at = m_root;
+        if (!m_hasRoot)
+            return std::nullopt;
+        std::int64_t at = m_root;
         for (std::string_view name : path) {
-            const StorageRow *row = at ? child(*at, name, kStorage) : nullptr;
+            const StorageRow *row = child(at, name, kStorage);
             if (!row)
                 return std::nullopt;
-            at = row->id;
+            at = *row->id;
         }
         return at;
     }
 
 private:
-    std::optional<std::int64_t> m_root;
+    std::int64_t m_root = 0;
+    bool m_hasRoot = false;
     std::map<std::int64_t, std::vector<const StorageRow *>> m_children;
 };
 

@@ -191,7 +191,8 @@ public:
         MdbHandle *mdb = m_table->entry->mdb;
         const std::size_t start = std::size_t(std::max(column->cur_value_start, 0));
         const std::size_t length = std::size_t(column->cur_value_len);
-        if (column->cur_value_start < 0 || length < MDB_MEMO_OVERHEAD || start + length > mdb->fmt->pg_size)
+        if (column->cur_value_start < 0 || length < MDB_MEMO_OVERHEAD ||
+            start + length > std::size_t(mdb->fmt->pg_size))
             return LongValueParts{{}, {}, true};
         const std::span<const std::uint8_t> value(mdb->pg_buf + start, length);
         return LongValueParts{value.first(MDB_MEMO_OVERHEAD), value.subspan(MDB_MEMO_OVERHEAD), false};
