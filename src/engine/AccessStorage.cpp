@@ -183,6 +183,32 @@ std::optional<Project> readStorageProject(const std::vector<StorageRow> &rows, s
     return project;
 }
 
+std::optional<std::vector<std::uint8_t>> joinObjectChunks(const std::vector<ObjectChunk> &chunks, std::size_t chunkSize,
+                                                          std::size_t maxBytes, std::string &problem)
+{
+    const auto header =
+        std::find_if(chunks.begin(), chunks.end(), [](const ObjectChunk &chunk) { return chunk.id == 0; });
+    if (header == chunks.end() || header->data.size() < 8) {
+        problem = "the application's compound file has no header";
+        return std::nullopt;
+    }
+    const std::size_t length = std::size_t(header->data[4]) | std::size_t(header->data[5]) << 8 |
+                               std::size_t(header->data[6]) << 16 | std::size_t(header->data[7]) << 24;
+    if (length > maxBytes || chunkSize == 0) {
+        problem = "the application's compound file is larger than any Access makes";
+        return std::nullopt;
+    }
+    std::vector<std::uint8_t> file(length, 0);
+    for (const ObjectChunk &chunk : chunks) {
+        if (chunk.id < 1 || std::size_t(chunk.id - 1) >= (length + chunkSize - 1) / chunkSize)
+            continue;
+        const std::size_t from = std::size_t(chunk.id - 1) * chunkSize;
+        const std::size_t size = std::min({chunk.data.size(), chunkSize, length - from});
+        std::copy_n(chunk.data.begin(), size, file.begin() + std::ptrdiff_t(from));
+    }
+    return file;
+}
+
 std::string codePageToUtf8(const std::string &bytes, std::uint32_t codePage)
 {
     if (std::all_of(bytes.begin(), bytes.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; }))

@@ -26,6 +26,19 @@ struct StorageRow
     bool damaged = false;
 };
 
+// A row of MSysAccessObjects: one chunk of the compound file of an Access 2000 database.
+struct ObjectChunk
+{
+    std::int64_t id = 0; // ID: 0 the header, k the chunk from (k - 1) * chunk size
+    std::vector<std::uint8_t> data;
+};
+
+// The compound file the chunks make up: the header row gives its length, each chunk its place,
+// and a chunk that is not there reads as zeros. Nothing, with the reason, without a header or
+// beyond maxBytes.
+std::optional<std::vector<std::uint8_t>> joinObjectChunks(const std::vector<ObjectChunk> &chunks, std::size_t chunkSize,
+                                                          std::size_t maxBytes, std::string &problem);
+
 struct ProjectReference
 {
     std::string name;

@@ -198,6 +198,18 @@ public:
         return LongValueParts{value.first(MDB_MEMO_OVERHEAD), value.subspan(MDB_MEMO_OVERHEAD), false};
     }
 
+    // The stored bytes of wanted column i of the row just fetched, whatever its type (libmdb binds
+    // no value for some types it does not know). Nothing for a null or bytes outside the page.
+    std::optional<std::span<const std::uint8_t>> storedValue(std::size_t i) const
+    {
+        const MdbColumn *column = m_column[i];
+        MdbHandle *mdb = m_table->entry->mdb;
+        if (!column || column->cur_value_start < 0 || column->cur_value_len <= 0 ||
+            std::size_t(column->cur_value_start) + std::size_t(column->cur_value_len) > std::size_t(mdb->fmt->pg_size))
+            return std::nullopt;
+        return std::span<const std::uint8_t>(mdb->pg_buf + column->cur_value_start, std::size_t(column->cur_value_len));
+    }
+
     // The values of the row just fetched; the buffers are emptied for the next.
     std::vector<Value> take()
     {
@@ -462,6 +474,22 @@ SystemTable<StorageRow> readStorageRows(MdbHandle *mdb, std::uint32_t tablePage,
     if (unread > 0)
         addProblem(result.problem, "MSysAccessStorage: the bytes of " + std::to_string(unread) +
                                        (unread == 1 ? " stream" : " streams") + " could not be read");
+    return result;
+}
+
+SystemTable<ObjectChunk> readObjectChunks(MdbHandle *mdb, std::uint32_t tablePage)
+{
+    enum { Id, Data };
+    SystemTable<ObjectChunk> result;
+    result.problem = readRows(mdb, tablePage, "MSysAccessObjects", {"ID", "Data"}, kMaxRows,
+                              [&](std::vector<Value> &&values, const BoundColumns &row) {
+                                  const auto id = number(values[Id]);
+                                  const auto data = row.storedValue(Data);
+                                  if (id)
+                                      result.rows.push_back(
+                                          ObjectChunk{*id, data ? std::vector<std::uint8_t>(data->begin(), data->end())
+                                                                : std::vector<std::uint8_t>()});
+                              });
     return result;
 }
 

@@ -79,6 +79,8 @@ SystemTable<ObjectRow> readObjectRows(MdbHandle *mdb);
 SystemTable<ComplexColumnRow> readComplexColumnRows(MdbHandle *mdb, std::uint32_t tablePage);
 SystemTable<RelationshipRow> readRelationshipRows(MdbHandle *mdb, std::uint32_t tablePage);
 SystemTable<StoredQueryRow> readQueryRows(MdbHandle *mdb, std::uint32_t tablePage);
+// The rows of MSysAccessObjects, in which Access 2000 keeps one compound file cut into chunks.
+SystemTable<ObjectChunk> readObjectChunks(MdbHandle *mdb, std::uint32_t tablePage);
 // The streams' bytes are read with the worker's own page reader, each up to maxStreamBytes.
 SystemTable<StorageRow> readStorageRows(MdbHandle *mdb, std::uint32_t tablePage, PageReader &pages,
                                         const PageLayout &layout, std::size_t maxStreamBytes);

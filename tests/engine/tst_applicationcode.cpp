@@ -4,6 +4,7 @@
 // a class file's header, trailing blanks and line ends).
 
 #include "engine/AccessStorage.h"
+#include "engine/CompoundFile.h"
 #include "engine/Mdb.h"
 #include "engine/SystemTables.h"
 #include "support/TestSupport.h"
@@ -32,10 +33,13 @@ std::optional<Project> projectOf(const QString &path, std::string &problem)
         return std::nullopt;
     }
     std::uint32_t storagePage = 0;
+    std::uint32_t objectsPage = 0;
     for (guint i = 0; i < mdb->num_catalog; ++i) {
         auto *entry = static_cast<MdbCatalogEntry *>(g_ptr_array_index(mdb->catalog, i));
         if (std::strcmp(entry->object_name, "MSysAccessStorage") == 0)
             storagePage = entry->table_pg;
+        if (std::strcmp(entry->object_name, "MSysAccessObjects") == 0)
+            objectsPage = entry->table_pg;
     }
     const PageLayout layout{std::size_t(mdb->fmt->pg_size), std::size_t(mdb->fmt->row_count_offset)};
     PageReader pages;
@@ -45,6 +49,16 @@ std::optional<Project> projectOf(const QString &path, std::string &problem)
         problem = rows.problem;
         if (rows.problem.empty())
             project = readStorageProject(rows.rows, problem);
+    } else if (objectsPage) {
+        // Access 2000: one compound file in chunks.
+        const SystemTable<ObjectChunk> chunks = readObjectChunks(mdb, objectsPage);
+        problem = chunks.problem;
+        const auto file = chunks.problem.empty()
+                              ? joinObjectChunks(chunks.rows, IS_JET3(mdb) ? 241 : 3992, 256u << 20, problem)
+                              : std::nullopt;
+        const auto rows = file ? compoundFileRows(*file, 256u << 20, problem) : std::nullopt;
+        if (rows)
+            project = readStorageProject(*rows, problem);
     } else {
         problem = "no MSysAccessStorage";
     }
@@ -128,7 +142,11 @@ std::map<QString, QString> exportedModules(const QString &folder)
             static const QRegularExpression vbName(QStringLiteral("^Attribute VB_Name = \"([^\"]*)\""),
                                                    QRegularExpression::MultilineOption);
             const QRegularExpressionMatch named = vbName.match(text);
-            modules[named.hasMatch() ? named.captured(1) : file.completeBaseName()] = text;
+            // AccessVCS names a module's file "Mod_<name>".
+            QString name = file.completeBaseName();
+            if (name.startsWith(QStringLiteral("Mod_")))
+                name = name.mid(4);
+            modules[named.hasMatch() ? named.captured(1) : name] = text;
         }
     }
     return modules;
@@ -154,6 +172,7 @@ private slots:
             << QStringLiteral("charts-new/BetterAccessCharts.accda") << 37 << 36;
         QTest::newRow("ACE add-in, older") << QStringLiteral("charts-old/BetterAccessCharts.accda") << 37 << 36;
         QTest::newRow("Access 2002-2003") << QStringLiteral("barcode-jet4/CodBarra39Etiquetas_2003.mdb") << 5 << 0;
+        QTest::newRow("Access 2000, a compound file in chunks") << QStringLiteral("testdb-jet4/TestDB.mdb") << 2 << 2;
         QTest::newRow("ACE before compiling") << QStringLiteral("tmdb-accdb/TM-DB-2012v1b.accdb") << 27 << 0;
     }
     void modulesReadAsAccessExportedThem()
