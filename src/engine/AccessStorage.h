@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -38,6 +39,25 @@ struct ObjectChunk
 // beyond maxBytes.
 std::optional<std::vector<std::uint8_t>> joinObjectChunks(const std::vector<ObjectChunk> &chunks, std::size_t chunkSize,
                                                           std::size_t maxBytes, std::string &problem);
+
+// A form, report, macro or module as MSysObjects lists it.
+struct ApplicationObject
+{
+    std::string name;
+    std::int64_t type = 0; // -32768 form, -32764 report, -32766 macro, -32761 module
+    // "2020-05-01T10:00:00"; nothing when the row has no date, or one no calendar has.
+    std::optional<std::string> created;
+    std::optional<std::string> updated;
+};
+
+inline constexpr std::int64_t kFormObject = -32768;
+inline constexpr std::int64_t kReportObject = -32764;
+inline constexpr std::int64_t kMacroObject = -32766;
+inline constexpr std::int64_t kModuleObject = -32761;
+
+// A stored date and time (8 bytes: days since 1899-12-30, the time of day as the fraction) as
+// "YYYY-MM-DDThh:mm:ss"; nothing for anything else, or a date before year 100 or after 9999.
+std::optional<std::string> accessDateText(std::span<const std::uint8_t> stored);
 
 struct ProjectReference
 {

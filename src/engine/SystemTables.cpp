@@ -477,6 +477,26 @@ SystemTable<StorageRow> readStorageRows(MdbHandle *mdb, std::uint32_t tablePage,
     return result;
 }
 
+SystemTable<ApplicationObject> readApplicationObjects(MdbHandle *mdb)
+{
+    enum { Name, Type, DateCreate, DateUpdate };
+    SystemTable<ApplicationObject> result;
+    result.problem = readRows(
+        mdb, kObjectsDefinitionPage, "MSysObjects", {"Name", "Type", "DateCreate", "DateUpdate"}, kMaxRows,
+        [&](std::vector<Value> &&values, const BoundColumns &row) {
+            const auto type = number(values[Type]);
+            if (!values[Name] || !type ||
+                (*type != kFormObject && *type != kReportObject && *type != kMacroObject && *type != kModuleObject))
+                return;
+            const auto date = [&](std::size_t column) -> std::optional<std::string> {
+                const auto stored = row.storedValue(column);
+                return stored ? accessDateText(*stored) : std::nullopt;
+            };
+            result.rows.push_back(ApplicationObject{*values[Name], *type, date(DateCreate), date(DateUpdate)});
+        });
+    return result;
+}
+
 SystemTable<ObjectChunk> readObjectChunks(MdbHandle *mdb, std::uint32_t tablePage)
 {
     enum { Id, Data };

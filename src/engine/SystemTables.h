@@ -79,6 +79,8 @@ SystemTable<ObjectRow> readObjectRows(MdbHandle *mdb);
 SystemTable<ComplexColumnRow> readComplexColumnRows(MdbHandle *mdb, std::uint32_t tablePage);
 SystemTable<RelationshipRow> readRelationshipRows(MdbHandle *mdb, std::uint32_t tablePage);
 SystemTable<StoredQueryRow> readQueryRows(MdbHandle *mdb, std::uint32_t tablePage);
+// The forms, reports, macros and modules that MSysObjects lists.
+SystemTable<ApplicationObject> readApplicationObjects(MdbHandle *mdb);
 // The rows of MSysAccessObjects, in which Access 2000 keeps one compound file cut into chunks.
 SystemTable<ObjectChunk> readObjectChunks(MdbHandle *mdb, std::uint32_t tablePage);
 // The streams' bytes are read with the worker's own page reader, each up to maxStreamBytes.

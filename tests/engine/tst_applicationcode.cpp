@@ -16,6 +16,7 @@
 #include <QStringConverter>
 #include <QTest>
 
+#include <cmath>
 #include <cstring>
 #include <map>
 
@@ -202,6 +203,64 @@ private slots:
         // Every module that the fixture exported reads the same; the exports of the add-in's
         // repository also hold files of its demo database, which this file does not have.
         QCOMPARE(equal, exported);
+    }
+
+    // The forms, reports, macros and modules of every application, as MSysObjects lists them
+    // (the counts of the collection's README), with their dates.
+    void objectsAreListedWithTheirDates_data()
+    {
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<QList<int>>("counts"); // forms, reports, macros, modules
+        QTest::newRow("ACE") << QStringLiteral("vcs-testing/Testing.accdb") << QList<int>{1, 2, 1, 3};
+        QTest::newRow("ACE 2") << QStringLiteral("vcs-demo/demo.accdb") << QList<int>{1, 1, 2, 3};
+        QTest::newRow("Access 2000") << QStringLiteral("testdb-jet4/TestDB.mdb") << QList<int>{3, 1, 2, 2};
+        QTest::newRow("add-in") << QStringLiteral("charts-new/BetterAccessCharts.accda") << QList<int>{3, 0, 0, 34};
+        QTest::newRow("Access 97") << QStringLiteral("barcode-jet3/CodBarra39Etiquetas.mdb") << QList<int>{1, 1, 0, 3};
+        QTest::newRow("Access 2003") << QStringLiteral("barcode-jet4/CodBarra39Etiquetas_2003.mdb")
+                                     << QList<int>{1, 1, 0, 3};
+        QTest::newRow("compiled") << QStringLiteral("tmdb-accde/TM-DB-Main.accde") << QList<int>{23, 1, 3, 10};
+    }
+    void objectsAreListedWithTheirDates()
+    {
+        QFETCH(QString, file);
+        QFETCH(QList<int>, counts);
+        file = TestSupport::realFile(QStringLiteral("code/") + file);
+        if (file.isEmpty())
+            STRUDEX_WITHOUT_FIXTURE("The applications of the public collection are not here");
+        MdbHandle *mdb = mdb_open(file.toLocal8Bit().constData(), MDB_NOFLAGS);
+        QVERIFY(mdb);
+        const SystemTable<ApplicationObject> objects = readApplicationObjects(mdb);
+        mdb_close(mdb);
+        QVERIFY2(objects.problem.empty(), objects.problem.c_str());
+        QList<int> found{0, 0, 0, 0};
+        for (const ApplicationObject &object : objects.rows) {
+            const int kind = object.type == kFormObject     ? 0
+                             : object.type == kReportObject ? 1
+                             : object.type == kMacroObject  ? 2
+                                                            : 3;
+            ++found[kind];
+            QVERIFY2(object.created && object.updated, object.name.c_str());
+            QVERIFY(*object.created <= *object.updated);
+        }
+        QCOMPARE(found, counts);
+    }
+
+    void storedDatesReadAsAccessShowsThem()
+    {
+        const auto text = [](double days) {
+            std::uint8_t bytes[8];
+            std::memcpy(bytes, &days, 8);
+            return accessDateText(bytes).value_or("none");
+        };
+        QCOMPARE(text(0.0), std::string("1899-12-30T00:00:00"));
+        QCOMPARE(text(43831.5), std::string("2020-01-01T12:00:00"));
+        // Before 1899-12-30 the time still counts forward: -1.25 is 29 December, 6 in the morning.
+        QCOMPARE(text(-1.25), std::string("1899-12-29T06:00:00"));
+        QCOMPARE(text(2958465.5), std::string("9999-12-31T12:00:00"));
+        // A time that rounds to the next midnight is that midnight.
+        QCOMPARE(text(1.9999999), std::string("1900-01-01T00:00:00"));
+        QCOMPARE(text(std::nan("")), std::string("none"));
+        QCOMPARE(text(1e300), std::string("none"));
     }
 
     // A compiled file keeps no source: its modules are listed, each with the reason.
