@@ -1,5 +1,7 @@
 #include "engine/AccessStorage.h"
 
+#include "engine/StoredText.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
@@ -184,6 +186,86 @@ std::optional<Project> readStorageProject(const std::vector<StorageRow> &rows, s
     for (const Vba::Module &module : directory->modules)
         project.modules.push_back(readModule(tree, *vba, module, codePage));
     return project;
+}
+
+namespace {
+
+// A container's directory (its "\x03DirData" stream): a u32, then per object a byte 04, the
+// size of what follows, the name in UTF-16 and the u32 number of the object's storage.
+std::optional<std::vector<std::pair<std::string, std::uint32_t>>>
+containerDirectory(const std::vector<std::uint8_t> &bytes)
+{
+    std::vector<std::pair<std::string, std::uint32_t>> entries;
+    std::size_t at = 4;
+    while (at + 2 <= bytes.size()) {
+        if (bytes[at] != 0x04)
+            return std::nullopt;
+        const std::size_t size = bytes[at + 1];
+        at += 2;
+        if (size < 4 || size > bytes.size() - at)
+            return std::nullopt;
+        const std::size_t nameBytes = size - 4;
+        std::string name =
+            utf16leToUtf8(std::span<const std::uint8_t>(bytes).subspan(at, nameBytes), nameBytes * 2 + 1);
+        while (!name.empty() && name.back() == '\0')
+            name.pop_back();
+        const std::size_t number = at + nameBytes;
+        entries.emplace_back(std::move(name), std::uint32_t(bytes[number]) | std::uint32_t(bytes[number + 1]) << 8 |
+                                                  std::uint32_t(bytes[number + 2]) << 16 |
+                                                  std::uint32_t(bytes[number + 3]) << 24);
+        at += size;
+    }
+    return entries;
+}
+
+// The XML definition in a macro's Blob: UTF-16 text after "_AXL:", to its end or its first NUL.
+std::optional<std::string> macroDefinition(const std::vector<std::uint8_t> &blob)
+{
+    static const std::u16string_view marker = u"_AXL:";
+    for (std::size_t at = 0; at + marker.size() * 2 <= blob.size(); ++at) {
+        bool found = true;
+        for (std::size_t k = 0; k < marker.size() && found; ++k)
+            found = blob[at + 2 * k] == std::uint8_t(marker[k]) && blob[at + 2 * k + 1] == 0;
+        if (!found)
+            continue;
+        std::size_t from = at + marker.size() * 2;
+        std::size_t end = from;
+        while (end + 1 < blob.size() && (blob[end] != 0 || blob[end + 1] != 0))
+            end += 2;
+        return utf16leToUtf8(std::span<const std::uint8_t>(blob).subspan(from, end - from), (end - from) * 2 + 1);
+    }
+    return std::nullopt;
+}
+
+} // namespace
+
+std::optional<std::vector<StoredMacro>> readStorageMacros(const std::vector<StorageRow> &rows, std::string &problem)
+{
+    const StorageTree tree(rows);
+    const auto scripts = tree.storage({"Scripts"});
+    if (!scripts)
+        return std::vector<StoredMacro>();
+    const StorageRow *directory = tree.child(*scripts,
+                                             "\x03"
+                                             "DirData",
+                                             kStream);
+    const auto entries = directory && directory->bytes ? containerDirectory(*directory->bytes) : std::nullopt;
+    if (!entries) {
+        problem = "the directory of the macros could not be read";
+        return std::nullopt;
+    }
+    std::vector<StoredMacro> macros;
+    for (const auto &[name, number] : *entries) {
+        StoredMacro macro{name, std::nullopt, {}};
+        const auto storage = tree.storage({"Scripts", std::to_string(number)});
+        const StorageRow *blob = storage ? tree.child(*storage, "Blob", kStream) : nullptr;
+        if (!blob || !blob->bytes)
+            macro.note = "its definition could not be read";
+        else if (!(macro.definition = macroDefinition(*blob->bytes)))
+            macro.note = "a macro of an earlier Access, kept in a binary form that is not read";
+        macros.push_back(std::move(macro));
+    }
+    return macros;
 }
 
 std::optional<std::vector<std::uint8_t>> joinObjectChunks(const std::vector<ObjectChunk> &chunks, std::size_t chunkSize,

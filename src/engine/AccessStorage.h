@@ -91,6 +91,19 @@ struct Project
 // A compiled-only file has no directory: its modules come from the project's text stream.
 std::optional<Project> readStorageProject(const std::vector<StorageRow> &rows, std::string &problem);
 
+// A macro as its container keeps it: in ACE files its definition, the XML Access writes
+// ("<?xml ...><UserInterfaceMacro ...>"); an older file's binary macro has none (`note` says so).
+struct StoredMacro
+{
+    std::string name;
+    std::optional<std::string> definition;
+    std::string note;
+};
+
+// The macros of the storage tree's Scripts container, by the names its directory gives them.
+// Nothing, with the reason, when the container has no directory that can be read.
+std::optional<std::vector<StoredMacro>> readStorageMacros(const std::vector<StorageRow> &rows, std::string &problem);
+
 // Text in a Windows code page as UTF-8; a byte the code page does not have becomes U+FFFD.
 std::string codePageToUtf8(const std::string &bytes, std::uint32_t codePage);
 

@@ -24,7 +24,17 @@ using namespace Engine;
 
 namespace {
 
+std::optional<std::vector<StorageRow>> storageOf(const QString &path, std::string &problem);
+
 std::optional<Project> projectOf(const QString &path, std::string &problem)
+{
+    const auto rows = storageOf(path, problem);
+    return rows ? readStorageProject(*rows, problem) : std::nullopt;
+}
+
+// The storage tree of a file, from MSysAccessStorage or (Access 2000) the compound file in
+// MSysAccessObjects.
+std::optional<std::vector<StorageRow>> storageOf(const QString &path, std::string &problem)
 {
     MdbHandle *mdb = mdb_open(path.toLocal8Bit().constData(), MDB_NOFLAGS);
     if (!mdb || !mdb_read_catalog(mdb, MDB_ANY)) {
@@ -44,12 +54,12 @@ std::optional<Project> projectOf(const QString &path, std::string &problem)
     }
     const PageLayout layout{std::size_t(mdb->fmt->pg_size), std::size_t(mdb->fmt->row_count_offset)};
     PageReader pages;
-    std::optional<Project> project;
+    std::optional<std::vector<StorageRow>> rows;
     if (storagePage && pages.open(path.toLocal8Bit().toStdString(), layout.pageSize, mdb->f->db_key)) {
-        const SystemTable<StorageRow> rows = readStorageRows(mdb, storagePage, pages, layout, 256u << 20);
-        problem = rows.problem;
-        if (rows.problem.empty())
-            project = readStorageProject(rows.rows, problem);
+        SystemTable<StorageRow> read = readStorageRows(mdb, storagePage, pages, layout, 256u << 20);
+        problem = read.problem;
+        if (read.problem.empty())
+            rows = std::move(read.rows);
     } else if (objectsPage) {
         // Access 2000: one compound file in chunks.
         const SystemTable<ObjectChunk> chunks = readObjectChunks(mdb, objectsPage);
@@ -57,14 +67,13 @@ std::optional<Project> projectOf(const QString &path, std::string &problem)
         const auto file = chunks.problem.empty()
                               ? joinObjectChunks(chunks.rows, IS_JET3(mdb) ? 241 : 3992, 256u << 20, problem)
                               : std::nullopt;
-        const auto rows = file ? compoundFileRows(*file, 256u << 20, problem) : std::nullopt;
-        if (rows)
-            project = readStorageProject(*rows, problem);
+        if (file)
+            rows = compoundFileRows(*file, 256u << 20, problem);
     } else {
         problem = "no MSysAccessStorage";
     }
     mdb_close(mdb);
-    return project;
+    return rows;
 }
 
 // An exported file's text, in whichever of the encodings exports come in.
@@ -261,6 +270,50 @@ private slots:
         QCOMPARE(text(1.9999999), std::string("1900-01-01T00:00:00"));
         QCOMPARE(text(std::nan("")), std::string("none"));
         QCOMPARE(text(1e300), std::string("none"));
+    }
+
+    // Access 2010 and later keep a macro's definition as XML; earlier ones a binary form, which is
+    // listed without one.
+    void macrosComeWithTheirDefinitions_data()
+    {
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<QStringList>("names");
+        QTest::addColumn<bool>("xml");
+        QTest::newRow("ACE") << QStringLiteral("vcs-testing/Testing.accdb") << QStringList{QStringLiteral("AutoExec")}
+                             << true;
+        // Saved by Access 2007 from an older file: its macros keep the binary form.
+        QTest::newRow("ACE 2007") << QStringLiteral("tmdb-accdb/TM-DB-2012v1b.accdb") << QStringList() << false;
+        QTest::newRow("Access 2000") << QStringLiteral("testdb-jet4/TestDB.mdb") << QStringList() << false;
+    }
+    void macrosComeWithTheirDefinitions()
+    {
+        QFETCH(QString, file);
+        QFETCH(QStringList, names);
+        QFETCH(bool, xml);
+        file = TestSupport::realFile(QStringLiteral("code/") + file);
+        if (file.isEmpty())
+            STRUDEX_WITHOUT_FIXTURE("The applications of the public collection are not here");
+        std::string problem;
+        const auto rows = storageOf(file, problem);
+        QVERIFY2(rows, problem.c_str());
+        const auto macros = readStorageMacros(*rows, problem);
+        QVERIFY2(macros, problem.c_str());
+        QVERIFY(!macros->empty());
+        QStringList found;
+        for (const StoredMacro &macro : *macros) {
+            found << QString::fromStdString(macro.name);
+            if (xml) {
+                QVERIFY2(macro.definition, macro.note.c_str());
+                QVERIFY(macro.definition->starts_with("<?xml"));
+                QVERIFY(macro.definition->find("<UserInterfaceMacro") != std::string::npos);
+            } else {
+                QVERIFY(!macro.definition);
+                QVERIFY(!macro.note.empty());
+            }
+        }
+        qInfo("%s: macros %s", qPrintable(QFileInfo(file).fileName()), qPrintable(found.join(QStringLiteral(", "))));
+        if (!names.isEmpty())
+            QCOMPARE(found, names);
     }
 
     // A compiled file keeps no source: its modules are listed, each with the reason.
