@@ -268,6 +268,24 @@ std::optional<std::vector<StoredMacro>> readStorageMacros(const std::vector<Stor
     return macros;
 }
 
+std::optional<std::string> blobModuleSource(std::span<const std::uint8_t> blob, const std::string &name,
+                                            std::uint32_t codePage)
+{
+    const std::string first = "Attribute VB_Name = \"" + name + "\"";
+    for (std::size_t at = 0; at + 3 <= blob.size(); ++at) {
+        // A container's signature byte and a compressed chunk's header.
+        if (blob[at] != 0x01 || (blob[at + 2] & 0xF0) != 0xB0)
+            continue;
+        const auto text = Vba::decompressText(blob.subspan(at));
+        if (!text)
+            continue;
+        std::string source = codePageToUtf8(std::string(text->begin(), text->end()), codePage);
+        if (source.starts_with(first))
+            return source;
+    }
+    return std::nullopt;
+}
+
 std::optional<std::vector<std::uint8_t>> joinObjectChunks(const std::vector<ObjectChunk> &chunks, std::size_t chunkSize,
                                                           std::size_t maxBytes, std::string &problem)
 {

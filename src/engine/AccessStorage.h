@@ -104,6 +104,12 @@ struct StoredMacro
 // Nothing, with the reason, when the container has no directory that can be read.
 std::optional<std::vector<StoredMacro>> readStorageMacros(const std::vector<StorageRow> &rows, std::string &problem);
 
+// The source of an Access 97 module from its blob in MSysModules2. The blob's layout is not
+// published: the source is the compressed container in it whose text starts with the module's own
+// "Attribute VB_Name" line. Nothing when no such container is there.
+std::optional<std::string> blobModuleSource(std::span<const std::uint8_t> blob, const std::string &name,
+                                            std::uint32_t codePage);
+
 // Text in a Windows code page as UTF-8; a byte the code page does not have becomes U+FFFD.
 std::string codePageToUtf8(const std::string &bytes, std::uint32_t codePage);
 

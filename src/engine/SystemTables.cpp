@@ -449,6 +449,40 @@ SystemTable<StoredQueryRow> readQueryRows(MdbHandle *mdb, std::uint32_t tablePag
     return readTable<StoredQueryRow>(mdb, tablePage, "MSysQueries", kQueryColumns);
 }
 
+namespace {
+
+// The whole long value in wanted column i of the row just fetched: nothing for a null, nothing
+// with `damaged` when it is stored but cannot be read.
+std::optional<std::vector<std::uint8_t>> longValueOf(const BoundColumns &row, std::size_t i, PageReader &pages,
+                                                     const PageLayout &layout, std::size_t maxBytes, bool &damaged)
+{
+    const auto parts = row.longValue(i);
+    std::optional<std::vector<std::uint8_t>> value;
+    if (parts && !parts->damaged)
+        value = readLongValue(parts->header, parts->inRow, pages, layout, maxBytes);
+    damaged = parts && !value;
+    return value;
+}
+
+} // namespace
+
+SystemTable<ModuleRow> readModuleRows(MdbHandle *mdb, std::uint32_t tablePage, PageReader &pages,
+                                      const PageLayout &layout, std::size_t maxModuleBytes)
+{
+    enum { Name, Type, Module };
+    SystemTable<ModuleRow> result;
+    result.problem = readRows(mdb, tablePage, "MSysModules2", {"Name", "Type", "Module"}, kMaxRows,
+                              [&](std::vector<Value> &&values, const BoundColumns &row) {
+                                  ModuleRow module;
+                                  module.name = std::move(values[Name]);
+                                  module.type = number(values[Type]);
+                                  module.bytes =
+                                      longValueOf(row, Module, pages, layout, maxModuleBytes, module.damaged);
+                                  result.rows.push_back(std::move(module));
+                              });
+    return result;
+}
+
 SystemTable<StorageRow> readStorageRows(MdbHandle *mdb, std::uint32_t tablePage, PageReader &pages,
                                         const PageLayout &layout, std::size_t maxStreamBytes)
 {
@@ -462,13 +496,8 @@ SystemTable<StorageRow> readStorageRows(MdbHandle *mdb, std::uint32_t tablePage,
                                   storage.parentId = number(values[ParentId]);
                                   storage.name = std::move(values[Name]);
                                   storage.type = number(values[Type]);
-                                  if (const auto parts = row.longValue(Lv)) {
-                                      if (!parts->damaged)
-                                          storage.bytes =
-                                              readLongValue(parts->header, parts->inRow, pages, layout, maxStreamBytes);
-                                      storage.damaged = !storage.bytes;
-                                      unread += storage.damaged ? 1 : 0;
-                                  }
+                                  storage.bytes = longValueOf(row, Lv, pages, layout, maxStreamBytes, storage.damaged);
+                                  unread += storage.damaged ? 1 : 0;
                                   result.rows.push_back(std::move(storage));
                               });
     if (unread > 0)

@@ -79,6 +79,18 @@ SystemTable<ObjectRow> readObjectRows(MdbHandle *mdb);
 SystemTable<ComplexColumnRow> readComplexColumnRows(MdbHandle *mdb, std::uint32_t tablePage);
 SystemTable<RelationshipRow> readRelationshipRows(MdbHandle *mdb, std::uint32_t tablePage);
 SystemTable<StoredQueryRow> readQueryRows(MdbHandle *mdb, std::uint32_t tablePage);
+// A row of MSysModules2, where Access 97 keeps each module (and the code behind each form and
+// report) in a blob of its own.
+struct ModuleRow
+{
+    std::optional<std::string> name;                // Name
+    std::optional<std::int64_t> type;               // Type: 32775 a module, 32768 a form's, 32772 a report's
+    std::optional<std::vector<std::uint8_t>> bytes; // Module
+    bool damaged = false;
+};
+SystemTable<ModuleRow> readModuleRows(MdbHandle *mdb, std::uint32_t tablePage, PageReader &pages,
+                                      const PageLayout &layout, std::size_t maxModuleBytes);
+
 // The forms, reports, macros and modules that MSysObjects lists.
 SystemTable<ApplicationObject> readApplicationObjects(MdbHandle *mdb);
 // The rows of MSysAccessObjects, in which Access 2000 keeps one compound file cut into chunks.

@@ -113,6 +113,33 @@ std::optional<std::vector<std::uint8_t>> decompress(std::span<const std::uint8_t
     return out;
 }
 
+std::optional<std::vector<std::uint8_t>> decompressText(std::span<const std::uint8_t> bytes, std::size_t limit)
+{
+    if (bytes.empty() || bytes[0] != 0x01)
+        return std::nullopt;
+    std::vector<std::uint8_t> out;
+    std::size_t at = 1;
+    while (bytes.size() - at >= 3 && out.size() <= limit) {
+        const std::uint16_t header = u16(bytes, at);
+        // Only compressed chunks: a stored one cannot be told from the data after the container.
+        if (((header >> 12) & 0x7) != 0x3 || !(header & 0x8000))
+            break;
+        const std::size_t chunkEnd = at + std::size_t(header & 0x0FFF) + 3;
+        if (chunkEnd > bytes.size())
+            break;
+        std::vector<std::uint8_t> chunk;
+        std::string problem;
+        if (!decompressTokens(bytes, at + 2, chunkEnd, chunk, problem) ||
+            std::find(chunk.begin(), chunk.end(), std::uint8_t(0)) != chunk.end())
+            break;
+        out.insert(out.end(), chunk.begin(), chunk.end());
+        at = chunkEnd;
+    }
+    if (out.empty() || out.size() > limit)
+        return std::nullopt;
+    return out;
+}
+
 namespace {
 
 std::string text(std::span<const std::uint8_t> bytes)

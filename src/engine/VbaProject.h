@@ -25,6 +25,13 @@ inline constexpr std::size_t kDefaultLimit = 64u << 20;
 std::optional<std::vector<std::uint8_t>> decompress(std::span<const std::uint8_t> container, std::string &problem,
                                                     std::size_t limit = kDefaultLimit);
 
+// The chunks of a compressed container that starts at the start of `bytes` and may be followed by
+// other data: decoded up to the first chunk that is not one, or that holds a byte no text has (a
+// NUL). Nothing when not even the first chunk is one. For stores that keep a container inside
+// other data without saying where it ends (Access 97's module blobs).
+std::optional<std::vector<std::uint8_t>> decompressText(std::span<const std::uint8_t> bytes,
+                                                        std::size_t limit = kDefaultLimit);
+
 enum class ModuleKind {
     Standard,
     // A class module, or the code behind a form or a report: the `dir` stream does not tell them

@@ -16,6 +16,7 @@
 #include <QStringConverter>
 #include <QTest>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <map>
@@ -314,6 +315,49 @@ private slots:
         qInfo("%s: macros %s", qPrintable(QFileInfo(file).fileName()), qPrintable(found.join(QStringLiteral(", "))));
         if (!names.isEmpty())
             QCOMPARE(found, names);
+    }
+
+    // Access 97 keeps each module in a blob of MSysModules2; the same application saved by Access
+    // 2003 keeps them in its VBA project. Both must read the same code.
+    void access97ModulesReadAsTheirLaterCopy()
+    {
+        const QString old = TestSupport::realFile(QStringLiteral("code/barcode-jet3/CodBarra39Etiquetas.mdb"));
+        const QString later = TestSupport::realFile(QStringLiteral("code/barcode-jet4/CodBarra39Etiquetas_2003.mdb"));
+        if (old.isEmpty() || later.isEmpty())
+            STRUDEX_WITHOUT_FIXTURE("The applications of the public collection are not here");
+        std::string problem;
+        const auto project = projectOf(later, problem);
+        QVERIFY2(project, problem.c_str());
+
+        MdbHandle *mdb = mdb_open(old.toLocal8Bit().constData(), MDB_NOFLAGS);
+        QVERIFY(mdb && mdb_read_catalog(mdb, MDB_ANY));
+        std::uint32_t modulesPage = 0;
+        for (guint i = 0; i < mdb->num_catalog; ++i) {
+            auto *entry = static_cast<MdbCatalogEntry *>(g_ptr_array_index(mdb->catalog, i));
+            if (std::strcmp(entry->object_name, "MSysModules2") == 0)
+                modulesPage = entry->table_pg;
+        }
+        const PageLayout layout{std::size_t(mdb->fmt->pg_size), std::size_t(mdb->fmt->row_count_offset)};
+        PageReader pages;
+        QVERIFY(modulesPage && pages.open(old.toLocal8Bit().toStdString(), layout.pageSize, mdb->f->db_key));
+        const SystemTable<ModuleRow> rows = readModuleRows(mdb, modulesPage, pages, layout, 64u << 20);
+        mdb_close(mdb);
+        QVERIFY2(rows.problem.empty(), rows.problem.c_str());
+        int equal = 0;
+        for (const ModuleRow &row : rows.rows) {
+            if (!row.name || !row.bytes || row.type == 2)
+                continue; // the project's own row
+            const auto source = blobModuleSource(*row.bytes, *row.name, 1252);
+            QVERIFY2(source, row.name->c_str());
+            const auto same = std::find_if(project->modules.begin(), project->modules.end(),
+                                           [&](const ProjectModule &m) { return m.name == *row.name; });
+            QVERIFY2(same != project->modules.end() && same->source, row.name->c_str());
+            QCOMPARE(codeLines(QString::fromStdString(*source)), codeLines(QString::fromStdString(*same->source)));
+            ++equal;
+        }
+        QCOMPARE(equal, 5);
+        // A blob without the module's own container has no source.
+        QVERIFY(!blobModuleSource(std::vector<std::uint8_t>(100, 0x01), "Module1", 1252));
     }
 
     // A compiled file keeps no source: its modules are listed, each with the reason.
