@@ -249,7 +249,10 @@ std::optional<std::vector<StoredMacro>> readStorageMacros(const std::vector<Stor
                                              "\x03"
                                              "DirData",
                                              kStream);
-    const auto entries = directory && directory->bytes ? containerDirectory(*directory->bytes) : std::nullopt;
+    // A container that never held a macro has no directory.
+    if (!directory)
+        return std::vector<StoredMacro>();
+    const auto entries = directory->bytes ? containerDirectory(*directory->bytes) : std::nullopt;
     if (!entries) {
         problem = "the directory of the macros could not be read";
         return std::nullopt;

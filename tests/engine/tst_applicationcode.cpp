@@ -4,6 +4,7 @@
 // a class file's header, trailing blanks and line ends).
 
 #include "engine/AccessStorage.h"
+#include "engine/ApplicationReader.h"
 #include "engine/CompoundFile.h"
 #include "engine/Mdb.h"
 #include "engine/SystemTables.h"
@@ -358,6 +359,57 @@ private slots:
         QCOMPARE(equal, 5);
         // A blob without the module's own container has no source.
         QVERIFY(!blobModuleSource(std::vector<std::uint8_t>(100, 0x01), "Module1", 1252));
+    }
+
+    // Each application whole, the way the worker reads it: every module with its source (but a
+    // compiled file's), every macro MSysObjects lists, and nothing left unread.
+    void wholeApplicationsRead_data()
+    {
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<int>("modules");
+        QTest::addColumn<bool>("sources");
+        QTest::newRow("ACE") << QStringLiteral("vcs-testing/Testing.accdb") << 7 << true;
+        QTest::newRow("ACE 2") << QStringLiteral("vcs-demo/demo.accdb") << 4 << true;
+        QTest::newRow("add-in") << QStringLiteral("charts-new/BetterAccessCharts.accda") << 37 << true;
+        QTest::newRow("Access 2000") << QStringLiteral("testdb-jet4/TestDB.mdb") << 2 << true;
+        QTest::newRow("Access 2003") << QStringLiteral("barcode-jet4/CodBarra39Etiquetas_2003.mdb") << 5 << true;
+        QTest::newRow("Access 97") << QStringLiteral("barcode-jet3/CodBarra39Etiquetas.mdb") << 5 << true;
+        QTest::newRow("ACE 2007") << QStringLiteral("tmdb-accdb/TM-DB-2012v1b.accdb") << 27 << true;
+        QTest::newRow("compiled") << QStringLiteral("tmdb-accde/TM-DB-Main.accde") << 27 << false;
+    }
+    void wholeApplicationsRead()
+    {
+        QFETCH(QString, file);
+        QFETCH(int, modules);
+        QFETCH(bool, sources);
+        file = TestSupport::realFile(QStringLiteral("code/") + file);
+        if (file.isEmpty())
+            STRUDEX_WITHOUT_FIXTURE("The applications of the public collection are not here");
+        MdbHandle *mdb = mdb_open(file.toLocal8Bit().constData(), MDB_NOFLAGS);
+        QVERIFY(mdb && mdb_read_catalog(mdb, MDB_ANY));
+        const auto tablePage = [&](std::string_view name) -> std::uint32_t {
+            for (guint i = 0; i < mdb->num_catalog; ++i) {
+                auto *entry = static_cast<MdbCatalogEntry *>(g_ptr_array_index(mdb->catalog, i));
+                if (name == entry->object_name)
+                    return entry->table_pg;
+            }
+            return 0;
+        };
+        const PageLayout layout{std::size_t(mdb->fmt->pg_size), std::size_t(mdb->fmt->row_count_offset)};
+        PageReader pages;
+        QVERIFY(pages.open(file.toLocal8Bit().toStdString(), layout.pageSize, mdb->f->db_key));
+        const Application application = readApplication(mdb, tablePage, pages, layout);
+        mdb_close(mdb);
+        for (const std::string &note : application.notes)
+            qWarning("%s", note.c_str());
+        QVERIFY(application.notes.empty());
+        QVERIFY(application.project);
+        QCOMPARE(int(application.project->modules.size()), modules);
+        for (const ProjectModule &module : application.project->modules)
+            QVERIFY2(bool(module.source) == sources, module.name.c_str());
+        const auto macroObjects = std::count_if(application.objects.begin(), application.objects.end(),
+                                                [](const ApplicationObject &o) { return o.type == kMacroObject; });
+        QCOMPARE(qsizetype(application.macros.size()), qsizetype(macroObjects));
     }
 
     // A compiled file keeps no source: its modules are listed, each with the reason.
