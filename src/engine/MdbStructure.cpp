@@ -8,6 +8,7 @@
 // StructureReader members that read them.
 
 #include "engine/AccessTypes.h"
+#include "engine/ApplicationReader.h"
 #include "engine/EngineErrors.h"
 #include "engine/MdbDatabase.h"
 #include "engine/QueryText.h"
@@ -99,6 +100,9 @@ public:
     // The saved queries a user sees, with their SQL rebuilt.
     void sendQueries();
     void sendLinks();
+    // The forms, reports, macros and modules, the VBA project with each module's source, and the
+    // macros' definitions.
+    void sendApplication();
 
 private:
     // A system table of the catalogue by name; anyObject also finds what is not a table (the
@@ -149,6 +153,7 @@ void MdbDatabase::structure(const std::vector<std::string> &wantedTables, const 
     reader.sendRelationships();
     reader.sendQueries();
     reader.sendLinks();
+    reader.sendApplication();
 }
 
 // ---- the database ---------------------------------------------------------------------------------------------------
@@ -578,6 +583,88 @@ void MdbDatabase::StructureReader::sendLinks()
     for (const ObjectRow &object : m_objectRows.rows)
         if (isLink(object))
             m_emit(linkRecord(object));
+}
+
+// ---- the application --------------------------------------------------------------------------------------------
+
+namespace {
+
+EngineProtocol::ObjectType objectType(std::int64_t type)
+{
+    using EngineProtocol::ObjectType;
+    return type == kFormObject     ? ObjectType::Form
+           : type == kReportObject ? ObjectType::Report
+           : type == kMacroObject  ? ObjectType::Macro
+                                   : ObjectType::Module;
+}
+
+// A text of the application as a record may hold it: nothing, with a note, when it is too long to
+// send (no module or macro of a real application comes near).
+std::optional<std::string> sendable(const std::optional<std::string> &text, std::string &note)
+{
+    if (!text)
+        return std::nullopt;
+    if (text->size() > EngineProtocol::kMaxStringLength) {
+        addNote(note, "it is longer than the worker sends (" + std::to_string(text->size()) + " bytes)");
+        return std::nullopt;
+    }
+    return EngineProtocol::sanitizeUtf8(*text, EngineProtocol::kMaxStringLength);
+}
+
+} // namespace
+
+void MdbDatabase::StructureReader::sendApplication()
+{
+    const Application application = readApplication(
+        m_database.m_handle,
+        [this](std::string_view name) -> std::uint32_t {
+            const CatalogObject *table = systemTable(name);
+            return table ? table->tablePage : 0;
+        },
+        m_database.m_pages, m_database.m_layout.page);
+    beat();
+    for (const std::string &note : application.notes)
+        noteProblem(note);
+    for (const ApplicationObject &object : application.objects) {
+        StructureRecord record;
+        record.kind = StructureKind::Object;
+        record.object.type = objectType(object.type);
+        record.object.name = safe(object.name);
+        // Made here, in ASCII.
+        record.object.created = object.created;
+        record.object.updated = object.updated;
+        m_emit(std::move(record));
+    }
+    if (const auto &project = application.project) {
+        StructureRecord record;
+        record.kind = StructureKind::Project;
+        record.project.name = safe(project->name);
+        record.project.codePage = project->codePage;
+        record.project.compiledOnly = project->compiledOnly;
+        for (const ProjectReference &reference : project->references)
+            record.project.references.push_back({safe(reference.name), safe(reference.libid), reference.project});
+        m_emit(std::move(record));
+        for (const ProjectModule &module : project->modules) {
+            StructureRecord moduleRecord;
+            moduleRecord.kind = StructureKind::Module;
+            moduleRecord.module.name = safe(module.name);
+            moduleRecord.module.classModule = module.kind == Vba::ModuleKind::Class;
+            std::string note = module.note;
+            moduleRecord.module.source = sendable(module.source, note);
+            moduleRecord.module.note = safe(note);
+            m_emit(std::move(moduleRecord));
+            beat();
+        }
+    }
+    for (const StoredMacro &macro : application.macros) {
+        StructureRecord record;
+        record.kind = StructureKind::Macro;
+        record.macro.name = safe(macro.name);
+        std::string note = macro.note;
+        record.macro.definition = sendable(macro.definition, note);
+        record.macro.note = safe(note);
+        m_emit(std::move(record));
+    }
 }
 
 // ---- shared by the parts --------------------------------------------------------------------------------------------

@@ -216,11 +216,61 @@ template <class Text> BasicStructureLink<Text> readLink(Reader &in)
     return l;
 }
 
+template <class Text> BasicStructureObject<Text> readObject(Reader &in)
+{
+    BasicStructureObject<Text> o;
+    const std::uint8_t type = in.u8();
+    if (type < 1 || type > 4)
+        in.fail();
+    o.type = static_cast<ObjectType>(type);
+    o.name = readText<Text>(in);
+    o.created = readOptionalString<Text>(in);
+    o.updated = readOptionalString<Text>(in);
+    return o;
+}
+
+template <class Text> BasicStructureProject<Text> readProject(Reader &in)
+{
+    BasicStructureProject<Text> p;
+    p.name = readText<Text>(in);
+    p.codePage = in.u32();
+    p.compiledOnly = flag(in);
+    // A reference takes at least two string lengths and a flag.
+    if (const auto n = count(in, 9))
+        for (std::uint32_t i = 0; i < *n && in.ok(); ++i) {
+            BasicStructureReference<Text> r;
+            r.name = readText<Text>(in);
+            r.libid = readText<Text>(in);
+            r.project = flag(in);
+            p.references.push_back(std::move(r));
+        }
+    return p;
+}
+
+template <class Text> BasicStructureModule<Text> readModule(Reader &in)
+{
+    BasicStructureModule<Text> m;
+    m.name = readText<Text>(in);
+    m.classModule = flag(in);
+    m.source = readOptionalString<Text>(in);
+    m.note = readText<Text>(in);
+    return m;
+}
+
+template <class Text> BasicStructureMacro<Text> readMacro(Reader &in)
+{
+    BasicStructureMacro<Text> m;
+    m.name = readText<Text>(in);
+    m.definition = readOptionalString<Text>(in);
+    m.note = readText<Text>(in);
+    return m;
+}
+
 template <class Text> std::optional<BasicStructureRecord<Text>> readRecord(Reader &in)
 {
     BasicStructureRecord<Text> record;
     const std::uint8_t kind = in.u8();
-    if (!in.ok() || kind < 1 || kind > 6) {
+    if (!in.ok() || kind < 1 || kind > 10) {
         in.fail();
         return std::nullopt;
     }
@@ -243,6 +293,18 @@ template <class Text> std::optional<BasicStructureRecord<Text>> readRecord(Reade
         break;
     case StructureKind::Note:
         record.note = readText<Text>(in);
+        break;
+    case StructureKind::Object:
+        record.object = readObject<Text>(in);
+        break;
+    case StructureKind::Project:
+        record.project = readProject<Text>(in);
+        break;
+    case StructureKind::Module:
+        record.module = readModule<Text>(in);
+        break;
+    case StructureKind::Macro:
+        record.macro = readMacro<Text>(in);
         break;
     }
     if (!in.ok())
@@ -332,6 +394,27 @@ void appendStructureRecord(Writer &out, const StructureRecord &record)
         break;
     case StructureKind::Note:
         out.string(record.note);
+        break;
+    case StructureKind::Object:
+        out.u8(static_cast<std::uint8_t>(record.object.type)).string(record.object.name);
+        optional(out, record.object.created);
+        optional(out, record.object.updated);
+        break;
+    case StructureKind::Project:
+        out.string(record.project.name).u32(record.project.codePage).u8(record.project.compiledOnly ? 1 : 0);
+        out.u32(static_cast<std::uint32_t>(record.project.references.size()));
+        for (const auto &r : record.project.references)
+            out.string(r.name).string(r.libid).u8(r.project ? 1 : 0);
+        break;
+    case StructureKind::Module:
+        out.string(record.module.name).u8(record.module.classModule ? 1 : 0);
+        optional(out, record.module.source);
+        out.string(record.module.note);
+        break;
+    case StructureKind::Macro:
+        out.string(record.macro.name);
+        optional(out, record.macro.definition);
+        out.string(record.macro.note);
         break;
     }
 }

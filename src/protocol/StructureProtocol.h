@@ -128,6 +128,54 @@ template <class Text> struct BasicStructureDatabase
     bool operator==(const BasicStructureDatabase &) const = default;
 };
 
+// The application around the tables: a form, report, macro or module as MSysObjects lists it.
+enum class ObjectType : std::uint8_t { Form = 1, Report = 2, Macro = 3, Module = 4 };
+
+template <class Text> struct BasicStructureObject
+{
+    ObjectType type = ObjectType::Module;
+    Text name;
+    std::optional<Text> created; // "2020-05-01T10:00:00"
+    std::optional<Text> updated;
+    bool operator==(const BasicStructureObject &) const = default;
+};
+
+template <class Text> struct BasicStructureReference
+{
+    Text name;
+    // As stored: "*\G{GUID}#version#lcid#path#description" for a library, a path for a project.
+    Text libid;
+    bool project = false;
+    bool operator==(const BasicStructureReference &) const = default;
+};
+
+// The VBA project: one record before its modules.
+template <class Text> struct BasicStructureProject
+{
+    Text name;
+    std::uint32_t codePage = 0;
+    bool compiledOnly = false;
+    std::vector<BasicStructureReference<Text>> references;
+    bool operator==(const BasicStructureProject &) const = default;
+};
+
+template <class Text> struct BasicStructureModule
+{
+    Text name;
+    bool classModule = false;   // a class module, or the code behind a form or a report
+    std::optional<Text> source; // as stored, in UTF-8; nothing when it could not be read
+    Text note;
+    bool operator==(const BasicStructureModule &) const = default;
+};
+
+template <class Text> struct BasicStructureMacro
+{
+    Text name;
+    std::optional<Text> definition; // Access's XML; nothing for a binary macro
+    Text note;
+    bool operator==(const BasicStructureMacro &) const = default;
+};
+
 enum class StructureKind : std::uint8_t {
     Database = 1,
     Table = 2,
@@ -135,6 +183,10 @@ enum class StructureKind : std::uint8_t {
     Query = 4,
     Link = 5,
     Note = 6,
+    Object = 7,
+    Project = 8,
+    Module = 9,
+    Macro = 10,
 };
 
 template <class Text> struct BasicStructureRecord
@@ -145,6 +197,10 @@ template <class Text> struct BasicStructureRecord
     BasicStructureRelationship<Text> relationship;
     BasicStructureQuery<Text> query;
     BasicStructureLink<Text> link;
+    BasicStructureObject<Text> object;
+    BasicStructureProject<Text> project;
+    BasicStructureModule<Text> module;
+    BasicStructureMacro<Text> macro;
     Text note;
 };
 

@@ -116,6 +116,47 @@ private:
     }
 
 private slots:
+    // The JSON of a real application: its project, its forms and reports with the modules behind
+    // them, its macro's XML and every module's source, valid against the schema.
+    void applicationInJson()
+    {
+        const QString file = TestSupport::realFile(QStringLiteral("code/vcs-testing/Testing.accdb"));
+        if (file.isEmpty())
+            STRUDEX_WITHOUT_FIXTURE("The applications of the public collection are not here");
+        const Run result =
+            run({QStringLiteral("--format"), QStringLiteral("json"), QStringLiteral("--output"), work.path(), file});
+        QCOMPARE(result.exitCode, 0);
+        const QByteArray json = TestSupport::readFile(work.filePath(QStringLiteral("Testing_Structure.json")));
+        QVERIFY2(problemsOf(json).isEmpty(), qPrintable(problemsOf(json).join(QLatin1Char('\n'))));
+        const QJsonObject application =
+            QJsonDocument::fromJson(json).object()[QStringLiteral("application")].toObject();
+        QCOMPARE(application[QStringLiteral("project")][QStringLiteral("name")].toString(),
+                 QStringLiteral("VCS Testing"));
+        QCOMPARE(application[QStringLiteral("project")][QStringLiteral("references")].toArray().size(), 6);
+        const QJsonArray forms = application[QStringLiteral("forms")].toArray();
+        QCOMPARE(forms.size(), 1);
+        QCOMPARE(forms[0][QStringLiteral("module")].toString(), QStringLiteral("Form_frmMain"));
+        QCOMPARE(application[QStringLiteral("reports")].toArray().size(), 2);
+        const QJsonArray macros = application[QStringLiteral("macros")].toArray();
+        QCOMPARE(macros.size(), 1);
+        QVERIFY(macros[0][QStringLiteral("definition")].toString().contains(QStringLiteral("<UserInterfaceMacro")));
+        const QJsonArray modules = application[QStringLiteral("modules")].toArray();
+        QCOMPARE(modules.size(), 7);
+        QStringList kinds;
+        for (const QJsonValue &module : modules) {
+            const QString source = module[QStringLiteral("source")].toString();
+            QVERIFY(source.startsWith(QStringLiteral("Attribute VB_Name = \"") +
+                                      module[QStringLiteral("name")].toString()));
+            QVERIFY(!source.contains(QLatin1Char('\r')));
+            QCOMPARE(module[QStringLiteral("lines")].toInt(),
+                     int(source.count(QLatin1Char('\n'))) + (source.endsWith(QLatin1Char('\n')) ? 0 : 1));
+            kinds << module[QStringLiteral("kind")].toString();
+        }
+        QCOMPARE(kinds.count(QStringLiteral("form")), 1);
+        QCOMPARE(kinds.count(QStringLiteral("report")), 2);
+        QCOMPARE(kinds.count(QStringLiteral("standard")), 2);
+    }
+
     void initTestCase()
     {
         QVERIFY(work.isValid());

@@ -17,6 +17,31 @@ QString text(std::string_view utf8)
     return Ado::fromUtf8(utf8);
 }
 
+template <class Text> std::optional<QString> optionalText(const std::optional<Text> &utf8)
+{
+    return utf8 ? std::optional<QString>(text(*utf8)) : std::nullopt;
+}
+
+// A reference from its identifier: a library's "*\G{GUID}#version#locale#path#description", a
+// project's "*\C" or "*\A" and its path.
+Reference referenceOf(const QString &name, const QString &libid, bool project)
+{
+    Reference reference{name, QString(), std::nullopt, std::nullopt};
+    if (project) {
+        reference.path = libid.startsWith(QStringLiteral("*\\")) ? libid.mid(3) : libid;
+        return reference;
+    }
+    const QStringList parts = libid.split(QLatin1Char('#'));
+    if (parts.size() >= 5 && parts[0].startsWith(QStringLiteral("*\\G{"))) {
+        reference.guid = parts[0].mid(3);
+        reference.path = parts[3];
+        reference.description = parts.mid(4).join(QLatin1Char('#'));
+    } else {
+        reference.path = libid;
+    }
+    return reference;
+}
+
 // The properties the document reads into their own places.
 enum Wanted : std::size_t {
     Description,
@@ -335,6 +360,25 @@ template <class Text> void Assembler::addRecord(const EngineProtocol::BasicStruc
     case StructureKind::Note:
         m_document.notes << text(record.note);
         break;
+    case StructureKind::Object:
+        m_objects << StoredObject{record.object.type, text(record.object.name), optionalText(record.object.created),
+                                  optionalText(record.object.updated)};
+        break;
+    case StructureKind::Project: {
+        Project project{text(record.project.name), int(record.project.codePage), record.project.compiledOnly, {}};
+        for (const auto &reference : record.project.references)
+            project.references << referenceOf(text(reference.name), text(reference.libid), reference.project);
+        m_document.application.project = std::move(project);
+        break;
+    }
+    case StructureKind::Module:
+        m_modules << StoredModule{text(record.module.name), record.module.classModule,
+                                  optionalText(record.module.source), text(record.module.note)};
+        break;
+    case StructureKind::Macro:
+        m_document.application.macros << Macro{text(record.macro.name), std::nullopt, std::nullopt,
+                                               optionalText(record.macro.definition), text(record.macro.note)};
+        break;
     }
 }
 
@@ -348,8 +392,69 @@ void Assembler::add(const EngineProtocol::StructureRecordView &record)
     addRecord(record);
 }
 
+void Assembler::finishApplication()
+{
+    Application &application = m_document.application;
+    const auto objectOf = [&](EngineProtocol::ObjectType type, const QString &name) -> const StoredObject * {
+        for (const StoredObject &object : m_objects)
+            if (object.type == type && nameKey(object.name) == nameKey(name))
+                return &object;
+        return nullptr;
+    };
+    const auto hasModule = [&](const QString &name) {
+        return std::any_of(m_modules.begin(), m_modules.end(),
+                           [&](const StoredModule &m) { return nameKey(m.name) == nameKey(name); });
+    };
+    for (const StoredObject &object : m_objects) {
+        const bool form = object.type == EngineProtocol::ObjectType::Form;
+        if (!form && object.type != EngineProtocol::ObjectType::Report)
+            continue;
+        const QString module = (form ? QStringLiteral("Form_") : QStringLiteral("Report_")) + object.name;
+        (form ? application.forms : application.reports)
+            << FormOrReport{object.name, object.created, object.updated,
+                            hasModule(module) ? std::optional<QString>(module) : std::nullopt};
+    }
+    for (Macro &macro : application.macros)
+        if (const StoredObject *object = objectOf(EngineProtocol::ObjectType::Macro, macro.name)) {
+            macro.created = object->created;
+            macro.updated = object->updated;
+        }
+    for (StoredModule &stored : m_modules) {
+        Module module{stored.name, QStringLiteral("standard"), std::nullopt, std::nullopt, std::nullopt, stored.note};
+        if (stored.classModule) {
+            // The code behind a form or a report is named after it.
+            const auto behind = [&](const QString &prefix, EngineProtocol::ObjectType type) {
+                return stored.name.startsWith(prefix) && objectOf(type, stored.name.mid(prefix.size()));
+            };
+            module.kind = behind(QStringLiteral("Form_"), EngineProtocol::ObjectType::Form) ? QStringLiteral("form")
+                          : behind(QStringLiteral("Report_"), EngineProtocol::ObjectType::Report)
+                              ? QStringLiteral("report")
+                              : QStringLiteral("class");
+        }
+        if (const StoredObject *object = objectOf(EngineProtocol::ObjectType::Module, stored.name)) {
+            module.created = object->created;
+            module.updated = object->updated;
+        }
+        // Lines joined with a line feed, whatever the file ends them with.
+        if (stored.source)
+            module.source = QString(*stored.source)
+                                .replace(QStringLiteral("\r\n"), QStringLiteral("\n"))
+                                .replace(QLatin1Char('\r'), QLatin1Char('\n'));
+        application.modules << std::move(module);
+    }
+    // A module MSysObjects lists that the project does not hold is listed all the same.
+    for (const StoredObject &object : m_objects)
+        if (object.type == EngineProtocol::ObjectType::Module && !hasModule(object.name))
+            application.modules << Module{object.name,    QStringLiteral("standard"),
+                                          object.created, object.updated,
+                                          std::nullopt,   QStringLiteral("it is not in the VBA project")};
+    m_objects.clear();
+    m_modules.clear();
+}
+
 Document Assembler::finish(const QStringList &tableOrder)
 {
+    finishApplication();
     // Where each name's tables are, in the order they came: the table list's order takes the first
     // of a name not yet taken, then whatever it does not name follows.
     QHash<QString, QList<qsizetype>> byName;

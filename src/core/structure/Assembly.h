@@ -58,8 +58,28 @@ private:
         std::size_t operator()(std::string_view text) const { return std::hash<std::string_view>()(text); }
     };
 
+    // The application as it comes: what MSysObjects lists, and the project's modules; put
+    // together in finish().
+    struct StoredObject
+    {
+        EngineProtocol::ObjectType type;
+        QString name;
+        std::optional<QString> created;
+        std::optional<QString> updated;
+    };
+    struct StoredModule
+    {
+        QString name;
+        bool classModule = false;
+        std::optional<QString> source;
+        QString note;
+    };
+    void finishApplication();
+
     Document m_document;
     QList<Table> m_tables;
+    QList<StoredObject> m_objects;
+    QList<StoredModule> m_modules;
     std::unordered_map<std::string, QString, TextHash, std::equal_to<>> m_shared;
     std::unordered_map<std::string, PropertyName, TextHash, std::equal_to<>> m_propertyNames;
 };

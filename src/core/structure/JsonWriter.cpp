@@ -443,6 +443,85 @@ QByteArray jsonString(const QString &text)
 
 namespace {
 
+void writeProject(JsonOut &out, const std::optional<Project> &project)
+{
+    if (!project) {
+        out.null();
+        return;
+    }
+    out.beginObject();
+    out.field("name", project->name);
+    out.field("codePage", project->codePage);
+    out.field("compiledOnly", project->compiledOnly);
+    out.key("references");
+    out.beginArray();
+    for (const Reference &reference : project->references) {
+        out.beginObject(true);
+        out.field("name", reference.name);
+        out.field("description", reference.description);
+        out.field("path", reference.path);
+        out.field("guid", reference.guid);
+        out.endObject();
+    }
+    out.endArray();
+    out.endObject();
+}
+
+void writeFormsOrReports(JsonOut &out, const QList<FormOrReport> &items)
+{
+    out.beginArray();
+    for (const FormOrReport &item : items) {
+        out.beginObject(true);
+        out.field("name", item.name);
+        out.field("created", item.created);
+        out.field("updated", item.updated);
+        out.field("module", item.module);
+        out.endObject();
+    }
+    out.endArray();
+}
+
+void writeApplication(JsonOut &out, const Application &application)
+{
+    out.beginObject();
+    out.key("project");
+    writeProject(out, application.project);
+    out.key("forms");
+    writeFormsOrReports(out, application.forms);
+    out.key("reports");
+    writeFormsOrReports(out, application.reports);
+    out.key("macros");
+    out.beginArray();
+    for (const Macro &macro : application.macros) {
+        out.beginObject();
+        out.field("name", macro.name);
+        out.field("created", macro.created);
+        out.field("updated", macro.updated);
+        out.field("definition", macro.definition);
+        out.key("note");
+        out.note(macro.note);
+        out.endObject();
+    }
+    out.endArray();
+    out.key("modules");
+    out.beginArray();
+    for (const Module &module : application.modules) {
+        out.beginObject();
+        out.field("name", module.name);
+        out.field("kind", module.kind);
+        out.field("created", module.created);
+        out.field("updated", module.updated);
+        out.field("lines", module.lines());
+        out.field("source", module.source);
+        out.key("note");
+        out.note(module.note);
+        out.endObject();
+        out.flush();
+    }
+    out.endArray();
+    out.endObject();
+}
+
 void writeDocument(JsonOut &out, const Document &document)
 {
     out.beginObject();
@@ -492,6 +571,8 @@ void writeDocument(JsonOut &out, const Document &document)
         o.note(l.note);
         o.endObject();
     });
+    out.key("application");
+    writeApplication(out, document.application);
     out.key("notes");
     out.strings(document.notes);
     out.endObject();

@@ -123,6 +123,14 @@ QStringList queryAnchors(const Document &document)
     return anchorsOf(names, QStringLiteral("query-"));
 }
 
+int Module::lines() const
+{
+    if (!source || source->isEmpty())
+        return 0;
+    // A last line feed ends the last line; it starts none.
+    return int(source->count(QLatin1Char('\n'))) + (source->endsWith(QLatin1Char('\n')) ? 0 : 1);
+}
+
 QString typeDescription(const Field &field)
 {
     const QString &type = field.accessType.isEmpty() ? field.type : field.accessType;

@@ -192,6 +192,82 @@ struct Database
     bool operator==(const Database &) const = default;
 };
 
+// A library or database the VBA project refers to.
+struct Reference
+{
+    QString name;
+    // A library's description and path, and its GUID ("{...}"); a project reference has a path only.
+    QString description;
+    std::optional<QString> path;
+    std::optional<QString> guid;
+
+    bool operator==(const Reference &) const = default;
+};
+
+struct Project
+{
+    QString name;
+    int codePage = 0;
+    // A compiled-only file (.mde, .accde): its modules have no source.
+    bool compiledOnly = false;
+    QList<Reference> references;
+
+    bool operator==(const Project &) const = default;
+};
+
+// A form or a report, and the module that holds its code when it has one.
+struct FormOrReport
+{
+    QString name;
+    std::optional<QString> created;
+    std::optional<QString> updated;
+    std::optional<QString> module;
+
+    bool operator==(const FormOrReport &) const = default;
+};
+
+struct Macro
+{
+    QString name;
+    std::optional<QString> created;
+    std::optional<QString> updated;
+    // Access's XML; nothing for a binary macro of an earlier Access.
+    std::optional<QString> definition;
+    QString note;
+
+    bool operator==(const Macro &) const = default;
+};
+
+struct Module
+{
+    QString name;
+    // "standard", "class", "form" or "report".
+    QString kind;
+    std::optional<QString> created;
+    std::optional<QString> updated;
+    // The source as stored, its lines joined with "\n"; nothing when it could not be read (the note
+    // says why).
+    std::optional<QString> source;
+    QString note;
+
+    // The source's lines; 0 without a source.
+    int lines() const;
+    bool operator==(const Module &) const = default;
+};
+
+// The application around the tables.
+struct Application
+{
+    // Nothing when the database has no VBA project.
+    std::optional<Project> project;
+    QList<FormOrReport> forms;
+    QList<FormOrReport> reports;
+    QList<Macro> macros;
+    QList<Module> modules;
+
+    bool operator==(const Application &) const = default;
+};
+
 struct Document
 {
     Database database;
@@ -199,6 +275,7 @@ struct Document
     QList<Relationship> relationships;
     QList<Query> queries;
     QList<LinkedTable> linkedTables;
+    Application application;
     // What could not be read at all (a system table that is damaged or missing).
     QStringList notes;
 
