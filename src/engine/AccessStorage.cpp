@@ -218,23 +218,31 @@ containerDirectory(const std::vector<std::uint8_t> &bytes)
     return entries;
 }
 
-// The XML definition in a macro's Blob: UTF-16 text after "_AXL:", to its end or its first NUL.
+// The XML definition in a macro's Blob: Access keeps it in pieces, each UTF-16 text after an
+// "_AXL:" mark, to its end or its first NUL; the pieces joined make the document.
 std::optional<std::string> macroDefinition(const std::vector<std::uint8_t> &blob)
 {
     static const std::u16string_view marker = u"_AXL:";
+    std::string definition;
+    bool found = false;
     for (std::size_t at = 0; at + marker.size() * 2 <= blob.size(); ++at) {
-        bool found = true;
-        for (std::size_t k = 0; k < marker.size() && found; ++k)
-            found = blob[at + 2 * k] == std::uint8_t(marker[k]) && blob[at + 2 * k + 1] == 0;
-        if (!found)
+        bool here = true;
+        for (std::size_t k = 0; k < marker.size() && here; ++k)
+            here = blob[at + 2 * k] == std::uint8_t(marker[k]) && blob[at + 2 * k + 1] == 0;
+        if (!here)
             continue;
-        std::size_t from = at + marker.size() * 2;
+        const std::size_t from = at + marker.size() * 2;
         std::size_t end = from;
         while (end + 1 < blob.size() && (blob[end] != 0 || blob[end + 1] != 0))
             end += 2;
-        return utf16leToUtf8(std::span<const std::uint8_t>(blob).subspan(from, end - from), (end - from) * 2 + 1);
+        definition +=
+            utf16leToUtf8(std::span<const std::uint8_t>(blob).subspan(from, end - from), (end - from) * 2 + 1);
+        found = true;
+        at = end;
     }
-    return std::nullopt;
+    if (!found)
+        return std::nullopt;
+    return definition;
 }
 
 } // namespace

@@ -308,6 +308,8 @@ private slots:
                 QVERIFY2(macro.definition, macro.note.c_str());
                 QVERIFY(macro.definition->starts_with("<?xml"));
                 QVERIFY(macro.definition->find("<UserInterfaceMacro") != std::string::npos);
+                // Access keeps the XML in pieces: all of them, in order.
+                QVERIFY2(macro.definition->ends_with("</UserInterfaceMacro>"), macro.definition->c_str());
             } else {
                 QVERIFY(!macro.definition);
                 QVERIFY(!macro.note.empty());

@@ -61,6 +61,7 @@ ul.links a { color: var(--accent); }
 .ctl { color: var(--muted); font: 12px monospace; }
 pre { background: #f6f8fa; border: 1px solid var(--line); padding: 8px 12px; overflow: auto; white-space: pre-wrap; }
 .note { background: #fff4e5; border-left: 4px solid #e8a33d; padding: 6px 10px; }
+pre.vb .c { color: #2e7d32; } pre.vb .s { color: #a31515; } pre.vb .k { color: #0033b3; }
 .muted { color: var(--muted); }
 .diagram { overflow: auto; border: 1px solid var(--line); padding: 8px; background: #fff; }
 .diagram svg { max-width: none; height: auto; }
@@ -727,7 +728,8 @@ QString contents(const Page &page)
            QStringLiteral("</li>\n<li><a href=\"#relationships\">Relationships</a></li>\n"
                           "<li><a href=\"#queries\">Queries</a>") +
            (queries.isEmpty() ? QString() : navList(page.queryAnchors, queries)) +
-           QStringLiteral("</li>\n<li><a href=\"#linked-tables\">Linked tables</a></li>\n</ul>\n</nav>\n");
+           QStringLiteral("</li>\n<li><a href=\"#linked-tables\">Linked tables</a></li>\n"
+                          "<li><a href=\"#application\">Application</a></li>\n</ul>\n</nav>\n");
 }
 
 QString diagramSection(const Document &document, const QStringList &anchors)
@@ -825,6 +827,153 @@ QString linkedTablesSection(const QList<LinkedTable> &links)
     return out;
 }
 
+// VBA's words that the page shows as keywords.
+bool isVbKeyword(QStringView word)
+{
+    static const QSet<QString> keywords = [] {
+        QSet<QString> set;
+        for (const char *k :
+             {"and",    "as",         "boolean", "byref",    "byval",  "call",       "case",       "class",
+              "const",  "currency",   "date",    "declare",  "dim",    "do",         "double",     "each",
+              "else",   "elseif",     "end",     "enum",     "error",  "event",      "exit",       "explicit",
+              "false",  "for",        "friend",  "function", "get",    "global",     "gosub",      "goto",
+              "if",     "implements", "in",      "integer",  "is",     "let",        "lib",        "long",
+              "loop",   "me",         "mod",     "new",      "next",   "not",        "nothing",    "null",
+              "object", "on",         "option",  "optional", "or",     "paramarray", "private",    "property",
+              "public", "raiseevent", "redim",   "resume",   "return", "select",     "set",        "single",
+              "static", "step",       "stop",    "string",   "sub",    "then",       "to",         "true",
+              "type",   "until",      "variant", "wend",     "while",  "with",       "withevents", "xor"})
+            set.insert(QString::fromLatin1(k));
+        return set;
+    }();
+    return keywords.contains(word.toString().toLower());
+}
+
+// VBA code with its comments, strings and keywords marked; every piece escaped as code.
+void appendVbCode(QString &out, const QString &source)
+{
+    const auto piece = [&](const char *cls, QStringView text) {
+        if (cls)
+            out += QStringLiteral("<span class=\"%1\">").arg(QLatin1String(cls));
+        appendText(out, text.toString(), Kind::Code);
+        if (cls)
+            out += u"</span>"_sv;
+    };
+    const QStringView code(source);
+    qsizetype i = 0;
+    while (i < code.size()) {
+        const QChar c = code[i];
+        qsizetype end = i + 1;
+        if (c == u'\'') {
+            while (end < code.size() && code[end] != u'\n')
+                ++end;
+            piece("c", code.mid(i, end - i));
+        } else if (c == u'"') {
+            // A string runs to its closing quote; two quotes inside are one.
+            while (end < code.size() && code[end] != u'\n') {
+                if (code[end] == u'"' && !(end + 1 < code.size() && code[end + 1] == u'"')) {
+                    ++end;
+                    break;
+                }
+                end += code[end] == u'"' ? 2 : 1;
+            }
+            piece("s", code.mid(i, end - i));
+        } else if (c.isLetter() || c == u'_') {
+            while (end < code.size() && (code[end].isLetterOrNumber() || code[end] == u'_'))
+                ++end;
+            const QStringView word = code.mid(i, end - i);
+            // "Rem" starts a comment as "'" does.
+            if (word.compare(u"rem"_sv, Qt::CaseInsensitive) == 0) {
+                while (end < code.size() && code[end] != u'\n')
+                    ++end;
+                piece("c", code.mid(i, end - i));
+            } else {
+                piece(isVbKeyword(word) ? "k" : nullptr, word);
+            }
+        } else {
+            while (end < code.size() && code[end] != u'\'' && code[end] != u'"' && !code[end].isLetter() &&
+                   code[end] != u'_')
+                ++end;
+            piece(nullptr, code.mid(i, end - i));
+        }
+        i = end;
+    }
+}
+
+QString dateText(const std::optional<QString> &date)
+{
+    return date ? prose(QString(*date).replace(QLatin1Char('T'), QLatin1Char(' '))) : QString();
+}
+
+QString formsTable(const QString &title, const QList<FormOrReport> &items)
+{
+    QString out = QStringLiteral("<h3>") + title + QStringLiteral("</h3>\n");
+    if (items.isEmpty())
+        return out + QStringLiteral("<p class=\"muted\">None.</p>\n");
+    out += QStringLiteral("<div class=\"wide\"><table class=\"grid\"><tr><th>Name</th><th>Created</th>"
+                          "<th>Updated</th><th>Module</th></tr>\n");
+    for (const FormOrReport &item : items)
+        out += QStringLiteral("<tr><td>") + name(item.name) + QStringLiteral("</td><td>") + dateText(item.created) +
+               QStringLiteral("</td><td>") + dateText(item.updated) + QStringLiteral("</td><td>") +
+               (item.module ? name(*item.module) : QString()) + QStringLiteral("</td></tr>\n");
+    return out + QStringLiteral("</table></div>\n");
+}
+
+QString applicationSection(const Application &application)
+{
+    QString out = QStringLiteral("<h2 id=\"application\">Application</h2>\n");
+    if (const auto &project = application.project) {
+        out += QStringLiteral("<p>VBA project ") + name(project->name) + QStringLiteral(" <span class=\"muted\">") +
+               (project->compiledOnly ? QStringLiteral("compiled only, no source &middot; ") : QString()) +
+               QStringLiteral("code page %1</span></p>\n").arg(project->codePage);
+        if (!project->references.isEmpty()) {
+            out += QStringLiteral("<h4>References</h4>\n<ul class=\"links\">\n");
+            for (const Reference &reference : project->references)
+                out += QStringLiteral("<li>") + name(reference.name) +
+                       (reference.description.isEmpty() ? QString()
+                                                        : QStringLiteral(": ") + prose(reference.description)) +
+                       (reference.path ? QStringLiteral(" <span class=\"muted\">") + prose(*reference.path) +
+                                             QStringLiteral("</span>")
+                                       : QString()) +
+                       QStringLiteral("</li>\n");
+            out += QStringLiteral("</ul>\n");
+        }
+    } else {
+        out += QStringLiteral("<p class=\"muted\">No VBA project.</p>\n");
+    }
+    out += formsTable(QStringLiteral("Forms"), application.forms);
+    out += formsTable(QStringLiteral("Reports"), application.reports);
+    out += QStringLiteral("<h3>Macros</h3>\n");
+    if (application.macros.isEmpty())
+        out += QStringLiteral("<p class=\"muted\">None.</p>\n");
+    for (const Macro &macro : application.macros) {
+        out += QStringLiteral("<details><summary>") + name(macro.name) + QStringLiteral(" <span class=\"muted\">") +
+               dateText(macro.updated) + QStringLiteral("</span></summary>\n");
+        if (macro.definition) {
+            out += QStringLiteral("<pre><code>");
+            appendText(out, *macro.definition, Kind::Code);
+            out += QStringLiteral("</code></pre>\n");
+        }
+        out += noteOf(macro.name, macro.note) + QStringLiteral("</details>\n");
+    }
+    out += QStringLiteral("<h3>Modules</h3>\n");
+    if (application.modules.isEmpty())
+        out += QStringLiteral("<p class=\"muted\">None.</p>\n");
+    for (const Module &module : application.modules) {
+        out += QStringLiteral("<details><summary>") + name(module.name) + QStringLiteral(" <span class=\"muted\">") +
+               prose(module.kind) + QStringLiteral(" &middot; %1 lines").arg(module.lines()) +
+               (module.updated ? QStringLiteral(" &middot; ") + dateText(module.updated) : QString()) +
+               QStringLiteral("</span></summary>\n");
+        if (module.source) {
+            out += QStringLiteral("<pre class=\"vb\"><code>");
+            appendVbCode(out, *module.source);
+            out += QStringLiteral("</code></pre>\n");
+        }
+        out += noteOf(module.name, module.note) + QStringLiteral("</details>\n");
+    }
+    return out;
+}
+
 } // namespace
 
 QString htmlName(const QString &text)
@@ -852,6 +1001,8 @@ void writePage(TextSink &sink, const Document &document)
     out += queriesSection(page);
     sink.flush();
     out += linkedTablesSection(document.linkedTables);
+    sink.flush();
+    out += applicationSection(document.application);
     out += QStringLiteral("</article>\n</main>\n<footer>Written by ") + prose(generatorName()) +
            QStringLiteral("</footer>\n<script>") + QString::fromUtf8(Script) +
            QStringLiteral("</script>\n</body>\n</html>\n");

@@ -329,7 +329,7 @@ void contentsSection(QString &out, const Context &context)
                context.anchors[i] + QStringLiteral(")\n");
     out +=
         QStringLiteral("- [Relationships](#relationships)\n- [Queries](#queries)\n- [Linked tables](#linked-tables)\n"
-                       "- [Diagram](#diagram)\n\n");
+                       "- [Application](#application)\n- [Diagram](#diagram)\n\n");
 }
 
 // The table's settings beyond its fields, in the order Access stores them.
@@ -548,6 +548,84 @@ void queriesSection(QString &out, const QList<Query> &queries)
     }
 }
 
+QString dateCell(const std::optional<QString> &date)
+{
+    return date ? markdownText(QString(*date).replace(QLatin1Char('T'), QLatin1Char(' ')), LineBreaks::Show)
+                : QString();
+}
+
+void formsTable(QString &out, const QString &title, const QList<FormOrReport> &items)
+{
+    out += QStringLiteral("### ") + title + QStringLiteral("\n\n");
+    if (items.isEmpty()) {
+        out += QStringLiteral("None.\n\n");
+        return;
+    }
+    out += QStringLiteral("| Name | Created | Updated | Module |\n|---|---|---|---|\n");
+    for (const FormOrReport &item : items)
+        out += QStringLiteral("| %1 | %2 | %3 | %4 |\n")
+                   .arg(markdownName(item.name), dateCell(item.created), dateCell(item.updated),
+                        item.module ? markdownName(*item.module) : QString());
+    out += QLatin1Char('\n');
+}
+
+// The application: the project and its references, forms, reports, macros, and every module with
+// its code in a fenced block.
+void applicationSection(TextSink &sink, const Application &application)
+{
+    QString &out = sink.text();
+    out += QStringLiteral("## Application\n\n");
+    if (const auto &project = application.project) {
+        out += QStringLiteral("VBA project: ") + markdownName(project->name) +
+               (project->compiledOnly ? QStringLiteral(" (compiled only: no source)") : QString()) +
+               QStringLiteral(", code page %1\n\n").arg(project->codePage);
+        for (const Reference &reference : project->references)
+            out +=
+                QStringLiteral("- ") + markdownName(reference.name) +
+                (reference.description.isEmpty() ? QString()
+                                                 : QStringLiteral(": ") + markdownText(reference.description)) +
+                (reference.path ? QStringLiteral(" (") + markdownText(*reference.path) + QLatin1Char(')') : QString()) +
+                QLatin1Char('\n');
+        if (!project->references.isEmpty())
+            out += QLatin1Char('\n');
+    } else {
+        out += QStringLiteral("No VBA project.\n\n");
+    }
+    formsTable(out, QStringLiteral("Forms"), application.forms);
+    formsTable(out, QStringLiteral("Reports"), application.reports);
+    out += QStringLiteral("### Macros\n\n");
+    if (application.macros.isEmpty())
+        out += QStringLiteral("None.\n\n");
+    else
+        out += QStringLiteral("| Macro | Created | Updated |\n|---|---|---|\n");
+    for (const Macro &macro : application.macros)
+        out += QStringLiteral("| %1 | %2 | %3 |\n")
+                   .arg(markdownName(macro.name), dateCell(macro.created), dateCell(macro.updated));
+    if (!application.macros.isEmpty())
+        out += QLatin1Char('\n');
+    for (const Macro &macro : application.macros)
+        noteOf(out, macro.name, macro.note);
+    out += QStringLiteral("### Modules\n\n");
+    if (application.modules.isEmpty())
+        out += QStringLiteral("None.\n\n");
+    else
+        out += QStringLiteral("| Module | Kind | Created | Updated | Lines |\n|---|---|---|---|---|\n");
+    for (const Module &module : application.modules)
+        // In one pass: a name holding "%5" stays as it is.
+        out += QStringLiteral("| %1 | %2 | %3 | %4 | %5 |\n")
+                   .arg(markdownName(module.name), module.kind, dateCell(module.created), dateCell(module.updated),
+                        QString::number(module.lines()));
+    if (!application.modules.isEmpty())
+        out += QLatin1Char('\n');
+    for (const Module &module : application.modules) {
+        out += QStringLiteral("#### ") + markdownName(module.name) + QStringLiteral("\n\n");
+        noteOf(out, module.name, module.note);
+        if (module.source)
+            out += markdownFence(*module.source, QStringLiteral("vb")) + QLatin1Char('\n');
+        sink.flush();
+    }
+}
+
 void linkedTablesSection(QString &out, const QList<LinkedTable> &links)
 {
     out += QStringLiteral("## Linked tables\n\n");
@@ -729,6 +807,7 @@ void writeDocument(TextSink &sink, const Document &document)
     sink.flush();
     linkedTablesSection(out, document.linkedTables);
     sink.flush();
+    applicationSection(sink, document.application);
     diagramSection(out, context);
 }
 

@@ -99,6 +99,33 @@ class HtmlTest : public QObject
     Q_OBJECT
 
 private slots:
+    // A module's code and every name of the application are text: no piece of them reaches the
+    // page as markup; comments, strings and keywords are marked.
+    void applicationCodeIsShownAsCode()
+    {
+        Document d;
+        d.application.project = Project{QStringLiteral("<b>Project</b>"), 1252, false, {}};
+        d.application.forms << FormOrReport{QStringLiteral("F<i>"), QStringLiteral("2020-05-01T10:00:00"), std::nullopt,
+                                            QStringLiteral("Form_F<i>")};
+        d.application.modules << Module{
+            QStringLiteral("Form_F<i>"),
+            QStringLiteral("form"),
+            std::nullopt,
+            std::nullopt,
+            QStringLiteral("Dim s As String\ns = \"</code></pre><script>x()</script>\" ' <b>\n"
+                           "Rem \"not a string\""),
+            QString()};
+        const QString page = toHtml(d);
+        QVERIFY(!page.contains(QStringLiteral("<script>x()")));
+        QVERIFY(!page.contains(QStringLiteral("<b>Project")));
+        QVERIFY(page.contains(QStringLiteral("<span class=\"k\">Dim</span>")));
+        QVERIFY(page.contains(QStringLiteral(
+            "<span class=\"s\">&quot;&lt;/code&gt;&lt;/pre&gt;&lt;script&gt;x()&lt;/script&gt;&quot;</span>")));
+        QVERIFY(page.contains(QStringLiteral("<span class=\"c\">&#39; &lt;b&gt;</span>")));
+        QVERIFY(page.contains(QStringLiteral("<span class=\"c\">Rem &quot;not a string&quot;</span>")));
+        QVERIFY(page.contains(QStringLiteral("2 lines")) || page.contains(QStringLiteral("3 lines")));
+    }
+
     void hostileTextStaysText()
     {
         const QString page = toHtml(shop());

@@ -379,7 +379,8 @@ private slots:
              QStringLiteral("tagfilter")},
             QString(), md.toUtf8());
         QCOMPARE(run.exitCode, 0);
-        const QString html = QString::fromUtf8(run.out);
+        // The tables' part: the application's headings follow it.
+        const QString html = QString::fromUtf8(run.out).section(QStringLiteral("<h2>Application</h2>"), 0, 0);
 
         QStringList expected;
         for (const QString &name : Hostile)
