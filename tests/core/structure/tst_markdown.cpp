@@ -391,8 +391,8 @@ private slots:
             headings << plainText(heading);
         QCOMPARE(headings, expected);
         // Each table: its description (two lines), then its one field's row.
-        const QStringList rows = captures(html, QStringLiteral("<tbody>\n<tr>\n(.*?)</tr>"));
-        const QStringList paragraphs = captures(html, QStringLiteral("</h3>\n<p>(.*?)</p>"));
+        const QStringList rows = captures(tables, QStringLiteral("<tbody>\n<tr>\n(.*?)</tr>"));
+        const QStringList paragraphs = captures(tables, QStringLiteral("</h3>\n<p>(.*?)</p>"));
         QCOMPARE(rows.size(), Hostile.size());
         QCOMPARE(paragraphs.size(), Hostile.size());
         for (qsizetype i = 0; i < Hostile.size(); ++i) {
