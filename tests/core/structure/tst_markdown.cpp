@@ -385,9 +385,9 @@ private slots:
         for (const QString &name : Hostile)
             expected << chopped(shown(name));
         QStringList headings;
-        // The tables' headings: the application's follow them.
-        for (const QString &heading :
-             captures(html.section(QStringLiteral("<h2>Application</h2>"), 0, 0), QStringLiteral("<h3>(.*?)</h3>")))
+        // The tables' part: the application's headings and paragraphs follow it.
+        const QString tables = html.section(QStringLiteral("<h2>Application</h2>"), 0, 0);
+        for (const QString &heading : captures(tables, QStringLiteral("<h3>(.*?)</h3>")))
             headings << plainText(heading);
         QCOMPARE(headings, expected);
         // Each table: its description (two lines), then its one field's row.
