@@ -9,10 +9,19 @@
 #include "core/structure/JsonWriter.h"
 #include "core/structure/Markdown.h"
 #include "core/structure/Printable.h"
+#include "core/structure/SourceFolder.h"
 
 #include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QSet>
 
 #include <algorithm>
+#include <filesystem>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -32,8 +41,11 @@ std::optional<QList<Format>> parseFormats(const QString &value, QString &problem
             format = Format::Markdown;
         } else if (name == QStringLiteral("html")) {
             format = Format::Html;
+        } else if (name == QStringLiteral("source")) {
+            format = Format::Source;
         } else {
-            problem = QStringLiteral("unknown format '%1' (use text, json, markdown or html)").arg(part.trimmed());
+            problem =
+                QStringLiteral("unknown format '%1' (use text, json, markdown, html or source)").arg(part.trimmed());
             return std::nullopt;
         }
         if (formats.contains(format)) {
@@ -48,6 +60,8 @@ std::optional<QList<Format>> parseFormats(const QString &value, QString &problem
 QString fileName(Format format, const QString &folder, const QString &databasePath)
 {
     QString name = StructureReport::ReportFileName(folder, databasePath);
+    if (format == Format::Source)
+        return name.chopped(int(std::string_view("Structure.txt").size())) + QStringLiteral("Source");
     const QString extension = format == Format::Json       ? QStringLiteral("json")
                               : format == Format::Markdown ? QStringLiteral("md")
                               : format == Format::Html     ? QStringLiteral("html")
@@ -70,9 +84,87 @@ bool writeDocument(QIODevice &file, const Structure::Document &document, Format 
     case Format::Html:
         return Structure::writeHtml(document, file);
     case Format::Text:
+    case Format::Source:
         break;
     }
     return false;
+}
+
+namespace fs = std::filesystem;
+
+// A folder of the source, made when it is missing. Anything else that holds its name, a link
+// above all, is refused: the files would go wherever it points.
+std::optional<QString> ensureFolder(const QString &path)
+{
+    std::error_code error;
+    const fs::path system = SaveFile::systemPath(path);
+    const fs::file_status status = fs::symlink_status(system, error);
+    if (status.type() == fs::file_type::directory)
+        return std::nullopt;
+    if (status.type() != fs::file_type::not_found)
+        return QStringLiteral("'%1' is not a folder of its own (a link, a file or something else holds the name); "
+                              "nothing was written there.")
+            .arg(QDir::toNativeSeparators(path));
+    if (!fs::create_directory(system, error))
+        return QStringLiteral("'%1' could not be made: %2.")
+            .arg(QDir::toNativeSeparators(path), QString::fromStdString(error.message()));
+    return std::nullopt;
+}
+
+std::optional<QString> saveBytes(const QString &path, const QByteArray &bytes)
+{
+    SaveFile file(path);
+    if (file.open() && file.write(bytes) == bytes.size() && file.commit())
+        return std::nullopt;
+    if (!file.refusal().isEmpty())
+        return ReportFile::notReplacedText(path, file.refusal());
+    return QStringLiteral("'%1' could not be written: %2.").arg(QDir::toNativeSeparators(path), file.errorString());
+}
+
+// The files an earlier export listed in its index.json that this one does not write: removed, so
+// that the folder is the application as it is now. Only plain files in the folders the source
+// uses are taken away, and nothing a name leads outside.
+void removeStaleFiles(const QString &folder, const QList<Structure::SourceFile> &files)
+{
+    QFile index(QDir(folder).filePath(QStringLiteral("index.json")));
+    std::error_code error;
+    if (fs::symlink_status(SaveFile::systemPath(index.fileName()), error).type() != fs::file_type::regular ||
+        !index.open(QIODevice::ReadOnly))
+        return;
+    QSet<QString> current;
+    for (const Structure::SourceFile &file : files)
+        current.insert(file.path);
+    static const QStringList folders{QStringLiteral("modules"), QStringLiteral("forms"), QStringLiteral("reports"),
+                                     QStringLiteral("macros"), QStringLiteral("queries")};
+    const QJsonArray listed =
+        QJsonDocument::fromJson(index.readAll()).object().value(QStringLiteral("files")).toArray();
+    for (const QJsonValue &entry : listed) {
+        const QString path = entry.toObject().value(QStringLiteral("file")).toString();
+        const QStringList parts = path.split(QLatin1Char('/'));
+        if (current.contains(path) || parts.size() != 2 || !folders.contains(parts[0]) ||
+            Structure::safeFileName(parts[1]) != parts[1])
+            continue;
+        const fs::path stale = SaveFile::systemPath(QDir(folder).filePath(path));
+        if (fs::symlink_status(stale, error).type() == fs::file_type::regular &&
+            fs::symlink_status(stale.parent_path(), error).type() == fs::file_type::directory)
+            fs::remove(stale, error);
+    }
+}
+
+std::optional<QString> writeSource(const Structure::Document &document, const QString &folder)
+{
+    if (const auto problem = ensureFolder(folder))
+        return problem;
+    const QList<Structure::SourceFile> files = Structure::sourceFiles(document);
+    for (const Structure::SourceFile &file : files) {
+        const QString path = QDir(folder).filePath(file.path);
+        if (const auto problem = ensureFolder(QFileInfo(path).path()))
+            return problem;
+        if (const auto problem = saveBytes(path, file.content))
+            return problem;
+    }
+    removeStaleFiles(folder, files);
+    return saveBytes(QDir(folder).filePath(QStringLiteral("index.json")), Structure::sourceIndex(document, files));
 }
 
 } // namespace
@@ -81,6 +173,8 @@ std::optional<QString> write(const Structure::Document &document, Format format,
 {
     if (format == Format::Text)
         return QStringLiteral("the text report is written by the report writer");
+    if (format == Format::Source)
+        return writeSource(document, path);
     // Never through a link: the save would replace the file it points to.
     SaveFile file(path);
     const bool saved = file.open() && writeDocument(file.device(), document, format) && file.commit();

@@ -19,13 +19,16 @@ enum class Format {
     Json,
     Markdown,
     Html,
+    // The application's code as a folder of files, for version control.
+    Source,
 };
 
-// "text", "json", "markdown" (or "md"), "html", separated by commas, each at most once. Nothing,
-// with the reason in problem, for anything else.
+// "text", "json", "markdown" (or "md"), "html", "source", separated by commas, each at most once.
+// Nothing, with the reason in problem, for anything else.
 std::optional<QList<Format>> parseFormats(const QString &value, QString &problem);
 
-// "<folder>/<database name>_Structure.<json|md|html>" (the report's own name for text).
+// "<folder>/<database name>_Structure.<json|md|html>" (the report's own name for text), and the
+// folder "<folder>/<database name>_Source" for the source.
 QString fileName(Format format, const QString &folder, const QString &databasePath);
 
 // Writes the document in one format, in pieces as it is made, replacing an earlier file of that

@@ -157,6 +157,49 @@ private slots:
         QCOMPARE(kinds.count(QStringLiteral("standard")), 2);
     }
 
+    // The source folder: a link planted at its name is refused and what it points at is left
+    // alone; a second export takes away the files of objects the database no longer has, and only
+    // those its own index listed.
+    void sourceFolderRefusesLinksAndKeepsUpToDate()
+    {
+        const QString real = TestSupport::realFile(QStringLiteral("code/vcs-testing/Testing.accdb"));
+        if (real.isEmpty())
+            STRUDEX_WITHOUT_FIXTURE("The applications of the public collection are not here");
+        QVERIFY(QFile::copy(real, work.filePath(QStringLiteral("app.accdb"))));
+        const QString folder = work.filePath(QStringLiteral("app_Source"));
+        QDir(work.path()).mkdir(QStringLiteral("elsewhere"));
+        QVERIFY(QFile::link(work.filePath(QStringLiteral("elsewhere")), folder));
+        const Run refused = run({QStringLiteral("--format"), QStringLiteral("source"), QStringLiteral("app.accdb")});
+        QVERIFY(refused.exitCode != 0);
+        QVERIFY2(refused.err.contains("is not a folder of its own"), refused.err.constData());
+        QVERIFY(QDir(work.filePath(QStringLiteral("elsewhere"))).isEmpty());
+        QVERIFY(QFile::remove(folder));
+
+        QCOMPARE(run({QStringLiteral("--format"), QStringLiteral("source"), QStringLiteral("app.accdb")}).exitCode, 0);
+        const QStringList queries = QDir(folder + QStringLiteral("/queries")).entryList(QDir::Files);
+        QVERIFY(!queries.isEmpty());
+        // An object that is gone, listed by the earlier index, and a file of the user's own.
+        QFile index(folder + QStringLiteral("/index.json"));
+        QVERIFY(index.open(QIODevice::ReadOnly));
+        QByteArray listed = index.readAll();
+        index.close();
+        listed.replace("\"files\": [",
+                       "\"files\": [{\"kind\": \"query\", \"name\": \"Gone\", \"file\": \"queries/Gone.sql\"},"
+                       "{\"kind\": \"query\", \"name\": \"Out\", \"file\": \"../outside.sql\"},");
+        QVERIFY(index.open(QIODevice::WriteOnly | QIODevice::Truncate) && index.write(listed) == listed.size());
+        index.close();
+        for (const QString &name : {QStringLiteral("app_Source/queries/Gone.sql"),
+                                    QStringLiteral("app_Source/queries/mine.txt"), QStringLiteral("outside.sql")}) {
+            QFile file(work.filePath(name));
+            QVERIFY(file.open(QIODevice::WriteOnly));
+        }
+        QCOMPARE(run({QStringLiteral("--format"), QStringLiteral("source"), QStringLiteral("app.accdb")}).exitCode, 0);
+        QVERIFY(!QFile::exists(folder + QStringLiteral("/queries/Gone.sql")));
+        QVERIFY(QFile::exists(folder + QStringLiteral("/queries/mine.txt")));
+        QVERIFY(QFile::exists(work.filePath(QStringLiteral("outside.sql"))));
+        QCOMPARE(QDir(folder + QStringLiteral("/queries")).entryList(QDir::Files).size(), queries.size() + 1);
+    }
+
     void initTestCase()
     {
         QVERIFY(work.isValid());

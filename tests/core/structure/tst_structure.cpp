@@ -8,6 +8,7 @@
 #include "core/structure/JsonWriter.h"
 #include "core/structure/Markdown.h"
 #include "core/structure/Printable.h"
+#include "core/structure/SourceFolder.h"
 #include "core/structure/Structure.h"
 #include "support/JsonSchema.h"
 #include "support/TestSupport.h"
@@ -152,6 +153,31 @@ private slots:
         QFETCH(QString, connection);
         QFETCH(QString, masked);
         QCOMPARE(maskPasswords(connection), masked);
+    }
+
+    // Names of the source folder's files: any file system takes them, and two that would be one
+    // file (without regard to case) are told apart.
+    void sourceFileNamesAreSafe()
+    {
+        QCOMPARE(safeFileName(QStringLiteral("a/b\\c:d*e?f\"g<h>i|j")), QStringLiteral("a_b_c_d_e_f_g_h_i_j"));
+        QCOMPARE(safeFileName(QStringLiteral("..")), QStringLiteral("__"));
+        QCOMPARE(safeFileName(QStringLiteral(".hidden")), QStringLiteral("_hidden"));
+        QCOMPARE(safeFileName(QStringLiteral("CON")), QStringLiteral("_CON"));
+        QCOMPARE(safeFileName(QStringLiteral("com1.txt")), QStringLiteral("_com1.txt"));
+        QCOMPARE(safeFileName(QString()), QStringLiteral("_"));
+        QCOMPARE(safeFileName(QStringLiteral("x\x01y. ")), QStringLiteral("x_y__"));
+        QCOMPARE(safeFileName(QString(300, QLatin1Char('a'))).size(), 120);
+        Document d;
+        d.application.modules
+            << Module{QStringLiteral("Util"), QStringLiteral("standard"), {}, {}, QStringLiteral("a"), {}}
+            << Module{QStringLiteral("util"), QStringLiteral("standard"), {}, {}, QStringLiteral("b"), {}}
+            << Module{QStringLiteral("Form_F"), QStringLiteral("form"), {}, {}, QStringLiteral("c\r\nd"), {}};
+        const QList<SourceFile> files = sourceFiles(d);
+        QCOMPARE(files.size(), 3);
+        QCOMPARE(files[0].path, QStringLiteral("modules/Util.bas"));
+        QCOMPARE(files[1].path, QStringLiteral("modules/util~2.bas"));
+        QCOMPARE(files[2].path, QStringLiteral("forms/F.cls"));
+        QCOMPARE(files[2].content, QByteArray("c\nd\n"));
     }
 
     void jsonStringsEscapeWhatJsonNeeds()
