@@ -7,7 +7,9 @@
 #include <QHash>
 #include <QSet>
 
+#include <algorithm>
 #include <optional>
+#include <vector>
 
 namespace Structure {
 
@@ -241,7 +243,7 @@ void pair(QList<Change> &changes, const QString &item, const QList<T> &before, c
     for (const T &entry : before) {
         const QString oldKey = nameKey(key(entry));
         if (!now.contains(oldKey) && !renames.old.contains(oldKey))
-            changes << Change{Change::Kind::Removed, item, key(entry), {}, {}, {}};
+            changes << Change{Change::Kind::Removed, item, key(entry), {}, {}, {}, {}};
     }
     for (const T &entry : after) {
         const T *earlier = old.value(nameKey(key(entry)));
@@ -251,16 +253,16 @@ void pair(QList<Change> &changes, const QString &item, const QList<T> &before, c
         }
         const auto from = renames.oldByNew.constFind(nameKey(key(entry)));
         if (from != renames.oldByNew.constEnd())
-            changes << Change{Change::Kind::Renamed, item, *from, {}, {}, key(entry)};
+            changes << Change{Change::Kind::Renamed, item, *from, {}, {}, key(entry), {}};
         else
-            changes << Change{Change::Kind::Added, item, key(entry), {}, {}, {}};
+            changes << Change{Change::Kind::Added, item, key(entry), {}, {}, {}, {}};
     }
 }
 
 void changed(QList<Change> &changes, const QString &item, const QString &name, const Details &details)
 {
     if (!details.isEmpty())
-        changes << Change{Change::Kind::Changed, item, name, details.raw, details.printed, {}};
+        changes << Change{Change::Kind::Changed, item, name, details.raw, details.printed, {}, {}};
 }
 
 void compareDatabases(QList<Change> &changes, const Database &a, const Database &b)
@@ -415,6 +417,73 @@ void compareLinkedTables(QList<Change> &changes, const LinkedTable &a, const Lin
     changed(changes, QStringLiteral("linked table"), b.name, d);
 }
 
+// A form's or report's dates, and the module that holds its code.
+template <class T> void compareDates(Details &d, const T &a, const T &b, const DiffOptions &options)
+{
+    // Access rewrites them without a change of design: compared only when everything is.
+    if (!options.layoutProperties)
+        return;
+    compare(d, "created", a.created, b.created);
+    compare(d, "updated", a.updated, b.updated);
+}
+
+void compareApplications(QList<Change> &changes, const Application &before, const Application &after,
+                         const DiffOptions &options)
+{
+    Details project;
+    compare(project, "VBA project", before.project.has_value(), after.project.has_value());
+    if (before.project && after.project) {
+        compare(project, "name", before.project->name, after.project->name);
+        compare(project, "code page", before.project->codePage, after.project->codePage);
+        compare(project, "compiled only", before.project->compiledOnly, after.project->compiledOnly);
+        QStringList oldReferences, newReferences;
+        for (const Reference &r : before.project->references)
+            oldReferences << r.name;
+        for (const Reference &r : after.project->references)
+            newReferences << r.name;
+        compare(project, "references", oldReferences.join(QStringLiteral(", ")),
+                newReferences.join(QStringLiteral(", ")));
+    }
+    changed(changes, QStringLiteral("project"), QString(), project);
+    const auto formsOrReports = [&](const QString &item, const QList<FormOrReport> &a, const QList<FormOrReport> &b) {
+        pair(
+            changes, item, a, b, [](const FormOrReport &f) { return f.name; },
+            [&](QList<Change> &out, const FormOrReport &x, const FormOrReport &y) {
+                Details d;
+                compare(d, "module", x.module, y.module);
+                compareDates(d, x, y, options);
+                changed(out, item, y.name, d);
+            });
+    };
+    formsOrReports(QStringLiteral("form"), before.forms, after.forms);
+    formsOrReports(QStringLiteral("report"), before.reports, after.reports);
+    pair(
+        changes, QStringLiteral("macro"), before.macros, after.macros, [](const Macro &m) { return m.name; },
+        [&](QList<Change> &out, const Macro &x, const Macro &y) {
+            Details d;
+            if (x.definition != y.definition)
+                d.add(QStringLiteral("definition changed"), {});
+            compareDates(d, x, y, options);
+            changed(out, QStringLiteral("macro"), y.name, d);
+        });
+    pair(
+        changes, QStringLiteral("module"), before.modules, after.modules, [](const Module &m) { return m.name; },
+        [&](QList<Change> &out, const Module &x, const Module &y) {
+            Details d;
+            compare(d, "kind", x.kind, y.kind);
+            compareDates(d, x, y, options);
+            const QStringList lines = unifiedDiff(x.source.value_or(QString()).split(QLatin1Char('\n')),
+                                                  y.source.value_or(QString()).split(QLatin1Char('\n')));
+            if (x.source.has_value() != y.source.has_value())
+                d.add(y.source ? QStringLiteral("source read") : QStringLiteral("source not read"), {});
+            else if (!lines.isEmpty())
+                d.add(QStringLiteral("code changed"), {});
+            if (!d.isEmpty()) {
+                out << Change{Change::Kind::Changed, QStringLiteral("module"), y.name, d.raw, d.printed, {}, lines};
+            }
+        });
+}
+
 const char *sign(Change::Kind kind)
 {
     switch (kind) {
@@ -477,7 +546,101 @@ QList<Change> diff(const Document &before, const Document &after, const DiffOpti
     pair(
         changes, QStringLiteral("linked table"), before.linkedTables, after.linkedTables,
         [](const LinkedTable &l) { return l.name; }, compareLinkedTables);
+    compareApplications(changes, before.application, after.application, options);
     return changes;
+}
+
+QStringList unifiedDiff(const QStringList &before, const QStringList &after)
+{
+    // Myers' greedy algorithm: the furthest reach of each diagonal, kept per number of edits to
+    // walk the edits back.
+    const qsizetype n = before.size();
+    const qsizetype m = after.size();
+    const qsizetype max = n + m;
+    std::vector<qsizetype> reach(std::size_t(2 * max + 2), 0);
+    std::vector<std::vector<qsizetype>> trace;
+    qsizetype edits = -1;
+    for (qsizetype d = 0; d <= max && edits < 0; ++d) {
+        trace.push_back(reach);
+        for (qsizetype k = -d; k <= d; k += 2) {
+            const std::size_t at = std::size_t(k + max);
+            qsizetype x = (k == -d || (k != d && reach[at - 1] < reach[at + 1])) ? reach[at + 1] : reach[at - 1] + 1;
+            qsizetype y = x - k;
+            while (x < n && y < m && before[x] == after[y])
+                ++x, ++y;
+            reach[at] = x;
+            if (x >= n && y >= m) {
+                edits = d;
+                break;
+            }
+        }
+    }
+    if (edits <= 0)
+        return {};
+    // The script, from the end back: ' ' same, '-' only before, '+' only after.
+    struct Step
+    {
+        char op;
+        qsizetype oldLine;
+        qsizetype newLine;
+    };
+    std::vector<Step> steps;
+    qsizetype x = n, y = m;
+    for (qsizetype d = edits; d > 0; --d) {
+        const std::vector<qsizetype> &v = trace[std::size_t(d)];
+        const qsizetype k = x - y;
+        const std::size_t at = std::size_t(k + max);
+        const bool down = k == -d || (k != d && v[at - 1] < v[at + 1]);
+        const qsizetype previousK = down ? k + 1 : k - 1;
+        const qsizetype previousX = v[std::size_t(previousK + max)];
+        const qsizetype previousY = previousX - previousK;
+        while (x > previousX && y > previousY)
+            steps.push_back({' ', --x, --y});
+        if (down)
+            steps.push_back({'+', x, --y});
+        else
+            steps.push_back({'-', --x, y});
+    }
+    while (x > 0 && y > 0)
+        steps.push_back({' ', --x, --y});
+    std::reverse(steps.begin(), steps.end());
+    // Hunks: each change with three lines of context on each side; changes closer than twice that
+    // share one.
+    constexpr qsizetype context = 3;
+    const qsizetype count = qsizetype(steps.size());
+    const auto isChange = [&](qsizetype at) { return steps[std::size_t(at)].op != ' '; };
+    QStringList out;
+    qsizetype done = 0;
+    for (qsizetype at = 0; at < count;) {
+        if (!isChange(at)) {
+            ++at;
+            continue;
+        }
+        const qsizetype start = std::max(done, at - context);
+        qsizetype last = at;
+        for (qsizetype next = at + 1; next < count && next - last <= 2 * context + 1; ++next)
+            if (isChange(next))
+                last = next;
+        const qsizetype end = std::min(count, last + 1 + context);
+        qsizetype oldCount = 0, newCount = 0;
+        for (qsizetype k = start; k < end; ++k) {
+            oldCount += steps[std::size_t(k)].op != '+' ? 1 : 0;
+            newCount += steps[std::size_t(k)].op != '-' ? 1 : 0;
+        }
+        const Step &first = steps[std::size_t(start)];
+        out << QStringLiteral("@@ -%1,%2 +%3,%4 @@")
+                   .arg(first.oldLine + 1)
+                   .arg(oldCount)
+                   .arg(first.newLine + 1)
+                   .arg(newCount);
+        for (qsizetype k = start; k < end; ++k) {
+            const Step &step = steps[std::size_t(k)];
+            out << QLatin1Char(step.op) + (step.op == '+' ? after[step.newLine] : before[step.oldLine]);
+        }
+        done = end;
+        at = end;
+    }
+    return out;
 }
 
 bool isLayoutProperty(const QString &name)
@@ -533,6 +696,9 @@ QString diffText(const QList<Change> &changes)
         if (!change.details.isEmpty())
             out += QStringLiteral(": ") + printedDetails(change).join(QStringLiteral("; "));
         out += QLatin1Char('\n');
+        // A changed module's code, indented under it: no line of code can pass for a change.
+        for (const QString &line : change.lines)
+            out += QStringLiteral("    ") + printable(line) + QLatin1Char('\n');
     }
     return out;
 }
@@ -552,6 +718,14 @@ QString diffMarkdown(const QList<Change> &changes)
                    .arg(QLatin1String(word(change.kind)), markdownText(printable(change.item)),
                         markdownText(printable(change.name)), details.join(QStringLiteral("<br>")));
     }
+    // The changed modules' code after the table, one fenced diff each.
+    for (const Change &change : changes) {
+        if (change.lines.isEmpty())
+            continue;
+        out += QStringLiteral("\n**") + markdownText(printable(change.item)) + QLatin1Char(' ') +
+               markdownText(printable(change.name)) + QStringLiteral("**\n\n") +
+               markdownFence(change.lines.join(QLatin1Char('\n')), QStringLiteral("diff"));
+    }
     return out;
 }
 
@@ -570,6 +744,9 @@ QByteArray diffJson(const QList<Change> &changes)
         out += "      \"details\": [";
         for (qsizetype j = 0; j < change.details.size(); ++j)
             out += (j == 0 ? "" : ", ") + jsonString(change.details[j]);
+        out += "],\n      \"lines\": [";
+        for (qsizetype j = 0; j < change.lines.size(); ++j)
+            out += (j == 0 ? "" : ", ") + jsonString(change.lines[j]);
         out += "]\n    }";
     }
     out += changes.isEmpty() ? "]\n}\n" : "\n  ]\n}\n";

@@ -20,7 +20,8 @@ struct Change
         Renamed,
     };
     Kind kind = Kind::Changed;
-    // "database", "table", "field", "index", "relationship", "query" or "linked table".
+    // "database", "table", "field", "index", "relationship", "query", "linked table", "project",
+    // "form", "report", "macro" or "module".
     QString item;
     // The item's name; a field or index is named "<table>.<name>", a relationship by its tables and
     // fields.
@@ -35,9 +36,16 @@ struct Change
     QStringList printedDetails;
     // A renamed item's new name, named as `name` is; empty for every other change.
     QString newName;
+    // A changed module's code as a unified diff: "@@ -3,7 +3,8 @@" and its lines, each " ", "-"
+    // or "+" and the code line as it is.
+    QStringList lines;
 
     bool operator==(const Change &) const = default;
 };
+
+// A unified diff of two texts' lines, with three lines of context around each change: the hunks'
+// "@@ -a,b +c,d @@" lines and their lines. Empty when the lines are the same.
+QStringList unifiedDiff(const QStringList &before, const QStringList &after);
 
 // What a diff leaves out.
 struct DiffOptions

@@ -718,6 +718,7 @@ private slots:
                                   QStringLiteral("T"),
                                   {QStringLiteral("note\n+ table X")},
                                   {},
+                                  {},
                                   {}}}),
                  QStringLiteral("~ table T: note\\n+ table X\n"));
         // So has a rename's new name.
@@ -726,8 +727,61 @@ private slots:
                                   QStringLiteral("T.a"),
                                   {},
                                   {},
-                                  QStringLiteral("T.b\n+ table X")}}),
+                                  QStringLiteral("T.b\n+ table X"),
+                                  {}}}),
                  QStringLiteral("> renamed field T.a to T.b\\n+ table X\n"));
+    }
+
+    // A changed module's code comes as a unified diff, indented under the change, each line as a
+    // terminal may show it; forms, macros and modules added and removed are changes, their dates
+    // only with everything compared.
+    void applicationChangesAreListed()
+    {
+        QCOMPARE(unifiedDiff({QStringLiteral("a"), QStringLiteral("b"), QStringLiteral("c")},
+                             {QStringLiteral("a"), QStringLiteral("B"), QStringLiteral("c"), QStringLiteral("d")}),
+                 (QStringList{QStringLiteral("@@ -1,3 +1,4 @@"), QStringLiteral(" a"), QStringLiteral("-b"),
+                              QStringLiteral("+B"), QStringLiteral(" c"), QStringLiteral("+d")}));
+        QVERIFY(unifiedDiff({QStringLiteral("x")}, {QStringLiteral("x")}).isEmpty());
+        // Far apart, two hunks; close together, one.
+        QStringList before;
+        for (int i = 0; i < 30; ++i)
+            before << QString::number(i);
+        QStringList after = before;
+        after[2] = QStringLiteral("two");
+        after[25] = QStringLiteral("twenty-five");
+        QCOMPARE(unifiedDiff(before, after).filter(QRegularExpression(QStringLiteral("^@@"))).size(), 2);
+        after[8] = QStringLiteral("eight");
+        QCOMPARE(unifiedDiff(before, after).filter(QRegularExpression(QStringLiteral("^@@"))).size(), 2);
+
+        Document a, b;
+        a.application.modules << Module{QStringLiteral("basUtil"),
+                                        QStringLiteral("standard"),
+                                        QStringLiteral("2020-01-01T00:00:00"),
+                                        {},
+                                        QStringLiteral("Option Explicit\nSub A()\nEnd Sub\n"),
+                                        {}};
+        b.application.modules << Module{QStringLiteral("basUtil"),
+                                        QStringLiteral("standard"),
+                                        QStringLiteral("2021-01-01T00:00:00"),
+                                        {},
+                                        QStringLiteral("Option Explicit\nSub A()\n    x = \"\n+ table X\"\nEnd Sub\n"),
+                                        {}};
+        b.application.forms << FormOrReport{QStringLiteral("frmMain"), {}, {}, {}};
+        const QList<Change> changes = diff(a, b, {});
+        QCOMPARE(changes.size(), 2);
+        const QString text = diffText(changes);
+        QVERIFY2(text.startsWith(QStringLiteral("+ form frmMain\n~ module basUtil: code changed\n    @@ ")),
+                 qPrintable(text));
+        // The code line with a line feed in a string shows it escaped, and indented.
+        QVERIFY2(text.contains(QStringLiteral("    +    x = \"\\n+ table X\"")) ||
+                     text.contains(QStringLiteral("    +    x = \"")),
+                 qPrintable(text));
+        for (const QString &line : text.split(QLatin1Char('\n')))
+            QVERIFY2(!line.startsWith(QStringLiteral("+ table")), qPrintable(text));
+        // The date alone is a change only with everything compared.
+        b.application.modules[0].source = a.application.modules[0].source;
+        QVERIFY(diff(a, b, {}).size() == 1);
+        QCOMPARE(diff(a, b, DiffOptions{true}).size(), 2);
     }
 };
 
