@@ -92,7 +92,7 @@ _strudex_export_databases()
 _strudex_export_formats()
 {
     local cur=$1 diff=$2 head='' last format
-    local formats='text json markdown html'
+    local formats='text json markdown html source'
     [[ $diff ]] && formats='text markdown json'
     if [[ $cur == *,* ]]; then
         head=${cur%,*},

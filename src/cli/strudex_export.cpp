@@ -186,8 +186,9 @@ struct CommandLine
     const QCommandLineOption format{
         QStringLiteral("format"),
         QStringLiteral("What to write, one or more separated by commas: text (the report, the default), json, "
-                       "markdown, html: DIR/<database name>_Structure.txt, .json, .md, .html. With --diff: text, "
-                       "markdown or json, printed."),
+                       "markdown, html: DIR/<database name>_Structure.txt, .json, .md, .html; source: the "
+                       "application's code in the folder DIR/<database name>_Source. With --diff: text, markdown or "
+                       "json, printed."),
         QStringLiteral("FORMAT")};
     const QCommandLineOption diff{QStringLiteral("diff"),
                                   QStringLiteral("Compare the structure of two databases, OLD and NEW, and print the "

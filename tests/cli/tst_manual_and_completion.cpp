@@ -436,12 +436,13 @@ private slots:
         QCOMPARE(complete(mode, {command, QStringLiteral("--fo")}), QStringList{QStringLiteral("--format")});
         QCOMPARE(complete(mode, {command, QStringLiteral("--format"), QString()}),
                  (QStringList{QStringLiteral("html"), QStringLiteral("json"), QStringLiteral("markdown"),
-                              QStringLiteral("text")}));
+                              QStringLiteral("source"), QStringLiteral("text")}));
         QCOMPARE(complete(mode, {command, QStringLiteral("--format"), QStringLiteral("json,m")}),
                  QStringList{QStringLiteral("json,markdown")});
         // A format already in the list is not offered again.
         QCOMPARE(complete(mode, {command, QStringLiteral("--format"), QStringLiteral("json,markdown,")}),
-                 (QStringList{QStringLiteral("json,markdown,html"), QStringLiteral("json,markdown,text")}));
+                 (QStringList{QStringLiteral("json,markdown,html"), QStringLiteral("json,markdown,source"),
+                              QStringLiteral("json,markdown,text")}));
         // --format=j: bash hands over "=" as a word of its own.
         QCOMPARE(complete(mode, {command, QStringLiteral("--format"), QStringLiteral("="), QStringLiteral("j")},
                           QStringLiteral("strudex-export --format=j")),
