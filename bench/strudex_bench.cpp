@@ -47,6 +47,9 @@ constexpr const char *kDonor =
     STRUDEX_SOURCE_DIR "/../shared/fixtures/real/jahlborn+jackcessencrypt/src/test/data/db2013-enc.accdb";
 constexpr const char *kDonorPassword = "1234";
 
+// The largest application of the collection with its code: what reading an application costs.
+constexpr const char *kApplication = STRUDEX_SOURCE_DIR "/../shared/fixtures/real/code/tmdb-accdb/TM-DB-2012v1b.accdb";
+
 class CountingDialogs : public Dialogs
 {
 public:
@@ -422,6 +425,36 @@ int main(int argc, char *argv[])
     results.push_back({"strudex-export, all tables (vs mdb-schema postgres)", exporting, mdbSchema, 0.25, "x"});
     results.push_back({"text report alone vs mdb-schema", exporting, mdbSchema, 0.15, "x"});
     results.push_back({"all formats (json, markdown, html) vs mdb-schema", median(formatTimes), mdbSchema, 0.35, "x"});
+
+    // What reading the application (forms, reports, macros, modules and their code) adds to all the
+    // formats of the largest application: the same export with the worker told to leave it out,
+    // runs side by side.
+    if (QFileInfo::exists(QString::fromLatin1(kApplication))) {
+        std::vector<double> withCode;
+        std::vector<double> withoutCode;
+        QTemporaryDir appOut;
+        const auto exportApplication = [&](bool code) {
+            QProcess process;
+            QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+            if (!code)
+                environment.insert(QStringLiteral("STRUDEX_ENGINE_WITHOUT_APPLICATION"), QStringLiteral("1"));
+            process.setProcessEnvironment(environment);
+            process.setStandardOutputFile(QProcess::nullDevice());
+            process.setStandardErrorFile(QProcess::nullDevice());
+            process.start(bin + QStringLiteral("/strudex-export"),
+                          {QStringLiteral("--format"), QStringLiteral("json,markdown,html"), QStringLiteral("--output"),
+                           appOut.path(), QString::fromLatin1(kApplication)});
+            process.waitForFinished(-1);
+        };
+        for (int round = 0; round < 7; ++round) {
+            withCode.push_back(timed([&] { exportApplication(true); }));
+            withoutCode.push_back(timed([&] { exportApplication(false); }));
+        }
+        results.push_back({"all formats of the largest application (vs without its code)", median(withCode),
+                           median(withoutCode), 1.25, "x"});
+    } else {
+        std::printf("the applications of the public collection are not here: reading their code not measured\n");
+    }
 
     // The conversation of one whole export, the exporter's way (list, then report), in this
     // process: frames both ways and databases opened, plain and encrypted.

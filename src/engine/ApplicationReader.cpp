@@ -4,6 +4,7 @@
 #include "engine/SystemTables.h"
 
 #include <algorithm>
+#include <map>
 
 namespace Engine {
 
@@ -30,7 +31,24 @@ std::optional<std::vector<StorageRow>> storageRows(MdbHandle *mdb,
 {
     std::string problem;
     if (const std::uint32_t storage = tablePage("MSysAccessStorage")) {
-        SystemTable<StorageRow> rows = readStorageRows(mdb, storage, pages, layout, kMostBytes);
+        // Only the streams of the VBA project and of the macros are read: a row's path is known
+        // when its parent came first, as Access stores them; a row whose parent comes later is read.
+        std::map<std::int64_t, std::string> paths;
+        const auto wanted = [&paths](const StorageRow &row) {
+            if (!row.id || !row.parentId || !row.name)
+                return true;
+            if (*row.id == *row.parentId) {
+                paths[*row.id] = std::string();
+                return false;
+            }
+            const auto parent = paths.find(*row.parentId);
+            if (parent == paths.end())
+                return true;
+            const std::string path = parent->second + '/' + *row.name;
+            paths[*row.id] = path;
+            return path.starts_with("/VBA/") || path.starts_with("/Scripts/");
+        };
+        SystemTable<StorageRow> rows = readStorageRows(mdb, storage, pages, layout, kMostBytes, wanted);
         addNote(application, rows.problem);
         return std::move(rows.rows);
     }
@@ -88,13 +106,12 @@ void addUnreadMacros(Application &application)
 
 } // namespace
 
-Application readApplication(MdbHandle *mdb, const std::function<std::uint32_t(std::string_view)> &tablePage,
-                            PageReader &pages, const PageLayout &layout)
+Application readApplication(MdbHandle *mdb, std::vector<ApplicationObject> objects,
+                            const std::function<std::uint32_t(std::string_view)> &tablePage, PageReader &pages,
+                            const PageLayout &layout)
 {
     Application application;
-    SystemTable<ApplicationObject> objects = readApplicationObjects(mdb);
-    addNote(application, objects.problem);
-    application.objects = std::move(objects.rows);
+    application.objects = std::move(objects);
     std::string problem;
     if (const auto rows = storageRows(mdb, tablePage, pages, layout, application)) {
         application.project = readStorageProject(*rows, problem);

@@ -28,8 +28,10 @@ struct Application
     std::vector<std::string> notes;
 };
 
-// tablePage gives where a system table's definition starts (0 when the file has no such table).
-Application readApplication(MdbHandle *mdb, const std::function<std::uint32_t(std::string_view)> &tablePage,
-                            PageReader &pages, const PageLayout &layout);
+// objects are MSysObjects' forms, reports, macros and modules (applicationObjects); tablePage gives
+// where a system table's definition starts (0 when the file has no such table).
+Application readApplication(MdbHandle *mdb, std::vector<ApplicationObject> objects,
+                            const std::function<std::uint32_t(std::string_view)> &tablePage, PageReader &pages,
+                            const PageLayout &layout);
 
 } // namespace Engine

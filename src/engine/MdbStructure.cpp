@@ -17,6 +17,7 @@
 #include "engine/TableTypes.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <map>
 #include <unordered_map>
 
@@ -615,8 +616,11 @@ std::optional<std::string> sendable(const std::optional<std::string> &text, std:
 
 void MdbDatabase::StructureReader::sendApplication()
 {
+    // The benchmark weighs what reading the application adds by leaving it out.
+    if (std::getenv("STRUDEX_ENGINE_WITHOUT_APPLICATION"))
+        return;
     const Application application = readApplication(
-        m_database.m_handle,
+        m_database.m_handle, applicationObjects(m_objectRows.rows),
         [this](std::string_view name) -> std::uint32_t {
             const CatalogObject *table = systemTable(name);
             return table ? table->tablePage : 0;

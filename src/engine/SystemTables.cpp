@@ -364,20 +364,25 @@ template <class Row> struct Column
     void (*fill)(Row &row, Value &&value);
 };
 
+// `stored`, when given, takes what a row's text cannot give from its stored bytes.
 template <class Row>
 SystemTable<Row> readTable(MdbHandle *mdb, std::uint32_t tablePage, const char *tableName,
-                           std::span<const Column<Row>> columns)
+                           std::span<const Column<Row>> columns,
+                           const std::function<void(Row &, const BoundColumns &)> &stored = {})
 {
     std::vector<std::string> names;
     for (const Column<Row> &column : columns)
         names.emplace_back(column.name);
     SystemTable<Row> result;
-    result.problem = readRows(mdb, tablePage, tableName, names, kMaxRows, [&](std::vector<Value> &&values, auto &) {
-        Row row;
-        for (std::size_t i = 0; i < columns.size(); ++i)
-            columns[i].fill(row, std::move(values[i]));
-        result.rows.push_back(std::move(row));
-    });
+    result.problem = readRows(mdb, tablePage, tableName, names, kMaxRows,
+                              [&](std::vector<Value> &&values, const BoundColumns &bound) {
+                                  Row row;
+                                  for (std::size_t i = 0; i < columns.size(); ++i)
+                                      columns[i].fill(row, std::move(values[i]));
+                                  if (stored)
+                                      stored(row, bound);
+                                  result.rows.push_back(std::move(row));
+                              });
     return result;
 }
 
@@ -389,7 +394,12 @@ constexpr Column<ObjectRow> kObjectColumns[] = {
     {"Database", [](ObjectRow &row, Value &&value) { row.database = std::move(value); }},
     {"ForeignName", [](ObjectRow &row, Value &&value) { row.foreignName = std::move(value); }},
     {"Connect", [](ObjectRow &row, Value &&value) { row.connect = std::move(value); }},
+    // libmdb writes dates with a two-digit year: they are read from their stored bytes.
+    {"DateCreate", [](ObjectRow &, Value &&) {}},
+    {"DateUpdate", [](ObjectRow &, Value &&) {}},
 };
+constexpr std::size_t kDateCreateColumn = 7;
+constexpr std::size_t kDateUpdateColumn = 8;
 
 constexpr Column<ComplexColumnRow> kComplexColumns[] = {
     {"ColumnName", [](ComplexColumnRow &row, Value &&value) { row.columnName = std::move(value); }},
@@ -431,7 +441,15 @@ SystemRows readSystemRows(MdbHandle *mdb, std::uint32_t tablePage, const char *t
 
 SystemTable<ObjectRow> readObjectRows(MdbHandle *mdb)
 {
-    return readTable<ObjectRow>(mdb, kObjectsDefinitionPage, "MSysObjects", kObjectColumns);
+    return readTable<ObjectRow>(mdb, kObjectsDefinitionPage, "MSysObjects", kObjectColumns,
+                                [](ObjectRow &row, const BoundColumns &bound) {
+                                    const auto date = [&](std::size_t column) -> std::optional<std::string> {
+                                        const auto value = bound.storedValue(column);
+                                        return value ? accessDateText(*value) : std::nullopt;
+                                    };
+                                    row.created = date(kDateCreateColumn);
+                                    row.updated = date(kDateUpdateColumn);
+                                });
 }
 
 SystemTable<ComplexColumnRow> readComplexColumnRows(MdbHandle *mdb, std::uint32_t tablePage)
@@ -484,7 +502,8 @@ SystemTable<ModuleRow> readModuleRows(MdbHandle *mdb, std::uint32_t tablePage, P
 }
 
 SystemTable<StorageRow> readStorageRows(MdbHandle *mdb, std::uint32_t tablePage, PageReader &pages,
-                                        const PageLayout &layout, std::size_t maxStreamBytes)
+                                        const PageLayout &layout, std::size_t maxStreamBytes,
+                                        const std::function<bool(const StorageRow &)> &wanted)
 {
     enum { Id, ParentId, Name, Type, Lv };
     SystemTable<StorageRow> result;
@@ -496,7 +515,9 @@ SystemTable<StorageRow> readStorageRows(MdbHandle *mdb, std::uint32_t tablePage,
                                   storage.parentId = number(values[ParentId]);
                                   storage.name = std::move(values[Name]);
                                   storage.type = number(values[Type]);
-                                  storage.bytes = longValueOf(row, Lv, pages, layout, maxStreamBytes, storage.damaged);
+                                  if (!wanted || wanted(storage))
+                                      storage.bytes =
+                                          longValueOf(row, Lv, pages, layout, maxStreamBytes, storage.damaged);
                                   unread += storage.damaged ? 1 : 0;
                                   result.rows.push_back(std::move(storage));
                               });
@@ -506,24 +527,15 @@ SystemTable<StorageRow> readStorageRows(MdbHandle *mdb, std::uint32_t tablePage,
     return result;
 }
 
-SystemTable<ApplicationObject> readApplicationObjects(MdbHandle *mdb)
+std::vector<ApplicationObject> applicationObjects(const std::vector<ObjectRow> &rows)
 {
-    enum { Name, Type, DateCreate, DateUpdate };
-    SystemTable<ApplicationObject> result;
-    result.problem = readRows(
-        mdb, kObjectsDefinitionPage, "MSysObjects", {"Name", "Type", "DateCreate", "DateUpdate"}, kMaxRows,
-        [&](std::vector<Value> &&values, const BoundColumns &row) {
-            const auto type = number(values[Type]);
-            if (!values[Name] || !type ||
-                (*type != kFormObject && *type != kReportObject && *type != kMacroObject && *type != kModuleObject))
-                return;
-            const auto date = [&](std::size_t column) -> std::optional<std::string> {
-                const auto stored = row.storedValue(column);
-                return stored ? accessDateText(*stored) : std::nullopt;
-            };
-            result.rows.push_back(ApplicationObject{*values[Name], *type, date(DateCreate), date(DateUpdate)});
-        });
-    return result;
+    std::vector<ApplicationObject> objects;
+    for (const ObjectRow &row : rows)
+        if (row.name && row.type &&
+            (*row.type == kFormObject || *row.type == kReportObject || *row.type == kMacroObject ||
+             *row.type == kModuleObject))
+            objects.push_back(ApplicationObject{*row.name, *row.type, row.created, row.updated});
+    return objects;
 }
 
 SystemTable<ObjectChunk> readObjectChunks(MdbHandle *mdb, std::uint32_t tablePage)

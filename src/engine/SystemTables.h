@@ -15,6 +15,7 @@
 #include "engine/Relationships.h"
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -54,6 +55,8 @@ struct ObjectRow
     std::optional<std::string> database;    // Database: the file a linked table is in
     std::optional<std::string> foreignName; // ForeignName: the linked table's name there
     std::optional<std::string> connect;     // Connect: the connection of a link
+    std::optional<std::string> created;     // DateCreate, "2020-05-01T10:00:00"
+    std::optional<std::string> updated;     // DateUpdate
 };
 
 // A row of MSysComplexColumns: the template behind an attachment or multi-valued column.
@@ -91,12 +94,14 @@ struct ModuleRow
 SystemTable<ModuleRow> readModuleRows(MdbHandle *mdb, std::uint32_t tablePage, PageReader &pages,
                                       const PageLayout &layout, std::size_t maxModuleBytes);
 
-// The forms, reports, macros and modules that MSysObjects lists.
-SystemTable<ApplicationObject> readApplicationObjects(MdbHandle *mdb);
+// The forms, reports, macros and modules among MSysObjects' rows.
+std::vector<ApplicationObject> applicationObjects(const std::vector<ObjectRow> &rows);
 // The rows of MSysAccessObjects, in which Access 2000 keeps one compound file cut into chunks.
 SystemTable<ObjectChunk> readObjectChunks(MdbHandle *mdb, std::uint32_t tablePage);
-// The streams' bytes are read with the worker's own page reader, each up to maxStreamBytes.
+// The streams' bytes are read with the worker's own page reader, each up to maxStreamBytes, of the
+// rows `wanted` takes (all without it): a form's layout and pictures are many times its code.
 SystemTable<StorageRow> readStorageRows(MdbHandle *mdb, std::uint32_t tablePage, PageReader &pages,
-                                        const PageLayout &layout, std::size_t maxStreamBytes);
+                                        const PageLayout &layout, std::size_t maxStreamBytes,
+                                        const std::function<bool(const StorageRow &)> &wanted = {});
 
 } // namespace Engine

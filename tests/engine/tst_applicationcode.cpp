@@ -240,11 +240,11 @@ private slots:
             STRUDEX_WITHOUT_FIXTURE("The applications of the public collection are not here");
         MdbHandle *mdb = mdb_open(file.toLocal8Bit().constData(), MDB_NOFLAGS);
         QVERIFY(mdb);
-        const SystemTable<ApplicationObject> objects = readApplicationObjects(mdb);
+        const SystemTable<ObjectRow> rows = readObjectRows(mdb);
         mdb_close(mdb);
-        QVERIFY2(objects.problem.empty(), objects.problem.c_str());
+        QVERIFY2(rows.problem.empty(), rows.problem.c_str());
         QList<int> found{0, 0, 0, 0};
-        for (const ApplicationObject &object : objects.rows) {
+        for (const ApplicationObject &object : applicationObjects(rows.rows)) {
             const int kind = object.type == kFormObject     ? 0
                              : object.type == kReportObject ? 1
                              : object.type == kMacroObject  ? 2
@@ -400,7 +400,8 @@ private slots:
         const PageLayout layout{std::size_t(mdb->fmt->pg_size), std::size_t(mdb->fmt->row_count_offset)};
         PageReader pages;
         QVERIFY(pages.open(file.toLocal8Bit().toStdString(), layout.pageSize, mdb->f->db_key));
-        const Application application = readApplication(mdb, tablePage, pages, layout);
+        const Application application =
+            readApplication(mdb, applicationObjects(readObjectRows(mdb).rows), tablePage, pages, layout);
         mdb_close(mdb);
         for (const std::string &note : application.notes)
             qWarning("%s", note.c_str());

@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <array>
+#include <string_view>
 
 namespace Structure {
 
@@ -207,7 +208,7 @@ QString escapeOf(char16_t u)
 }
 
 // The line break a control character stands for in text of this kind; empty when it is none.
-QStringView lineBreak(const QString &text, qsizetype &i, Kind kind)
+QStringView lineBreak(QStringView text, qsizetype &i, Kind kind)
 {
     const char16_t u = text[i].unicode();
     if (kind != Kind::Prose && kind != Kind::Code)
@@ -219,7 +220,7 @@ QStringView lineBreak(const QString &text, qsizetype &i, Kind kind)
     return kind == Kind::Prose ? u"<br>"_sv : u"\n"_sv;
 }
 
-template <class Out> void appendControl(Out &out, const QString &text, qsizetype &i, Kind kind)
+template <class Out> void appendControl(Out &out, QStringView text, qsizetype &i, Kind kind)
 {
     if (const QStringView brk = lineBreak(text, i, kind); !brk.isEmpty()) {
         out += brk;
@@ -247,7 +248,7 @@ bool isPlain(char16_t u)
     return u < 0x80 ? plainAscii[u] : !isControlOrMark(u);
 }
 
-template <class Out> void appendText(Out &out, const QString &text, Kind kind)
+template <class Out> void appendText(Out &out, QStringView text, Kind kind)
 {
     if (kind == Kind::Name)
         out += u"<bdi>"_sv;
@@ -827,38 +828,47 @@ QString linkedTablesSection(const QList<LinkedTable> &links)
     return out;
 }
 
-// VBA's words that the page shows as keywords.
+// VBA's words that the page shows as keywords, in order, for a binary search.
+constexpr std::u16string_view kVbKeywords[] = {
+    u"and",    u"as",         u"boolean", u"byref",    u"byval",  u"call",       u"case",       u"class",
+    u"const",  u"currency",   u"date",    u"declare",  u"dim",    u"do",         u"double",     u"each",
+    u"else",   u"elseif",     u"end",     u"enum",     u"error",  u"event",      u"exit",       u"explicit",
+    u"false",  u"for",        u"friend",  u"function", u"get",    u"global",     u"gosub",      u"goto",
+    u"if",     u"implements", u"in",      u"integer",  u"is",     u"let",        u"lib",        u"long",
+    u"loop",   u"me",         u"mod",     u"new",      u"next",   u"not",        u"nothing",    u"null",
+    u"object", u"on",         u"option",  u"optional", u"or",     u"paramarray", u"private",    u"property",
+    u"public", u"raiseevent", u"redim",   u"resume",   u"return", u"select",     u"set",        u"single",
+    u"static", u"step",       u"stop",    u"string",   u"sub",    u"then",       u"to",         u"true",
+    u"type",   u"until",      u"variant", u"wend",     u"while",  u"with",       u"withevents", u"xor"};
+
 bool isVbKeyword(QStringView word)
 {
-    static const QSet<QString> keywords = [] {
-        QSet<QString> set;
-        for (const char *k :
-             {"and",    "as",         "boolean", "byref",    "byval",  "call",       "case",       "class",
-              "const",  "currency",   "date",    "declare",  "dim",    "do",         "double",     "each",
-              "else",   "elseif",     "end",     "enum",     "error",  "event",      "exit",       "explicit",
-              "false",  "for",        "friend",  "function", "get",    "global",     "gosub",      "goto",
-              "if",     "implements", "in",      "integer",  "is",     "let",        "lib",        "long",
-              "loop",   "me",         "mod",     "new",      "next",   "not",        "nothing",    "null",
-              "object", "on",         "option",  "optional", "or",     "paramarray", "private",    "property",
-              "public", "raiseevent", "redim",   "resume",   "return", "select",     "set",        "single",
-              "static", "step",       "stop",    "string",   "sub",    "then",       "to",         "true",
-              "type",   "until",      "variant", "wend",     "while",  "with",       "withevents", "xor"})
-            set.insert(QString::fromLatin1(k));
-        return set;
-    }();
-    return keywords.contains(word.toString().toLower());
+    // Keywords are ASCII and short: the word in lower case in a buffer of its own.
+    char16_t lower[16];
+    if (word.size() > qsizetype(std::size(lower)))
+        return false;
+    for (qsizetype i = 0; i < word.size(); ++i) {
+        const char16_t c = word[i].unicode();
+        if (c >= 0x80)
+            return false;
+        lower[i] = c >= u'A' && c <= u'Z' ? char16_t(c + 32) : c;
+    }
+    return std::binary_search(std::begin(kVbKeywords), std::end(kVbKeywords),
+                              std::u16string_view(lower, std::size_t(word.size())));
 }
 
 // VBA code with its comments, strings and keywords marked; every piece escaped as code.
-void appendVbCode(QString &out, const QString &source)
+template <class Out> void appendVbCode(Out &out, const QString &source)
 {
-    const auto piece = [&](const char *cls, QStringView text) {
-        if (cls)
-            out += QStringLiteral("<span class=\"%1\">").arg(QLatin1String(cls));
-        appendText(out, text.toString(), Kind::Code);
-        if (cls)
+    const auto piece = [&](QStringView open, QStringView text) {
+        out += open;
+        appendText(out, text, Kind::Code);
+        if (!open.isEmpty())
             out += u"</span>"_sv;
     };
+    const QStringView comment = u"<span class=\"c\">"_sv;
+    const QStringView string = u"<span class=\"s\">"_sv;
+    const QStringView keyword = u"<span class=\"k\">"_sv;
     const QStringView code(source);
     qsizetype i = 0;
     while (i < code.size()) {
@@ -867,7 +877,7 @@ void appendVbCode(QString &out, const QString &source)
         if (c == u'\'') {
             while (end < code.size() && code[end] != u'\n')
                 ++end;
-            piece("c", code.mid(i, end - i));
+            piece(comment, code.mid(i, end - i));
         } else if (c == u'"') {
             // A string runs to its closing quote; two quotes inside are one.
             while (end < code.size() && code[end] != u'\n') {
@@ -877,7 +887,7 @@ void appendVbCode(QString &out, const QString &source)
                 }
                 end += code[end] == u'"' ? 2 : 1;
             }
-            piece("s", code.mid(i, end - i));
+            piece(string, code.mid(i, end - i));
         } else if (c.isLetter() || c == u'_') {
             while (end < code.size() && (code[end].isLetterOrNumber() || code[end] == u'_'))
                 ++end;
@@ -886,15 +896,15 @@ void appendVbCode(QString &out, const QString &source)
             if (word.compare(u"rem"_sv, Qt::CaseInsensitive) == 0) {
                 while (end < code.size() && code[end] != u'\n')
                     ++end;
-                piece("c", code.mid(i, end - i));
+                piece(comment, code.mid(i, end - i));
             } else {
-                piece(isVbKeyword(word) ? "k" : nullptr, word);
+                piece(isVbKeyword(word) ? keyword : QStringView(), word);
             }
         } else {
             while (end < code.size() && code[end] != u'\'' && code[end] != u'"' && !code[end].isLetter() &&
                    code[end] != u'_')
                 ++end;
-            piece(nullptr, code.mid(i, end - i));
+            piece(QStringView(), code.mid(i, end - i));
         }
         i = end;
     }
@@ -966,7 +976,11 @@ QString applicationSection(const Application &application)
                QStringLiteral("</span></summary>\n");
         if (module.source) {
             out += QStringLiteral("<pre class=\"vb\"><code>");
-            appendVbCode(out, *module.source);
+            {
+                // Room for the code and its marks, appended piece by piece.
+                Appender code(out, 2 * module.source->size());
+                appendVbCode(code, *module.source);
+            }
             out += QStringLiteral("</code></pre>\n");
         }
         out += noteOf(module.name, module.note) + QStringLiteral("</details>\n");
