@@ -7,7 +7,8 @@
 //                    [--seconds S] [--jobs J] [--seed X] [--keep DIR] [--timeout-ms MS] [--slow-ms MS]
 //   mutate_databases --bin DIR --replay DIR      (every kept input must now end cleanly)
 //
-// Seed folders are searched recursively for .mdb and .accdb files. Passwords come from the
+// Seed folders are searched recursively for .mdb and .accdb files (and Access's add-ins and
+// compiled files, .accda and .accde). Passwords come from the
 // manifests (the fixtures' MANIFEST.md sections with "Database password: `...`", and table rows
 // "| `path` | format | encryption | password | ..." as in the real files' README.md); a file
 // without a known password is run without one. With --slow-ms, a run slower than that counts as a
@@ -341,8 +342,10 @@ int main(int argc, char *argv[])
     } else {
         for (const QString &folderPath : parser.values(seedsOption)) {
             const QDir folder(folderPath);
-            QDirIterator files(folderPath, {QStringLiteral("*.mdb"), QStringLiteral("*.accdb")}, QDir::Files,
-                               QDirIterator::Subdirectories);
+            QDirIterator files(folderPath,
+                               {QStringLiteral("*.mdb"), QStringLiteral("*.accdb"), QStringLiteral("*.accda"),
+                                QStringLiteral("*.accde")},
+                               QDir::Files, QDirIterator::Subdirectories);
             while (files.hasNext()) {
                 const QString path = files.next();
                 QFile file(path);
