@@ -1,7 +1,7 @@
 // Property blocks ("KKD" / "MR2"), read in-process: the check that decides whether a block is safe
 // and the reading of the wanted properties, on any bytes. Neither may read outside the block, and
 // the reading must give one value slot per wanted property. Every property of every list is read
-// too, and each value turned into text.
+// too, and each value turned into text, and the block read as a table's data macros.
 
 #include "engine/PropertyBlock.h"
 
@@ -24,6 +24,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
             if (value && value->bytes.size() > size)
                 __builtin_trap();
     }
+    std::string problem;
+    for (const auto &[event, value] : Engine::readDataMacros(block, Fuzz::decodeName, problem))
+        if (value.bytes.size() > size)
+            __builtin_trap();
     for (const Engine::PropertyList &list : Engine::readAllProperties(block, Fuzz::decodeName))
         for (const auto &[name, value] : list.values) {
             if (value.bytes.size() > size)

@@ -124,6 +124,8 @@ private:
     void countRecords(EngineProtocol::StructureTable &table, const CatalogObject &object,
                       const TableDefinition *definition, const std::optional<EngineFailure> &blockFailure);
     void addTableProperties(EngineProtocol::StructureTable &table, const std::vector<PropertyList> &lists);
+    // The table's data macros, kept in its MSysObjects row's LvExtra (ACE).
+    void addDataMacros(EngineProtocol::StructureTable &table, const CatalogObject &object);
     void addFields(EngineProtocol::StructureTable &table, const CatalogObject &object,
                    const TableDefinition &definition, const ListsByName &lists);
     EngineProtocol::StructureField fieldOf(const CatalogObject &object, const DefinedColumn &column,
@@ -138,6 +140,8 @@ private:
     const Heartbeat &m_heartbeat;
     const TextDecoder m_decode;
     SystemTable<ObjectRow> m_objectRows;
+    // A table's row of m_objectRows by the page its definition starts on.
+    std::map<std::uint32_t, std::size_t> m_tableRowByPage;
     ComplexTemplates m_complexTemplates;
 };
 
@@ -187,6 +191,12 @@ void MdbDatabase::StructureReader::readObjects()
 {
     m_objectRows = Engine::readObjectRows(m_database.m_handle);
     noteProblem(m_objectRows.problem);
+    for (std::size_t i = 0; i < m_objectRows.rows.size(); ++i) {
+        const ObjectRow &row = m_objectRows.rows[i];
+        // A table's definition page is the low bits of its Id; the first row of a page counts.
+        if (row.id && row.type == kObjectTable)
+            m_tableRowByPage.emplace(std::uint32_t(*row.id) & 0x00FFFFFF, i);
+    }
 }
 
 void MdbDatabase::StructureReader::readComplexTemplates()
@@ -354,7 +364,29 @@ StructureRecord MdbDatabase::StructureReader::tableRecord(const CatalogObject &o
     addFields(table, object, *definition, ListsByName(lists));
     addIndexes(table, *definition);
     addUsageMapNote(table, *definition, m_database.m_pages);
+    addDataMacros(table, object);
     return record;
+}
+
+void MdbDatabase::StructureReader::addDataMacros(EngineProtocol::StructureTable &table, const CatalogObject &object)
+{
+    const auto found = m_tableRowByPage.find(object.tablePage);
+    if (found == m_tableRowByPage.end())
+        return;
+    const ObjectRow *row = &m_objectRows.rows[found->second];
+    if (row->extraHeader.empty() && !row->extraDamaged)
+        return;
+    constexpr std::size_t kMostMacroBytes = 16u << 20;
+    const auto block = row->extraDamaged ? std::nullopt
+                                         : readLongValue(row->extraHeader, row->extraInRow, m_database.m_pages,
+                                                         m_database.m_layout.page, kMostMacroBytes);
+    std::string problem;
+    const auto macros =
+        block ? readDataMacros(*block, m_decode, problem) : std::vector<std::pair<std::string, PropertyValue>>();
+    if (!block || !problem.empty())
+        addNote(table.note, "its data macros could not be read" + (problem.empty() ? std::string() : ": " + problem));
+    for (const auto &[event, value] : macros)
+        table.dataMacros.push_back({safe(event), safe(Engine::propertyText(value, m_decode))});
 }
 
 // The rows are counted as a Describe counts them, with the same failures: a definition that cannot

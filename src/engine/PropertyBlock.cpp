@@ -244,6 +244,56 @@ std::vector<NamedProperties> readNamedProperties(std::span<const std::uint8_t> b
     return result;
 }
 
+std::vector<std::pair<std::string, PropertyValue>> readDataMacros(std::span<const std::uint8_t> block,
+                                                                  const TextDecoder &decode, std::string &problem)
+{
+    // Parts as in every block; the macros' part (kind 3) holds after a header of the size its
+    // first u32 gives, per event: u32 size, a flag byte, the type, u16 the name's number, u32 the
+    // data's size, the data.
+    constexpr std::uint16_t kDataMacrosRecord = 3;
+    std::vector<std::pair<std::string, PropertyValue>> macros;
+    if (!hasSignature(block))
+        return macros;
+    std::vector<std::string> names;
+    std::size_t pos = 4;
+    while (pos + kRecordHeader <= block.size()) {
+        const std::size_t length = u32(block, pos);
+        const std::uint16_t type = static_cast<std::uint16_t>(u16(block, pos + 4));
+        if (length < kRecordHeader || length > block.size() - pos) {
+            problem = "a part of the block runs past its end";
+            return macros;
+        }
+        const auto body = block.subspan(pos + kRecordHeader, length - kRecordHeader);
+        pos += length;
+        if (type == kNamesRecord) {
+            names = recordNames(body, decode);
+            continue;
+        }
+        if (type != kDataMacrosRecord)
+            continue;
+        std::size_t at = body.size() >= 4 ? u32(body, 0) : body.size() + 1;
+        while (at < body.size()) {
+            if (body.size() - at < 12) {
+                problem = "a data macro runs past the end of its part";
+                return macros;
+            }
+            const std::size_t size = u32(body, at);
+            const std::size_t index = u16(body, at + 6);
+            const std::size_t dataSize = u32(body, at + 8);
+            if (size < 12 || size > body.size() - at || dataSize > size - 12 || index >= names.size()) {
+                problem = "a data macro is not one";
+                return macros;
+            }
+            macros.emplace_back(names[index],
+                                PropertyValue{body[at + 5], std::vector<std::uint8_t>(
+                                                                body.begin() + std::ptrdiff_t(at + 12),
+                                                                body.begin() + std::ptrdiff_t(at + 12 + dataSize))});
+            at += size;
+        }
+    }
+    return macros;
+}
+
 std::vector<PropertyList> readAllProperties(std::span<const std::uint8_t> block, const TextDecoder &decode,
                                             std::string *problem)
 {

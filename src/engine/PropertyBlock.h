@@ -66,6 +66,12 @@ struct PropertyList
 std::vector<PropertyList> readAllProperties(std::span<const std::uint8_t> block, const TextDecoder &decode,
                                             std::string *problem = nullptr);
 
+// A table's data macros from its LvExtra block (Access 2010 and later), per event ("AfterUpdate")
+// the value holding Access's XML. Where the block is not what it should be, what was read so far,
+// and the reason in problem.
+std::vector<std::pair<std::string, PropertyValue>> readDataMacros(std::span<const std::uint8_t> block,
+                                                                  const TextDecoder &decode, std::string &problem);
+
 // A property's value as text: numbers in decimal, Yes/No for a Boolean, dates as
 // YYYY-MM-DD hh:mm:ss, a 16-byte GUID in braces, other binary values in hexadecimal. decodeText
 // turns stored text into UTF-8.

@@ -397,9 +397,11 @@ constexpr Column<ObjectRow> kObjectColumns[] = {
     // libmdb writes dates with a two-digit year: they are read from their stored bytes.
     {"DateCreate", [](ObjectRow &, Value &&) {}},
     {"DateUpdate", [](ObjectRow &, Value &&) {}},
+    {"LvExtra", [](ObjectRow &, Value &&) {}},
 };
 constexpr std::size_t kDateCreateColumn = 7;
 constexpr std::size_t kDateUpdateColumn = 8;
+constexpr std::size_t kLvExtraColumn = 9;
 
 constexpr Column<ComplexColumnRow> kComplexColumns[] = {
     {"ColumnName", [](ComplexColumnRow &row, Value &&value) { row.columnName = std::move(value); }},
@@ -449,6 +451,11 @@ SystemTable<ObjectRow> readObjectRows(MdbHandle *mdb)
                                     };
                                     row.created = date(kDateCreateColumn);
                                     row.updated = date(kDateUpdateColumn);
+                                    if (const auto extra = bound.longValue(kLvExtraColumn)) {
+                                        row.extraDamaged = extra->damaged;
+                                        row.extraHeader.assign(extra->header.begin(), extra->header.end());
+                                        row.extraInRow.assign(extra->inRow.begin(), extra->inRow.end());
+                                    }
                                 });
 }
 

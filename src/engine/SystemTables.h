@@ -57,6 +57,11 @@ struct ObjectRow
     std::optional<std::string> connect;     // Connect: the connection of a link
     std::optional<std::string> created;     // DateCreate, "2020-05-01T10:00:00"
     std::optional<std::string> updated;     // DateUpdate
+    // LvExtra as stored (a table's data macros, in ACE): its long-value header and what follows it
+    // in the row, read whole by whoever needs it; empty for a null.
+    std::vector<std::uint8_t> extraHeader;
+    std::vector<std::uint8_t> extraInRow;
+    bool extraDamaged = false;
 };
 
 // A row of MSysComplexColumns: the template behind an attachment or multi-valued column.

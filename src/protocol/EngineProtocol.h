@@ -53,7 +53,7 @@
 namespace EngineProtocol {
 
 // Bumped whenever a message changes shape. Hello answers with it.
-inline constexpr std::uint32_t kProtocolVersion = 6;
+inline constexpr std::uint32_t kProtocolVersion = 7;
 
 // Limits: nothing legitimate comes near them, and a length beyond them means a broken peer.
 inline constexpr std::uint32_t kMaxStringLength = 1u << 20; // 1 MiB
@@ -70,7 +70,8 @@ enum class Op : std::uint8_t {
     ColumnDescriptions = 7, // string tableName (since version 2)
     Describe = 9,           // u32 count, string tableName per table (since version 3)
     Structure = 10,         // u32 count, string tableName per table; none: every table (since version 3;
-                            // since version 6 its answer holds the application too)
+                            // since version 6 its answer holds the application too, since 7 the
+                            // tables' data macros)
 };
 
 enum class Status : std::uint8_t {

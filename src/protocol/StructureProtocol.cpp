@@ -166,6 +166,7 @@ template <class Text> BasicStructureTable<Text> readTable(Reader &in)
     for (std::uint32_t i = 0; indexCount && i < *indexCount && in.ok(); ++i)
         t.indexes.push_back(readIndex<Text>(in));
     t.note = readText<Text>(in);
+    t.dataMacros = readProperties<Text>(in);
     // What was not read cannot have parts.
     if (!t.definitionRead && (!t.fields.empty() || !t.indexes.empty()))
         in.fail();
@@ -368,6 +369,7 @@ void appendStructureRecord(Writer &out, const StructureRecord &record)
             out.string(i.note);
         }
         out.string(t.note);
+        properties(out, t.dataMacros);
         break;
     }
     case StructureKind::Relationship: {

@@ -80,6 +80,8 @@ template <class Text> struct BasicStructureTable
     std::vector<BasicStructureField<Text>> fields;
     std::vector<BasicStructureIndex<Text>> indexes;
     Text note;
+    // The table's data macros (ACE): per event ("AfterUpdate", ...), Access's XML.
+    std::vector<BasicProperty<Text>> dataMacros;
     bool operator==(const BasicStructureTable &) const = default;
 };
 

@@ -132,6 +132,13 @@ private slots:
             QJsonDocument::fromJson(json).object()[QStringLiteral("application")].toObject();
         QCOMPARE(application[QStringLiteral("project")][QStringLiteral("name")].toString(),
                  QStringLiteral("VCS Testing"));
+        // A table's data macro, on the table.
+        bool dataMacro = false;
+        for (const QJsonValue &table : QJsonDocument::fromJson(json).object()[QStringLiteral("tables")].toArray())
+            if (table[QStringLiteral("name")].toString() == QStringLiteral("tblSaveXML"))
+                dataMacro = table[QStringLiteral("dataMacros")][QStringLiteral("AfterUpdate")].toString().contains(
+                    QStringLiteral("<DataMacro Event=\"AfterUpdate\""));
+        QVERIFY(dataMacro);
         QCOMPARE(application[QStringLiteral("project")][QStringLiteral("references")].toArray().size(), 6);
         const QJsonArray forms = application[QStringLiteral("forms")].toArray();
         QCOMPARE(forms.size(), 1);

@@ -297,6 +297,8 @@ template <class Text> Table Assembler::tableOf(const EngineProtocol::BasicStruct
     t.validationRule = sheet.text(ValidationRule);
     t.validationText = sheet.text(ValidationText);
     t.note = text(stored.note);
+    for (const auto &macro : stored.dataMacros)
+        t.dataMacros << qMakePair(text(macro.name), text(macro.text));
     t.fields.reserve(qsizetype(stored.fields.size()));
     for (const EngineProtocol::BasicStructureField<Text> &field : stored.fields)
         t.fields << fieldOf(field);

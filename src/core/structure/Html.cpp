@@ -607,6 +607,14 @@ Details tableDetails(const Page &page, const Table &table)
         details.html += propertyList(table.properties);
         details.height += 30;
     }
+    // Data macros: per event, Access's XML.
+    for (const auto &[event, xml] : table.dataMacros) {
+        details.html +=
+            QStringLiteral("<details><summary>Data macro ") + name(event) + QStringLiteral("</summary>\n<pre><code>");
+        appendText(details.html, xml, Kind::Code);
+        details.html += QStringLiteral("</code></pre></details>\n");
+        details.height += 30;
+    }
     return details;
 }
 

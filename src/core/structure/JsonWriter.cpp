@@ -408,6 +408,8 @@ void writeTable(JsonOut &out, const Table &table)
     }
     out.key("properties");
     out.properties(table.properties);
+    out.key("dataMacros");
+    out.properties(table.dataMacros);
     out.key("note");
     out.note(table.note);
     out.endObject();

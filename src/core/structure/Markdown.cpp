@@ -502,6 +502,10 @@ void tableSection(QString &out, const Context &context, qsizetype index)
     }
     relationshipList(out, context, context.relationships.references(table.name), true);
     relationshipList(out, context, context.relationships.referencedBy(table.name), false);
+    // Data macros: per event, Access's XML.
+    for (const auto &[event, xml] : table.dataMacros)
+        out += QStringLiteral("Data macro ") + markdownName(event) + QStringLiteral(":\n\n") +
+               markdownFence(xml, QStringLiteral("xml")) + QLatin1Char('\n');
 }
 
 void tablesSection(TextSink &sink, const Context &context)

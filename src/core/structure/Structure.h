@@ -128,6 +128,8 @@ struct Table
     std::optional<QString> validationText;
     Properties properties;
     QString note;
+    // Data macros (ACE): per event ("AfterUpdate", ...), Access's XML.
+    Properties dataMacros;
 
     bool operator==(const Table &) const = default;
 };
