@@ -1,11 +1,10 @@
 #include "engine/AccessStorage.h"
 
+#include "engine/PropertyBlock.h"
 #include "engine/StoredText.h"
 
 #include <algorithm>
 #include <cerrno>
-#include <cmath>
-#include <cstdio>
 #include <cstring>
 #include <map>
 #include <string_view>
@@ -335,30 +334,13 @@ std::optional<std::string> accessDateText(std::span<const std::uint8_t> stored)
     // 0001-01-01 and 9999-12-31 lie at these; anything beyond is no date (nor a NaN).
     if (!(value > -657434.0 && value < 2958466.0))
         return std::nullopt;
-    // Before 1899-12-30 the fraction still counts forward from midnight.
-    double whole = std::trunc(value);
-    std::int64_t seconds = std::llround(std::fabs(value - whole) * 86400.0);
-    std::int64_t days = std::int64_t(whole);
-    if (seconds >= 86400) {
-        seconds -= 86400;
-        days += value < 0 ? -1 : 1;
-    }
-    // Days since 1970-01-01 to a civil date (Howard Hinnant's algorithm).
-    const std::int64_t z = days - 25569 + 719468;
-    const std::int64_t era = (z >= 0 ? z : z - 146096) / 146097;
-    const std::int64_t doe = z - era * 146097;
-    const std::int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-    const std::int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-    const std::int64_t mp = (5 * doy + 2) / 153;
-    const std::int64_t day = doy - (153 * mp + 2) / 5 + 1;
-    const std::int64_t month = mp < 10 ? mp + 3 : mp - 9;
-    const std::int64_t year = yoe + era * 400 + (month <= 2 ? 1 : 0);
-    if (year < 100 || year > 9999)
+    // The property blocks' own reading, with the date and the time joined as ISO 8601 does; a
+    // time that rounds up to the next midnight can still pass the last year.
+    std::string text = dateTimeText(value);
+    if (text.size() != 19)
         return std::nullopt;
-    char text[32];
-    std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d", int(year), int(month), int(day),
-                  int(seconds / 3600), int(seconds / 60 % 60), int(seconds % 60));
-    return std::string(text);
+    text[10] = 'T';
+    return text;
 }
 
 std::string codePageToUtf8(const std::string &bytes, std::uint32_t codePage)

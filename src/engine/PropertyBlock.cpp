@@ -401,32 +401,6 @@ std::string doubleText(double d)
     return text;
 }
 
-// Days since 30 December 1899, the fraction the time of day, as YYYY-MM-DD hh:mm:ss. Access counts
-// the day from the integer part and the time from the fraction, before 1899 too.
-std::string dateTimeText(double d)
-{
-    // Civil date from a day count (Howard Hinnant's algorithm), day 0 = 1899-12-30.
-    const double dayPart = std::trunc(d);
-    double seconds = std::round((std::fabs(d - dayPart)) * 86400.0);
-    std::int64_t days = static_cast<std::int64_t>(dayPart) - 25569 + 719468; // to 1970, then to 0000-03-01
-    if (seconds >= 86400) {
-        seconds -= 86400;
-        ++days;
-    }
-    const std::int64_t era = (days >= 0 ? days : days - 146096) / 146097;
-    const std::int64_t doe = days - era * 146097;
-    const std::int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-    const std::int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-    const std::int64_t mp = (5 * doy + 2) / 153;
-    const std::int64_t day = doy - (153 * mp + 2) / 5 + 1;
-    const std::int64_t month = mp < 10 ? mp + 3 : mp - 9;
-    const std::int64_t year = yoe + era * 400 + (month <= 2 ? 1 : 0);
-    const int secs = static_cast<int>(seconds);
-    char text[96];
-    std::snprintf(text, sizeof text, "%04lld-%02lld-%02lld %02d:%02d:%02d", static_cast<long long>(year),
-                  static_cast<long long>(month), static_cast<long long>(day), secs / 3600, secs / 60 % 60, secs % 60);
-    return text;
-}
 
 // A Double, or a Date/Time; a date too far from 1899 to be one Access writes (or not a number at
 // all) is shown as the number it is.
@@ -484,6 +458,31 @@ std::string propertyText(const PropertyValue &value, const TextDecoder &decodeTe
     default: // OLE Object (11) and anything else
         return hexText(b);
     }
+}
+
+std::string dateTimeText(double d)
+{
+    // Civil date from a day count (Howard Hinnant's algorithm), day 0 = 1899-12-30.
+    const double dayPart = std::trunc(d);
+    double seconds = std::round((std::fabs(d - dayPart)) * 86400.0);
+    std::int64_t days = static_cast<std::int64_t>(dayPart) - 25569 + 719468; // to 1970, then to 0000-03-01
+    if (seconds >= 86400) {
+        seconds -= 86400;
+        ++days;
+    }
+    const std::int64_t era = (days >= 0 ? days : days - 146096) / 146097;
+    const std::int64_t doe = days - era * 146097;
+    const std::int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+    const std::int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+    const std::int64_t mp = (5 * doy + 2) / 153;
+    const std::int64_t day = doy - (153 * mp + 2) / 5 + 1;
+    const std::int64_t month = mp < 10 ? mp + 3 : mp - 9;
+    const std::int64_t year = yoe + era * 400 + (month <= 2 ? 1 : 0);
+    const int secs = static_cast<int>(seconds);
+    char text[96];
+    std::snprintf(text, sizeof text, "%04lld-%02lld-%02lld %02d:%02d:%02d", static_cast<long long>(year),
+                  static_cast<long long>(month), static_cast<long long>(day), secs / 3600, secs / 60 % 60, secs % 60);
+    return text;
 }
 
 } // namespace Engine

@@ -72,6 +72,10 @@ std::vector<PropertyList> readAllProperties(std::span<const std::uint8_t> block,
 std::vector<std::pair<std::string, PropertyValue>> readDataMacros(std::span<const std::uint8_t> block,
                                                                   const TextDecoder &decode, std::string &problem);
 
+// Days since 30 December 1899, the fraction the time of day, as YYYY-MM-DD hh:mm:ss. Access counts
+// the day from the integer part and the time from the fraction, before 1899 too.
+std::string dateTimeText(double days);
+
 // A property's value as text: numbers in decimal, Yes/No for a Boolean, dates as
 // YYYY-MM-DD hh:mm:ss, a 16-byte GUID in braces, other binary values in hexadecimal. decodeText
 // turns stored text into UTF-8.
