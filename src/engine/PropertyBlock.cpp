@@ -401,7 +401,6 @@ std::string doubleText(double d)
     return text;
 }
 
-
 // A Double, or a Date/Time; a date too far from 1899 to be one Access writes (or not a number at
 // all) is shown as the number it is.
 std::string doubleOrDateText(const Bytes &b, bool isDate)

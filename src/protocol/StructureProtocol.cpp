@@ -334,6 +334,39 @@ template <class Text> std::optional<std::vector<BasicStructureRecord<Text>>> dec
 
 } // namespace
 
+namespace {
+
+void appendTable(Writer &out, const StructureTable &t)
+{
+    out.string(t.name).u8(t.records ? 1 : 0).i64(t.records.value_or(0));
+    properties(out, t.properties);
+    out.u8(t.definitionRead ? 1 : 0);
+    out.u32(static_cast<std::uint32_t>(t.fields.size()));
+    for (const StructureField &f : t.fields) {
+        out.string(f.name).i32(f.adoType).i64(f.definedSize).string(f.accessType);
+        optional(out, f.fieldSize);
+        optional(out, f.precision);
+        optional(out, f.scale);
+        out.u8(f.multiValued ? 1 : 0);
+        properties(out, f.properties);
+        out.string(f.note);
+    }
+    out.u32(static_cast<std::uint32_t>(t.indexes.size()));
+    for (const StructureIndex &i : t.indexes) {
+        out.string(i.name).u32(static_cast<std::uint32_t>(i.fields.size()));
+        for (const auto &[name, descending] : i.fields)
+            out.string(name).u8(descending ? 1 : 0);
+        out.u8(static_cast<std::uint8_t>((i.primary ? kIdxPrimary : 0) | (i.unique ? kIdxUnique : 0) |
+                                         (i.ignoreNulls ? kIdxIgnoreNulls : 0) | (i.required ? kIdxRequired : 0) |
+                                         (i.foreignKey ? kIdxForeignKey : 0)));
+        out.string(i.note);
+    }
+    out.string(t.note);
+    properties(out, t.dataMacros);
+}
+
+} // namespace
+
 void appendStructureRecord(Writer &out, const StructureRecord &record)
 {
     out.u8(static_cast<std::uint8_t>(record.kind));
@@ -343,35 +376,9 @@ void appendStructureRecord(Writer &out, const StructureRecord &record)
         out.u8(d.version).string(d.accessVersion).u8(d.encrypted ? 1 : 0).u8(d.databasePassword ? 1 : 0);
         break;
     }
-    case StructureKind::Table: {
-        const StructureTable &t = record.table;
-        out.string(t.name).u8(t.records ? 1 : 0).i64(t.records.value_or(0));
-        properties(out, t.properties);
-        out.u8(t.definitionRead ? 1 : 0);
-        out.u32(static_cast<std::uint32_t>(t.fields.size()));
-        for (const StructureField &f : t.fields) {
-            out.string(f.name).i32(f.adoType).i64(f.definedSize).string(f.accessType);
-            optional(out, f.fieldSize);
-            optional(out, f.precision);
-            optional(out, f.scale);
-            out.u8(f.multiValued ? 1 : 0);
-            properties(out, f.properties);
-            out.string(f.note);
-        }
-        out.u32(static_cast<std::uint32_t>(t.indexes.size()));
-        for (const StructureIndex &i : t.indexes) {
-            out.string(i.name).u32(static_cast<std::uint32_t>(i.fields.size()));
-            for (const auto &[name, descending] : i.fields)
-                out.string(name).u8(descending ? 1 : 0);
-            out.u8(static_cast<std::uint8_t>((i.primary ? kIdxPrimary : 0) | (i.unique ? kIdxUnique : 0) |
-                                             (i.ignoreNulls ? kIdxIgnoreNulls : 0) | (i.required ? kIdxRequired : 0) |
-                                             (i.foreignKey ? kIdxForeignKey : 0)));
-            out.string(i.note);
-        }
-        out.string(t.note);
-        properties(out, t.dataMacros);
+    case StructureKind::Table:
+        appendTable(out, record.table);
         break;
-    }
     case StructureKind::Relationship: {
         const StructureRelationship &r = record.relationship;
         out.string(r.name).string(r.primaryTable);

@@ -550,7 +550,18 @@ QList<Change> diff(const Document &before, const Document &after, const DiffOpti
     return changes;
 }
 
-QStringList unifiedDiff(const QStringList &before, const QStringList &after)
+namespace {
+
+// One line of an edit script: ' ' in both texts, '-' only before, '+' only after.
+struct Step
+{
+    char op;
+    qsizetype oldLine;
+    qsizetype newLine;
+};
+
+// The shortest edit script from one text's lines to the other's; empty when they are the same.
+std::vector<Step> editScript(const QStringList &before, const QStringList &after)
 {
     // Myers' greedy algorithm: the furthest reach of each diagonal, kept per number of edits to
     // walk the edits back.
@@ -577,13 +588,7 @@ QStringList unifiedDiff(const QStringList &before, const QStringList &after)
     }
     if (edits <= 0)
         return {};
-    // The script, from the end back: ' ' same, '-' only before, '+' only after.
-    struct Step
-    {
-        char op;
-        qsizetype oldLine;
-        qsizetype newLine;
-    };
+    // The script, from the end back.
     std::vector<Step> steps;
     qsizetype x = n, y = m;
     for (qsizetype d = edits; d > 0; --d) {
@@ -604,6 +609,14 @@ QStringList unifiedDiff(const QStringList &before, const QStringList &after)
     while (x > 0 && y > 0)
         steps.push_back({' ', --x, --y});
     std::reverse(steps.begin(), steps.end());
+    return steps;
+}
+
+} // namespace
+
+QStringList unifiedDiff(const QStringList &before, const QStringList &after)
+{
+    const std::vector<Step> steps = editScript(before, after);
     // Hunks: each change with three lines of context on each side; changes closer than twice that
     // share one.
     constexpr qsizetype context = 3;
