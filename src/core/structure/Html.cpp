@@ -380,19 +380,9 @@ QString noteOf(const QString &partName, const QString &note)
 // The type as a user reads it, with its size beside it only where the type has one.
 QString typeText(const Field &field)
 {
-    const QString size = sizeText(field);
-    if (size.isEmpty())
+    if (sizeText(field).isEmpty())
         return typeDescription(field);
-    const QString &type = field.accessType.isEmpty() ? field.type : field.accessType;
-    QString text;
-    text.reserve(type.size() + size.size() + 20);
-    text += type;
-    text += u" (";
-    text += size;
-    text += u')';
-    if (field.multiValued)
-        text += u", multi-valued";
-    return text;
+    return field.multiValued ? typeWithSize(field) + QStringLiteral(", multi-valued") : typeWithSize(field);
 }
 
 // A cell of prose; one holding a token too long for any column may break it.

@@ -348,17 +348,7 @@ void tableProperties(QString &out, const Table &table)
 // size is its values' column's, which the file does not give here.
 QString typeText(const Field &field)
 {
-    const QString size = sizeText(field);
-    if (size.isEmpty() || field.multiValued)
-        return typeDescription(field);
-    const QString &type = field.accessType.isEmpty() ? field.type : field.accessType;
-    QString text;
-    text.reserve(type.size() + size.size() + 3);
-    text += type;
-    text += u" (";
-    text += size;
-    text += u')';
-    return text;
+    return sizeText(field).isEmpty() || field.multiValued ? typeDescription(field) : typeWithSize(field);
 }
 
 // What a table's fields are looked up in to say which are keys, found once per table.

@@ -252,6 +252,19 @@ QString sizeText(const Field &field)
     return QString();
 }
 
+QString typeWithSize(const Field &field)
+{
+    const QString size = sizeText(field);
+    const QString &type = field.accessType.isEmpty() ? field.type : field.accessType;
+    QString text;
+    text.reserve(type.size() + size.size() + 20);
+    text += type;
+    text += u" (";
+    text += size;
+    text += u')';
+    return text;
+}
+
 QString indexedText(const Table &table, const QString &field)
 {
     QString text = QStringLiteral("No");

@@ -332,6 +332,9 @@ std::optional<QString> storedProperty(const Properties &properties, const QStrin
 // Binary. Empty for every other type: its type already says its size, and Long Text, OLE Object
 // and the like have no defined size (the file's 536870910 is a limit, not a size).
 QString sizeText(const Field &field);
+// "Short Text (50)": the type Access shows with the size beside it, for a field whose sizeText is
+// not empty.
+QString typeWithSize(const Field &field);
 
 // What Access's Indexed property shows for a field: "No", "Yes (Duplicates OK)" or
 // "Yes (No Duplicates)", from the table's indexes on that field alone. A key over several fields
