@@ -446,7 +446,8 @@ int main(int argc, char *argv[])
                            appOut.path(), QString::fromLatin1(kApplication)});
             process.waitForFinished(-1);
         };
-        for (int round = 0; round < 7; ++round) {
+        // Short runs, easily disturbed: more of them than for the big database.
+        for (int round = 0; round < 15; ++round) {
             withCode.push_back(timed([&] { exportApplication(true); }));
             withoutCode.push_back(timed([&] { exportApplication(false); }));
         }

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <array>
+#include <charconv>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -109,13 +110,20 @@ public:
           m_present(columns.size(), false)
     {
         for (std::size_t i = 0; i < columns.size(); ++i) {
-            const int number = mdb_bind_column_by_name(table, const_cast<char *>(columns[i].c_str()), m_bound[i].data(),
-                                                       &m_lengths[i]);
-            m_present[i] = number > 0;
-            m_column.push_back(
-                number > 0 ? static_cast<MdbColumn *>(g_ptr_array_index(table->columns, guint(number - 1))) : nullptr);
+            // Whole numbers are not bound: libmdb would print each into its buffer for us to read
+            // back, which costs more than the rest of the row. They are read from their stored bytes.
+            const int number = mdb_bind_column_by_name(table, const_cast<char *>(columns[i].c_str()), nullptr, nullptr);
+            MdbColumn *column =
+                number > 0 ? static_cast<MdbColumn *>(g_ptr_array_index(table->columns, guint(number - 1))) : nullptr;
+            m_width.push_back(column ? integerWidth(column->col_type) : 0);
+            if (column && m_width[i] == 0) {
+                column->bind_ptr = m_bound[i].data();
+                column->len_ptr = &m_lengths[i];
+            }
+            m_present[i] = column != nullptr;
+            m_column.push_back(column);
             if (m_present[i])
-                m_columns.push_back(m_column.back());
+                m_columns.push_back(column);
         }
     }
     ~BoundColumns()
@@ -140,7 +148,9 @@ public:
             return;
         const std::size_t limit = std::min<std::size_t>(MDB_BIND_SIZE, mdb->bind_size);
         for (std::size_t i = 0; i < m_bound.size(); ++i) {
-            if (!m_present[i] || m_lengths[i] <= 0 || !std::memchr(m_bound[i].data(), '?', m_size - 1))
+            // Only the text is looked through, not what an earlier, longer one left after it.
+            if (!m_present[i] || m_lengths[i] <= 0 ||
+                !std::memchr(m_bound[i].data(), '?', strnlen(m_bound[i].data(), m_size - 1)))
                 continue;
             const auto stored = storedBytes(mdb, *m_column[i]);
             if (!stored)
@@ -210,12 +220,15 @@ public:
         return std::span<const std::uint8_t>(mdb->pg_buf + column->cur_value_start, std::size_t(column->cur_value_len));
     }
 
-    // The values of the row just fetched; the buffers are emptied for the next.
+    // The values of the row just fetched, whole numbers in decimal as libmdb prints them; the
+    // buffers are emptied for the next.
     std::vector<Value> take()
     {
         std::vector<Value> values(m_bound.size());
         for (std::size_t i = 0; i < m_bound.size(); ++i) {
-            if (m_present[i] && m_lengths[i] > 0)
+            if (m_width[i] > 0)
+                values[i] = integerText(i);
+            else if (m_present[i] && m_lengths[i] > 0)
                 values[i] = std::string(m_bound[i].data(), strnlen(m_bound[i].data(), m_size - 1));
             m_bound[i][0] = '\0';
         }
@@ -223,6 +236,39 @@ public:
     }
 
 private:
+    // The stored size of a whole number of the type (a byte is unsigned, the others signed), 0 for
+    // any other type.
+    static std::size_t integerWidth(int type)
+    {
+        switch (type) {
+        case MDB_BYTE:
+            return 1;
+        case MDB_INT:
+            return 2;
+        case MDB_LONGINT:
+            return 4;
+        default:
+            return 0;
+        }
+    }
+
+    // Wanted column i's whole number in decimal; nothing for a null or a value of another size.
+    Value integerText(std::size_t i) const
+    {
+        const auto stored = storedValue(i);
+        if (!stored || stored->size() != m_width[i])
+            return std::nullopt;
+        const std::uint8_t *b = stored->data();
+        const std::int64_t value =
+            m_width[i] == 1   ? std::int64_t(b[0])
+            : m_width[i] == 2 ? std::int64_t(std::int16_t(std::uint16_t(b[0] | b[1] << 8)))
+                              : std::int64_t(std::int32_t(std::uint32_t(b[0]) | std::uint32_t(b[1]) << 8 |
+                                                          std::uint32_t(b[2]) << 16 | std::uint32_t(b[3]) << 24));
+        char text[24];
+        const auto [end, error] = std::to_chars(std::begin(text), std::end(text), value);
+        return std::string(text, end);
+    }
+
     MdbTableDef *m_table;
     std::size_t m_size;
     std::vector<std::vector<char>> m_bound;
@@ -230,6 +276,7 @@ private:
     std::vector<bool> m_present;
     std::vector<MdbColumn *> m_columns; // the wanted columns the table has
     std::vector<MdbColumn *> m_column;  // per wanted column, the table's (null when it has none)
+    std::vector<std::size_t> m_width;   // per wanted column, a whole number's stored size (0: bound)
     bool m_cut = false;                 // a text decoded again did not fit its buffer
 };
 

@@ -301,6 +301,9 @@ std::optional<std::vector<std::uint8_t>> readLongValue(std::span<const std::uint
         return std::vector<std::uint8_t>(); // libmdb does not read it
 
     std::vector<std::uint8_t> value;
+    // Room for the length the header gives, as far as it is believable: filled a page at a time,
+    // the value would otherwise be moved again and again as it grows.
+    value.reserve(std::min<std::size_t>({length & 0x3FFFFFFFu, maxBytes, std::size_t(1) << 24}));
     std::set<std::uint32_t> visited;
     while (pageRow != 0) {
         if (!visited.insert(pageRow).second)

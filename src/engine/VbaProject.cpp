@@ -3,6 +3,9 @@
 #include "engine/StoredText.h"
 
 #include <algorithm>
+#include <array>
+#include <bit>
+#include <cstring>
 
 namespace Engine::Vba {
 
@@ -26,17 +29,27 @@ constexpr std::size_t kChunkBytes = 4096;
 bool decompressTokens(std::span<const std::uint8_t> data, std::size_t from, std::size_t end,
                       std::vector<std::uint8_t> &out, std::string &problem)
 {
-    const std::size_t chunkStart = out.size();
+    // The chunk is made in a buffer of its own size, then added to the output at once.
+    // (With room for a copy's last eight bytes to run past the end.)
+    std::array<std::uint8_t, kChunkBytes + 8> chunk;
+    std::size_t done = 0;
     std::size_t at = from;
     while (at < end) {
         const std::uint8_t flags = data[at++];
+        if (flags == 0 && end - at >= 8 && done + 8 <= kChunkBytes) {
+            // Eight literal bytes, as plain text mostly is.
+            std::memcpy(chunk.data() + done, data.data() + at, 8);
+            done += 8;
+            at += 8;
+            continue;
+        }
         for (int bit = 0; bit < 8 && at < end; ++bit) {
-            if (out.size() - chunkStart >= kChunkBytes) {
+            if (done >= kChunkBytes) {
                 problem = "a compressed chunk holds more than 4096 bytes";
                 return false;
             }
             if (!(flags & (1 << bit))) {
-                out.push_back(data[at++]);
+                chunk[done++] = data[at++];
                 continue;
             }
             if (end - at < 2) {
@@ -45,11 +58,9 @@ bool decompressTokens(std::span<const std::uint8_t> data, std::size_t from, std:
             }
             const std::uint16_t token = u16(data, at);
             at += 2;
-            // How many bits say where to copy from depends on how far into the chunk it is.
-            const std::size_t done = out.size() - chunkStart;
-            unsigned bitCount = 4;
-            while ((std::size_t(1) << bitCount) < done)
-                ++bitCount;
+            // How many bits say where to copy from depends on how far into the chunk it is: enough
+            // to count back to its start, at least 4.
+            const unsigned bitCount = std::max(4u, unsigned(std::bit_width(done - (done > 0 ? 1 : 0))));
             const std::uint16_t lengthMask = static_cast<std::uint16_t>(0xFFFF >> bitCount);
             const std::size_t length = std::size_t(token & lengthMask) + 3;
             const std::size_t offset = std::size_t(token >> (16 - bitCount)) + 1;
@@ -61,11 +72,20 @@ bool decompressTokens(std::span<const std::uint8_t> data, std::size_t from, std:
                 problem = "a compressed chunk holds more than 4096 bytes";
                 return false;
             }
-            // Byte by byte: the copy may overlap what it makes.
-            for (std::size_t k = 0; k < length; ++k)
-                out.push_back(out[out.size() - offset]);
+            std::uint8_t *to = chunk.data() + done;
+            if (offset >= 8) {
+                // Eight bytes at a time: each eight are made before they are copied again.
+                for (std::size_t k = 0; k < length; k += 8)
+                    std::memcpy(to + k, to + k - offset, 8);
+            } else {
+                // Byte by byte: the copy repeats what it makes.
+                for (std::size_t k = 0; k < length; ++k)
+                    to[k] = to[k - offset];
+            }
+            done += length;
         }
     }
+    out.insert(out.end(), chunk.begin(), chunk.begin() + std::ptrdiff_t(done));
     return true;
 }
 

@@ -4,6 +4,7 @@
 #include "core/db/Ado.h"
 
 #include <QHash>
+#include <QSet>
 
 #include <algorithm>
 #include <array>
@@ -397,16 +398,21 @@ void Assembler::add(const EngineProtocol::StructureRecordView &record)
 void Assembler::finishApplication()
 {
     Application &application = m_document.application;
+    // Looked up by type and name key, the first object of that name; modules by name key.
+    const auto keyOf = [](EngineProtocol::ObjectType type, const QString &name) {
+        return QString::number(int(type)) + QLatin1Char('/') + nameKey(name);
+    };
+    QHash<QString, const StoredObject *> objects;
+    for (const StoredObject &object : m_objects)
+        if (const QString key = keyOf(object.type, object.name); !objects.contains(key))
+            objects.insert(key, &object);
+    QSet<QString> modules;
+    for (const StoredModule &module : m_modules)
+        modules.insert(nameKey(module.name));
     const auto objectOf = [&](EngineProtocol::ObjectType type, const QString &name) -> const StoredObject * {
-        for (const StoredObject &object : m_objects)
-            if (object.type == type && nameKey(object.name) == nameKey(name))
-                return &object;
-        return nullptr;
+        return objects.value(keyOf(type, name));
     };
-    const auto hasModule = [&](const QString &name) {
-        return std::any_of(m_modules.begin(), m_modules.end(),
-                           [&](const StoredModule &m) { return nameKey(m.name) == nameKey(name); });
-    };
+    const auto hasModule = [&](const QString &name) { return modules.contains(nameKey(name)); };
     for (const StoredObject &object : m_objects) {
         const bool form = object.type == EngineProtocol::ObjectType::Form;
         if (!form && object.type != EngineProtocol::ObjectType::Report)
@@ -439,9 +445,7 @@ void Assembler::finishApplication()
         }
         // Lines joined with a line feed, whatever the file ends them with.
         if (stored.source)
-            module.source = QString(*stored.source)
-                                .replace(QStringLiteral("\r\n"), QStringLiteral("\n"))
-                                .replace(QLatin1Char('\r'), QLatin1Char('\n'));
+            module.source = lineFeeds(std::move(*stored.source));
         application.modules << std::move(module);
     }
     // A module MSysObjects lists that the project does not hold is listed all the same.

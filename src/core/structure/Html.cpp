@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdint>
 #include <string_view>
 
 namespace Structure {
@@ -841,9 +842,21 @@ constexpr std::u16string_view kVbKeywords[] = {
 
 bool isVbKeyword(QStringView word)
 {
-    // Keywords are ASCII and short: the word in lower case in a buffer of its own.
+    // Where each first letter's keywords start in the list (and the next letter's start).
+    static constexpr auto firsts = [] {
+        std::array<std::uint8_t, 27> at{};
+        std::size_t k = 0;
+        for (std::size_t letter = 0; letter <= 26; ++letter) {
+            while (k < std::size(kVbKeywords) && std::size_t(kVbKeywords[k][0] - u'a') < letter)
+                ++k;
+            at[letter] = std::uint8_t(k);
+        }
+        return at;
+    }();
+    // Keywords are ASCII and short: the word in lower case in a buffer of its own, then compared
+    // with the few keywords of its first letter.
     char16_t lower[16];
-    if (word.size() > qsizetype(std::size(lower)))
+    if (word.size() < 2 || word.size() > qsizetype(std::size(lower)))
         return false;
     for (qsizetype i = 0; i < word.size(); ++i) {
         const char16_t c = word[i].unicode();
@@ -851,33 +864,50 @@ bool isVbKeyword(QStringView word)
             return false;
         lower[i] = c >= u'A' && c <= u'Z' ? char16_t(c + 32) : c;
     }
-    return std::binary_search(std::begin(kVbKeywords), std::end(kVbKeywords),
-                              std::u16string_view(lower, std::size_t(word.size())));
+    if (lower[0] < u'a' || lower[0] > u'z')
+        return false;
+    const std::u16string_view text(lower, std::size_t(word.size()));
+    const std::size_t letter = std::size_t(lower[0] - u'a');
+    for (std::size_t k = firsts[letter]; k < firsts[letter + 1]; ++k)
+        if (kVbKeywords[k] == text)
+            return true;
+    return false;
 }
 
-// VBA code with its comments, strings and keywords marked; every piece escaped as code.
+// VBA code with its comments, strings and keywords marked; every piece escaped as code. What is not
+// marked is written a run at a time, up to the next marked piece.
 template <class Out> void appendVbCode(Out &out, const QString &source)
 {
-    const auto piece = [&](QStringView open, QStringView text) {
-        out += open;
-        appendText(out, text, Kind::Code);
-        if (!open.isEmpty())
-            out += u"</span>"_sv;
-    };
-    const QStringView comment = u"<span class=\"c\">"_sv;
-    const QStringView string = u"<span class=\"s\">"_sv;
-    const QStringView keyword = u"<span class=\"k\">"_sv;
     const QStringView code(source);
+    qsizetype plain = 0; // where the code not yet written starts
+    const auto marked = [&](QStringView open, qsizetype from, qsizetype to) {
+        appendText(out, code.mid(plain, from - plain), Kind::Code);
+        out += open;
+        appendText(out, code.mid(from, to - from), Kind::Code);
+        out += u"</span>"_sv;
+        plain = to;
+    };
+    const auto lineEnd = [&](qsizetype from) {
+        const qsizetype end = code.indexOf(u'\n', from);
+        return end < 0 ? code.size() : end;
+    };
+    const auto isWordStart = [](char16_t c) {
+        return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z') || c == u'_' || (c >= 0x80 && QChar(c).isLetter());
+    };
+    const auto isWordPart = [](char16_t c) {
+        return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z') || (c >= u'0' && c <= u'9') || c == u'_' ||
+               (c >= 0x80 && QChar(c).isLetterOrNumber());
+    };
     qsizetype i = 0;
     while (i < code.size()) {
-        const QChar c = code[i];
-        qsizetype end = i + 1;
+        const char16_t c = code[i].unicode();
         if (c == u'\'') {
-            while (end < code.size() && code[end] != u'\n')
-                ++end;
-            piece(comment, code.mid(i, end - i));
+            const qsizetype end = lineEnd(i);
+            marked(u"<span class=\"c\">"_sv, i, end);
+            i = end;
         } else if (c == u'"') {
             // A string runs to its closing quote; two quotes inside are one.
+            qsizetype end = i + 1;
             while (end < code.size() && code[end] != u'\n') {
                 if (code[end] == u'"' && !(end + 1 < code.size() && code[end + 1] == u'"')) {
                     ++end;
@@ -885,27 +915,27 @@ template <class Out> void appendVbCode(Out &out, const QString &source)
                 }
                 end += code[end] == u'"' ? 2 : 1;
             }
-            piece(string, code.mid(i, end - i));
-        } else if (c.isLetter() || c == u'_') {
-            while (end < code.size() && (code[end].isLetterOrNumber() || code[end] == u'_'))
+            marked(u"<span class=\"s\">"_sv, i, end);
+            i = end;
+        } else if (isWordStart(c)) {
+            qsizetype end = i + 1;
+            while (end < code.size() && isWordPart(code[end].unicode()))
                 ++end;
             const QStringView word = code.mid(i, end - i);
             // "Rem" starts a comment as "'" does.
-            if (word.compare(u"rem"_sv, Qt::CaseInsensitive) == 0) {
-                while (end < code.size() && code[end] != u'\n')
-                    ++end;
-                piece(comment, code.mid(i, end - i));
-            } else {
-                piece(isVbKeyword(word) ? keyword : QStringView(), word);
+            const auto lower = [&](qsizetype k) { return char16_t(word[k].unicode() | 0x20); };
+            if (word.size() == 3 && lower(0) == u'r' && lower(1) == u'e' && lower(2) == u'm') {
+                end = lineEnd(end);
+                marked(u"<span class=\"c\">"_sv, i, end);
+            } else if (isVbKeyword(word)) {
+                marked(u"<span class=\"k\">"_sv, i, end);
             }
+            i = end;
         } else {
-            while (end < code.size() && code[end] != u'\'' && code[end] != u'"' && !code[end].isLetter() &&
-                   code[end] != u'_')
-                ++end;
-            piece(QStringView(), code.mid(i, end - i));
+            ++i;
         }
-        i = end;
     }
+    appendText(out, code.mid(plain), Kind::Code);
 }
 
 QString dateText(const std::optional<QString> &date)
@@ -927,9 +957,11 @@ QString formsTable(const QString &title, const QList<FormOrReport> &items)
     return out + QStringLiteral("</table></div>\n");
 }
 
-QString applicationSection(const Application &application)
+// Written straight to the page, module by module: the code of a big application is most of it.
+void applicationSection(TextSink &sink, const Application &application)
 {
-    QString out = QStringLiteral("<h2 id=\"application\">Application</h2>\n");
+    QString &out = sink.text();
+    out += QStringLiteral("<h2 id=\"application\">Application</h2>\n");
     if (const auto &project = application.project) {
         out += QStringLiteral("<p>VBA project ") + name(project->name) + QStringLiteral(" <span class=\"muted\">") +
                (project->compiledOnly ? QStringLiteral("compiled only, no source &middot; ") : QString()) +
@@ -982,8 +1014,8 @@ QString applicationSection(const Application &application)
             out += QStringLiteral("</code></pre>\n");
         }
         out += noteOf(module.name, module.note) + QStringLiteral("</details>\n");
+        sink.flush();
     }
-    return out;
 }
 
 } // namespace
@@ -1014,7 +1046,7 @@ void writePage(TextSink &sink, const Document &document)
     sink.flush();
     out += linkedTablesSection(document.linkedTables);
     sink.flush();
-    out += applicationSection(document.application);
+    applicationSection(sink, document.application);
     out += QStringLiteral("</article>\n</main>\n<footer>Written by ") + prose(generatorName()) +
            QStringLiteral("</footer>\n<script>") + QString::fromUtf8(Script) +
            QStringLiteral("</script>\n</body>\n</html>\n");

@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdint>
 #include <string_view>
 
 namespace Structure {
@@ -233,21 +234,53 @@ QString markdownText(const QString &text, LineBreaks breaks)
     return out;
 }
 
-QString markdownFence(const QString &text, const QString &language)
+void appendMarkdownFence(QString &out, const QString &text, QStringView language)
 {
+    // One look over the text first, branch-free so that many characters are looked at at once:
+    // nearly all code holds no backtick, no CR and nothing shown as an escape, and is written as it
+    // is. (Half a surrogate pair counts as an escape here; codeText() lets a whole pair be.)
+    const auto *data = reinterpret_cast<const char16_t *>(text.utf16());
+    unsigned backtick = 0;
+    unsigned carriageReturn = 0;
+    unsigned escape = 0;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const std::uint16_t c = data[i];
+        backtick |= c == u'`';
+        carriageReturn |= c == u'\r';
+        escape |= (c < 0x20) & (c != u'\t') & (c != u'\n') & (c != u'\r');
+        escape |= std::uint16_t(c - 0x7f) <= 0x20;    // U+007F to U+009F
+        escape |= std::uint16_t(c - 0x2028) <= 6;     // line and paragraph separators, embeddings, overrides
+        escape |= std::uint16_t(c - 0x2066) <= 3;     // isolates
+        escape |= std::uint16_t(c - 0xd800) <= 0x7ff; // surrogates
+    }
     qsizetype longest = 0;
-    qsizetype run = 0;
-    for (const QChar c : text) {
-        run = c == QLatin1Char('`') ? run + 1 : 0;
-        longest = std::max(longest, run);
+    if (backtick) {
+        qsizetype run = 0;
+        for (const QChar c : text) {
+            run = c == QLatin1Char('`') ? run + 1 : 0;
+            longest = std::max(longest, run);
+        }
     }
     const QString fence(std::max<qsizetype>(3, longest + 1), QLatin1Char('`'));
-    QString body = text;
-    body.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-    body.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    out += fence;
+    out += language;
+    out += QLatin1Char('\n');
+    const QString body = carriageReturn ? lineFeeds(text) : text;
+    if (escape)
+        out += codeText(body);
+    else
+        out += body;
     if (!body.endsWith(QLatin1Char('\n')))
-        body += QLatin1Char('\n');
-    return fence + language + QLatin1Char('\n') + codeText(body) + fence + QLatin1Char('\n');
+        out += QLatin1Char('\n');
+    out += fence;
+    out += QLatin1Char('\n');
+}
+
+QString markdownFence(const QString &text, const QString &language)
+{
+    QString out;
+    appendMarkdownFence(out, text, language);
+    return out;
 }
 
 namespace {
@@ -493,9 +526,11 @@ void tableSection(QString &out, const Context &context, qsizetype index)
     relationshipList(out, context, context.relationships.references(table.name), true);
     relationshipList(out, context, context.relationships.referencedBy(table.name), false);
     // Data macros: per event, Access's XML.
-    for (const auto &[event, xml] : table.dataMacros)
-        out += QStringLiteral("Data macro ") + markdownName(event) + QStringLiteral(":\n\n") +
-               markdownFence(xml, QStringLiteral("xml")) + QLatin1Char('\n');
+    for (const auto &[event, xml] : table.dataMacros) {
+        out += QStringLiteral("Data macro ") + markdownName(event) + QStringLiteral(":\n\n");
+        appendMarkdownFence(out, xml, u"xml"_sv);
+        out += QLatin1Char('\n');
+    }
 }
 
 void tablesSection(TextSink &sink, const Context &context)
@@ -541,7 +576,8 @@ void queriesSection(QString &out, const QList<Query> &queries)
         out += QStringLiteral("### ") + markdownName(query.name) + QStringLiteral("\n\n");
         out += QStringLiteral("Type: ") + markdownName(query.type) + QStringLiteral("\n\n");
         note(out, query.note);
-        out += markdownFence(query.sql, QStringLiteral("sql")) + QLatin1Char('\n');
+        appendMarkdownFence(out, query.sql, u"sql"_sv);
+        out += QLatin1Char('\n');
     }
 }
 
@@ -617,8 +653,10 @@ void applicationSection(TextSink &sink, const Application &application)
     for (const Module &module : application.modules) {
         out += QStringLiteral("#### ") + markdownName(module.name) + QStringLiteral("\n\n");
         noteOf(out, module.name, module.note);
-        if (module.source)
-            out += markdownFence(*module.source, QStringLiteral("vb")) + QLatin1Char('\n');
+        if (module.source) {
+            appendMarkdownFence(out, *module.source, u"vb"_sv);
+            out += QLatin1Char('\n');
+        }
         sink.flush();
     }
 }

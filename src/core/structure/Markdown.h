@@ -36,5 +36,6 @@ void appendMarkdownText(QString &out, const QString &text, LineBreaks breaks = L
 // A fenced block that no backtick run of the text can close; control characters other than tabs
 // and line breaks are shown as C-style escapes.
 QString markdownFence(const QString &text, const QString &language);
+void appendMarkdownFence(QString &out, const QString &text, QStringView language);
 
 } // namespace Structure

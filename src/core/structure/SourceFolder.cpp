@@ -12,8 +12,7 @@ constexpr qsizetype kLongestName = 120;
 
 QByteArray withLineFeeds(const QString &text)
 {
-    QString out = text;
-    out.replace(QStringLiteral("\r\n"), QStringLiteral("\n")).replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    QString out = lineFeeds(text);
     if (!out.isEmpty() && !out.endsWith(QLatin1Char('\n')))
         out += QLatin1Char('\n');
     return out.toUtf8();

@@ -4,6 +4,7 @@
 #include <QSet>
 
 #include <algorithm>
+#include <cstring>
 
 namespace Structure {
 
@@ -128,7 +129,38 @@ int Module::lines() const
     if (!source || source->isEmpty())
         return 0;
     // A last line feed ends the last line; it starts none.
-    return int(source->count(QLatin1Char('\n'))) + (source->endsWith(QLatin1Char('\n')) ? 0 : 1);
+    // Counted branch-free, many characters at a time.
+    const auto *code = reinterpret_cast<const char16_t *>(source->utf16());
+    int feeds = 0;
+    for (qsizetype i = 0; i < source->size(); ++i)
+        feeds += code[i] == u'\n';
+    return feeds + (source->endsWith(QLatin1Char('\n')) ? 0 : 1);
+}
+
+QString lineFeeds(QString text)
+{
+    // Looked for with QStringView's fast search; nearly every text has no CR and is handed back as
+    // it is, and code ends every line with one: the lines between are moved a whole line at a time.
+    qsizetype from = QStringView(text).indexOf(u'\r');
+    if (from < 0)
+        return text;
+    char16_t *data = reinterpret_cast<char16_t *>(text.data());
+    const qsizetype size = text.size();
+    const QStringView view(data, size);
+    qsizetype to = from;
+    while (from < size) {
+        // data[from] is a CR.
+        data[to++] = u'\n';
+        from += from + 1 < size && data[from + 1] == u'\n' ? 2 : 1;
+        qsizetype next = view.indexOf(u'\r', from);
+        if (next < 0)
+            next = size;
+        std::memmove(data + to, data + from, std::size_t(next - from) * sizeof(char16_t));
+        to += next - from;
+        from = next;
+    }
+    text.truncate(to);
+    return text;
 }
 
 QString typeDescription(const Field &field)

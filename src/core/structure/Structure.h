@@ -318,6 +318,9 @@ QStringList queryAnchors(const Document &document);
 // scale for a decimal) and whether it is multi-valued ("Number, Decimal (18, 4)").
 QString typeDescription(const Field &field);
 
+// The text with its lines ended by a line feed alone: CR LF and a lone CR become LF.
+QString lineFeeds(QString text);
+
 // The ODBC connection text of a linked table with the value of every PWD= (any case) replaced by
 // "***", so a documentation never shows a password.
 QString maskPasswords(const QString &connection);

@@ -94,7 +94,7 @@ public:
     // The whole text, when there is no device.
     QString take() { return std::move(m_text); }
 
-    static constexpr qsizetype kPiece = 1 << 18;
+    static constexpr qsizetype kPiece = 1 << 16;
 
 private:
     void write(bool last);

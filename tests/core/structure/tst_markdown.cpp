@@ -250,6 +250,12 @@ private slots:
         // Code keeps its tabs and lines; other controls are shown.
         QCOMPARE(markdownFence(QStringLiteral("SELECT\t1\r\nFROM x\x1b;"), QStringLiteral("sql")),
                  QStringLiteral("```sql\nSELECT\t1\nFROM x\\x1b;\n```\n"));
+        // Letters beyond ASCII and whole surrogate pairs are code like any other; lone CRs end
+        // lines; a direction override or half a pair is shown even where nothing else is special.
+        QCOMPARE(markdownFence(QString::fromUtf16(u"' Größe \U0001F600\rx = 1\n"), QStringLiteral("vb")),
+                 QString::fromUtf16(u"```vb\n' Größe \U0001F600\nx = 1\n```\n"));
+        QCOMPARE(markdownFence(QString::fromUtf16(u"a\u202Eb \xD800"), QStringLiteral("vb")),
+                 QStringLiteral("```vb\na\\u202eb \\ud800\n```\n"));
     }
 
     void tableSectionsCarryKeysPropertiesAndRelationships()

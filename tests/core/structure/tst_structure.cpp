@@ -178,6 +178,11 @@ private slots:
         QCOMPARE(files[1].path, QStringLiteral("modules/util~2.bas"));
         QCOMPARE(files[2].path, QStringLiteral("forms/F.cls"));
         QCOMPARE(files[2].content, QByteArray("c\nd\n"));
+        // Line ends however they came, and the lines counted the same way.
+        QCOMPARE(lineFeeds(QStringLiteral("a\r\nb\rc\n\r\n\r\r\nd\r")), QStringLiteral("a\nb\nc\n\n\n\nd\n"));
+        QCOMPARE(lineFeeds(QStringLiteral("no breaks")), QStringLiteral("no breaks"));
+        QCOMPARE((Module{{}, {}, {}, {}, QStringLiteral("a\nb\n"), {}}.lines()), 2);
+        QCOMPARE((Module{{}, {}, {}, {}, QStringLiteral("a\n\nb"), {}}.lines()), 3);
     }
 
     void jsonStringsEscapeWhatJsonNeeds()
