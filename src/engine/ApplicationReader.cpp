@@ -33,6 +33,9 @@ std::optional<std::vector<StorageRow>> storageRows(MdbHandle *mdb,
     if (const std::uint32_t storage = tablePage("MSysAccessStorage")) {
         // Only the streams of the VBA project and of the macros are read: a row's path is known
         // when its parent came first, as Access stores them; a row whose parent comes later is read.
+        // The project's compiled state (_VBA_PROJECT and the __SRP_ caches, more than half of a
+        // big project's bytes) is not needed; no module can be named so, VBA names start with a
+        // letter.
         std::map<std::int64_t, std::string> paths;
         const auto wanted = [&paths](const StorageRow &row) {
             if (!row.id || !row.parentId || !row.name)
@@ -46,6 +49,8 @@ std::optional<std::vector<StorageRow>> storageRows(MdbHandle *mdb,
                 return true;
             const std::string path = parent->second + '/' + *row.name;
             paths[*row.id] = path;
+            if (*row.name == "_VBA_PROJECT" || row.name->starts_with("__SRP_"))
+                return false;
             return path.starts_with("/VBA/") || path.starts_with("/Scripts/");
         };
         SystemTable<StorageRow> rows = readStorageRows(mdb, storage, pages, layout, kMostBytes, wanted);

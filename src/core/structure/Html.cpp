@@ -253,10 +253,13 @@ template <class Out> void appendText(Out &out, QStringView text, Kind kind)
 {
     if (kind == Kind::Name)
         out += u"<bdi>"_sv;
+    // Code keeps its tabs and line feeds as they are: they are part of its runs.
+    const bool code = kind == Kind::Code;
     for (qsizetype i = 0; i < text.size(); ++i) {
         // Runs of plain characters, nearly all of a big database's text, are copied at once.
         qsizetype run = i;
-        while (run < text.size() && isPlain(text[run].unicode()))
+        while (run < text.size() && (isPlain(text[run].unicode()) ||
+                                     (code && (text[run] == QLatin1Char('\n') || text[run] == QLatin1Char('\t')))))
             ++run;
         if (run > i) {
             out += QStringView(text).mid(i, run - i);
