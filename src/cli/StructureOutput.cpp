@@ -169,6 +169,11 @@ std::optional<QString> writeSource(const Structure::Document &document, const QS
 
 } // namespace
 
+bool writeTo(const Structure::Document &document, Format format, QIODevice &device)
+{
+    return writeDocument(device, document, format);
+}
+
 std::optional<QString> write(const Structure::Document &document, Format format, const QString &path)
 {
     if (format == Format::Text)

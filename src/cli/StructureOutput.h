@@ -36,6 +36,10 @@ QString fileName(Format format, const QString &folder, const QString &databasePa
 // file.
 std::optional<QString> write(const Structure::Document &document, Format format, const QString &path);
 
+// Writes the document in one format (not the source folder) to a device that is already open,
+// standard output for one; false when it could not all be written.
+bool writeTo(const Structure::Document &document, Format format, QIODevice &device);
+
 // Writes the document in each format to its file name in the folder, all formats side by side (the
 // document is only read; each writer holds a piece of its document at a time). What went wrong, per
 // format that failed, in the formats' order.

@@ -17,7 +17,10 @@
 #include <QDir>
 #include <QFile>
 #include <QSet>
+#include <QTemporaryDir>
 
+#include <functional>
+#include <optional>
 #include <variant>
 
 #include <csignal>
@@ -176,7 +179,8 @@ struct CommandLine
                                           QStringLiteral("Read the database password from the first line of FILE."),
                                           QStringLiteral("FILE")};
     const QCommandLineOption output{QStringLiteral("output"),
-                                    QStringLiteral("Folder that receives the report (default: the current folder)."),
+                                    QStringLiteral("Folder that receives the report (default: the current folder); "
+                                                   "'-' prints the one document asked for on standard output."),
                                     QStringLiteral("DIR"), QStringLiteral(".")};
     const QCommandLineOption table{QStringLiteral("table"),
                                    QStringLiteral("Export this table; repeat for more (default: every user table)."),
@@ -277,7 +281,19 @@ struct ExportRequest
     QString folder;
     QStringList wanted; // empty: every user table
     bool listOnly = false;
+
+    // "--output -": the one document asked for goes to standard output.
+    bool toStandardOutput() const { return folder == QStringLiteral("-"); }
 };
+
+// Standard output as a device the writers can write to; what failed, when it did.
+std::optional<QString> printDocument(const std::function<bool(QIODevice &)> &write)
+{
+    QFile out;
+    if (!out.open(stdout, QIODevice::WriteOnly) || !write(out) || !out.flush())
+        return QStringLiteral("standard output could not be written: %1.").arg(out.errorString());
+    return std::nullopt;
+}
 
 // The export asked for on the command line, or the usage error (already printed) that stops it.
 std::variant<ExportRequest, int> exportRequest(const CommandLine &line)
@@ -308,6 +324,12 @@ std::variant<ExportRequest, int> exportRequest(const CommandLine &line)
     request.folder = parser.value(line.output);
     request.wanted = parser.values(line.table);
     request.listOnly = parser.isSet(line.list);
+    if (request.toStandardOutput() && !request.listOnly) {
+        if (request.formats.size() != 1)
+            return usageError(parser, QStringLiteral("--output - prints one document: name one format"));
+        if (request.formats.constFirst() == StructureOutput::Format::Source)
+            return usageError(parser, QStringLiteral("the source is a folder of files: it cannot be printed"));
+    }
     return request;
 }
 
@@ -354,7 +376,15 @@ std::variant<std::vector<ConsoleView::Row>, QString> tickedRows(const QStringLis
             failed = true;
         }
         // Each problem names the file that could not be written.
-        for (const QString &problem : StructureOutput::writeAll(*document, formats, request.folder, request.database)) {
+        QStringList problems;
+        if (request.toStandardOutput()) {
+            if (const auto problem = printDocument(
+                    [&](QIODevice &out) { return StructureOutput::writeTo(*document, formats.constFirst(), out); }))
+                problems << *problem;
+        } else {
+            problems = StructureOutput::writeAll(*document, formats, request.folder, request.database);
+        }
+        for (const QString &problem : problems) {
             printMessage(stderr, QStringLiteral("strudex-export: ") + problem);
             failed = true;
         }
@@ -370,8 +400,22 @@ int runExport(const CommandLine &line, const ExportRequest &request)
     const QString &database = request.database;
     const Access::ConnectionParameters connectionParameters{database, request.password};
 
+    // A report for standard output is made in a folder of its own first: the report writer saves
+    // its file whole or not at all, and the text is printed only once it is complete.
+    std::optional<QTemporaryDir> printed;
+    QString folder = request.folder;
+    if (request.toStandardOutput()) {
+        printed.emplace();
+        if (!printed->isValid()) {
+            print(
+                stderr,
+                QStringLiteral("strudex-export: no temporary folder for the report: %1\n").arg(printed->errorString()));
+            return ExitReported;
+        }
+        folder = printed->path();
+    }
     ConsoleDialogs dialogs;
-    dialogs.setFiles({database, StructureReport::ReportFileName(request.folder, database), request.folder});
+    dialogs.setFiles({database, StructureReport::ReportFileName(folder, database), folder});
     // The same check as the desktop program's at start-up.
     if (!ODBCProvider::IsProviderInstalled(dialogs))
         return ExitReported;
@@ -397,14 +441,35 @@ int runExport(const CommandLine &line, const ExportRequest &request)
         ConsoleView view(std::get<std::vector<ConsoleView::Row>>(std::move(rows)),
                          isatty(fileno(stderr)) ? stderr : nullptr);
         dialogs.setView(&view);
-        StructureReport::StartExporting(dialogs, view, connectionParameters, request.folder);
+        StructureReport::StartExporting(dialogs, view, connectionParameters, folder);
         view.clearProgress();
         dialogs.setView(nullptr);
+        if (printed && !dialogs.failed()) {
+            QFile report(StructureReport::ReportFileName(folder, database));
+            if (!report.open(QIODevice::ReadOnly)) {
+                printMessage(
+                    stderr,
+                    QStringLiteral("strudex-export: the report could not be read back: %1.").arg(report.errorString()));
+                return ExitReported;
+            }
+            const auto problem = printDocument([&](QIODevice &out) {
+                while (!report.atEnd()) {
+                    const QByteArray piece = report.read(1 << 20);
+                    if (piece.isEmpty() || out.write(piece) != piece.size())
+                        return false;
+                }
+                return true;
+            });
+            if (problem) {
+                printMessage(stderr, QStringLiteral("strudex-export: ") + *problem);
+                return ExitReported;
+            }
+        }
     }
     formats.removeAll(StructureOutput::Format::Text);
     if (formats.isEmpty())
         endNow(dialogs.failed() ? ExitReported : 0);
-    if (!Main::IsFolder(request.folder).value_or(false)) {
+    if (!request.toStandardOutput() && !Main::IsFolder(request.folder).value_or(false)) {
         // The desktop program's message, which the console puts in its own words.
         dialogs.message(Main::AppTitle(), QStringLiteral("Folder does not exist. Please select another folder."),
                         Dialogs::Buttons::Ok, Dialogs::Icon::None);

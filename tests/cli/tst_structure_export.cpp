@@ -381,6 +381,31 @@ private slots:
         QVERIFY(QFile::exists(work.filePath(QStringLiteral("sample_Structure.md"))));
     }
 
+    // "--output -" prints the one document asked for, exactly as its file would hold it, and
+    // nothing else.
+    void oneDocumentGoesToStandardOutput()
+    {
+        const Run json = run({QStringLiteral("--format"), QStringLiteral("json"), QStringLiteral("--output"),
+                              QStringLiteral("-"), QStringLiteral("structure.accdb")});
+        QCOMPARE(json.exitCode, 0);
+        QCOMPARE(json.out,
+                 TestSupport::readFile(
+                     QDir(TestSupport::dataDir()).filePath(QStringLiteral("structure/structure.accdb.json"))));
+        const Run text = run({QStringLiteral("--output"), QStringLiteral("-"), QStringLiteral("sample.mdb")});
+        QCOMPARE(text.exitCode, 0);
+        QCOMPARE(text.out,
+                 TestSupport::readFile(QDir(TestSupport::dataDir()).filePath(QStringLiteral("sample.expected.txt"))));
+        QVERIFY(!QFile::exists(work.filePath(QStringLiteral("-"))));
+        QCOMPARE(run({QStringLiteral("--format"), QStringLiteral("json,html"), QStringLiteral("--output"),
+                      QStringLiteral("-"), QStringLiteral("sample.mdb")})
+                     .exitCode,
+                 2);
+        QCOMPARE(run({QStringLiteral("--format"), QStringLiteral("source"), QStringLiteral("--output"),
+                      QStringLiteral("-"), QStringLiteral("sample.mdb")})
+                     .exitCode,
+                 2);
+    }
+
     void diffAnswersAsDiffDoes()
     {
         // A database against itself: nothing, status 0, in each form.
