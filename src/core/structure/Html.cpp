@@ -732,7 +732,10 @@ QString contents(const Page &page)
                           "<li><a href=\"#queries\">Queries</a>") +
            (queries.isEmpty() ? QString() : navList(page.queryAnchors, queries)) +
            QStringLiteral("</li>\n<li><a href=\"#linked-tables\">Linked tables</a></li>\n"
-                          "<li><a href=\"#application\">Application</a></li>\n</ul>\n</nav>\n");
+                          "<li><a href=\"#application\">Application</a></li>\n") +
+           (page.document.migration ? QStringLiteral("<li><a href=\"#migration-notes\">Migration notes</a></li>\n")
+                                    : QString()) +
+           QStringLiteral("</ul>\n</nav>\n");
 }
 
 QString diagramSection(const Document &document, const QStringList &anchors)
@@ -809,6 +812,25 @@ QString queriesSection(const Page &page)
         out += QStringLiteral("</code></pre>\n</section>\n");
     }
     return out;
+}
+
+// What the migration DDL does not carry over exactly, for the server it was worked out for.
+QString migrationSection(const Migration &migration)
+{
+    QString out = QStringLiteral("<h2 id=\"migration-notes\">Migration notes</h2>\n<p>What the DDL for ") +
+                  prose(migrationServer(migration.dialect)) +
+                  QStringLiteral(" (<code>--format sql</code>) does not carry over exactly, to check by hand.</p>\n");
+    if (migration.notes.isEmpty())
+        return out + QStringLiteral("<p class=\"muted\">None: everything is carried over.</p>\n");
+    out += QStringLiteral("<div class=\"wide\"><table class=\"grid\"><tr><th>What</th><th>Where</th><th>Why</th>"
+                          "</tr>\n");
+    for (const MigrationNote &note : migration.notes) {
+        out += QStringLiteral("<tr><td>") + prose(note.what) + QStringLiteral("</td><td>") + name(note.where) +
+               QStringLiteral("</td>");
+        appendCell(out, prose(note.why), hasLongToken(note.why));
+        out += QStringLiteral("</tr>\n");
+    }
+    return out + QStringLiteral("</table></div>\n");
 }
 
 QString linkedTablesSection(const QList<LinkedTable> &links)
@@ -1050,6 +1072,8 @@ void writePage(TextSink &sink, const Document &document)
     out += linkedTablesSection(document.linkedTables);
     sink.flush();
     applicationSection(sink, document.application);
+    if (document.migration)
+        out += migrationSection(*document.migration);
     out += QStringLiteral("</article>\n</main>\n<footer>Written by ") + prose(generatorName()) +
            QStringLiteral("</footer>\n<script>") + QString::fromUtf8(Script) +
            QStringLiteral("</script>\n</body>\n</html>\n");

@@ -575,6 +575,21 @@ void writeDocument(JsonOut &out, const Document &document)
     });
     out.key("application");
     writeApplication(out, document.application);
+    out.key("migration");
+    if (const auto &migration = document.migration) {
+        out.beginObject();
+        out.field("dialect", migration->dialect);
+        writeList(out, "notes", migration->notes, [](JsonOut &o, const MigrationNote &note) {
+            o.beginObject(true);
+            o.field("what", note.what);
+            o.field("where", note.where);
+            o.field("why", note.why);
+            o.endObject();
+        });
+        out.endObject();
+    } else {
+        out.null();
+    }
     out.key("notes");
     out.strings(document.notes);
     out.endObject();

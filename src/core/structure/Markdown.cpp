@@ -365,7 +365,10 @@ void contentsSection(QString &out, const Context &context)
                context.anchors[i] + QStringLiteral(")\n");
     out +=
         QStringLiteral("- [Relationships](#relationships)\n- [Queries](#queries)\n- [Linked tables](#linked-tables)\n"
-                       "- [Application](#application)\n- [Diagram](#diagram)\n\n");
+                       "- [Application](#application)\n");
+    if (context.document.migration)
+        out += QStringLiteral("- [Migration notes](#migration-notes)\n");
+    out += QStringLiteral("- [Diagram](#diagram)\n\n");
 }
 
 // The table's settings beyond its fields, in the order Access stores them.
@@ -678,6 +681,23 @@ void linkedTablesSection(QString &out, const QList<LinkedTable> &links)
         noteOf(out, link.name, link.note);
 }
 
+// What the migration DDL does not carry over exactly, for the server it was worked out for.
+void migrationSection(QString &out, const Migration &migration)
+{
+    out += QStringLiteral("## Migration notes\n\n");
+    out += QStringLiteral("What the DDL for ") + markdownText(migrationServer(migration.dialect)) +
+           QStringLiteral(" (`--format sql`) does not carry over exactly, to check by hand.\n\n");
+    if (migration.notes.isEmpty()) {
+        out += QStringLiteral("None: everything is carried over.\n\n");
+        return;
+    }
+    out += QStringLiteral("| What | Where | Why |\n|---|---|---|\n");
+    for (const MigrationNote &note : migration.notes)
+        out += QStringLiteral("| %1 | %2 | %3 |\n")
+                   .arg(markdownText(note.what), markdownName(note.where), markdownText(note.why));
+    out += QLatin1Char('\n');
+}
+
 // Mermaid reads a quoted text up to the next quote and takes "#name;" for an entity: quotes and
 // the characters it treats as markup become its own entity codes (":" too, since Mermaid rewrites
 // a line with "style", ":" and "#" before it reads it), and control characters are shown as
@@ -843,6 +863,8 @@ void writeDocument(TextSink &sink, const Document &document)
     linkedTablesSection(out, document.linkedTables);
     sink.flush();
     applicationSection(sink, document.application);
+    if (document.migration)
+        migrationSection(out, *document.migration);
     diagramSection(out, context);
 }
 

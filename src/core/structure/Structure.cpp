@@ -137,6 +137,17 @@ int Module::lines() const
     return feeds + (source->endsWith(QLatin1Char('\n')) ? 0 : 1);
 }
 
+QString migrationServer(const QString &dialect)
+{
+    if (dialect == QStringLiteral("postgresql"))
+        return QStringLiteral("PostgreSQL");
+    if (dialect == QStringLiteral("sqlite"))
+        return QStringLiteral("SQLite");
+    if (dialect == QStringLiteral("mysql"))
+        return QStringLiteral("MySQL/MariaDB");
+    return dialect;
+}
+
 QString lineFeeds(QString text)
 {
     // Looked for with QStringView's fast search; nearly every text has no CR and is handed back as

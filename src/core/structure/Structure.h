@@ -270,6 +270,30 @@ struct Application
     bool operator==(const Application &) const = default;
 };
 
+// One thing the migration DDL does not carry over exactly: what, where (a table, a field as
+// "Table.Field", an index or a relationship) and why, so a person knows what to check by hand.
+struct MigrationNote
+{
+    QString what;
+    QString where;
+    QString why;
+
+    bool operator==(const MigrationNote &) const = default;
+};
+
+// The notes of the migration DDL for one server: "postgresql", "sqlite" or "mysql".
+struct Migration
+{
+    QString dialect;
+    QList<MigrationNote> notes;
+
+    bool operator==(const Migration &) const = default;
+};
+
+// The server a migration dialect is for, as people name it: "PostgreSQL", "SQLite",
+// "MySQL/MariaDB"; the dialect's own name for any other.
+QString migrationServer(const QString &dialect);
+
 struct Document
 {
     Database database;
@@ -280,6 +304,9 @@ struct Document
     Application application;
     // What could not be read at all (a system table that is damaged or missing).
     QStringList notes;
+    // The migration notes, when the exporter worked them out for a server (the documents then show
+    // them); nothing otherwise.
+    std::optional<Migration> migration;
 
     bool operator==(const Document &) const = default;
 };

@@ -213,6 +213,35 @@ private slots:
         }
     }
 
+    // The migration notes are in every document, escaped like any other text, and only when the
+    // exporter worked them out.
+    void migrationNotesAreShownEverywhere()
+    {
+        Document d = shop();
+        QVERIFY(!toMarkdown(d).contains(QStringLiteral("Migration notes")));
+        QVERIFY(toJson(d).contains("\"migration\": null"));
+        d.migration = Migration{QStringLiteral("mysql"),
+                                {{QStringLiteral("default not carried over"), Hostile,
+                                  QStringLiteral("Access expression Format(Now(),\"yyyy\") | <b>x</b>")}}};
+        const QJsonObject json = QJsonDocument::fromJson(toJson(d)).object();
+        const QStringList problems =
+            TestSupport::validateJson(json, TestSupport::projectSchema(QStringLiteral("structure.schema.json")));
+        QVERIFY2(problems.isEmpty(), qPrintable(problems.join(QLatin1Char('\n'))));
+        QCOMPARE(json[QStringLiteral("migration")][QStringLiteral("notes")].toArray().at(0)[QStringLiteral("where")],
+                 Hostile);
+        const QString md = toMarkdown(d);
+        QVERIFY(md.contains(QStringLiteral("- [Migration notes](#migration-notes)\n")));
+        QVERIFY(md.contains(QStringLiteral("What the DDL for MySQL/MariaDB (`--format sql`)")));
+        QVERIFY(
+            md.contains(QStringLiteral("| default not carried over | ") + markdownText(Hostile, LineBreaks::Show) +
+                        QStringLiteral(" | Access expression Format(Now(),\"yyyy\") \\| &lt;b&gt;x&lt;/b&gt; |\n")));
+        const QString page = toHtml(d);
+        QVERIFY(page.contains(QStringLiteral("<a href=\"#migration-notes\">Migration notes</a>")));
+        QVERIFY(page.contains(QStringLiteral("<td>default not carried over</td><td>") + htmlName(Hostile)));
+        d.migration->notes.clear();
+        QVERIFY(toMarkdown(d).contains(QStringLiteral("None: everything is carried over.")));
+    }
+
     void jsonHasEveryKeyAndValidatesAgainstTheSchema()
     {
         const QByteArray json = toJson(shop());
