@@ -96,8 +96,8 @@ public:
     Server &operator=(const Server &) = delete;
 
     Kind kind() const { return m_kind; }
-    // The server's own version text ("15.18 (Debian 15.18-0+deb12u1)", "10.11.6-MariaDB-0+deb12u1",
-    // "3.40.1").
+    // The server's own version text, as "15.18 (Debian 15.18-0+deb12u1)", "10.11.19-MariaDB-0+deb12u1"
+    // or "3.40.1".
     QString version() const { return m_version; }
 
     // Loads the script into a new empty database, the way its command-line client would run a file:
