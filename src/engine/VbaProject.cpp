@@ -73,14 +73,15 @@ bool decompressTokens(std::span<const std::uint8_t> data, std::size_t from, std:
                 return false;
             }
             std::uint8_t *to = chunk.data() + done;
+            const std::uint8_t *from = to - offset;
             if (offset >= 8) {
                 // Eight bytes at a time: each eight are made before they are copied again.
                 for (std::size_t k = 0; k < length; k += 8)
-                    std::memcpy(to + k, to + k - offset, 8);
+                    std::memcpy(to + k, from + k, 8);
             } else {
                 // Byte by byte: the copy repeats what it makes.
                 for (std::size_t k = 0; k < length; ++k)
-                    to[k] = to[k - offset];
+                    to[k] = from[k];
             }
             done += length;
         }
