@@ -43,6 +43,13 @@ enum class Kind {
 };
 constexpr int kKinds = int(Kind::Unknown) + 1;
 
+// What a server demands of the types of a foreign key's columns and of the columns they refer to.
+enum class ForeignKeyTypes {
+    Any,
+    Comparable,
+    Same,
+};
+
 struct Dialect
 {
     SqlDialect id = SqlDialect::PostgreSql;
@@ -58,6 +65,11 @@ struct Dialect
     bool namesIgnoreCase = false;
     // A backslash in a string literal escapes the next character.
     bool backslashEscapes = false;
+    // The command-line client keeps a carriage return before a line feed in a quoted text (psql
+    // does; mysql and sqlite3 drop it).
+    bool keepsCarriageReturns = false;
+    // Names are of the Basic Multilingual Plane only and do not end with a space.
+    bool namesBmpOnly = false;
     // Text compares without regard to case, as in Access (MySQL's default collations).
     bool textIgnoresCase = false;
     // Index names need only be unique within their table; elsewhere they share the schema's
@@ -69,6 +81,7 @@ struct Dialect
     bool generatedUsesGenerated = false;
     // Foreign keys cannot be added to a table later: they go inside CREATE TABLE.
     bool foreignKeysInTable = false;
+    ForeignKeyTypes foreignKeyTypes = ForeignKeyTypes::Any;
     // The server indexes a foreign key's columns itself.
     bool foreignKeysMakeIndexes = false;
     // Descriptions as COMMENT ON statements, or inline COMMENT '...' with these limits; with
@@ -145,6 +158,8 @@ const Dialect kDialects[] = {
      .quote = u'"',
      .nameLimit = 63,
      .limitInBytes = true,
+     .keepsCarriageReturns = true,
+     .foreignKeyTypes = ForeignKeyTypes::Comparable,
      .commentStatements = true,
      .namedPrimaryKey = true,
      .byteNeedsCheck = true,
@@ -211,10 +226,12 @@ const Dialect kDialects[] = {
      .nameLimit = 64,
      .namesIgnoreCase = true,
      .backslashEscapes = true,
+     .namesBmpOnly = true,
      .textIgnoresCase = true,
      .indexNamesPerTable = true,
      .constraintNamesPerSchema = true,
      .generatedUsesGenerated = true,
+     .foreignKeyTypes = ForeignKeyTypes::Same,
      .foreignKeysMakeIndexes = true,
      .inlineComments = true,
      .tableCommentLimit = 2048,
@@ -292,22 +309,46 @@ QString quoteNames(const Dialect &dialect, const QStringList &names)
     return quoted.join(QStringLiteral(", "));
 }
 
-// A string literal of the text. No server keeps a NUL in text: it becomes U+FFFD (callers that
-// must be exact refuse such text first).
+// A string literal of the text. With backslash escapes (MySQL) every control character that a
+// client could take for the end of a line is escaped, and a NUL is kept; elsewhere a NUL becomes
+// U+FFFD (callers that must be exact refuse such text first), and where the command-line client
+// drops a carriage return before a line feed, the carriage return is joined in as char(13).
 QString stringLiteral(const Dialect &dialect, const QString &text)
 {
+    QStringList parts;
     QString out;
     out.reserve(text.size() + 2);
     out += QLatin1Char('\'');
     for (const QChar c : text) {
-        if (c == QLatin1Char('\''))
+        const char16_t u = c.unicode();
+        if (dialect.backslashEscapes) {
+            const char *escape = u == 0      ? "\\0"
+                                 : u == '\n' ? "\\n"
+                                 : u == '\r' ? "\\r"
+                                 : u == 0x1a ? "\\Z"
+                                 : u == '\\' ? "\\\\"
+                                             : nullptr;
+            if (escape) {
+                out += QLatin1String(escape);
+                continue;
+            }
+        } else if (u == 0) {
+            out += QChar(QChar::ReplacementCharacter);
+            continue;
+        } else if (u == '\r' && !dialect.keepsCarriageReturns) {
+            parts << out + QLatin1Char('\'');
+            out = QStringLiteral("'");
+            continue;
+        }
+        if (u == '\'')
             out += QLatin1Char('\'');
-        else if (c == QLatin1Char('\\') && dialect.backslashEscapes)
-            out += QLatin1Char('\\');
-        out += c.unicode() == 0 ? QChar(QChar::ReplacementCharacter) : c;
+        out += c;
     }
     out += QLatin1Char('\'');
-    return out;
+    if (parts.isEmpty())
+        return out;
+    parts << out;
+    return QLatin1Char('(') + parts.join(QStringLiteral(" || char(13) || ")) + QLatin1Char(')');
 }
 
 // One comment line: line breaks and every other control character are shown as escapes, so the
@@ -1226,30 +1267,34 @@ private:
     // Why the server cannot take the name as it is; empty when it can.
     QString invalidName(const QString &name, bool object, bool column, bool index) const
     {
+        const QString title = latin1(d.title);
         if (name.isEmpty())
-            return QStringLiteral("an empty name");
+            return QStringLiteral("%1 does not take an empty name").arg(title);
         for (qsizetype i = 0; i < name.size(); ++i) {
             const QChar c = name[i];
             if (c.unicode() == 0)
-                return QStringLiteral("a NUL character");
+                return QStringLiteral("%1 does not take a NUL character in a name").arg(title);
+            if (c == QLatin1Char('\r') && !d.keepsCarriageReturns)
+                return QStringLiteral("%1's command-line client drops a carriage return before a line feed").arg(title);
             const bool pair = c.isHighSurrogate() && i + 1 < name.size() && name[i + 1].isLowSurrogate();
             if (c.isSurrogate() && !pair && !(c.isLowSurrogate() && i > 0 && name[i - 1].isHighSurrogate()))
-                return QStringLiteral("half of a surrogate pair");
-            if (pair && d.id == SqlDialect::MySql)
-                return QStringLiteral("a character beyond the Basic Multilingual Plane");
+                return QStringLiteral("the name has half of a surrogate pair");
+            if (pair && d.namesBmpOnly)
+                return QStringLiteral("%1 does not take a character beyond the Basic Multilingual Plane in a name")
+                    .arg(title);
         }
-        if (d.id == SqlDialect::MySql && name.endsWith(QLatin1Char(' ')))
-            return QStringLiteral("a space at its end");
+        if (d.namesBmpOnly && name.endsWith(QLatin1Char(' ')))
+            return QStringLiteral("%1 does not take a name that ends with a space").arg(title);
         if (object && d.reservedPrefix && name.startsWith(QLatin1String(d.reservedPrefix), Qt::CaseInsensitive))
-            return QStringLiteral("a prefix the server keeps for itself");
+            return QStringLiteral("%1 keeps names that start with %2 for itself").arg(title, latin1(d.reservedPrefix));
         if (column && d.systemColumns) {
             for (const char *const *system = d.systemColumns; *system; ++system) {
                 if (name == QLatin1String(*system))
-                    return QStringLiteral("the name of a system column");
+                    return QStringLiteral("%1 has a system column of that name").arg(title);
             }
         }
         if (index && d.indexNamesPerTable && name.compare(QLatin1String("PRIMARY"), Qt::CaseInsensitive) == 0)
-            return QStringLiteral("the name the server keeps for the primary key");
+            return QStringLiteral("%1 keeps the name PRIMARY for the primary key").arg(title);
         return QString();
     }
 
@@ -1273,7 +1318,8 @@ private:
             for (qsizetype i = 0; i < wanted.size(); ++i) {
                 const QChar c = wanted[i];
                 const bool pair = c.isHighSurrogate() && i + 1 < wanted.size() && wanted[i + 1].isLowSurrogate();
-                if (c.unicode() == 0 || (c.isSurrogate() && !(pair && d.id != SqlDialect::MySql))) {
+                if (c.unicode() == 0 || (c == QLatin1Char('\r') && !d.keepsCarriageReturns) ||
+                    (c.isSurrogate() && !(pair && !d.namesBmpOnly))) {
                     cleaned += QLatin1Char('_');
                     i += pair ? 1 : 0;
                 } else if (pair) {
@@ -1283,14 +1329,14 @@ private:
                     cleaned += c;
                 }
             }
-            while (cleaned.endsWith(QLatin1Char(' ')) && d.id == SqlDialect::MySql)
+            while (cleaned.endsWith(QLatin1Char(' ')) && d.namesBmpOnly)
                 cleaned.chop(1);
             if (cleaned.isEmpty())
                 cleaned = QStringLiteral("unnamed");
             if (d.reservedPrefix && cleaned.startsWith(QLatin1String(d.reservedPrefix), Qt::CaseInsensitive))
                 cleaned.prepend(QLatin1Char('_'));
             base = cleaned + QLatin1Char('_') + hash8(wanted);
-            reason = QStringLiteral("%1 does not take a name with %2").arg(latin1(d.title), invalid);
+            reason = invalid;
         }
         QString name = fitted(d, base);
         if (name != base && reason.isEmpty())
@@ -1315,11 +1361,13 @@ private:
         return name;
     }
 
-    void renamed(At at, const QString &where, const QString &written, const QString &why)
+    void renamed(At at, const QString &where, const QString &wanted, const QString &written, const QString &why)
     {
-        if (!why.isEmpty())
-            note(at, QStringLiteral("name changed"), where,
-                 QStringLiteral("%1: written as %2").arg(why, quoteName(d, written)));
+        if (why.isEmpty())
+            return;
+        const bool shortened = written == fitted(d, wanted);
+        note(at, shortened ? QStringLiteral("name shortened") : QStringLiteral("name changed"), where,
+             QStringLiteral("%1: written as %2").arg(why, quoteName(d, written)));
     }
 
     QString typeOf(const Column &column) const
@@ -1388,7 +1436,7 @@ private:
             }
             QString why;
             table.name = claim(p.relations, nullptr, source.name, Role::Object, &why);
-            renamed(tableAt(table), source.name, table.name, why);
+            renamed(tableAt(table), source.name, source.name, table.name, why);
             if (!source.note.isEmpty())
                 note(tableAt(table), QStringLiteral("part of the table not read"), source.name, source.note);
             for (int f = 0; f < source.fields.size(); ++f) {
@@ -1402,7 +1450,7 @@ private:
                 column.field = &field;
                 column.access = field.name;
                 column.name = claim(table.columnScope, nullptr, field.name, Role::Column, &why);
-                renamed(fieldAt(table, f), where, column.name, why);
+                renamed(fieldAt(table, f), where, field.name, column.name, why);
                 if (!table.columnByKey.contains(nameKey(field.name)))
                     table.columnByKey.insert(nameKey(field.name), int(table.columns.size()));
                 table.columns << column;
@@ -1544,7 +1592,7 @@ private:
     QString cutComment(const QString &text, int limit, At at, const QString &where)
     {
         QString comment = text;
-        if (comment.contains(QChar(0))) {
+        if (comment.contains(QChar(0)) && !d.backslashEscapes) {
             comment.replace(QChar(0), QChar(QChar::ReplacementCharacter));
             note(at, QStringLiteral("description changed"), where,
                  QStringLiteral("a NUL character cannot be stored: it became U+FFFD"));
@@ -1647,6 +1695,7 @@ private:
                     return operand;
                 if (operand->value != Value::Number)
                     return fail(QStringLiteral("it negates a value that is not a number"));
+                // Always compound: two minus signs side by side would open a comment.
                 return Translated{QLatin1Char('-') + wrap(*operand), Value::Number, operand->nullable, true};
             }
             case Node::Not: {
@@ -1860,7 +1909,7 @@ private:
             const auto highSql = translate(node.kids[2]);
             return Translated{wrap(*operand) +
                                   (node.negated ? QStringLiteral(" NOT BETWEEN ") : QStringLiteral(" BETWEEN ")) +
-                                  wrap(*lowSql) + QStringLiteral(" AND ") + wrap(*highSql),
+                                  lowSql->sql + QStringLiteral(" AND ") + highSql->sql,
                               Value::Predicate, true, true};
         }
 
@@ -1893,7 +1942,7 @@ private:
                         return std::nullopt;
                     items << *folded;
                 } else {
-                    items << wrap(*sql);
+                    items << sql->sql;
                 }
             }
             return Translated{left + (node.negated ? QStringLiteral(" NOT IN (") : QStringLiteral(" IN (")) +
@@ -2400,7 +2449,7 @@ private:
             QString why;
             const IndexOut &made_ = addIndex(t, index.name, index.unique || index.primary, columns, i, &why);
             if (d.indexNamesPerTable)
-                renamed(at, where, made_.name, why);
+                renamed(at, where, index.name, made_.name, why);
         }
         // Written in the document's order.
         std::stable_sort(p.indexes.begin() + first, p.indexes.end(),
@@ -2454,9 +2503,9 @@ private:
                     why = QStringLiteral("it pairs a field twice");
                 } else if (!column->generated.isEmpty()) {
                     why = QStringLiteral("the field %1 is calculated").arg(column->access);
-                } else if (d.id == SqlDialect::MySql && !compatible(*column, *targetColumn)) {
-                    why = QStringLiteral("MySQL does not tie a %1 column to a %2 column")
-                              .arg(column->type, targetColumn->type);
+                } else if (!compatible(*column, *targetColumn)) {
+                    why = QStringLiteral("%1 does not tie a %2 column to a %3 column")
+                              .arg(latin1(d.title), column->type, targetColumn->type);
                 }
                 if (column && targetColumn) {
                     columns << column->name;
@@ -2533,7 +2582,7 @@ private:
             TableOut &child = p.tables[table];
             key.name = claim(constraintScope(child), d.indexNamesPerTable ? &child.indexScope : nullptr, name,
                              Role::Constraint, &why);
-            renamed(at, name, key.name, why);
+            renamed(at, name, name, key.name, why);
             if (d.foreignKeysInTable)
                 child.foreignKeys << key;
             else
@@ -2542,8 +2591,18 @@ private:
     }
 
     // MySQL ties only columns of the same type (text of any length).
-    static bool compatible(const Column &a, const Column &b)
+    // Whether the server ties a foreign key's column to the referenced one: MySQL only columns of
+    // the same type (text of any length), PostgreSQL values it can compare, SQLite anything.
+    bool compatible(const Column &a, const Column &b) const
     {
+        switch (d.foreignKeyTypes) {
+        case ForeignKeyTypes::Any:
+            return true;
+        case ForeignKeyTypes::Comparable:
+            return valueOf(a.kind) == valueOf(b.kind) && (valueOf(a.kind) != Value::Other || a.type == b.type);
+        case ForeignKeyTypes::Same:
+            break;
+        }
         if (a.kind == Kind::ShortText && b.kind == Kind::ShortText)
             return a.blob == b.blob;
         return a.type == b.type;
