@@ -58,9 +58,11 @@ struct Dialect
     // The servers the DDL is for, as its header names them.
     const char *servers = "";
     char16_t quote = u'"';
-    // The longest name the server takes (0: no limit), in UTF-8 bytes or in characters.
+    // The longest name the server takes (0: no limit), in UTF-8 bytes or in characters, and the
+    // most bytes a table's name may take in the name of its file (0: no limit).
     int nameLimit = 0;
     bool limitInBytes = false;
+    int tableFileNameLimit = 0;
     // The server takes two names that differ only in case for one.
     bool namesIgnoreCase = false;
     // A backslash in a string literal escapes the next character.
@@ -224,6 +226,7 @@ const Dialect kDialects[] = {
      .servers = "MySQL 8.0.16 or later and MariaDB 10.8 or later",
      .quote = u'`',
      .nameLimit = 64,
+     .tableFileNameLimit = 251, // 255, less ".ibd"
      .namesIgnoreCase = true,
      .backslashEscapes = true,
      .namesBmpOnly = true,
@@ -266,7 +269,8 @@ const Dialect kDialects[] = {
      .emptyTextCheck = "char_length(%1) > 0",
      .generated = "GENERATED ALWAYS AS (%1) STORED",
      .tableOptions = " ENGINE=InnoDB DEFAULT CHARSET=utf8mb4",
-     .preamble = "SET NAMES utf8mb4;\n"},
+     .preamble = "SET NAMES utf8mb4;\n",
+     .loadHint = "Load it with backslash escapes on (an sql_mode without NO_BACKSLASH_ESCAPES)."},
 };
 
 const Dialect &dialectOf(SqlDialect id)
@@ -376,23 +380,40 @@ qsizetype nameSize(const Dialect &dialect, QStringView name)
     return characters;
 }
 
-// The name, or when it is longer than the server allows, its start cut at a character boundary and
-// "_" with a short hash of the whole name: the same name always gives the same result, and two
-// long names that start alike still differ.
-QString fitted(const Dialect &dialect, const QString &name)
+// The bytes a table's name takes in the name of its file where the server keeps a table in a file
+// of its name (MySQL: ASCII letters, digits and "_" as they are, any other character as up to five
+// bytes such as "@4e2d").
+qsizetype fileNameSize(QStringView name)
 {
-    if (dialect.nameLimit == 0 || nameSize(dialect, name) <= dialect.nameLimit)
+    qsizetype size = 0;
+    for (qsizetype i = 0; i < name.size(); ++i) {
+        const char16_t c = name[i].unicode();
+        const bool plain =
+            (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z') || (c >= u'0' && c <= u'9') || c == u'_';
+        if (!(name[i].isLowSurrogate() && i > 0 && name[i - 1].isHighSurrogate()))
+            size += plain ? 1 : 5;
+    }
+    return size;
+}
+
+// The name, or when it is longer than the server allows (for a table, also in the name of its
+// file), its start cut at a character boundary and "_" with a short hash of the whole name: the
+// same name always gives the same result, and two long names that start alike still differ.
+QString fitted(const Dialect &dialect, const QString &name, bool table)
+{
+    const bool file = table && dialect.tableFileNameLimit > 0;
+    const auto fits = [&](QStringView part, qsizetype more) {
+        return (dialect.nameLimit == 0 || nameSize(dialect, part) + more <= dialect.nameLimit) &&
+               (!file || fileNameSize(part) + more <= dialect.tableFileNameLimit);
+    };
+    if (fits(name, 0))
         return name;
     const QString suffix = QLatin1Char('_') + hash8(name);
-    const qsizetype budget = dialect.nameLimit - suffix.size();
-    qsizetype used = 0;
     qsizetype end = 0;
     while (end < name.size()) {
         const qsizetype step = name[end].isHighSurrogate() && end + 1 < name.size() ? 2 : 1;
-        const qsizetype size = nameSize(dialect, QStringView(name).mid(end, step));
-        if (used + size > budget)
+        if (!fits(QStringView(name).left(end + step), suffix.size()))
             break;
-        used += size;
         end += step;
     }
     return name.left(end) + suffix;
@@ -1338,14 +1359,18 @@ private:
             base = cleaned + QLatin1Char('_') + hash8(wanted);
             reason = invalid;
         }
-        QString name = fitted(d, base);
-        if (name != base && reason.isEmpty())
+        QString name = fitted(d, base, role == Role::Object);
+        if (name != base && reason.isEmpty() && nameSize(d, base) > d.nameLimit)
             reason = QStringLiteral("%1 takes names of at most %2 %3")
                          .arg(latin1(d.title))
                          .arg(d.nameLimit)
                          .arg(d.limitInBytes ? QStringLiteral("bytes of UTF-8") : QStringLiteral("characters"));
+        else if (name != base && reason.isEmpty())
+            reason = QStringLiteral("%1 keeps a table in a file of its name, where a character other than an ASCII "
+                                    "letter or digit takes up to 5 of 255 bytes")
+                         .arg(latin1(d.title));
         for (int n = 2; scope.has(name) || (also && also->has(name)); ++n) {
-            name = fitted(d, base + QLatin1Char('_') + QString::number(n));
+            name = fitted(d, base + QLatin1Char('_') + QString::number(n), role == Role::Object);
             reason = d.namesIgnoreCase
                          ? QStringLiteral("%1 takes it for another name (it compares names without regard to case)")
                                .arg(latin1(d.title))
@@ -1365,7 +1390,7 @@ private:
     {
         if (why.isEmpty())
             return;
-        const bool shortened = written == fitted(d, wanted);
+        const bool shortened = written == fitted(d, wanted, false) || written == fitted(d, wanted, true);
         note(at, shortened ? QStringLiteral("name shortened") : QStringLiteral("name changed"), where,
              QStringLiteral("%1: written as %2").arg(why, quoteName(d, written)));
     }
@@ -2790,8 +2815,14 @@ private:
         }
         if (!p.shortened.isEmpty()) {
             out += QStringLiteral("--\n-- Names written otherwise than in Access (as written: in Access):\n");
-            for (const auto &[written, whole] : p.shortened)
-                out += commentLine(QStringLiteral("- %1: %2").arg(quoteName(d, written), whole)) + QLatin1Char('\n');
+            QSet<QPair<QString, QString>> listed;
+            for (const auto &pair : p.shortened) {
+                if (listed.contains(pair))
+                    continue;
+                listed.insert(pair);
+                out += commentLine(QStringLiteral("- %1: %2").arg(quoteName(d, pair.first), pair.second)) +
+                       QLatin1Char('\n');
+            }
         }
         out += QLatin1Char('\n');
     }
