@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <functional>
+#include <tuple>
 #include <vector>
 
 namespace Structure {
@@ -1162,7 +1163,6 @@ struct TableOut
     Scope columnScope;
     Scope indexScope;
     Scope constraintScope;
-    bool created = true;
 
     const Column *column(const QString &accessName) const
     {
@@ -1249,15 +1249,20 @@ public:
             note({LinkedSection, i, 0}, QStringLiteral("linked table not created"), linked.name,
                  QStringLiteral("its data lives in another database: %1 in %2").arg(linked.target, linked.source));
         }
-        int selects = 0;
+        qsizetype selects = 0;
         for (const Query &query : document.queries)
             selects += query.type == QLatin1String("select");
         if (!document.queries.isEmpty()) {
+            const auto count = [](qsizetype n, const char *kind) {
+                return QStringLiteral("%1 %2 %3").arg(n).arg(latin1(kind), n == 1 ? u"query"_sv : u"queries"_sv);
+            };
             const qsizetype others = document.queries.size() - selects;
-            note({QuerySection, 0, 0}, QStringLiteral("queries not translated"), QStringLiteral("queries"),
-                 QStringLiteral("%1 select queries are not written as views; %2 other queries are left out")
-                     .arg(selects)
-                     .arg(others));
+            QString why = count(selects, "select") + QStringLiteral(" not written as views");
+            if (others > 0)
+                why += QStringLiteral("; ") + count(others, "other") +
+                       QStringLiteral(" (action, crosstab, union, "
+                                      "pass-through) left out");
+            note({QuerySection, 0, 0}, QStringLiteral("queries not translated"), QStringLiteral("queries"), why);
         }
         std::stable_sort(p.notes.begin(), p.notes.end(), [](const NoteAt &a, const NoteAt &b) {
             return std::tie(a.section, a.item, a.part) < std::tie(b.section, b.item, b.part);
@@ -1769,8 +1774,6 @@ private:
             return result;
         }
         const QString &why() const { return m_why; }
-        // The columns the expression refers to.
-        const QStringList &columns() const { return m_columns; }
 
     private:
         std::optional<Translated> fail(const QString &why)
@@ -1804,7 +1807,6 @@ private:
             if (m_purpose == Purpose::Check && d.checksAvoidActionColumns && column->actions)
                 return fail(QStringLiteral("%1 does not let it refer to [%2], which a foreign key's action changes")
                                 .arg(latin1(d.title), name));
-            m_columns << column->name;
             return Translated{quoteName(d, column->name), valueOf(column->kind), !column->notNull, false};
         }
 
@@ -2006,7 +2008,6 @@ private:
         const std::vector<Node> &m_nodes;
         const Column *m_generating;
         QString m_why;
-        QStringList m_columns;
     };
 
     void planCalculated(TableOut &table, Column &column, At at, const QString &where)
@@ -2318,11 +2319,11 @@ private:
                     continue;
                 }
                 note(at, QStringLiteral("multi-valued field made a table"), where, made);
-                TableOut &made_ = p.tables[c];
+                TableOut &values = p.tables[c];
                 ForeignKey key;
                 key.table = c;
-                key.name = claim(constraintScope(made_), d.indexNamesPerTable ? &made_.indexScope : nullptr,
-                                 made_.access + QStringLiteral("_fkey"), Role::Constraint);
+                key.name = claim(constraintScope(values), d.indexNamesPerTable ? &values.indexScope : nullptr,
+                                 values.access + QStringLiteral("_fkey"), Role::Constraint);
                 key.columns = parentColumns;
                 key.target = t;
                 key.targetColumns = p.tables[t].primaryKey;
@@ -2472,9 +2473,9 @@ private:
                              .arg(latin1(d.title)));
             }
             QString why;
-            const IndexOut &made_ = addIndex(t, index.name, index.unique || index.primary, columns, i, &why);
+            const IndexOut &written = addIndex(t, index.name, index.unique || index.primary, columns, i, &why);
             if (d.indexNamesPerTable)
-                renamed(at, where, index.name, made_.name, why);
+                renamed(at, where, index.name, written.name, why);
         }
         // Written in the document's order.
         std::stable_sort(p.indexes.begin() + first, p.indexes.end(),
