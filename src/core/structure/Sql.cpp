@@ -1661,7 +1661,7 @@ private:
                 column.identity = true;
             } else {
                 note(at, QStringLiteral("auto-numbering not carried over"), where,
-                     QStringLiteral("SQLite numbers only a primary key of one INTEGER column itself"));
+                     QStringLiteral("%1 numbers only a primary key of one INTEGER column itself").arg(latin1(d.title)));
             }
             return;
         }
@@ -2263,6 +2263,18 @@ private:
                 child.comment = attachment
                                     ? QStringLiteral("The attachments of the field %1: one row per file").arg(where)
                                     : QStringLiteral("The values of the field %1: one row per value").arg(where);
+                if (field.description && !field.description->isEmpty())
+                    child.comment = cutComment(child.comment + QLatin1Char('\n') + *field.description,
+                                               d.tableCommentLimit, at, where);
+                if (field.validationRule && !field.validationRule->trimmed().isEmpty())
+                    note(at, QStringLiteral("validation rule not carried over"), where,
+                         QStringLiteral("the rule is for each of the field's values, which are in a table of their "
+                                        "own (Access: %1)")
+                             .arg(*field.validationRule));
+                if (field.defaultValue && !field.defaultValue->trimmed().isEmpty())
+                    note(at, QStringLiteral("default not carried over"), where,
+                         QStringLiteral("the field's values are in a table of their own (Access: %1)")
+                             .arg(*field.defaultValue));
                 QStringList parentColumns;
                 for (const QString &key : parent.primaryKey) {
                     const auto found = std::find_if(parent.columns.cbegin(), parent.columns.cend(),

@@ -568,6 +568,7 @@ private slots:
     {
         Field tags = field(QStringLiteral("Tags"), QStringLiteral("Short Text"));
         tags.multiValued = true;
+        tags.description = QStringLiteral("Words to find");
         const Document d =
             document({table(QStringLiteral("Tasks"),
                             {field(QStringLiteral("ID"), QStringLiteral("AutoNumber"), QStringLiteral("Long Integer")),
@@ -593,7 +594,7 @@ private slots:
                                 "    \"FileData\" bytea\n"
                                 ");"));
         QVERIFY(pg.contains(QLatin1String("\nCOMMENT ON TABLE \"Tasks_Tags\" IS 'The values of the field Tasks.Tags: "
-                                          "one row per value';\n")));
+                                          "one row per value\nWords to find';\n")));
         QVERIFY(pg.contains(
             QLatin1String("\nALTER TABLE \"Tasks_Tags\" ADD CONSTRAINT \"Tasks_Tags_fkey\" FOREIGN KEY "
                           "(\"ID\") REFERENCES \"Tasks\" (\"ID\") ON UPDATE CASCADE ON DELETE CASCADE;\n")));
