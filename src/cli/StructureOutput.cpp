@@ -10,6 +10,7 @@
 #include "core/structure/Markdown.h"
 #include "core/structure/Printable.h"
 #include "core/structure/SourceFolder.h"
+#include "core/structure/Sql.h"
 
 #include <QDir>
 #include <QFile>
@@ -43,9 +44,11 @@ std::optional<QList<Format>> parseFormats(const QString &value, QString &problem
             format = Format::Html;
         } else if (name == QStringLiteral("source")) {
             format = Format::Source;
+        } else if (name == QStringLiteral("sql")) {
+            format = Format::Sql;
         } else {
-            problem =
-                QStringLiteral("unknown format '%1' (use text, json, markdown, html or source)").arg(part.trimmed());
+            problem = QStringLiteral("unknown format '%1' (use text, json, markdown, html, source or sql)")
+                          .arg(part.trimmed());
             return std::nullopt;
         }
         if (formats.contains(format)) {
@@ -65,6 +68,7 @@ QString fileName(Format format, const QString &folder, const QString &databasePa
     const QString extension = format == Format::Json       ? QStringLiteral("json")
                               : format == Format::Markdown ? QStringLiteral("md")
                               : format == Format::Html     ? QStringLiteral("html")
+                              : format == Format::Sql      ? QStringLiteral("sql")
                                                            : QStringLiteral("txt");
     name.chop(3);
     return name + extension;
@@ -83,6 +87,12 @@ bool writeDocument(QIODevice &file, const Structure::Document &document, Format 
         return Structure::writeMarkdown(document, file);
     case Format::Html:
         return Structure::writeHtml(document, file);
+    case Format::Sql: {
+        // For the server the notes were worked out for, which every document names.
+        const auto dialect =
+            document.migration ? Structure::sqlDialect(document.migration->dialect) : Structure::SqlDialect::PostgreSql;
+        return Structure::writeSql(document, dialect.value_or(Structure::SqlDialect::PostgreSql), file);
+    }
     case Format::Text:
     case Format::Source:
         break;

@@ -21,13 +21,16 @@ enum class Format {
     Html,
     // The application's code as a folder of files, for version control.
     Source,
+    // Migration DDL for the server the document's migration notes were worked out for.
+    Sql,
 };
 
-// "text", "json", "markdown" (or "md"), "html", "source", separated by commas, each at most once.
+// "text", "json", "markdown" (or "md"), "html", "source", "sql", separated by commas, each at most
+// once.
 // Nothing, with the reason in problem, for anything else.
 std::optional<QList<Format>> parseFormats(const QString &value, QString &problem);
 
-// "<folder>/<database name>_Structure.<json|md|html>" (the report's own name for text), and the
+// "<folder>/<database name>_Structure.<json|md|html|sql>" (the report's own name for text), and the
 // folder "<folder>/<database name>_Source" for the source.
 QString fileName(Format format, const QString &folder, const QString &databasePath);
 

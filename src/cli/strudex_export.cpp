@@ -11,6 +11,7 @@
 #include "core/report/StructureReport.h"
 #include "core/structure/Printable.h"
 #include "core/structure/Read.h"
+#include "core/structure/Sql.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -190,10 +191,16 @@ struct CommandLine
     const QCommandLineOption format{
         QStringLiteral("format"),
         QStringLiteral("What to write, one or more separated by commas: text (the report, the default), json, "
-                       "markdown, html: DIR/<database name>_Structure.txt, .json, .md, .html; source: the "
-                       "application's code in the folder DIR/<database name>_Source. With --diff: text, markdown or "
-                       "json, printed."),
+                       "markdown, html, sql: DIR/<database name>_Structure.txt, .json, .md, .html, .sql; source: "
+                       "the application's code in the folder DIR/<database name>_Source. With --diff: text, "
+                       "markdown or json, printed."),
         QStringLiteral("FORMAT")};
+    const QCommandLineOption sqlDialect{
+        QStringLiteral("sql-dialect"),
+        QStringLiteral("The server the sql format's DDL is for: postgresql (the default), sqlite or mysql (MySQL "
+                       "and MariaDB). With sql or with this option the json, markdown and html documents also list "
+                       "the migration notes, what the DDL cannot carry over exactly."),
+        QStringLiteral("DIALECT"), QStringLiteral("postgresql")};
     const QCommandLineOption diff{QStringLiteral("diff"),
                                   QStringLiteral("Compare the structure of two databases, OLD and NEW, and print the "
                                                  "differences. Exit status 0: none, 1: some, 2: trouble.")};
@@ -218,8 +225,8 @@ CommandLine::CommandLine()
         QStringLiteral("Writes the structure report of an Access database (.mdb or .accdb): every chosen table's name, "
                        "field count and record count, and per field its name, data type and description, into "
                        "DIR/<database name>_Structure.txt."));
-    parser.addOptions({help, version, password, passwordFile, output, table, list, format, diff, diffAll, newPassword,
-                       newPasswordFile});
+    parser.addOptions({help, version, password, passwordFile, output, table, list, format, sqlDialect, diff, diffAll,
+                       newPassword, newPasswordFile});
     parser.addPositionalArgument(QStringLiteral("DATABASE"), QStringLiteral("The Access database file."));
 }
 
@@ -252,6 +259,8 @@ int diffMain(const QStringList &positional, const QString &oldPassword, const QS
 int runDiff(const CommandLine &line)
 {
     const QCommandLineParser &parser = line.parser;
+    if (parser.isSet(line.sqlDialect))
+        return usageError(parser, QStringLiteral("--sql-dialect goes with an export, not with --diff"));
     Main::SetAppTitle();
     QString problem;
     const auto oldPw = passwordOption(parser, line.password, line.passwordFile, "Password of OLD: ", problem);
@@ -281,6 +290,9 @@ struct ExportRequest
     QString folder;
     QStringList wanted; // empty: every user table
     bool listOnly = false;
+    Structure::SqlDialect dialect = Structure::SqlDialect::PostgreSql;
+    // Asked about a migration (the sql format, or a dialect named): the documents show its notes.
+    bool migration = false;
 
     // "--output -": the one document asked for goes to standard output.
     bool toStandardOutput() const { return folder == QStringLiteral("-"); }
@@ -319,6 +331,12 @@ std::variant<ExportRequest, int> exportRequest(const CommandLine &line)
     const auto givenPassword = passwordOption(parser, line.password, line.passwordFile, "Password: ", passwordProblem);
     if (!givenPassword)
         return usageError(parser, passwordProblem);
+    const auto dialect = Structure::sqlDialect(parser.value(line.sqlDialect).trimmed().toLower());
+    if (!dialect)
+        return usageError(parser, QStringLiteral("unknown SQL dialect '%1' (use postgresql, sqlite or mysql)")
+                                      .arg(parser.value(line.sqlDialect)));
+    request.dialect = *dialect;
+    request.migration = parser.isSet(line.sqlDialect) || request.formats.contains(StructureOutput::Format::Sql);
     request.database = positional.constFirst();
     request.password = *givenPassword;
     request.folder = parser.value(line.output);
@@ -362,11 +380,17 @@ std::variant<std::vector<ConsoleView::Row>, QString> tickedRows(const QStringLis
 [[noreturn]] void writeDocuments(const ExportRequest &request, const QList<StructureOutput::Format> &formats,
                                  const ConsoleDialogs &dialogs)
 {
-    const auto document = readDocument(request.database, request.password, request.wanted);
+    auto document = readDocument(request.database, request.password, request.wanted);
     // Everything is read: the worker's memory is not held while the documents are written.
     Ado::Connection::releaseKept();
     bool failed = dialogs.failed() || !document;
     if (document) {
+        // Every document says what the DDL for the server cannot carry over, when a migration is
+        // asked about: working the notes out takes a big database's plan, which the other documents
+        // do not need.
+        if (request.migration)
+            document->migration = Structure::Migration{Structure::sqlDialectName(request.dialect),
+                                                       Structure::migrationNotes(*document, request.dialect)};
         // A document with a gap is written all the same, but the run did not read everything: the
         // documents say what could not be read, and so do standard error and the exit status. The
         // lines come escaped.

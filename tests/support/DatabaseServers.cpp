@@ -844,7 +844,11 @@ public:
             const QByteArray tableName = table.name.toUtf8();
             QStringList primaryColumns;
             for (const Row &r :
-                 rows(db.get(), "SELECT name, type, \"notnull\", dflt_value FROM pragma_table_info(?1) ORDER BY cid",
+                 // table_xinfo, for generated columns are columns too (hidden 2 and 3); 1 is a virtual
+                 // table's own.
+                 rows(db.get(),
+                      "SELECT name, type, \"notnull\", dflt_value FROM pragma_table_xinfo(?1) WHERE hidden <> 1 "
+                      "ORDER BY cid",
                       table.name, &error)) {
                 Column column;
                 column.name = *r[0];
