@@ -5,7 +5,7 @@
 
 # Every option of strudex-export; its test compares this list with the program's --help.
 _strudex_export_options='-h --help --version --password --password-file --output --table --list
---format --diff --diff-all --new-password --new-password-file'
+--format --sql-dialect --diff --diff-all --new-password --new-password-file'
 
 # The word as the shell will pass it: quotes and backslashes removed, a leading ~ kept for compgen.
 # Fails on words whose value only the shell could work out ($ and ` outside single quotes): those
@@ -92,7 +92,7 @@ _strudex_export_databases()
 _strudex_export_formats()
 {
     local cur=$1 diff=$2 head='' last format
-    local formats='text json markdown html source'
+    local formats='text json markdown html source sql'
     [[ $diff ]] && formats='text markdown json'
     if [[ $cur == *,* ]]; then
         head=${cur%,*},
@@ -227,6 +227,13 @@ _strudex_export()
             ;;
         --format)
             _strudex_export_formats "$cur" "$diff"
+            return
+            ;;
+        --sql-dialect)
+            local dialect
+            for dialect in postgresql sqlite mysql; do
+                [[ $dialect == "$cur"* ]] && COMPREPLY+=("$dialect")
+            done
             return
             ;;
         --table)

@@ -436,13 +436,15 @@ private slots:
         QCOMPARE(complete(mode, {command, QStringLiteral("--fo")}), QStringList{QStringLiteral("--format")});
         QCOMPARE(complete(mode, {command, QStringLiteral("--format"), QString()}),
                  (QStringList{QStringLiteral("html"), QStringLiteral("json"), QStringLiteral("markdown"),
-                              QStringLiteral("source"), QStringLiteral("text")}));
+                              QStringLiteral("source"), QStringLiteral("sql"), QStringLiteral("text")}));
+        QCOMPARE(complete(mode, {command, QStringLiteral("--sql-dialect"), QStringLiteral("m")}),
+                 QStringList{QStringLiteral("mysql")});
         QCOMPARE(complete(mode, {command, QStringLiteral("--format"), QStringLiteral("json,m")}),
                  QStringList{QStringLiteral("json,markdown")});
         // A format already in the list is not offered again.
         QCOMPARE(complete(mode, {command, QStringLiteral("--format"), QStringLiteral("json,markdown,")}),
                  (QStringList{QStringLiteral("json,markdown,html"), QStringLiteral("json,markdown,source"),
-                              QStringLiteral("json,markdown,text")}));
+                              QStringLiteral("json,markdown,sql"), QStringLiteral("json,markdown,text")}));
         // --format=j: bash hands over "=" as a word of its own.
         QCOMPARE(complete(mode, {command, QStringLiteral("--format"), QStringLiteral("="), QStringLiteral("j")},
                           QStringLiteral("strudex-export --format=j")),
