@@ -211,7 +211,8 @@ struct Job
 // The documents that a run asked for and must find written when the exporter says it succeeded.
 const QStringList kTextOnly{QStringLiteral("_Structure.txt")};
 const QStringList kEveryFormat{QStringLiteral("_Structure.txt"), QStringLiteral("_Structure.json"),
-                               QStringLiteral("_Structure.md"), QStringLiteral("_Structure.html")};
+                               QStringLiteral("_Structure.md"), QStringLiteral("_Structure.html"),
+                               QStringLiteral("_Structure.sql")};
 
 // Whether the folder holds a non-empty document of every kind asked for, and the JSON one parses:
 // success without them is a failure reported as success.
@@ -392,7 +393,7 @@ int main(int argc, char *argv[])
         // links), which reads much more of the file than the report; a replay writes everything.
         job.everyFormat = parser.isSet(replayOption) || random.bounded(2) == 1;
         if (job.everyFormat) {
-            arguments << QStringLiteral("--format") << QStringLiteral("text,json,markdown,html");
+            arguments << QStringLiteral("--format") << QStringLiteral("text,json,markdown,html,sql");
             ++everyFormatRuns;
         }
         if (parser.isSet(replayOption)) {
@@ -469,7 +470,7 @@ int main(int argc, char *argv[])
     const double seconds = double(clock.elapsed()) / 1000.0;
     std::printf("%d damaged databases in %.1f s (%.1f a second); slowest run %.2f s (%s)\n", finished, seconds,
                 finished / std::max(seconds, 0.001), double(slowestMs) / 1000.0, qPrintable(slowest));
-    std::printf("%d of them also wrote the JSON, Markdown and HTML documents\n", everyFormatRuns);
+    std::printf("%d of them also wrote the JSON, Markdown, HTML and SQL documents\n", everyFormatRuns);
     int badRuns = 0;
     for (const auto &[outcome, count] : counts) {
         std::printf("  %-28s %d\n", nameOf(outcome), count);

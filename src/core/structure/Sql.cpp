@@ -1644,10 +1644,15 @@ private:
         case Auto::Guid:
             column.defaultSql = latin1(d.randomGuid);
             column.notNull = true;
+            note(at, QStringLiteral("GUID AutoNumber made a default"), where,
+                 QStringLiteral("a new row gets a random GUID from the column's default, not from an AutoNumber"));
             return;
         case Auto::Random:
             column.defaultSql = latin1(d.randomLong);
             column.notNull = true;
+            note(at, QStringLiteral("random AutoNumber made a default"), where,
+                 QStringLiteral("a new row gets a random number from the column's default, which, unlike Access, "
+                                "may repeat one already taken (a key or unique index on it refuses the row)"));
             return;
         case Auto::Increment:
             break;
