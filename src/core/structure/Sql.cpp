@@ -1160,6 +1160,9 @@ struct TableOut
     QList<Check> checks;
     QList<ForeignKey> foreignKeys; // inside CREATE TABLE
     QString comment;
+    // Defaults and rules of Access that were not carried over, said in comment lines after the
+    // table, where a person reading the DDL looks for them.
+    QStringList leftOut;
     Scope columnScope;
     Scope indexScope;
     Scope constraintScope;
@@ -1603,7 +1606,7 @@ private:
             else if (column.kind == Kind::YesNo)
                 column.defaultSql = latin1(d.falseLiteral);
             if (field.defaultValue && column.autoKind == Auto::None && !column.calculated)
-                planDefault(column, *field.defaultValue, at, where);
+                planDefault(table, column, *field.defaultValue, at, where);
         }
         fitMySqlRow(table);
         // Descriptions, and what the comments say of a calculated field kept as a plain column.
@@ -2054,7 +2057,7 @@ private:
         column.comment = column.comment.isEmpty() ? calculated : column.comment + QLatin1Char('\n') + calculated;
     }
 
-    void planDefault(Column &column, const QString &access, At at, const QString &where)
+    void planDefault(TableOut &table, Column &column, const QString &access, At at, const QString &where)
     {
         QString text = access.trimmed();
         if (text.startsWith(QLatin1Char('=')))
@@ -2068,6 +2071,8 @@ private:
             return;
         }
         note(at, QStringLiteral("default not carried over"), where, QStringLiteral("%1 (Access: %2)").arg(why, access));
+        table.leftOut << QStringLiteral("Not carried over: the default of %1 in Access, %2")
+                             .arg(quoteName(d, column.name), access);
     }
 
     std::optional<QString> defaultOf(const Column &column, const QString &text, QString &why) const
@@ -2693,6 +2698,11 @@ private:
         }
         note(at, QStringLiteral("validation rule not carried over"), where,
              QStringLiteral("%1 (Access: %2)").arg(why, rule));
+        const Column *column = field.isEmpty() ? nullptr : table.column(field);
+        table.leftOut
+            << (column ? QStringLiteral("Not carried over: the validation rule of %1 in Access, %2")
+                             .arg(quoteName(d, column->name), rule)
+                       : QStringLiteral("Not carried over: the table's validation rule in Access, %1").arg(rule));
     }
 
     void addCheck(TableOut &table, const QString &field, const QString &sql)
@@ -2881,6 +2891,8 @@ private:
         if (!table.comment.isEmpty() && d.inlineComments)
             out += QStringLiteral(" COMMENT=") + literal(table.comment);
         out += QStringLiteral(";\n");
+        for (const QString &line : table.leftOut)
+            out += commentLine(line) + QLatin1Char('\n');
         if (d.commentStatements) {
             if (!table.comment.isEmpty())
                 out += QStringLiteral("COMMENT ON TABLE %1 IS %2;\n")

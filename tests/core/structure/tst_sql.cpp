@@ -5,6 +5,7 @@
 
 #include "core/db/Access.h"
 #include "core/db/Ado.h"
+#include "core/structure/Printable.h"
 #include "core/structure/Read.h"
 #include "core/structure/Sql.h"
 #include "core/structure/Structure.h"
@@ -459,6 +460,10 @@ private slots:
                                   << QStringList{"-5", "-5", "-5"};
         QTest::newRow("fraction of a whole")
             << withDefault(number(QStringLiteral("F")), QStringLiteral("1.5")) << QStringList();
+        // Its comment line cannot end early.
+        QTest::newRow("function") << withDefault(number(QStringLiteral("F")),
+                                                 QStringLiteral("=Year(Now())\r\nDROP TABLE x; -- */"))
+                                  << QStringList();
         QTest::newRow("null") << withDefault(number(QStringLiteral("F"), QStringLiteral("Double")),
                                              QStringLiteral("Null"))
                               << QStringList{"NULL", "NULL", "NULL"};
@@ -497,6 +502,11 @@ private slots:
                 QCOMPARE(notes[0].what, QStringLiteral("default not carried over"));
                 QCOMPARE(notes[0].where, QStringLiteral("T.F"));
                 QVERIFY(notes[0].why.endsWith(QStringLiteral("(Access: %1)").arg(*field.defaultValue)));
+                // And beside the table, in a comment line of its own.
+                QVERIFY2(sql.contains(QStringLiteral(";\n-- Not carried over: the default of %1 in Access, %2\n")
+                                          .arg(dialects[i] == My ? QStringLiteral("`F`") : QStringLiteral("\"F\""),
+                                               printable(*field.defaultValue))),
+                         qPrintable(sql));
             } else {
                 QVERIFY2(sql.contains(QStringLiteral(" DEFAULT %1\n").arg(written[i])), qPrintable(sql));
             }
