@@ -2779,16 +2779,19 @@ private:
 class Writer
 {
 public:
-    explicit Writer(const Plan &plan) : p(plan), d(*plan.dialect) {}
+    // Written to the sink a table at a time: a big database's DDL is never held whole.
+    Writer(const Plan &plan, TextSink &sink) : p(plan), d(*plan.dialect), out(sink.text()), m_sink(sink) {}
 
-    QString text()
+    void write()
     {
         header();
         out += latin1(d.preamble);
         if (*d.preamble == 0)
             out.chop(1);
-        for (const int t : p.order)
+        for (const int t : p.order) {
             table(p.tables[t]);
+            m_sink.flush();
+        }
         bool first = true;
         for (const IndexOut &index : p.indexes) {
             if (index.inTable)
@@ -2799,17 +2802,19 @@ public:
             out += QStringLiteral("CREATE %1INDEX %2 ON %3 (%4);\n")
                        .arg(index.unique ? QStringLiteral("UNIQUE ") : QString(), quoteName(d, index.name),
                             quoteName(d, p.tables[index.table].name), indexColumns(index));
+            m_sink.flush();
         }
         if (!p.foreignKeys.isEmpty())
             out += QLatin1Char('\n');
-        for (const ForeignKey &key : p.foreignKeys)
+        for (const ForeignKey &key : p.foreignKeys) {
             out +=
                 QStringLiteral("ALTER TABLE %1 ADD %2;\n").arg(quoteName(d, p.tables[key.table].name), foreignKey(key));
+            m_sink.flush();
+        }
         if (!p.relationshipComments.isEmpty())
             out += QLatin1Char('\n');
         for (const QString &comment : p.relationshipComments)
             out += commentLine(comment) + QLatin1Char('\n');
-        return out;
     }
 
 private:
@@ -2953,7 +2958,8 @@ private:
 
     const Plan &p;
     const Dialect &d;
-    QString out;
+    QString &out;
+    TextSink &m_sink;
 };
 
 Plan planOf(const Document &document, SqlDialect dialect)
@@ -2988,13 +2994,17 @@ QList<MigrationNote> migrationNotes(const Document &document, SqlDialect dialect
 QString toSql(const Document &document, SqlDialect dialect)
 {
     const Plan plan = planOf(document, dialect);
-    return Writer(plan).text();
+    TextSink sink(nullptr, 1 << 16);
+    Writer(plan, sink).write();
+    return sink.take();
 }
 
 bool writeSql(const Document &document, SqlDialect dialect, QIODevice &device)
 {
-    const QByteArray utf8 = toSql(document, dialect).toUtf8();
-    return writeWhole(device, utf8.constData(), utf8.size());
+    const Plan plan = planOf(document, dialect);
+    TextSink sink(&device, 0);
+    Writer(plan, sink).write();
+    return sink.finish();
 }
 
 } // namespace Structure

@@ -805,6 +805,10 @@ private slots:
                               "delete action not carried over | CustomersCustomer Profile"}));
         const QString lite = toSql(d, Lite);
         QCOMPARE(lex(lite, Lite).statements.size(), 6 + 4);
+        // Written to a device in pieces, the text is the same.
+        QBuffer written;
+        QVERIFY(written.open(QIODevice::WriteOnly) && writeSql(d, Lite, written));
+        QCOMPARE(written.data(), lite.toUtf8());
 #ifdef STRUDEX_HAVE_SQLITE
         sqlite3 *db = nullptr;
         QCOMPARE(sqlite3_open(":memory:", &db), SQLITE_OK);
