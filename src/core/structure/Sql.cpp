@@ -578,6 +578,61 @@ bool isDigit(QChar c)
     return c >= QLatin1Char('0') && c <= QLatin1Char('9');
 }
 
+// The number that starts at i, moving i past it, written as every server reads it ("0.5", not ".5").
+QString numberAt(const QString &text, qsizetype &i)
+{
+    const qsizetype n = text.size();
+    const qsizetype start = i;
+    while (i < n && isDigit(text[i]))
+        ++i;
+    if (i < n && text[i] == QLatin1Char('.')) {
+        ++i;
+        while (i < n && isDigit(text[i]))
+            ++i;
+    }
+    if (i < n && (text[i] == QLatin1Char('e') || text[i] == QLatin1Char('E'))) {
+        qsizetype at = i + 1;
+        if (at < n && (text[at] == QLatin1Char('+') || text[at] == QLatin1Char('-')))
+            ++at;
+        if (at < n && isDigit(text[at])) {
+            i = at;
+            while (i < n && isDigit(text[i]))
+                ++i;
+        }
+    }
+    QString number = text.mid(start, i - start);
+    if (number.startsWith(QLatin1Char('.')))
+        number.prepend(QLatin1Char('0'));
+    number.replace(QLatin1String(".e"), QLatin1String(".0e"), Qt::CaseInsensitive);
+    if (number.endsWith(QLatin1Char('.')))
+        number += QLatin1Char('0');
+    return number;
+}
+
+// The text of the quoted string that starts at i (its quote doubled inside), moving i past it;
+// nothing when it is not closed.
+std::optional<QString> quotedAt(const QString &text, qsizetype &i)
+{
+    const qsizetype n = text.size();
+    const QChar quote = text[i];
+    QString value;
+    ++i;
+    while (true) {
+        if (i == n)
+            return std::nullopt;
+        if (text[i] == quote) {
+            if (i + 1 < n && text[i + 1] == quote) {
+                value += quote;
+                i += 2;
+                continue;
+            }
+            ++i;
+            return value;
+        }
+        value += text[i++];
+    }
+}
+
 QList<Token> tokenize(const QString &text)
 {
     QList<Token> tokens;
@@ -597,49 +652,12 @@ QList<Token> tokenize(const QString &text)
         }
         const QChar c = text[i];
         if (isDigit(c) || (c == QLatin1Char('.') && i + 1 < n && isDigit(text[i + 1]))) {
-            const qsizetype start = i;
-            while (i < n && isDigit(text[i]))
-                ++i;
-            if (i < n && text[i] == QLatin1Char('.')) {
-                ++i;
-                while (i < n && isDigit(text[i]))
-                    ++i;
-            }
-            if (i < n && (text[i] == QLatin1Char('e') || text[i] == QLatin1Char('E'))) {
-                qsizetype at = i + 1;
-                if (at < n && (text[at] == QLatin1Char('+') || text[at] == QLatin1Char('-')))
-                    ++at;
-                if (at < n && isDigit(text[at])) {
-                    i = at;
-                    while (i < n && isDigit(text[i]))
-                        ++i;
-                }
-            }
-            QString number = text.mid(start, i - start);
-            if (number.startsWith(QLatin1Char('.')))
-                number.prepend(QLatin1Char('0'));
-            number.replace(QLatin1String(".e"), QLatin1String(".0e"), Qt::CaseInsensitive);
-            if (number.endsWith(QLatin1Char('.')))
-                number += QLatin1Char('0');
-            tokens << Token{Token::Number, number};
+            tokens << Token{Token::Number, numberAt(text, i)};
         } else if (c == QLatin1Char('"') || c == QLatin1Char('\'')) {
-            QString value;
-            ++i;
-            while (true) {
-                if (i == n)
-                    return bad();
-                if (text[i] == c) {
-                    if (i + 1 < n && text[i + 1] == c) {
-                        value += c;
-                        i += 2;
-                        continue;
-                    }
-                    ++i;
-                    break;
-                }
-                value += text[i++];
-            }
-            tokens << Token{Token::String, value};
+            const std::optional<QString> value = quotedAt(text, i);
+            if (!value)
+                return bad();
+            tokens << Token{Token::String, *value};
         } else if (c == QLatin1Char('#') || c == QLatin1Char('[')) {
             const QChar close = c == QLatin1Char('#') ? QLatin1Char('#') : QLatin1Char(']');
             const qsizetype end = text.indexOf(close, i + 1);
@@ -1515,7 +1533,7 @@ private:
         return field.multiValued || isAttachment(field) || field.accessType == QLatin1String("Complex");
     }
 
-    void planColumns(TableOut &table)
+    void planPrimaryKey(TableOut &table)
     {
         const Table &source = *table.table;
         const QString &tableName = source.name;
@@ -1552,6 +1570,30 @@ private:
         if (!table.primaryKey.isEmpty() && d.namedPrimaryKey)
             table.primaryKeyName =
                 claim(p.relations, &table.constraintScope, tableName + QStringLiteral("_pkey"), Role::Constraint);
+    }
+
+    void requiredIndexes(TableOut &table)
+    {
+        const Table &source = *table.table;
+        // Access's Required property of an index: none of its fields may be Null.
+        for (const Index &index : source.indexes) {
+            if (!index.required)
+                continue;
+            QList<Column *> columns;
+            for (const IndexField &field : index.fields)
+                columns << table.column(field.name);
+            if (!columns.contains(nullptr)) {
+                for (Column *column : columns)
+                    column->notNull = true;
+            }
+        }
+    }
+
+    void planColumns(TableOut &table)
+    {
+        const Table &source = *table.table;
+        const QString &tableName = source.name;
+        planPrimaryKey(table);
         // First what every column is, so that an expression can ask it of any other column.
         bool hasIdentity = false;
         for (Column &column : table.columns) {
@@ -1585,18 +1627,7 @@ private:
                 planAutoNumber(table, column, at, where, hasIdentity);
             }
         }
-        // Access's Required property of an index: none of its fields may be Null.
-        for (const Index &index : source.indexes) {
-            if (!index.required)
-                continue;
-            QList<Column *> columns;
-            for (const IndexField &field : index.fields)
-                columns << table.column(field.name);
-            if (!columns.contains(nullptr)) {
-                for (Column *column : columns)
-                    column->notNull = true;
-            }
-        }
+        requiredIndexes(table);
         for (Column &column : table.columns) {
             const Field &field = *column.field;
             const QString where = tableName + QLatin1Char('.') + field.name;
@@ -2245,6 +2276,84 @@ private:
 
     // The tables of multi-valued and attachment fields: the parent's key and the values, one row per
     // value, deleted with the parent's row.
+    // The parent's primary key as the first columns of a table made for a multi-valued field; their
+    // names as written.
+    QStringList copyParentKey(const TableOut &parent, TableOut &child)
+    {
+        QStringList parentColumns;
+        for (const QString &key : parent.primaryKey) {
+            const auto found = std::find_if(parent.columns.cbegin(), parent.columns.cend(),
+                                            [&](const Column &c) { return c.name == key; });
+            Column column;
+            column.access = found->access;
+            column.name = claim(child.columnScope, nullptr, found->name, Role::Column);
+            column.kind = found->kind;
+            column.size = found->size;
+            column.precision = found->precision;
+            column.type = found->type;
+            column.blob = found->blob;
+            column.notNull = true;
+            child.columnByKey.insert(nameKey(column.access), int(child.columns.size()));
+            child.columns << column;
+            parentColumns << column.name;
+        }
+        return parentColumns;
+    }
+
+    // The columns of the values: file name, type and data for an attachment, the value otherwise.
+    void addValueColumns(TableOut &child, const Field &field, bool attachment, At at, const QString &where)
+    {
+        const auto addValue = [&](const QString &name, Kind kind, const Field *from, bool notNull) {
+            Column column;
+            column.access = name;
+            column.name = claim(child.columnScope, nullptr, name, Role::Column);
+            setType(column, kind, from);
+            if (kind == Kind::ShortText && !from)
+                column.type = typeOf(column);
+            column.notNull = notNull;
+            child.columns << column;
+        };
+        if (attachment) {
+            addValue(QStringLiteral("FileName"), Kind::ShortText, nullptr, true);
+            child.columns.back().size = 255;
+            child.columns.back().type = typeOf(child.columns.back());
+            addValue(QStringLiteral("FileType"), Kind::ShortText, nullptr, false);
+            child.columns.back().size = 255;
+            child.columns.back().type = typeOf(child.columns.back());
+            addValue(QStringLiteral("FileData"), Kind::Binary, nullptr, false);
+        } else {
+            const Kind kind = kindOf(field);
+            addValue(field.name, kind, &field, true);
+            if (kind == Kind::Unknown)
+                note(at, QStringLiteral("type not known"), where,
+                     QStringLiteral("Access type %1: its values are written as %2")
+                         .arg(typeDescription(field), child.columns.back().type));
+            else if (d.typeNotes[int(kind)])
+                note(at, QStringLiteral("type changed"), where, latin1(d.typeNotes[int(kind)]));
+        }
+    }
+
+    // The foreign key of a table made for a multi-valued field to its parent, and the index it needs.
+    void tieValueTable(int c, int t, const QStringList &parentColumns)
+    {
+        TableOut &values = p.tables[c];
+        ForeignKey key;
+        key.table = c;
+        key.name = claim(constraintScope(values), d.indexNamesPerTable ? &values.indexScope : nullptr,
+                         values.access + QStringLiteral("_fkey"), Role::Constraint);
+        key.columns = parentColumns;
+        key.target = t;
+        key.targetColumns = p.tables[t].primaryKey;
+        key.onUpdate = QStringLiteral("CASCADE");
+        key.onDelete = QStringLiteral("CASCADE");
+        if (!d.foreignKeysMakeIndexes)
+            addIndex(c, QStringLiteral("parent"), false, toIndexColumns(parentColumns), 0);
+        if (d.foreignKeysInTable)
+            p.tables[c].foreignKeys << key;
+        else
+            p.foreignKeys << key;
+    }
+
     void makeValueTables()
     {
         const qsizetype parents = p.tables.size();
@@ -2285,51 +2394,8 @@ private:
                     note(at, QStringLiteral("default not carried over"), where,
                          QStringLiteral("the field's values are in a table of their own (Access: %1)")
                              .arg(*field.defaultValue));
-                QStringList parentColumns;
-                for (const QString &key : parent.primaryKey) {
-                    const auto found = std::find_if(parent.columns.cbegin(), parent.columns.cend(),
-                                                    [&](const Column &c) { return c.name == key; });
-                    Column column;
-                    column.access = found->access;
-                    column.name = claim(child.columnScope, nullptr, found->name, Role::Column);
-                    column.kind = found->kind;
-                    column.size = found->size;
-                    column.precision = found->precision;
-                    column.type = found->type;
-                    column.blob = found->blob;
-                    column.notNull = true;
-                    child.columnByKey.insert(nameKey(column.access), int(child.columns.size()));
-                    child.columns << column;
-                    parentColumns << column.name;
-                }
-                const auto addValue = [&](const QString &name, Kind kind, const Field *from, bool notNull) {
-                    Column column;
-                    column.access = name;
-                    column.name = claim(child.columnScope, nullptr, name, Role::Column);
-                    setType(column, kind, from);
-                    if (kind == Kind::ShortText && !from)
-                        column.type = typeOf(column);
-                    column.notNull = notNull;
-                    child.columns << column;
-                };
-                if (attachment) {
-                    addValue(QStringLiteral("FileName"), Kind::ShortText, nullptr, true);
-                    child.columns.back().size = 255;
-                    child.columns.back().type = typeOf(child.columns.back());
-                    addValue(QStringLiteral("FileType"), Kind::ShortText, nullptr, false);
-                    child.columns.back().size = 255;
-                    child.columns.back().type = typeOf(child.columns.back());
-                    addValue(QStringLiteral("FileData"), Kind::Binary, nullptr, false);
-                } else {
-                    const Kind kind = kindOf(field);
-                    addValue(field.name, kind, &field, true);
-                    if (kind == Kind::Unknown)
-                        note(at, QStringLiteral("type not known"), where,
-                             QStringLiteral("Access type %1: its values are written as %2")
-                                 .arg(typeDescription(field), child.columns.back().type));
-                    else if (d.typeNotes[int(kind)])
-                        note(at, QStringLiteral("type changed"), where, latin1(d.typeNotes[int(kind)]));
-                }
+                const QStringList parentColumns = copyParentKey(parent, child);
+                addValueColumns(child, field, attachment, at, where);
                 const QString made = QStringLiteral("written as the table %1 (%2)")
                                          .arg(quoteName(d, child.name), quoteNames(d, columnNames(child)));
                 p.tables << std::move(child);
@@ -2341,22 +2407,7 @@ private:
                     continue;
                 }
                 note(at, QStringLiteral("multi-valued field made a table"), where, made);
-                TableOut &values = p.tables[c];
-                ForeignKey key;
-                key.table = c;
-                key.name = claim(constraintScope(values), d.indexNamesPerTable ? &values.indexScope : nullptr,
-                                 values.access + QStringLiteral("_fkey"), Role::Constraint);
-                key.columns = parentColumns;
-                key.target = t;
-                key.targetColumns = p.tables[t].primaryKey;
-                key.onUpdate = QStringLiteral("CASCADE");
-                key.onDelete = QStringLiteral("CASCADE");
-                if (!d.foreignKeysMakeIndexes)
-                    addIndex(c, QStringLiteral("parent"), false, toIndexColumns(parentColumns), 0);
-                if (d.foreignKeysInTable)
-                    p.tables[c].foreignKeys << key;
-                else
-                    p.foreignKeys << key;
+                tieValueTable(c, t, parentColumns);
             }
         }
     }
@@ -2417,6 +2468,37 @@ private:
         return true;
     }
 
+    // The index's fields as columns of the table, each once; the first field that is no column in
+    // missing (and what came before it).
+    static QList<IndexColumn> indexColumnsOf(const TableOut &table, const Index &index, QString &missing)
+    {
+        QList<IndexColumn> columns;
+        for (const IndexField &field : index.fields) {
+            const Column *column = table.column(field.name);
+            if (!column) {
+                missing = field.name;
+                break;
+            }
+            if (std::none_of(columns.cbegin(), columns.cend(),
+                             [&](const IndexColumn &c) { return c.name == column->name; }))
+                columns << IndexColumn{column->name, field.descending, column->blob ? 255 : 0};
+        }
+        return columns;
+    }
+
+    // The most bytes a key of these columns can take: text four a character (utf8mb4), no other
+    // type more than 16.
+    static qint64 keyBytes(const TableOut &table, const QList<IndexColumn> &columns)
+    {
+        qint64 bytes = 0;
+        for (const IndexColumn &c : columns) {
+            const auto column = std::find_if(table.columns.cbegin(), table.columns.cend(),
+                                             [&](const Column &each) { return each.name == c.name; });
+            bytes += c.prefix > 0 ? 4 * c.prefix : column->kind == Kind::ShortText ? 4 * column->size : 16;
+        }
+        return bytes;
+    }
+
     void planIndexes(int t)
     {
         const Table &source = *p.tables[t].table;
@@ -2445,18 +2527,8 @@ private:
                 continue;
             if (index.foreignKey && !index.unique && d.foreignKeysMakeIndexes)
                 continue;
-            QList<IndexColumn> columns;
             QString missing;
-            for (const IndexField &field : index.fields) {
-                const Column *column = table.column(field.name);
-                if (!column) {
-                    missing = field.name;
-                    break;
-                }
-                if (std::none_of(columns.cbegin(), columns.cend(),
-                                 [&](const IndexColumn &c) { return c.name == column->name; }))
-                    columns << IndexColumn{column->name, field.descending, column->blob ? 255 : 0};
-            }
+            const QList<IndexColumn> columns = indexColumnsOf(table, index, missing);
             if (!missing.isEmpty() || columns.isEmpty()) {
                 note(at, QStringLiteral("index not created"), where,
                      missing.isEmpty() ? QStringLiteral("it has no fields")
@@ -2473,14 +2545,7 @@ private:
             if (made)
                 continue;
             if (d.keyByteLimit > 0) {
-                qint64 bytes = 0;
-                for (const IndexColumn &c : columns) {
-                    const auto column = std::find_if(table.columns.cbegin(), table.columns.cend(),
-                                                     [&](const Column &each) { return each.name == c.name; });
-                    // Text counts four bytes a character (utf8mb4); no other type takes more than 16.
-                    bytes += c.prefix > 0 ? 4 * c.prefix : column->kind == Kind::ShortText ? 4 * column->size : 16;
-                }
-                if (bytes > d.keyByteLimit) {
+                if (keyBytes(table, columns) > d.keyByteLimit) {
                     note(at, QStringLiteral("index not created"), where,
                          QStringLiteral("its key can be longer than the %1 bytes %2 allows")
                              .arg(d.keyByteLimit)
@@ -2502,6 +2567,94 @@ private:
         // Written in the document's order.
         std::stable_sort(p.indexes.begin() + first, p.indexes.end(),
                          [](const IndexOut &a, const IndexOut &b) { return a.order < b.order; });
+    }
+
+    // The relationship's fields as the columns of the two tables, in pairs; why they cannot be tied,
+    // or nothing.
+    QString pairColumns(const Relationship &relationship, int table, int target, QStringList &columns,
+                        QStringList &targetColumns) const
+    {
+        QString why;
+        if (relationship.foreignFields.isEmpty() ||
+            relationship.foreignFields.size() != relationship.primaryFields.size())
+            why = QStringLiteral("its fields do not pair up");
+        for (qsizetype i = 0; why.isEmpty() && i < relationship.foreignFields.size(); ++i) {
+            const Column *column = p.tables[table].column(relationship.foreignFields[i]);
+            const Column *targetColumn = p.tables[target].column(relationship.primaryFields[i]);
+            if (!column || !targetColumn) {
+                why = QStringLiteral("the field %1 is not a column")
+                          .arg(!column ? relationship.foreignTable + QLatin1Char('.') + relationship.foreignFields[i]
+                                       : relationship.primaryTable + QLatin1Char('.') + relationship.primaryFields[i]);
+            } else if (columns.contains(column->name) || targetColumns.contains(targetColumn->name)) {
+                why = QStringLiteral("it pairs a field twice");
+            } else if (!column->generated.isEmpty()) {
+                why = QStringLiteral("the field %1 is calculated").arg(column->access);
+            } else if (!compatible(*column, *targetColumn)) {
+                why = QStringLiteral("%1 does not tie a %2 column to a %3 column")
+                          .arg(latin1(d.title), column->type, targetColumn->type);
+            }
+            if (column && targetColumn) {
+                columns << column->name;
+                targetColumns << targetColumn->name;
+            }
+        }
+        return why;
+    }
+
+    // What deleting and updating a referenced row does, as Access enforces it and the server allows.
+    void planActions(const Relationship &relationship, At at, ForeignKey &key)
+    {
+        const QString &name = relationship.name;
+        const QStringList &columns = key.columns;
+        const int table = key.table;
+        if (relationship.cascadeUpdates)
+            key.onUpdate = QStringLiteral("CASCADE");
+        if (relationship.cascadeNull) {
+            key.onDelete = QStringLiteral("SET NULL");
+            if (relationship.cascadeDeletes)
+                note(at, QStringLiteral("delete action changed"), name,
+                     QStringLiteral("Access says both cascade deletes and cascade to Null: written as SET NULL"));
+        } else if (relationship.cascadeDeletes) {
+            key.onDelete = QStringLiteral("CASCADE");
+        }
+        if (key.onDelete == QLatin1String("SET NULL") && d.setNullNeedsNullable) {
+            for (const QString &column : columns) {
+                const auto &cs = p.tables[table].columns;
+                if (std::any_of(cs.cbegin(), cs.cend(),
+                                [&](const Column &c) { return c.name == column && c.notNull; })) {
+                    key.onDelete.clear();
+                    note(at, QStringLiteral("delete action not carried over"), name,
+                         QStringLiteral("%1 sets only columns that may be Null to Null, and %2 may not")
+                             .arg(latin1(d.title), quoteName(d, column)));
+                    break;
+                }
+            }
+        }
+        if (!key.onUpdate.isEmpty() || !key.onDelete.isEmpty()) {
+            for (Column &column : p.tables[table].columns)
+                column.actions = column.actions || columns.contains(column.name);
+        }
+    }
+
+    // The referenced columns must be a primary key or have a unique index, in this order: one is
+    // added, and noted, when they have none.
+    void ensureReferencedKey(int target, const QStringList &targetColumns, At at, const QString &name)
+    {
+        bool keyed = false;
+        for (const auto &[columnsOfKey, unique] : keysOf(target)) {
+            QStringList names;
+            for (const IndexColumn &c : columnsOfKey)
+                names << c.name;
+            keyed = keyed || (unique && names == targetColumns);
+        }
+        if (!keyed) {
+            QString indexWhy;
+            const IndexOut &index = addIndex(target, targetColumns.join(u"_"_sv) + QStringLiteral("_key"), true,
+                                             toIndexColumns(targetColumns), kIndexPart, &indexWhy);
+            note(at, QStringLiteral("unique index added"), name,
+                 QStringLiteral("a foreign key needs a unique index on %1 (%2): added as %3")
+                     .arg(quoteName(d, p.tables[target].name), quoteNames(d, targetColumns), quoteName(d, index.name)));
+        }
     }
 
     void planRelationships()
@@ -2535,31 +2688,7 @@ private:
                 continue;
             }
             QStringList columns, targetColumns;
-            QString why;
-            if (relationship.foreignFields.isEmpty() ||
-                relationship.foreignFields.size() != relationship.primaryFields.size())
-                why = QStringLiteral("its fields do not pair up");
-            for (qsizetype i = 0; why.isEmpty() && i < relationship.foreignFields.size(); ++i) {
-                const Column *column = p.tables[table].column(relationship.foreignFields[i]);
-                const Column *targetColumn = p.tables[target].column(relationship.primaryFields[i]);
-                if (!column || !targetColumn) {
-                    why = QStringLiteral("the field %1 is not a column")
-                              .arg(!column
-                                       ? relationship.foreignTable + QLatin1Char('.') + relationship.foreignFields[i]
-                                       : relationship.primaryTable + QLatin1Char('.') + relationship.primaryFields[i]);
-                } else if (columns.contains(column->name) || targetColumns.contains(targetColumn->name)) {
-                    why = QStringLiteral("it pairs a field twice");
-                } else if (!column->generated.isEmpty()) {
-                    why = QStringLiteral("the field %1 is calculated").arg(column->access);
-                } else if (!compatible(*column, *targetColumn)) {
-                    why = QStringLiteral("%1 does not tie a %2 column to a %3 column")
-                              .arg(latin1(d.title), column->type, targetColumn->type);
-                }
-                if (column && targetColumn) {
-                    columns << column->name;
-                    targetColumns << targetColumn->name;
-                }
-            }
+            QString why = pairColumns(relationship, table, target, columns, targetColumns);
             const QString description = QStringLiteral("%1 (%2) refers to %3 (%4)")
                                             .arg(quoteName(d, p.tables[table].name), quoteNames(d, columns),
                                                  quoteName(d, p.tables[target].name), quoteNames(d, targetColumns));
@@ -2583,50 +2712,8 @@ private:
             key.columns = columns;
             key.target = target;
             key.targetColumns = targetColumns;
-            if (relationship.cascadeUpdates)
-                key.onUpdate = QStringLiteral("CASCADE");
-            if (relationship.cascadeNull) {
-                key.onDelete = QStringLiteral("SET NULL");
-                if (relationship.cascadeDeletes)
-                    note(at, QStringLiteral("delete action changed"), name,
-                         QStringLiteral("Access says both cascade deletes and cascade to Null: written as SET NULL"));
-            } else if (relationship.cascadeDeletes) {
-                key.onDelete = QStringLiteral("CASCADE");
-            }
-            if (key.onDelete == QLatin1String("SET NULL") && d.setNullNeedsNullable) {
-                for (const QString &column : columns) {
-                    const auto &cs = p.tables[table].columns;
-                    if (std::any_of(cs.cbegin(), cs.cend(),
-                                    [&](const Column &c) { return c.name == column && c.notNull; })) {
-                        key.onDelete.clear();
-                        note(at, QStringLiteral("delete action not carried over"), name,
-                             QStringLiteral("%1 sets only columns that may be Null to Null, and %2 may not")
-                                 .arg(latin1(d.title), quoteName(d, column)));
-                        break;
-                    }
-                }
-            }
-            if (!key.onUpdate.isEmpty() || !key.onDelete.isEmpty()) {
-                for (Column &column : p.tables[table].columns)
-                    column.actions = column.actions || columns.contains(column.name);
-            }
-            // The referenced columns must be a primary key or have a unique index, in this order.
-            bool keyed = false;
-            for (const auto &[columnsOfKey, unique] : keysOf(target)) {
-                QStringList names;
-                for (const IndexColumn &c : columnsOfKey)
-                    names << c.name;
-                keyed = keyed || (unique && names == targetColumns);
-            }
-            if (!keyed) {
-                QString indexWhy;
-                const IndexOut &index = addIndex(target, targetColumns.join(u"_"_sv) + QStringLiteral("_key"), true,
-                                                 toIndexColumns(targetColumns), kIndexPart, &indexWhy);
-                note(at, QStringLiteral("unique index added"), name,
-                     QStringLiteral("a foreign key needs a unique index on %1 (%2): added as %3")
-                         .arg(quoteName(d, p.tables[target].name), quoteNames(d, targetColumns),
-                              quoteName(d, index.name)));
-            }
+            planActions(relationship, at, key);
+            ensureReferencedKey(target, targetColumns, at, name);
             TableOut &child = p.tables[table];
             key.name = claim(constraintScope(child), d.indexNamesPerTable ? &child.indexScope : nullptr, name,
                              Role::Constraint, &why);
