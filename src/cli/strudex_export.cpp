@@ -2,7 +2,7 @@
 
 #include "cli/CommandLineMessages.h"
 #include "cli/ConsoleExport.h"
-#include "cli/StructureOutput.h"
+#include "core/report/StructureOutput.h"
 #include "core/Failure.h"
 #include "core/PathUtilities.h"
 #include "core/db/Access.h"

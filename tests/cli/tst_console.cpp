@@ -3,7 +3,7 @@
 
 #include "cli/CommandLineMessages.h"
 #include "cli/ConsoleExport.h"
-#include "cli/StructureOutput.h"
+#include "core/report/StructureOutput.h"
 #include "core/ErrorReport.h"
 #include "core/PathUtilities.h"
 #include "core/db/ODBCProvider.h"

@@ -2,7 +2,7 @@
 // midway, the exporter says which document could not be written and why, and an earlier file of
 // that name is left as it was.
 
-#include "cli/StructureOutput.h"
+#include "core/report/StructureOutput.h"
 
 #include <QDir>
 #include <QFile>

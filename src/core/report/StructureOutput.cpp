@@ -1,4 +1,4 @@
-#include "cli/StructureOutput.h"
+#include "core/report/StructureOutput.h"
 
 #include "core/PathUtilities.h"
 #include "core/report/ReportFile.h"
