@@ -2,6 +2,7 @@
 
 #include "cli/CommandLineMessages.h"
 #include "cli/ConsoleExport.h"
+#include "cli/EstateCommand.h"
 #include "core/report/StructureOutput.h"
 #include "core/Failure.h"
 #include "core/PathUtilities.h"
@@ -11,6 +12,7 @@
 #include "core/report/StructureReport.h"
 #include "core/structure/Printable.h"
 #include "core/structure/Read.h"
+#include "core/estate/Documenting.h"
 #include "core/structure/Sql.h"
 
 #include <QCommandLineParser>
@@ -19,6 +21,7 @@
 #include <QFile>
 #include <QSet>
 #include <QTemporaryDir>
+#include <QThread>
 
 #include <functional>
 #include <optional>
@@ -217,6 +220,35 @@ struct CommandLine
     const QCommandLineOption newPasswordFile{
         QStringLiteral("new-password-file"),
         QStringLiteral("With --diff: read the password of NEW from the first line of FILE."), QStringLiteral("FILE")};
+    const QCommandLineOption recursive{
+        QStringLiteral("recursive"),
+        QStringLiteral("Document every Access file below DIR (.mdb, .accdb, .accda, .mda, .mde, .accde) into the "
+                       "--output folder, in the same folders as below DIR, and write index.json and index.html there. "
+                       "Formats as --format (default json; json is always written, the index is made from it). "
+                       "--password-file then holds \"path<TAB>password\" lines (paths relative to DIR) or one "
+                       "password for all. Exit status 0: all documented, 1: any file gave an error (the index is "
+                       "written all the same), 2: usage error."),
+        QStringLiteral("DIR")};
+    const QCommandLineOption jobs{QStringLiteral("jobs"),
+                                  QStringLiteral("With --recursive: how many files are documented at a time "
+                                                 "(default: the number of cores)."),
+                                  QStringLiteral("N")};
+    const QCommandLineOption force{QStringLiteral("force"),
+                                   QStringLiteral("With --recursive: document every file again, also those whose "
+                                                  "documents are up to date (same size, time and content).")};
+    const QCommandLineOption indexOnly{
+        QStringLiteral("index-only"),
+        QStringLiteral("Write index.json and index.html in OUT from the JSON documents found below it (made by "
+                       "--recursive, or by --for-index exports on any number of machines), and nothing else."),
+        QStringLiteral("OUT")};
+    const QCommandLineOption forIndex{
+        QStringLiteral("for-index"),
+        QStringLiteral("Export one database as --recursive does each of its files: the JSON document (always "
+                       "written) also holds the file's size, time and content hash and the hash of its design, "
+                       "and a database that cannot be read gets a JSON document that says why. For batch "
+                       "systems; --index-only makes the index of the results.")};
+    QCommandLineOption estateWorker{QStringLiteral("estate-worker"),
+                                          QStringLiteral("Serve --recursive's jobs on standard input.")};
 };
 
 CommandLine::CommandLine()
@@ -225,8 +257,9 @@ CommandLine::CommandLine()
         QStringLiteral("Writes the structure report of an Access database (.mdb or .accdb): every chosen table's name, "
                        "field count and record count, and per field its name, data type and description, into "
                        "DIR/<database name>_Structure.txt."));
+    estateWorker.setFlags(QCommandLineOption::HiddenFromHelp);
     parser.addOptions({help, version, password, passwordFile, output, table, list, format, sqlDialect, diff, diffAll,
-                       newPassword, newPasswordFile});
+                       newPassword, newPasswordFile, recursive, jobs, force, indexOnly, forIndex, estateWorker});
     parser.addPositionalArgument(QStringLiteral("DATABASE"), QStringLiteral("The Access database file."));
 }
 
@@ -502,6 +535,140 @@ int runExport(const CommandLine &line, const ExportRequest &request)
     writeDocuments(request, formats, dialogs);
 }
 
+// Options that make sense for one database only, refused with the estate's.
+std::optional<QString> oneDatabaseOption(const CommandLine &line)
+{
+    const QCommandLineParser &parser = line.parser;
+    for (const QCommandLineOption *option : {&line.table, &line.list, &line.diff, &line.diffAll, &line.newPassword,
+                                             &line.newPasswordFile, &line.forIndex}) {
+        if (parser.isSet(*option))
+            return QStringLiteral("--%1 goes with one database, not with --recursive or --index-only")
+                .arg(option->names().constFirst());
+    }
+    return std::nullopt;
+}
+
+// The formats asked for, json first among them whether asked for or not: the index is made from it.
+std::optional<QList<StructureOutput::Format>> formatsWithJson(const CommandLine &line, QString &problem)
+{
+    QList<StructureOutput::Format> formats{StructureOutput::Format::Json};
+    if (!line.parser.isSet(line.format))
+        return formats;
+    const auto parsed = StructureOutput::parseFormats(line.parser.value(line.format), problem);
+    if (!parsed)
+        return std::nullopt;
+    for (const StructureOutput::Format format : *parsed) {
+        if (format != StructureOutput::Format::Json)
+            formats << format;
+    }
+    return formats;
+}
+
+// The dialect of the DDL and the documents' migration notes, when a migration was asked about.
+// False for a dialect this program does not know.
+bool dialectOption(const CommandLine &line, const QList<StructureOutput::Format> &formats,
+                   std::optional<Structure::SqlDialect> &chosen)
+{
+    const auto dialect = Structure::sqlDialect(line.parser.value(line.sqlDialect).trimmed().toLower());
+    if (!dialect)
+        return false;
+    if (line.parser.isSet(line.sqlDialect) || formats.contains(StructureOutput::Format::Sql))
+        chosen = *dialect;
+    return true;
+}
+
+int runRecursive(const CommandLine &line)
+{
+    const QCommandLineParser &parser = line.parser;
+    if (const auto problem = oneDatabaseOption(line))
+        return usageError(parser, *problem);
+    if (!parser.positionalArguments().isEmpty())
+        return usageError(parser, QStringLiteral("--recursive reads the folder it names, not a DATABASE"));
+    if (!parser.isSet(line.output) || parser.value(line.output) == QStringLiteral("-"))
+        return usageError(parser, QStringLiteral("--recursive needs --output OUT, the folder for the documents"));
+    EstateCommand::Request request;
+    request.root = QDir::cleanPath(parser.value(line.recursive));
+    request.output = QDir::cleanPath(parser.value(line.output));
+    if (!QFileInfo(request.root).isDir())
+        return usageError(parser, QStringLiteral("'%1' is not a folder").arg(QDir::toNativeSeparators(request.root)));
+    QString problem;
+    const auto formats = formatsWithJson(line, problem);
+    if (!formats)
+        return usageError(parser, problem);
+    request.formats = *formats;
+    if (!dialectOption(line, request.formats, request.dialect))
+        return usageError(parser, QStringLiteral("unknown SQL dialect '%1' (use postgresql, sqlite or mysql)")
+                                      .arg(parser.value(line.sqlDialect)));
+    request.jobs = QThread::idealThreadCount();
+    if (parser.isSet(line.jobs)) {
+        bool ok = false;
+        request.jobs = parser.value(line.jobs).toInt(&ok);
+        if (!ok || request.jobs < 1 || request.jobs > 256)
+            return usageError(parser, QStringLiteral("--jobs takes a number from 1 to 256"));
+    }
+    request.force = parser.isSet(line.force);
+    if (parser.isSet(line.password) && parser.isSet(line.passwordFile))
+        return usageError(parser, QStringLiteral("--password and --password-file cannot both be given"));
+    if (parser.isSet(line.passwordFile)) {
+        const auto passwords = EstateCommand::readPasswords(parser.value(line.passwordFile), problem);
+        if (!passwords)
+            return usageError(parser, problem);
+        request.passwords = *passwords;
+    } else if (parser.isSet(line.password)) {
+        const auto password = passwordOption(parser, line.password, line.passwordFile, "Password: ", problem);
+        if (!password)
+            return usageError(parser, problem);
+        request.passwords.insert(QString(), *password);
+    }
+    Main::SetAppTitle();
+    return EstateCommand::run(request);
+}
+
+int runIndexOnly(const CommandLine &line)
+{
+    const QCommandLineParser &parser = line.parser;
+    if (const auto problem = oneDatabaseOption(line))
+        return usageError(parser, *problem);
+    for (const QCommandLineOption *option : {&line.recursive, &line.output, &line.format, &line.jobs, &line.force,
+                                             &line.password, &line.passwordFile, &line.sqlDialect}) {
+        if (parser.isSet(*option))
+            return usageError(parser, QStringLiteral("--index-only reads the documents in OUT and takes no --%1")
+                                          .arg(option->names().constFirst()));
+    }
+    if (!parser.positionalArguments().isEmpty())
+        return usageError(parser, QStringLiteral("--index-only reads the documents in OUT, not a DATABASE"));
+    return EstateCommand::indexOnly(QDir::cleanPath(parser.value(line.indexOnly)));
+}
+
+// One database documented as --recursive documents each of its files.
+int runForIndex(const CommandLine &line, const ExportRequest &request)
+{
+    if (request.listOnly || !line.parser.isSet(line.output) || request.toStandardOutput() || !request.wanted.isEmpty())
+        return usageError(line.parser,
+                          QStringLiteral("--for-index writes every table's documents into the --output folder"));
+    QString problem;
+    const auto formats = formatsWithJson(line, problem);
+    if (!formats)
+        return usageError(line.parser, problem);
+    Main::SetAppTitle();
+    Estate::Job job;
+    job.path = request.database;
+    job.relative = QFileInfo(request.database).fileName();
+    job.folder = request.folder;
+    job.namedAs = request.database;
+    job.formats = *formats;
+    job.password = request.password;
+    if (request.migration)
+        job.dialect = request.dialect;
+    job.force = true;
+    const Estate::Outcome outcome = Estate::documentDatabase(job);
+    if (outcome.error)
+        print(stderr, CommandLineMessages::aboutFile(request.database, outcome.error->message) + QLatin1Char('\n'));
+    for (const QString &unread : outcome.unread)
+        print(stderr, CommandLineMessages::aboutFile(request.database, Structure::printable(unread)) + QLatin1Char('\n'));
+    endNow(outcome.error || !outcome.unread.isEmpty() ? ExitReported : 0);
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -526,10 +693,24 @@ int main(int argc, char *argv[])
         print(stdout, QStringLiteral("strudex-export %1\n").arg(QCoreApplication::applicationVersion()));
         return 0;
     }
+    if (parser.isSet(line.estateWorker))
+        return EstateCommand::serve();
+    if (parser.isSet(line.recursive) && parser.isSet(line.indexOnly))
+        return usageError(parser, QStringLiteral("--recursive and --index-only cannot both be given"));
+    if (parser.isSet(line.recursive))
+        return runRecursive(line);
+    if (parser.isSet(line.indexOnly))
+        return runIndexOnly(line);
     if (parser.isSet(line.diff))
         return runDiff(line);
+    for (const QCommandLineOption *option : {&line.jobs, &line.force}) {
+        if (parser.isSet(*option))
+            return usageError(parser, QStringLiteral("--%1 goes with --recursive").arg(option->names().constFirst()));
+    }
     const auto request = exportRequest(line);
     if (const int *status = std::get_if<int>(&request))
         return *status;
+    if (parser.isSet(line.forIndex))
+        return runForIndex(line, std::get<ExportRequest>(request));
     return runExport(line, std::get<ExportRequest>(request));
 }

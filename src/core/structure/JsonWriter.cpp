@@ -2,6 +2,7 @@
 
 #include "core/structure/TextSink.h"
 
+#include <QCryptographicHash>
 #include <QIODevice>
 
 #include <algorithm>
@@ -222,6 +223,15 @@ public:
     void value(const std::optional<int> &number) { number ? value(*number) : null(); }
     void value(const std::optional<qint64> &number) { number ? value(*number) : null(); }
     void null() { scalar("null"); }
+    // Writes the design alone: what the data, the file's place and the moments of change make
+    // different between two copies of one design is left out.
+    bool designOnly = false;
+    // A moment of change, left out of the design.
+    template <std::size_t N> void stamp(const char (&name)[N], const auto &content)
+    {
+        if (!designOnly)
+            field(name, content);
+    }
     // An empty note is no note.
     void note(const QString &text) { text.isEmpty() ? null() : value(text); }
 
@@ -386,7 +396,8 @@ void writeTable(JsonOut &out, const Table &table)
     out.beginObject();
     out.field("name", table.name);
     out.field("description", table.description);
-    out.field("records", table.records);
+    if (!out.designOnly)
+        out.field("records", table.records);
     // Unknown, not none, when the definition could not be read: the note says why.
     out.key("fields");
     if (table.definitionRead) {
@@ -475,8 +486,8 @@ void writeFormsOrReports(JsonOut &out, const QList<FormOrReport> &items)
     for (const FormOrReport &item : items) {
         out.beginObject(true);
         out.field("name", item.name);
-        out.field("created", item.created);
-        out.field("updated", item.updated);
+        out.stamp("created", item.created);
+        out.stamp("updated", item.updated);
         out.field("module", item.module);
         out.endObject();
     }
@@ -497,8 +508,8 @@ void writeApplication(JsonOut &out, const Application &application)
     for (const Macro &macro : application.macros) {
         out.beginObject();
         out.field("name", macro.name);
-        out.field("created", macro.created);
-        out.field("updated", macro.updated);
+        out.stamp("created", macro.created);
+        out.stamp("updated", macro.updated);
         out.field("definition", macro.definition);
         out.key("note");
         out.note(macro.note);
@@ -511,8 +522,8 @@ void writeApplication(JsonOut &out, const Application &application)
         out.beginObject();
         out.field("name", module.name);
         out.field("kind", module.kind);
-        out.field("created", module.created);
-        out.field("updated", module.updated);
+        out.stamp("created", module.created);
+        out.stamp("updated", module.updated);
         out.field("lines", module.lines());
         out.field("source", module.source);
         out.key("note");
@@ -528,12 +539,26 @@ void writeDocument(JsonOut &out, const Document &document)
 {
     out.beginObject();
     // Which program wrote the document, and which version of it: a reader knows what to expect.
-    out.field("generator", generatorName());
+    if (!out.designOnly)
+        out.field("generator", generatorName());
     out.key("database");
     out.beginObject();
-    out.field("path", document.database.path);
+    if (!out.designOnly)
+        out.field("path", document.database.path);
     out.field("format", document.database.format);
     out.field("encrypted", document.database.encrypted);
+    // What an index of many databases needs, when it was worked out: the file as it was read and
+    // the design's hash.
+    if (const auto &file = document.database.file; file && !out.designOnly) {
+        out.key("file");
+        out.beginObject(true);
+        out.field("size", file->size);
+        out.field("modified", file->modified);
+        out.field("sha256", file->sha256);
+        out.endObject();
+    }
+    if (!document.database.schemaHash.isEmpty() && !out.designOnly)
+        out.field("schemaHash", document.database.schemaHash);
     out.endObject();
     writeList(out, "tables", document.tables, writeTable);
     writeList(out, "relationships", document.relationships, [](JsonOut &o, const Relationship &r) {
@@ -605,6 +630,30 @@ QByteArray toJson(const Document &document)
     JsonOut out(nullptr, 4096 + 600 * fields);
     writeDocument(out, document);
     return out.take();
+}
+
+QString designHash(const Document &document)
+{
+    // The design's JSON, hashed as it is made: a big database's is never held whole.
+    class Hashing : public QIODevice
+    {
+    public:
+        Hashing() { open(QIODevice::WriteOnly); }
+        QCryptographicHash hash{QCryptographicHash::Sha256};
+
+    protected:
+        qint64 readData(char *, qint64) override { return -1; }
+        qint64 writeData(const char *data, qint64 size) override
+        {
+            hash.addData(QByteArrayView(data, size));
+            return size;
+        }
+    } device;
+    JsonOut out(&device, 0);
+    out.designOnly = true;
+    writeDocument(out, document);
+    out.finish();
+    return QString::fromLatin1(device.hash.result().toHex());
 }
 
 bool writeJson(const Document &document, QIODevice &device)

@@ -15,6 +15,11 @@ QByteArray toJson(const Document &document);
 // whole text is never held. False when a piece could not be written (the device says why).
 bool writeJson(const Document &document, QIODevice &device);
 
+// The SHA-256 (hex) of the document's design: its JSON without the generator, the file's path and
+// facts, the records counted and the moments objects were made and changed. Two copies of one
+// design have the same hash whatever their data.
+QString designHash(const Document &document);
+
 // A JSON string literal of the text, quotes included (UTF-8; a lone half of a surrogate pair is
 // kept as an escape).
 QByteArray jsonString(const QString &text);

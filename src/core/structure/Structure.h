@@ -182,6 +182,19 @@ struct LinkedTable
     bool operator==(const LinkedTable &) const = default;
 };
 
+// The file a document was made from, as it was then: an index of many databases tells by these
+// whether a file changed since.
+struct FileFacts
+{
+    qint64 size = 0;
+    // ISO 8601 in UTC, to the second.
+    QString modified;
+    // Of the file's bytes as stored, in hex.
+    QString sha256;
+
+    bool operator==(const FileFacts &) const = default;
+};
+
 struct Database
 {
     QString path;
@@ -190,6 +203,9 @@ struct Database
     QString format;
     // Encrypted with a password, or protected by a database password. Never the password itself.
     bool encrypted = false;
+    // Worked out for an index of many databases only; nothing and empty otherwise.
+    std::optional<FileFacts> file;
+    QString schemaHash;
 
     bool operator==(const Database &) const = default;
 };

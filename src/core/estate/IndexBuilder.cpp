@@ -1,0 +1,564 @@
+#include "core/estate/IndexBuilder.h"
+
+#include "core/estate/IndexPage.h"
+#include "core/report/SaveFile.h"
+#include "core/structure/JsonWriter.h"
+#include "core/structure/Structure.h"
+
+#include <QBuffer>
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QFileInfo>
+#include <QHash>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QMap>
+
+#include <algorithm>
+
+namespace Estate {
+
+namespace {
+
+const QString kJsonEnd = QStringLiteral("_Structure.json");
+
+qint64 number(const QJsonValue &value)
+{
+    return value.isDouble() ? value.toInteger() : 0;
+}
+
+qint64 count(const QJsonValue &value)
+{
+    return value.isArray() ? value.toArray().size() : 0;
+}
+
+// The database's file name as its document writes it, on any system's separators.
+QString fileNameOf(const QString &path)
+{
+    const qsizetype cut = std::max(path.lastIndexOf(QLatin1Char('/')), path.lastIndexOf(QLatin1Char('\\')));
+    return path.mid(cut + 1);
+}
+
+// What could not be read, as the document's notes say it, one line each.
+QStringList unreadOf(const QJsonObject &document)
+{
+    QStringList lines;
+    const auto add = [&](const QString &where, const QJsonValue &note) {
+        if (note.isString() && !note.toString().isEmpty())
+            lines << (where.isEmpty() ? note.toString() : where + QStringLiteral(": ") + note.toString());
+    };
+    for (const QJsonValue &value : document.value(QStringLiteral("tables")).toArray()) {
+        const QJsonObject table = value.toObject();
+        const QString name = table.value(QStringLiteral("name")).toString();
+        add(QStringLiteral("Table ") + name, table.value(QStringLiteral("note")));
+        for (const QJsonValue &field : table.value(QStringLiteral("fields")).toArray())
+            add(QStringLiteral("Field %1.%2").arg(name, field.toObject().value(QStringLiteral("name")).toString()),
+                field.toObject().value(QStringLiteral("note")));
+        for (const QJsonValue &index : table.value(QStringLiteral("indexes")).toArray())
+            add(QStringLiteral("Index %1.%2").arg(name, index.toObject().value(QStringLiteral("name")).toString()),
+                index.toObject().value(QStringLiteral("note")));
+    }
+    const auto each = [&](const QJsonValue &list, const QString &what) {
+        for (const QJsonValue &value : list.toArray())
+            add(what + value.toObject().value(QStringLiteral("name")).toString(),
+                value.toObject().value(QStringLiteral("note")));
+    };
+    each(document.value(QStringLiteral("relationships")), QStringLiteral("Relationship "));
+    each(document.value(QStringLiteral("queries")), QStringLiteral("Query "));
+    each(document.value(QStringLiteral("linkedTables")), QStringLiteral("Linked table "));
+    const QJsonObject application = document.value(QStringLiteral("application")).toObject();
+    each(application.value(QStringLiteral("macros")), QStringLiteral("Macro "));
+    each(application.value(QStringLiteral("modules")), QStringLiteral("Module "));
+    for (const QJsonValue &note : document.value(QStringLiteral("notes")).toArray())
+        add(QString(), note);
+    return lines;
+}
+
+// Whether a linked table's source is a file rather than a connection to a server.
+bool isFileSource(const QString &source)
+{
+    return !source.isEmpty() && !source.contains(QLatin1Char(';')) && !source.contains(QLatin1Char('=')) &&
+           !source.startsWith(QStringLiteral("ODBC"), Qt::CaseInsensitive);
+}
+
+QStringList components(const QString &path)
+{
+    QString normal = path;
+    normal.replace(QLatin1Char('\\'), QLatin1Char('/'));
+    return normal.split(QLatin1Char('/'), Qt::SkipEmptyParts);
+}
+
+// The database of the tree a link's target names: the one its path leads to from the linking
+// database's folder, or else the only one whose trailing folders and name are the target's (a
+// Windows path names the shared drive's folders, not this tree's).
+std::optional<QString> resolve(const QString &from, const QString &target, const QHash<QString, QString> &byKey,
+                               const QList<QStringList> &paths)
+{
+    const QStringList wanted = components(target);
+    if (wanted.isEmpty())
+        return std::nullopt;
+    const bool absolute = target.startsWith(QLatin1Char('/')) || target.startsWith(QLatin1Char('\\')) ||
+                          (target.size() > 1 && target[1] == QLatin1Char(':'));
+    if (!absolute) {
+        const QString folder = from.contains(QLatin1Char('/')) ? from.left(from.lastIndexOf(QLatin1Char('/')) + 1)
+                                                                : QString();
+        const QString joined = QDir::cleanPath(folder + wanted.join(QLatin1Char('/')));
+        if (const auto found = byKey.constFind(joined.toCaseFolded()); found != byKey.cend())
+            return *found;
+    }
+    QList<int> candidates;
+    for (int i = 0; i < paths.size(); ++i)
+        candidates << i;
+    for (qsizetype depth = 1; depth <= wanted.size() && candidates.size() > 1 - (depth == 1); ++depth) {
+        QList<int> still;
+        for (const int i : std::as_const(candidates)) {
+            const QStringList &path = paths[i];
+            if (path.size() >= depth && path[path.size() - depth].compare(wanted[wanted.size() - depth],
+                                                                          Qt::CaseInsensitive) == 0)
+                still << i;
+        }
+        if (still.size() == 1)
+            return paths[still.constFirst()].join(QLatin1Char('/'));
+        if (still.isEmpty())
+            break;
+        candidates = still;
+    }
+    return std::nullopt;
+}
+
+QList<Link> linksOf(const QList<DatabaseEntry> &databases)
+{
+    QHash<QString, QString> byKey;
+    QList<QStringList> paths;
+    for (const DatabaseEntry &entry : databases) {
+        byKey.insert(entry.path.toCaseFolded(), entry.path);
+        paths << entry.path.split(QLatin1Char('/'));
+    }
+    QList<Link> links;
+    for (const DatabaseEntry &entry : databases) {
+        QMap<QString, QStringList> byTarget;
+        QStringList order;
+        for (const LinkedTableEntry &table : entry.linkedTables) {
+            if (!isFileSource(table.source))
+                continue;
+            if (!byTarget.contains(table.source))
+                order << table.source;
+            byTarget[table.source] << table.name;
+        }
+        std::sort(order.begin(), order.end());
+        for (const QString &target : order)
+            links.append({entry.path, resolve(entry.path, target, byKey, paths), target, byTarget.value(target)});
+    }
+    return links;
+}
+
+Summary summaryOf(const QList<DatabaseEntry> &databases)
+{
+    Summary summary;
+    QMap<QString, qint64> byFormat;
+    QMap<QString, qint64> byError;
+    QHash<QString, QStringList> byDesign;
+    Totals &totals = summary.totals;
+    for (const DatabaseEntry &entry : databases) {
+        ++summary.databases;
+        totals.size += std::max<qint64>(0, entry.size);
+        if (entry.error) {
+            ++summary.errors;
+            ++byError[errorKindName(entry.error->kind)];
+            continue;
+        }
+        ++summary.documented;
+        ++byFormat[entry.format];
+        totals.tables += entry.tables;
+        totals.records += entry.records;
+        totals.queries += entry.queries;
+        totals.relationships += entry.relationships;
+        totals.linkedTables += entry.linkedTables.size();
+        totals.forms += entry.forms;
+        totals.reports += entry.reports;
+        totals.macros += entry.macros;
+        totals.modules += entry.modules;
+        totals.codeLines += entry.codeLines;
+        if (!entry.schemaHash.isEmpty())
+            byDesign[entry.schemaHash] << entry.path;
+    }
+    for (auto it = byFormat.cbegin(); it != byFormat.cend(); ++it)
+        summary.byFormat.append({it.key(), it.value()});
+    for (auto it = byError.cbegin(); it != byError.cend(); ++it)
+        summary.byError.append({it.key(), it.value()});
+    for (auto it = byDesign.cbegin(); it != byDesign.cend(); ++it) {
+        if (it.value().size() > 1)
+            summary.identicalDesigns.append({it.key(), it.value()});
+    }
+    std::sort(summary.identicalDesigns.begin(), summary.identicalDesigns.end(),
+              [](const DesignGroup &a, const DesignGroup &b) {
+                  return a.paths.size() != b.paths.size() ? a.paths.size() > b.paths.size()
+                                                          : a.paths.constFirst() < b.paths.constFirst();
+              });
+    return summary;
+}
+
+// The folder searched, as the documents name it: each names its database's path, which ends
+// with the relative path. The one most of them agree on.
+QString rootOf(const QList<QPair<QString, QString>> &written)
+{
+    QHash<QString, int> votes;
+    for (const auto &[path, relative] : written) {
+        QString normal = path;
+        normal.replace(QLatin1Char('\\'), QLatin1Char('/'));
+        if (normal.endsWith(QLatin1Char('/') + relative))
+            ++votes[path.left(path.size() - relative.size() - 1)];
+    }
+    QString best;
+    int most = 0;
+    for (auto it = votes.cbegin(); it != votes.cend(); ++it) {
+        if (it.value() > most || (it.value() == most && it.key() < best)) {
+            best = it.key();
+            most = it.value();
+        }
+    }
+    return best;
+}
+
+class Out
+{
+public:
+    QByteArray bytes;
+    void text(const QString &value) { Structure::appendJsonString(bytes, value); }
+    void key(const char *name)
+    {
+        bytes += '"';
+        bytes += name;
+        bytes += "\": ";
+    }
+    void num(qint64 value) { bytes += QByteArray::number(value); }
+    void strings(const QStringList &values)
+    {
+        bytes += '[';
+        for (qsizetype i = 0; i < values.size(); ++i) {
+            if (i)
+                bytes += ", ";
+            text(values[i]);
+        }
+        bytes += ']';
+    }
+};
+
+void writeEntry(Out &out, const DatabaseEntry &entry)
+{
+    const bool read = !entry.error;
+    const auto figure = [&](const char *name, qint64 value) {
+        out.key(name);
+        read ? out.num(value) : void(out.bytes += "null");
+        out.bytes += ", ";
+    };
+    out.bytes += "    {";
+    out.key("path");
+    out.text(entry.path);
+    out.bytes += ", ";
+    out.key("size");
+    entry.size < 0 ? void(out.bytes += "null") : out.num(entry.size);
+    out.bytes += ", ";
+    out.key("modified");
+    entry.modified.isEmpty() ? void(out.bytes += "null") : out.text(entry.modified);
+    out.bytes += ", ";
+    out.key("format");
+    read && !entry.format.isEmpty() ? out.text(entry.format) : void(out.bytes += "null");
+    out.bytes += ", ";
+    out.key("encrypted");
+    out.bytes += read ? (entry.encrypted ? "true" : "false") : "null";
+    out.bytes += ", ";
+    figure("tables", entry.tables);
+    figure("records", entry.records);
+    figure("queries", entry.queries);
+    figure("relationships", entry.relationships);
+    out.key("linkedTables");
+    out.bytes += '[';
+    for (qsizetype i = 0; i < entry.linkedTables.size(); ++i) {
+        const LinkedTableEntry &table = entry.linkedTables[i];
+        out.bytes += i ? ", {" : "{";
+        out.key("name");
+        out.text(table.name);
+        out.bytes += ", ";
+        out.key("target");
+        out.text(table.target);
+        out.bytes += ", ";
+        out.key("source");
+        out.text(table.source);
+        out.bytes += '}';
+    }
+    out.bytes += "], ";
+    figure("forms", entry.forms);
+    figure("reports", entry.reports);
+    figure("macros", entry.macros);
+    figure("modules", entry.modules);
+    figure("codeLines", entry.codeLines);
+    out.key("schemaHash");
+    entry.schemaHash.isEmpty() ? void(out.bytes += "null") : out.text(entry.schemaHash);
+    out.bytes += ", ";
+    out.key("unread");
+    out.strings(entry.unread);
+    out.bytes += ", ";
+    out.key("documents");
+    out.strings(entry.documents);
+    out.bytes += ", ";
+    out.key("error");
+    if (entry.error) {
+        out.bytes += '{';
+        out.key("kind");
+        out.text(errorKindName(entry.error->kind));
+        out.bytes += ", ";
+        out.key("message");
+        out.text(entry.error->message);
+        out.bytes += '}';
+    } else {
+        out.bytes += "null";
+    }
+    out.bytes += '}';
+}
+
+void writeCounts(Out &out, const QList<QPair<QString, qint64>> &counts)
+{
+    out.bytes += '{';
+    for (qsizetype i = 0; i < counts.size(); ++i) {
+        if (i)
+            out.bytes += ", ";
+        out.text(counts[i].first);
+        out.bytes += ": ";
+        out.num(counts[i].second);
+    }
+    out.bytes += '}';
+}
+
+} // namespace
+
+DatabaseEntry entryFromDocument(const QJsonObject &document, const QString &relative, const QStringList &documents)
+{
+    DatabaseEntry entry;
+    entry.path = relative;
+    entry.documents = documents;
+    const QJsonObject database = document.value(QStringLiteral("database")).toObject();
+    const QJsonObject file = database.value(QStringLiteral("file")).toObject();
+    entry.size = file.value(QStringLiteral("size")).isDouble() ? file.value(QStringLiteral("size")).toInteger() : -1;
+    entry.modified = file.value(QStringLiteral("modified")).toString();
+    if (document.value(QStringLiteral("error")).isObject()) {
+        const QJsonObject error = document.value(QStringLiteral("error")).toObject();
+        entry.error = DatabaseError{errorKindFromName(error.value(QStringLiteral("kind")).toString())
+                                        .value_or(ErrorKind::Damaged),
+                                    error.value(QStringLiteral("message")).toString()};
+        return entry;
+    }
+    if (!document.value(QStringLiteral("tables")).isArray() || !database.value(QStringLiteral("format")).isString()) {
+        entry.error = DatabaseError{ErrorKind::Damaged, QStringLiteral("Its JSON document could not be read.")};
+        return entry;
+    }
+    entry.format = database.value(QStringLiteral("format")).toString();
+    entry.encrypted = database.value(QStringLiteral("encrypted")).toBool();
+    const QJsonArray tables = document.value(QStringLiteral("tables")).toArray();
+    entry.tables = tables.size();
+    for (const QJsonValue &table : tables)
+        entry.records += number(table.toObject().value(QStringLiteral("records")));
+    entry.queries = count(document.value(QStringLiteral("queries")));
+    entry.relationships = count(document.value(QStringLiteral("relationships")));
+    for (const QJsonValue &value : document.value(QStringLiteral("linkedTables")).toArray()) {
+        const QJsonObject table = value.toObject();
+        entry.linkedTables.append({table.value(QStringLiteral("name")).toString(),
+                                   table.value(QStringLiteral("target")).toString(),
+                                   table.value(QStringLiteral("source")).toString()});
+    }
+    const QJsonObject application = document.value(QStringLiteral("application")).toObject();
+    entry.forms = count(application.value(QStringLiteral("forms")));
+    entry.reports = count(application.value(QStringLiteral("reports")));
+    entry.macros = count(application.value(QStringLiteral("macros")));
+    const QJsonArray modules = application.value(QStringLiteral("modules")).toArray();
+    entry.modules = modules.size();
+    for (const QJsonValue &module : modules)
+        entry.codeLines += number(module.toObject().value(QStringLiteral("lines")));
+    entry.schemaHash = database.value(QStringLiteral("schemaHash")).toString();
+    entry.unread = unreadOf(document);
+    return entry;
+}
+
+QStringList documentsBeside(const QString &jsonPath, const QString &outputFolder)
+{
+    const QString stem = jsonPath.chopped(kJsonEnd.size());
+    const QDir out(outputFolder);
+    QStringList documents{out.relativeFilePath(jsonPath)};
+    for (const QString &end : {QStringLiteral("_Structure.txt"), QStringLiteral("_Structure.md"),
+                               QStringLiteral("_Structure.html"), QStringLiteral("_Structure.sql"),
+                               QStringLiteral("_Source")}) {
+        if (QFileInfo::exists(stem + end))
+            documents << out.relativeFilePath(stem + end);
+    }
+    return documents;
+}
+
+QList<DocumentFile> findDocuments(const QString &outputFolder)
+{
+    QList<DocumentFile> found;
+    const QDir out(outputFolder);
+    QDirIterator files(outputFolder, {QStringLiteral("*") + kJsonEnd}, QDir::Files, QDirIterator::Subdirectories);
+    while (files.hasNext()) {
+        const QString jsonPath = files.next();
+        QFile file(jsonPath);
+        if (!file.open(QIODevice::ReadOnly))
+            continue;
+        const QJsonObject document = QJsonDocument::fromJson(file.readAll()).object();
+        const QString generator = document.value(QStringLiteral("generator")).toString();
+        const QString path =
+            document.value(QStringLiteral("database")).toObject().value(QStringLiteral("path")).toString();
+        // Only this program's documents; a source folder's own index is not one.
+        if (!generator.startsWith(QStringLiteral("Strudex ")) || path.isEmpty())
+            continue;
+        const QString folder = out.relativeFilePath(QFileInfo(jsonPath).path());
+        const QString name = fileNameOf(path);
+        found.append({jsonPath, folder == QStringLiteral(".") ? name : folder + QLatin1Char('/') + name});
+    }
+    std::sort(found.begin(), found.end(),
+              [](const DocumentFile &a, const DocumentFile &b) { return a.relative < b.relative; });
+    return found;
+}
+
+Index buildIndex(const QList<DocumentFile> &documents, const QString &outputFolder, const QString &root)
+{
+    Index index;
+    index.generator = Structure::generatorName();
+    QList<QPair<QString, QString>> written;
+    for (const DocumentFile &document : documents) {
+        QFile file(document.jsonPath);
+        QJsonParseError error{};
+        QJsonObject object;
+        if (file.open(QIODevice::ReadOnly))
+            object = QJsonDocument::fromJson(file.readAll(), &error).object();
+        DatabaseEntry entry;
+        if (object.isEmpty()) {
+            entry.path = document.relative;
+            entry.size = -1;
+            entry.documents = QStringList{QDir(outputFolder).relativeFilePath(document.jsonPath)};
+            entry.error = DatabaseError{ErrorKind::Damaged, QStringLiteral("Its JSON document could not be read.")};
+        } else {
+            entry = entryFromDocument(object, document.relative,
+                                      entry.error ? QStringList{} : documentsBeside(document.jsonPath, outputFolder));
+            if (entry.error)
+                entry.documents = QStringList{QDir(outputFolder).relativeFilePath(document.jsonPath)};
+            written.append(
+                {object.value(QStringLiteral("database")).toObject().value(QStringLiteral("path")).toString(),
+                 document.relative});
+        }
+        index.databases.append(entry);
+    }
+    std::sort(index.databases.begin(), index.databases.end(),
+              [](const DatabaseEntry &a, const DatabaseEntry &b) { return a.path < b.path; });
+    index.root = root.isEmpty() ? rootOf(written) : root;
+    index.links = linksOf(index.databases);
+    index.summary = summaryOf(index.databases);
+    return index;
+}
+
+QByteArray indexJson(const Index &index)
+{
+    Out out;
+    out.bytes += "{\n  ";
+    out.key("generator");
+    out.text(index.generator);
+    out.bytes += ",\n  ";
+    out.key("root");
+    out.text(index.root);
+    out.bytes += ",\n  ";
+    out.key("databases");
+    out.bytes += "[";
+    for (qsizetype i = 0; i < index.databases.size(); ++i) {
+        out.bytes += i ? ",\n" : "\n";
+        writeEntry(out, index.databases[i]);
+    }
+    out.bytes += index.databases.isEmpty() ? "],\n  " : "\n  ],\n  ";
+    out.key("links");
+    out.bytes += "[";
+    for (qsizetype i = 0; i < index.links.size(); ++i) {
+        const Link &link = index.links[i];
+        out.bytes += i ? ",\n    {" : "\n    {";
+        out.key("from");
+        out.text(link.from);
+        out.bytes += ", ";
+        out.key("to");
+        link.to ? out.text(*link.to) : void(out.bytes += "null");
+        out.bytes += ", ";
+        out.key("target");
+        out.text(link.target);
+        out.bytes += ", ";
+        out.key("tables");
+        out.strings(link.tables);
+        out.bytes += '}';
+    }
+    out.bytes += index.links.isEmpty() ? "],\n  " : "\n  ],\n  ";
+    const Summary &summary = index.summary;
+    out.key("summary");
+    out.bytes += "{\n    ";
+    out.key("databases");
+    out.num(summary.databases);
+    out.bytes += ",\n    ";
+    out.key("documented");
+    out.num(summary.documented);
+    out.bytes += ",\n    ";
+    out.key("errors");
+    out.num(summary.errors);
+    out.bytes += ",\n    ";
+    out.key("byFormat");
+    writeCounts(out, summary.byFormat);
+    out.bytes += ",\n    ";
+    out.key("byError");
+    writeCounts(out, summary.byError);
+    out.bytes += ",\n    ";
+    out.key("totals");
+    const Totals &t = summary.totals;
+    writeCounts(out, {{QStringLiteral("size"), t.size},
+                      {QStringLiteral("tables"), t.tables},
+                      {QStringLiteral("records"), t.records},
+                      {QStringLiteral("queries"), t.queries},
+                      {QStringLiteral("relationships"), t.relationships},
+                      {QStringLiteral("linkedTables"), t.linkedTables},
+                      {QStringLiteral("forms"), t.forms},
+                      {QStringLiteral("reports"), t.reports},
+                      {QStringLiteral("macros"), t.macros},
+                      {QStringLiteral("modules"), t.modules},
+                      {QStringLiteral("codeLines"), t.codeLines}});
+    out.bytes += ",\n    ";
+    out.key("identicalDesigns");
+    out.bytes += '[';
+    for (qsizetype i = 0; i < summary.identicalDesigns.size(); ++i) {
+        out.bytes += i ? ",\n      {" : "\n      {";
+        out.key("schemaHash");
+        out.text(summary.identicalDesigns[i].schemaHash);
+        out.bytes += ", ";
+        out.key("paths");
+        out.strings(summary.identicalDesigns[i].paths);
+        out.bytes += '}';
+    }
+    out.bytes += summary.identicalDesigns.isEmpty() ? "]\n  }\n}\n" : "\n    ]\n  }\n}\n";
+    return out.bytes;
+}
+
+QStringList writeIndex(const Index &index, const QString &outputFolder)
+{
+    QStringList problems;
+    const auto save = [&](const QString &name, const QByteArray &bytes) {
+        const QString path = QDir(outputFolder).filePath(name);
+        SaveFile file(path);
+        if (!(file.open() && file.write(bytes) == bytes.size() && file.commit()))
+            problems << QStringLiteral("'%1' could not be written: %2.")
+                            .arg(QDir::toNativeSeparators(path),
+                                 file.refusal().isEmpty() ? file.errorString() : file.refusal());
+    };
+    save(QStringLiteral("index.json"), indexJson(index));
+    QByteArray page;
+    QBuffer buffer(&page);
+    buffer.open(QIODevice::WriteOnly);
+    if (writeIndexPage(index, buffer))
+        save(QStringLiteral("index.html"), page);
+    else
+        problems << QStringLiteral("The index page could not be made.");
+    return problems;
+}
+
+} // namespace Estate
