@@ -32,13 +32,6 @@ QString fromSystem(const fs::path &path)
 #endif
 }
 
-// Whether the place lies inside the root (both made canonical).
-bool inside(const fs::path &place, const fs::path &root)
-{
-    const auto [rootEnd, placeAt] = std::mismatch(root.begin(), root.end(), place.begin(), place.end());
-    return rootEnd == root.end();
-}
-
 struct Search
 {
     fs::path root;
@@ -75,14 +68,10 @@ struct Search
         fs::file_status status = fs::symlink_status(path, error);
         if (error)
             return;
-        if (fs::is_symlink(status)) {
-            const fs::path target = fs::canonical(path, error);
-            if (error || !inside(target, root))
-                return;
-            status = fs::status(target, error);
-            if (error)
-                return;
-        }
+        // A link is not followed: one that leads out of the tree would document what is not
+        // asked for, and one that stays inside leads to what the search reaches by its own path.
+        if (fs::is_symlink(status))
+            return;
         if (fs::is_directory(status)) {
             const fs::path canonical = fs::canonical(path, error);
             if (!error)

@@ -19,10 +19,10 @@ struct FoundFile
 // letter case.
 bool isAccessFileName(const QString &name);
 
-// Every Access file below the root, ordered by relative path. Symbolic links are followed only
-// where they lead to a place inside the root, and a folder reached twice is searched once, so that
-// a link cannot take the search outside the tree or round in a circle. Folders that cannot be read
-// are named in problems and passed over.
+// Every Access file below the root (which may itself be a link), ordered by relative path. Links
+// below it are not followed: none can take the search outside the tree or round in a circle, and
+// each file inside is found once, by its own path. Folders that cannot be read are named in
+// problems and passed over.
 QList<FoundFile> findDatabases(const QString &root, QStringList &problems);
 
 } // namespace Estate
