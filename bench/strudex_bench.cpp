@@ -464,6 +464,59 @@ int main(int argc, char *argv[])
         std::printf("the applications of the public collection are not here: reading their code not measured\n");
     }
 
+    // Documenting trees of databases, a fresh output folder each time.
+    const auto documentTree = [&](const QString &root, const QStringList &options) {
+        QTemporaryDir out;
+        QProcess process;
+        process.setStandardOutputFile(QProcess::nullDevice());
+        process.setStandardErrorFile(QProcess::nullDevice());
+        process.start(bin + QStringLiteral("/strudex-export"),
+                      QStringList{QStringLiteral("--recursive"), root, QStringLiteral("--output"), out.path()} + options);
+        process.waitForFinished(-1);
+    };
+    const QString realRoot = QStringLiteral(STRUDEX_SOURCE_DIR "/../shared/fixtures/real");
+    if (QFileInfo(realRoot).isDir()) {
+        // Two workers against one on the public collection, runs side by side.
+        std::vector<double> one;
+        std::vector<double> two;
+        std::vector<double> ratios;
+        for (int round = 0; round < 5; ++round) {
+            one.push_back(timed([&] { documentTree(realRoot, {QStringLiteral("--jobs"), QStringLiteral("1")}); }));
+            two.push_back(timed([&] { documentTree(realRoot, {QStringLiteral("--jobs"), QStringLiteral("2")}); }));
+            ratios.push_back(two.back() / one.back());
+        }
+        results.push_back({"the public collection's tree, --jobs 2 (vs --jobs 1)", median(two), median(one), 1 / 1.7,
+                           "x", median(ratios)});
+    } else {
+        std::printf("the public collection is not here: documenting a tree with two workers not measured\n");
+    }
+    {
+        // A thousand copies of the small fixture databases in a tree, against mdb-schema on each
+        // file in turn.
+        QTemporaryDir copies;
+        const QDir fixtures(QStringLiteral(STRUDEX_SOURCE_DIR "/../shared/fixtures"));
+        const QStringList small{QStringLiteral("empty.mdb"),     QStringLiteral("sample.mdb"),
+                                QStringLiteral("types.mdb"),     QStringLiteral("linked.mdb"),
+                                QStringLiteral("structure.mdb"), QStringLiteral("layout.mdb"),
+                                QStringLiteral("structure.accdb"), QStringLiteral("types2019.accdb")};
+        QStringList files;
+        for (int i = 0; i < 1000; ++i) {
+            const QString name = small[i % small.size()];
+            const QString folder = copies.filePath(QStringLiteral("d%1").arg(i / 50));
+            QDir().mkpath(folder);
+            const QString copy =
+                QDir(folder).filePath(QStringLiteral("%1-%2.%3").arg(QFileInfo(name).baseName()).arg(i).arg(QFileInfo(name).suffix()));
+            QFile::copy(fixtures.filePath(name), copy);
+            files << quoted(copy);
+        }
+        runCommand(QStringLiteral("cat %1 >/dev/null").arg(files.join(QLatin1Char(' '))));
+        const double schemaEach = seconds([&] {
+            runCommand(QStringLiteral("for f in %1; do mdb-schema \"$f\" postgres; done").arg(files.join(QLatin1Char(' '))));
+        });
+        const double tree = seconds([&] { documentTree(copies.path(), {}); });
+        results.push_back({"a tree of 1,000 small databases (vs mdb-schema on each in turn)", tree, schemaEach, 0.5, "x"});
+    }
+
     // The conversation of one whole export, the exporter's way (list, then report), in this
     // process: frames both ways and databases opened, plain and encrypted.
     struct Conversation

@@ -5,7 +5,8 @@
 
 # Every option of strudex-export; its test compares this list with the program's --help.
 _strudex_export_options='-h --help --version --password --password-file --output --table --list
---format --sql-dialect --diff --diff-all --new-password --new-password-file'
+--format --sql-dialect --diff --diff-all --new-password --new-password-file --recursive --jobs
+--force --index-only --for-index'
 
 # The word as the shell will pass it: quotes and backslashes removed, a leading ~ kept for compgen.
 # Fails on words whose value only the shell could work out ($ and ` outside single quotes): those
@@ -221,8 +222,11 @@ _strudex_export()
             _strudex_export_files '' "$cur"
             return
             ;;
-        --output)
+        --output | --recursive | --index-only)
             _strudex_export_files -d "$cur"
+            return
+            ;;
+        --jobs)
             return
             ;;
         --format)
