@@ -433,7 +433,7 @@ private slots:
         QFETCH(QString, mode);
         NEED_COMPLETION_MODE(mode);
         const QString command = QStringLiteral("strudex-export");
-        QCOMPARE(complete(mode, {command, QStringLiteral("--fo")}), QStringList{QStringLiteral("--format")});
+        QCOMPARE(complete(mode, {command, QStringLiteral("--form")}), QStringList{QStringLiteral("--format")});
         QCOMPARE(complete(mode, {command, QStringLiteral("--format"), QString()}),
                  (QStringList{QStringLiteral("html"), QStringLiteral("json"), QStringLiteral("markdown"),
                               QStringLiteral("source"), QStringLiteral("sql"), QStringLiteral("text")}));

@@ -41,7 +41,7 @@ Index primaryKey(const QString &fieldName)
 Document shop()
 {
     Document d;
-    d.database = {QStringLiteral("/data/shop.accdb"), QStringLiteral("Access 2016/2019"), false};
+    d.database = {QStringLiteral("/data/shop.accdb"), QStringLiteral("Access 2016/2019"), false, {}, {}};
     Table customers;
     customers.name = QStringLiteral("Customers");
     customers.records = 2;
@@ -148,7 +148,7 @@ private slots:
         const qsizetype shown = outside.count(ReversingText);
         QVERIFY(shown >= 5);
         QCOMPARE(outside.count(QStringLiteral("<bdi>") + ReversingText), shown);
-        QVERIFY(toHtml(Document{{QStringLiteral("/x/Sh\u202Eop<b>.accdb"), {}, false}, {}, {}, {}, {}, {}, {}, {}})
+        QVERIFY(toHtml(Document{{QStringLiteral("/x/Sh\u202Eop<b>.accdb"), {}, false, {}, {}}, {}, {}, {}, {}, {}, {}, {}})
                     .contains(QStringLiteral("<title>Structure of \u2068Sh\\u202eop&lt;b&gt;.accdb\u2069</title>")));
         QVERIFY(!outside.contains(QChar(0x202E)));
         // No name can open an element or close the details it stands in.

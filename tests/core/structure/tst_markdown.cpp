@@ -57,7 +57,7 @@ Relationship relationship(const QString &name, const QString &primary, const QSt
 Document shop()
 {
     Document d;
-    d.database = {QStringLiteral("/data/shop.accdb"), QStringLiteral("Access 2016/2019"), false};
+    d.database = {QStringLiteral("/data/shop.accdb"), QStringLiteral("Access 2016/2019"), false, {}, {}};
     Table customers;
     customers.name = QStringLiteral("Customers");
     Field id = field(QStringLiteral("CustomerID"), QStringLiteral("AutoNumber"), 4, QStringLiteral("Long Integer"));
@@ -367,7 +367,7 @@ private slots:
         if (cmark.isEmpty())
             QSKIP("cmark-gfm is not installed (scripts/install-deps installs it)");
         Document d;
-        d.database = {QStringLiteral("/data/x.accdb"), QStringLiteral("Access 2000"), false};
+        d.database = {QStringLiteral("/data/x.accdb"), QStringLiteral("Access 2000"), false, {}, {}};
         for (const QString &name : Hostile) {
             Table t;
             t.name = name;

@@ -51,7 +51,7 @@ Index index(const QString &name, const QStringList &fields, bool primary = false
 Document shop()
 {
     Document d;
-    d.database = {QStringLiteral("/data/Shop & Co/shop.accdb"), QStringLiteral("Access 2016/2019"), false};
+    d.database = {QStringLiteral("/data/Shop & Co/shop.accdb"), QStringLiteral("Access 2016/2019"), false, {}, {}};
 
     Table hostile;
     hostile.name = Hostile;
