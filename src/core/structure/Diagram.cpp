@@ -518,18 +518,18 @@ QString finishedSvg(const QByteArray &svg, const QHash<QString, QString> &titles
     return reader.hasError() || writer.hasError() ? QString() : out.trimmed();
 }
 
-QString laidOut(GVC_t *context, Drawing &drawing)
+QString laidOut(GVC_t *context, Agraph_t *graph, const QHash<QString, QString> &titles)
 {
-    if (gvLayout(context, drawing.graph, "dot") != 0)
+    if (gvLayout(context, graph, "dot") != 0)
         return QStringLiteral("<p class=\"note\">The diagram could not be laid out.</p>");
     char *data = nullptr;
     unsigned int length = 0;
-    const int rendered = gvRenderData(context, drawing.graph, "svg", &data, &length);
+    const int rendered = gvRenderData(context, graph, "svg", &data, &length);
     const QByteArray svg = rendered == 0 && data ? QByteArray(data, qsizetype(length)) : QByteArray();
     if (data)
         gvFreeRenderData(data);
-    gvFreeLayout(context, drawing.graph);
-    const QString finished = finishedSvg(svg, drawing.titles);
+    gvFreeLayout(context, graph);
+    const QString finished = finishedSvg(svg, titles);
     return finished.startsWith(QLatin1String("<svg"))
                ? finished
                : QStringLiteral("<p class=\"note\">The diagram could not be drawn.</p>");
@@ -638,10 +638,13 @@ QString diagramSummary(const Document &document, const DiagramPlan &plan)
     return sentences.join(u' ');
 }
 
-QString relationshipDiagramSvg(const Document &document, const QList<int> &tables, const QList<QString> &tableAnchors)
+QString graphvizLabelText(const QString &text)
 {
-    if (tables.isEmpty())
-        return QString();
+    return labelText(text);
+}
+
+QString graphvizSvg(const char *name, const std::function<QHash<QString, QString>(Agraph_t *)> &build)
+{
     if (plugins().list.empty())
         return QStringLiteral("<p class=\"note\">The diagram could not be drawn: Graphviz's plugins could not be "
                               "loaded (%1).</p>")
@@ -649,17 +652,27 @@ QString relationshipDiagramSvg(const Document &document, const QList<int> &table
     std::unique_ptr<GVC_t, ContextDeleter> context(gvContextPlugins(plugins().list.data(), 0));
     if (!context)
         return QStringLiteral("<p class=\"note\">The diagram could not be drawn: Graphviz did not start.</p>");
-    std::unique_ptr<Agraph_t, GraphDeleter> graph(agopen(const_cast<char *>("relationships"), Agdirected, nullptr));
-    setLooks(graph.get());
-    // A big drawing grows in breadth, top to bottom, since its frame scrolls sideways while a tall
-    // one would push the rest of the page many screens down.
-    if (tables.size() > CompactAbove)
-        agattr(graph.get(), AGRAPH, const_cast<char *>("rankdir"), const_cast<char *>("TB"));
-    Drawing drawing{document, graph.get(), {}, {}, {}};
-    const QList<const Relationship *> drawn = relationshipsAmong(document, tables);
-    addBoxes(drawing, tables, tableAnchors, drawn);
-    addLines(drawing, drawn);
-    return laidOut(context.get(), drawing);
+    std::unique_ptr<Agraph_t, GraphDeleter> graph(agopen(const_cast<char *>(name), Agdirected, nullptr));
+    const QHash<QString, QString> titles = build(graph.get());
+    return laidOut(context.get(), graph.get(), titles);
+}
+
+QString relationshipDiagramSvg(const Document &document, const QList<int> &tables, const QList<QString> &tableAnchors)
+{
+    if (tables.isEmpty())
+        return QString();
+    return graphvizSvg("relationships", [&](Agraph_t *graph) {
+        setLooks(graph);
+        // A big drawing grows in breadth, top to bottom, since its frame scrolls sideways while a tall
+        // one would push the rest of the page many screens down.
+        if (tables.size() > CompactAbove)
+            agattr(graph, AGRAPH, const_cast<char *>("rankdir"), const_cast<char *>("TB"));
+        Drawing drawing{document, graph, {}, {}, {}};
+        const QList<const Relationship *> drawn = relationshipsAmong(document, tables);
+        addBoxes(drawing, tables, tableAnchors, drawn);
+        addLines(drawing, drawn);
+        return drawing.titles;
+    });
 }
 
 QString diagramLegendHtml(const Document &document, const QList<int> &tables)

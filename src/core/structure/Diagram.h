@@ -2,8 +2,14 @@
 
 #include "core/structure/Structure.h"
 
+#include <QHash>
 #include <QList>
 #include <QString>
+
+#include <functional>
+
+// Graphviz's graph, for drawings made elsewhere through graphvizSvg().
+struct Agraph_s;
 
 namespace Structure {
 
@@ -67,5 +73,17 @@ QString unrelatedTablesHtml(const Document &document, const QList<int> &tables, 
 // "\x01", "\u202e"), so that no name can reorder, break or invalidate the drawing. Backslashes
 // stay as they are: a name is shown as it is.
 QString diagramName(const QString &name);
+
+// A name as the text of a Graphviz HTML-like label: shown as diagramName() shows it, its markup
+// characters as entities and its backslashes doubled, so that Graphviz neither reads markup nor
+// \N-like escapes in it.
+QString graphvizLabelText(const QString &text);
+
+// A drawing laid out by Graphviz's dot and rendered as an SVG element, the way the relationship
+// diagram is: build fills the new directed graph (ids and object names of its own; a name from a
+// database only in HTML-like labels made of graphvizLabelText) and returns the titles (tooltips)
+// that the SVG gets afterwards, by the id of their node or edge. A short note paragraph instead
+// when Graphviz cannot be loaded or the layout fails.
+QString graphvizSvg(const char *name, const std::function<QHash<QString, QString>(Agraph_s *)> &build);
 
 } // namespace Structure

@@ -1050,6 +1050,16 @@ QString htmlName(const QString &text)
     return name(text);
 }
 
+QString htmlAttribute(const QString &text)
+{
+    return attribute(text);
+}
+
+QString htmlProse(const QString &text)
+{
+    return prose(text);
+}
+
 namespace {
 
 void writePage(TextSink &sink, const Document &document)

@@ -23,5 +23,11 @@ bool writeHtml(const Document &document, QIODevice &device);
 // A name from the database as the page shows it: escaped, its control characters and direction
 // marks shown as their escapes, and isolated (<bdi>) so that it cannot reorder the page around it.
 QString htmlName(const QString &text);
+// A text from the database as an attribute's value: escaped, its control characters and direction
+// marks as their escapes.
+QString htmlAttribute(const QString &text);
+// A message or note from the database: escaped, its line breaks as <br>, its other control
+// characters and direction marks shown as their escapes.
+QString htmlProse(const QString &text);
 
 } // namespace Structure
