@@ -297,6 +297,16 @@ private slots:
             QVERIFY2(entry.value(QStringLiteral("error")).isObject() || entry.value(QStringLiteral("tables")).isDouble(),
                      qPrintable(entry.value(QStringLiteral("path")).toString()));
         }
+        // A link written as a path on another machine leads to the one file of the tree with its
+        // name; a back end that is not in the tree is named as written.
+        QHash<QString, QJsonValue> linked;
+        for (const QJsonValue &value : index.value(QStringLiteral("links")).toArray())
+            linked.insert(value.toObject().value(QStringLiteral("target")).toString(),
+                          value.toObject().value(QStringLiteral("to")));
+        QCOMPARE(linked.value(QStringLiteral("Z:\\jackcess_test\\linkeeTest.accdb")).toString(),
+                 QStringLiteral("jahlborn+jackcess/src/test/data/linkeeTest.accdb"));
+        const QString missing = QStringLiteral("C:\\ToastMastersDB\\data\\TM-DB-Data.accdb");
+        QVERIFY(linked.contains(missing) && linked.value(missing).isNull());
         QCOMPARE(run({QStringLiteral("--index-only"), out}).exitCode, 1);
         QCOMPARE(TestSupport::readFile(QDir(out).filePath(QStringLiteral("index.json"))), written);
     }
