@@ -39,6 +39,10 @@
 // version. The worker sends Progress as a heartbeat when it has said nothing for a while; the
 // final answer to a streamed request is Ok, or an Error that belongs to the first record not sent.
 //
+// A worker started with --fork-per-database serves one database after another, each in a process
+// of its own: after the Ok that answers Close it sends one more empty Ok once that process has
+// ended, and only then may the next conversation (Hello first) begin.
+//
 // The reader treats its input as hostile: a worker that crashed halfway or a damaged pipe must
 // give a clean "malformed" answer, never a read past the end or a huge allocation.
 
