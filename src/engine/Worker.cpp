@@ -2,6 +2,7 @@
 
 #include "engine/CrashGuard.h"
 #include "engine/EngineErrors.h"
+#include "engine/crypto/FileDigest.h"
 
 #include <algorithm>
 #include <chrono>
@@ -87,6 +88,13 @@ EngineProtocol::Bytes Worker::answer(const EngineProtocol::Request &request)
             auto columns = m_database.columnDescriptions(request.table, own);
             return EngineProtocol::encodeColumnDescriptionsResult(columns, own);
         }
+        case Op::FileDigest:
+            if (!m_database.isOpen())
+                throw Errors::objectClosed();
+            // The file as stored, not the decrypted image libmdb reads: the same file gives the
+            // same digest whoever opens it with whichever password.
+            return EngineProtocol::encodeFileDigestResult(
+                sha256OfFile(m_database.path(), [this] { m_channel.heartbeat(); }));
         case Op::Close:
             m_closing = true;
             return EngineProtocol::encodeOk();

@@ -21,6 +21,8 @@ public:
 
     // Serves requests until Close or the end of the input. Returns the process exit status.
     int run();
+    // Whether run() ended because the program sent Close (rather than because its input ended).
+    bool closedByRequest() const { return m_closing; }
 
     // Exit status when the request stream itself broke (a frame over the limit).
     static constexpr int kBrokenStreamExitCode = 2;

@@ -1,13 +1,16 @@
 // strudex-engine: the database worker. Reads request frames on standard input and answers on
 // standard output, one database per process, until Close or the end of the input.
 //
-//   strudex-engine [--memory-limit-mb N] [--heartbeat-ms N]
-//       --memory-limit-mb  address space in megabytes (default 2048, 0 = no limit)
-//       --heartbeat-ms     longest silence during long work (default 200; 0 = a heartbeat per row)
+//   strudex-engine [--memory-limit-mb N] [--heartbeat-ms N] [--fork-per-database]
+//       --memory-limit-mb    address space in megabytes (default 2048, 0 = no limit)
+//       --heartbeat-ms       longest silence during long work (default 200; 0 = a heartbeat per row)
+//       --fork-per-database  serve one database after another, each in a child process of its own,
+//                            until the end of the input (Unix only; see ForkServer.h)
 //   strudex-engine --version
 
 #include "engine/Channel.h"
 #include "engine/CrashGuard.h"
+#include "engine/ForkServer.h"
 #include "engine/Worker.h"
 #include "protocol/EngineProtocol.h"
 
@@ -34,7 +37,8 @@ constexpr unsigned long kMaxHeartbeatMs = 60000;
 
 void printUsage()
 {
-    std::fprintf(stderr, "usage: strudex-engine [--memory-limit-mb N] [--heartbeat-ms N] | --version\n");
+    std::fprintf(stderr,
+                 "usage: strudex-engine [--memory-limit-mb N] [--heartbeat-ms N] [--fork-per-database] | --version\n");
 }
 
 bool parseNumber(std::string_view text, unsigned long &value, unsigned long maximum)
@@ -104,11 +108,18 @@ int main(int argc, char **argv)
 
     unsigned long memoryLimitMb = kDefaultMemoryLimitMb;
     unsigned long heartbeatMs = static_cast<unsigned long>(Engine::Channel::kHeartbeatInterval.count());
+    bool forkPerDatabase = false;
     for (int i = 1; i < argc; ++i) {
         if (std::string_view(argv[i]) == "--version") {
             std::printf("strudex-engine %s (protocol %u)\n", STRUDEX_VERSION, EngineProtocol::kProtocolVersion);
             return 0;
         }
+#if !defined(_WIN32)
+        if (std::string_view(argv[i]) == "--fork-per-database") {
+            forkPerDatabase = true;
+            continue;
+        }
+#endif
         Option option = numberOption(argc, argv, i, "--memory-limit-mb", memoryLimitMb, kMaxMemoryLimitMb);
         if (option == Option::Absent)
             option = numberOption(argc, argv, i, "--heartbeat-ms", heartbeatMs, kMaxHeartbeatMs);
@@ -126,6 +137,9 @@ int main(int argc, char **argv)
     ::signal(SIGPIPE, SIG_IGN);
     limitMemory(memoryLimitMb);
     Engine::CrashGuard::install(protocol);
+
+    if (forkPerDatabase)
+        return Engine::ForkServer::run(protocol, std::chrono::milliseconds(heartbeatMs), memoryLimitMb);
 
     Engine::Channel channel(STDIN_FILENO, protocol, std::chrono::milliseconds(heartbeatMs));
     // The worker is not taken apart on the way out: the parent waits for the exit, and freeing a

@@ -310,6 +310,11 @@ Bytes encodeStructure(const std::vector<std::string> &tableNames)
     return encodeTableList(Op::Structure, tableNames);
 }
 
+Bytes encodeFileDigest()
+{
+    return Bytes{static_cast<std::uint8_t>(Op::FileDigest)};
+}
+
 std::optional<Request> decodeRequest(ByteView payload, RequestProblem *problem)
 {
     const auto fail = [&](RequestProblem why) -> std::optional<Request> {
@@ -350,6 +355,7 @@ std::optional<Request> decodeRequest(ByteView payload, RequestProblem *problem)
     case static_cast<std::uint8_t>(Op::Tables):
     case static_cast<std::uint8_t>(Op::Close):
     case static_cast<std::uint8_t>(Op::Hello):
+    case static_cast<std::uint8_t>(Op::FileDigest):
         break;
     default:
         return fail(RequestProblem::UnknownOp);
@@ -398,6 +404,15 @@ Bytes encodeTablesResult(const std::vector<TableRow> &rows, std::string_view inc
     if (!incomplete.empty())
         w.string(incomplete);
     return finish(w);
+}
+
+Bytes encodeFileDigestResult(const Sha256Digest &digest)
+{
+    Writer w;
+    w.u8(static_cast<std::uint8_t>(Status::Ok));
+    for (const std::uint8_t byte : digest)
+        w.u8(byte);
+    return w.take();
 }
 
 namespace {
@@ -574,6 +589,16 @@ std::optional<std::vector<TableRow>> decodeTablesResult(Reader &body, std::strin
     if (incomplete)
         *incomplete = std::move(why);
     return rows;
+}
+
+std::optional<Sha256Digest> decodeFileDigestResult(Reader &body)
+{
+    Sha256Digest digest{};
+    for (std::uint8_t &byte : digest)
+        byte = body.u8();
+    if (!body.finished())
+        return std::nullopt;
+    return digest;
 }
 
 namespace {

@@ -34,14 +34,21 @@
 //                                             the number of records sent
 //   10 Structure: u32 count, table per table  Part frames of structure records (protocol/StructureProtocol.h),
 //      (none: every user table)               then u32 the number of records sent
+//   11 FileDigest                             32 bytes: the SHA-256 of the open database's file as it
+//                                             lies on disk (encrypted or not)
 //
 // The program sends Hello once after starting a worker and refuses one that answers another
 // version. The worker sends Progress as a heartbeat when it has said nothing for a while; the
 // final answer to a streamed request is Ok, or an Error that belongs to the first record not sent.
 //
+// A worker started with --fork-per-database serves one database after another, each in a process
+// of its own: after the Ok that answers Close it sends one more empty Ok once that process has
+// ended, and only then may the next conversation (Hello first) begin.
+//
 // The reader treats its input as hostile: a worker that crashed halfway or a damaged pipe must
 // give a clean "malformed" answer, never a read past the end or a huge allocation.
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -53,7 +60,7 @@
 namespace EngineProtocol {
 
 // Bumped whenever a message changes shape. Hello answers with it.
-inline constexpr std::uint32_t kProtocolVersion = 7;
+inline constexpr std::uint32_t kProtocolVersion = 8;
 
 // Limits: nothing legitimate comes near them, and a length beyond them means a broken peer.
 inline constexpr std::uint32_t kMaxStringLength = 1u << 20; // 1 MiB
@@ -72,6 +79,7 @@ enum class Op : std::uint8_t {
     Structure = 10,         // u32 count, string tableName per table; none: every table (since version 3;
                             // since version 6 its answer holds the application too, since 7 the
                             // tables' data macros)
+    FileDigest = 11,        // - (since version 8)
 };
 
 enum class Status : std::uint8_t {
@@ -240,6 +248,7 @@ Bytes encodeHello();
 Bytes encodeColumnDescriptions(std::string_view tableName);
 Bytes encodeDescribe(const std::vector<std::string> &tableNames);
 Bytes encodeStructure(const std::vector<std::string> &tableNames);
+Bytes encodeFileDigest();
 
 enum class RequestProblem { None, Empty, UnknownOp, Malformed };
 
@@ -301,6 +310,11 @@ Bytes encodeDescriptionResult(const DescriptionResult &result);
 Bytes encodeColumnDescriptionsResult(const std::vector<ColumnDescription> &columns,
                                      const DescriptionResult &tableDescription = {});
 
+// The answer to FileDigest: the SHA-256 of the file.
+inline constexpr std::size_t kDigestLength = 32;
+using Sha256Digest = std::array<std::uint8_t, kDigestLength>;
+Bytes encodeFileDigestResult(const Sha256Digest &digest);
+
 // The first step of reading any answer. For Error the error is decoded; for Ok the body is left
 // in the returned reader for the operation's decoder below; Progress must have no body.
 // The body reader points into the payload, which must outlive it.
@@ -322,6 +336,7 @@ std::optional<FieldsResult> decodeFieldsResult(Reader &body);
 std::optional<DescriptionResult> decodeDescriptionResult(Reader &body);
 std::optional<std::vector<ColumnDescription>>
 decodeColumnDescriptionsResult(Reader &body, DescriptionResult *tableDescription = nullptr);
+std::optional<Sha256Digest> decodeFileDigestResult(Reader &body);
 
 // ---- the streamed answer to Describe --------------------------------------------------------------
 //

@@ -99,6 +99,7 @@ private slots:
     void damagedCopies_data();
     void damagedCopies();
     void heartbeatsWhileCounting();
+    void forkServerServesEachDatabaseInAChild();
 
 private:
     QTemporaryDir m_temp;
@@ -730,6 +731,29 @@ void TestEngineWorker::heartbeatsWhileCounting()
     QCOMPARE(quiet.open(dataFile("sample.mdb")).kind, Reply::Ok);
     QVERIFY(quiet.fields("Customers", &reply));
     QCOMPARE(reply.progressFrames, 0);
+}
+
+void TestEngineWorker::forkServerServesEachDatabaseInAChild()
+{
+    EngineClient engine({"--fork-per-database"});
+    const auto emptyOk = [](const Reply &reply) {
+        return EngineClient::decoded(reply, [](Reader &body) { return std::optional(decodeEmptyResult(body)); })
+            .value_or(false);
+    };
+    for (const QString &name : {QStringLiteral("sample.mdb"), QStringLiteral("types.mdb")}) {
+        QCOMPARE(EngineClient::decoded(engine.request(encodeHello()), decodeHelloResult),
+                 std::optional(kProtocolVersion));
+        // A fresh child: nothing of the database before is open in it.
+        const Reply closed = engine.request(encodeTables());
+        QCOMPARE(closed.kind, Reply::Error);
+        QCOMPARE(closed.error.number, 3704);
+        QCOMPARE(engine.open(dataFile(name)).kind, Reply::Ok);
+        const auto rows = engine.tables();
+        QVERIFY(rows && !namesOfType(*rows, "TABLE").isEmpty());
+        QVERIFY(emptyOk(engine.request(encodeClose()))); // the child's answer
+        QVERIFY(emptyOk(engine.requestRaw({})));         // the server's: the child has ended
+    }
+    QCOMPARE(engine.finish(), 0);
 }
 
 QTEST_GUILESS_MAIN(TestEngineWorker)

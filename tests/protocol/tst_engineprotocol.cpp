@@ -132,6 +132,8 @@ void TestEngineProtocol::messagesRoundTrip()
     QCOMPARE(encodeClose(), bytesOf({5}));
     QCOMPARE(encodeHello(), bytesOf({6}));
     QCOMPARE(encodeColumnDescriptions("")[0], std::uint8_t(7));
+    QCOMPARE(encodeFileDigest(), bytesOf({11}));
+    QVERIFY(decodeRequest(encodeFileDigest())->op == Op::FileDigest);
     const auto columnsRequest = decodeRequest(encodeColumnDescriptions("顧客 Café"));
     QVERIFY(columnsRequest && columnsRequest->op == Op::ColumnDescriptions);
     QCOMPARE(columnsRequest->table, std::string("顧客 Café"));
@@ -206,6 +208,15 @@ void TestEngineProtocol::messagesRoundTrip()
     QVERIFY(table.present);
     QCOMPARE(table.value, std::string("Who buys from us"));
 
+    Sha256Digest digest{};
+    for (std::size_t i = 0; i < digest.size(); ++i)
+        digest[i] = std::uint8_t(0xF0 + i);
+    const Bytes digestAnswer = encodeFileDigestResult(digest);
+    QCOMPARE(digestAnswer.size(), std::size_t(1 + 32)); // the raw bytes, no length before them
+    const Bytes digestBody = body(digestAnswer);
+    Reader digestReader(digestBody);
+    QCOMPARE(decodeFileDigestResult(digestReader), std::optional(digest));
+
     // A name that is not UTF-8 turns the whole answer into an error instead of a broken frame.
     const Bytes unsendable = encodeTablesResult({{"bad\xFF", "TABLE"}});
     QCOMPARE(decodeResponse(unsendable)->status, Status::Error);
@@ -252,6 +263,14 @@ void TestEngineProtocol::brokenMessagesAreRejected()
     const Bytes negative = body(encodeFieldsResult({{}, -1}));
     Reader negativeReader(negative);
     QVERIFY(!decodeFieldsResult(negativeReader));
+
+    // A digest is exactly 32 bytes; FileDigest asks for nothing more.
+    for (const Bytes &digest : {Bytes(31, 0), Bytes(33, 0)}) {
+        Reader digestReader(digest);
+        QVERIFY(!decodeFileDigestResult(digestReader));
+    }
+    QVERIFY(!decodeRequest(bytesOf({11, 0}), &problem));
+    QCOMPARE(problem, RequestProblem::Malformed);
 
     Bytes extra = body(encodeHelloResult());
     extra.push_back(0);
@@ -329,7 +348,8 @@ void TestEngineProtocol::randomInputNeverCrashesTheDecoders()
                                       encodeColumnDescriptions("t"),
                                       encodeError(3078, "x"),
                                       encodeOpen("/tmp/x.mdb", "pw"),
-                                      encodeDescription("t", "c")};
+                                      encodeDescription("t", "c"),
+                                      encodeFileDigestResult(Sha256Digest{})};
     QRandomGenerator random(2024);
     int decoded = 0;
     for (int i = 0; i < 20000; ++i) {
@@ -350,9 +370,10 @@ void TestEngineProtocol::randomInputNeverCrashesTheDecoders()
         }
         decoded += decodeRequest(payload).has_value();
         if (auto response = decodeResponse(payload)) {
-            Reader a = response->body, b = a, c = a, d = a;
+            Reader a = response->body, b = a, c = a, d = a, e = a;
             decoded += decodeTablesResult(a).has_value() + decodeFieldsResult(b).has_value() +
-                       decodeDescriptionResult(c).has_value() + decodeColumnDescriptionsResult(d).has_value();
+                       decodeDescriptionResult(c).has_value() + decodeColumnDescriptionsResult(d).has_value() +
+                       decodeFileDigestResult(e).has_value();
         }
     }
     QVERIFY(decoded > 0);

@@ -646,6 +646,14 @@ const P::FieldsResult &Connection::fields(const QString &table)
     return session.lastFields;
 }
 
+QByteArray Connection::fileDigest()
+{
+    Worker &engine = worker();
+    m_session->finishStream();
+    const P::Sha256Digest digest = engine.call<P::Sha256Digest>(P::encodeFileDigest(), P::decodeFileDigestResult);
+    return QByteArray(reinterpret_cast<const char *>(digest.data()), qsizetype(digest.size()));
+}
+
 ColumnTexts &Connection::descriptionsOf(const QString &table)
 {
     if (State() != adStateOpen)

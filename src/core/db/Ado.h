@@ -2,6 +2,7 @@
 
 #include "protocol/EngineProtocol.h"
 
+#include <QByteArray>
 #include <QHash>
 #include <QSet>
 #include <QString>
@@ -85,6 +86,10 @@ public:
     // The fields and the record count of a table, as "select * from [table]" gives them; valid
     // until the next question.
     const EngineProtocol::FieldsResult &fields(const QString &table);
+
+    // The SHA-256 of the database file as it lies on disk (32 bytes), read by the engine: the same
+    // bytes give the same digest, whatever the password and whatever the file is called.
+    QByteArray fileDigest();
 
     // Tells the connection which tables are about to be read, in order: the worker describes
     // them all in one streamed answer, and fields() and columnDescription() are answered from

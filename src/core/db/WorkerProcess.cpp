@@ -20,6 +20,20 @@ std::function<void()> hook;
 qint64 sentFrames = 0;
 qint64 receivedFrames = 0;
 qint64 openedDatabases = 0;
+qint64 startedEngines = 0;
+bool forkServers = false;
+
+// The fork server the last worker left running for the next one, and what it was started with.
+struct ParkedServer
+{
+    std::unique_ptr<QProcess> process;
+    QString program;
+    int memoryLimitMb = 0;
+};
+ParkedServer parked;
+bool parkedReleaseRegistered = false;
+// Set as the program ends: a server parked after that would outlive it.
+bool parkingClosed = false;
 
 // How long one wait for the worker lasts before the wait hook runs again.
 constexpr int WaitSliceMs = 50;
@@ -81,6 +95,16 @@ void WorkerSettings::setMemoryLimitMb(int mb)
     memoryLimit = mb;
 }
 
+bool WorkerSettings::forkPerDatabase()
+{
+    return forkServers;
+}
+
+void WorkerSettings::setForkPerDatabase(bool on)
+{
+    forkServers = on;
+}
+
 void WorkerSettings::setWaitHook(std::function<void()> newHook)
 {
     hook = std::move(newHook);
@@ -106,6 +130,11 @@ qint64 WorkerTraffic::databasesOpened()
     return openedDatabases;
 }
 
+qint64 WorkerTraffic::enginesStarted()
+{
+    return startedEngines;
+}
+
 void WorkerTraffic::countOpen()
 {
     ++openedDatabases;
@@ -113,7 +142,7 @@ void WorkerTraffic::countOpen()
 
 void WorkerTraffic::reset()
 {
-    sentFrames = receivedFrames = openedDatabases = 0;
+    sentFrames = receivedFrames = openedDatabases = startedEngines = 0;
 }
 
 Worker::Worker(QString database) : m_database(std::move(database))
@@ -130,7 +159,35 @@ void Worker::start()
 #ifndef Q_OS_WIN
     // A worker that died must give an error on the next write, not end this program.
     std::signal(SIGPIPE, SIG_IGN);
+    m_forked = WorkerSettings::forkPerDatabase();
 #endif
+    m_unanswered = 0;
+    if (m_forked && parked.process && parked.program == WorkerSettings::program() &&
+        parked.memoryLimitMb == WorkerSettings::memoryLimitMb()) {
+        m_process = std::move(parked.process);
+        m_program = parked.program;
+        m_memoryLimitMb = parked.memoryLimitMb;
+        m_reusable = true;
+        try {
+            checkProtocolVersion();
+            return;
+        } catch (const Failure &) {
+            // Ended from outside while it was parked: no fault of this file, a new server serves it.
+        }
+        discard();
+        m_spoke = false;
+        m_unanswered = 0;
+    }
+    releaseParked();
+    launch();
+    m_reusable = m_forked;
+    checkProtocolVersion();
+}
+
+void Worker::launch()
+{
+    m_program = WorkerSettings::program();
+    m_memoryLimitMb = WorkerSettings::memoryLimitMb();
     m_process = std::make_unique<QProcess>();
     m_process->setProcessChannelMode(QProcess::SeparateChannels);
     // libmdb talks on standard error about every oddity of a damaged file; nobody reads it.
@@ -149,14 +206,16 @@ void Worker::start()
         m_process->setProcessEnvironment(environment);
     }
 #endif
-    m_process->start(WorkerSettings::program(),
-                     {QStringLiteral("--memory-limit-mb"), QString::number(WorkerSettings::memoryLimitMb())});
+    QStringList arguments{QStringLiteral("--memory-limit-mb"), QString::number(m_memoryLimitMb)};
+    if (m_forked)
+        arguments << QStringLiteral("--fork-per-database");
+    m_process->start(m_program, arguments);
     if (!m_process->waitForStarted(10000)) {
         const QString reason = m_process->errorString();
         m_process.reset();
         throw notInstalled(reason);
     }
-    checkProtocolVersion();
+    ++startedEngines;
 }
 
 void Worker::checkProtocolVersion()
@@ -177,7 +236,7 @@ void Worker::checkProtocolVersion()
                                 : QStringLiteral("it does not say which protocol version it speaks, this program "
                                                  "speaks version %1")
                                       .arg(EngineProtocol::kProtocolVersion);
-    stop();
+    discard();
     throw notInstalled(why);
 }
 
@@ -186,8 +245,19 @@ bool Worker::running() const
     return m_process && m_process->state() != QProcess::NotRunning;
 }
 
+qint64 Worker::processId() const
+{
+    return running() ? m_process->processId() : 0;
+}
+
 void Worker::stop() noexcept
 {
+    if (!m_process)
+        return;
+    if (m_reusable && park())
+        return;
+    m_reusable = false;
+    // A failure while parking has ended the process already.
     if (!m_process)
         return;
     try {
@@ -208,6 +278,66 @@ void Worker::stop() noexcept
     m_process.reset();
 }
 
+void Worker::discard() noexcept
+{
+    m_reusable = false;
+    stop();
+}
+
+bool Worker::park()
+{
+    // Whatever happens from here on, the server is parked or ended, never used again by this worker.
+    m_reusable = false;
+    // A request still unanswered would be answered after Close: its answer read as the
+    // acknowledgement, or worse, read by the next worker.
+    if (m_unanswered != 0 || !running() || parkingClosed || !QCoreApplication::instance())
+        return false;
+    try {
+        // The server forks the next child only after this one has ended, and the child reads ahead
+        // of the request it is serving: nothing may follow Close until the server says so.
+        send(EngineProtocol::encodeClose());
+        // The child's answer to Close, then the server's word that the child has ended.
+        for (int answer = 0; answer < 2; ++answer) {
+            const EngineProtocol::Bytes payload = receive();
+            auto response = EngineProtocol::decodeResponse(payload);
+            if (!response || response->status != EngineProtocol::Status::Ok ||
+                !EngineProtocol::decodeEmptyResult(response->body))
+                return false;
+        }
+    } catch (...) {
+        return false;
+    }
+    if (!running())
+        return false;
+    releaseParked();
+    if (!parkedReleaseRegistered) {
+        qAddPostRoutine([] {
+            parkingClosed = true;
+            Worker::releaseParked();
+        });
+        parkedReleaseRegistered = true;
+    }
+    parked = {std::move(m_process), m_program, m_memoryLimitMb};
+    return true;
+}
+
+void Worker::releaseParked() noexcept
+{
+    std::unique_ptr<QProcess> process = std::move(parked.process);
+    if (!process)
+        return;
+    try {
+        // Its next child is waiting for a request: at the end of the input it ends, and the server
+        // with it.
+        process->closeWriteChannel();
+        if (!process->waitForFinished(2000)) {
+            process->kill();
+            process->waitForFinished(2000);
+        }
+    } catch (...) {
+    }
+}
+
 void Worker::send(const EngineProtocol::Bytes &request)
 {
     if (!running())
@@ -218,6 +348,7 @@ void Worker::send(const EngineProtocol::Bytes &request)
     if (m_process->write(reinterpret_cast<const char *>(framed.data()), qint64(framed.size())) != qint64(framed.size()))
         throw died();
     ++sentFrames;
+    ++m_unanswered;
 }
 
 std::optional<EngineProtocol::Bytes> Worker::nextFrame()
@@ -259,6 +390,9 @@ EngineProtocol::Bytes Worker::receive()
                 silence.restart();
                 continue;
             }
+            // Parts come before the final answer of their request.
+            if (m_unanswered > 0 && (payload->empty() || (*payload)[0] != std::uint8_t(EngineProtocol::Status::Part)))
+                --m_unanswered;
             return std::move(*payload);
         }
         // An ended worker sends nothing more: a frame not whole by now never will be.
@@ -287,7 +421,7 @@ void Worker::callExpectingNothing(const EngineProtocol::Bytes &request)
 
 Failure Worker::broken()
 {
-    stop();
+    discard();
     return Failure(0, QStringLiteral("The database engine gave an answer that cannot be understood%1; it was stopped.")
                           .arg(whileReading(m_database)));
 }
@@ -300,7 +434,7 @@ Failure Worker::died()
         m_process->exitStatus() == QProcess::NormalExit &&
         (m_process->exitCode() == 127 || m_process->exitCode() == 126)) {
         const int code = m_process->exitCode();
-        stop();
+        discard();
         return notInstalled(QStringLiteral("it could not be started, code %1").arg(code));
     }
     QString how;
@@ -309,14 +443,14 @@ Failure Worker::died()
                   ? QStringLiteral(" (it crashed)")
                   : QStringLiteral(" (it ended with code %1)").arg(m_process->exitCode());
     }
-    stop();
+    discard();
     return Failure(0, QStringLiteral("The database engine stopped unexpectedly%1%2. The file may be damaged.")
                           .arg(whileReading(m_database), how));
 }
 
 Failure Worker::hung()
 {
-    stop();
+    discard();
     return Failure(0, QStringLiteral("The database engine made no progress for %1 seconds%2 and was stopped. "
                                      "The file may be damaged.")
                           .arg(WorkerSettings::noProgressTimeoutMs() / 1000.0)

@@ -5,6 +5,7 @@
 #include "core/db/WorkerProcess.h"
 #include "support/EngineFixture.h"
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -302,6 +303,39 @@ private slots:
             }
         }
         qInfo("%d of 24 damaged copies were refused", failures);
+    }
+
+    void fileDigestIsTheSha256OfTheFileOnDisk_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("password");
+        QTest::newRow("plain") << QStringLiteral("sample.mdb") << QString();
+        QTest::newRow("password") << QStringLiteral("password.mdb") << QStringLiteral("Pa;ss=w0rd");
+    }
+
+    void fileDigestIsTheSha256OfTheFileOnDisk()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, password);
+        auto connection = open(testDatabase(name), password);
+        QFile file(testDatabase(name));
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray expected = QCryptographicHash::hash(file.readAll(), QCryptographicHash::Sha256);
+        QCOMPARE(connection->fileDigest(), expected);
+    }
+
+    void fileDigestOfAFileGoneSinceOpeningFails()
+    {
+        const QString copy = TestSupport::copyOfTestDatabase(QStringLiteral("types.mdb"));
+        auto connection = open(copy);
+        QVERIFY(QFile::remove(copy));
+        const Failure failure = failureOf([&] { connection->fileDigest(); });
+        QCOMPARE(failure.number(), 3024L);
+        QCOMPARE(failure.description(), QStringLiteral("Could not find file '%1'.").arg(copy));
+        // An answer like any other: the connection goes on.
+        QVERIFY(!connection->tables().empty());
+        connection->Close();
+        QCOMPARE(failureOf([&] { connection->fileDigest(); }).number(), 3704L);
     }
 
     void memoryLimitThatTripsIsNamed()
