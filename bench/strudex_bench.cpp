@@ -471,7 +471,8 @@ int main(int argc, char *argv[])
         process.setStandardOutputFile(QProcess::nullDevice());
         process.setStandardErrorFile(QProcess::nullDevice());
         process.start(bin + QStringLiteral("/strudex-export"),
-                      QStringList{QStringLiteral("--recursive"), root, QStringLiteral("--output"), out.path()} + options);
+                      QStringList{QStringLiteral("--recursive"), root, QStringLiteral("--output"), out.path()} +
+                          options);
         process.waitForFinished(-1);
     };
     const QString realRoot = QStringLiteral(STRUDEX_SOURCE_DIR "/../shared/fixtures/real");
@@ -495,26 +496,28 @@ int main(int argc, char *argv[])
         // file in turn.
         QTemporaryDir copies;
         const QDir fixtures(QStringLiteral(STRUDEX_SOURCE_DIR "/../shared/fixtures"));
-        const QStringList small{QStringLiteral("empty.mdb"),     QStringLiteral("sample.mdb"),
-                                QStringLiteral("types.mdb"),     QStringLiteral("linked.mdb"),
-                                QStringLiteral("structure.mdb"), QStringLiteral("layout.mdb"),
+        const QStringList small{QStringLiteral("empty.mdb"),       QStringLiteral("sample.mdb"),
+                                QStringLiteral("types.mdb"),       QStringLiteral("linked.mdb"),
+                                QStringLiteral("structure.mdb"),   QStringLiteral("layout.mdb"),
                                 QStringLiteral("structure.accdb"), QStringLiteral("types2019.accdb")};
         QStringList files;
         for (int i = 0; i < 1000; ++i) {
             const QString name = small[i % small.size()];
             const QString folder = copies.filePath(QStringLiteral("d%1").arg(i / 50));
             QDir().mkpath(folder);
-            const QString copy =
-                QDir(folder).filePath(QStringLiteral("%1-%2.%3").arg(QFileInfo(name).baseName()).arg(i).arg(QFileInfo(name).suffix()));
+            const QString copy = QDir(folder).filePath(
+                QStringLiteral("%1-%2.%3").arg(QFileInfo(name).baseName()).arg(i).arg(QFileInfo(name).suffix()));
             QFile::copy(fixtures.filePath(name), copy);
             files << quoted(copy);
         }
         runCommand(QStringLiteral("cat %1 >/dev/null").arg(files.join(QLatin1Char(' '))));
         const double schemaEach = seconds([&] {
-            runCommand(QStringLiteral("for f in %1; do mdb-schema \"$f\" postgres; done").arg(files.join(QLatin1Char(' '))));
+            runCommand(
+                QStringLiteral("for f in %1; do mdb-schema \"$f\" postgres; done").arg(files.join(QLatin1Char(' '))));
         });
         const double tree = seconds([&] { documentTree(copies.path(), {}); });
-        results.push_back({"a tree of 1,000 small databases (vs mdb-schema on each in turn)", tree, schemaEach, 0.5, "x"});
+        results.push_back(
+            {"a tree of 1,000 small databases (vs mdb-schema on each in turn)", tree, schemaEach, 0.5, "x"});
     }
 
     // The conversation of one whole export, the exporter's way (list, then report), in this

@@ -127,9 +127,9 @@ QList<Estate::Job> jobsFor(const Request &request, const QList<Estate::FoundFile
         job.formats = request.formats;
         job.dialect = request.dialect;
         job.force = request.force;
-        job.password = request.passwords.value(file.relative,
-                                               request.passwords.value(QDir::cleanPath(QFileInfo(file.path).absoluteFilePath()),
-                                                                       request.passwords.value(QString())));
+        job.password = request.passwords.value(
+            file.relative, request.passwords.value(QDir::cleanPath(QFileInfo(file.path).absoluteFilePath()),
+                                                   request.passwords.value(QString())));
         jobs.append(job);
     }
     return jobs;
@@ -185,7 +185,8 @@ int run(const Request &request)
     for (const QString &problem : problems)
         say(QStringLiteral("strudex-export: ") + problem);
     if (!QDir().mkpath(request.output)) {
-        say(QStringLiteral("strudex-export: the folder '%1' could not be made.").arg(QDir::toNativeSeparators(request.output)));
+        say(QStringLiteral("strudex-export: the folder '%1' could not be made.")
+                .arg(QDir::toNativeSeparators(request.output)));
         return 1;
     }
     const QList<Estate::Job> jobs = jobsFor(request, found);
@@ -198,7 +199,8 @@ int run(const Request &request)
     progress.clear();
     QList<Estate::DocumentFile> documents;
     for (const Estate::Job &job : jobs)
-        documents.append({StructureOutput::fileName(StructureOutput::Format::Json, job.folder, job.namedAs), job.relative});
+        documents.append(
+            {StructureOutput::fileName(StructureOutput::Format::Json, job.folder, job.namedAs), job.relative});
     const Estate::Index index = Estate::buildIndex(documents, request.output, request.root);
     const int status = writeTheIndex(index, request.output);
     say(QStringLiteral("%1 databases: %2 documented (%3 unchanged), %4 with errors; index in '%5'.")
@@ -224,6 +226,7 @@ int serve()
 {
     // Every file is read by an engine process of its own, forked from one that is kept: starting
     // the engine afresh for each of a thousand small files would take longer than reading them.
+    Ado::WorkerSettings::setForkPerDatabase(true);
     return Estate::serveJobs(stdin, stdout);
 }
 

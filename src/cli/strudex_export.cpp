@@ -3,16 +3,16 @@
 #include "cli/CommandLineMessages.h"
 #include "cli/ConsoleExport.h"
 #include "cli/EstateCommand.h"
-#include "core/report/StructureOutput.h"
 #include "core/Failure.h"
 #include "core/PathUtilities.h"
 #include "core/db/Access.h"
 #include "core/db/Ado.h"
 #include "core/db/ODBCProvider.h"
+#include "core/estate/Documenting.h"
+#include "core/report/StructureOutput.h"
 #include "core/report/StructureReport.h"
 #include "core/structure/Printable.h"
 #include "core/structure/Read.h"
-#include "core/estate/Documenting.h"
 #include "core/structure/Sql.h"
 
 #include <QCommandLineParser>
@@ -248,7 +248,7 @@ struct CommandLine
                        "and a database that cannot be read gets a JSON document that says why. For batch "
                        "systems; --index-only makes the index of the results.")};
     QCommandLineOption estateWorker{QStringLiteral("estate-worker"),
-                                          QStringLiteral("Serve --recursive's jobs on standard input.")};
+                                    QStringLiteral("Serve --recursive's jobs on standard input.")};
 };
 
 CommandLine::CommandLine()
@@ -665,7 +665,8 @@ int runForIndex(const CommandLine &line, const ExportRequest &request)
     if (outcome.error)
         print(stderr, CommandLineMessages::aboutFile(request.database, outcome.error->message) + QLatin1Char('\n'));
     for (const QString &unread : outcome.unread)
-        print(stderr, CommandLineMessages::aboutFile(request.database, Structure::printable(unread)) + QLatin1Char('\n'));
+        print(stderr,
+              CommandLineMessages::aboutFile(request.database, Structure::printable(unread)) + QLatin1Char('\n'));
     endNow(outcome.error || !outcome.unread.isEmpty() ? ExitReported : 0);
 }
 

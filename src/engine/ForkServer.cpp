@@ -2,6 +2,7 @@
 
 #include "engine/Channel.h"
 #include "engine/Worker.h"
+#include "engine/crypto/FileDigest.h"
 #include "protocol/EngineProtocol.h"
 
 #include <signal.h>
@@ -91,6 +92,7 @@ int run(int protocolFd, std::chrono::milliseconds heartbeatInterval, unsigned lo
     // waitpid() needs the children to stay waitable: an ignored SIGCHLD inherited from whoever
     // started us would make them vanish.
     ::signal(SIGCHLD, SIG_DFL);
+    prepareDigests();
     const pid_t server = ::getpid();
     for (;;) {
         std::fflush(nullptr);

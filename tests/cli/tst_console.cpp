@@ -3,11 +3,11 @@
 
 #include "cli/CommandLineMessages.h"
 #include "cli/ConsoleExport.h"
-#include "core/report/StructureOutput.h"
 #include "core/ErrorReport.h"
 #include "core/PathUtilities.h"
 #include "core/db/ODBCProvider.h"
 #include "core/db/WorkerProcess.h"
+#include "core/report/StructureOutput.h"
 #include "core/report/StructureReport.h"
 
 #include <QTest>

@@ -101,11 +101,15 @@ private slots:
         const auto entries = byPath(index);
         QStringList paths = entries.keys();
         paths.sort();
-        QCOMPARE(paths, QStringList({"back/password.mdb", "back/structure.accdb", "copies/Sample.MDB",
-                                     "copies/cut.mdb", "copies/types.accdb", "copies/types.mdb", "front/linked.mdb",
-                                     "front/sample.mdb", "notes.accdb"}));
+        QCOMPARE(paths, QStringList({"back/password.mdb", "back/structure.accdb", "copies/Sample.MDB", "copies/cut.mdb",
+                                     "copies/types.accdb", "copies/types.mdb", "front/linked.mdb", "front/sample.mdb",
+                                     "notes.accdb"}));
         const auto kind = [&](const QString &path) {
-            return entries.value(path).value(QStringLiteral("error")).toObject().value(QStringLiteral("kind")).toString();
+            return entries.value(path)
+                .value(QStringLiteral("error"))
+                .toObject()
+                .value(QStringLiteral("kind"))
+                .toString();
         };
         QCOMPARE(kind(QStringLiteral("back/password.mdb")), QStringLiteral("password"));
         QCOMPARE(kind(QStringLiteral("copies/cut.mdb")), QStringLiteral("damaged"));
@@ -117,7 +121,8 @@ private slots:
                                     QStringLiteral("copies/types.accdb")}) {
             const QJsonObject entry = entries.value(path);
             QVERIFY2(entry.value(QStringLiteral("error")).isNull(), qPrintable(path));
-            const QString document = QDir(out).filePath(entry.value(QStringLiteral("documents")).toArray()[0].toString());
+            const QString document =
+                QDir(out).filePath(entry.value(QStringLiteral("documents")).toArray()[0].toString());
             const qint64 counted = countedByMdbTools(QDir(tree).filePath(path), readJson(document));
             QCOMPARE(entry.value(QStringLiteral("records")).toInteger(), counted);
             QVERIFY(QFile::exists(document));
@@ -232,12 +237,12 @@ private slots:
                       QStringLiteral("Customers")})
                      .exitCode,
                  2);
-        QCOMPARE(run({QStringLiteral("--recursive"), work.filePath(QStringLiteral("nowhere")), QStringLiteral("--output"),
-                      out})
+        QCOMPARE(run({QStringLiteral("--recursive"), work.filePath(QStringLiteral("nowhere")),
+                      QStringLiteral("--output"), out})
                      .exitCode,
                  2);
-        QCOMPARE(run({QStringLiteral("--index-only"), out, QStringLiteral("--format"), QStringLiteral("html")}).exitCode,
-                 2);
+        QCOMPARE(
+            run({QStringLiteral("--index-only"), out, QStringLiteral("--format"), QStringLiteral("html")}).exitCode, 2);
         QCOMPARE(run({QStringLiteral("--jobs"), QStringLiteral("2"), QStringLiteral("sample.mdb")}).exitCode, 2);
         QVERIFY(!QFile::exists(out));
     }
@@ -246,8 +251,8 @@ private slots:
     void batchDocumentsIndexTheSame()
     {
         const QString out = work.filePath(QStringLiteral("out5"));
-        for (const QString &path : {QStringLiteral("front/linked.mdb"), QStringLiteral("front/sample.mdb"),
-                                    QStringLiteral("notes.accdb")}) {
+        for (const QString &path :
+             {QStringLiteral("front/linked.mdb"), QStringLiteral("front/sample.mdb"), QStringLiteral("notes.accdb")}) {
             const QString folder = QDir(out).filePath(QFileInfo(path).path());
             QVERIFY(QDir().mkpath(folder));
             run({QStringLiteral("--for-index"), QStringLiteral("--format"), QStringLiteral("json"),
@@ -294,7 +299,8 @@ private slots:
         QCOMPARE(index.value(QStringLiteral("databases")).toArray().size(), files);
         for (const QJsonValue &value : index.value(QStringLiteral("databases")).toArray()) {
             const QJsonObject entry = value.toObject();
-            QVERIFY2(entry.value(QStringLiteral("error")).isObject() || entry.value(QStringLiteral("tables")).isDouble(),
+            QVERIFY2(entry.value(QStringLiteral("error")).isObject() ||
+                         entry.value(QStringLiteral("tables")).isDouble(),
                      qPrintable(entry.value(QStringLiteral("path")).toString()));
         }
         // A link written as a path on another machine leads to the one file of the tree with its

@@ -1,10 +1,10 @@
 #include "core/estate/Documenting.h"
 
+#include "core/Dialogs.h"
 #include "core/Failure.h"
 #include "core/db/Access.h"
 #include "core/db/Ado.h"
 #include "core/db/WorkerProcess.h"
-#include "core/Dialogs.h"
 #include "core/report/ExportView.h"
 #include "core/report/SaveFile.h"
 #include "core/report/StructureReport.h"
@@ -12,7 +12,6 @@
 #include "core/structure/Read.h"
 #include "core/structure/Structure.h"
 
-#include <QCryptographicHash>
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
@@ -60,16 +59,6 @@ bool hasAccessSignature(const QString &path)
     return head.mid(4, 15) == "Standard Jet DB" || head.mid(4, 15) == "Standard ACE DB";
 }
 
-// TEMPORARY until the engine answers it.
-QByteArray fileDigest(Ado::Connection &, const QString &path)
-{
-    QFile file(path);
-    file.open(QIODevice::ReadOnly);
-    QCryptographicHash hash(QCryptographicHash::Sha256);
-    hash.addData(&file);
-    return hash.result();
-}
-
 QString jsonPathOf(const Job &job)
 {
     return StructureOutput::fileName(StructureOutput::Format::Json, job.folder, job.namedAs);
@@ -94,7 +83,7 @@ bool upToDate(const Job &job, const QFileInfo &info, Ado::Connection &connection
         if (!QFileInfo::exists(StructureOutput::fileName(format, job.folder, job.namedAs)))
             return false;
     }
-    return file.value(QStringLiteral("sha256")).toString() == QString::fromLatin1(fileDigest(connection, job.path).toHex());
+    return file.value(QStringLiteral("sha256")).toString() == QString::fromLatin1(connection.fileDigest().toHex());
 }
 
 std::optional<QString> ensureFolder(const QString &folder)
@@ -153,9 +142,9 @@ QStringList writeReport(const Job &job, const Structure::Document &document)
     for (const Structure::Table &table : document.tables)
         tables << table.name;
     Unwatched unwatched(tables);
-    StructureReport::generateStructure(unwatched, unwatched, {job.path, job.password},
-                                       StructureOutput::fileName(StructureOutput::Format::Text, job.folder, job.namedAs),
-                                       qint32(tables.size()));
+    StructureReport::generateStructure(
+        unwatched, unwatched, {job.path, job.password},
+        StructureOutput::fileName(StructureOutput::Format::Text, job.folder, job.namedAs), qint32(tables.size()));
     return unwatched.said;
 }
 
@@ -166,9 +155,9 @@ QJsonObject Job::toJson() const
     QJsonArray names;
     for (const StructureOutput::Format format : formats)
         names.append(formatName(format));
-    QJsonObject object{{QStringLiteral("path"), path},       {QStringLiteral("relative"), relative},
-                       {QStringLiteral("folder"), folder},   {QStringLiteral("namedAs"), namedAs},
-                       {QStringLiteral("formats"), names},   {QStringLiteral("password"), password},
+    QJsonObject object{{QStringLiteral("path"), path},     {QStringLiteral("relative"), relative},
+                       {QStringLiteral("folder"), folder}, {QStringLiteral("namedAs"), namedAs},
+                       {QStringLiteral("formats"), names}, {QStringLiteral("password"), password},
                        {QStringLiteral("force"), force}};
     if (dialect)
         object.insert(QStringLiteral("dialect"), Structure::sqlDialectName(*dialect));
@@ -259,10 +248,11 @@ std::optional<QString> writeErrorDocument(const QString &jsonPath, const QString
         database.insert(QStringLiteral("file"), QJsonObject{{QStringLiteral("size"), info.size()},
                                                             {QStringLiteral("modified"), modifiedText(info)},
                                                             {QStringLiteral("sha256"), QJsonValue::Null}});
-    const QJsonObject document{{QStringLiteral("generator"), Structure::generatorName()},
-                               {QStringLiteral("database"), database},
-                               {QStringLiteral("error"), QJsonObject{{QStringLiteral("kind"), errorKindName(error.kind)},
-                                                                     {QStringLiteral("message"), error.message}}}};
+    const QJsonObject document{
+        {QStringLiteral("generator"), Structure::generatorName()},
+        {QStringLiteral("database"), database},
+        {QStringLiteral("error"),
+         QJsonObject{{QStringLiteral("kind"), errorKindName(error.kind)}, {QStringLiteral("message"), error.message}}}};
     const QByteArray bytes = QJsonDocument(document).toJson(QJsonDocument::Indented);
     SaveFile file(jsonPath);
     if (file.open() && file.write(bytes) == bytes.size() && file.commit())
@@ -292,7 +282,7 @@ Outcome documentDatabase(const Job &job)
             return outcome;
         }
         Structure::Document document = Structure::read(*connection, {});
-        facts.sha256 = QString::fromLatin1(fileDigest(*connection, job.path).toHex());
+        facts.sha256 = QString::fromLatin1(connection->fileDigest().toHex());
         connection->Close();
         document.database.file = facts;
         document.database.schemaHash = Structure::designHash(document);
@@ -333,7 +323,8 @@ int serveJobs(std::FILE *input, std::FILE *output)
             if (job)
                 outcome = documentDatabase(*job);
             else
-                outcome.error = DatabaseError{ErrorKind::Unreadable, QStringLiteral("The job could not be understood.")};
+                outcome.error =
+                    DatabaseError{ErrorKind::Unreadable, QStringLiteral("The job could not be understood.")};
             const QByteArray answer = QJsonDocument(outcome.toJson()).toJson(QJsonDocument::Compact) + '\n';
             if (std::fwrite(answer.constData(), 1, std::size_t(answer.size()), output) != std::size_t(answer.size()) ||
                 std::fflush(output) != 0)

@@ -101,8 +101,8 @@ std::optional<QString> resolve(const QString &from, const QString &target, const
     const bool absolute = target.startsWith(QLatin1Char('/')) || target.startsWith(QLatin1Char('\\')) ||
                           (target.size() > 1 && target[1] == QLatin1Char(':'));
     if (!absolute) {
-        const QString folder = from.contains(QLatin1Char('/')) ? from.left(from.lastIndexOf(QLatin1Char('/')) + 1)
-                                                                : QString();
+        const QString folder =
+            from.contains(QLatin1Char('/')) ? from.left(from.lastIndexOf(QLatin1Char('/')) + 1) : QString();
         const QString joined = QDir::cleanPath(folder + wanted.join(QLatin1Char('/')));
         if (const auto found = byKey.constFind(joined.toCaseFolded()); found != byKey.cend())
             return *found;
@@ -114,8 +114,8 @@ std::optional<QString> resolve(const QString &from, const QString &target, const
         QList<int> still;
         for (const int i : std::as_const(candidates)) {
             const QStringList &path = paths[i];
-            if (path.size() >= depth && path[path.size() - depth].compare(wanted[wanted.size() - depth],
-                                                                          Qt::CaseInsensitive) == 0)
+            if (path.size() >= depth &&
+                path[path.size() - depth].compare(wanted[wanted.size() - depth], Qt::CaseInsensitive) == 0)
                 still << i;
         }
         if (still.size() == 1)
@@ -344,9 +344,9 @@ DatabaseEntry entryFromDocument(const QJsonObject &document, const QString &rela
     entry.modified = file.value(QStringLiteral("modified")).toString();
     if (document.value(QStringLiteral("error")).isObject()) {
         const QJsonObject error = document.value(QStringLiteral("error")).toObject();
-        entry.error = DatabaseError{errorKindFromName(error.value(QStringLiteral("kind")).toString())
-                                        .value_or(ErrorKind::Damaged),
-                                    error.value(QStringLiteral("message")).toString()};
+        entry.error = DatabaseError{
+            errorKindFromName(error.value(QStringLiteral("kind")).toString()).value_or(ErrorKind::Damaged),
+            error.value(QStringLiteral("message")).toString()};
         return entry;
     }
     if (!document.value(QStringLiteral("tables")).isArray() || !database.value(QStringLiteral("format")).isString()) {
@@ -385,9 +385,9 @@ QStringList documentsBeside(const QString &jsonPath, const QString &outputFolder
     const QString stem = jsonPath.chopped(kJsonEnd.size());
     const QDir out(outputFolder);
     QStringList documents{out.relativeFilePath(jsonPath)};
-    for (const QString &end : {QStringLiteral("_Structure.txt"), QStringLiteral("_Structure.md"),
-                               QStringLiteral("_Structure.html"), QStringLiteral("_Structure.sql"),
-                               QStringLiteral("_Source")}) {
+    for (const QString &end :
+         {QStringLiteral("_Structure.txt"), QStringLiteral("_Structure.md"), QStringLiteral("_Structure.html"),
+          QStringLiteral("_Structure.sql"), QStringLiteral("_Source")}) {
         if (QFileInfo::exists(stem + end))
             documents << out.relativeFilePath(stem + end);
     }

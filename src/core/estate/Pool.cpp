@@ -24,9 +24,8 @@ public:
         std::vector<qint64> sizes;
         for (const Job &job : jobs)
             sizes.push_back(QFileInfo(job.path).size());
-        std::stable_sort(m_order.begin(), m_order.end(), [&](qsizetype a, qsizetype b) {
-            return sizes[std::size_t(a)] > sizes[std::size_t(b)];
-        });
+        std::stable_sort(m_order.begin(), m_order.end(),
+                         [&](qsizetype a, qsizetype b) { return sizes[std::size_t(a)] > sizes[std::size_t(b)]; });
     }
 
     QList<Outcome> run()
@@ -132,10 +131,10 @@ private:
         const QString how = worker.process->exitStatus() == QProcess::CrashExit
                                 ? QStringLiteral("it crashed")
                                 : QStringLiteral("it ended with code %1").arg(worker.process->exitCode());
-        const QString error = worker.process->error() == QProcess::FailedToStart
-                                  ? QStringLiteral("The documenting process could not be started: %1.")
-                                        .arg(worker.process->errorString())
-                                  : QStringLiteral("The documenting process stopped unexpectedly (%1).").arg(how);
+        const QString error =
+            worker.process->error() == QProcess::FailedToStart
+                ? QStringLiteral("The documenting process could not be started: %1.").arg(worker.process->errorString())
+                : QStringLiteral("The documenting process stopped unexpectedly (%1).").arg(how);
         worker.process.release()->deleteLater();
         if (worker.job >= 0)
             fail(worker, error);

@@ -14,8 +14,8 @@ namespace fs = std::filesystem;
 
 bool isAccessFileName(const QString &name)
 {
-    static const QStringList extensions{QStringLiteral(".mdb"),   QStringLiteral(".accdb"), QStringLiteral(".accda"),
-                                        QStringLiteral(".mda"),   QStringLiteral(".mde"),   QStringLiteral(".accde")};
+    static const QStringList extensions{QStringLiteral(".mdb"), QStringLiteral(".accdb"), QStringLiteral(".accda"),
+                                        QStringLiteral(".mda"), QStringLiteral(".mde"),   QStringLiteral(".accde")};
     return std::any_of(extensions.cbegin(), extensions.cend(), [&](const QString &extension) {
         return name.size() > extension.size() && name.endsWith(extension, Qt::CaseInsensitive);
     });

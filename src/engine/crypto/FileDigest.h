@@ -15,4 +15,8 @@ namespace Engine {
 // opened or read to its end throws an EngineFailure that says why.
 std::array<std::uint8_t, 32> sha256OfFile(const std::string &path, const std::function<void()> &alive);
 
+// Loads what OpenSSL needs for SHA-256 (its provider, its tables of names) ahead of time: the fork
+// server does it once, and each child takes it over instead of loading it for its one file.
+void prepareDigests();
+
 } // namespace Engine

@@ -148,8 +148,9 @@ private slots:
         const qsizetype shown = outside.count(ReversingText);
         QVERIFY(shown >= 5);
         QCOMPARE(outside.count(QStringLiteral("<bdi>") + ReversingText), shown);
-        QVERIFY(toHtml(Document{{QStringLiteral("/x/Sh\u202Eop<b>.accdb"), {}, false, {}, {}}, {}, {}, {}, {}, {}, {}, {}})
-                    .contains(QStringLiteral("<title>Structure of \u2068Sh\\u202eop&lt;b&gt;.accdb\u2069</title>")));
+        QVERIFY(
+            toHtml(Document{{QStringLiteral("/x/Sh\u202Eop<b>.accdb"), {}, false, {}, {}}, {}, {}, {}, {}, {}, {}, {}})
+                .contains(QStringLiteral("<title>Structure of \u2068Sh\\u202eop&lt;b&gt;.accdb\u2069</title>")));
         QVERIFY(!outside.contains(QChar(0x202E)));
         // No name can open an element or close the details it stands in.
         QCOMPARE(page.count(QStringLiteral("<script")), 1);
