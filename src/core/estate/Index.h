@@ -51,6 +51,7 @@ struct DatabaseEntry
 {
     // Relative to the root, '/' between folders.
     QString path;
+    // Below zero when unknown (a document that does not say).
     qint64 size = 0;
     // ISO 8601, UTC ("2026-12-08T10:52:00Z").
     QString modified;
@@ -58,6 +59,7 @@ struct DatabaseEntry
     QString format; // "Access 2000" and the like; empty when unknown
     bool encrypted = false;
     qint64 tables = 0;
+    // Below zero when a table's records could not be counted.
     qint64 records = 0;
     qint64 queries = 0;
     qint64 relationships = 0;
@@ -100,6 +102,7 @@ struct Totals
 {
     qint64 size = 0;
     qint64 tables = 0;
+    // Below zero when a table's records could not be counted.
     qint64 records = 0;
     qint64 queries = 0;
     qint64 relationships = 0;

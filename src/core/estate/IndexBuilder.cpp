@@ -171,7 +171,7 @@ Summary summaryOf(const QList<DatabaseEntry> &databases)
         ++summary.documented;
         ++byFormat[entry.format];
         totals.tables += entry.tables;
-        totals.records += entry.records;
+        totals.records += std::max<qint64>(0, entry.records);
         totals.queries += entry.queries;
         totals.relationships += entry.relationships;
         totals.linkedTables += entry.linkedTables.size();
@@ -270,7 +270,9 @@ void writeEntry(Out &out, const DatabaseEntry &entry)
     out.bytes += read ? (entry.encrypted ? "true" : "false") : "null";
     out.bytes += ", ";
     figure("tables", entry.tables);
-    figure("records", entry.records);
+    out.key("records");
+    read && entry.records >= 0 ? out.num(entry.records) : void(out.bytes += "null");
+    out.bytes += ", ";
     figure("queries", entry.queries);
     figure("relationships", entry.relationships);
     out.key("linkedTables");
@@ -357,8 +359,15 @@ DatabaseEntry entryFromDocument(const QJsonObject &document, const QString &rela
     entry.encrypted = database.value(QStringLiteral("encrypted")).toBool();
     const QJsonArray tables = document.value(QStringLiteral("tables")).toArray();
     entry.tables = tables.size();
-    for (const QJsonValue &table : tables)
-        entry.records += number(table.toObject().value(QStringLiteral("records")));
+    // A table whose records could not be counted leaves the database's count unknown, not short.
+    for (const QJsonValue &table : tables) {
+        const QJsonValue records = table.toObject().value(QStringLiteral("records"));
+        if (!records.isDouble()) {
+            entry.records = -1;
+            break;
+        }
+        entry.records += records.toInteger();
+    }
     entry.queries = count(document.value(QStringLiteral("queries")));
     entry.relationships = count(document.value(QStringLiteral("relationships")));
     for (const QJsonValue &value : document.value(QStringLiteral("linkedTables")).toArray()) {

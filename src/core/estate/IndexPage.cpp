@@ -258,10 +258,10 @@ QString pageStart(const Index &index)
 }
 
 // A figure of a database; one with an error has none (its zeros would read as an empty database),
-// and sorts before every real one.
+// nor has one that could not be counted (below zero), and those sort before every real one.
 QString numberCell(const DatabaseEntry &entry, qint64 value, const QString &shown = QString())
 {
-    if (entry.error)
+    if (entry.error || value < 0)
         return QStringLiteral("<td class=\"num\" data-v=\"-1\">\u2014</td>");
     return QStringLiteral("<td class=\"num\" data-v=\"%1\">%2</td>")
         .arg(QString::number(value), shown.isEmpty() ? number(value) : shown);
@@ -295,8 +295,9 @@ QString databaseRow(const Page &page, const DatabaseEntry &entry)
                              .arg(entry.encrypted ? QStringLiteral("1") : QStringLiteral("0"),
                                   entry.encrypted ? QStringLiteral("yes") : QStringLiteral("no"));
     // The size is the file's, known with or without an error.
-    out += QStringLiteral("<td class=\"num\" data-v=\"%1\">%2</td>")
-               .arg(QString::number(entry.size), dataSize(entry.size));
+    out += entry.size < 0 ? QStringLiteral("<td class=\"num\" data-v=\"-1\">\u2014</td>")
+                          : QStringLiteral("<td class=\"num\" data-v=\"%1\">%2</td>")
+                                .arg(QString::number(entry.size), dataSize(entry.size));
     out += QStringLiteral("<td class=\"when\" data-v=\"") + htmlAttribute(entry.modified) + QStringLiteral("\">") +
            modifiedText(entry.modified) + QStringLiteral("</td>");
     for (qint64 value : {entry.tables, entry.records, entry.queries, entry.relationships})
