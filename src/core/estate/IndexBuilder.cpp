@@ -16,6 +16,8 @@
 #include <QMap>
 
 #include <algorithm>
+#include <thread>
+#include <vector>
 
 namespace Estate {
 
@@ -406,56 +408,84 @@ QStringList documentsBeside(const QString &jsonPath, const QString &outputFolder
 QList<DocumentFile> findDocuments(const QString &outputFolder)
 {
     QList<DocumentFile> found;
-    const QDir out(outputFolder);
     QDirIterator files(outputFolder, {QStringLiteral("*") + kJsonEnd}, QDir::Files, QDirIterator::Subdirectories);
-    while (files.hasNext()) {
-        const QString jsonPath = files.next();
-        QFile file(jsonPath);
-        if (!file.open(QIODevice::ReadOnly))
-            continue;
-        const QJsonObject document = QJsonDocument::fromJson(file.readAll()).object();
-        const QString generator = document.value(QStringLiteral("generator")).toString();
-        const QString path =
-            document.value(QStringLiteral("database")).toObject().value(QStringLiteral("path")).toString();
-        // Only this program's documents; a source folder's own index is not one.
-        if (!generator.startsWith(QStringLiteral("Strudex ")) || path.isEmpty())
-            continue;
-        const QString folder = out.relativeFilePath(QFileInfo(jsonPath).path());
-        const QString name = fileNameOf(path);
-        found.append({jsonPath, folder == QStringLiteral(".") ? name : folder + QLatin1Char('/') + name});
-    }
+    while (files.hasNext())
+        found.append({files.next(), QString()});
     std::sort(found.begin(), found.end(),
-              [](const DocumentFile &a, const DocumentFile &b) { return a.relative < b.relative; });
+              [](const DocumentFile &a, const DocumentFile &b) { return a.jsonPath < b.jsonPath; });
     return found;
 }
+
+namespace {
+
+// One document read: its entry, and the database's path as it names it. Nothing for a JSON file
+// found in the folder that is not this program's document of a database.
+struct Read
+{
+    DatabaseEntry entry;
+    QString namedPath;
+};
+
+std::optional<Read> readDocument(const DocumentFile &document, const QString &outputFolder)
+{
+    const QDir out(outputFolder);
+    QFile file(document.jsonPath);
+    QJsonObject object;
+    if (file.open(QIODevice::ReadOnly))
+        object = QJsonDocument::fromJson(file.readAll()).object();
+    const QString generator = object.value(QStringLiteral("generator")).toString();
+    const QString path = object.value(QStringLiteral("database")).toObject().value(QStringLiteral("path")).toString();
+    QString relative = document.relative;
+    if (relative.isEmpty()) {
+        // Found in the folder: only this program's documents count (a source folder's own
+        // index.json is not one), under their folder and the database's file name.
+        if (!generator.startsWith(QStringLiteral("Strudex ")) || path.isEmpty())
+            return std::nullopt;
+        const QString folder = out.relativeFilePath(QFileInfo(document.jsonPath).path());
+        relative = folder == QStringLiteral(".") ? fileNameOf(path) : folder + QLatin1Char('/') + fileNameOf(path);
+    }
+    Read read;
+    if (object.isEmpty()) {
+        read.entry.path = relative;
+        read.entry.size = -1;
+        read.entry.error = DatabaseError{ErrorKind::Damaged, QStringLiteral("Its JSON document could not be read.")};
+    } else {
+        read.entry = entryFromDocument(object, relative, documentsBeside(document.jsonPath, outputFolder));
+        read.namedPath = path;
+    }
+    // Of a database that could not be read there is only the document that says why.
+    if (read.entry.error)
+        read.entry.documents = QStringList{out.relativeFilePath(document.jsonPath)};
+    return read;
+}
+
+} // namespace
 
 Index buildIndex(const QList<DocumentFile> &documents, const QString &outputFolder, const QString &root)
 {
     Index index;
     index.generator = Structure::generatorName();
+    // Thousands of documents are read side by side, a share to each core.
+    std::vector<std::optional<Read>> reads(std::size_t(documents.size()));
+    const qsizetype threads =
+        std::clamp<qsizetype>(qsizetype(std::thread::hardware_concurrency()), 1, documents.size() / 64 + 1);
+    std::vector<std::thread> others;
+    const auto share = [&](qsizetype from) {
+        for (qsizetype i = from; i < documents.size(); i += threads)
+            reads[std::size_t(i)] = readDocument(documents[i], outputFolder);
+    };
+    for (qsizetype t = 1; t < threads; ++t)
+        others.emplace_back(share, t);
+    share(0);
+    for (std::thread &other : others)
+        other.join();
     QList<QPair<QString, QString>> written;
-    for (const DocumentFile &document : documents) {
-        QFile file(document.jsonPath);
-        QJsonParseError error{};
-        QJsonObject object;
-        if (file.open(QIODevice::ReadOnly))
-            object = QJsonDocument::fromJson(file.readAll(), &error).object();
-        DatabaseEntry entry;
-        if (object.isEmpty()) {
-            entry.path = document.relative;
-            entry.size = -1;
-            entry.documents = QStringList{QDir(outputFolder).relativeFilePath(document.jsonPath)};
-            entry.error = DatabaseError{ErrorKind::Damaged, QStringLiteral("Its JSON document could not be read.")};
-        } else {
-            entry = entryFromDocument(object, document.relative,
-                                      entry.error ? QStringList{} : documentsBeside(document.jsonPath, outputFolder));
-            if (entry.error)
-                entry.documents = QStringList{QDir(outputFolder).relativeFilePath(document.jsonPath)};
-            written.append(
-                {object.value(QStringLiteral("database")).toObject().value(QStringLiteral("path")).toString(),
-                 document.relative});
-        }
-        index.databases.append(entry);
+    for (std::optional<Read> &read : reads) {
+        if (!read)
+            continue;
+        if (!read->namedPath.isEmpty())
+            written.append({read->namedPath, read->entry.path});
+        index.databases.append(std::move(read->entry));
     }
     std::sort(index.databases.begin(), index.databases.end(),
               [](const DatabaseEntry &a, const DatabaseEntry &b) { return a.path < b.path; });

@@ -16,7 +16,9 @@ struct DocumentFile
 {
     // The JSON document.
     QString jsonPath;
-    // The database's path relative to the root searched, '/' between folders.
+    // The database's path relative to the root searched, '/' between folders; empty to take it
+    // from the document (its folder below the output folder and the database's file name), which
+    // then must be this program's document of a database to count.
     QString relative;
 };
 
@@ -28,8 +30,8 @@ DatabaseEntry entryFromDocument(const QJsonObject &document, const QString &rela
 // Markdown, HTML, SQL and the source folder), relative to the output folder.
 QStringList documentsBeside(const QString &jsonPath, const QString &outputFolder);
 
-// The JSON documents below the output folder, each with the relative path of its database (its
-// folder below the output folder and the file name the document names), by relative path.
+// The JSON documents below the output folder (the files named as they are), their databases'
+// relative paths to be taken from them.
 QList<DocumentFile> findDocuments(const QString &outputFolder);
 
 // The index of the databases whose documents these are. A document that cannot be read becomes an
