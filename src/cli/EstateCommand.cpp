@@ -3,9 +3,7 @@
 #include "cli/ConsoleExport.h"
 #include "core/db/WorkerProcess.h"
 #include "core/estate/Documenting.h"
-#include "core/estate/IndexBuilder.h"
-#include "core/estate/Pool.h"
-#include "core/estate/Scan.h"
+#include "core/estate/Tree.h"
 #include "core/structure/Printable.h"
 
 #include <QCoreApplication>
@@ -39,7 +37,9 @@ void say(const QString &text)
 class Progress : public Estate::PoolProgress
 {
 public:
-    explicit Progress(qsizetype total) : m_total(total), m_terminal(isatty(fileno(stderr))) {}
+    Progress() : m_terminal(isatty(fileno(stderr))) {}
+
+    void found(qsizetype total) override { m_total = total; }
 
     void started(const Estate::Job &job) override
     {
@@ -95,7 +95,7 @@ private:
         m_drawn = true;
     }
 
-    qsizetype m_total;
+    qsizetype m_total = 0;
     qsizetype m_done = 0;
     qsizetype m_errors = 0;
     qsizetype m_incomplete = 0;
@@ -105,111 +105,31 @@ private:
     bool m_drawn = false;
 };
 
-// The documents' names: after the database, or after its whole file name where another database
-// of the same folder has the same name but for the extension (a.mdb beside a.accdb).
-QList<Estate::Job> jobsFor(const Request &request, const QList<Estate::FoundFile> &found)
+// What could not be done; the status the run ends with.
+int finish(const Estate::TreeResult &result)
 {
-    QHash<QString, int> stems;
-    const auto stemKey = [](const QString &relative) {
-        return QFileInfo(relative).path().toCaseFolded() + QLatin1Char('/') +
-               QFileInfo(relative).completeBaseName().toCaseFolded();
-    };
-    for (const Estate::FoundFile &file : found)
-        ++stems[stemKey(file.relative)];
-    QList<Estate::Job> jobs;
-    for (const Estate::FoundFile &file : found) {
-        Estate::Job job;
-        job.path = file.path;
-        job.relative = file.relative;
-        const QString folder = QFileInfo(file.relative).path();
-        job.folder = folder == QStringLiteral(".") ? request.output : QDir(request.output).filePath(folder);
-        job.namedAs = stems.value(stemKey(file.relative)) > 1 ? file.path + QStringLiteral(".db") : file.path;
-        job.formats = request.formats;
-        job.dialect = request.dialect;
-        job.force = request.force;
-        job.password = request.passwords.value(
-            file.relative, request.passwords.value(QDir::cleanPath(QFileInfo(file.path).absoluteFilePath()),
-                                                   request.passwords.value(QString())));
-        jobs.append(job);
-    }
-    return jobs;
-}
-
-int writeTheIndex(const Estate::Index &index, const QString &output)
-{
-    const QStringList problems = Estate::writeIndex(index, output);
-    for (const QString &problem : problems)
+    for (const QString &problem : result.problems)
         say(QStringLiteral("strudex-export: ") + problem);
-    bool whole = problems.isEmpty();
-    for (const Estate::DatabaseEntry &entry : index.databases)
-        whole = whole && !entry.error && entry.unread.isEmpty();
-    return whole ? 0 : 1;
+    return result.whole ? 0 : 1;
 }
 
 } // namespace
 
-std::optional<QHash<QString, QString>> readPasswords(const QString &path, QString &problem)
+int run(Estate::TreeRequest request)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        problem = QStringLiteral("the password file '%1' cannot be read: %2").arg(path, file.errorString());
-        return std::nullopt;
-    }
-    QHash<QString, QString> passwords;
-    QList<QByteArray> lines = file.readAll().split('\n');
-    if (!lines.isEmpty() && lines.constLast().isEmpty())
-        lines.removeLast();
-    for (QByteArray line : lines) {
-        if (line.endsWith('\r'))
-            line.chop(1);
-        const qsizetype tab = line.indexOf('\t');
-        if (tab < 0 && lines.size() == 1) {
-            passwords.insert(QString(), QString::fromLocal8Bit(line));
-        } else if (tab > 0) {
-            QString where = QDir::cleanPath(QString::fromLocal8Bit(line.left(tab)));
-            if (QDir::isAbsolutePath(where))
-                where = QDir::cleanPath(QFileInfo(where).absoluteFilePath());
-            passwords.insert(where, QString::fromLocal8Bit(line.mid(tab + 1)));
-        } else if (!line.isEmpty()) {
-            problem = QStringLiteral("the password file '%1' has a line that is not \"path<TAB>password\"").arg(path);
-            return std::nullopt;
-        }
-    }
-    return passwords;
-}
-
-int run(const Request &request)
-{
-    QStringList problems;
-    const QList<Estate::FoundFile> found = Estate::findDatabases(request.root, problems);
-    for (const QString &problem : problems)
-        say(QStringLiteral("strudex-export: ") + problem);
-    if (!QDir().mkpath(request.output)) {
-        say(QStringLiteral("strudex-export: the folder '%1' could not be made.")
-                .arg(QDir::toNativeSeparators(request.output)));
-        return 1;
-    }
-    const QList<Estate::Job> jobs = jobsFor(request, found);
-    Progress progress(jobs.size());
-    Estate::PoolSettings settings;
-    settings.program = QCoreApplication::applicationFilePath();
-    settings.arguments = {QStringLiteral("--estate-worker")};
-    settings.jobs = request.jobs;
-    Estate::documentAll(jobs, settings, progress);
+    request.pool.program = QCoreApplication::applicationFilePath();
+    request.pool.arguments = {QStringLiteral("--estate-worker")};
+    Progress progress;
+    const Estate::TreeResult result = Estate::documentTree(request, progress);
     progress.clear();
-    QList<Estate::DocumentFile> documents;
-    for (const Estate::Job &job : jobs)
-        documents.append(
-            {StructureOutput::fileName(StructureOutput::Format::Json, job.folder, job.namedAs), job.relative});
-    const Estate::Index index = Estate::buildIndex(documents, request.output, request.root);
-    const int status = writeTheIndex(index, request.output);
-    say(QStringLiteral("%1 databases: %2 documented (%3 unchanged), %4 with errors; index in '%5'.")
-            .arg(jobs.size())
-            .arg(jobs.size() - progress.errors())
+    const int status = finish(result);
+    say(QStringLiteral("%1 databases: %2 documented (%3 unchanged), %4 with errors; the index is '%5'.")
+            .arg(result.jobs.size())
+            .arg(result.jobs.size() - progress.errors())
             .arg(progress.unchanged())
             .arg(progress.errors())
             .arg(QDir::toNativeSeparators(QDir(request.output).filePath(QStringLiteral("index.html")))));
-    return problems.isEmpty() ? status : 1;
+    return status;
 }
 
 int indexOnly(const QString &output)
@@ -218,8 +138,7 @@ int indexOnly(const QString &output)
         say(QStringLiteral("strudex-export: '%1' is not a folder.").arg(QDir::toNativeSeparators(output)));
         return 1;
     }
-    const Estate::Index index = Estate::buildIndex(Estate::findDocuments(output), output, QString());
-    return writeTheIndex(index, output);
+    return finish(Estate::indexDocuments(output));
 }
 
 int serve()

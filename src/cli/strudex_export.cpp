@@ -586,7 +586,7 @@ int runRecursive(const CommandLine &line)
         return usageError(parser, QStringLiteral("--recursive reads the folder it names, not a DATABASE"));
     if (!parser.isSet(line.output) || parser.value(line.output) == QStringLiteral("-"))
         return usageError(parser, QStringLiteral("--recursive needs --output OUT, the folder for the documents"));
-    EstateCommand::Request request;
+    Estate::TreeRequest request;
     request.root = QDir::cleanPath(parser.value(line.recursive));
     request.output = QDir::cleanPath(parser.value(line.output));
     if (!QFileInfo(request.root).isDir())
@@ -599,18 +599,18 @@ int runRecursive(const CommandLine &line)
     if (!dialectOption(line, request.formats, request.dialect))
         return usageError(parser, QStringLiteral("unknown SQL dialect '%1' (use postgresql, sqlite or mysql)")
                                       .arg(parser.value(line.sqlDialect)));
-    request.jobs = QThread::idealThreadCount();
+    request.pool.jobs = QThread::idealThreadCount();
     if (parser.isSet(line.jobs)) {
         bool ok = false;
-        request.jobs = parser.value(line.jobs).toInt(&ok);
-        if (!ok || request.jobs < 1 || request.jobs > 256)
+        request.pool.jobs = parser.value(line.jobs).toInt(&ok);
+        if (!ok || request.pool.jobs < 1 || request.pool.jobs > 256)
             return usageError(parser, QStringLiteral("--jobs takes a number from 1 to 256"));
     }
     request.force = parser.isSet(line.force);
     if (parser.isSet(line.password) && parser.isSet(line.passwordFile))
         return usageError(parser, QStringLiteral("--password and --password-file cannot both be given"));
     if (parser.isSet(line.passwordFile)) {
-        const auto passwords = EstateCommand::readPasswords(parser.value(line.passwordFile), problem);
+        const auto passwords = Estate::readPasswords(parser.value(line.passwordFile), problem);
         if (!passwords)
             return usageError(parser, problem);
         request.passwords = *passwords;

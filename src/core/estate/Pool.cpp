@@ -167,6 +167,7 @@ private:
 
 QList<Outcome> documentAll(const QList<Job> &jobs, const PoolSettings &settings, PoolProgress &progress)
 {
+    progress.found(jobs.size());
     if (jobs.isEmpty())
         return {};
     return Run(jobs, settings, progress).run();

@@ -18,6 +18,8 @@ class PoolProgress
 {
 public:
     virtual ~PoolProgress() = default;
+    // How many files there are to document, before the first starts.
+    virtual void found(qsizetype total) = 0;
     virtual void started(const Job &job) = 0;
     virtual void finished(const Job &job, const Outcome &outcome) = 0;
 };
