@@ -61,6 +61,14 @@ private:
             if (worker.process.get() == process)
                 ended(worker);
         });
+        // A program that cannot be started never finishes: it ends here, once start() has returned.
+        QObject::connect(
+            process, &QProcess::errorOccurred, process,
+            [this, &worker, process](QProcess::ProcessError error) {
+                if (error == QProcess::FailedToStart && worker.process.get() == process)
+                    ended(worker);
+            },
+            Qt::QueuedConnection);
         process->start(m_settings.program, m_settings.arguments);
     }
 
