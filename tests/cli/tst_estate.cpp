@@ -1,3 +1,4 @@
+#include "support/JsonSchema.h"
 #include "support/TestSupport.h"
 
 #include <QDir>
@@ -98,6 +99,9 @@ private slots:
                                QStringLiteral("--jobs"), QStringLiteral("2")});
         QCOMPARE(first.exitCode, 1);
         const QJsonObject index = readJson(QDir(out).filePath(QStringLiteral("index.json")));
+        const QStringList invalid =
+            TestSupport::validateJson(index, TestSupport::projectSchema(QStringLiteral("estate-index.schema.json")));
+        QVERIFY2(invalid.isEmpty(), qPrintable(invalid.join(QLatin1Char('\n'))));
         const auto entries = byPath(index);
         QStringList paths = entries.keys();
         paths.sort();
@@ -296,6 +300,9 @@ private slots:
         }
         const QByteArray written = TestSupport::readFile(QDir(out).filePath(QStringLiteral("index.json")));
         const QJsonObject index = QJsonDocument::fromJson(written).object();
+        const QStringList invalid =
+            TestSupport::validateJson(index, TestSupport::projectSchema(QStringLiteral("estate-index.schema.json")));
+        QVERIFY2(invalid.isEmpty(), qPrintable(invalid.join(QLatin1Char('\n'))));
         QCOMPARE(index.value(QStringLiteral("databases")).toArray().size(), files);
         for (const QJsonValue &value : index.value(QStringLiteral("databases")).toArray()) {
             const QJsonObject entry = value.toObject();
