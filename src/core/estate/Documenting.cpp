@@ -115,7 +115,8 @@ public:
     QStringList said;
 
     int rowCount() const override { return int(m_tables.size()); }
-    QString rowText(int row) const override { return m_tables.value(row); }
+    // Rows count from one, as in the window's list.
+    QString rowText(int row) const override { return m_tables.value(row - 1); }
     bool rowTicked(int) const override { return true; }
     void setProgressValue(double) override {}
     void setProgressCaption(const QString &) override {}
