@@ -273,7 +273,7 @@ void writeEntry(Out &out, const DatabaseEntry &entry)
     out.bytes += ", ";
     figure("tables", entry.tables);
     out.key("records");
-    read && entry.records >= 0 ? out.num(entry.records) : void(out.bytes += "null");
+    read &&entry.records >= 0 ? out.num(entry.records) : void(out.bytes += "null");
     out.bytes += ", ";
     figure("queries", entry.queries);
     figure("relationships", entry.relationships);

@@ -79,10 +79,10 @@ QList<Job> planJobs(const TreeRequest &request, const QList<FoundFile> &found)
         job.formats = request.formats;
         job.dialect = request.dialect;
         job.force = request.force;
-        job.password = request.passwords.value(
-            QDir::cleanPath(file.relative),
-            request.passwords.value(QDir::cleanPath(QFileInfo(file.path).absoluteFilePath()),
-                                    request.passwords.value(QString())));
+        job.password =
+            request.passwords.value(QDir::cleanPath(file.relative),
+                                    request.passwords.value(QDir::cleanPath(QFileInfo(file.path).absoluteFilePath()),
+                                                            request.passwords.value(QString())));
         jobs.append(job);
     }
     return jobs;
@@ -93,8 +93,8 @@ TreeResult documentTree(const TreeRequest &request, PoolProgress &progress)
     TreeResult result;
     const QList<FoundFile> found = findDatabases(request.root, result.problems);
     if (!QDir().mkpath(request.output)) {
-        result.problems << QStringLiteral("The folder '%1' could not be made.")
-                               .arg(QDir::toNativeSeparators(request.output));
+        result.problems
+            << QStringLiteral("The folder '%1' could not be made.").arg(QDir::toNativeSeparators(request.output));
         return result;
     }
     result.jobs = planJobs(request, found);

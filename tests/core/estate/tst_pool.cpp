@@ -72,14 +72,12 @@ private slots:
             QVERIFY(outcomes[i].error);
             QCOMPARE(outcomes[i].error->kind, Estate::ErrorKind::Damaged);
             // The index learns of it from the document the pool writes in the worker's place.
-            const QJsonObject document =
-                QJsonDocument::fromJson(
-                    [&] {
-                        QFile file(StructureOutput::fileName(StructureOutput::Format::Json, list[i].folder,
-                                                             list[i].namedAs));
-                        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-                    }())
-                    .object();
+            const QJsonObject document = QJsonDocument::fromJson([&] {
+                                             QFile file(StructureOutput::fileName(StructureOutput::Format::Json,
+                                                                                  list[i].folder, list[i].namedAs));
+                                             return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+                                         }())
+                                             .object();
             QCOMPARE(document.value(QStringLiteral("error")).toObject().value(QStringLiteral("message")).toString(),
                      outcomes[i].error->message);
         }
