@@ -1,7 +1,6 @@
 #include "cli/EstateCommand.h"
 
 #include "cli/ConsoleExport.h"
-#include "core/db/WorkerProcess.h"
 #include "core/estate/Documenting.h"
 #include "core/estate/Tree.h"
 #include "core/structure/Printable.h"
@@ -143,9 +142,6 @@ int indexOnly(const QString &output)
 
 int serve()
 {
-    // Every file is read by an engine process of its own, forked from one that is kept: starting
-    // the engine afresh for each of a thousand small files would take longer than reading them.
-    Ado::WorkerSettings::setForkPerDatabase(true);
     return Estate::serveJobs(stdin, stdout);
 }
 

@@ -312,6 +312,12 @@ Outcome documentDatabase(const Job &job)
 
 int serveJobs(std::FILE *input, std::FILE *output)
 {
+    // Every file is read by an engine process of its own, forked from one that is kept: starting
+    // the engine afresh for each of a thousand small files would take longer than reading them.
+    Ado::WorkerSettings::setForkPerDatabase(true);
+    // Waiting for the disk after every document would keep the workers waiting on each other:
+    // the run waits once, for all of them, before it writes the index (documentTree).
+    SaveFile::setSyncLater(true);
     QByteArray line;
     for (int c = std::fgetc(input);; c = std::fgetc(input)) {
         if (c != '\n' && c != EOF) {

@@ -68,7 +68,8 @@ std::optional<QString> writeErrorDocument(const QString &jsonPath, const QString
 ErrorKind classifyFailure(long number, const QString &description, const QString &databasePath);
 
 // Reads jobs from the input, one JSON object per line, and answers each with its outcome on a
-// line of its own, until the input ends. The loop an estate worker process runs.
+// line of its own, until the input ends. The loop an estate worker process runs: its documents
+// are put in place whole, but whoever runs it waits for the disk (SaveFile::syncFileSystem).
 int serveJobs(std::FILE *input, std::FILE *output);
 
 } // namespace Estate

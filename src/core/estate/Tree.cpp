@@ -1,6 +1,7 @@
 #include "core/estate/Tree.h"
 
 #include "core/estate/IndexBuilder.h"
+#include "core/report/SaveFile.h"
 
 #include <QDir>
 #include <QFile>
@@ -99,6 +100,11 @@ TreeResult documentTree(const TreeRequest &request, PoolProgress &progress)
     }
     result.jobs = planJobs(request, found);
     result.outcomes = documentAll(result.jobs, request.pool, progress);
+    // The workers left the wait for the disk to this one: the index names only documents that
+    // are there.
+    if (const auto problem = SaveFile::syncFileSystem(request.output))
+        result.problems << QStringLiteral("The documents in '%1' could not all be written out to the disk: %2.")
+                               .arg(QDir::toNativeSeparators(request.output), *problem);
     QList<DocumentFile> documents;
     for (const Job &job : std::as_const(result.jobs))
         documents.append(

@@ -223,12 +223,42 @@ qint64 SaveFile::write(const char *data, qint64 size)
     return written;
 }
 
+namespace {
+bool syncLater = false;
+} // namespace
+
+void SaveFile::setSyncLater(bool later)
+{
+#ifdef Q_OS_LINUX
+    syncLater = later;
+#else
+    Q_UNUSED(later);
+#endif
+}
+
+std::optional<QString> SaveFile::syncFileSystem(const QString &folder)
+{
+#ifdef Q_OS_LINUX
+    const int handle = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (handle < 0 || ::syncfs(handle) != 0) {
+        const int systemError = errno;
+        if (handle >= 0)
+            ::close(handle);
+        return QString::fromLocal8Bit(std::strerror(systemError));
+    }
+    ::close(handle);
+#else
+    Q_UNUSED(folder);
+#endif
+    return std::nullopt;
+}
+
 bool SaveFile::commit()
 {
     if (!m_temporary.isOpen())
         return false;
     errno = 0;
-    if (!syncToDisk(m_temporary)) {
+    if (!(syncLater ? m_temporary.flush() : syncToDisk(m_temporary))) {
         const int systemError = errno;
         fail(systemError == ENOSPC ? QFileDevice::ResourceError : QFileDevice::WriteError,
              systemError != 0 ? QString::fromLocal8Bit(std::strerror(systemError)) : m_temporary.errorString());

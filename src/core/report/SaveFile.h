@@ -6,6 +6,7 @@
 
 #include <filesystem>
 #include <memory>
+#include <optional>
 
 // A file written under a temporary name beside its destination and put in place by one rename
 // when it is complete, so a failed or abandoned save leaves an earlier file of that name as it was.
@@ -41,6 +42,15 @@ public:
     QFileDevice::FileError error() const { return m_errorKind; }
     // A file name as the system's own calls take it.
     static std::filesystem::path systemPath(const QString &fileName);
+
+    // Where the system can wait for a whole file system at once (Linux), a process that writes
+    // thousands of small files can leave each file's wait for the disk to one syncFileSystem() at
+    // its end: the files are still put in place whole, but one written just before a power cut may
+    // be found empty. Off by default; a no-op where the system cannot wait for a file system.
+    static void setSyncLater(bool later);
+    // Waits until everything written on the file system that holds the folder is on the disk.
+    // Nothing when it is, or where the system cannot tell; otherwise why not.
+    static std::optional<QString> syncFileSystem(const QString &folder);
 
     // What holds the name, when the save was refused for it ("a symbolic link", "a folder", ...).
     QString refusal() const { return m_refusal; }
