@@ -37,6 +37,13 @@ public:
             next(*worker);
         if (m_done < m_jobs.size())
             m_loop.exec();
+        // Told all at once, the workers end side by side.
+        for (auto &worker : m_workers) {
+            if (worker->process) {
+                worker->process->disconnect();
+                worker->process->closeWriteChannel();
+            }
+        }
         for (auto &worker : m_workers)
             stop(*worker);
         return m_outcomes;
@@ -76,8 +83,6 @@ private:
     {
         if (!worker.process)
             return;
-        worker.process->disconnect();
-        worker.process->closeWriteChannel();
         if (!worker.process->waitForFinished(5000))
             worker.process->kill();
         worker.process->waitForFinished(1000);
