@@ -55,7 +55,6 @@ public:
             say(QStringLiteral("strudex-export: '%1': %2 (%3)")
                     .arg(job.relative, outcome.error->message, Estate::errorKindName(outcome.error->kind)));
         } else if (!outcome.unread.isEmpty()) {
-            ++m_incomplete;
             clear();
             for (const QString &line : outcome.unread)
                 say(QStringLiteral("strudex-export: '%1': %2").arg(job.relative, line));
@@ -74,7 +73,6 @@ public:
     }
 
     qsizetype errors() const { return m_errors; }
-    qsizetype incomplete() const { return m_incomplete; }
     qsizetype unchanged() const { return m_unchanged; }
 
 private:
@@ -97,7 +95,6 @@ private:
     qsizetype m_total = 0;
     qsizetype m_done = 0;
     qsizetype m_errors = 0;
-    qsizetype m_incomplete = 0;
     qsizetype m_unchanged = 0;
     QString m_current;
     bool m_terminal;

@@ -451,6 +451,28 @@ std::variant<std::vector<ConsoleView::Row>, QString> tickedRows(const QStringLis
     endNow(failed ? ExitReported : 0);
 }
 
+// The report made for standard output, printed from its file; false (and said) when it could not be.
+bool printReport(const QString &path)
+{
+    QFile report(path);
+    if (!report.open(QIODevice::ReadOnly)) {
+        printMessage(
+            stderr, QStringLiteral("strudex-export: the report could not be read back: %1.").arg(report.errorString()));
+        return false;
+    }
+    const auto problem = printDocument([&](QIODevice &out) {
+        while (!report.atEnd()) {
+            const QByteArray piece = report.read(1 << 20);
+            if (piece.isEmpty() || out.write(piece) != piece.size())
+                return false;
+        }
+        return true;
+    });
+    if (problem)
+        printMessage(stderr, QStringLiteral("strudex-export: ") + *problem);
+    return !problem;
+}
+
 int runExport(const CommandLine &line, const ExportRequest &request)
 {
     Main::SetAppTitle();
@@ -501,27 +523,8 @@ int runExport(const CommandLine &line, const ExportRequest &request)
         StructureReport::StartExporting(dialogs, view, connectionParameters, folder);
         view.clearProgress();
         dialogs.setView(nullptr);
-        if (printed && !dialogs.failed()) {
-            QFile report(StructureReport::ReportFileName(folder, database));
-            if (!report.open(QIODevice::ReadOnly)) {
-                printMessage(
-                    stderr,
-                    QStringLiteral("strudex-export: the report could not be read back: %1.").arg(report.errorString()));
-                return ExitReported;
-            }
-            const auto problem = printDocument([&](QIODevice &out) {
-                while (!report.atEnd()) {
-                    const QByteArray piece = report.read(1 << 20);
-                    if (piece.isEmpty() || out.write(piece) != piece.size())
-                        return false;
-                }
-                return true;
-            });
-            if (problem) {
-                printMessage(stderr, QStringLiteral("strudex-export: ") + *problem);
-                return ExitReported;
-            }
-        }
+        if (printed && !dialogs.failed() && !printReport(StructureReport::ReportFileName(folder, database)))
+            return ExitReported;
     }
     formats.removeAll(StructureOutput::Format::Text);
     if (formats.isEmpty())

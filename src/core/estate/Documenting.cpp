@@ -25,25 +25,6 @@ namespace Estate {
 
 namespace {
 
-QString formatName(StructureOutput::Format format)
-{
-    switch (format) {
-    case StructureOutput::Format::Text:
-        return QStringLiteral("text");
-    case StructureOutput::Format::Json:
-        return QStringLiteral("json");
-    case StructureOutput::Format::Markdown:
-        return QStringLiteral("markdown");
-    case StructureOutput::Format::Html:
-        return QStringLiteral("html");
-    case StructureOutput::Format::Source:
-        return QStringLiteral("source");
-    case StructureOutput::Format::Sql:
-        return QStringLiteral("sql");
-    }
-    return QString();
-}
-
 QString modifiedText(const QFileInfo &info)
 {
     return info.lastModified().toUTC().toString(Qt::ISODate);
@@ -155,7 +136,7 @@ QJsonObject Job::toJson() const
 {
     QJsonArray names;
     for (const StructureOutput::Format format : formats)
-        names.append(formatName(format));
+        names.append(StructureOutput::formatName(format));
     QJsonObject object{{QStringLiteral("path"), path},     {QStringLiteral("relative"), relative},
                        {QStringLiteral("folder"), folder}, {QStringLiteral("namedAs"), namedAs},
                        {QStringLiteral("formats"), names}, {QStringLiteral("password"), password},

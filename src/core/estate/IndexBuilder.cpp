@@ -223,116 +223,132 @@ QString rootOf(const QList<QPair<QString, QString>> &written)
     return best;
 }
 
-class Out
+// One JSON object, its members in the order they are added, each after the separator.
+class Object
 {
 public:
-    QByteArray bytes;
-    void text(const QString &value) { Structure::appendJsonString(bytes, value); }
-    void key(const char *name)
+    Object(const char *open, const char *separator) : m_separator(separator) { m_bytes += open; }
+
+    Object &raw(const char *name, const QByteArray &json)
     {
-        bytes += '"';
-        bytes += name;
-        bytes += "\": ";
+        if (!m_empty)
+            m_bytes += m_separator;
+        m_empty = false;
+        m_bytes += '"';
+        m_bytes += name;
+        m_bytes += "\": ";
+        m_bytes += json;
+        return *this;
     }
-    void num(qint64 value) { bytes += QByteArray::number(value); }
-    void strings(const QStringList &values)
+    Object &text(const char *name, const QString &value) { return raw(name, Structure::jsonString(value)); }
+    // Null for nothing.
+    Object &number(const char *name, std::optional<qint64> value)
     {
-        bytes += '[';
-        for (qsizetype i = 0; i < values.size(); ++i) {
-            if (i)
-                bytes += ", ";
-            text(values[i]);
-        }
-        bytes += ']';
+        return raw(name, value ? QByteArray::number(*value) : QByteArrayLiteral("null"));
     }
+    QByteArray close(const char *end) { return m_bytes + end; }
+
+private:
+    QByteArray m_bytes;
+    const char *m_separator;
+    bool m_empty = true;
 };
 
-void writeEntry(Out &out, const DatabaseEntry &entry)
+QByteArray texts(const QStringList &values)
 {
-    const bool read = !entry.error;
-    const auto figure = [&](const char *name, qint64 value) {
-        out.key(name);
-        read ? out.num(value) : void(out.bytes += "null");
-        out.bytes += ", ";
-    };
-    out.bytes += "    {";
-    out.key("path");
-    out.text(entry.path);
-    out.bytes += ", ";
-    out.key("size");
-    entry.size < 0 ? void(out.bytes += "null") : out.num(entry.size);
-    out.bytes += ", ";
-    out.key("modified");
-    entry.modified.isEmpty() ? void(out.bytes += "null") : out.text(entry.modified);
-    out.bytes += ", ";
-    out.key("format");
-    read && !entry.format.isEmpty() ? out.text(entry.format) : void(out.bytes += "null");
-    out.bytes += ", ";
-    out.key("encrypted");
-    out.bytes += read ? (entry.encrypted ? "true" : "false") : "null";
-    out.bytes += ", ";
-    figure("tables", entry.tables);
-    out.key("records");
-    read &&entry.records >= 0 ? out.num(entry.records) : void(out.bytes += "null");
-    out.bytes += ", ";
-    figure("queries", entry.queries);
-    figure("relationships", entry.relationships);
-    out.key("linkedTables");
-    out.bytes += '[';
-    for (qsizetype i = 0; i < entry.linkedTables.size(); ++i) {
-        const LinkedTableEntry &table = entry.linkedTables[i];
-        out.bytes += i ? ", {" : "{";
-        out.key("name");
-        out.text(table.name);
-        out.bytes += ", ";
-        out.key("target");
-        out.text(table.target);
-        out.bytes += ", ";
-        out.key("source");
-        out.text(table.source);
-        out.bytes += '}';
-    }
-    out.bytes += "], ";
-    figure("forms", entry.forms);
-    figure("reports", entry.reports);
-    figure("macros", entry.macros);
-    figure("modules", entry.modules);
-    figure("codeLines", entry.codeLines);
-    out.key("schemaHash");
-    entry.schemaHash.isEmpty() ? void(out.bytes += "null") : out.text(entry.schemaHash);
-    out.bytes += ", ";
-    out.key("unread");
-    out.strings(entry.unread);
-    out.bytes += ", ";
-    out.key("documents");
-    out.strings(entry.documents);
-    out.bytes += ", ";
-    out.key("error");
-    if (entry.error) {
-        out.bytes += '{';
-        out.key("kind");
-        out.text(errorKindName(entry.error->kind));
-        out.bytes += ", ";
-        out.key("message");
-        out.text(entry.error->message);
-        out.bytes += '}';
-    } else {
-        out.bytes += "null";
-    }
-    out.bytes += '}';
+    QByteArray bytes = "[";
+    for (qsizetype i = 0; i < values.size(); ++i)
+        bytes += (i ? ", " : "") + Structure::jsonString(values[i]);
+    return bytes + ']';
 }
 
-void writeCounts(Out &out, const QList<QPair<QString, qint64>> &counts)
+// Items a line each at the indent, the closing bracket two spaces back.
+QByteArray lines(const QList<QByteArray> &items, const QByteArray &indent)
 {
-    out.bytes += '{';
-    for (qsizetype i = 0; i < counts.size(); ++i) {
-        if (i)
-            out.bytes += ", ";
-        out.text(counts[i].first);
-        out.bytes += ": ";
-        out.num(counts[i].second);
-    }
-    out.bytes += '}';
+    if (items.isEmpty())
+        return "[]";
+    QByteArray bytes = "[";
+    for (const QByteArray &item : items)
+        bytes += (bytes.size() > 1 ? ",\n" : "\n") + indent + item;
+    return bytes + '\n' + indent.chopped(2) + ']';
+}
+
+QByteArray entryJson(const DatabaseEntry &entry)
+{
+    // A database that could not be read has none of the figures of one that was.
+    const auto figure = [&](qint64 value) {
+        return entry.error || value < 0 ? std::nullopt : std::optional<qint64>(value);
+    };
+    QList<QByteArray> linked;
+    for (const LinkedTableEntry &table : entry.linkedTables)
+        linked << Object("{", ", ")
+                      .text("name", table.name)
+                      .text("target", table.target)
+                      .text("source", table.source)
+                      .close("}");
+    const QByteArray optionalText = "null";
+    Object object("{", ", ");
+    object.text("path", entry.path)
+        .number("size", entry.size < 0 ? std::nullopt : std::optional<qint64>(entry.size))
+        .raw("modified", entry.modified.isEmpty() ? optionalText : Structure::jsonString(entry.modified))
+        .raw("format", entry.error || entry.format.isEmpty() ? optionalText : Structure::jsonString(entry.format))
+        .raw("encrypted", entry.error       ? "null"
+                          : entry.encrypted ? "true"
+                                            : "false")
+        .number("tables", figure(entry.tables))
+        .number("records", figure(entry.records))
+        .number("queries", figure(entry.queries))
+        .number("relationships", figure(entry.relationships))
+        .raw("linkedTables", '[' + linked.join(", ") + ']')
+        .number("forms", figure(entry.forms))
+        .number("reports", figure(entry.reports))
+        .number("macros", figure(entry.macros))
+        .number("modules", figure(entry.modules))
+        .number("codeLines", figure(entry.codeLines))
+        .raw("schemaHash", entry.schemaHash.isEmpty() ? optionalText : Structure::jsonString(entry.schemaHash))
+        .raw("unread", texts(entry.unread))
+        .raw("documents", texts(entry.documents));
+    object.raw("error", entry.error ? Object("{", ", ")
+                                          .text("kind", errorKindName(entry.error->kind))
+                                          .text("message", entry.error->message)
+                                          .close("}")
+                                    : optionalText);
+    return object.close("}");
+}
+
+QByteArray countsJson(const QList<QPair<QString, qint64>> &counts)
+{
+    QByteArray bytes = "{";
+    for (qsizetype i = 0; i < counts.size(); ++i)
+        bytes += (i ? ", " : "") + Structure::jsonString(counts[i].first) + ": " + QByteArray::number(counts[i].second);
+    return bytes + '}';
+}
+
+QByteArray summaryJson(const Summary &summary)
+{
+    const Totals &t = summary.totals;
+    QList<QByteArray> groups;
+    for (const DesignGroup &group : summary.identicalDesigns)
+        groups << Object("{", ", ").text("schemaHash", group.schemaHash).raw("paths", texts(group.paths)).close("}");
+    return Object("{\n    ", ",\n    ")
+        .number("databases", summary.databases)
+        .number("documented", summary.documented)
+        .number("errors", summary.errors)
+        .raw("byFormat", countsJson(summary.byFormat))
+        .raw("byError", countsJson(summary.byError))
+        .raw("totals", countsJson({{QStringLiteral("size"), t.size},
+                                   {QStringLiteral("tables"), t.tables},
+                                   {QStringLiteral("records"), t.records},
+                                   {QStringLiteral("queries"), t.queries},
+                                   {QStringLiteral("relationships"), t.relationships},
+                                   {QStringLiteral("linkedTables"), t.linkedTables},
+                                   {QStringLiteral("forms"), t.forms},
+                                   {QStringLiteral("reports"), t.reports},
+                                   {QStringLiteral("macros"), t.macros},
+                                   {QStringLiteral("modules"), t.modules},
+                                   {QStringLiteral("codeLines"), t.codeLines}}))
+        .raw("identicalDesigns", lines(groups, "      "))
+        .close("\n  }");
 }
 
 } // namespace
@@ -497,85 +513,24 @@ Index buildIndex(const QList<DocumentFile> &documents, const QString &outputFold
 
 QByteArray indexJson(const Index &index)
 {
-    Out out;
-    out.bytes += "{\n  ";
-    out.key("generator");
-    out.text(index.generator);
-    out.bytes += ",\n  ";
-    out.key("root");
-    out.text(index.root);
-    out.bytes += ",\n  ";
-    out.key("databases");
-    out.bytes += "[";
-    for (qsizetype i = 0; i < index.databases.size(); ++i) {
-        out.bytes += i ? ",\n" : "\n";
-        writeEntry(out, index.databases[i]);
-    }
-    out.bytes += index.databases.isEmpty() ? "],\n  " : "\n  ],\n  ";
-    out.key("links");
-    out.bytes += "[";
-    for (qsizetype i = 0; i < index.links.size(); ++i) {
-        const Link &link = index.links[i];
-        out.bytes += i ? ",\n    {" : "\n    {";
-        out.key("from");
-        out.text(link.from);
-        out.bytes += ", ";
-        out.key("to");
-        link.to ? out.text(*link.to) : void(out.bytes += "null");
-        out.bytes += ", ";
-        out.key("target");
-        out.text(link.target);
-        out.bytes += ", ";
-        out.key("tables");
-        out.strings(link.tables);
-        out.bytes += '}';
-    }
-    out.bytes += index.links.isEmpty() ? "],\n  " : "\n  ],\n  ";
-    const Summary &summary = index.summary;
-    out.key("summary");
-    out.bytes += "{\n    ";
-    out.key("databases");
-    out.num(summary.databases);
-    out.bytes += ",\n    ";
-    out.key("documented");
-    out.num(summary.documented);
-    out.bytes += ",\n    ";
-    out.key("errors");
-    out.num(summary.errors);
-    out.bytes += ",\n    ";
-    out.key("byFormat");
-    writeCounts(out, summary.byFormat);
-    out.bytes += ",\n    ";
-    out.key("byError");
-    writeCounts(out, summary.byError);
-    out.bytes += ",\n    ";
-    out.key("totals");
-    const Totals &t = summary.totals;
-    writeCounts(out, {{QStringLiteral("size"), t.size},
-                      {QStringLiteral("tables"), t.tables},
-                      {QStringLiteral("records"), t.records},
-                      {QStringLiteral("queries"), t.queries},
-                      {QStringLiteral("relationships"), t.relationships},
-                      {QStringLiteral("linkedTables"), t.linkedTables},
-                      {QStringLiteral("forms"), t.forms},
-                      {QStringLiteral("reports"), t.reports},
-                      {QStringLiteral("macros"), t.macros},
-                      {QStringLiteral("modules"), t.modules},
-                      {QStringLiteral("codeLines"), t.codeLines}});
-    out.bytes += ",\n    ";
-    out.key("identicalDesigns");
-    out.bytes += '[';
-    for (qsizetype i = 0; i < summary.identicalDesigns.size(); ++i) {
-        out.bytes += i ? ",\n      {" : "\n      {";
-        out.key("schemaHash");
-        out.text(summary.identicalDesigns[i].schemaHash);
-        out.bytes += ", ";
-        out.key("paths");
-        out.strings(summary.identicalDesigns[i].paths);
-        out.bytes += '}';
-    }
-    out.bytes += summary.identicalDesigns.isEmpty() ? "]\n  }\n}\n" : "\n    ]\n  }\n}\n";
-    return out.bytes;
+    QList<QByteArray> databases;
+    for (const DatabaseEntry &entry : index.databases)
+        databases << entryJson(entry);
+    QList<QByteArray> links;
+    for (const Link &link : index.links)
+        links << Object("{", ", ")
+                     .text("from", link.from)
+                     .raw("to", link.to ? Structure::jsonString(*link.to) : QByteArrayLiteral("null"))
+                     .text("target", link.target)
+                     .raw("tables", texts(link.tables))
+                     .close("}");
+    return Object("{\n  ", ",\n  ")
+        .text("generator", index.generator)
+        .text("root", index.root)
+        .raw("databases", lines(databases, "    "))
+        .raw("links", lines(links, "    "))
+        .raw("summary", summaryJson(index.summary))
+        .close("\n}\n");
 }
 
 QStringList writeIndex(const Index &index, const QString &outputFolder)

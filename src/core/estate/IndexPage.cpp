@@ -20,15 +20,9 @@ using Structure::htmlProse;
 
 namespace {
 
-// The one-database page's look, so that the index reads as part of the same product.
-const char *const Style = R"(
-:root { color-scheme: light; --line: #c8ced6; --head: #eef2f7; --accent: #2b5797; --muted: #5d6875; }
-* { box-sizing: border-box; }
-body { font: 14px/1.45 "Segoe UI", "Liberation Sans", Arial, sans-serif; margin: 0; color: #1d232b; }
-header { background: var(--accent); color: #fff; padding: 16px 24px; }
-header h1 { margin: 0 0 4px; font-size: 22px; overflow-wrap: anywhere; }
-header p { margin: 0; opacity: .9; overflow-wrap: anywhere; }
-main { padding: 8px 24px 32px; }
+// The one-database page's look (Structure::sharedPageStyle), so that the index reads as part of the
+// same product, and its own.
+const char *const Style = R"(main { padding: 8px 24px 32px; }
 h2 { margin: 28px 0 8px; padding-bottom: 2px; border-bottom: 2px solid var(--accent); font-size: 20px; }
 h3 { margin: 14px 0 4px; font-size: 16px; }
 dl.figures { display: flex; flex-wrap: wrap; gap: 6px; margin: 16px 0 6px; }
@@ -242,10 +236,11 @@ QString pageStart(const Index &index)
            htmlAttribute(index.generator) +
            QStringLiteral("\">\n<meta http-equiv=\"Content-Security-Policy\" content=\"") + contentSecurityPolicy() +
            QStringLiteral("\">\n<title>Access databases in ") + title + QStringLiteral("</title>\n<style>") +
-           QString::fromUtf8(Style) + QStringLiteral("</style>\n</head>\n<body>\n<header>\n<h1>Access databases in ") +
-           htmlName(index.root) + QStringLiteral("</h1>\n<p>") + counted(s.databases, "database", "databases") +
-           QStringLiteral(" &middot; ") + number(s.documented) + QStringLiteral(" documented &middot; ") +
-           counted(s.errors, "error", "errors") + QStringLiteral(" &middot; indexed by ") + htmlName(index.generator) +
+           QString::fromUtf8(Structure::sharedPageStyle()) + QString::fromUtf8(Style) +
+           QStringLiteral("</style>\n</head>\n<body>\n<header>\n<h1>Access databases in ") + htmlName(index.root) +
+           QStringLiteral("</h1>\n<p>") + counted(s.databases, "database", "databases") + QStringLiteral(" &middot; ") +
+           number(s.documented) + QStringLiteral(" documented &middot; ") + counted(s.errors, "error", "errors") +
+           QStringLiteral(" &middot; indexed by ") + htmlName(index.generator) +
            QStringLiteral("</p>\n</header>\n<main>\n<dl class=\"figures\">") +
            figure("Databases", number(s.databases)) + figure("Documented", number(s.documented)) +
            figure("Errors", number(s.errors), s.errors > 0) + figure("Size", dataSize(t.size)) +

@@ -6,7 +6,6 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <set>
 
 namespace Estate {
 
@@ -32,17 +31,14 @@ QString fromSystem(const fs::path &path)
 #endif
 }
 
+// Links are not followed, so each folder is reached once, by its own path.
 struct Search
 {
-    fs::path root;
-    std::set<fs::path> searched;
     QList<FoundFile> found;
     QStringList &problems;
 
-    void folder(const fs::path &canonical, const fs::path &shown, const QString &relative)
+    void folder(const fs::path &shown, const QString &relative)
     {
-        if (!searched.insert(canonical).second)
-            return;
         std::error_code error;
         fs::directory_iterator entries(shown, fs::directory_options::none, error);
         if (error) {
@@ -72,13 +68,10 @@ struct Search
         // asked for, and one that stays inside leads to what the search reaches by its own path.
         if (fs::is_symlink(status))
             return;
-        if (fs::is_directory(status)) {
-            const fs::path canonical = fs::canonical(path, error);
-            if (!error)
-                folder(canonical, path, below);
-        } else if (fs::is_regular_file(status) && isAccessFileName(name)) {
+        if (fs::is_directory(status))
+            folder(path, below);
+        else if (fs::is_regular_file(status) && isAccessFileName(name))
             found.append({fromSystem(path), below});
-        }
     }
 };
 
@@ -95,8 +88,8 @@ QList<FoundFile> findDatabases(const QString &root, QStringList &problems)
                              error ? QString::fromStdString(error.message()) : QStringLiteral("it is not a folder"));
         return {};
     }
-    Search search{canonical, {}, {}, problems};
-    search.folder(canonical, start, QString());
+    Search search{{}, problems};
+    search.folder(start, QString());
     std::sort(search.found.begin(), search.found.end(),
               [](const FoundFile &a, const FoundFile &b) { return a.relative < b.relative; });
     return search.found;

@@ -60,6 +60,25 @@ std::optional<QList<Format>> parseFormats(const QString &value, QString &problem
     return formats;
 }
 
+QString formatName(Format format)
+{
+    switch (format) {
+    case Format::Text:
+        return QStringLiteral("text");
+    case Format::Json:
+        return QStringLiteral("json");
+    case Format::Markdown:
+        return QStringLiteral("markdown");
+    case Format::Html:
+        return QStringLiteral("html");
+    case Format::Source:
+        return QStringLiteral("source");
+    case Format::Sql:
+        return QStringLiteral("sql");
+    }
+    return QString();
+}
+
 QString fileName(Format format, const QString &folder, const QString &databasePath)
 {
     QString name = StructureReport::ReportFileName(folder, databasePath);

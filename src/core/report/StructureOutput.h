@@ -30,6 +30,9 @@ enum class Format {
 // Nothing, with the reason in problem, for anything else.
 std::optional<QList<Format>> parseFormats(const QString &value, QString &problem);
 
+// The format's name as parseFormats takes it ("markdown", not "md").
+QString formatName(Format format);
+
 // "<folder>/<database name>_Structure.<json|md|html|sql>" (the report's own name for text), and the
 // folder "<folder>/<database name>_Source" for the source.
 QString fileName(Format format, const QString &folder, const QString &databasePath);

@@ -17,16 +17,21 @@
 
 namespace Structure {
 
-namespace {
-
-const char *const Style = R"(
+const char *sharedPageStyle()
+{
+    return R"(
 :root { color-scheme: light; --line: #c8ced6; --head: #eef2f7; --accent: #2b5797; --muted: #5d6875; }
 * { box-sizing: border-box; }
 body { font: 14px/1.45 "Segoe UI", "Liberation Sans", Arial, sans-serif; margin: 0; color: #1d232b; }
 header { background: var(--accent); color: #fff; padding: 16px 24px; }
 header h1 { margin: 0 0 4px; font-size: 22px; overflow-wrap: anywhere; }
 header p { margin: 0; opacity: .9; overflow-wrap: anywhere; }
-main { display: flex; align-items: flex-start; }
+)";
+}
+
+namespace {
+
+const char *const Style = R"(main { display: flex; align-items: flex-start; }
 nav { position: sticky; top: 0; flex: none; width: 260px; max-height: 100vh; overflow: auto; padding: 16px;
       border-right: 1px solid var(--line); }
 nav input { width: 100%; padding: 6px 8px; border: 1px solid var(--line); border-radius: 4px; }
@@ -699,7 +704,7 @@ QString pageStart(const Document &document)
                           "<meta name=\"generator\" content=\"") +
            attribute(generatorName()) + QStringLiteral("\">\n<meta http-equiv=\"Content-Security-Policy\" content=\"") +
            contentSecurityPolicy() + QStringLiteral("\">\n<title>Structure of ") + title +
-           QStringLiteral("</title>\n<style>") + QString::fromUtf8(Style) +
+           QStringLiteral("</title>\n<style>") + QString::fromUtf8(sharedPageStyle()) + QString::fromUtf8(Style) +
            QStringLiteral("</style>\n</head>\n<body>\n<header>\n<h1>Structure of ") + name(fileName) +
            QStringLiteral("</h1>\n<p>") + name(document.database.path) + QStringLiteral(" &middot; ") +
            prose(document.database.format) +

@@ -23,6 +23,8 @@ bool writeHtml(const Document &document, QIODevice &device);
 // A name from the database as the page shows it: escaped, its control characters and direction
 // marks shown as their escapes, and isolated (<bdi>) so that it cannot reorder the page around it.
 QString htmlName(const QString &text);
+// The style rules every page of the program shares: colours, font and the header.
+const char *sharedPageStyle();
 // A text from the database as an attribute's value: escaped, its control characters and direction
 // marks as their escapes.
 QString htmlAttribute(const QString &text);

@@ -535,21 +535,16 @@ void writeApplication(JsonOut &out, const Application &application)
     out.endObject();
 }
 
-void writeDocument(JsonOut &out, const Document &document)
+void writeDatabase(JsonOut &out, const Database &database)
 {
     out.beginObject();
-    // Which program wrote the document, and which version of it: a reader knows what to expect.
     if (!out.designOnly)
-        out.field("generator", generatorName());
-    out.key("database");
-    out.beginObject();
-    if (!out.designOnly)
-        out.field("path", document.database.path);
-    out.field("format", document.database.format);
-    out.field("encrypted", document.database.encrypted);
+        out.field("path", database.path);
+    out.field("format", database.format);
+    out.field("encrypted", database.encrypted);
     // What an index of many databases needs, when it was worked out: the file as it was read and
     // the design's hash.
-    if (const auto &file = document.database.file; file && !out.designOnly) {
+    if (const auto &file = database.file; file && !out.designOnly) {
         out.key("file");
         out.beginObject(true);
         out.field("size", file->size);
@@ -557,9 +552,19 @@ void writeDocument(JsonOut &out, const Document &document)
         out.field("sha256", file->sha256);
         out.endObject();
     }
-    if (!document.database.schemaHash.isEmpty() && !out.designOnly)
-        out.field("schemaHash", document.database.schemaHash);
+    if (!database.schemaHash.isEmpty() && !out.designOnly)
+        out.field("schemaHash", database.schemaHash);
     out.endObject();
+}
+
+void writeDocument(JsonOut &out, const Document &document)
+{
+    out.beginObject();
+    // Which program wrote the document, and which version of it: a reader knows what to expect.
+    if (!out.designOnly)
+        out.field("generator", generatorName());
+    out.key("database");
+    writeDatabase(out, document.database);
     writeList(out, "tables", document.tables, writeTable);
     writeList(out, "relationships", document.relationships, [](JsonOut &o, const Relationship &r) {
         o.beginObject();

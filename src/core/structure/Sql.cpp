@@ -2187,6 +2187,47 @@ private:
         return std::nullopt;
     }
 
+    // The bytes a column takes of MySQL's row: of the row in its page (inRow) or of the whole.
+    static qint64 mysqlRowBytes(const Column &c, bool inRow)
+    {
+        static const int leftover[] = {0, 1, 1, 2, 2, 3, 3, 4, 4};
+        const auto decimalBytes = [](int digits) { return (digits / 9) * 4 + leftover[digits % 9]; };
+        if (c.blob)
+            return inRow ? 20 : 12;
+        switch (c.kind) {
+        case Kind::Byte:
+        case Kind::YesNo:
+            return 1;
+        case Kind::Integer:
+            return 2;
+        case Kind::Long:
+        case Kind::Single:
+            return 4;
+        case Kind::Large:
+        case Kind::Double:
+        case Kind::DateTimeExtended:
+            return 8;
+        case Kind::DateTime:
+            return 5;
+        case Kind::Currency:
+            return decimalBytes(15) + decimalBytes(4);
+        case Kind::Decimal: {
+            const auto [precision, scale] = c.precision.value_or(std::make_pair(65, 30));
+            return decimalBytes(precision - scale) + decimalBytes(scale);
+        }
+        case Kind::Guid:
+            return 38 * 4;
+        case Kind::ShortText: {
+            const qint64 full = 4 * std::max<qint64>(c.size, 1);
+            if (inRow && full > 255)
+                return 20;
+            return full + (full > 255 ? 2 : 1);
+        }
+        default:
+            return inRow ? 20 : 12;
+        }
+    }
+
     // MySQL refuses a table whose longest possible row is more than 65,535 bytes, and InnoDB one
     // whose row in its page can be more than about 8,000 bytes (a column that can be longer than 255
     // bytes may be kept off the page, leaving 20 there): the longest text columns that no key needs
@@ -2195,44 +2236,6 @@ private:
     {
         if (!d.rowSizeLimit)
             return;
-        const auto bytes = [](const Column &c, bool inRow) -> qint64 {
-            static const int leftover[] = {0, 1, 1, 2, 2, 3, 3, 4, 4};
-            const auto decimalBytes = [](int digits) { return (digits / 9) * 4 + leftover[digits % 9]; };
-            if (c.blob)
-                return inRow ? 20 : 12;
-            switch (c.kind) {
-            case Kind::Byte:
-            case Kind::YesNo:
-                return 1;
-            case Kind::Integer:
-                return 2;
-            case Kind::Long:
-            case Kind::Single:
-                return 4;
-            case Kind::Large:
-            case Kind::Double:
-            case Kind::DateTimeExtended:
-                return 8;
-            case Kind::DateTime:
-                return 5;
-            case Kind::Currency:
-                return decimalBytes(15) + decimalBytes(4);
-            case Kind::Decimal: {
-                const auto [precision, scale] = c.precision.value_or(std::make_pair(65, 30));
-                return decimalBytes(precision - scale) + decimalBytes(scale);
-            }
-            case Kind::Guid:
-                return 38 * 4;
-            case Kind::ShortText: {
-                const qint64 full = 4 * std::max<qint64>(c.size, 1);
-                if (inRow && full > 255)
-                    return 20;
-                return full + (full > 255 ? 2 : 1);
-            }
-            default:
-                return inRow ? 20 : 12;
-            }
-        };
         QSet<QString> keyed;
         for (const Index &index : table.table->indexes) {
             for (const IndexField &field : index.fields)
@@ -2249,7 +2252,7 @@ private:
         const auto total = [&](bool inRow) {
             qint64 sum = (table.columns.size() + 7) / 8;
             for (const Column &column : table.columns)
-                sum += bytes(column, inRow);
+                sum += mysqlRowBytes(column, inRow);
             return sum;
         };
         QList<int> candidates;

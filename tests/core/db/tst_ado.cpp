@@ -12,19 +12,10 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+using TestSupport::failureOf;
 using TestSupport::testDatabase;
 
 namespace {
-
-template <class F> Failure failureOf(F &&call)
-{
-    try {
-        call();
-    } catch (const Failure &failure) {
-        return failure;
-    }
-    return Failure(-1, QStringLiteral("no failure"));
-}
 
 std::unique_ptr<Ado::Connection> open(const QString &database, const QString &password = QString())
 {
